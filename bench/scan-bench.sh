@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Scan throughput beside a plain read of the same file, page cache warm.
+# Usage: bench/scan-bench.sh BUILD_DIR [OUT_DIR]
+# BENCH_SIZE (bytes, default 1 GiB) and BENCH_RUNS (default 5) can be set.
+set -euo pipefail
+
+build=${1:?build directory}
+out=${2:-bench/out}
+size=${BENCH_SIZE:-1073741824}
+runs=${BENCH_RUNS:-5}
+synth="$build/bench/mpgsynth"
+cli="$build/src/cli/mpgmend-cli"
+mkdir -p "$out"
+
+clean="$out/clean-$size.mpg"
+damaged="$out/damaged-$size.mpg"
+long="$out/long-run.mpg"
+[ -f "$clean" ] || "$synth" "$clean" --size "$size"
+[ -f "$damaged" ] || "$synth" "$damaged" --size "$size" --zero-runs 1000
+[ -f "$long" ] || "$synth" "$long" --size 16777216 --long-run 104857600
+
+# Median wall time (s) and peak resident memory (KB) of `runs` runs.
+measure() {
+  local times=() mems=() line
+  for ((i = 0; i < runs; i++)); do
+    line=$(/usr/bin/time -f "%e %M" "$@" 2>&1 >/dev/null | tail -n 1)
+    times+=("${line% *}")
+    mems+=("${line#* }")
+  done
+  local t m
+  t=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  m=$(printf '%s\n' "${mems[@]}" | sort -g | tail -n 1)
+  echo "$t $m"
+}
+
+mbps() { awk -v b="$1" -v t="$2" 'BEGIN { if (t <= 0) t = 0.005; printf "%.0f", b / t / 1e6 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b <= 0) b = 0.005; if (a <= 0) a = 0.005; printf "%.2f", a / b }'; }
+
+for f in "$clean" "$damaged" "$long"; do cat "$f" >/dev/null; done
+
+read -r cat_t cat_m < <(measure cat "$clean")
+read -r scan_t scan_m < <(measure "$cli" scan "$clean")
+read -r dmg_t dmg_m < <(measure "$cli" scan "$damaged")
+read -r long_t long_m < <(measure "$cli" scan "$long")
+clean_bytes=$(stat -c %s "$clean")
+long_bytes=$(stat -c %s "$long")
+
+printf '%-40s %10s %10s %12s\n' "what" "median s" "MB/s" "peak RSS KB"
+printf '%-40s %10s %10s %12s\n' "cat clean > /dev/null" "$cat_t" "$(mbps "$clean_bytes" "$cat_t")" "$cat_m"
+printf '%-40s %10s %10s %12s\n' "scan clean" "$scan_t" "$(mbps "$clean_bytes" "$scan_t")" "$scan_m"
+printf '%-40s %10s %10s %12s\n' "scan with 1000 zero runs" "$dmg_t" "$(mbps "$clean_bytes" "$dmg_t")" "$dmg_m"
+printf '%-40s %10s %10s %12s\n' "scan of a 100 MiB resynchronisation" "$long_t" "$(mbps "$long_bytes" "$long_t")" "$long_m"
+echo
+echo "scan clean / cat:            $(ratio "$scan_t" "$cat_t")"
+echo "scan damaged / scan clean:   $(ratio "$dmg_t" "$scan_t")"

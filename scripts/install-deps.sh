@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages only, whatever the build, the tests and the
+# fixture generator need. Does nothing when everything is already present.
+set -euo pipefail
+
+PACKAGES=(
+  g++ make cmake ninja-build pkg-config clang-format
+  qt6-base-dev qt6-svg-dev libgl-dev
+  libgtest-dev libgmock-dev libcli11-dev
+  xvfb xauth fonts-dejavu-core fonts-liberation2
+  ffmpeg time
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

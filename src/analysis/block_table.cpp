@@ -1,0 +1,137 @@
+#include "analysis/block_table.h"
+
+namespace mpg {
+
+namespace {
+
+void putLE32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+uint32_t getLE32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+}  // namespace
+
+void encodeBlockRecord(const BlockRecord& r, uint8_t* out) {
+    putLE32(out + 0, r.code);
+    putLE32(out + 4, r.offset);
+    putLE32(out + 8, static_cast<uint32_t>(r.declaredSize));
+    out[12] = r.broken;
+    putLE32(out + 13, static_cast<uint32_t>(r.realSize));
+    out[17] = r.repeatByte;
+    putLE32(out + 18, r.repeatLength);
+    putLE32(out + 22, r.repeatStart);
+}
+
+BlockRecord decodeBlockRecord(const uint8_t* in) {
+    BlockRecord r;
+    r.code = getLE32(in + 0);
+    r.offset = getLE32(in + 4);
+    r.declaredSize = static_cast<int32_t>(getLE32(in + 8));
+    r.broken = in[12];
+    r.realSize = static_cast<int32_t>(getLE32(in + 13));
+    r.repeatByte = in[17];
+    r.repeatLength = getLE32(in + 18);
+    r.repeatStart = getLE32(in + 22);
+    return r;
+}
+
+std::vector<BlockRecord> BlockTable::entries() const {
+    std::vector<BlockRecord> out(size_);
+    for (size_t i = 0; i < size_; ++i) out[i] = (*this)[i];
+    return out;
+}
+
+void BlockTable::resize(size_t n) {
+    const size_t chunks = (n + kChunkMask) >> kChunkBits;
+    // Entries between the new and the old length must read as empty when the
+    // table grows again.
+    for (size_t i = n; i < size_ && (i >> kChunkBits) < chunks; ++i) (*this)[i] = BlockRecord{};
+    chunks_.resize(chunks);
+    for (auto& chunk : chunks_) {
+        if (!chunk) chunk.reset(new BlockRecord[kChunkMask + 1]());
+    }
+    size_ = n;
+}
+
+int64_t BlockTable::appendBlock() {
+    ++lastIndex_;
+    if (size_ <= static_cast<size_t>(lastIndex_)) resize(size_ + kGrowth);
+    return lastIndex_;
+}
+
+void BlockTable::zerpack(int64_t index) {
+    BlockRecord& r = (*this)[static_cast<uint32_t>(index)];
+    r.broken = kSound;
+    r.realSize = 0;
+    r.repeatByte = 0;
+    r.repeatLength = 0;
+    r.repeatStart = 0;
+}
+
+void BlockTable::clear() {
+    chunks_.clear();
+    size_ = 0;
+    lastIndex_ = -1;
+}
+
+void BlockTable::startFresh() {
+    clear();
+    resize(kGrowth);
+}
+
+void BlockTable::resumeAfterLast() {
+    lastIndex_ = static_cast<int64_t>(size_) - 1;
+}
+
+void BlockTable::trimToLast() {
+    resize(static_cast<size_t>(lastIndex_ + 1));
+}
+
+void BlockTable::dropLast() {
+    if (size_ > 0) resize(size_ - 1);
+    lastIndex_ = static_cast<int64_t>(size_) - 1;
+}
+
+void BlockTable::assign(const std::vector<BlockRecord>& entries) {
+    clear();
+    resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) (*this)[i] = entries[i];
+    lastIndex_ = static_cast<int64_t>(size_) - 1;
+}
+
+int32_t blockSize(BlockKind kind, ByteSpan head) {
+    uint16_t length = 0;
+    switch (kind) {
+        case BlockKind::Pack:
+            return kPackHeaderSize;
+        case BlockKind::End:
+            return kEndCodeSize;
+        case BlockKind::SystemHeader:
+        case BlockKind::Packet:
+            if (!readBE16(head, 4, length)) return 0;
+            return int32_t{length} + kLengthFieldEnd;
+        case BlockKind::None:
+            break;
+    }
+    return 0;
+}
+
+void takeStreamCodes(StreamCodes& codes, ByteSpan header) {
+    const int32_t declared = blockSize(BlockKind::SystemHeader, header);
+    constexpr size_t kFirstEntry = 12, kEntrySize = 3;
+    const auto entryInside = [&](size_t k) {
+        const size_t lastByte = kFirstEntry + kEntrySize * k + 2;
+        return lastByte < static_cast<size_t>(declared) &&
+               kFirstEntry + kEntrySize * k < header.size();
+    };
+    if (entryInside(0)) codes.first = kStartCodePrefix | header[kFirstEntry];
+    if (entryInside(1)) codes.second = kStartCodePrefix | header[kFirstEntry + kEntrySize];
+}
+
+}  // namespace mpg

@@ -1,0 +1,121 @@
+// The model of the input stream: one BlockRecord per block that the scan
+// found, in stream order, and the two elementary-stream codes that decide
+// which packets count as blocks.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "stream/procedures.h"
+#include "stream/start_codes.h"
+
+namespace mpg {
+
+// Values of BlockRecord::broken.
+inline constexpr uint8_t kSound = 0;
+inline constexpr uint8_t kBrokenListed = 'y';    // found by the scan, listed
+inline constexpr uint8_t kBrokenAccepted = 'x';  // accepted at its real size, no longer listed
+
+struct BlockRecord {
+    uint32_t code = 0;          // start code at the block's first byte
+    uint32_t offset = 0;        // stream position of the first byte
+    int32_t declaredSize = 0;   // size as the block's header states it
+    uint8_t broken = kSound;    // kSound, kBrokenListed or kBrokenAccepted
+    int32_t realSize = 0;       // broken: distance to the next valid start code
+    uint8_t repeatByte = 0;     // value of the longest run of equal bytes
+    uint32_t repeatLength = 0;  // its length; 0 when none was recorded
+    uint32_t repeatStart = 0;   // its start, counted from the block's first byte
+
+    // realSize - declaredSize in 32-bit two's complement, as the list shows it.
+    int32_t delta() const {
+        return static_cast<int32_t>(static_cast<uint32_t>(realSize) -
+                                    static_cast<uint32_t>(declaredSize));
+    }
+    bool isBroken() const { return broken != kSound; }
+    bool operator==(const BlockRecord&) const = default;
+};
+
+// The on-disk form of one record (the .index file): 26 bytes, little-endian,
+// fields in declaration order, no padding.
+inline constexpr size_t kBlockRecordSize = 26;
+void encodeBlockRecord(const BlockRecord& record, uint8_t* out);
+BlockRecord decodeBlockRecord(const uint8_t* in);
+
+// While a scan runs the table's length is its capacity and may be larger than
+// lastIndex + 1; at every other time its length is the number of blocks.
+// Entries are stored in fixed chunks, so growing never moves or copies them:
+// a 1 GB stream has about a million blocks, and a doubling array would
+// briefly hold two copies.
+class BlockTable {
+  public:
+    static constexpr size_t kGrowth = 1000;
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    BlockRecord& operator[](size_t i) { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+    const BlockRecord& operator[](size_t i) const {
+        return chunks_[i >> kChunkBits][i & kChunkMask];
+    }
+    std::vector<BlockRecord> entries() const;
+
+    int64_t lastIndex() const { return lastIndex_; }
+    BlockRecord& last() { return (*this)[static_cast<size_t>(lastIndex_)]; }
+
+    // Takes the next entry, growing the table by kGrowth when it is full, and
+    // returns the new lastIndex.
+    int64_t appendBlock();
+    // Clears the error fields of an entry; code, offset and declaredSize stay.
+    // Only the low 32 bits of the index address the entry.
+    void zerpack(int64_t index);
+
+    void clear();            // no entries (the open check)
+    void startFresh();       // kGrowth empty entries, lastIndex -1 (a fresh scan)
+    void resumeAfterLast();  // lastIndex at the last entry (a resumed scan)
+    void trimToLast();       // cut to lastIndex + 1 (the end of a scan)
+    void dropLast();         // remove the last entry, if any (a stopped scan)
+    void assign(const std::vector<BlockRecord>& entries);  // replace the whole table
+
+  private:
+    static constexpr size_t kChunkBits = 16;
+    static constexpr size_t kChunkMask = (size_t{1} << kChunkBits) - 1;
+    // Sets the length; new entries are zero, dropped ones are forgotten.
+    void resize(size_t n);
+
+    std::vector<std::unique_ptr<BlockRecord[]>> chunks_;
+    size_t size_ = 0;
+    int64_t lastIndex_ = -1;
+};
+
+// What a start code opens, tested in this order: pack header, system header,
+// packet (padding or one of the two stream codes), end code.
+enum class BlockKind { Pack, SystemHeader, Packet, End, None };
+
+struct StreamCodes {
+    uint32_t first = kInitialFirstStreamCode;
+    uint32_t second = kInitialSecondStreamCode;
+
+    BlockKind classify(uint32_t code) const {
+        if (code == kPackStartCode) return BlockKind::Pack;
+        if (code == kSystemHeaderStartCode) return BlockKind::SystemHeader;
+        if (code == kPaddingStreamCode || code == first || code == second) return BlockKind::Packet;
+        if (code == kEndCode) return BlockKind::End;
+        return BlockKind::None;
+    }
+    bool isValidStartCode(uint32_t code) const { return classify(code) != BlockKind::None; }
+};
+
+// declaredSize of a block of the given kind from its first bytes (at least 6
+// for a system header or a packet): 12, length field + 6, or 4. Lengths are
+// computed in 32 bits, so they range from 6 to 65,541. 0 for BlockKind::None
+// or too few bytes.
+int32_t blockSize(BlockKind kind, ByteSpan head);
+
+// Takes the stream_ids of the first two stream entries of a system header as
+// the low bytes of the two stream codes. Entry k occupies header bytes 12+3k
+// to 14+3k and is taken only when it lies wholly inside the header's declared
+// size: a header that lists one stream (as video CD streams have) leaves the
+// second code as it was instead of reading the next block's bytes.
+void takeStreamCodes(StreamCodes& codes, ByteSpan header);
+
+}  // namespace mpg

@@ -1,0 +1,70 @@
+// The rows of the error list: one per broken block of the BlockTable, as
+// plain cell texts. The repair strategies walk these rows (column 1 is the
+// BlockTable index), the window shows them through a model, and the
+// command-line companion prints them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/block_table.h"
+
+namespace mpg {
+
+inline constexpr int kErrorColumns = 8;
+using ErrorRow = std::array<std::string, kErrorColumns>;
+
+// Column texts of one data row, in the list's formats: the row number, the
+// index, the code as 8 upper-case hex digits, the offset unsigned, the sizes
+// and the delta signed, and the run as "100(00) at 7".
+std::string formatCode(uint32_t code);
+std::string formatRun(const BlockRecord& record);
+
+class ErrorGrid {
+  public:
+    static const ErrorRow kHeader;
+
+    ErrorGrid() { clear(); }
+
+    int rowCount() const { return static_cast<int>(rows_.size()); }
+    const ErrorRow& row(int r) const { return rows_[static_cast<size_t>(r)]; }
+    const std::string& cell(int r, int c) const {
+        return rows_[static_cast<size_t>(r)][static_cast<size_t>(c)];
+    }
+    void setCell(int r, int c, std::string text) {
+        rows_[static_cast<size_t>(r)][static_cast<size_t>(c)] = std::move(text);
+    }
+
+    // The header row and one empty data row.
+    void clear();
+    // The row a new entry goes into: the last row when it is unused (column 0
+    // empty), else a new row below it.
+    int takeRow();
+    // Columns 0 to 4 (row number, index, code, offset, declared size).
+    void writeHead(int r, int64_t index, const BlockRecord& record);
+    // Columns 5 to 7 (real size, delta, run).
+    void writeTail(int r, const BlockRecord& record);
+    void removeRow(int r);
+
+    // A block was just found broken (its real size is not known yet); returns
+    // the row written, which becomes the current row.
+    int onBroken(int64_t index, const BlockTable& table);
+    // The same block's real size and run are known: completes the last row.
+    int onResolved(int64_t index, const BlockTable& table);
+    // Rebuilds the list from the table: one row per entry marked 'y'.
+    void erpacks2sg(const BlockTable& table);
+
+  private:
+    std::vector<ErrorRow> rows_;
+};
+
+// The column-width rule: columns 0 to 2 keep their widths, 3 to 6 share four
+// fifths of the rest, the last takes what remains less 8 pixels. No clamp:
+// a narrow grid gives zero or negative widths.
+using ColumnWidths = std::array<int, kErrorColumns>;
+inline constexpr ColumnWidths kInitialColumnWidths = {31, 47, 84, 76, 102, 96, 67, 86};
+ColumnWidths dfx(int clientWidth, const ColumnWidths& widths);
+
+}  // namespace mpg

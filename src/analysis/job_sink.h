@@ -1,0 +1,52 @@
+// How a running job reports to whoever shows it: the window (blocking calls
+// into its thread), the command-line companion (a progress line) or a test
+// (a recorder). Every call is synchronous: the job waits until it returns, so
+// the receiver may read progressText and the table entry named in a
+// notification while it handles it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mpg {
+
+enum class Notify : int {
+    Progress = 1,      // payload: percentage of the work done; progressText is set
+    Broken = 2,        // payload: BlockTable index of a block just found broken
+    Resolved = 3,      // payload: the same index, now with real size and run
+    JoinProgress = 4,  // payload: percentage of the current join input
+};
+
+class JobSink {
+  public:
+    virtual ~JobSink() = default;
+
+    virtual void notify(Notify kind, int32_t payload) = 0;
+    virtual void setTitle(const std::string& text) = 0;
+    virtual void clearErrorList() = 0;
+
+    // Asked before every progress notification. A receiver that shows at most
+    // a few updates a second declines the others, and the job then does not
+    // even format the text: a step on the hot path costs one decrement.
+    bool progressDue() {
+        if (--countdown_ > 0) return false;
+        return refreshProgress();
+    }
+    // How many of the next asks will be declined without a look at the
+    // clock, and skipping that many at once: a job that runs many quiet steps
+    // in a tight loop counts them in one go.
+    int32_t quietSteps() const { return countdown_ - 1; }
+    void skipQuietSteps(int32_t steps) { countdown_ -= steps; }
+
+  protected:
+    // Called when the countdown runs out; sets countdown_ (at least 1) to the
+    // number of further asks until the next call and says whether this one is
+    // delivered. The default delivers every progress notification.
+    virtual bool refreshProgress() {
+        countdown_ = 1;
+        return true;
+    }
+    int32_t countdown_ = 1;
+};
+
+}  // namespace mpg

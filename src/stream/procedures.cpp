@@ -1,0 +1,46 @@
+#include "stream/procedures.h"
+
+namespace mpg {
+
+bool readBE32(ByteSpan bytes, size_t index, uint32_t& out) {
+    if (bytes.size() < index + 4 || index + 4 < index) return false;
+    out = loadBE32(bytes.data() + index);
+    return true;
+}
+
+bool readBE16(ByteSpan bytes, size_t index, uint16_t& out) {
+    if (bytes.size() < index + 2 || index + 2 < index) return false;
+    out = loadBE16(bytes.data() + index);
+    return true;
+}
+
+bool isDecimal(std::string_view text) {
+    if (text.empty()) return false;
+    if (text.front() == '-') text.remove_prefix(1);
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+std::string groupDigits(std::string_view digits) {
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3);
+    size_t taken = 0;
+    for (size_t i = digits.size(); i-- > 0;) {
+        out.push_back(digits[i]);
+        if (++taken % 3 == 0 && i > 0) out.push_back('\'');
+    }
+    return {out.rbegin(), out.rend()};
+}
+
+uint32_t progressPercent(uint32_t pos, uint32_t size) {
+    if (size <= 1000) return size == 0 ? 0 : pos * 100 / size;
+    return pos / (size / 100);
+}
+
+std::string progressOf(uint64_t pos, uint64_t total) {
+    return groupDigits(std::to_string(pos)) + " >> " + groupDigits(std::to_string(total));
+}
+
+}  // namespace mpg

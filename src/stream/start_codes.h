@@ -1,0 +1,30 @@
+// Start codes of an MPEG-1 system stream (ISO/IEC 11172-1) that this program
+// walks. Every block of the stream begins with one of them; the two
+// elementary-stream codes are not fixed here: they come from the system header
+// (see analysis/block_table.h).
+#pragma once
+
+#include <cstdint>
+
+namespace mpg {
+
+inline constexpr uint32_t kPackStartCode = 0x000001BA;          // pack_start_code
+inline constexpr uint32_t kSystemHeaderStartCode = 0x000001BB;  // system_header_start_code
+inline constexpr uint32_t kPaddingStreamCode = 0x000001BE;      // padding_stream
+inline constexpr uint32_t kEndCode = 0x000001B9;                // iso_11172_end_code
+
+// The elementary-stream codes in force before any system header has been read.
+inline constexpr uint32_t kInitialFirstStreamCode = 0x000001C0;   // audio stream 0
+inline constexpr uint32_t kInitialSecondStreamCode = 0x000001E0;  // video stream 0
+
+// Every start code is the prefix 00 00 01 followed by one identifying byte.
+inline constexpr uint32_t kStartCodePrefix = 0x00000100;
+
+// A pack header of MPEG-1 is always 12 bytes; an end code is the bare 4-byte code.
+inline constexpr int32_t kPackHeaderSize = 12;
+inline constexpr int32_t kEndCodeSize = 4;
+// Start code (4) + 16-bit length field (2) precede the counted bytes of a
+// system header or a packet.
+inline constexpr int32_t kLengthFieldEnd = 6;
+
+}  // namespace mpg

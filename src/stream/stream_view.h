@@ -1,0 +1,112 @@
+// The input file seen as a stream: every excised region (CutRegion, in file
+// positions) is left out, so the scan, the repair strategies, the writer and
+// the dump all read the same corrected stream while the file itself is never
+// written. Reads go through one window of CacheSize stream bytes because the
+// scan asks for 6 bytes per block and per byte it steps over.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mpg {
+
+// An excised region in file positions.
+struct CutRegion {
+    uint32_t start = 0;
+    uint32_t length = 0;
+
+    uint64_t end() const { return uint64_t{start} + length; }
+    bool operator==(const CutRegion&) const = default;
+};
+
+// Ordered by start; no two regions overlap or touch.
+using CutList = std::vector<CutRegion>;
+
+enum class OpenStatus {
+    Opened,
+    Failed,    // missing, unreadable, or not a file
+    TooLarge,  // 4 GiB or more: positions are 32-bit throughout
+};
+
+class StreamView {
+  public:
+    static constexpr uint32_t CacheSize = 2'048'000;
+
+    StreamView() = default;
+    ~StreamView();
+    StreamView(const StreamView&) = delete;
+    StreamView& operator=(const StreamView&) = delete;
+
+    // Opens the file for reading and takes its size into streamSize().
+    OpenStatus openStream(const std::string& name);
+    // Opens the file for reading without taking its size (the dump, the
+    // re-examination of a block and the writer read a file whose size the
+    // scan already took).
+    bool openFile(const std::string& name);
+    void closeFile();
+    int fileHandle() const { return fileHandle_; }
+    bool isOpen() const { return fileHandle_ != -1; }
+    uint32_t streamSize() const { return streamSize_; }
+
+    // Releases the buffer and drops the window.
+    void resetCache();
+    // Drops the window and keeps the buffer.
+    void invalidateWindow() { winStart_ = winLen_ = 0; }
+    void clearCuts() { cuts_.clear(); }
+
+    // Delivers `count` stream bytes from stream position `pos` into `out`,
+    // resized to exactly `count`. Refuses a count above CacheSize (out is
+    // left as it was). Bytes past the end of the file read as zero.
+    bool readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out);
+
+    // The same bytes without a copy: a pointer into the window, valid until
+    // the next read or cache operation; nullptr when the read fails.
+    const uint8_t* view(uint32_t pos, uint32_t count) {
+        if (pos >= winStart_ && uint64_t{pos} + count <= uint64_t{winStart_} + winLen_) {
+            return window_ + (pos - winStart_);
+        }
+        return viewSlow(pos, count);
+    }
+
+    // Adds an excised region in file positions, keeping the list ordered and
+    // merging regions that overlap or touch. The window is left alone: a
+    // caller that reads through the new region drops it first.
+    void addCut(uint32_t start, uint32_t length);
+    const CutList& cuts() const { return cuts_; }
+
+    // The file position that holds stream position `pos`. A position where a
+    // region was removed maps to the first file byte after that region.
+    uint64_t streamToFile(uint64_t pos) const;
+    // How many file bytes from file position f0 hold `count` stream bytes
+    // together with the excised regions met on the way.
+    uint64_t fileSpan(uint64_t f0, uint64_t count) const;
+
+    uint32_t windowStart() const { return winStart_; }
+    uint32_t windowLength() const { return winLen_; }
+    bool hasBuffer() const { return buffer_ != nullptr; }
+
+  private:
+    const uint8_t* viewSlow(uint32_t pos, uint32_t count);
+    bool refill(uint32_t pos);
+    int64_t readFully(uint64_t filePos, uint8_t* into, size_t count) const;
+
+    int fileHandle_ = -1;
+    uint32_t streamSize_ = 0;
+    std::unique_ptr<uint8_t[]> buffer_;
+    // The window's first byte. The kernel copies from the page cache fastest
+    // when source and destination share their alignment within a cache line,
+    // so each refill places the window at the file position's offset modulo
+    // kAlign inside the buffer; the buffer has room for that shift.
+    static constexpr uint32_t kAlign = 64;
+    uint8_t* window_ = nullptr;
+    // Buffer bytes at and past buffer_ + dirtyEnd_ are known to be zero, so
+    // bytes past the end of the file that a read delivers are never leftovers.
+    size_t dirtyEnd_ = 0;
+    uint32_t winStart_ = 0;
+    uint32_t winLen_ = 0;
+    CutList cuts_;
+};
+
+}  // namespace mpg

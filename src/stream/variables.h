@@ -1,0 +1,35 @@
+// The state that the stream model, the scan and the job runner share. One
+// instance is made at start-up and passed by reference; a test makes its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "analysis/block_table.h"
+#include "stream/stream_view.h"
+
+namespace mpg {
+
+struct JobState {
+    std::string jobName;                     // "scan", "save" or "join"
+    std::atomic<bool> stopRequested{false};  // set by the window, polled by the job
+    std::string progressText;  // set by the job just before each progress notification
+};
+
+struct AppState {
+    StreamView view;
+    BlockTable table;
+    StreamCodes codes;
+    JobState job;
+
+    // Stream position of the scan's current step (the join counts with it too).
+    uint64_t scanPos = 0;
+    // 'y': the next scan continues after the last BlockTable entry.
+    char resumeScan = '0';
+    // The settings page's "высокий приоритет задачи": when off, the scan
+    // pauses 5 ms per step so that it leaves the machine to others.
+    std::atomic<bool> highPriority{true};
+};
+
+}  // namespace mpg

@@ -1,0 +1,132 @@
+#include "analysis/block_table.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace mpg {
+namespace {
+
+TEST(BlockRecord, TwentySixByteLittleEndianLayout) {
+    BlockRecord r;
+    r.code = 0x000001BA;
+    r.offset = 0x11223344;
+    r.declaredSize = -2;
+    r.broken = kBrokenListed;
+    r.realSize = 0x01020304;
+    r.repeatByte = 0xAB;
+    r.repeatLength = 0x0A0B0C0D;
+    r.repeatStart = 0xFFFFFFFE;
+    std::array<uint8_t, kBlockRecordSize> bytes{};
+    encodeBlockRecord(r, bytes.data());
+    const std::array<uint8_t, kBlockRecordSize> want = {
+        0xBA, 0x01, 0x00, 0x00,  // code
+        0x44, 0x33, 0x22, 0x11,  // offset
+        0xFE, 0xFF, 0xFF, 0xFF,  // declaredSize
+        0x79,                    // broken 'y'
+        0x04, 0x03, 0x02, 0x01,  // realSize
+        0xAB,                    // repeatByte
+        0x0D, 0x0C, 0x0B, 0x0A,  // repeatLength
+        0xFE, 0xFF, 0xFF, 0xFF,  // repeatStart
+    };
+    EXPECT_EQ(bytes, want);
+    EXPECT_EQ(decodeBlockRecord(bytes.data()), r);
+}
+
+TEST(BlockRecord, DeltaWrapsLikeThirtyTwoBits) {
+    BlockRecord r;
+    r.declaredSize = 1012;
+    r.realSize = 1000;
+    EXPECT_EQ(r.delta(), -12);
+    r.realSize = INT32_MIN;
+    r.declaredSize = 1;
+    EXPECT_EQ(r.delta(), INT32_MAX);
+}
+
+TEST(BlockTable, GrowsByThousand) {
+    BlockTable t;
+    t.startFresh();
+    EXPECT_EQ(t.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) t.appendBlock();
+    EXPECT_EQ(t.size(), 1000u);
+    EXPECT_EQ(t.appendBlock(), 1000);
+    EXPECT_EQ(t.size(), 2000u);
+    t.trimToLast();
+    EXPECT_EQ(t.size(), 1001u);
+    t.dropLast();
+    EXPECT_EQ(t.size(), 1000u);
+    EXPECT_EQ(t.lastIndex(), 999);
+}
+
+TEST(BlockTable, ZerpackClearsOnlyTheErrorFields) {
+    BlockTable t;
+    t.startFresh();
+    const int64_t i = t.appendBlock();
+    t[0] = {0x1E0, 500, 2006, kBrokenListed, 2106, 0, 100, 7};
+    t.zerpack(i + (int64_t{1} << 32));  // only the low 32 bits address the entry
+    EXPECT_EQ(t[0], (BlockRecord{0x1E0, 500, 2006, kSound, 0, 0, 0, 0}));
+}
+
+TEST(BlockTable, DropLastOnEmptyTableIsHarmless) {
+    BlockTable t;
+    t.dropLast();
+    EXPECT_TRUE(t.empty());
+    EXPECT_EQ(t.lastIndex(), -1);
+}
+
+TEST(StartCodes, DeclaredSizes) {
+    const std::vector<uint8_t> sys12 = {0, 0, 1, 0xBB, 0x00, 0x0C};
+    const std::vector<uint8_t> len0 = {0, 0, 1, 0xE0, 0x00, 0x00};
+    const std::vector<uint8_t> lenMax = {0, 0, 1, 0xE0, 0xFF, 0xFF};
+    EXPECT_EQ(blockSize(BlockKind::SystemHeader, sys12), 18);
+    EXPECT_EQ(blockSize(BlockKind::Packet, len0), 6);
+    EXPECT_EQ(blockSize(BlockKind::Packet, lenMax), 65541);
+    EXPECT_EQ(blockSize(BlockKind::Pack, {}), 12);
+    EXPECT_EQ(blockSize(BlockKind::End, {}), 4);
+    EXPECT_EQ(blockSize(BlockKind::None, lenMax), 0);
+}
+
+TEST(StartCodes, ValidSetFollowsTheSystemHeader) {
+    StreamCodes codes;
+    EXPECT_TRUE(codes.isValidStartCode(0x1C0));
+    EXPECT_TRUE(codes.isValidStartCode(0x1E0));
+    // Header listing E0 then C0 (header_length 12: two entries).
+    const std::vector<uint8_t> header = {0,    0,    1,    0xBB, 0x00, 0x0C, 0x80, 0x1B, 0x83,
+                                         0x04, 0xE1, 0xFF, 0xE0, 0xE0, 0x2E, 0xC0, 0xC0, 0x20};
+    takeStreamCodes(codes, header);
+    EXPECT_EQ(codes.first, 0x1E0u);
+    EXPECT_EQ(codes.second, 0x1C0u);
+    for (uint32_t c : {0x1BAu, 0x1BBu, 0x1BEu, 0x1E0u, 0x1C0u, 0x1B9u}) {
+        EXPECT_TRUE(codes.isValidStartCode(c)) << std::hex << c;
+    }
+    for (uint32_t c : {0x1E1u, 0x1BDu, 0x1C1u, 0x1B3u, 0x2E0u}) {
+        EXPECT_FALSE(codes.isValidStartCode(c)) << std::hex << c;
+    }
+    // A stream code that shadows the end code is taken as a packet first.
+    codes.second = 0x1B9;
+    EXPECT_EQ(codes.classify(0x1B9), BlockKind::Packet);
+}
+
+TEST(StartCodes, EntriesBehindTheHeaderAreNotTaken) {
+    StreamCodes codes{0x1C0, 0x1E0};
+    // header_length 9: one entry (bytes 12-14); bytes 15.. belong to the next block.
+    const std::vector<uint8_t> oneStream = {0,    0,    1,    0xBB, 0x00, 0x09, 0x80,
+                                            0x1C, 0x61, 0x01, 0xE1, 0xFF, 0xE0, 0xE0,
+                                            0x2E, 0x00, 0x00, 0x01, 0xBE, 0x07};
+    takeStreamCodes(codes, oneStream);
+    EXPECT_EQ(codes.first, 0x1E0u);
+    EXPECT_EQ(codes.second, 0x1E0u);
+    // header_length 6: no entry at all.
+    const std::vector<uint8_t> none = {0,    0,    1,    0xBB, 0x00, 0x06, 0x80, 0x1C,
+                                       0x61, 0x01, 0xE1, 0xFF, 0x00, 0x00, 0x01, 0xBA};
+    codes = {0x1C5, 0x1E5};
+    takeStreamCodes(codes, none);
+    EXPECT_EQ(codes.first, 0x1C5u);
+    EXPECT_EQ(codes.second, 0x1E5u);
+    // Fewer bytes than the header declares: only what was read is taken.
+    takeStreamCodes(codes, std::vector<uint8_t>(oneStream.begin(), oneStream.begin() + 12));
+    EXPECT_EQ(codes.first, 0x1C5u);
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,70 @@
+#include "analysis/error_list.h"
+
+#include <gtest/gtest.h>
+
+namespace mpg {
+namespace {
+
+BlockTable tableOf(std::vector<BlockRecord> entries) {
+    BlockTable t;
+    t.assign(std::move(entries));
+    return t;
+}
+
+TEST(ErrorGrid, CellFormats) {
+    const BlockTable t = tableOf({
+        {0x1BA, 0, 12},
+        {0x1E0, 3000000000u, 1012, kBrokenListed, 1000, 0x0A, 4096, 8},
+    });
+    ErrorGrid g;
+    EXPECT_EQ(g.onBroken(1, t), 1);
+    EXPECT_EQ(g.row(1), (ErrorRow{"1", "1", "000001E0", "3000000000", "1012", "", "", ""}));
+    EXPECT_EQ(g.onResolved(1, t), 1);
+    EXPECT_EQ(g.row(1), (ErrorRow{"1", "1", "000001E0", "3000000000", "1012", "1000", "-12",
+                                  "4096(0A) at 8"}));
+    EXPECT_EQ(g.row(0), ErrorGrid::kHeader);
+}
+
+TEST(ErrorGrid, RowsAreTakenBelowTheLastUsedOne) {
+    const BlockTable t = tableOf(
+        {{0x1BA, 0, 12, kBrokenListed, 112, 0, 100, 7}, {0x1BB, 112, 18, kBrokenListed, 30}});
+    ErrorGrid g;
+    EXPECT_EQ(g.rowCount(), 2);
+    g.onBroken(0, t);
+    g.onResolved(0, t);
+    EXPECT_EQ(g.onBroken(1, t), 2);
+    EXPECT_EQ(g.rowCount(), 3);
+    EXPECT_EQ(g.cell(1, 7), "100(00) at 7");
+    g.clear();
+    EXPECT_EQ(g.rowCount(), 2);
+    EXPECT_EQ(g.row(1), ErrorRow{});
+}
+
+TEST(ErrorGrid, RebuildListsOnlyListedEntries) {
+    ErrorGrid g;
+    g.erpacks2sg(tableOf({}));
+    EXPECT_EQ(g.rowCount(), 2);
+    EXPECT_TRUE(g.cell(1, 0).empty());
+    g.erpacks2sg(tableOf({{0x1BA, 0, 12, kBrokenAccepted, 20},
+                          {0x1C0, 20, 100, kBrokenListed, 90},
+                          {0x1BA, 110, 12},
+                          {0x1E0, 122, 100, kBrokenListed, 150, 0xFF, 50, 9}}));
+    ASSERT_EQ(g.rowCount(), 3);
+    EXPECT_EQ(g.cell(1, 1), "1");
+    EXPECT_EQ(g.cell(1, 6), "-10");
+    EXPECT_EQ(g.cell(2, 0), "2");
+    EXPECT_EQ(g.cell(2, 1), "3");
+    EXPECT_EQ(g.cell(2, 6), "50");
+    EXPECT_EQ(g.cell(2, 7), "50(FF) at 9");
+}
+
+TEST(ErrorGrid, ColumnWidthRule) {
+    const ColumnWidths w = dfx(597, kInitialColumnWidths);
+    EXPECT_EQ(w, (ColumnWidths{31, 47, 84, 87, 87, 87, 87, 79}));
+    const ColumnWidths narrow = dfx(150, kInitialColumnWidths);
+    EXPECT_EQ(narrow[3], -2);  // (150 - 162) / 5, truncated toward zero
+    EXPECT_EQ(narrow[7], 150 - (162 - 8) - 8);
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,70 @@
+#include "stream/procedures.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace mpg {
+namespace {
+
+TEST(FieldReaders, ReadBigEndianValues) {
+    const std::vector<uint8_t> pack = {0x00, 0x00, 0x01, 0xBA};
+    const std::vector<uint8_t> ones = {0xFF, 0xFF, 0xFF, 0xFF};
+    uint32_t v = 0;
+    ASSERT_TRUE(readBE32(pack, 0, v));
+    EXPECT_EQ(v, 0x000001BAu);
+    ASSERT_TRUE(readBE32(ones, 0, v));
+    EXPECT_EQ(v, 4294967295u);
+
+    const std::vector<uint8_t> len = {0x00, 0x0C};
+    uint16_t w = 0;
+    ASSERT_TRUE(readBE16(len, 0, w));
+    EXPECT_EQ(w, 12);
+}
+
+TEST(FieldReaders, ShortArrayLeavesValueUnchanged) {
+    const std::vector<uint8_t> five = {1, 2, 3, 4, 5};
+    uint16_t w = 77;
+    EXPECT_FALSE(readBE16(five, 4, w));
+    EXPECT_EQ(w, 77);
+    uint32_t v = 99;
+    EXPECT_FALSE(readBE32(five, 2, v));
+    EXPECT_FALSE(readBE32(five, SIZE_MAX - 1, v));  // an index that would wrap
+    EXPECT_EQ(v, 99u);
+    EXPECT_TRUE(readBE32(five, 1, v));
+    EXPECT_EQ(v, 0x02030405u);
+}
+
+TEST(NumberText, IsDecimal) {
+    EXPECT_TRUE(isDecimal("100"));
+    EXPECT_TRUE(isDecimal("-100"));
+    EXPECT_TRUE(isDecimal("-"));  // a lone sign passes; the callers decide what it means
+    EXPECT_FALSE(isDecimal(""));
+    EXPECT_FALSE(isDecimal("1 0"));
+    EXPECT_FALSE(isDecimal("+5"));
+    EXPECT_FALSE(isDecimal("12a"));
+    EXPECT_FALSE(isDecimal("--1"));
+}
+
+TEST(NumberText, GroupDigits) {
+    EXPECT_EQ(groupDigits("0"), "0");
+    EXPECT_EQ(groupDigits("999"), "999");
+    EXPECT_EQ(groupDigits("1000"), "1'000");
+    EXPECT_EQ(groupDigits("1234567"), "1'234'567");
+    EXPECT_EQ(groupDigits("2048000"), "2'048'000");
+    EXPECT_EQ(groupDigits("4294967295"), "4'294'967'295");
+    EXPECT_EQ(groupDigits(""), "");
+    EXPECT_EQ(progressOf(1234567, 9876543), "1'234'567 >> 9'876'543");
+}
+
+TEST(NumberText, ProgressPercentUsesUnsignedDivision) {
+    EXPECT_EQ(progressPercent(999, 1000), 99u);
+    EXPECT_EQ(progressPercent(1098, 1099), 109u);  // 1098 / (1099 / 100) can pass 100
+    EXPECT_EQ(progressPercent(1050, 1050), 105u);
+    EXPECT_EQ(progressPercent(3, 7), 42u);
+    EXPECT_EQ(progressPercent(4294967294u, 4294967295u), 100u);
+    EXPECT_EQ(progressPercent(0, 0), 0u);
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,333 @@
+#include "analysis/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "support/recording_sink.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::Event;
+using test::RecordingSink;
+using test::StreamBuilder;
+using test::TempDir;
+
+class ScanTest : public ::testing::Test {
+  protected:
+    void scan(const std::vector<uint8_t>& bytes) {
+        path = dir.write("s.mpg", bytes);
+        rescan();
+    }
+    void rescan() {
+        ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+        sink.events.clear();
+        EnumPacks(state, sink);
+        state.view.closeFile();
+    }
+    std::vector<Event> errors() const {
+        std::vector<Event> out;
+        for (const Event& e : sink.events)
+            if (e.kind == Notify::Broken || e.kind == Notify::Resolved) out.push_back(e);
+        return out;
+    }
+    // The first position at or after `from` where `count` bytes of `value`
+    // can be inserted without touching an equal neighbour, so that the run
+    // found is exactly the inserted one.
+    static size_t cleanSpot(const StreamBuilder& b, size_t from, uint8_t value) {
+        while (b.bytes()[from - 1] == value || b.bytes()[from] == value) ++from;
+        return from;
+    }
+
+    TempDir dir;
+    std::string path;
+    AppState state;
+    RecordingSink sink{state};
+};
+
+TEST_F(ScanTest, PackAndEndCode) {
+    scan(StreamBuilder().pack().endCode().bytes());
+    ASSERT_EQ(state.table.size(), 2u);
+    EXPECT_EQ(state.table[0], (BlockRecord{0x1BA, 0, 12}));
+    EXPECT_EQ(state.table[1], (BlockRecord{0x1B9, 12, 4}));
+    EXPECT_TRUE(errors().empty());
+    EXPECT_EQ(sink.clears, 1);
+}
+
+TEST_F(ScanTest, SoundStreamRecordsEveryBlock) {
+    const StreamBuilder b = test::typicalStream(30);
+    scan(b.bytes());
+    ASSERT_EQ(state.table.size(), b.blocks().size());
+    for (size_t i = 0; i < b.blocks().size(); ++i) {
+        EXPECT_EQ(state.table[i].code, b.blocks()[i].code);
+        EXPECT_EQ(state.table[i].offset, b.blocks()[i].offset);
+        EXPECT_EQ(state.table[i].declaredSize, static_cast<int32_t>(b.blocks()[i].size));
+        EXPECT_FALSE(state.table[i].isBroken());
+    }
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(ScanTest, InsertedZeroRunMakesOneBrokenBlock) {
+    for (size_t n : {2u, 10u, 100u, 5000u}) {
+        SCOPED_TRACE(n);
+        StreamBuilder b = test::typicalStream(8);
+        const size_t packet = 6;  // pack, header, then pack, video, audio per pack
+        ASSERT_EQ(b.blocks()[packet].code, 0x1E0u);
+        const size_t at = cleanSpot(b, b.blocks()[packet].offset + 6 + 700, 0x00);
+        b.insert(at, n, 0x00);
+        scan(b.bytes());
+
+        ASSERT_EQ(state.table.size(), b.blocks().size());
+        const BlockRecord& e = state.table[packet];
+        EXPECT_EQ(e.broken, kBrokenListed);
+        EXPECT_EQ(e.delta(), static_cast<int32_t>(n));
+        EXPECT_EQ(e.repeatByte, 0);
+        EXPECT_EQ(e.repeatLength, n);
+        EXPECT_EQ(e.repeatStart, at - e.offset);
+        EXPECT_EQ(state.table[packet + 1].offset, b.blocks()[packet + 1].offset + n);
+        for (size_t i = 0; i < state.table.size(); ++i) {
+            EXPECT_EQ(state.table[i].isBroken(), i == packet) << i;
+        }
+        const auto reported = errors();
+        ASSERT_EQ(reported.size(), 2u);
+        EXPECT_EQ(reported[0].kind, Notify::Broken);
+        EXPECT_EQ(reported[1].kind, Notify::Resolved);
+        EXPECT_EQ(reported[0].payload, static_cast<int32_t>(packet));
+        EXPECT_EQ(reported[1].payload, static_cast<int32_t>(packet));
+    }
+}
+
+TEST_F(ScanTest, DeletedBytesGiveNegativeDelta) {
+    StreamBuilder b = test::typicalStream(4);
+    const size_t packet = 3;
+    b.erase(b.blocks()[packet].offset + 100, 10);
+    scan(b.bytes());
+    ASSERT_EQ(state.table.size(), b.blocks().size());
+    EXPECT_EQ(state.table[packet].broken, kBrokenListed);
+    EXPECT_EQ(state.table[packet].delta(), -10);
+    EXPECT_EQ(state.table[packet + 1].offset, b.blocks()[packet + 1].offset - 10);
+}
+
+TEST_F(ScanTest, LongestRunOfAnyValueEarlierWinsTies) {
+    StreamBuilder b = test::typicalStream(3);
+    const size_t packet = 3;
+    const size_t late = cleanSpot(b, b.blocks()[packet].offset + 1500, 0xFF);
+    b.insert(late, 40, 0xFF);
+    const size_t early = cleanSpot(b, b.blocks()[packet].offset + 300, 0xAA);
+    b.insert(early, 40, 0xAA);
+    scan(b.bytes());
+    const BlockRecord& e = state.table[packet];
+    EXPECT_EQ(e.delta(), 80);
+    EXPECT_EQ(e.repeatByte, 0xAA);
+    EXPECT_EQ(e.repeatLength, 40u);
+    EXPECT_EQ(e.repeatStart, early - e.offset);
+}
+
+TEST_F(ScanTest, GarbageBehindAPackHeader) {
+    StreamBuilder b = test::typicalStream(3);
+    const size_t pack = 5;
+    b.insert(b.blocks()[pack].offset + 12, 30, 0x55);
+    scan(b.bytes());
+    const BlockRecord& e = state.table[pack];
+    EXPECT_EQ(e.code, 0x1BAu);
+    EXPECT_EQ(e.realSize, 42);
+    EXPECT_EQ(e.repeatByte, 0x55);
+    EXPECT_EQ(e.repeatLength, 30u);
+    EXPECT_EQ(e.repeatStart, 12u);
+}
+
+TEST_F(ScanTest, UnlistedStreamIdBreaksThePrecedingBlock) {
+    StreamBuilder b;
+    b.pack().systemHeader({0xE0, 0xC0}).pack().packet(0xE1, 100).pack().packet(0xE1, 100).endCode();
+    scan(b.bytes());
+    ASSERT_EQ(state.table.size(), 5u);
+    EXPECT_EQ(state.codes.first, 0x1E0u);
+    EXPECT_EQ(state.codes.second, 0x1C0u);
+    EXPECT_EQ(state.table[2].broken, kBrokenListed);
+    EXPECT_EQ(state.table[2].realSize, 12 + 106);
+    EXPECT_EQ(state.table[3].broken, kBrokenListed);
+    EXPECT_EQ(state.table[4].code, 0x1B9u);
+}
+
+TEST_F(ScanTest, OneStreamSystemHeadersKeepTheOtherCode) {
+    // As on a video CD: each system header lists only its own stream, video
+    // first; the second code keeps the value it had.
+    StreamBuilder b;
+    b.pack().systemHeader({0xE0}).pack().packet(0xE0, 300).pack().systemHeader({0xC0});
+    b.packet(0xC0, 300).pack().packet(0xE0, 300).endCode();
+    scan(b.bytes());
+    EXPECT_EQ(state.table.size(), b.blocks().size());
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(ScanTest, ProgressTextAndPercentage) {
+    const StreamBuilder b = test::typicalStream(2000);
+    scan(b.bytes());
+    const auto progress = sink.of(Notify::Progress);
+    ASSERT_FALSE(progress.empty());
+    const uint32_t size = static_cast<uint32_t>(b.size());
+    EXPECT_EQ(progress[0].progressText, "12 >> " + groupDigits(std::to_string(size)));
+    EXPECT_EQ(progress[0].payload, static_cast<int32_t>(12 / (size / 100)));
+    EXPECT_EQ(progress.back().payload, static_cast<int32_t>((size - 4) / (size / 100)));
+    // One report per step but the last, which reaches the end of the stream.
+    EXPECT_EQ(progress.size(), b.blocks().size() - 1);
+}
+
+// A sink that shows progress rarely lets the scan take quiet steps in bulk:
+// the table and the error notifications must be exactly those of a scan that
+// reports every step, and no progress text is formatted for declined reports.
+TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
+    struct Declining : RecordingSink {
+        using RecordingSink::RecordingSink;
+        bool refreshProgress() override {
+            countdown_ = 997;
+            return false;
+        }
+    } declining(state);
+    StreamBuilder b = test::typicalStream(40);
+    b.insert(b.blocks()[6].offset + 20, 5000, 0x00);
+    b.insert(b.blocks()[30].offset + 1000, 64, 0x00);
+    b.insert(b.blocks()[30].offset + 1100, 65, 0xFF);
+    b.insert(b.blocks()[60].offset + 10, 3, 0x00);
+    b.erase(b.blocks()[90].offset + 10, 30);
+    scan(b.bytes());
+    const auto full = state.table.entries();
+    const auto errorsOfFull = errors();
+    state.job.progressText.clear();
+
+    ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+    EnumPacks(state, declining);
+    EXPECT_EQ(state.table.entries(), full);
+    EXPECT_TRUE(declining.of(Notify::Progress).empty());
+    EXPECT_EQ(declining.of(Notify::Broken).size() + declining.of(Notify::Resolved).size(),
+              errorsOfFull.size());
+    EXPECT_EQ(errorsOfFull.size(), 8u);
+    EXPECT_TRUE(state.job.progressText.empty());
+}
+
+TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {
+    state.table.assign({BlockRecord{0x1BA, 0, 12}});
+    scan(StreamBuilder().systemHeader({0xE0}).pack().endCode().bytes());
+    EXPECT_EQ(sink.titles, std::vector<std::string>{kNoSignatureText});
+    EXPECT_EQ(state.table.size(), 1u);
+    EXPECT_EQ(sink.clears, 0);
+    EXPECT_TRUE(sink.events.empty());
+}
+
+TEST_F(ScanTest, NoFileOpenDoesNothing) {
+    EnumPacks(state, sink);
+    EXPECT_TRUE(sink.titles.empty());
+    EXPECT_EQ(sink.clears, 0);
+}
+
+TEST_F(ScanTest, StreamEndingWhileSearching) {
+    StreamBuilder b;
+    b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50));
+    scan(b.bytes());
+    ASSERT_EQ(state.table.size(), 4u);
+    EXPECT_EQ(state.table[3], (BlockRecord{0x1E0, static_cast<uint32_t>(b.blocks()[3].offset), 206,
+                                           kBrokenListed}));
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_EQ(errors()[0].kind, Notify::Broken);
+}
+
+TEST_F(ScanTest, BlockReachingPastTheEndIsSound) {
+    StreamBuilder b = test::typicalStream(2);
+    b.erase(b.size() - 300, 300);  // cut into the last audio packet
+    scan(b.bytes());
+    EXPECT_EQ(state.table.size(), b.blocks().size() - 1);
+    EXPECT_FALSE(state.table[state.table.size() - 1].isBroken());
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(ScanTest, StopEndsAfterTheCurrentStep) {
+    struct Stopping : RecordingSink {
+        Stopping(AppState& s) : RecordingSink(s), st(s) {}
+        void notify(Notify kind, int32_t payload) override {
+            RecordingSink::notify(kind, payload);
+            if (kind == Notify::Progress) st.job.stopRequested = true;
+        }
+        AppState& st;
+    } stopping(state);
+    path = dir.write("s.mpg", test::typicalStream(5).bytes());
+    ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+    EnumPacks(state, stopping);
+    EXPECT_EQ(stopping.of(Notify::Progress).size(), 1u);
+    ASSERT_EQ(state.table.size(), 1u);
+    EXPECT_EQ(state.table[0].code, 0x1BAu);
+}
+
+TEST_F(ScanTest, ResumeAtTheEndRecordsNothing) {
+    scan(test::typicalStream(3).bytes());
+    const auto before = state.table.entries();
+    state.resumeScan = 'y';
+    rescan();
+    EXPECT_EQ(state.table.entries(), before);
+    EXPECT_TRUE(sink.events.empty());
+    EXPECT_EQ(sink.clears, 1);  // only the first, fresh scan cleared the list
+}
+
+// Stops the scan once, at its k-th progress report, drops the entry whose
+// search the stop cut short (as the window does after a stop), and resumes to
+// the end: the table must equal that of one uninterrupted scan, whether the
+// stop fell between blocks or inside a resynchronisation.
+TEST_F(ScanTest, StoppedAndResumedScanMatchesAFullScan) {
+    StreamBuilder b = test::typicalStream(6);
+    b.insert(b.blocks()[6].offset + 40, 300, 0x00);
+    b.insert(b.blocks()[12].offset + 40, 20, 0x00);
+    scan(b.bytes());
+    const auto full = state.table.entries();
+    const size_t reports = sink.of(Notify::Progress).size();
+
+    for (size_t k = 1; k < reports; k += 3) {
+        SCOPED_TRACE(k);
+        struct Stopping : RecordingSink {
+            Stopping(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
+            void notify(Notify kind, int32_t payload) override {
+                RecordingSink::notify(kind, payload);
+                if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
+            }
+            AppState& st;
+            size_t k, seen = 0;
+        } stopping(state, k);
+        state.resumeScan = '0';
+        ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+        EnumPacks(state, stopping);
+        ASSERT_TRUE(state.job.stopRequested);
+        const BlockRecord& last = state.table[state.table.size() - 1];
+        if (last.broken == kBrokenListed && last.realSize == 0) state.table.dropLast();
+        state.job.stopRequested = false;
+        state.resumeScan = 'y';
+        EnumPacks(state, stopping);
+        state.view.closeFile();
+        EXPECT_EQ(state.table.entries(), full);
+    }
+}
+
+// A recording that is still being written: the first scan's search reaches
+// the end of the file; once the file has grown, continuing takes that search
+// up again instead of recording the block twice.
+TEST_F(ScanTest, ResumeTakesUpASearchThatReachedTheEnd) {
+    StreamBuilder b = test::typicalStream(4);
+    b.insert(b.blocks()[6].offset + 40, 100, 0x00);
+    scan(b.bytes());
+    const auto full = state.table.entries();
+    const size_t cut = b.blocks()[7].offset + 50;  // inside the block behind the damage
+    scan(std::vector<uint8_t>(b.bytes().begin(), b.bytes().begin() + static_cast<ptrdiff_t>(cut)));
+    ASSERT_EQ(state.table.size(), 7u);
+    EXPECT_EQ(state.table[6].realSize, 0);
+
+    dir.write("s.mpg", b.bytes());
+    state.resumeScan = 'y';
+    rescan();
+    EXPECT_EQ(state.table.entries(), full);
+    EXPECT_TRUE(sink.of(Notify::Broken).empty());
+    ASSERT_EQ(sink.of(Notify::Resolved).size(), 1u);
+    EXPECT_EQ(sink.of(Notify::Resolved)[0].payload, 6);
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,241 @@
+#include "stream/stream_view.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::TempDir;
+
+CutList cutsAfter(const CutList& before, uint32_t start, uint32_t length) {
+    StreamView v;
+    for (const CutRegion& r : before) v.addCut(r.start, r.length);
+    EXPECT_EQ(v.cuts(), before) << "setting up the list must not merge";
+    v.addCut(start, length);
+    return v.cuts();
+}
+
+// The list as a plain vector of "excised" flags, to check the four cases and
+// the merge pass against the naive meaning of a region.
+bool sameCoverage(const CutList& a, const CutList& b) {
+    auto covered = [](const CutList& l) {
+        std::vector<bool> f(400);
+        for (const CutRegion& r : l)
+            for (uint64_t i = r.start; i < r.end(); ++i) f[i] = true;
+        return f;
+    };
+    return covered(a) == covered(b);
+}
+
+TEST(CutList, AddCutCases) {
+    // Reaches into the next region: case 3.
+    EXPECT_EQ(cutsAfter({{110, 5}}, 100, 10), (CutList{{100, 15}}));
+    // Begins where a region ends: case 4.
+    EXPECT_EQ(cutsAfter({{100, 15}}, 115, 5), (CutList{{100, 20}}));
+    // Inside a region: case 1, nothing changes.
+    EXPECT_EQ(cutsAfter({{100, 10}}, 102, 3), (CutList{{100, 10}}));
+    // Covers the first region and the merge pass swallows the second.
+    EXPECT_EQ(cutsAfter({{100, 10}, {120, 5}}, 95, 30), (CutList{{95, 30}}));
+    // Before every region: inserted in order.
+    EXPECT_EQ(cutsAfter({{100, 10}}, 50, 5), (CutList{{50, 5}, {100, 10}}));
+    // Behind every region: appended.
+    EXPECT_EQ(cutsAfter({{100, 10}}, 200, 5), (CutList{{100, 10}, {200, 5}}));
+    // Bridges two regions: case 4 on the first, then the merge pass.
+    EXPECT_EQ(cutsAfter({{100, 10}, {120, 5}}, 108, 12), (CutList{{100, 25}}));
+    // Touches nothing: a gap of one byte stays.
+    EXPECT_EQ(cutsAfter({{100, 10}}, 111, 4), (CutList{{100, 10}, {111, 4}}));
+}
+
+TEST(CutList, RandomAdditionsKeepInvariantsAndCoverage) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 300; ++round) {
+        StreamView v;
+        CutList naive;
+        for (int k = 0; k < 8; ++k) {
+            const uint32_t start = rng() % 300, length = 1 + rng() % 30;
+            v.addCut(start, length);
+            naive.push_back({start, length});
+            const CutList& l = v.cuts();
+            for (size_t i = 0; i + 1 < l.size(); ++i) ASSERT_LT(l[i].end(), l[i + 1].start);
+            ASSERT_TRUE(sameCoverage(l, naive));
+        }
+    }
+}
+
+TEST(CutList, PositionMapping) {
+    StreamView v;
+    EXPECT_EQ(v.streamToFile(12345), 12345u);
+    EXPECT_EQ(v.fileSpan(10, 50), 50u);
+    v.addCut(100, 10);
+    EXPECT_EQ(v.streamToFile(0), 0u);
+    EXPECT_EQ(v.streamToFile(99), 99u);
+    EXPECT_EQ(v.streamToFile(100), 110u);
+    // A region starting exactly at f0 is not taken in; one at f0 + n is.
+    EXPECT_EQ(v.fileSpan(100, 5), 5u);
+    EXPECT_EQ(v.fileSpan(90, 10), 20u);
+    EXPECT_EQ(v.fileSpan(89, 10), 10u);
+}
+
+TEST(CutList, SpanAndMappingAgree) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 100; ++round) {
+        StreamView view;
+        for (int k = 0; k < 6; ++k) view.addCut(rng() % 500, 1 + rng() % 40);
+        for (uint64_t v = 0; v < 300; v += 7) {
+            for (uint64_t k = 0; k < 120; k += 5) {
+                const uint64_t f = view.streamToFile(v);
+                ASSERT_EQ(f + view.fileSpan(f, k), view.streamToFile(v + k)) << v << " " << k;
+            }
+        }
+    }
+}
+
+class ReadAtTest : public ::testing::Test {
+  protected:
+    // A file whose byte i is (i * 31 + 7) mod 251 + 1: never zero, so a zero
+    // in a delivered byte can only come from the end of the file.
+    std::vector<uint8_t> makeFile(size_t size) {
+        std::vector<uint8_t> bytes(size);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + 7) % 251 + 1);
+        path = dir.write("f.bin", bytes);
+        EXPECT_EQ(view.openStream(path), OpenStatus::Opened);
+        return bytes;
+    }
+
+    TempDir dir;
+    std::string path;
+    StreamView view;
+    std::vector<uint8_t> out;
+};
+
+TEST_F(ReadAtTest, RefillSkipsCutRegions) {
+    const auto file = makeFile(30);
+    view.addCut(10, 5);
+    ASSERT_TRUE(view.readAt(8, 4, out));
+    EXPECT_EQ(out, (std::vector<uint8_t>{file[8], file[9], file[15], file[16]}));
+    EXPECT_EQ(view.windowStart(), 8u);
+    EXPECT_EQ(view.windowLength(), 17u);
+}
+
+TEST_F(ReadAtTest, WindowShorterNearTheEndAndZerosPastIt) {
+    const auto file = makeFile(1000);
+    ASSERT_TRUE(view.readAt(0, 6, out));
+    EXPECT_EQ(view.windowLength(), 1000u);
+    ASSERT_TRUE(view.readAt(998, 6, out));  // not inside the window: refilled at 998
+    EXPECT_EQ(view.windowStart(), 998u);
+    EXPECT_EQ(view.windowLength(), 2u);
+    EXPECT_EQ(out, (std::vector<uint8_t>{file[998], file[999], 0, 0, 0, 0}));
+}
+
+TEST_F(ReadAtTest, NoLeftoversOfAnEarlierWindow) {
+    const size_t size = StreamView::CacheSize + 5000;
+    const auto file = makeFile(size);
+    ASSERT_TRUE(view.readAt(0, 100, out));  // a full window of non-zero bytes
+    ASSERT_TRUE(view.readAt(static_cast<uint32_t>(size - 3), 20, out));
+    EXPECT_EQ(std::count(out.begin() + 3, out.end(), 0), 17);
+    EXPECT_EQ(out[0], file[size - 3]);
+    // Read through a region near the end: the bytes past the end stay zero.
+    view.addCut(static_cast<uint32_t>(size - 10), 4);
+    view.invalidateWindow();
+    ASSERT_TRUE(view.readAt(static_cast<uint32_t>(size - 12), 12, out));
+    EXPECT_EQ(out[1], file[size - 11]);
+    EXPECT_EQ(out[2], file[size - 6]);
+    EXPECT_EQ(std::count(out.begin() + 8, out.end(), 0), 4);
+    // A region past the end cuts the piece before it short: zeros again.
+    view.addCut(static_cast<uint32_t>(size + 10), 4);
+    view.invalidateWindow();
+    ASSERT_TRUE(view.readAt(static_cast<uint32_t>(size - 8), 30, out));
+    EXPECT_EQ(out[3], file[size - 1]);
+    EXPECT_EQ(std::count(out.begin() + 4, out.end(), 0), 26);
+}
+
+TEST_F(ReadAtTest, WindowBoundaryIsAMiss) {
+    makeFile(StreamView::CacheSize + 100);
+    ASSERT_TRUE(view.readAt(0, 6, out));
+    EXPECT_EQ(view.windowLength(), StreamView::CacheSize);
+    ASSERT_TRUE(view.readAt(2'047'994, 6, out));  // ends on the window's last byte: a hit
+    EXPECT_EQ(view.windowStart(), 0u);
+    ASSERT_TRUE(view.readAt(2'047'996, 6, out));
+    EXPECT_EQ(view.windowStart(), 2'047'996u);
+}
+
+TEST_F(ReadAtTest, CountLimits) {
+    makeFile(100);
+    out = {1, 2, 3};
+    EXPECT_FALSE(view.readAt(0, StreamView::CacheSize + 1, out));
+    EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(view.readAt(0, StreamView::CacheSize, out));
+    EXPECT_EQ(out.size(), StreamView::CacheSize);
+    EXPECT_TRUE(view.readAt(50, 0, out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(ReadAtTest, MatchesNaiveModelThroughCuts) {
+    const auto file = makeFile(5000);
+    std::mt19937 rng(3);
+    for (int k = 0; k < 12; ++k) view.addCut(rng() % 5200, 1 + rng() % 200);
+    std::vector<uint8_t> stream;
+    for (size_t i = 0; i < file.size(); ++i) {
+        const bool cut =
+            std::any_of(view.cuts().begin(), view.cuts().end(),
+                        [&](const CutRegion& r) { return i >= r.start && i < r.end(); });
+        if (!cut) stream.push_back(file[i]);
+    }
+    for (int k = 0; k < 500; ++k) {
+        const uint32_t pos = rng() % 5200, count = rng() % 300;
+        if (k % 3 == 0) view.invalidateWindow();
+        ASSERT_TRUE(view.readAt(pos, count, out));
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint8_t want = pos + i < stream.size() ? stream[pos + i] : 0;
+            ASSERT_EQ(out[i], want) << "pos " << pos << " + " << i;
+        }
+    }
+}
+
+TEST_F(ReadAtTest, CacheLifecycle) {
+    makeFile(100);
+    ASSERT_TRUE(view.readAt(10, 6, out));
+    view.invalidateWindow();
+    EXPECT_TRUE(view.hasBuffer());
+    EXPECT_EQ(view.windowLength(), 0u);
+    view.resetCache();
+    EXPECT_FALSE(view.hasBuffer());
+    view.closeFile();
+    EXPECT_FALSE(view.readAt(10, 6, out));  // no file: the refill fails
+    EXPECT_EQ(view.windowLength(), 0u);
+}
+
+TEST(OpenStream, RefusesWhatIsNoReadableFile) {
+    TempDir dir;
+    StreamView view;
+    EXPECT_EQ(view.openStream(dir.file("missing.mpg")), OpenStatus::Failed);
+    EXPECT_EQ(view.fileHandle(), -1);
+    EXPECT_EQ(view.openStream(dir.path()), OpenStatus::Failed);
+    EXPECT_EQ(view.fileHandle(), -1);
+}
+
+TEST(OpenStream, TakesSizeAndRefusesFourGibibytes) {
+    TempDir dir;
+    const std::string path = dir.file("sparse.mpg");
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 4294967295LL), 0);
+    StreamView view;
+    EXPECT_EQ(view.openStream(path), OpenStatus::Opened);
+    EXPECT_EQ(view.streamSize(), 4294967295u);
+    ASSERT_EQ(::ftruncate(fd, 4294967296LL), 0);
+    EXPECT_EQ(view.openStream(path), OpenStatus::TooLarge);
+    EXPECT_EQ(view.fileHandle(), -1);
+    ::close(fd);
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,40 @@
+#include "support/temp_dir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace mpg::test {
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "mpgmend-test-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    const std::string p = file(name);
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + p);
+    return p;
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string fixture(const std::string& name) {
+    return std::string(MPGMEND_TEST_DATA) + "/" + name;
+}
+
+}  // namespace mpg::test

@@ -1,0 +1,29 @@
+// Temporary files for tests, removed with the TempDir.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mpg::test {
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // Writes the bytes to a file of this folder and returns its path.
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+
+  private:
+    std::string path_;
+};
+
+std::vector<uint8_t> readFile(const std::string& path);
+std::string fixture(const std::string& name);
+
+}  // namespace mpg::test
