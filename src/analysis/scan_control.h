@@ -13,7 +13,7 @@ enum class CheckResult { Ok, NoName, OpenFailed, TooLarge, NoSignature, NoSystem
 
 inline constexpr const char* kNeedFileNameText = "сюда надо положить имя файла";
 inline constexpr const char* kOpenFailedText = "ошибка открытия файла";
-inline constexpr const char* kTooLargeText = "файл больше 4 ГБ: такие файлы не поддерживаются";
+inline constexpr const char* kTooLargeText = "файл слишком большой (4 ГБ и более)";
 
 // The status text the window shows for a result.
 const char* checkResultText(CheckResult result);

@@ -1,0 +1,1 @@
+#include "ui/error_table.h"

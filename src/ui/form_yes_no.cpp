@@ -1,0 +1,1 @@
+#include "ui/form_yes_no.h"

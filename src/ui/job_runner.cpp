@@ -1,0 +1,1 @@
+#include "ui/job_runner.h"

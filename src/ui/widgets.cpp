@@ -1,0 +1,112 @@
+#include "ui/widgets.h"
+
+#include <QFont>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSvgRenderer>
+
+namespace mpg::ui {
+
+namespace {
+
+QString resourceOf(const QString& picture) { return QStringLiteral(":/pictures/%1.svg").arg(picture); }
+
+}  // namespace
+
+QFont windowFont() {
+    QFont f(QStringLiteral("Liberation Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(11);
+    return f;
+}
+
+QFont smallFont() {
+    QFont f = windowFont();
+    f.setPixelSize(10);
+    return f;
+}
+
+QFont fixedFont() {
+    QFont f(QStringLiteral("DejaVu Sans Mono"));
+    f.setStyleHint(QFont::Monospace);
+    f.setFixedPitch(true);
+    f.setPixelSize(13);
+    return f;
+}
+
+TImage::TImage(const QString& name, const QString& picture, QWidget* parent)
+    : QWidget(parent), picture_(picture), renderer_(new QSvgRenderer(resourceOf(picture), this)) {
+    setObjectName(name);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setMouseTracking(true);
+}
+
+TImage::~TImage() = default;
+
+void TImage::setPicture(const QString& picture) {
+    picture_ = picture;
+    renderer_->load(resourceOf(picture));
+    update();
+}
+
+void TImage::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QSizeF size = renderer_->defaultSize();
+    size.scale(QSizeF(width(), height()), Qt::KeepAspectRatio);
+    const QRectF target((width() - size.width()) / 2, (height() - size.height()) / 2, size.width(),
+                        size.height());
+    renderer_->render(&p, target);
+}
+
+void TImage::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) pressed_ = true;
+}
+
+void TImage::mouseReleaseEvent(QMouseEvent* event) {
+    const bool wasPressed = pressed_;
+    pressed_ = false;
+    if (wasPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        emit clicked();
+    }
+}
+
+void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) emit doubleClicked();
+}
+
+void TImage::mouseMoveEvent(QMouseEvent* event) {
+    emit hovered(this);
+    QWidget::mouseMoveEvent(event);
+}
+
+TGauge::TGauge(const QString& name, QWidget* parent) : QWidget(parent) { setObjectName(name); }
+
+void TGauge::setValue(int percent) {
+    if (percent == value_) return;
+    value_ = percent;
+    update();
+}
+
+void TGauge::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(208, 208, 208));
+    p.drawEllipse(box);
+    const int span = std::clamp(value_, 0, 100) * 360 * 16 / 100;
+    p.setBrush(QColor(128, 128, 255));
+    p.drawPie(box, 90 * 16, -span);
+}
+
+QFrame* makeBevel(const QString& name, QWidget* parent, const QRect& geometry) {
+    auto* line = new QFrame(parent);
+    line->setObjectName(name);
+    line->setFrameShape(geometry.width() >= geometry.height() ? QFrame::HLine : QFrame::VLine);
+    line->setFrameShadow(QFrame::Raised);
+    line->setGeometry(geometry);
+    return line;
+}
+
+}  // namespace mpg::ui
