@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench format clean
+.PHONY: all deps configure build test run bench screenshots format clean
 
 all: build
 
@@ -21,9 +21,11 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# Until the window program exists, run the scan on a fixture.
 run: build
-	$(BUILD_DIR)/src/cli/mpgmend-cli scan tests/data/vcd.mpg
+	$(BUILD_DIR)/src/app/mpgmend
+
+screenshots: build
+	bash scripts/screenshots.sh $(BUILD_DIR)
 
 bench: build
 	bash bench/scan-bench.sh $(BUILD_DIR) bench/out

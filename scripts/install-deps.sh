@@ -7,7 +7,7 @@ PACKAGES=(
   g++ make cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libcli11-dev
-  xvfb xauth fonts-dejavu-core fonts-liberation2
+  xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   ffmpeg time
 )
 

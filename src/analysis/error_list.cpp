@@ -50,6 +50,16 @@ void ErrorGrid::removeRow(int r) {
     rows_.erase(rows_.begin() + r);
 }
 
+bool ErrorGrid::dropUnfinishedRow() {
+    if (!rows_.back()[5].empty()) return false;
+    if (rows_.size() > 2) {
+        rows_.pop_back();
+    } else {
+        rows_.back() = ErrorRow{};
+    }
+    return true;
+}
+
 int ErrorGrid::onBroken(int64_t index, const BlockTable& table) {
     const int r = takeRow();
     writeHead(r, index, table[static_cast<size_t>(index)]);

@@ -47,6 +47,10 @@ class ErrorGrid {
     // Columns 5 to 7 (real size, delta, run).
     void writeTail(int r, const BlockRecord& record);
     void removeRow(int r);
+    // After a stopped scan: a last row without its real size (its block's
+    // search was cut short, or no block was listed) is removed, or emptied
+    // when it is the only data row. Returns whether it was.
+    bool dropUnfinishedRow();
 
     // A block was just found broken (its real size is not known yet); returns
     // the row written, which becomes the current row.

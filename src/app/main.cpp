@@ -1,6 +1,31 @@
+// The window program: creates its three windows (the main window, the
+// confirmation dialog, the dump window, in this order), shows the main one
+// and runs until it is closed. It reads no arguments and keeps no settings:
+// every option starts from the window's design values.
 #include <QApplication>
+
+#include "stream/variables.h"
+#include "ui/form_du.h"
+#include "ui/form_yes_no.h"
+#include "ui/main_window.h"
+#include "ui/widgets.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setFont(mpg::ui::windowFont());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/app.svg")));
+
+    // The state shared by the windows and the worker: the stream view, the
+    // block table, the stream codes and the job state. Released at exit.
+    auto state = std::make_unique<mpg::AppState>();
+    {
+        mpg::ui::TFormMain formMain(*state);
+        mpg::ui::TFormYesNo formYesNo;
+        mpg::ui::TFormDU formDU;
+        formMain.setForms(&formYesNo, &formDU);
+        formMain.show();
+        app.exec();
+    }
+    state.reset();
     return 0;
 }

@@ -1,1 +1,59 @@
 #include "ui/error_table.h"
+
+#include <QPainter>
+
+namespace mpg::ui {
+
+const QColor StringERDrawCell::kSelected(208, 255, 208);
+
+ErrorTableModel::ErrorTableModel(const ErrorGrid& grid, QObject* parent)
+    : QAbstractTableModel(parent), grid_(grid), shownRows_(grid.rowCount() - 1) {}
+
+int ErrorTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : shownRows_;
+}
+
+int ErrorTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kErrorColumns;
+}
+
+QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() + 1 >= grid_.rowCount())
+        return {};
+    return QString::fromStdString(grid_.cell(index.row() + 1, index.column()));
+}
+
+QVariant ErrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
+    return QString::fromStdString(grid_.cell(0, section));
+}
+
+void ErrorTableModel::sync() {
+    const int rows = grid_.rowCount() - 1;
+    if (rows > shownRows_) {
+        beginInsertRows({}, shownRows_, rows - 1);
+        shownRows_ = rows;
+        endInsertRows();
+    } else if (rows < shownRows_) {
+        beginRemoveRows({}, rows, shownRows_ - 1);
+        shownRows_ = rows;
+        endRemoveRows();
+    }
+    if (shownRows_ > 0) emit dataChanged(index(0, 0), index(shownRows_ - 1, kErrorColumns - 1));
+}
+
+void StringERDrawCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+    const bool selected = option.state & QStyle::State_Selected;
+    painter->save();
+    painter->fillRect(option.rect, selected ? kSelected : option.palette.base().color());
+    painter->setPen(selected ? QColor(Qt::black) : option.palette.text().color());
+    painter->setFont(option.font);
+    painter->setClipRect(option.rect);
+    const QRect text = option.rect.adjusted(2, 2, 0, 0);
+    painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                      index.data(Qt::DisplayRole).toString());
+    painter->restore();
+}
+
+}  // namespace mpg::ui

@@ -1,1 +1,659 @@
 #include "ui/main_window.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QUrl>
+
+#include "analysis/scan.h"
+#include "analysis/scan_control.h"
+#include "ui/error_table.h"
+#include "ui/form_du.h"
+#include "ui/form_yes_no.h"
+#include "ui/widgets.h"
+
+namespace mpg::ui {
+
+namespace {
+
+constexpr int kPanelTTHeight = 73;
+constexpr int kPanelBBHeight = 113;
+constexpr int kPanelSRWidth = 338;
+
+const QString kStopQuestion = QStringLiteral("остановить процесс?");
+
+template <class W>
+W* place(W* widget, const char* name, const QRect& geometry) {
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(geometry);
+    return widget;
+}
+
+QFrame* makePanel(QWidget* parent, const char* name) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setFrameShadow(QFrame::Raised);
+    return panel;
+}
+
+// Grey status texts ("status", "mess", "info") are bold; plain grey labels are not.
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, bool grey, bool bold) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    if (grey) {
+        QPalette p = label->palette();
+        p.setColor(QPalette::WindowText, QColor(128, 128, 128));
+        label->setPalette(p);
+    }
+    if (bold) {
+        QFont f = label->font();
+        f.setBold(true);
+        label->setFont(f);
+    }
+    return label;
+}
+
+QCheckBox* makeCheck(QWidget* parent, const char* name, const QString& text, const QRect& g,
+                     bool checked) {
+    auto* box = place(new QCheckBox(text, parent), name, g);
+    box->setChecked(checked);
+    return box;
+}
+
+}  // namespace
+
+TFormMain::TFormMain(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QString::fromUtf8(kMainCaption));
+    setFont(windowFont());
+    setMouseTracking(true);
+    resize(618, 422);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect s = screen->availableGeometry();
+        move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
+    }
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    buildRepairPage();
+    buildJoinPage();
+    buildSettingsPage();
+    PageControl1->setCurrentWidget(TabSheetREM);
+    buildLogo();
+    PageControl1->setGeometry(rect());
+}
+
+TFormMain::~TFormMain() {
+    // A job cannot outlive the window: closing is refused while one runs,
+    // but a test may destroy the window with a job still going.
+    if (worker_) {
+        state_.job.stopRequested = true;
+        while (!worker_->wait(10)) QCoreApplication::processEvents();
+    }
+    // The pages show the error grid, a member: they go before it does.
+    delete PageControl1;
+}
+
+void TFormMain::setForms(TFormYesNo* yesNo, TFormDU* dump) {
+    FormYesNo_ = yesNo;
+    FormDU_ = dump;
+}
+
+void TFormMain::trackMouse(QWidget* widget) {
+    widget->setMouseTracking(true);
+    widget->installEventFilter(this);
+}
+
+void TFormMain::buildRepairPage() {
+    TabSheetREM = new QWidget;
+    TabSheetREM->setObjectName(QStringLiteral("TabSheetREM"));
+    PageControl1->addTab(TabSheetREM, QStringLiteral("ремонт"));
+    trackMouse(TabSheetREM);
+
+    PanelTT = makePanel(TabSheetREM, "PanelTT");
+    trackMouse(PanelTT);
+    ImageFI = place(new TImage(QStringLiteral("ImageFI"), QStringLiteral("folder"), PanelTT),
+                    "ImageFI", {72, 10, 17, 17});
+    EditIN = place(new QLineEdit(PanelTT), "EditIN", {96, 8, 385, 21});
+    BitBtnOP =
+        place(new QPushButton(QStringLiteral("open"), PanelTT), "BitBtnOP", {496, 8, 97, 21});
+    BitBtnGO = place(new QPushButton(QStringLiteral("го"), PanelTT), "BitBtnGO", {496, 44, 97, 21});
+    BitBtnOP->setFont(smallFont());
+    BitBtnGO->setFont(smallFont());
+    BevelTT = makeBevel(QStringLiteral("BevelTT"), PanelTT, {70, 35, 523, 3});
+    GaugeZZ = place(new TGauge(QStringLiteral("GaugeZZ"), PanelTT), "GaugeZZ", {18, 20, 33, 33});
+    GaugeZZ->hide();
+    LabelPTR = makeLabel(PanelTT, "LabelPTR", QString(), true, false);
+    LabelPTR->move(72, 48);
+    LabelPTR->hide();
+    LabelST = makeLabel(PanelTT, "LabelST", QString(), true, true);
+    LabelST->setGeometry(296, 48, 185, 13);
+    makeBevel(QStringLiteral("Bevel2"), PanelTT, {280, 44, 3, 22});
+    makeBevel(QStringLiteral("Bevel3"), PanelTT, {285, 44, 3, 22});
+    ImageEX = place(new TImage(QStringLiteral("ImageEX"), QStringLiteral("excision"), PanelTT),
+                    "ImageEX", {259, 49, 13, 13});
+    ImageEX->hide();
+
+    StringER = new QTableView(TabSheetREM);
+    StringER->setObjectName(QStringLiteral("StringER"));
+    model_ = new ErrorTableModel(grid_, StringER);
+    StringER->setModel(model_);
+    StringER->setItemDelegate(new StringERDrawCell(StringER));
+    StringER->verticalHeader()->hide();
+    StringER->verticalHeader()->setDefaultSectionSize(17);
+    StringER->verticalHeader()->setMinimumSectionSize(17);
+    // The header row holds two lines, so that "размер заявленный" and
+    // "размер реальный" stay readable in columns of 87 pixels.
+    StringER->horizontalHeader()->setDefaultAlignment(
+        Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
+    StringER->horizontalHeader()->setFixedHeight(30);
+    StringER->horizontalHeader()->setHighlightSections(false);
+    StringER->horizontalHeader()->setSectionsClickable(false);
+    StringER->horizontalHeader()->setMinimumSectionSize(0);
+    StringER->setShowGrid(true);
+    StringER->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringER->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    StringER->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringER->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringER->setWordWrap(false);
+    for (int c = 0; c < kErrorColumns; ++c)
+        StringER->setColumnWidth(c, kInitialColumnWidths[static_cast<size_t>(c)]);
+    trackMouse(StringER->viewport());
+    StringER->setContextMenuPolicy(Qt::CustomContextMenu);
+    PopupER = new QMenu(StringER);
+    PopupER->setObjectName(QStringLiteral("PopupER"));
+    MIdump = PopupER->addAction(QStringLiteral("посмотреть dump"));
+    MIdump->setObjectName(QStringLiteral("MIdump"));
+    PopupER->addSeparator()->setObjectName(QStringLiteral("N1"));
+    MIsoer = PopupER->addAction(QStringLiteral("сохранить ошибки"));
+    MIsoer->setObjectName(QStringLiteral("MIsoer"));
+    MIzaer = PopupER->addAction(QStringLiteral("загрузить ошибки"));
+    MIzaer->setObjectName(QStringLiteral("MIzaer"));
+    PopupER->addSeparator()->setObjectName(QStringLiteral("N4"));
+    connect(StringER, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupER->popup(StringER->viewport()->mapToGlobal(at)); });
+
+    PanelBB = makePanel(TabSheetREM, "PanelBB");
+    trackMouse(PanelBB);
+    RadioEQ = place(
+        new QRadioButton(QStringLiteral("убрать области повторов, там где их размеры равны дельте"),
+                         PanelBB),
+        "RadioEQ", {15, 17, 337, 17});
+    RadioEQ->setToolTip(
+        QStringLiteral("исправлять ничего не надо, ибо заявленный размер станет равен реальному."));
+    RadioEQ->setChecked(true);
+    RadioRERE =
+        place(new QRadioButton(QStringLiteral("убрать области повторов и пересканировать pack-и"),
+                               PanelBB),
+              "RadioRERE", {15, 33, 289, 17});
+    RadioISALL = place(new QRadioButton(QStringLiteral("исправить размеры кривых блоков"), PanelBB),
+                       "RadioISALL", {15, 49, 209, 17});
+    {
+        QPalette p = RadioISALL->palette();
+        p.setColor(QPalette::WindowText, Qt::black);
+        RadioISALL->setPalette(p);
+    }
+    auto* strategies = new QButtonGroup(PanelBB);
+    for (QRadioButton* r : {RadioEQ, RadioRERE, RadioISALL}) strategies->addButton(r);
+    makeBevel(QStringLiteral("Bevel1"), PanelBB, {354, 19, 3, 46});
+    makeBevel(QStringLiteral("Bevel7"), PanelBB, {357, 19, 3, 46});
+    CheckDP = makeCheck(PanelBB, "CheckDP", QStringLiteral("если дельта положительна"),
+                        {366, 17, 161, 17}, true);
+    CheckZR = makeCheck(PanelBB, "CheckZR", QStringLiteral("только повторы нулей"),
+                        {366, 33, 139, 17}, true);
+    LabelMS =
+        makeLabel(PanelBB, "LabelMS",
+                  QStringLiteral("размеры повторов не менее               байт"), false, false);
+    LabelMS->move(365, 50);
+    LabelMS->adjustSize();
+    EditMS = place(new QLineEdit(QStringLiteral("100"), PanelBB), "EditMS", {518, 47, 33, 19});
+    EditMS->setMaxLength(4);
+    ImageWA = place(new TImage(QStringLiteral("ImageWA"), QStringLiteral("busy"), PanelBB),
+                    "ImageWA", {308, 38, 45, 30});
+    ImageWA->hide();
+    ImageHAMMER =
+        place(new TImage(QStringLiteral("ImageHAMMER"), QStringLiteral("hammer"), PanelBB),
+              "ImageHAMMER", {560, 8, 33, 33});
+    BevelBB = makeBevel(QStringLiteral("BevelBB"), PanelBB, {16, 69, 577, 3});
+    EditOUT = place(new QLineEdit(PanelBB), "EditOUT", {16, 81, 529, 21});
+    ImageSA = place(new TImage(QStringLiteral("ImageSA"), QStringLiteral("floppy"), PanelBB),
+                    "ImageSA", {560, 81, 20, 20});
+
+    for (TImage* image : {ImageFI, ImageHAMMER, ImageSA}) {
+        connect(image, &TImage::hovered, this, &TFormMain::ImageFIMouseMove);
+    }
+    connect(BitBtnOP, &QPushButton::clicked, this, &TFormMain::BitBtnOPClick);
+    connect(BitBtnGO, &QPushButton::clicked, this, &TFormMain::BitBtnGOClick);
+}
+
+void TFormMain::buildJoinPage() {
+    TabSheetAD = new QWidget;
+    TabSheetAD->setObjectName(QStringLiteral("TabSheetAD"));
+    PageControl1->addTab(TabSheetAD, QStringLiteral("сборка"));
+    TabSheetAD->installEventFilter(this);
+
+    Splitter3 = new QSplitter(Qt::Horizontal, TabSheetAD);
+    Splitter3->setObjectName(QStringLiteral("Splitter3"));
+    Splitter3->setHandleWidth(6);
+    Splitter3->setChildrenCollapsible(false);
+    JList = new QListWidget;
+    JList->setObjectName(QStringLiteral("JList"));
+    JList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    trackMouse(JList->viewport());
+    PanelSR = new QWidget;
+    PanelSR->setObjectName(QStringLiteral("PanelSR"));
+    PanelSR->setMinimumWidth(kPanelSRWidth);
+    trackMouse(PanelSR);
+    Splitter3->addWidget(JList);
+    Splitter3->addWidget(PanelSR);
+    Splitter3->setStretchFactor(0, 1);
+    Splitter3->setStretchFactor(1, 0);
+    connect(Splitter3, &QSplitter::splitterMoved, this,
+            [this] { panelSRWidth_ = PanelSR->width(); });
+
+    LabelJINFO = makeLabel(PanelSR, "LabelJINFO", QStringLiteral("info"), true, true);
+    LabelJINFO->setGeometry(16, 8, 321, 57);
+    LabelJINFO->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    LabelJINFO->setWordWrap(true);
+    ImageSUM = place(new TImage(QStringLiteral("ImageSUM"), QStringLiteral("chevrons"), PanelSR),
+                     "ImageSUM", {4, 74, 17, 17});
+    ImageSUM->setToolTip(QStringLiteral("сгенерить имя выходного файла"));
+    EditSUM = place(new QLineEdit(PanelSR), "EditSUM", {32, 72, 305, 21});
+    QFrame* panel1 = makePanel(PanelSR, "Panel1");
+    panel1->setGeometry(8, 104, 329, 145);
+    CheckMS1 = makeCheck(panel1, "CheckMS1", QString(), {8, 8, 17, 17}, true);
+    LabelMS1 = makeLabel(
+        panel1, "LabelMS1",
+        QStringLiteral("iso_end_code из файлов выкидываются; файлы слепляются последовательно, "
+                       "включая system_header каждого файла; в конце файла кладётся один "
+                       "iso_end_code на всех."),
+        false, false);
+    LabelMS1->setGeometry(26, 9, 295, 56);
+    LabelMS1->setWordWrap(true);
+    LabelMS1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Check1PP =
+        makeCheck(panel1, "Check1PP", QStringLiteral("убрать все padding паки, кроме первого."),
+                  {8, 70, 313, 17}, false);
+    Check1SH = makeCheck(panel1, "Check1SH",
+                         QStringLiteral("оставить только один system header из первого файла."),
+                         {8, 92, 313, 17}, false);
+    Label1SH = makeLabel(
+        panel1, "Label1SH",
+        QStringLiteral("если вдруг в середине файлов будут встречаться system headers, то их тоже "
+                       "выкидывать."),
+        false, false);
+    Label1SH->setGeometry(26, 107, 297, 33);
+    Label1SH->setWordWrap(true);
+    Label1SH->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    CheckGlue = makeCheck(PanelSR, "CheckGlue",
+                          QStringLiteral("не надо мудрить, надо просто склеить файлы"),
+                          {16, 256, 289, 17}, false);
+    BitBtnSUM =
+        place(new QPushButton(QStringLiteral("склеить"), PanelSR), "BitBtnSUM", {8, 284, 89, 25});
+    GaugeZ = place(new TGauge(QStringLiteral("GaugeZ"), PanelSR), "GaugeZ", {226, 279, 33, 33});
+    GaugeZ->hide();
+    ImageZ = place(new TImage(QStringLiteral("ImageZ"), QStringLiteral("skull-red"), PanelSR),
+                   "ImageZ", {278, 276, 40, 40});
+    ImageZ->hide();
+    LabelME = makeLabel(PanelSR, "LabelME", QStringLiteral("mess"), true, true);
+    LabelME->setGeometry(6, 322, 323, 17);
+    LabelME->setAlignment(Qt::AlignCenter);
+
+    for (TImage* image : {ImageSUM, ImageZ})
+        connect(image, &TImage::hovered, this, &TFormMain::ImageFIMouseMove);
+}
+
+void TFormMain::buildSettingsPage() {
+    TabSheetCFG = new QWidget;
+    TabSheetCFG->setObjectName(QStringLiteral("TabSheetCFG"));
+    PageControl1->addTab(TabSheetCFG, QStringLiteral("настройки"));
+    trackMouse(TabSheetCFG);
+
+    CheckHP = makeCheck(TabSheetCFG, "CheckHP", QStringLiteral("высокий приоритет задачи"),
+                        {24, 31, 161, 17}, true);
+    connect(CheckHP, &QCheckBox::toggled, this, [this](bool on) { state_.highPriority = on; });
+    state_.highPriority = true;
+    QLabel* label1 =
+        makeLabel(TabSheetCFG, "Label1", QStringLiteral("как сохранять битые паки"), true, false);
+    label1->move(24, 88);
+    label1->adjustSize();
+    makeBevel(QStringLiteral("Bevel4"), TabSheetCFG, {24, 104, 457, 3});
+    CheckFA =
+        makeCheck(TabSheetCFG, "CheckFA",
+                  QStringLiteral("выставить размер в заголовке по фактическому размеру блока"),
+                  {24, 112, 361, 17}, true);
+    CheckPR = makeCheck(
+        TabSheetCFG, "CheckPR",
+        QStringLiteral("если блок длиннее, чем указано в заголовке - обрезать, если короче - "
+                       "добить нулями"),
+        {24, 128, 465, 17}, false);
+    ImageVLG = place(new TImage(QStringLiteral("ImageVLG"), QStringLiteral("logo"), TabSheetCFG),
+                     "ImageVLG", {392, 12, 100, 10});
+    ImageVLB =
+        place(new TImage(QStringLiteral("ImageVLB"), QStringLiteral("logo-hover"), TabSheetCFG),
+              "ImageVLB", {392, 28, 100, 10});
+    ImageVLG->hide();
+    ImageVLB->hide();
+}
+
+void TFormMain::buildLogo() {
+    PanelVL = new QWidget(this);
+    PanelVL->setObjectName(QStringLiteral("PanelVL"));
+    PanelVL->setGeometry(width() - 113, 0, 113, 17);
+    ImageVL = place(new TImage(QStringLiteral("ImageVL"), ImageVLG->picture(), PanelVL), "ImageVL",
+                    {8, 5, 100, 10});
+    ImageVL->setCursor(Qt::PointingHandCursor);
+    connect(ImageVL, &TImage::hovered, this, &TFormMain::ImageVLMouseMove);
+    connect(ImageVL, &TImage::clicked, this, &TFormMain::ImageVLClick);
+    PanelVL->raise();
+}
+
+// --- geometry --------------------------------------------------------------
+
+void TFormMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    PageControl1->setGeometry(rect());
+    // FormResize: the logo stays in the top right corner.
+    PanelVL->move(width() - PanelVL->width(), PanelVL->y());
+}
+
+void TFormMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    dfx();
+}
+
+void TFormMain::TabSheetREMResize() {
+    const int w = TabSheetREM->width(), h = TabSheetREM->height();
+    PanelTT->setGeometry(0, 0, w, kPanelTTHeight);
+    PanelBB->setGeometry(0, h - kPanelBBHeight, w, kPanelBBHeight);
+    StringER->setGeometry(0, kPanelTTHeight, w, std::max(0, h - kPanelTTHeight - kPanelBBHeight));
+    dfx();
+}
+
+void TFormMain::PanelTTResize() {
+    const int w = PanelTT->width();
+    BitBtnOP->move(w - BitBtnOP->width() - 8, BitBtnOP->y());
+    BitBtnGO->move(BitBtnOP->x(), BitBtnGO->y());
+    EditIN->resize(BitBtnGO->x() - EditIN->x() - 12, EditIN->height());
+    BevelTT->resize(w - BevelTT->x() - 8, BevelTT->height());
+    LabelST->resize(BitBtnGO->x() - LabelST->x() - 8, LabelST->height());
+}
+
+void TFormMain::PanelBBResize() {
+    const int w = PanelBB->width();
+    ImageHAMMER->move(w - ImageHAMMER->width() - 16, ImageHAMMER->y());
+    BevelBB->resize(w - BevelBB->x() - 8, BevelBB->height());
+    ImageSA->move(w - ImageSA->width() - 10, ImageSA->y());
+    EditOUT->resize(ImageSA->x() - EditOUT->x() - 10, EditOUT->height());
+}
+
+void TFormMain::dfx() {
+    const ColumnWidths w = ::mpg::dfx(StringER->viewport()->width(), [this] {
+        ColumnWidths now{};
+        for (int c = 0; c < kErrorColumns; ++c)
+            now[static_cast<size_t>(c)] = StringER->columnWidth(c);
+        return now;
+    }());
+    // A width the rule computes as zero or negative shows as a hidden column.
+    for (int c = 0; c < kErrorColumns; ++c)
+        StringER->setColumnWidth(c, std::max(0, w[static_cast<size_t>(c)]));
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == TabSheetREM) TabSheetREMResize();
+        if (watched == PanelTT) PanelTTResize();
+        if (watched == PanelBB) PanelBBResize();
+        if (watched == TabSheetAD) {
+            // The list takes what the right panel (338 pixels at first, then
+            // as the user drags the splitter) leaves.
+            Splitter3->setGeometry(TabSheetAD->rect());
+            Splitter3->setSizes(
+                {std::max(0, TabSheetAD->width() - panelSRWidth_ - Splitter3->handleWidth()),
+                 panelSRWidth_});
+        }
+        if (watched == StringER->viewport()) dfx();
+    } else if (event->type() == QEvent::MouseMove) {
+        FormMouseMove();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- hover frame and logo ---------------------------------------------------
+
+void TFormMain::ImageFIMouseMove(TImage* image) {
+    MakeBevel(image);
+}
+
+void TFormMain::MakeBevel(TImage* image) {
+    const QRect bounds = image->geometry().adjusted(-2, -2, 2, 2);
+    if (bevel_ != nullptr && bevel_->parentWidget() == image->parentWidget()) {
+        bevel_->setGeometry(bounds);
+        bevel_->show();
+        return;
+    }
+    delete bevel_;
+    bevel_ = new QFrame(image->parentWidget());
+    bevel_->setObjectName(QStringLiteral("BX") + image->objectName());
+    bevel_->setGeometry(bounds);
+    bevel_->setFrameShape(QFrame::Box);
+    bevel_->setFrameShadow(QFrame::Raised);
+    bevel_->lower();
+    bevel_->show();
+}
+
+void TFormMain::HideBevel() {
+    if (bevel_ != nullptr) bevel_->hide();
+}
+
+void TFormMain::mouseMoveEvent(QMouseEvent* event) {
+    FormMouseMove();
+    QWidget::mouseMoveEvent(event);
+}
+
+void TFormMain::FormMouseMove() {
+    HideBevel();
+    if (logoHint_ == QLatin1String("vl")) {
+        logoHint_.clear();
+        ImageVL->setPicture(ImageVLG->picture());
+    }
+}
+
+void TFormMain::ImageVLMouseMove() {
+    if (logoHint_ == QLatin1String("vl")) return;
+    logoHint_ = QStringLiteral("vl");
+    ImageVL->setPicture(ImageVLB->picture());
+}
+
+void TFormMain::ImageVLClick() {
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePage)));
+}
+
+// --- open, check and scan ------------------------------------------------------
+
+void TFormMain::setStatus(const QString& text) {
+    LabelST->setText(text);
+}
+
+void TFormMain::setCaptionText(const QString& text) {
+    setWindowTitle(text);
+}
+
+void TFormMain::clearErrorList() {
+    grid_.clear();
+    model_->sync();
+}
+
+void TFormMain::closeInput() {
+    state_.view.closeFile();
+}
+
+void TFormMain::BitBtnOPClick() {
+    if (jobRunning()) return;
+    const std::string path = EditIN->text().toStdString();
+    const CheckResult result = openAndCheck(state_, path);
+    switch (result) {
+        case CheckResult::NoName:
+            EditIN->setText(QString::fromUtf8(kNeedFileNameText));
+            return;
+        case CheckResult::OpenFailed:
+        case CheckResult::TooLarge:
+            setStatus(QString::fromUtf8(checkResultText(result)));
+            return;
+        default:
+            break;
+    }
+    // The file could be opened: the table, the cut list and the list start anew.
+    ImageEX->hide();
+    clearErrorList();
+    if (result == CheckResult::Ok) MIsoer->setEnabled(true);
+    setStatus(QString::fromUtf8(checkResultText(result)));
+}
+
+void TFormMain::BitBtnGOClick() {
+    if (EditIN->text().isEmpty()) {
+        EditIN->setText(QString::fromUtf8(kNeedFileNameText));
+        return;
+    }
+    if (BitBtnGO->text() == QStringLiteral("стоп")) {
+        const uint64_t job = jobGeneration_;
+        const bool yes = FormYesNo_ != nullptr && FormYesNo_->AskYesNo(kStopQuestion, this);
+        // The job may have ended while the question was open.
+        if (yes && jobRunning() && job == jobGeneration_) state_.job.stopRequested = true;
+        return;
+    }
+    if (jobRunning()) return;  // a join runs
+    switch (state_.view.openStream(EditIN->text().toStdString())) {
+        case OpenStatus::Opened:
+            break;
+        case OpenStatus::TooLarge:
+            setStatus(QString::fromUtf8(kTooLargeText));
+            return;
+        case OpenStatus::Failed:
+            setStatus(QString::fromUtf8(kOpenFailedText));
+            return;
+    }
+    BitBtnGO->setText(QStringLiteral("стоп"));
+    state_.view.resetCache();
+    state_.view.clearCuts();
+    ImageEX->hide();
+    if (!state_.table.empty() && FormYesNo_ != nullptr) {
+        const bool resume = FormYesNo_->AskYesNoCaptions(
+            QStringLiteral("продолжить проверку\r\nили начать сначала?"),
+            QStringLiteral("продолжить"), QStringLiteral("сначала"), QLatin1Char('n'), this);
+        state_.resumeScan = resume ? 'y' : '0';
+    }
+    setStatus(QStringLiteral("идёт проверка потока"));
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
+    LabelPTR->show();
+    state_.job.jobName = "scan";
+    threadXXXStart();
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    if (jobRunning()) {
+        setWindowTitle(QStringLiteral("сперва остановите поиск"));
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+// --- the job runner -------------------------------------------------------------
+
+void TFormMain::threadXXXStart() {
+    sink_ = std::make_unique<WindowSink>(*this, this);
+    ++jobGeneration_;
+    worker_ = std::make_unique<TXXXThread>([this] { return runJob(); }, *this, this);
+    worker_->start(QThread::NormalPriority);
+}
+
+int32_t TFormMain::runJob() {
+    if (state_.job.jobName == "scan") {
+        EnumPacks(state_, *sink_);
+        return 0;
+    }
+    return 0;
+}
+
+void TFormMain::showErrorRow(int gridRow) {
+    model_->sync();
+    const QModelIndex index = model_->index(gridRow - 1, 0);
+    StringER->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    StringER->scrollTo(index);
+    dfx();
+}
+
+void TFormMain::onJobNotify(Notify kind, int32_t payload) {
+    const bool entry = payload >= 0 && static_cast<size_t>(payload) < state_.table.size();
+    switch (kind) {
+        case Notify::Progress:
+            LabelPTR->setText(QString::fromStdString(state_.job.progressText));
+            LabelPTR->adjustSize();
+            GaugeZZ->setValue(payload);
+            break;
+        case Notify::Broken:
+            if (entry) showErrorRow(grid_.onBroken(payload, state_.table));
+            break;
+        case Notify::Resolved:
+            if (entry) showErrorRow(grid_.onResolved(payload, state_.table));
+            break;
+        case Notify::JoinProgress:
+            LabelME->setText(QString::fromStdString(state_.job.progressText));
+            GaugeZ->setValue(payload);
+            break;
+    }
+}
+
+void TFormMain::onJobDone(int32_t result) {
+    if (worker_) {
+        worker_->wait();
+        worker_.reset();
+    }
+    const std::string& job = state_.job.jobName;
+    if (job == "scan") {
+        if (state_.job.stopRequested) {
+            if (grid_.dropUnfinishedRow()) {
+                model_->sync();
+                state_.table.dropLast();
+            }
+            setStatus(QStringLiteral("прервано пользователем"));
+        } else {
+            setStatus(QStringLiteral("поиск завершен"));
+        }
+    } else if (job == "save") {
+        setStatus(result == 1 ? QStringLiteral("файл сохранён")
+                              : QStringLiteral("ошибка сохранения файла"));
+    } else if (job == "join") {
+        if (result == -2) LabelME->setText(QStringLiteral("прервано пользователем"));
+        if (result == -1) LabelME->setText(QStringLiteral("нарушена структура файла"));
+        if (result == 0) LabelME->setText(QStringLiteral("операция завершена"));
+    }
+    BitBtnGO->setText(QStringLiteral("го"));
+    state_.job.stopRequested = false;
+    GaugeZZ->hide();
+    GaugeZ->hide();
+    ImageZ->hide();
+    LabelPTR->hide();
+    closeInput();
+}
+
+}  // namespace mpg::ui

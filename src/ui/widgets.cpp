@@ -9,7 +9,9 @@ namespace mpg::ui {
 
 namespace {
 
-QString resourceOf(const QString& picture) { return QStringLiteral(":/pictures/%1.svg").arg(picture); }
+QString resourceOf(const QString& picture) {
+    return QStringLiteral(":/pictures/%1.svg").arg(picture);
+}
 
 }  // namespace
 
@@ -66,7 +68,8 @@ void TImage::mousePressEvent(QMouseEvent* event) {
 void TImage::mouseReleaseEvent(QMouseEvent* event) {
     const bool wasPressed = pressed_;
     pressed_ = false;
-    if (wasPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    if (wasPressed && event->button() == Qt::LeftButton &&
+        rect().contains(event->position().toPoint())) {
         emit clicked();
     }
 }
@@ -76,11 +79,15 @@ void TImage::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TImage::mouseMoveEvent(QMouseEvent* event) {
+    // Taken here: the panel behind must not see it, or it would hide the
+    // hover frame this move just asked for.
+    event->accept();
     emit hovered(this);
-    QWidget::mouseMoveEvent(event);
 }
 
-TGauge::TGauge(const QString& name, QWidget* parent) : QWidget(parent) { setObjectName(name); }
+TGauge::TGauge(const QString& name, QWidget* parent) : QWidget(parent) {
+    setObjectName(name);
+}
 
 void TGauge::setValue(int percent) {
     if (percent == value_) return;

@@ -21,7 +21,7 @@ QFont fixedFont();
 // reports `hovered` (the main window draws its hover frame then).
 class TImage : public QWidget {
     Q_OBJECT
-public:
+  public:
     TImage(const QString& name, const QString& picture, QWidget* parent);
     ~TImage() override;
 
@@ -29,19 +29,19 @@ public:
     void setPicture(const QString& picture);
     const QString& picture() const { return picture_; }
 
-signals:
+  signals:
     void clicked();
     void doubleClicked();
     void hovered(mpg::ui::TImage* self);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QString picture_;
     QSvgRenderer* renderer_;
     bool pressed_ = false;
@@ -50,15 +50,15 @@ private:
 // A pie-shaped progress gauge from 0 to 100, without text or border.
 class TGauge : public QWidget {
     Q_OBJECT
-public:
+  public:
     TGauge(const QString& name, QWidget* parent);
     int value() const { return value_; }
     void setValue(int percent);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     int value_ = 0;
 };
 

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Pictures of the windows under a real X server: docs/screenshots/*.png.
+set -euo pipefail
+build=${1:-build}
+cd "$(dirname "$0")/.."
+mkdir -p docs/screenshots
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$build/tests/screenshots" docs/screenshots tests/data/vcd.mpg

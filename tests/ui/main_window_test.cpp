@@ -1,0 +1,366 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QtTest>
+
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+#include "ui/form_du.h"
+#include "ui/form_yes_no.h"
+#include "ui/main_window.h"
+#include "ui/widgets.h"
+
+using namespace mpg;
+using namespace mpg::ui;
+
+namespace {
+
+// The main window with its dialog, as the program creates them.
+struct Program {
+    AppState state;
+    TFormMain main{state};
+    TFormYesNo yesNo;
+    TFormDU dump;
+    Program() {
+        main.setForms(&yesNo, &dump);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+    }
+    template <class W>
+    W* get(const char* name) {
+        W* w = main.findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) qFatal("no control %s", name);
+        return w;
+    }
+    QString status() { return get<QLabel>("LabelST")->text(); }
+    void setInput(const std::string& path) {
+        get<QLineEdit>("EditIN")->setText(QString::fromStdString(path));
+    }
+    // Answers the next question of the confirmation dialog with its first
+    // (yes) or second button, once it shows; records its button captions.
+    void answer(bool yes, int afterMs = 0) {
+        auto* timer = new QTimer(&main);
+        QElapsedTimer* since = new QElapsedTimer;
+        since->start();
+        QObject::connect(timer, &QTimer::timeout, [this, timer, since, yes, afterMs] {
+            if (!yesNo.isVisible() || since->elapsed() < afterMs) return;
+            captions = yesNo.findChild<QPushButton*>("BitBtnDa")->text() + "/" +
+                       yesNo.findChild<QPushButton*>("BitBtnNet")->text();
+            yesNo.findChild<QPushButton*>(yes ? "BitBtnDa" : "BitBtnNet")->click();
+            timer->deleteLater();
+            delete since;
+        });
+        timer->start(5);
+    }
+    bool waitForJobEnd(int ms = 20000) {
+        QElapsedTimer t;
+        t.start();
+        while (main.jobRunning() && t.elapsed() < ms) QTest::qWait(5);
+        return !main.jobRunning();
+    }
+    QString captions;
+};
+
+void sendMouseMove(QWidget* w) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &move);
+}
+
+// A stream with one packet that carries 300 inserted zero bytes.
+test::StreamBuilder damagedStream() {
+    test::StreamBuilder b = test::typicalStream(6);
+    b.insert(b.blocks()[6].offset + 100, 300, 0x00);
+    return b;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void startValues();
+    void resizeRules();
+    void columnWidths();
+    void hoverFrameAndLogo();
+    void openCheck();
+    void scanJobEndToEnd();
+    void continueOrStartAgain();
+    void stopDuringResync();
+    void closeRefusedWhileJobRuns();
+    void lateStopAnswerIsIgnored();
+};
+
+void MainWindowTest::startValues() {
+    Program p;
+    QCOMPARE(p.main.windowTitle(), QStringLiteral("ремонт файлов в формате MPEG1   ver. 000.21"));
+    QCOMPARE(p.main.size(), QSize(618, 422));
+    auto* pages = p.get<QTabWidget>("PageControl1");
+    QCOMPARE(pages->count(), 3);
+    QCOMPARE(pages->tabText(0), QStringLiteral("ремонт"));
+    QCOMPARE(pages->tabText(1), QStringLiteral("сборка"));
+    QCOMPARE(pages->tabText(2), QStringLiteral("настройки"));
+    QCOMPARE(pages->currentIndex(), 0);
+    QVERIFY(!p.dump.isVisible());
+    QVERIFY(!p.yesNo.isVisible());
+
+    QCOMPARE(p.get<QPushButton>("BitBtnOP")->text(), QStringLiteral("open"));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
+    QVERIFY(p.get<QLabel>("LabelST")->text().isEmpty());
+    QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<TGauge>("GaugeZZ")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<TImage>("ImageWA")->isVisibleTo(&p.main));
+    QCOMPARE(p.get<TImage>("ImageFI")->geometry(), QRect(72, 10, 17, 17));
+    QCOMPARE(p.get<QLineEdit>("EditMS")->text(), QStringLiteral("100"));
+    QCOMPARE(p.get<QLineEdit>("EditMS")->maxLength(), 4);
+    QVERIFY(p.get<QRadioButton>("RadioEQ")->isChecked());
+    QVERIFY(!p.get<QRadioButton>("RadioRERE")->isChecked());
+    QVERIFY(p.get<QCheckBox>("CheckDP")->isChecked());
+    QVERIFY(p.get<QCheckBox>("CheckZR")->isChecked());
+    QCOMPARE(p.get<QLabel>("LabelMS")->text(),
+             QStringLiteral("размеры повторов не менее               байт"));
+
+    auto* grid = p.get<QTableView>("StringER");
+    QCOMPARE(grid->model()->rowCount(), 1);
+    QCOMPARE(grid->model()->headerData(3, Qt::Horizontal).toString(),
+             QStringLiteral("offset в файле"));
+    QCOMPARE(grid->model()->headerData(7, Qt::Horizontal).toString(), QStringLiteral("max повтор"));
+
+    QVERIFY(p.get<QCheckBox>("CheckMS1")->isChecked());
+    QVERIFY(!p.get<QCheckBox>("CheckGlue")->isChecked());
+    QVERIFY(!p.get<QCheckBox>("Check1PP")->isChecked());
+    QCOMPARE(p.get<QPushButton>("BitBtnSUM")->text(), QStringLiteral("склеить"));
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("mess"));
+    QVERIFY(!p.get<TImage>("ImageZ")->isVisibleTo(&p.main));
+    QVERIFY(p.get<QCheckBox>("CheckHP")->isChecked());
+    QVERIFY(p.get<QCheckBox>("CheckFA")->isChecked());
+    QVERIFY(!p.get<QCheckBox>("CheckPR")->isChecked());
+    QVERIFY(p.state.highPriority);
+}
+
+void MainWindowTest::resizeRules() {
+    Program p;
+    // Widening the window moves the right-hand column and widens the fields.
+    const int op = p.get<QPushButton>("BitBtnOP")->x(), edit = p.get<QLineEdit>("EditIN")->width();
+    const int hammer = p.get<TImage>("ImageHAMMER")->x(), logo = p.get<QWidget>("PanelVL")->x();
+    p.main.resize(718, 422);
+    QCOMPARE(p.get<QPushButton>("BitBtnOP")->x(), op + 100);
+    QCOMPARE(p.get<QLineEdit>("EditIN")->width(), edit + 100);
+    QCOMPARE(p.get<TImage>("ImageHAMMER")->x(), hammer + 100);
+    QCOMPARE(p.get<QWidget>("PanelVL")->x(), logo + 100);
+    QCOMPARE(p.get<QWidget>("PanelVL")->x() + 113, 718);
+    auto* editIn = p.get<QLineEdit>("EditIN");
+    QCOMPARE(editIn->x() + editIn->width() + 12, p.get<QPushButton>("BitBtnGO")->x());
+
+    // Panels 601 pixels wide give the design values.
+    p.get<QFrame>("PanelTT")->resize(601, 73);
+    p.get<QFrame>("PanelBB")->resize(601, 113);
+    QCOMPARE(p.get<QPushButton>("BitBtnOP")->x(), 496);
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->x(), 496);
+    QCOMPARE(p.get<QFrame>("BevelTT")->width(), 523);
+    QCOMPARE(p.get<QLineEdit>("EditIN")->width(), 388);
+    QCOMPARE(p.get<QLabel>("LabelST")->width(), 192);
+    QCOMPARE(p.get<QFrame>("BevelBB")->width(), 577);
+    QCOMPARE(p.get<TImage>("ImageHAMMER")->x(), 552);
+    QCOMPARE(p.get<TImage>("ImageSA")->x(), 571);
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->width(), 545);
+}
+
+void MainWindowTest::columnWidths() {
+    Program p;
+    auto* grid = p.get<QTableView>("StringER");
+    const int w = grid->viewport()->width();
+    const int share = (w - 31 - 47 - 84) / 5;
+    QCOMPARE(grid->columnWidth(0), 31);
+    QCOMPARE(grid->columnWidth(2), 84);
+    QCOMPARE(grid->columnWidth(3), share);
+    QCOMPARE(grid->columnWidth(6), share);
+    QCOMPARE(grid->columnWidth(7), w - (162 + 4 * share) - 8);
+}
+
+void MainWindowTest::hoverFrameAndLogo() {
+    Program p;
+    auto* folder = p.get<TImage>("ImageFI");
+    sendMouseMove(folder);
+    QFrame* frame = p.main.hoverFrame();
+    QVERIFY(frame != nullptr);
+    QCOMPARE(frame->objectName(), QStringLiteral("BXImageFI"));
+    QCOMPARE(frame->parentWidget(), p.get<QFrame>("PanelTT"));
+    QCOMPARE(frame->geometry(), folder->geometry().adjusted(-2, -2, 2, 2));
+
+    auto* hammer = p.get<TImage>("ImageHAMMER");
+    sendMouseMove(hammer);
+    QVERIFY(p.main.findChild<QFrame*>("BXImageFI") == nullptr);
+    frame = p.main.hoverFrame();
+    QCOMPARE(frame->objectName(), QStringLiteral("BXImageHAMMER"));
+    QCOMPARE(frame->parentWidget(), p.get<QFrame>("PanelBB"));
+
+    auto* save = p.get<TImage>("ImageSA");
+    sendMouseMove(save);
+    QCOMPARE(p.main.hoverFrame(), frame);  // moved on the same panel, not re-created
+    QCOMPARE(frame->geometry(), save->geometry().adjusted(-2, -2, 2, 2));
+    QVERIFY(frame->isVisible());
+    sendMouseMove(p.get<QFrame>("PanelBB"));
+    QVERIFY(!frame->isVisible());
+
+    auto* logo = p.get<TImage>("ImageVL");
+    QCOMPARE(logo->picture(), QStringLiteral("logo"));
+    sendMouseMove(logo);
+    QCOMPARE(logo->picture(), QStringLiteral("logo-hover"));
+    sendMouseMove(p.get<QTableView>("StringER")->viewport());
+    QCOMPARE(logo->picture(), QStringLiteral("logo"));
+}
+
+void MainWindowTest::openCheck() {
+    Program p;
+    test::TempDir dir;
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.get<QLineEdit>("EditIN")->text(), QStringLiteral("сюда надо положить имя файла"));
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("ошибка открытия файла"));
+
+    test::StreamBuilder noHeader;
+    noHeader.pack().pack().endCode();
+    p.setInput(dir.write("nh.mpg", noHeader.bytes()));
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("отсутствует System Header"));
+    p.setInput(dir.write("ns.mpg", test::StreamBuilder().systemHeader({0xE0}).bytes()));
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("отсутствует сигнатура файла"));
+
+    test::StreamBuilder ok;
+    ok.pack().systemHeader({0xE0, 0xC0}).endCode();
+    p.setInput(dir.write("ok.mpg", ok.bytes()));
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("файл открыт, заголовок найден"));
+    QCOMPARE(p.state.codes.first, 0x1E0u);
+    QCOMPARE(p.state.codes.second, 0x1C0u);
+    QCOMPARE(p.state.view.fileHandle(), -1);
+
+    // 4 GiB or more: refused with its own text by both commands.
+    const std::string big = dir.file("big.mpg");
+    const int fd = ::open(big.c_str(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0 && ::ftruncate(fd, 4294967296LL) == 0);
+    ::close(fd);
+    p.setInput(big);
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("файл слишком большой (4 ГБ и более)"));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QCOMPARE(p.status(), QStringLiteral("файл слишком большой (4 ГБ и более)"));
+    QVERIFY(!p.main.jobRunning());
+}
+
+void MainWindowTest::scanJobEndToEnd() {
+    Program p;
+    test::TempDir dir;
+    const test::StreamBuilder b = damagedStream();
+    p.setInput(dir.write("d.mpg", b.bytes()));
+    p.get<QPushButton>("BitBtnOP")->click();
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.main.jobRunning() || p.status() == QStringLiteral("поиск завершен"));
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
+    QVERIFY(!p.get<TGauge>("GaugeZZ")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
+    QCOMPARE(p.state.view.fileHandle(), -1);
+
+    const ErrorGrid& g = p.main.grid();
+    QCOMPARE(g.rowCount(), 2);
+    const ErrorRow want = {"1",    "6",    "000001E0", std::to_string(b.blocks()[6].offset),
+                           "2006", "2306", "300",      "300(00) at 100"};
+    QVERIFY(g.row(1) == want);
+    auto* grid = p.get<QTableView>("StringER");
+    QCOMPARE(grid->model()->rowCount(), 1);
+    QCOMPARE(grid->model()->index(0, 7).data().toString(), QStringLiteral("300(00) at 100"));
+    QCOMPARE(grid->selectionModel()->currentIndex().row(), 0);
+    QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
+}
+
+void MainWindowTest::continueOrStartAgain() {
+    Program p;
+    test::TempDir dir;
+    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    const size_t blocks = p.state.table.size();
+
+    p.answer(true);  // "продолжить": nothing left to scan, the rows stay
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.captions, QStringLiteral("продолжить/сначала"));
+    QCOMPARE(p.state.table.size(), blocks);
+    QCOMPARE(p.main.grid().cell(1, 1), std::string("6"));
+
+    p.answer(false);  // "сначала": a fresh scan, the same result
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.state.table.size(), blocks);
+    QCOMPARE(p.main.grid().rowCount(), 2);
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+}
+
+// With the high priority off the scan pauses 5 ms per step, so a search over
+// 300 inserted bytes lasts long enough to be stopped in the middle.
+void MainWindowTest::stopDuringResync() {
+    Program p;
+    test::TempDir dir;
+    p.get<QCheckBox>("CheckHP")->setChecked(false);
+    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!p.main.grid().cell(1, 0).empty(), 10000);
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    p.answer(true);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QCOMPARE(p.captions, QStringLiteral("да/нет"));
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("прервано пользователем"));
+    QCOMPARE(p.main.grid().rowCount(), 2);
+    QVERIFY(p.main.grid().cell(1, 0).empty());  // the only data row is emptied
+    QCOMPARE(p.state.table.size(), 6u);         // the broken packet is gone again
+    QVERIFY(!p.state.job.stopRequested);
+}
+
+void MainWindowTest::closeRefusedWhileJobRuns() {
+    Program p;
+    test::TempDir dir;
+    p.get<QCheckBox>("CheckHP")->setChecked(false);
+    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.main.jobRunning());
+    QVERIFY(!p.main.close());
+    QCOMPARE(p.main.windowTitle(), QStringLiteral("сперва остановите поиск"));
+    // Nothing else that uses the shared state runs meanwhile.
+    p.get<QPushButton>("BitBtnOP")->click();
+    QVERIFY(p.status() == QStringLiteral("идёт проверка потока"));
+    p.get<QCheckBox>("CheckHP")->setChecked(true);
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(p.main.close());
+}
+
+void MainWindowTest::lateStopAnswerIsIgnored() {
+    Program p;
+    test::TempDir dir;
+    p.get<QCheckBox>("CheckHP")->setChecked(false);
+    test::StreamBuilder small;
+    small.pack().systemHeader({0xE0, 0xC0}).pack().packet(0xE0, 100).endCode();
+    p.setInput(dir.write("s.mpg", small.bytes()));
+    p.get<QPushButton>("BitBtnGO")->click();
+    p.answer(true, 1000);  // answered well after the five steps of the scan
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(!p.main.jobRunning());
+    QVERIFY(!p.state.job.stopRequested);
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
