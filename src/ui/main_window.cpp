@@ -97,6 +97,10 @@ TFormMain::TFormMain(AppState& state, QWidget* parent) : QWidget(parent), state_
     PageControl1->setCurrentWidget(TabSheetREM);
     buildLogo();
     PageControl1->setGeometry(rect());
+
+    listRefresh_.setSingleShot(true);
+    listRefresh_.setInterval(30);
+    connect(&listRefresh_, &QTimer::timeout, this, &TFormMain::refreshErrorList);
 }
 
 TFormMain::~TFormMain() {
@@ -497,6 +501,7 @@ void TFormMain::setCaptionText(const QString& text) {
 
 void TFormMain::clearErrorList() {
     grid_.clear();
+    shownRow_ = -1;
     model_->sync();
 }
 
@@ -594,11 +599,23 @@ int32_t TFormMain::runJob() {
 }
 
 void TFormMain::showErrorRow(int gridRow) {
+    // The grid itself is written at once, while the job waits; showing it
+    // (rows, the current row, the column widths) can wait a few milliseconds
+    // and is done once for all the rows that arrive meanwhile, so that a
+    // stream with thousands of broken blocks is not slowed down by the list.
+    shownRow_ = gridRow;
+    if (!listRefresh_.isActive()) listRefresh_.start();
+}
+
+void TFormMain::refreshErrorList() {
+    listRefresh_.stop();
+    if (shownRow_ < 0) return;
     model_->sync();
-    const QModelIndex index = model_->index(gridRow - 1, 0);
+    const QModelIndex index = model_->index(shownRow_ - 1, 0);
     StringER->selectionModel()->setCurrentIndex(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     StringER->scrollTo(index);
+    shownRow_ = -1;
     dfx();
 }
 
@@ -628,6 +645,7 @@ void TFormMain::onJobDone(int32_t result) {
         worker_->wait();
         worker_.reset();
     }
+    refreshErrorList();
     const std::string& job = state_.job.jobName;
     if (job == "scan") {
         if (state_.job.stopRequested) {

@@ -5,6 +5,7 @@
 // program can find it.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -92,6 +93,7 @@ class TFormMain : public QWidget, public JobWindow {
 
     int32_t runJob();
     void showErrorRow(int gridRow);
+    void refreshErrorList();
     void closeInput();
     void setStatus(const QString& text);
 
@@ -173,6 +175,11 @@ class TFormMain : public QWidget, public JobWindow {
     QString logoHint_;
 
     QFrame* bevel_ = nullptr;
+
+    // The list on screen follows the grid at most every 30 ms while a scan
+    // reports broken blocks; shownRow_ is the grid row to make current then.
+    QTimer listRefresh_;
+    int shownRow_ = -1;
 };
 
 }  // namespace mpg::ui

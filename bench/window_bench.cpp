@@ -1,0 +1,90 @@
+// window_bench FILE [RUNS]: the scan of FILE through the window program
+// (offscreen, started with its "го" button, timed until the job has ended)
+// beside the same scan on the same thread layout with a sink that only
+// records what it is told. Prints the median seconds of each and the ratio.
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QtTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "analysis/progress_throttle.h"
+#include "analysis/scan.h"
+#include "ui/form_du.h"
+#include "ui/form_yes_no.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class RecordingSink : public mpg::ThrottledSink {
+  public:
+    void notify(mpg::Notify kind, int32_t payload) override { events.emplace_back(kind, payload); }
+    void setTitle(const std::string&) override {}
+    void clearErrorList() override {}
+    std::vector<std::pair<mpg::Notify, int32_t>> events;
+};
+
+double sinkScan(const std::string& path) {
+    mpg::AppState state;
+    RecordingSink sink;
+    const auto start = Clock::now();
+    // On a worker thread, as the window runs it.
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        if (state.view.openStream(path) != mpg::OpenStatus::Opened) return;
+        mpg::EnumPacks(state, sink);
+        state.view.closeFile();
+    }));
+    worker->start();
+    worker->wait();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double windowScan(const std::string& path) {
+    mpg::AppState state;
+    mpg::ui::TFormMain main(state);
+    mpg::ui::TFormYesNo yesNo;
+    mpg::ui::TFormDU dump;
+    main.setForms(&yesNo, &dump);
+    main.show();
+    QCoreApplication::processEvents();
+    main.findChild<QLineEdit*>("EditIN")->setText(QString::fromStdString(path));
+    const auto start = Clock::now();
+    main.findChild<QPushButton*>("BitBtnGO")->click();
+    while (main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: window_bench FILE [RUNS]\n");
+        return 2;
+    }
+    const std::string path = argv[1];
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    std::vector<double> sink, window;
+    for (int i = 0; i < runs; ++i) {
+        sink.push_back(sinkScan(path));
+        window.push_back(windowScan(path));
+    }
+    const double s = median(sink), w = median(window);
+    std::printf(
+        "scan with a recording sink: %.3f s\nscan through the window:    %.3f s\nwindow / sink: "
+        "%.2f\n",
+        s, w, w / s);
+    return 0;
+}
