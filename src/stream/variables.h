@@ -30,6 +30,10 @@ struct AppState {
     // The settings page's "высокий приоритет задачи": when off, the scan
     // pauses 5 ms per step so that it leaves the machine to others.
     std::atomic<bool> highPriority{true};
+    // How the writer saves a broken block of a rewritable code: true sets
+    // its length field to the real size; false cuts or pads the block to
+    // its declared size.
+    std::atomic<bool> headerFromRealSize{true};
 };
 
 }  // namespace mpg

@@ -4,7 +4,10 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,6 +25,9 @@
 
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
+#include "repair/index_file.h"
+#include "repair/naming.h"
+#include "repair/strategies.h"
 #include "ui/error_table.h"
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
@@ -244,6 +250,11 @@ void TFormMain::buildRepairPage() {
     }
     connect(BitBtnOP, &QPushButton::clicked, this, &TFormMain::BitBtnOPClick);
     connect(BitBtnGO, &QPushButton::clicked, this, &TFormMain::BitBtnGOClick);
+    connect(ImageHAMMER, &TImage::clicked, this, &TFormMain::ImageHAMMERClick);
+    connect(ImageSA, &TImage::clicked, this, &TFormMain::ImageSAClick);
+    connect(ImageFI, &TImage::clicked, this, &TFormMain::ImageFIClick);
+    connect(MIsoer, &QAction::triggered, this, &TFormMain::MIsoerClick);
+    connect(MIzaer, &QAction::triggered, this, &TFormMain::MIzaerClick);
 }
 
 void TFormMain::buildJoinPage() {
@@ -347,6 +358,9 @@ void TFormMain::buildSettingsPage() {
         QStringLiteral("если блок длиннее, чем указано в заголовке - обрезать, если короче - "
                        "добить нулями"),
         {24, 128, 465, 17}, false);
+    for (QCheckBox* box : {CheckFA, CheckPR}) {
+        connect(box, &QCheckBox::clicked, this, [this, box] { CheckFAClick(box); });
+    }
     ImageVLG = place(new TImage(QStringLiteral("ImageVLG"), QStringLiteral("logo"), TabSheetCFG),
                      "ImageVLG", {392, 12, 100, 10});
     ImageVLB =
@@ -555,10 +569,16 @@ void TFormMain::BitBtnGOClick() {
             return;
     }
     BitBtnGO->setText(QStringLiteral("стоп"));
+    // After a repair that excised regions the table's offsets count the
+    // excised stream, while the scan reads the file as it is: continuing
+    // would misplace every later block, so the scan starts afresh.
+    const bool repaired = !state_.view.cuts().empty();
     state_.view.resetCache();
     state_.view.clearCuts();
     ImageEX->hide();
-    if (!state_.table.empty() && FormYesNo_ != nullptr) {
+    if (repaired) {
+        state_.resumeScan = '0';
+    } else if (!state_.table.empty() && FormYesNo_ != nullptr) {
         const bool resume = FormYesNo_->AskYesNoCaptions(
             QStringLiteral("продолжить проверку\r\nили начать сначала?"),
             QStringLiteral("продолжить"), QStringLiteral("сначала"), QLatin1Char('n'), this);
@@ -595,7 +615,136 @@ int32_t TFormMain::runJob() {
         EnumPacks(state_, *sink_);
         return 0;
     }
+    if (state_.job.jobName == "save") return SaveOutFile(state_, saveParams_, *sink_) ? 1 : 0;
     return 0;
+}
+
+std::string TFormMain::inputPath() const {
+    return EditIN->text().toStdString();
+}
+
+std::string TFormMain::programDir() {
+    return QCoreApplication::applicationDirPath().toStdString();
+}
+
+void TFormMain::showExcisionMarker() {
+    ImageEX->setVisible(!state_.view.cuts().empty());
+}
+
+// --- repair and save ------------------------------------------------------------
+
+namespace {
+
+// The strategies run on the window's thread: each progress text is painted
+// at once, before the walk goes on.
+class LabelProgress : public RepairProgress {
+  public:
+    explicit LabelProgress(QLabel* label) : label_(label) {}
+    void show(const std::string& text) override {
+        label_->setText(QString::fromStdString(text));
+        label_->adjustSize();
+        label_->repaint();
+    }
+
+  private:
+    QLabel* label_;
+};
+
+}  // namespace
+
+void TFormMain::ImageHAMMERClick() {
+    if (jobRunning()) return;
+    MIsoer->setEnabled(false);
+    LabelPTR->show();
+    ImageWA->show();
+    repaint();
+    LabelProgress progress(LabelPTR);
+    RepairOptions options{CheckZR->isChecked(), CheckDP->isChecked(), EditMS->text().toStdString()};
+    if (RadioEQ->isChecked()) {
+        FixEQDelta(state_, grid_, options, progress);
+    } else if (RadioRERE->isChecked()) {
+        RemoveAndRescan(state_, grid_, options, inputPath(), progress);
+        EditMS->setText(QString::fromStdString(options.minRepeat));
+    } else {
+        FixSizes(state_, grid_, progress);
+    }
+    state_.view.resetCache();
+    grid_.erpacks2sg(state_.table);
+    model_->sync();
+    dfx();
+    showExcisionMarker();
+    LabelPTR->hide();
+    ImageWA->hide();
+}
+
+void TFormMain::ImageSAClick() {
+    if (jobRunning() || state_.table.empty() || state_.view.isOpen()) return;
+    const QString output = EditOUT->text();
+    if (QFileInfo::exists(output) && FormYesNo_ != nullptr &&
+        !FormYesNo_->AskYesNo(QStringLiteral("файл уже существует. перезаписать?"), this)) {
+        return;
+    }
+    saveParams_ = {inputPath(), output.toStdString()};
+    BitBtnGO->setText(QStringLiteral("стоп"));
+    setStatus(QStringLiteral("идёт сохранение"));
+    LabelPTR->show();
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
+    state_.job.jobName = "save";
+    threadXXXStart();
+}
+
+void TFormMain::CheckFAClick(QCheckBox* sender) {
+    // Exactly one of the two is checked; clicking the checked one keeps it.
+    const QSignalBlocker blockFA(CheckFA), blockPR(CheckPR);
+    CheckFA->setChecked(false);
+    CheckPR->setChecked(false);
+    sender->setChecked(true);
+    state_.headerFromRealSize = CheckFA->isChecked();
+}
+
+void TFormMain::ImageFIClick() {
+    if (jobRunning()) return;
+    const QStringList filters = {QStringLiteral("*.mpg;*.mpeg (*.mpg *.mpeg)"),
+                                 QStringLiteral("*.* (*)")};
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(lastFilterIndex_, filters.first()));
+    dialog.setDirectory(lastOpenDir_.isEmpty() ? QString::fromStdString(programDir())
+                                               : lastOpenDir_);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        const QString chosen = dialog.selectedFiles().first();
+        EditIN->setText(chosen);
+        lastOpenDir_ = QFileInfo(chosen).absolutePath();
+        lastFilterIndex_ =
+            std::max<int>(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
+    }
+    // Also after a cancelled dialog: the proposal follows the input field.
+    if (!EditIN->text().isEmpty()) {
+        EditOUT->setText(QString::fromStdString(makeOutFN(inputPath(), programDir())));
+    }
+}
+
+void TFormMain::MIsoerClick() {
+    if (jobRunning()) return;
+    const std::string name = indexFileName(inputPath());
+    if (fileExists(name) && FormYesNo_ != nullptr &&
+        !FormYesNo_->AskYesNo(QStringLiteral("файл уже существует. перезаписать?"), this)) {
+        return;
+    }
+    saveIndexFile(state_.table, name);
+}
+
+void TFormMain::MIzaerClick() {
+    if (jobRunning()) return;
+    if (loadIndexFile(indexFileName(inputPath()), state_.table) != IndexLoad::Loaded) return;
+    state_.view.resetCache();
+    state_.view.clearCuts();
+    ImageEX->hide();
+    grid_.erpacks2sg(state_.table);
+    model_->sync();
+    dfx();
 }
 
 void TFormMain::showErrorRow(int gridRow) {

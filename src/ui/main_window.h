@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "analysis/error_list.h"
+#include "repair/writer.h"
 #include "stream/variables.h"
 #include "ui/job_runner.h"
 
@@ -54,6 +55,12 @@ class TFormMain : public QWidget, public JobWindow {
     // Commands of the repair page.
     void BitBtnOPClick();
     void BitBtnGOClick();
+    void ImageHAMMERClick();
+    void ImageSAClick();
+    void ImageFIClick();
+    void CheckFAClick(QCheckBox* sender);
+    void MIsoerClick();
+    void MIzaerClick();
 
     // The job runner.
     void threadXXXStart();
@@ -92,6 +99,10 @@ class TFormMain : public QWidget, public JobWindow {
     void ImageFIMouseMove(TImage* image);
 
     int32_t runJob();
+    std::string inputPath() const;
+    void showExcisionMarker();
+    // The program's own folder: where dialogs start and bare names go.
+    static std::string programDir();
     void showErrorRow(int gridRow);
     void refreshErrorList();
     void closeInput();
@@ -175,6 +186,12 @@ class TFormMain : public QWidget, public JobWindow {
     QString logoHint_;
 
     QFrame* bevel_ = nullptr;
+
+    // The input dialog's last folder and filter.
+    QString lastOpenDir_;
+    int lastFilterIndex_ = 0;
+    // What the job "save" writes, taken when it starts.
+    SaveParams saveParams_;
 
     // The list on screen follows the grid at most every 30 ms while a scan
     // reports broken blocks; shownRow_ is the grid row to make current then.

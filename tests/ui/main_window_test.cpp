@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -97,6 +99,12 @@ class MainWindowTest : public QObject {
     void stopDuringResync();
     void closeRefusedWhileJobRuns();
     void lateStopAnswerIsIgnored();
+    void repairRoad();
+    void indexFileRoundTrip();
+    void busyCommandsDoNothing();
+    void saveOverTheInputIsRefused();
+    void saveSettingsArePaired();
+    void inputChooserProposesTheOutput();
 };
 
 void MainWindowTest::startValues() {
@@ -360,6 +368,176 @@ void MainWindowTest::lateStopAnswerIsIgnored() {
     QVERIFY(!p.main.jobRunning());
     QVERIFY(!p.state.job.stopRequested);
     QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+}
+
+// Open, scan, hammer, save: the saved stream is the undamaged one with an
+// end code behind it, and the input has not changed.
+void MainWindowTest::repairRoad() {
+    Program p;
+    test::TempDir dir;
+    const test::StreamBuilder clean = test::typicalStream(6);
+    const test::StreamBuilder damaged = damagedStream();
+    const std::string input = dir.write("d.mpg", damaged.bytes());
+    p.setInput(input);
+    p.get<QPushButton>("BitBtnOP")->click();
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.main.grid().rowCount(), 2);
+
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
+    QVERIFY(p.main.grid().cell(1, 0).empty());
+    QVERIFY(!p.main.findChild<QAction*>("MIsoer")->isEnabled());
+    QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
+
+    const std::string output = dir.file("out.mpg");
+    p.get<QLineEdit>("EditOUT")->setText(QString::fromStdString(output));
+    p.get<TImage>("ImageSA")->clicked();
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("файл сохранён"));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
+    auto expect = clean.bytes();
+    expect.insert(expect.end(), {0x00, 0x00, 0x01, 0xB9});
+    QVERIFY(test::readFile(output) == expect);
+    QVERIFY(test::readFile(input) == damaged.bytes());
+
+    // Saving again over the file asks first; "нет" keeps it.
+    p.answer(false);
+    p.get<TImage>("ImageSA")->clicked();
+    QCOMPARE(p.captions, QStringLiteral("да/нет"));
+    QVERIFY(!p.main.jobRunning());
+
+    // After a repair with cuts, "го" starts afresh without asking.
+    p.captions.clear();
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(p.captions.isEmpty());
+    QCOMPARE(p.main.grid().cell(1, 1), std::string("6"));
+    QVERIFY(!p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
+}
+
+void MainWindowTest::indexFileRoundTrip() {
+    Program p;
+    test::TempDir dir;
+    const std::string input = dir.write("d.mpg", damagedStream().bytes());
+    p.setInput(input);
+    p.get<QPushButton>("BitBtnOP")->click();
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    const auto scanned = p.state.table.entries();
+    p.main.findChild<QAction*>("MIsoer")->trigger();
+    QCOMPARE(test::readFile(input + ".index").size(), 26 * scanned.size());
+
+    p.get<QRadioButton>("RadioISALL")->setChecked(true);
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QCOMPARE(p.state.table[6].broken, kBrokenAccepted);
+    p.main.findChild<QAction*>("MIzaer")->trigger();
+    QVERIFY(p.state.table.entries() == scanned);
+    QCOMPARE(p.main.grid().cell(1, 1), std::string("6"));
+
+    // Saving over an existing index asks; "нет" leaves it as it was.
+    test::TempDir other;
+    p.answer(false);
+    p.main.findChild<QAction*>("MIsoer")->setEnabled(true);
+    p.state.table.dropLast();
+    p.main.findChild<QAction*>("MIsoer")->trigger();
+    QCOMPARE(p.captions, QStringLiteral("да/нет"));
+    QCOMPARE(test::readFile(input + ".index").size(), 26 * scanned.size());
+}
+
+void MainWindowTest::busyCommandsDoNothing() {
+    Program p;
+    test::TempDir dir;
+    const std::string input = dir.write("d.mpg", damagedStream().bytes());
+    p.setInput(input);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    p.get<QCheckBox>("CheckHP")->setChecked(false);
+    p.answer(false);  // "сначала"
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.main.jobRunning());
+    p.get<TImage>("ImageHAMMER")->clicked();
+    p.get<TImage>("ImageSA")->clicked();
+    p.get<TImage>("ImageFI")->clicked();
+    p.main.findChild<QAction*>("MIsoer")->trigger();
+    p.main.findChild<QAction*>("MIzaer")->trigger();
+    QVERIFY(p.state.view.cuts().empty());
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(input + ".index")));
+    QCOMPARE(p.state.job.jobName, std::string("scan"));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    p.get<QCheckBox>("CheckHP")->setChecked(true);
+    QVERIFY(p.waitForJobEnd());
+}
+
+void MainWindowTest::saveOverTheInputIsRefused() {
+    Program p;
+    test::TempDir dir;
+    const auto bytes = damagedStream().bytes();
+    const std::string input = dir.write("d.mpg", bytes);
+    p.setInput(input);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    p.get<QLineEdit>("EditOUT")->setText(QString::fromStdString(
+        dir.path() + "/../" + QFileInfo(dir.path().c_str()).fileName().toStdString() + "/d.mpg"));
+    p.answer(true);
+    p.get<TImage>("ImageSA")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("ошибка сохранения файла"));
+    QVERIFY(test::readFile(input) == bytes);
+}
+
+void MainWindowTest::saveSettingsArePaired() {
+    Program p;
+    auto* fa = p.get<QCheckBox>("CheckFA");
+    auto* pr = p.get<QCheckBox>("CheckPR");
+    pr->click();
+    QVERIFY(pr->isChecked() && !fa->isChecked());
+    QVERIFY(!p.state.headerFromRealSize);
+    pr->click();
+    QVERIFY(pr->isChecked() && !fa->isChecked());
+    fa->click();
+    QVERIFY(fa->isChecked() && !pr->isChecked());
+    QVERIFY(p.state.headerFromRealSize);
+}
+
+// Runs `act` on the file dialog once it shows.
+void onFileDialog(QWidget* owner, std::function<void(QFileDialog*)> act) {
+    auto* timer = new QTimer(owner);
+    QObject::connect(timer, &QTimer::timeout, [owner, timer, act] {
+        auto* dialog = owner->findChild<QFileDialog*>();
+        if (dialog == nullptr || !dialog->isVisible()) return;
+        timer->deleteLater();
+        act(dialog);
+    });
+    timer->start(10);
+}
+
+void MainWindowTest::inputChooserProposesTheOutput() {
+    Program p;
+    test::TempDir dir;
+    const std::string input = dir.write("Film.MPG", damagedStream().bytes());
+    dir.write("film.001.mpg", {});
+    QString startDir;
+    onFileDialog(&p.main, [&](QFileDialog* dialog) {
+        startDir = dialog->directory().absolutePath();
+        dialog->selectFile(QString::fromStdString(input));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    p.get<TImage>("ImageFI")->clicked();
+    QCOMPARE(startDir, QCoreApplication::applicationDirPath());
+    QCOMPARE(p.get<QLineEdit>("EditIN")->text().toStdString(), input);
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->text().toStdString(), dir.path() + "/film.002.mpg");
+
+    // A cancelled dialog starts in the last folder and still proposes a name.
+    p.setInput(dir.path() + "/Other.mpg");
+    onFileDialog(&p.main, [&](QFileDialog* dialog) {
+        startDir = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    p.get<TImage>("ImageFI")->clicked();
+    QCOMPARE(startDir.toStdString(), dir.path());
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->text().toStdString(), dir.path() + "/other.001.mpg");
 }
 
 QTEST_MAIN(MainWindowTest)

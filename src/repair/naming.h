@@ -1,0 +1,32 @@
+// The name proposed for a repaired file: the input's name with a three-digit
+// sequence number in front of its extension, raised past every file that
+// already exists, so a repair never overwrites anything unasked. Repairing
+// film.mpg gives film.001.mpg, and repairing that one in turn film.002.mpg.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace mpg {
+
+// true exactly when text has 4 characters: a dot and three decimal digits.
+bool isNumExt(std::string_view text);
+
+// A name ending in three digits: those digits + 1, zero-padded to at least 3
+// (".009" -> ".010", ".999" -> ".1000", ".1999" -> ".11000"). A name that
+// does not end in three digits gets ".001", the first number.
+std::string nextNumExt(std::string_view name);
+
+// Whether a file of that name exists (the default looks at the file system).
+using ExistsFn = std::function<bool(const std::string&)>;
+bool fileExists(const std::string& path);
+
+// The output name for an input name. The directory is kept as typed; a name
+// without one goes to programDir (an empty programDir leaves it relative).
+// The file name is lower-cased (UTF-8: ASCII, Latin-1 and Cyrillic capitals).
+// The result names no file that exists.
+std::string makeOutFN(const std::string& input, const std::string& programDir,
+                      const ExistsFn& exists = fileExists);
+
+}  // namespace mpg

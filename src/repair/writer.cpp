@@ -1,0 +1,192 @@
+#include "repair/writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include "stream/procedures.h"
+
+namespace mpg {
+
+namespace {
+
+// The output through a buffer of 1 MiB: one write call per block would cost
+// more than the copy itself. Every write and the close are checked.
+class OutputFile {
+  public:
+    static constexpr size_t kBuffer = 1 << 20;
+
+    bool create(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        buffer_.reserve(kBuffer);
+        return fd_ != -1;
+    }
+    ~OutputFile() { close(); }
+
+    bool append(const uint8_t* bytes, size_t count) {
+        while (count > 0) {
+            const size_t room = kBuffer - buffer_.size();
+            const size_t take = std::min(room, count);
+            buffer_.insert(buffer_.end(), bytes, bytes + take);
+            bytes += take;
+            count -= take;
+            if (buffer_.size() == kBuffer && !flush()) return false;
+        }
+        return true;
+    }
+    bool appendZeros(size_t count) {
+        static const std::vector<uint8_t> zeros(64 * 1024, 0);
+        while (count > 0) {
+            const size_t take = std::min(count, zeros.size());
+            if (!append(zeros.data(), take)) return false;
+            count -= take;
+        }
+        return true;
+    }
+    bool flush() {
+        size_t done = 0;
+        while (done < buffer_.size()) {
+            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            done += static_cast<size_t>(n);
+        }
+        buffer_.clear();
+        return true;
+    }
+    // Flushes and closes; false if anything of it failed.
+    bool close() {
+        if (fd_ == -1) return true;
+        const bool flushed = flush();
+        const bool closed = ::close(fd_) == 0;
+        fd_ = -1;
+        return flushed && closed;
+    }
+
+  private:
+    int fd_ = -1;
+    std::vector<uint8_t> buffer_;
+};
+
+bool isRewritable(uint32_t code, const StreamCodes& codes) {
+    return code == kSystemHeaderStartCode || code == kPaddingStreamCode || code == codes.first ||
+           code == codes.second;
+}
+
+// Appends `count` stream bytes from `pos`, read in pieces no larger than the
+// cache, so that a block longer than the cache is written whole and never
+// with stale bytes. With `fixLength`, bytes 4 and 5 of the first piece are
+// written as that 16-bit value instead of the bytes read.
+bool copyStream(StreamView& view, uint32_t pos, uint64_t count, OutputFile& out,
+                const uint16_t* fixLength) {
+    for (uint64_t done = 0; done < count;) {
+        const uint32_t piece =
+            static_cast<uint32_t>(std::min<uint64_t>(StreamView::CacheSize, count - done));
+        const uint8_t* bytes = view.view(static_cast<uint32_t>(pos + done), piece);
+        if (bytes == nullptr) return false;
+        if (done == 0 && fixLength != nullptr && piece >= 6) {
+            const uint8_t field[2] = {static_cast<uint8_t>(*fixLength >> 8),
+                                      static_cast<uint8_t>(*fixLength)};
+            if (!out.append(bytes, 4) || !out.append(field, 2) ||
+                !out.append(bytes + 6, piece - 6)) {
+                return false;
+            }
+        } else if (!out.append(bytes, piece)) {
+            return false;
+        }
+        done += piece;
+    }
+    return true;
+}
+
+// The number of stream bytes the input holds once the cuts are left out.
+uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
+    uint64_t cut = 0;
+    for (const CutRegion& r : view.cuts()) {
+        if (r.start >= fileSize) break;
+        cut += std::min<uint64_t>(r.end(), fileSize) - r.start;
+    }
+    return fileSize - cut;
+}
+
+// The largest block a header can declare: a 16-bit length and 6 bytes.
+constexpr uint64_t kLargestDeclared = 65'541;
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
+    // A write beyond a file-size limit must fail like any other write rather
+    // than end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (sameFile(params.inputPath, params.outputPath)) return false;
+
+    OutputFile out;
+    if (!out.create(params.outputPath)) return false;
+    StreamView& view = state.view;
+    if (!view.openFile(params.inputPath)) return false;
+    // The window may hold bytes read before the last repair changed the cuts.
+    view.invalidateWindow();
+    struct stat st {};
+    if (::fstat(view.fileHandle(), &st) != 0) return false;
+    const uint64_t streamEnd = streamLength(view, static_cast<uint64_t>(st.st_size));
+
+    BlockTable& table = state.table;
+    const size_t blocks = table.size();
+    // A table from a scan of this input copies each stream byte at most once
+    // (plus a last block cut short by the end of the file), and pads blocks
+    // that lost bytes by no more than the stream could have lost. A table
+    // beyond that does not belong to the input and would only write filler.
+    const uint64_t limit = streamEnd + kLargestDeclared;
+    uint64_t copied = 0, padded = 0;
+    for (size_t n = 0; n < blocks; ++n) {
+        const BlockRecord& e = table[n];
+        // A broken block shorter than its own header has no known extent (its
+        // search ran into the end of the stream): it is kept as it stands.
+        const bool broken = e.isBroken() && e.realSize >= kLengthFieldEnd;
+        const int64_t size = broken ? e.realSize : e.declaredSize;
+        if (size < 0 || e.offset + static_cast<uint64_t>(size) > limit) return false;
+        copied += static_cast<uint64_t>(size);
+        if (copied > limit) return false;
+        bool ok = true;
+        if (!broken || !isRewritable(e.code, state.codes)) {
+            ok = copyStream(view, e.offset, static_cast<uint64_t>(size), out, nullptr);
+        } else if (state.headerFromRealSize.load(std::memory_order_relaxed)) {
+            const uint16_t length = static_cast<uint16_t>(e.realSize - kLengthFieldEnd);
+            ok = copyStream(view, e.offset, static_cast<uint64_t>(size), out, &length);
+        } else {
+            // Cut to the declared size, or padded to it with zeros.
+            if (e.declaredSize < 0) return false;
+            const uint64_t declared = static_cast<uint64_t>(e.declaredSize);
+            const uint64_t kept = std::min<uint64_t>(declared, static_cast<uint64_t>(size));
+            padded += declared - kept;
+            if (padded > limit) return false;
+            ok = copyStream(view, e.offset, kept, out, nullptr) && out.appendZeros(declared - kept);
+        }
+        if (!ok) return false;
+
+        if (sink.progressDue()) {
+            state.job.progressText = progressOf(n + 1, blocks);
+            sink.notify(Notify::Progress,
+                        static_cast<int32_t>(progressPercent(static_cast<uint32_t>(n + 1),
+                                                             static_cast<uint32_t>(blocks))));
+        }
+        if (state.job.stopRequested.load(std::memory_order_relaxed)) return false;
+    }
+    static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
+    return out.append(kEnd, sizeof kEnd) && out.close();
+}
+
+}  // namespace mpg

@@ -1,0 +1,83 @@
+#include "repair/naming.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+ExistsFn present(std::set<std::string> files) {
+    return [files = std::move(files)](const std::string& p) { return files.count(p) > 0; };
+}
+
+std::string outFor(const std::string& input, std::set<std::string> files = {}) {
+    return makeOutFN(input, "/opt/mpgmend", present(std::move(files)));
+}
+
+TEST(NamingNumExt, RecognisesDotAndThreeDigits) {
+    EXPECT_TRUE(isNumExt(".001"));
+    EXPECT_TRUE(isNumExt(".999"));
+    EXPECT_FALSE(isNumExt(".x12"));
+    EXPECT_FALSE(isNumExt("0001"));
+    EXPECT_FALSE(isNumExt(".01"));
+    EXPECT_FALSE(isNumExt(".0001"));
+}
+
+TEST(NamingNumExt, CountsOnPastThreeDigits) {
+    EXPECT_EQ(nextNumExt("film.009"), "film.010");
+    EXPECT_EQ(nextNumExt("film.099"), "film.100");
+    EXPECT_EQ(nextNumExt("film.999"), "film.1000");
+    EXPECT_EQ(nextNumExt("film.1000"), "film.1001");
+    EXPECT_EQ(nextNumExt("film.1999"), "film.11000");
+    EXPECT_EQ(nextNumExt("film"), "film.001");
+}
+
+TEST(NamingOutFN, NumberGoesBeforeTheExtension) {
+    EXPECT_EQ(outFor("/video/Film.MPG"), "/video/film.001.mpg");
+    EXPECT_EQ(outFor("/video/film.001.mpg"), "/video/film.002.mpg");
+    EXPECT_EQ(outFor("/video/clip.mpg"), "/video/clip.001.mpg");
+    EXPECT_EQ(outFor("/video/a.001.mpg"), "/video/a.002.mpg");
+    EXPECT_EQ(outFor("/video/.001.mpg"), "/video/.001.001.mpg");
+    EXPECT_EQ(outFor("/video/take.999.mpg"), "/video/take.1000.mpg");
+    EXPECT_EQ(outFor("/video/film"), "/video/film.001");
+    EXPECT_EQ(outFor("/video/film.x12.mpg"), "/video/film.x12.001.mpg");
+    EXPECT_EQ(outFor("/my.dir/film"), "/my.dir/film.001");
+}
+
+TEST(NamingOutFN, BareNameGoesToTheProgramDirectory) {
+    EXPECT_EQ(outFor("Film.mpg"), "/opt/mpgmend/film.001.mpg");
+    EXPECT_EQ(makeOutFN("film.mpg", "/opt/mpgmend/", present({})), "/opt/mpgmend/film.001.mpg");
+    EXPECT_EQ(outFor("film.mpg", {"/opt/mpgmend/film.001.mpg"}), "/opt/mpgmend/film.002.mpg");
+}
+
+TEST(NamingOutFN, SkipsExistingNamesAsWritten) {
+    EXPECT_EQ(outFor("/video/Film.MPG", {"/video/film.001.mpg", "/video/film.002.mpg"}),
+              "/video/film.003.mpg");
+    // The input's own spelling is never what gets written.
+    EXPECT_EQ(outFor("/video/Film.MPG", {"/video/Film.001.MPG"}), "/video/film.001.mpg");
+    EXPECT_EQ(outFor("/video/take.998.mpg", {"/video/take.999.mpg"}), "/video/take.1000.mpg");
+}
+
+TEST(NamingOutFN, LowerCasesOnlyTheFileName) {
+    EXPECT_EQ(outFor("/Video/Film.MPG"), "/Video/film.001.mpg");
+    EXPECT_EQ(outFor("/Видео/ФИЛЬМ.MPG"), "/Видео/фильм.001.mpg");
+    // Ѐ..Џ and А..Я; Latin-1 capitals but not the multiplication sign.
+    EXPECT_EQ(outFor("/v/ЀЁЏАЯ.mpg"), "/v/ѐёџая.001.mpg");
+    EXPECT_EQ(outFor("/v/ÀÉÞ×ß.mpg"), "/v/àéþ×ß.001.mpg");
+    // Greek, CJK and a four-byte character stay; a stray lead byte is kept.
+    EXPECT_EQ(outFor("/v/ΣΩ映画😀\xC3.mpg"), "/v/ΣΩ映画😀\xC3.001.mpg");
+}
+
+TEST(NamingOutFN, RealFilesAreSkipped) {
+    test::TempDir dir;
+    const std::string input = dir.write("Take.MPG", {1, 2, 3});
+    dir.write("take.001.mpg", {});
+    EXPECT_EQ(makeOutFN(input, "/nowhere"), dir.file("take.002.mpg"));
+    EXPECT_EQ(test::readFile(input), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace mpg

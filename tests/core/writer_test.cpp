@@ -1,0 +1,244 @@
+#include "repair/writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "repair/strategies.h"
+#include "support/scanned.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::readFile;
+using test::StreamBuilder;
+
+const std::vector<uint8_t> kEnd = {0x00, 0x00, 0x01, 0xB9};
+
+class WriterTest : public ::testing::Test {
+  protected:
+    // Scans `bytes` as the input file.
+    void scan(const std::vector<uint8_t>& bytes) {
+        input = bytes;
+        ASSERT_TRUE(s.scan(dir.write("in.mpg", bytes)));
+    }
+    bool save(const std::string& out = "") {
+        output = out.empty() ? dir.file("out.mpg") : out;
+        test::GridSink sink(s.state, s.grid);
+        const bool ok = SaveOutFile(s.state, {s.path, output}, sink);
+        s.state.view.closeFile();
+        EXPECT_EQ(readFile(s.path), input) << "the input must never change";
+        return ok;
+    }
+    std::vector<uint8_t> written() const { return readFile(output); }
+    static std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+    // A stream whose packet 3 (0xE0, declared 1000 bytes) has `extra` bytes
+    // of a non-zero pattern inserted (or, when negative, bytes deleted).
+    static StreamBuilder oneBrokenPacket(long extra) {
+        StreamBuilder b;
+        b.pack()
+            .systemHeader({0xE0, 0xC0})
+            .pack()
+            .packet(0xE0, 994)
+            .pack()
+            .packet(0xC0, 200)
+            .endCode();
+        const size_t at = b.blocks()[3].offset + 500;
+        if (extra > 0) {
+            auto run = StreamBuilder::pattern(static_cast<size_t>(extra), 0x03);
+            b.insertBytes(at, run);
+        } else {
+            b.erase(at, static_cast<size_t>(-extra));
+        }
+        return b;
+    }
+
+    test::TempDir dir;
+    test::Scanned s;
+    std::vector<uint8_t> input;
+    std::string output;
+};
+
+TEST_F(WriterTest, SoundStreamIsCopiedWithOneMoreEndCode) {
+    scan(test::typicalStream(20).bytes());
+    ASSERT_TRUE(save());
+    EXPECT_EQ(written(), concat(input, kEnd));  // it ended with an end code: now two
+}
+
+TEST_F(WriterTest, RealSizeIntoTheHeader) {
+    scan(oneBrokenPacket(100).bytes());
+    ASSERT_EQ(s.state.table[3].realSize, 1100);
+    ASSERT_TRUE(save());
+    const auto out = written();
+    ASSERT_EQ(out.size(), input.size() + 4);
+    const size_t block = s.state.table[3].offset;
+    EXPECT_EQ(out[block + 4], 0x04);
+    EXPECT_EQ(out[block + 5], 0x46);
+    auto expect = concat(input, kEnd);
+    expect[block + 4] = 0x04;
+    expect[block + 5] = 0x46;
+    EXPECT_EQ(out, expect);
+}
+
+TEST_F(WriterTest, RealSizeIntoTheHeaderModulo65536) {
+    scan(oneBrokenPacket(69'000).bytes());
+    ASSERT_EQ(s.state.table[3].realSize, 70'000);
+    ASSERT_TRUE(save());
+    const auto out = written();
+    const size_t block = s.state.table[3].offset;
+    EXPECT_EQ(out[block + 4], 0x11);
+    EXPECT_EQ(out[block + 5], 0x6A);
+    EXPECT_EQ(out.size(), input.size() + 4);
+}
+
+TEST_F(WriterTest, CutOrPadToTheDeclaredSize) {
+    scan(oneBrokenPacket(100).bytes());
+    s.state.headerFromRealSize = false;
+    ASSERT_TRUE(save());
+    auto expect = input;
+    const size_t block = s.state.table[3].offset;
+    expect.erase(expect.begin() + static_cast<ptrdiff_t>(block + 1000),
+                 expect.begin() + static_cast<ptrdiff_t>(block + 1100));
+    EXPECT_EQ(written(), concat(expect, kEnd));
+
+    scan(oneBrokenPacket(-100).bytes());
+    ASSERT_EQ(s.state.table[3].realSize, 900);
+    ASSERT_TRUE(save());
+    expect = input;
+    expect.insert(expect.begin() + static_cast<ptrdiff_t>(block + 900), 100, 0x00);
+    EXPECT_EQ(written(), concat(expect, kEnd));
+}
+
+TEST_F(WriterTest, BrokenPackHeaderKeepsItsRealBytes) {
+    StreamBuilder b = test::typicalStream(3);
+    b.insertBytes(b.blocks()[5].offset + 12, StreamBuilder::pattern(30, 0x03));
+    scan(b.bytes());
+    ASSERT_EQ(s.state.table[5].realSize, 42);
+    for (bool fa : {true, false}) {
+        s.state.headerFromRealSize = fa;
+        ASSERT_TRUE(save());
+        EXPECT_EQ(written(), concat(input, kEnd)) << fa;
+    }
+}
+
+TEST_F(WriterTest, BlocksLongerThanTheCacheAreWrittenWhole) {
+    StreamBuilder b = test::typicalStream(3);
+    b.insertBytes(b.blocks()[6].offset + 100, StreamBuilder::pattern(3'000'000, 0x03));
+    scan(b.bytes());
+    ASSERT_GT(s.state.table[6].realSize, 3'000'000);
+    ASSERT_TRUE(save());
+    auto expect = concat(input, kEnd);
+    const uint16_t length = static_cast<uint16_t>(s.state.table[6].realSize - 6);
+    expect[s.state.table[6].offset + 4] = static_cast<uint8_t>(length >> 8);
+    expect[s.state.table[6].offset + 5] = static_cast<uint8_t>(length);
+    EXPECT_EQ(written(), expect);
+}
+
+TEST_F(WriterTest, UnknownExtentIsWrittenAsDeclared) {
+    StreamBuilder b;
+    b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50, 0x03));
+    scan(b.bytes());
+    ASSERT_EQ(s.state.table[3].broken, kBrokenListed);
+    ASSERT_EQ(s.state.table[3].realSize, 0);
+    for (bool fa : {true, false}) {
+        s.state.headerFromRealSize = fa;
+        ASSERT_TRUE(save());
+        // The 50 bytes behind the block belong to no block and are not written.
+        auto expect = std::vector<uint8_t>(input.begin(), input.end() - 50);
+        EXPECT_EQ(written(), concat(expect, kEnd)) << fa;
+    }
+}
+
+TEST_F(WriterTest, OutputThatIsTheInputIsRefused) {
+    scan(test::typicalStream(3).bytes());
+    const std::string link = dir.file("hard.mpg"), sym = dir.file("sym.mpg");
+    ASSERT_EQ(::link(s.path.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(s.path.c_str(), sym.c_str()), 0);
+    for (const std::string& out : {s.path, link, sym, dir.path() + "/./in.mpg"}) {
+        EXPECT_FALSE(save(out)) << out;  // save() checks the input is unchanged
+    }
+}
+
+TEST_F(WriterTest, WriteFailureIsReported) {
+    scan(test::typicalStream(200).bytes());
+    // In a child process, so that the limit does not reach the tests.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{100'000, 100'000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        test::GridSink sink(s.state, s.grid);
+        ::_exit(SaveOutFile(s.state, {s.path, dir.file("limited.mpg")}, sink) ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(readFile(s.path), input);
+}
+
+TEST_F(WriterTest, StopLeavesTheBlocksSoFarWithoutEndCode) {
+    scan(test::typicalStream(10).bytes());
+    s.state.job.stopRequested = true;
+    EXPECT_FALSE(save());
+    EXPECT_EQ(written(), std::vector<uint8_t>(input.begin(), input.begin() + 12));
+}
+
+TEST_F(WriterTest, AbsurdTablesFailWithoutFiller) {
+    scan(test::typicalStream(5).bytes());
+    const auto sane = s.state.table.entries();
+    const auto tryWith = [&](BlockRecord e) {
+        auto entries = sane;
+        entries[3] = e;
+        s.state.table.assign(entries);
+        EXPECT_FALSE(save());
+        EXPECT_LT(written().size(), input.size() + 70'000u);
+    };
+    tryWith({0x1E0, 40, -5});                                 // negative size
+    tryWith({0x1E0, 4'000'000'000u, 100});                    // far beyond the file
+    tryWith({0x1E0, 40, 100, kBrokenListed, 2'000'000'000});  // a huge real size
+    auto entries = sane;  // many blocks that each repeat the stream
+    const auto size = static_cast<int32_t>(input.size());
+    for (int i = 0; i < 50; ++i) entries.push_back({0x1BA, 0, size, kBrokenAccepted, size});
+    s.state.table.assign(entries);
+    EXPECT_FALSE(save());
+    EXPECT_LT(written().size(), 2 * input.size() + 70'000u);
+    entries = sane;  // many blocks that would be padded to their declared size
+    s.state.headerFromRealSize = false;
+    for (int i = 0; i < 50; ++i) entries.push_back({0x1E0, 40, 65'000, kBrokenListed, 6});
+    s.state.table.assign(entries);
+    EXPECT_FALSE(save());
+    EXPECT_LT(written().size(), 2 * input.size() + 140'000u);
+}
+
+TEST_F(WriterTest, ProgressCountsBlocks) {
+    StreamBuilder b;
+    b.pack().systemHeader({0xE0});
+    for (int i = 0; i < 524; ++i) b.pack().packet(0xE0, 20);
+    scan(b.bytes());
+    ASSERT_EQ(s.state.table.size(), 1050u);
+    struct Last : test::GridSink {
+        using GridSink::GridSink;
+        void notify(Notify kind, int32_t payload) override {
+            if (kind == Notify::Progress) last = payload;
+        }
+        bool refreshProgress() override {
+            countdown_ = 1;
+            return true;
+        }
+        int32_t last = -1;
+    } sink(s.state, s.grid);
+    ASSERT_TRUE(SaveOutFile(s.state, {s.path, dir.file("p.mpg")}, sink));
+    s.state.view.closeFile();
+    EXPECT_EQ(sink.last, 105);
+    EXPECT_EQ(s.state.job.progressText, "1'050 >> 1'050");
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,73 @@
+// A stream scanned as the window scans it: the table in an AppState and the
+// error list's rows in an ErrorGrid, filled by the scan's notifications.
+#pragma once
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "analysis/error_list.h"
+#include "analysis/scan.h"
+#include "stream/variables.h"
+
+namespace mpg::test {
+
+class GridSink : public JobSink {
+  public:
+    GridSink(const AppState& state, ErrorGrid& grid) : state_(state), grid_(grid) {}
+    void notify(Notify kind, int32_t payload) override {
+        if (kind == Notify::Broken) grid_.onBroken(payload, state_.table);
+        if (kind == Notify::Resolved) grid_.onResolved(payload, state_.table);
+    }
+    void setTitle(const std::string&) override {}
+    void clearErrorList() override { grid_.clear(); }
+
+  protected:
+    bool refreshProgress() override {
+        countdown_ = 1 << 20;
+        return false;
+    }
+
+  private:
+    const AppState& state_;
+    ErrorGrid& grid_;
+};
+
+struct Scanned {
+    AppState state;
+    ErrorGrid grid;
+    std::string path;
+
+    // Scans `file` afresh; false when it cannot be opened.
+    bool scan(const std::string& file) {
+        path = file;
+        if (state.view.openStream(file) != OpenStatus::Opened) return false;
+        state.view.clearCuts();
+        state.view.resetCache();
+        state.resumeScan = '0';
+        GridSink sink(state, grid);
+        EnumPacks(state, sink);
+        state.view.closeFile();
+        return true;
+    }
+    // The whole stream as the view shows it through the cut list.
+    std::vector<uint8_t> streamBytes() {
+        uint64_t end = state.view.streamSize();
+        for (const CutRegion& r : state.view.cuts()) {
+            if (r.start < state.view.streamSize())
+                end -= std::min<uint64_t>(r.end(), state.view.streamSize()) - r.start;
+        }
+        std::vector<uint8_t> all(end), piece;
+        state.view.openFile(path);
+        state.view.invalidateWindow();
+        for (uint64_t pos = 0; pos < end; pos += piece.size()) {
+            const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(end - pos, 1 << 20));
+            if (!state.view.readAt(static_cast<uint32_t>(pos), count, piece)) break;
+            std::copy(piece.begin(), piece.end(), all.begin() + static_cast<ptrdiff_t>(pos));
+        }
+        state.view.closeFile();
+        return all;
+    }
+};
+
+}  // namespace mpg::test
