@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "stream/file_io.h"
+
 namespace mpg {
 
 namespace {
@@ -17,40 +19,6 @@ namespace {
 // is never held twice in encoded form.
 constexpr size_t kRecordsPerChunk = (size_t{1} << 20) / kBlockRecordSize;
 
-bool writeAll(int fd, const uint8_t* data, size_t count) {
-    while (count > 0) {
-        const ssize_t put = ::write(fd, data, count);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += put;
-        count -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-// Stops early only at the end of the file; -1 on an error.
-ssize_t readAll(int fd, uint8_t* into, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::read(fd, into + done, count - done);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-// Linux releases the descriptor even when close reports EINTR; closing again
-// could hit a file another thread has opened meanwhile.
-bool closeChecked(int fd) {
-    return ::close(fd) == 0 || errno == EINTR;
-}
-
 bool writeRecords(int fd, const BlockTable& table) {
     std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * kBlockRecordSize);
     for (size_t first = 0; first < table.size(); first += kRecordsPerChunk) {
@@ -58,7 +26,7 @@ bool writeRecords(int fd, const BlockTable& table) {
         for (size_t i = 0; i < n; ++i) {
             encodeBlockRecord(table[first + i], buffer.data() + i * kBlockRecordSize);
         }
-        if (!writeAll(fd, buffer.data(), n * kBlockRecordSize)) return false;
+        if (!writeFully(fd, buffer.data(), n * kBlockRecordSize)) return false;
     }
     return true;
 }
@@ -70,7 +38,7 @@ bool readRecords(int fd, size_t count, std::vector<BlockRecord>& out) {
     while (out.size() < count) {
         const size_t n = std::min(kRecordsPerChunk, count - out.size());
         const size_t bytes = n * kBlockRecordSize;
-        if (readAll(fd, buffer.data(), bytes) != static_cast<ssize_t>(bytes)) return false;
+        if (readFully(fd, buffer.data(), bytes) != static_cast<int64_t>(bytes)) return false;
         for (size_t i = 0; i < n; ++i) {
             out.push_back(decodeBlockRecord(buffer.data() + i * kBlockRecordSize));
         }

@@ -5,74 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <vector>
 
+#include "stream/file_io.h"
 #include "stream/procedures.h"
 
 namespace mpg {
 
 namespace {
-
-// The output through a buffer of 1 MiB: one write call per block would cost
-// more than the copy itself. Every write and the close are checked.
-class OutputFile {
-  public:
-    static constexpr size_t kBuffer = 1 << 20;
-
-    bool create(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        buffer_.reserve(kBuffer);
-        return fd_ != -1;
-    }
-    ~OutputFile() { close(); }
-
-    bool append(const uint8_t* bytes, size_t count) {
-        while (count > 0) {
-            const size_t room = kBuffer - buffer_.size();
-            const size_t take = std::min(room, count);
-            buffer_.insert(buffer_.end(), bytes, bytes + take);
-            bytes += take;
-            count -= take;
-            if (buffer_.size() == kBuffer && !flush()) return false;
-        }
-        return true;
-    }
-    bool appendZeros(size_t count) {
-        static const std::vector<uint8_t> zeros(64 * 1024, 0);
-        while (count > 0) {
-            const size_t take = std::min(count, zeros.size());
-            if (!append(zeros.data(), take)) return false;
-            count -= take;
-        }
-        return true;
-    }
-    bool flush() {
-        size_t done = 0;
-        while (done < buffer_.size()) {
-            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            done += static_cast<size_t>(n);
-        }
-        buffer_.clear();
-        return true;
-    }
-    // Flushes and closes; false if anything of it failed.
-    bool close() {
-        if (fd_ == -1) return true;
-        const bool flushed = flush();
-        const bool closed = ::close(fd_) == 0;
-        fd_ = -1;
-        return flushed && closed;
-    }
-
-  private:
-    int fd_ = -1;
-    std::vector<uint8_t> buffer_;
-};
 
 bool isRewritable(uint32_t code, const StreamCodes& codes) {
     return code == kSystemHeaderStartCode || code == kPaddingStreamCode || code == codes.first ||

@@ -1,5 +1,7 @@
 #include "stream/stream_view.h"
 
+#include "stream/file_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,21 +83,6 @@ const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count) {
     return window_;
 }
 
-int64_t StreamView::readFully(uint64_t filePos, uint8_t* into, size_t count) const {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t got =
-            ::pread(fileHandle_, into + done, count - done, static_cast<off_t>(filePos + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return static_cast<int64_t>(done);
-}
-
 // The window always starts at the requested position and never keeps bytes
 // of the old window; excised regions are jumped over piece by piece.
 bool StreamView::refill(uint32_t pos) {
@@ -112,14 +99,15 @@ bool StreamView::refill(uint32_t pos) {
     int64_t got = 0;
     for (; next != cuts_.end() && next->start < f + (winLen_ - filled); ++next) {
         const size_t piece = static_cast<size_t>(next->start - f);
-        got = readFully(f, window_ + filled, piece);
+        got = readFully(fileHandle_, window_ + filled, piece, static_cast<int64_t>(f));
         if (got < 0) break;
         // A piece cut short by the end of the file reads as zeros.
         std::memset(window_ + filled + got, 0, piece - static_cast<size_t>(got));
         filled += static_cast<uint32_t>(piece);
         f = next->end();
     }
-    if (got >= 0) got = readFully(f, window_ + filled, winLen_ - filled);
+    if (got >= 0)
+        got = readFully(fileHandle_, window_ + filled, winLen_ - filled, static_cast<int64_t>(f));
     if (got < 0) {
         dirtyEnd_ = kRoom;
         invalidateWindow();

@@ -90,7 +90,6 @@ class StreamView {
   private:
     const uint8_t* viewSlow(uint32_t pos, uint32_t count);
     bool refill(uint32_t pos);
-    int64_t readFully(uint64_t filePos, uint8_t* into, size_t count) const;
 
     int fileHandle_ = -1;
     uint32_t streamSize_ = 0;
