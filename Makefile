@@ -28,7 +28,7 @@ screenshots: build
 	bash scripts/screenshots.sh $(BUILD_DIR)
 
 bench: build
-	bash bench/scan-bench.sh $(BUILD_DIR) bench/out
+	bash bench/run.sh $(BUILD_DIR) bench/out
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,25 +1,75 @@
-// mpgmend-cli: the repair tool's core without a window, for batch work.
+// mpgmend-cli: the repair tool's core without a window, for batch work. Every
+// command does what the window's commands do, in the same order and with the
+// same texts, so that both give identical results.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <map>
 
 #include "analysis/error_list.h"
 #include "analysis/progress_throttle.h"
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
+#include "repair/index_file.h"
+#include "repair/naming.h"
+#include "repair/strategies.h"
+#include "repair/writer.h"
 
 namespace {
 
 using namespace mpg;
 
+// Ctrl-C stops the running job the way the window's stop does.
+std::atomic<bool>* gStop = nullptr;
+
+extern "C" void onInterrupt(int) {
+    if (gStop != nullptr) gStop->store(true);
+}
+
+// The program's status texts with a short English gloss, on standard error.
+void say(const std::string& text) {
+    static const std::map<std::string, const char*> gloss = {
+        {"файл открыт, заголовок найден", "file opened, header found"},
+        {"ошибка открытия файла", "cannot open the file"},
+        {"отсутствует сигнатура файла", "no pack header at the start"},
+        {"отсутствует System Header", "no system header after the pack header"},
+        {kTooLargeText, "files of 4 GiB or more are not supported"},
+        {"поиск завершен", "scan finished"},
+        {"прервано пользователем", "stopped by the user"},
+        {"файл сохранён", "file saved"},
+        {"ошибка сохранения файла", "error saving the file"},
+        {"файл уже существует", "the file already exists"},
+        {"нет файла ошибок", "no index file"},
+    };
+    const auto it = gloss.find(text);
+    std::cerr << text;
+    if (it != gloss.end()) std::cerr << " (" << it->second << ")";
+    std::cerr << "\n";
+}
+
+std::string ownFolder() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string self(path, static_cast<size_t>(n));
+    return self.substr(0, self.rfind('/'));
+}
+
 // Fills the error list from the scan's notifications and draws a progress
-// line on a terminal's standard error.
+// line with the rate on a terminal's standard error.
 class CliSink : public ThrottledSink {
   public:
-    CliSink(const AppState& state, ErrorGrid& grid)
-        : state_(state), grid_(grid), showProgress_(::isatty(STDERR_FILENO) != 0) {}
+    CliSink(const AppState& state, ErrorGrid& grid, bool quiet, uint64_t bytes)
+        : state_(state),
+          grid_(grid),
+          show_(!quiet && ::isatty(STDERR_FILENO) != 0),
+          bytes_(bytes),
+          start_(Clock::now()) {}
     ~CliSink() override {
         if (drawn_) std::fputs("\r\033[K", stderr);
     }
@@ -34,21 +84,31 @@ class CliSink : public ThrottledSink {
                 break;
             case Notify::Progress:
             case Notify::JoinProgress:
-                if (showProgress_) {
-                    std::fprintf(stderr, "\r%3d%%  %s\033[K", payload,
-                                 state_.job.progressText.c_str());
-                    drawn_ = true;
-                }
+                draw(payload);
                 break;
         }
     }
-    void setTitle(const std::string& text) override { std::cerr << text << "\n"; }
+    void setTitle(const std::string& text) override { say(text); }
     void clearErrorList() override { grid_.clear(); }
 
   private:
+    void draw(int32_t percent) {
+        if (!show_) return;
+        const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+        const double rate =
+            seconds > 0 ? double(bytes_) * std::min(percent, 100) / 100 / seconds / 1e6 : 0;
+        const int filled = std::clamp(percent, 0, 100) / 4;
+        std::fprintf(stderr, "\r[%-25s] %3d%%  %s  %.0f MB/s\033[K",
+                     std::string(size_t(filled), '#').c_str(), percent,
+                     state_.job.progressText.c_str(), rate);
+        drawn_ = true;
+    }
+
     const AppState& state_;
     ErrorGrid& grid_;
-    bool showProgress_;
+    bool show_;
+    uint64_t bytes_;
+    Clock::time_point start_;
     bool drawn_ = false;
 };
 
@@ -65,40 +125,213 @@ void printRows(const ErrorGrid& grid) {
     }
 }
 
-int runScan(const std::string& path) {
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The whole table, the stream codes and the rows as one JSON document.
+void printJson(const AppState& state, const ErrorGrid& grid) {
+    std::string out = "{\"firstStreamCode\":" + std::to_string(state.codes.first) +
+                      ",\"secondStreamCode\":" + std::to_string(state.codes.second) +
+                      ",\"blocks\":[";
+    for (size_t i = 0; i < state.table.size(); ++i) {
+        const BlockRecord& e = state.table[i];
+        if (i > 0) out += ',';
+        out += "{\"code\":" + std::to_string(e.code) + ",\"offset\":" + std::to_string(e.offset) +
+               ",\"declaredSize\":" + std::to_string(e.declaredSize) + ",\"broken\":" +
+               jsonString(e.broken == kSound ? "" : std::string(1, char(e.broken))) +
+               ",\"realSize\":" + std::to_string(e.realSize) +
+               ",\"repeatByte\":" + std::to_string(e.repeatByte) +
+               ",\"repeatLength\":" + std::to_string(e.repeatLength) +
+               ",\"repeatStart\":" + std::to_string(e.repeatStart) + "}";
+    }
+    out += "],\"rows\":[";
+    bool first = true;
+    for (int r = 1; r < grid.rowCount(); ++r) {
+        if (grid.row(r)[0].empty()) continue;
+        out += first ? "[" : ",[";
+        first = false;
+        for (int c = 0; c < kErrorColumns; ++c) out += (c ? "," : "") + jsonString(grid.cell(r, c));
+        out += "]";
+    }
+    std::cout << out << "]}\n";
+}
+
+struct Session {
     AppState state;
-    const CheckResult check = openAndCheck(state, path);
-    if (check != CheckResult::Ok) {
-        std::cerr << path << ": " << checkResultText(check) << "\n";
-        return 1;
-    }
-    if (state.view.openStream(path) != OpenStatus::Opened) {
-        std::cerr << path << ": " << kOpenFailedText << "\n";
-        return 1;
-    }
     ErrorGrid grid;
-    {
-        CliSink sink(state, grid);
-        state.resumeScan = '0';
-        EnumPacks(state, sink);
+    std::string path;
+    bool quiet = false;
+};
+
+// The open check, then a fresh scan at high priority; false (reported) when
+// the file is refused or the scan was stopped.
+bool checkAndScan(Session& s) {
+    const CheckResult check = openAndCheck(s.state, s.path);
+    if (check != CheckResult::Ok) {
+        say(checkResultText(check));
+        return false;
     }
-    state.view.closeFile();
-    printRows(grid);
+    if (s.state.view.openStream(s.path) != OpenStatus::Opened) {
+        say(kOpenFailedText);
+        return false;
+    }
+    {
+        CliSink sink(s.state, s.grid, s.quiet, s.state.view.streamSize());
+        s.state.resumeScan = '0';
+        EnumPacks(s.state, sink);
+    }
+    s.state.view.closeFile();
+    if (s.state.job.stopRequested) {
+        say("прервано пользователем");
+        return false;
+    }
+    return true;
+}
+
+int runScan(Session& s, bool saveIndex, bool json) {
+    if (!checkAndScan(s)) return 1;
+    if (saveIndex && !saveIndexFile(s.state.table, indexFileName(s.path))) {
+        say("ошибка сохранения файла");
+        return 1;
+    }
+    json ? printJson(s.state, s.grid) : printRows(s.grid);
     return 0;
+}
+
+struct RepairArgs {
+    std::string output;
+    bool force = false;
+    std::vector<std::string> apply;
+    bool anyByte = false, anyDelta = false, cutPad = false, fromIndex = false, json = false;
+    std::string minRun = kDefaultMinRepeat;
+};
+
+struct NoProgress : RepairProgress {
+    void show(const std::string&) override {}
+};
+
+// One press of the hammer per strategy, as the window does.
+void hammer(Session& s, const std::string& strategy, RepairOptions& options) {
+    NoProgress progress;
+    if (strategy == "eq") FixEQDelta(s.state, s.grid, options, progress);
+    if (strategy == "rescan") RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    if (strategy == "sizes") FixSizes(s.state, s.grid, progress);
+    s.state.view.resetCache();
+    s.grid.erpacks2sg(s.state.table);
+}
+
+bool mayOverwrite(const std::string& output, bool force) {
+    if (force || !fileExists(output)) return true;
+    if (::isatty(STDIN_FILENO) == 0) {
+        std::cerr << output << ": ";
+        say("файл уже существует");
+        return false;
+    }
+    std::cerr << output
+              << ": файл уже существует. перезаписать? (the file exists; overwrite?) [y/N] ";
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "y" || answer == "Y";
+}
+
+int runRepair(Session& s, RepairArgs& a) {
+    if (a.fromIndex) {
+        const CheckResult check = openAndCheck(s.state, s.path);
+        if (check != CheckResult::Ok) {
+            say(checkResultText(check));
+            return 1;
+        }
+        if (loadIndexFile(indexFileName(s.path), s.state.table) != IndexLoad::Loaded) {
+            say("нет файла ошибок");
+            return 1;
+        }
+        s.grid.erpacks2sg(s.state.table);
+    } else if (!checkAndScan(s)) {
+        return 1;
+    }
+    RepairOptions options{!a.anyByte, !a.anyDelta, a.minRun};
+    if (a.apply.empty()) a.apply.push_back("eq");
+    for (const std::string& strategy : a.apply) hammer(s, strategy, options);
+
+    const std::string output = a.output.empty() ? makeOutFN(s.path, ownFolder()) : a.output;
+    if (!mayOverwrite(output, a.force)) return 1;
+    s.state.headerFromRealSize = !a.cutPad;
+    bool saved = false;
+    {
+        CliSink sink(s.state, s.grid, s.quiet, s.state.view.streamSize());
+        saved = SaveOutFile(s.state, {s.path, output}, sink);
+    }
+    s.state.view.closeFile();
+    if (a.json) printJson(s.state, s.grid);
+    if (s.state.job.stopRequested) say("прервано пользователем");
+    say(saved ? "файл сохранён" : "ошибка сохранения файла");
+    if (saved) std::cerr << output << "\n";
+    return saved ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"mpgmend-cli: finds and repairs broken blocks in MPEG-1 system streams"};
+    CLI::App app{
+        "mpgmend-cli: finds and repairs broken blocks in MPEG-1 system streams.\n"
+        "The input file is only ever read."};
     app.set_version_flag("--version", "mpgmend-cli 000.21");
     app.require_subcommand(1);
+    app.fallthrough();
+    Session s;
+    app.add_flag("-q,--quiet", s.quiet, "no progress bar");
 
-    std::string scanFile;
-    CLI::App* scan = app.add_subcommand("scan", "list the broken blocks of a stream");
-    scan->add_option("FILE", scanFile, "the stream to scan")->required();
+    bool saveIndex = false, scanJson = false;
+    CLI::App* scan = app.add_subcommand("scan", "list the broken blocks of a stream, one per line");
+    scan->add_option("FILE", s.path, "the stream")->required();
+    scan->add_flag("--save-index", saveIndex, "also write FILE.index");
+    scan->add_flag("--json", scanJson, "print the whole block table as JSON");
 
-    CLI11_PARSE(app, argc, argv);
-    if (*scan) return runScan(scanFile);
+    RepairArgs r;
+    CLI::App* repair = app.add_subcommand("repair", "repair a stream into a new file");
+    repair->add_option("FILE", s.path, "the stream")->required();
+    repair->add_option("-o,--output", r.output,
+                       "the repaired file (default: FILE with .001 before the extension)");
+    repair->add_flag("--force", r.force, "overwrite an existing output");
+    repair
+        ->add_option("--apply", r.apply,
+                     "a repair, in the order given: eq, rescan or sizes (default: eq)")
+        ->check(CLI::IsMember({"eq", "rescan", "sizes"}))
+        ->take_last()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    repair->add_flag("--any-byte", r.anyByte, "runs of any byte, not only zeros");
+    repair->add_flag("--any-delta", r.anyDelta, "rescan: blocks shorter than declared too");
+    repair->add_option("--min-run", r.minRun, "rescan: the least run length (default 100)")
+        ->allow_extra_args(false);
+    repair->add_flag("--cut-pad", r.cutPad, "cut or pad broken blocks to their declared size");
+    repair->add_flag("--from-index", r.fromIndex,
+                     "take the findings from FILE.index instead of a scan");
+    repair->add_flag("--json", r.json, "print the block table after the repairs as JSON");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        return e.get_exit_code() == 0 ? rc : 2;
+    }
+
+    gStop = &s.state.job.stopRequested;
+    std::signal(SIGINT, onInterrupt);
+    if (*scan) return runScan(s, saveIndex, scanJson);
+    if (*repair) return runRepair(s, r);
     return 2;
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Scan throughput beside a plain read of the same file, page cache warm.
-# Usage: bench/scan-bench.sh BUILD_DIR [OUT_DIR]
+# The scan beside a plain read of the same file, the repair beside a copy, and
+# the scan through the window beside the same scan with a recording sink;
+# page cache warm, whole processes timed.
+# Usage: bench/run.sh BUILD_DIR [OUT_DIR]
 # BENCH_SIZE (bytes, default 1 GiB) and BENCH_RUNS (default 5) can be set.
 set -euo pipefail
 
@@ -42,6 +44,12 @@ read -r cat_t cat_m < <(measure cat "$clean")
 read -r scan_t scan_m < <(measure "$cli" scan "$clean")
 read -r dmg_t dmg_m < <(measure "$cli" scan "$damaged")
 read -r long_t long_m < <(measure "$cli" scan "$long")
+repaired="$out/repaired.mpg"
+copied="$out/copied.mpg"
+rm -f "$repaired" "$copied"
+read -r cp_t cp_m < <(measure sh -c 'rm -f "$2"; exec cp "$1" "$2"' cp "$clean" "$copied")
+read -r rep_t rep_m < <(measure sh -c 'rm -f "$3"; exec "$1" repair "$2" -o "$3" --force -q' rep "$cli" "$clean" "$repaired")
+rm -f "$repaired" "$copied"
 clean_bytes=$(stat -c %s "$clean")
 long_bytes=$(stat -c %s "$long")
 
@@ -50,6 +58,16 @@ printf '%-40s %10s %10s %12s\n' "cat clean > /dev/null" "$cat_t" "$(mbps "$clean
 printf '%-40s %10s %10s %12s\n' "scan clean" "$scan_t" "$(mbps "$clean_bytes" "$scan_t")" "$scan_m"
 printf '%-40s %10s %10s %12s\n' "scan with 1000 zero runs" "$dmg_t" "$(mbps "$clean_bytes" "$dmg_t")" "$dmg_m"
 printf '%-40s %10s %10s %12s\n' "scan of a 100 MiB resynchronisation" "$long_t" "$(mbps "$long_bytes" "$long_t")" "$long_m"
+printf '%-40s %10s %10s %12s\n' "cp clean" "$cp_t" "$(mbps "$clean_bytes" "$cp_t")" "$cp_m"
+printf '%-40s %10s %10s %12s\n' "repair clean (scan + eq + save)" "$rep_t" "$(mbps "$clean_bytes" "$rep_t")" "$rep_m"
 echo
 echo "scan clean / cat:            $(ratio "$scan_t" "$cat_t")"
 echo "scan damaged / scan clean:   $(ratio "$dmg_t" "$scan_t")"
+echo "repair clean / cp:           $(ratio "$rep_t" "$cp_t")"
+if [ -x "$build/bench/window_bench" ]; then
+  echo
+  echo "clean stream:"
+  "$build/bench/window_bench" "$clean" "$runs" 2>/dev/null
+  echo "stream with 1000 zero runs:"
+  "$build/bench/window_bench" "$damaged" "$runs" 2>/dev/null
+fi

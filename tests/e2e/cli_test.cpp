@@ -1,0 +1,114 @@
+// mpgmend-cli run as a process on real streams: what scripts rely on.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::readFile;
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string quote(const std::string& s) {
+    return "'" + s + "'";
+}
+
+// Runs the CLI with the arguments (shell-quoted here) and no standard input.
+CliRun cli(const std::vector<std::string>& args, const test::TempDir& dir) {
+    std::string cmd = quote(MPGMEND_CLI);
+    for (const std::string& a : args) cmd += " " + quote(a);
+    const std::string errFile = dir.file("stderr.txt");
+    cmd += " </dev/null 2>" + quote(errFile);
+    CliRun r;
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf{};
+    while (size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) r.out.append(buf.data(), n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto err = readFile(errFile);
+    r.err.assign(err.begin(), err.end());
+    return r;
+}
+
+std::vector<uint8_t> withZeroRun(const std::vector<uint8_t>& original, size_t at, size_t length) {
+    std::vector<uint8_t> bytes = original;
+    while (bytes[at - 1] == 0 || bytes[at] == 0) ++at;
+    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), length, 0x00);
+    return bytes;
+}
+
+TEST(Cli, ScanPrintsTheListRows) {
+    test::TempDir dir;
+    const CliRun r = cli({"scan", test::fixture("vcd.mpg")}, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+              "1\t7\t000001BE\t4123\t2001\t2021\t20\t1994(FF) at 7");
+    EXPECT_EQ(cli({"scan", test::fixture("av.mpg")}, dir).out, "");
+}
+
+TEST(Cli, RepairRestoresTheOriginal) {
+    test::TempDir dir;
+    const auto original = readFile(test::fixture("av.mpg"));
+    const auto damaged = withZeroRun(original, 30'000, 1234);
+    const std::string input = dir.write("clip.mpg", damaged);
+    const CliRun r = cli({"repair", input}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("файл сохранён (file saved)"), std::string::npos);
+    auto expect = original;
+    expect.insert(expect.end(), {0x00, 0x00, 0x01, 0xB9});
+    EXPECT_EQ(readFile(dir.file("clip.001.mpg")), expect);
+    EXPECT_EQ(readFile(input), damaged);
+
+    // The proposal moves on; an explicit existing output needs --force.
+    EXPECT_EQ(cli({"repair", input}, dir).status, 0);
+    EXPECT_EQ(readFile(dir.file("clip.002.mpg")), expect);
+    EXPECT_EQ(cli({"repair", input, "-o", dir.file("clip.001.mpg")}, dir).status, 1);
+    EXPECT_EQ(cli({"repair", input, "-o", dir.file("clip.001.mpg"), "--force"}, dir).status, 0);
+}
+
+TEST(Cli, ExitStatusOfFailures) {
+    test::TempDir dir;
+    const std::string input = dir.write("in.mpg", test::typicalStream(3).bytes());
+    EXPECT_EQ(cli({"scan", dir.file("missing.mpg")}, dir).status, 1);
+    const CliRun noPack =
+        cli({"scan", dir.write("np.mpg", test::StreamBuilder().systemHeader({0xE0}).bytes())}, dir);
+    EXPECT_EQ(noPack.status, 1);
+    EXPECT_NE(noPack.err.find("отсутствует сигнатура файла"), std::string::npos);
+    const CliRun same = cli({"repair", input, "-o", input, "--force"}, dir);
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.err.find("ошибка сохранения файла"), std::string::npos);
+    EXPECT_EQ(readFile(input), test::typicalStream(3).bytes());
+    EXPECT_EQ(cli({"repair", input, "-o", dir.path() + "/no/such/dir/out.mpg"}, dir).status, 1);
+    EXPECT_EQ(cli({"repair", input, "--apply", "bogus"}, dir).status, 2);
+    EXPECT_EQ(cli({}, dir).status, 2);
+}
+
+TEST(Cli, RescanWithAnyMinimumText) {
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(4);
+    b.insert(b.blocks()[6].offset + 500, 300, 0x00);
+    const std::string input = dir.write("in.mpg", b.bytes());
+    // "-5" is a value, not an option; no run passes it, so nothing is cut.
+    const CliRun r = cli(
+        {"repair", input, "--apply", "rescan", "--min-run", "-5", "-o", dir.file("a.mpg")}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("a.mpg")).size(), b.size() + 4);
+    EXPECT_EQ(
+        cli({"repair", input, "--apply", "rescan", "--apply", "rescan", "-o", dir.file("b.mpg")},
+            dir)
+            .status,
+        0);
+    EXPECT_EQ(readFile(dir.file("b.mpg")).size(), b.size() - 300 + 4);
+}
+
+}  // namespace
+}  // namespace mpg
