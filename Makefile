@@ -28,6 +28,7 @@ screenshots: build
 	bash scripts/screenshots.sh $(BUILD_DIR)
 
 bench: build
+	@bash scripts/install-deps.sh bench
 	bash bench/run.sh $(BUILD_DIR) bench/out
 
 format:

@@ -11,6 +11,11 @@ PACKAGES=(
   ffmpeg time
 )
 
+# `install-deps.sh bench` also brings the tools the benchmarks compare with.
+if [ "${1:-}" = "bench" ]; then
+  PACKAGES+=(mpgtx mpegdemux)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -24,6 +24,8 @@ class JobSink {
     virtual void notify(Notify kind, int32_t payload) = 0;
     virtual void setTitle(const std::string& text) = 0;
     virtual void clearErrorList() = 0;
+    // A message for the joining page, such as an input that cannot be opened.
+    virtual void showMessage(const std::string& text) { (void)text; }
 
     // Asked before every progress notification. A receiver that shows at most
     // a few updates a second declines the others, and the job then does not

@@ -1,6 +1,7 @@
 // mpgmend-cli: the repair tool's core without a window, for batch work. Every
 // command does what the window's commands do, in the same order and with the
 // same texts, so that both give identical results.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,7 @@
 #include "analysis/progress_throttle.h"
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
+#include "join/join.h"
 #include "repair/index_file.h"
 #include "repair/naming.h"
 #include "repair/strategies.h"
@@ -45,6 +47,9 @@ void say(const std::string& text) {
         {"ошибка сохранения файла", "error saving the file"},
         {"файл уже существует", "the file already exists"},
         {"нет файла ошибок", "no index file"},
+        {"операция завершена", "join finished"},
+        {"нарушена структура файла", "the structure of a file is broken"},
+        {kJoinOutputIsInputText, "the output is one of the inputs"},
     };
     const auto it = gloss.find(text);
     std::cerr << text;
@@ -89,6 +94,7 @@ class CliSink : public ThrottledSink {
         }
     }
     void setTitle(const std::string& text) override { say(text); }
+    void showMessage(const std::string& text) override { say(text); }
     void clearErrorList() override { grid_.clear(); }
 
   private:
@@ -283,6 +289,29 @@ int runRepair(Session& s, RepairArgs& a) {
     return saved ? 0 : 1;
 }
 
+struct JoinArgs {
+    JoinParams params;
+    bool force = false, glue = false;
+};
+
+int runJoin(Session& s, JoinArgs& a) {
+    if (!mayOverwrite(a.params.output, a.force)) return 1;
+    uint64_t bytes = 0;
+    for (const std::string& in : a.params.inputs) {
+        struct stat st {};
+        if (::stat(in.c_str(), &st) == 0) bytes += static_cast<uint64_t>(st.st_size);
+    }
+    int32_t result = JOIN_FAILED;
+    {
+        CliSink sink(s.state, s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));
+        result = a.glue ? doGlue(s.state, a.params, sink) : doJOIN(s.state, a.params, sink);
+    }
+    if (result == JOIN_DONE) say("операция завершена");
+    if (result == JOIN_STOPPED) say("прервано пользователем");
+    if (result == JOIN_FAILED) say("нарушена структура файла");
+    return result == JOIN_DONE ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -322,6 +351,16 @@ int main(int argc, char** argv) {
                      "take the findings from FILE.index instead of a scan");
     repair->add_flag("--json", r.json, "print the block table after the repairs as JSON");
 
+    JoinArgs j;
+    CLI::App* join = app.add_subcommand("join", "join pieces into one stream");
+    join->add_option("-o,--output", j.params.output, "the joined file")->required();
+    join->add_flag("--force", j.force, "overwrite an existing output");
+    join->add_flag("--glue", j.glue, "plain concatenation of the files");
+    join->add_flag("--one-system-header", j.params.oneSystemHeader,
+                   "keep only the first system header");
+    join->add_flag("--one-padding", j.params.onePadding, "keep only the first padding packet");
+    join->add_option("FILE", j.params.inputs, "the pieces, in order")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -333,5 +372,13 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onInterrupt);
     if (*scan) return runScan(s, saveIndex, scanJson);
     if (*repair) return runRepair(s, r);
+    if (*join) {
+        if (j.glue && (j.params.oneSystemHeader || j.params.onePadding)) {
+            std::cerr
+                << "--glue copies the files as they are: no --one-system-header or --one-padding\n";
+            return 2;
+        }
+        return runJoin(s, j);
+    }
     return 2;
 }

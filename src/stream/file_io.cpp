@@ -67,6 +67,36 @@ bool OutputFile::appendZeros(size_t count) {
     return true;
 }
 
+int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count) {
+    if (!flush()) return -1;
+    uint64_t done = 0;
+    bool kernelCopy = true;
+    std::vector<uint8_t> chunk;
+    while (done < count) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, kBuffer * 64));
+        if (kernelCopy) {
+            loff_t from = static_cast<loff_t>(pos + done);
+            const ssize_t moved = ::copy_file_range(fd, &from, fd_, nullptr, want, 0);
+            if (moved > 0) {
+                done += static_cast<uint64_t>(moved);
+                continue;
+            }
+            if (moved == 0) break;
+            if (errno == EINTR) continue;
+            // Not possible between these two files (another file system, a
+            // pipe): through a buffer. A real write error shows there too.
+            kernelCopy = false;
+        }
+        chunk.resize(std::min(want, kBuffer));
+        const int64_t got =
+            readFully(fd, chunk.data(), chunk.size(), static_cast<int64_t>(pos + done));
+        if (got < 0 || !writeFully(fd_, chunk.data(), static_cast<size_t>(got))) return -1;
+        if (got == 0) break;
+        done += static_cast<uint64_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
 bool OutputFile::flush() {
     const bool ok = writeFully(fd_, buffer_.data(), buffer_.size());
     buffer_.clear();

@@ -35,6 +35,10 @@ class OutputFile {
     bool create(const std::string& path);
     bool append(const uint8_t* bytes, size_t count);
     bool appendZeros(size_t count);
+    // Appends `count` bytes of the file `fd` from position `pos`, copied by
+    // the kernel where it can, so that they never pass through this process.
+    // Returns the bytes copied (fewer only at the end of that file) or -1.
+    int64_t copyFrom(int fd, uint64_t pos, uint64_t count);
     // Writes what is buffered, then closes; false if anything of it failed.
     bool close();
 

@@ -34,9 +34,9 @@ std::string groupDigits(std::string_view digits) {
     return {out.rbegin(), out.rend()};
 }
 
-uint32_t progressPercent(uint32_t pos, uint32_t size) {
-    if (size <= 1000) return size == 0 ? 0 : pos * 100 / size;
-    return pos / (size / 100);
+uint32_t progressPercent(uint64_t pos, uint64_t size) {
+    if (size <= 1000) return size == 0 ? 0 : static_cast<uint32_t>(pos * 100 / size);
+    return static_cast<uint32_t>(pos / (size / 100));
 }
 
 std::string progressOf(uint64_t pos, uint64_t total) {

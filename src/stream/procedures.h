@@ -35,7 +35,7 @@ std::string groupDigits(std::string_view digits);
 // Percentage of `pos` in `size` as every job computes it, in unsigned 32-bit
 // integer division: pos * 100 / size up to a size of 1000, pos / (size / 100)
 // above. Above 1000 the result may exceed 100 (1098 of 1099 gives 109).
-uint32_t progressPercent(uint32_t pos, uint32_t size);
+uint32_t progressPercent(uint64_t pos, uint64_t size);
 
 // "1'234 >> 5'678": the progress text of the scan and the save.
 std::string progressOf(uint64_t pos, uint64_t total);

@@ -26,6 +26,11 @@ void WindowSink::setTitle(const std::string& text) {
     call([this, t] { window_.setCaptionText(t); });
 }
 
+void WindowSink::showMessage(const std::string& text) {
+    const QString t = QString::fromStdString(text);
+    call([this, t] { window_.showMessage(t); });
+}
+
 void WindowSink::clearErrorList() {
     call([this] { window_.clearErrorList(); });
 }

@@ -21,6 +21,7 @@ class JobWindow {
     virtual void onJobDone(int32_t result) = 0;                  // posted; the job has ended
     virtual void setCaptionText(const QString& text) = 0;
     virtual void clearErrorList() = 0;
+    virtual void showMessage(const QString& text) = 0;  // the joining page's message line
 };
 
 // Delivers a job's reports to the window. Progress-only reports come at most
@@ -33,6 +34,7 @@ class WindowSink : public ThrottledSink {
     void notify(Notify kind, int32_t payload) override;
     void setTitle(const std::string& text) override;
     void clearErrorList() override;
+    void showMessage(const std::string& text) override;
 
   private:
     void call(const std::function<void()>& f);

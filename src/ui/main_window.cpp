@@ -42,6 +42,9 @@ constexpr int kPanelBBHeight = 113;
 constexpr int kPanelSRWidth = 338;
 
 const QString kStopQuestion = QStringLiteral("остановить процесс?");
+// Streams from other systems often have upper-case extensions.
+const QString kStreamFilter =
+    QStringLiteral("*.mpg;*.mpeg (*.mpg *.mpeg *.MPG *.MPEG *.Mpg *.Mpeg)");
 
 template <class W>
 W* place(W* widget, const char* name, const QRect& geometry) {
@@ -267,10 +270,22 @@ void TFormMain::buildJoinPage() {
     Splitter3->setObjectName(QStringLiteral("Splitter3"));
     Splitter3->setHandleWidth(6);
     Splitter3->setChildrenCollapsible(false);
-    JList = new QListWidget;
-    JList->setObjectName(QStringLiteral("JList"));
-    JList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    JList = new TJList(QStringLiteral("JList"));
     trackMouse(JList->viewport());
+    connect(static_cast<TJList*>(JList), &TJList::dragStarted, this, &TFormMain::JListStartDrag);
+    connect(static_cast<TJList*>(JList), &TJList::dropped, this, &TFormMain::JListDragDrop);
+    JList->setContextMenuPolicy(Qt::CustomContextMenu);
+    PopupJO = new QMenu(JList);
+    PopupJO->setObjectName(QStringLiteral("PopupJO"));
+    QAction* n2 = PopupJO->addAction(QStringLiteral("очистить список"), this, &TFormMain::N2Click);
+    n2->setObjectName(QStringLiteral("N2"));
+    QAction* add =
+        PopupJO->addAction(QStringLiteral("добавить в список"), this, &TFormMain::MenuItem1Click);
+    add->setObjectName(QStringLiteral("MenuItem1"));
+    QAction* n3 = PopupJO->addAction(QStringLiteral("удалить"), this, &TFormMain::N3Click);
+    n3->setObjectName(QStringLiteral("N3"));
+    connect(JList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupJO->popup(JList->viewport()->mapToGlobal(at)); });
     PanelSR = new QWidget;
     PanelSR->setObjectName(QStringLiteral("PanelSR"));
     PanelSR->setMinimumWidth(kPanelSRWidth);
@@ -330,6 +345,14 @@ void TFormMain::buildJoinPage() {
     LabelME->setGeometry(6, 322, 323, 17);
     LabelME->setAlignment(Qt::AlignCenter);
 
+    connect(CheckMS1, &QCheckBox::clicked, this, &TFormMain::CheckMS1Click);
+    connect(CheckGlue, &QCheckBox::clicked, this, &TFormMain::CheckGlueClick);
+    connect(ImageSUM, &TImage::clicked, this, &TFormMain::ImageSUMClick);
+    connect(BitBtnSUM, &QPushButton::clicked, this, &TFormMain::BitBtnSUMClick);
+    connect(ImageZ, &TImage::clicked, this, &TFormMain::ImageZClick);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
+        if (PageControl1->widget(page) == TabSheetAD) TabSheetADShow();
+    });
     for (TImage* image : {ImageSUM, ImageZ})
         connect(image, &TImage::hovered, this, &TFormMain::ImageFIMouseMove);
 }
@@ -551,10 +574,7 @@ void TFormMain::BitBtnGOClick() {
         return;
     }
     if (BitBtnGO->text() == QStringLiteral("стоп")) {
-        const uint64_t job = jobGeneration_;
-        const bool yes = FormYesNo_ != nullptr && FormYesNo_->AskYesNo(kStopQuestion, this);
-        // The job may have ended while the question was open.
-        if (yes && jobRunning() && job == jobGeneration_) state_.job.stopRequested = true;
+        askStop();
         return;
     }
     if (jobRunning()) return;  // a join runs
@@ -611,12 +631,146 @@ void TFormMain::threadXXXStart() {
 }
 
 int32_t TFormMain::runJob() {
-    if (state_.job.jobName == "scan") {
+    const std::string& job = state_.job.jobName;
+    if (job == "scan") {
         EnumPacks(state_, *sink_);
         return 0;
     }
-    if (state_.job.jobName == "save") return SaveOutFile(state_, saveParams_, *sink_) ? 1 : 0;
+    if (job == "save") return SaveOutFile(state_, saveParams_, *sink_) ? 1 : 0;
+    if (job == "join")
+        return glue_ ? doGlue(state_, joinParams_, *sink_) : doJOIN(state_, joinParams_, *sink_);
     return 0;
+}
+
+void TFormMain::showMessage(const QString& text) {
+    LabelME->setText(text);
+    joinMessageShown_ = true;
+}
+
+// --- the joining page -----------------------------------------------------------
+
+void TFormMain::TabSheetADShow() {
+    LabelME->clear();
+    LabelJINFO->setText(
+        QStringLiteral("перед запуском процесса сборки убедитесь,\r\nчто все файлы "
+                       "исправны и являются кусками\r\nодного фильма.\r\n"));
+}
+
+void TFormMain::N2Click() {
+    JList->clear();
+}
+
+void TFormMain::MenuItem1Click() {
+    const QStringList chosen =
+        chooseFiles(QFileDialog::ExistingFiles, QStringLiteral("*.* (все файлы) (*)"),
+                    addDialogDir_, addDialogFilter_);
+    JList->addItems(chosen);
+}
+
+void TFormMain::N3Click() {
+    for (int i = JList->count() - 1; i >= 0; --i) {
+        if (JList->item(i)->isSelected()) delete JList->takeItem(i);
+    }
+}
+
+void TFormMain::JListStartDrag(int index) {
+    dragIndex_ = index;
+}
+
+void TFormMain::JListDragDrop(int target) {
+    const int from = dragIndex_;
+    if (from < 0 || target < 0 || from == target || from >= JList->count() ||
+        target >= JList->count()) {
+        return;
+    }
+    // The dragged entry takes the target's place; those between move one
+    // place towards where it was.
+    const QString moved = JList->item(from)->text();
+    const int step = from > target ? -1 : 1;
+    for (int i = from; i != target; i += step)
+        JList->item(i)->setText(JList->item(i + step)->text());
+    JList->item(target)->setText(moved);
+    JList->setCurrentRow(target);
+    JList->item(target)->setSelected(true);
+    JList->viewport()->update();
+}
+
+void TFormMain::ImageSUMClick() {
+    if (JList->count() == 0) {
+        LabelME->setText(QStringLiteral("правая кнопка мыши в левом окне - вызов меню"));
+        return;
+    }
+    // The first piece's name with ".joined" before its extension; a dot in
+    // a folder's name does not count.
+    const QString first = JList->item(0)->text();
+    const int slash = static_cast<int>(first.lastIndexOf(QLatin1Char('/')));
+    const QString folder = first.left(slash + 1);
+    QString name = first.mid(slash + 1);
+    const int dot = static_cast<int>(name.lastIndexOf(QLatin1Char('.')));
+    const QString ext = dot >= 0 ? name.mid(dot) : QString();
+    if (name != ext) name.chop(ext.size());
+    EditSUM->setText(folder + name + QStringLiteral(".joined") + ext);
+}
+
+void TFormMain::BitBtnSUMClick() {
+    if (jobRunning()) return;
+    if (JList->count() == 0) {
+        LabelME->setText(QStringLiteral("нечего клеить. добавьте файлы в список"));
+        return;
+    }
+    JoinParams params;
+    for (int i = 0; i < JList->count(); ++i)
+        params.inputs.push_back(JList->item(i)->text().toStdString());
+    params.output = EditSUM->text().toStdString();
+    params.oneSystemHeader = Check1SH->isChecked();
+    params.onePadding = Check1PP->isChecked();
+    // Creating the output would empty that input before it is read.
+    if (outputIsAnInput(params)) {
+        LabelME->setText(QString::fromUtf8(kJoinOutputIsInputText));
+        return;
+    }
+    if (QFileInfo::exists(EditSUM->text()) && FormYesNo_ != nullptr &&
+        !FormYesNo_->AskYesNo(QStringLiteral("файл с таким именем уже существует. перезаписать?"),
+                              this)) {
+        return;
+    }
+    joinParams_ = std::move(params);
+    glue_ = CheckGlue->isChecked();
+    joinMessageShown_ = false;
+    GaugeZ->setValue(0);
+    GaugeZ->show();
+    ImageZ->show();
+    LabelME->setText(QStringLiteral("идёт работа"));
+    state_.job.jobName = "join";
+    threadXXXStart();
+}
+
+void TFormMain::CheckGlueClick() {
+    const QSignalBlocker a(CheckMS1), b(CheckGlue);
+    CheckGlue->setChecked(true);
+    for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH}) box->setChecked(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH})
+        w->setEnabled(false);
+}
+
+void TFormMain::CheckMS1Click() {
+    const QSignalBlocker a(CheckMS1), b(CheckGlue);
+    CheckMS1->setChecked(true);
+    CheckGlue->setChecked(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH})
+        w->setEnabled(true);
+}
+
+void TFormMain::ImageZClick() {
+    askStop();
+}
+
+void TFormMain::askStop() {
+    const uint64_t job = jobGeneration_;
+    const bool yes = FormYesNo_ != nullptr && FormYesNo_->AskYesNo(kStopQuestion, this);
+    // The job may have ended while the question was open: the answer then
+    // must not reach the next job.
+    if (yes && jobRunning() && job == jobGeneration_) state_.job.stopRequested = true;
 }
 
 std::string TFormMain::inputPath() const {
@@ -625,6 +779,21 @@ std::string TFormMain::inputPath() const {
 
 std::string TFormMain::programDir() {
     return QCoreApplication::applicationDirPath().toStdString();
+}
+
+QStringList TFormMain::chooseFiles(int mode, const QString& allFiles, QString& folder,
+                                   int& filter) {
+    const QStringList filters = {kStreamFilter, allFiles};
+    QFileDialog dialog(this);
+    dialog.setFileMode(static_cast<QFileDialog::FileMode>(mode));
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(filter, filters.first()));
+    dialog.setDirectory(folder.isEmpty() ? QString::fromStdString(programDir()) : folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    // The folder of the first file chosen, and the filter in use, for next time.
+    folder = QFileInfo(dialog.selectedFiles().first()).absolutePath();
+    filter = std::max<int>(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
+    return dialog.selectedFiles();
 }
 
 void TFormMain::showExcisionMarker() {
@@ -705,21 +874,9 @@ void TFormMain::CheckFAClick(QCheckBox* sender) {
 
 void TFormMain::ImageFIClick() {
     if (jobRunning()) return;
-    const QStringList filters = {QStringLiteral("*.mpg;*.mpeg (*.mpg *.mpeg)"),
-                                 QStringLiteral("*.* (*)")};
-    QFileDialog dialog(this);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(filters);
-    dialog.selectNameFilter(filters.value(lastFilterIndex_, filters.first()));
-    dialog.setDirectory(lastOpenDir_.isEmpty() ? QString::fromStdString(programDir())
-                                               : lastOpenDir_);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-        const QString chosen = dialog.selectedFiles().first();
-        EditIN->setText(chosen);
-        lastOpenDir_ = QFileInfo(chosen).absolutePath();
-        lastFilterIndex_ =
-            std::max<int>(0, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())));
-    }
+    const QStringList chosen = chooseFiles(QFileDialog::ExistingFile, QStringLiteral("*.* (*)"),
+                                           lastOpenDir_, lastFilterIndex_);
+    if (!chosen.isEmpty()) EditIN->setText(chosen.first());
     // Also after a cancelled dialog: the proposal follows the input field.
     if (!EditIN->text().isEmpty()) {
         EditOUT->setText(QString::fromStdString(makeOutFN(inputPath(), programDir())));
@@ -810,9 +967,11 @@ void TFormMain::onJobDone(int32_t result) {
         setStatus(result == 1 ? QStringLiteral("файл сохранён")
                               : QStringLiteral("ошибка сохранения файла"));
     } else if (job == "join") {
-        if (result == -2) LabelME->setText(QStringLiteral("прервано пользователем"));
-        if (result == -1) LabelME->setText(QStringLiteral("нарушена структура файла"));
-        if (result == 0) LabelME->setText(QStringLiteral("операция завершена"));
+        if (result == JOIN_STOPPED) LabelME->setText(QStringLiteral("прервано пользователем"));
+        if (result == JOIN_FAILED && !joinMessageShown_) {
+            LabelME->setText(QStringLiteral("нарушена структура файла"));
+        }
+        if (result == JOIN_DONE) LabelME->setText(QStringLiteral("операция завершена"));
     }
     BitBtnGO->setText(QStringLiteral("го"));
     state_.job.stopRequested = false;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "analysis/error_list.h"
+#include "join/join.h"
 #include "repair/writer.h"
 #include "stream/variables.h"
 #include "ui/job_runner.h"
@@ -62,12 +63,26 @@ class TFormMain : public QWidget, public JobWindow {
     void MIsoerClick();
     void MIzaerClick();
 
+    // Commands of the joining page.
+    void TabSheetADShow();
+    void N2Click();
+    void MenuItem1Click();
+    void N3Click();
+    void JListStartDrag(int index);
+    void JListDragDrop(int target);
+    void ImageSUMClick();
+    void BitBtnSUMClick();
+    void CheckMS1Click();
+    void CheckGlueClick();
+    void ImageZClick();
+
     // The job runner.
     void threadXXXStart();
     void onJobNotify(Notify kind, int32_t payload) override;
     void onJobDone(int32_t result) override;
     void setCaptionText(const QString& text) override;
     void clearErrorList() override;
+    void showMessage(const QString& text) override;
 
     // The error list's width rule, applied to the grid's current width.
     void dfx();
@@ -99,8 +114,13 @@ class TFormMain : public QWidget, public JobWindow {
     void ImageFIMouseMove(TImage* image);
 
     int32_t runJob();
+    // "остановить процесс?"; a yes stops the job that was running when asked.
+    void askStop();
     std::string inputPath() const;
     void showExcisionMarker();
+    // An open-file dialog (a QFileDialog::FileMode) with the stream filter and
+    // `allFiles`, starting in `folder`; remembers the folder and filter.
+    QStringList chooseFiles(int mode, const QString& allFiles, QString& folder, int& filter);
     // The program's own folder: where dialogs start and bare names go.
     static std::string programDir();
     void showErrorRow(int gridRow);
@@ -158,6 +178,7 @@ class TFormMain : public QWidget, public JobWindow {
 
     QSplitter* Splitter3;
     QListWidget* JList;
+    QMenu* PopupJO;
     QWidget* PanelSR;
     int panelSRWidth_ = 338;  // as the user last dragged the splitter
     QLabel* LabelJINFO;
@@ -192,6 +213,17 @@ class TFormMain : public QWidget, public JobWindow {
     int lastFilterIndex_ = 0;
     // What the job "save" writes, taken when it starts.
     SaveParams saveParams_;
+    // What the job "join" joins, taken when it starts, and how.
+    JoinParams joinParams_;
+    bool glue_ = false;
+    // The join reported a text of its own (an input it could not open),
+    // which its failure must not cover.
+    bool joinMessageShown_ = false;
+    // The list entry a drag started on, -1 for none; the add dialog's last
+    // folder and filter.
+    int dragIndex_ = -1;
+    QString addDialogDir_;
+    int addDialogFilter_ = 0;
 
     // The list on screen follows the grid at most every 30 ms while a scan
     // reports broken blocks; shownRow_ is the grid row to make current then.

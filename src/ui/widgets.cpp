@@ -1,8 +1,11 @@
 #include "ui/widgets.h"
 
+#include <QCursor>
+#include <QDragEnterEvent>
 #include <QFont>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyledItemDelegate>
 #include <QSvgRenderer>
 
 namespace mpg::ui {
@@ -105,6 +108,65 @@ void TGauge::paintEvent(QPaintEvent*) {
     const int span = std::clamp(value_, 0, 100) * 360 * 16 / 100;
     p.setBrush(QColor(128, 128, 255));
     p.drawPie(box, 90 * 16, -span);
+}
+
+namespace {
+
+class JListDrawItem : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->save();
+        painter->fillRect(option.rect, selected ? QColor(192, 255, 176) : QColor(Qt::white));
+        painter->setPen(Qt::black);
+        painter->setFont(option.font);
+        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                          index.data(Qt::DisplayRole).toString());
+        painter->restore();
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+    }
+};
+
+}  // namespace
+
+TJList::TJList(const QString& name, QWidget* parent) : QListWidget(parent) {
+    setObjectName(name);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setItemDelegate(new JListDrawItem(this));
+    setUniformItemSizes(true);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    // A copy as far as the drag is concerned: the list moves the entry
+    // itself, and the view must not remove the dragged one afterwards.
+    setDefaultDropAction(Qt::CopyAction);
+}
+
+void TJList::startDrag(Qt::DropActions supportedActions) {
+    const QModelIndex under = indexAt(viewport()->mapFromGlobal(QCursor::pos()));
+    emit dragStarted(under.isValid() ? under.row() : -1);
+    QListWidget::startDrag(supportedActions & Qt::CopyAction);
+}
+
+void TJList::dragEnterEvent(QDragEnterEvent* event) {
+    event->acceptProposedAction();
+}
+
+void TJList::dragMoveEvent(QDragMoveEvent* event) {
+    event->acceptProposedAction();
+}
+
+void TJList::dropEvent(QDropEvent* event) {
+    if (event->source() == this) {
+        const QModelIndex target = indexAt(event->position().toPoint());
+        emit dropped(target.isValid() ? target.row() : -1);
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 QFrame* makeBevel(const QString& name, QWidget* parent, const QRect& geometry) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QFrame>
+#include <QListWidget>
 #include <QString>
 #include <QWidget>
 
@@ -60,6 +61,25 @@ class TGauge : public QWidget {
 
   private:
     int value_ = 0;
+};
+
+// The join list: one entry per line, 13 pixels high, drawn plainly (light
+// green when selected, black text at the corner); an entry dragged onto
+// another is reported as (start row, drop row), -1 where no entry was.
+class TJList : public QListWidget {
+    Q_OBJECT
+  public:
+    TJList(const QString& name, QWidget* parent = nullptr);
+
+  signals:
+    void dragStarted(int row);
+    void dropped(int row);
+
+  protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 };
 
 // A raised line or box: horizontal when wider than high.

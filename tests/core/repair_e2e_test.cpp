@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "join/join.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
 #include "support/scanned.h"
@@ -91,6 +92,39 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RepairRoad, ::testing::Values("av.mpg", "vide
                              std::string name = info.param;
                              return name.substr(0, name.find('.')) == "av" ? "av" : "videoOnly";
                          });
+
+bool haveFfmpeg() {
+    return std::system("command -v ffprobe >/dev/null 2>&1") == 0;
+}
+
+// The number of video frames ffprobe decodes from a file.
+int videoFrames(const std::string& path) {
+    const std::string cmd =
+        "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+        "stream=nb_read_frames -of csv=p=0 '" +
+        path + "'";
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    int frames = -1;
+    if (pipe != nullptr && std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
+    if (pipe != nullptr) ::pclose(pipe);
+    return frames;
+}
+
+// Two encoder-made pieces joined block by block play as one stream that
+// lasts as long as both.
+TEST(JoinRoad, JoinedFixturesDecodeAsOne) {
+    if (!haveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
+    test::TempDir dir;
+    AppState state;
+    ErrorGrid grid;
+    test::GridSink sink(state, grid);
+    JoinParams params{{test::fixture("av.mpg"), test::fixture("video-only.mpg")},
+                      dir.file("joined.mpg")};
+    ASSERT_EQ(doJOIN(state, params, sink), JOIN_DONE);
+    EXPECT_EQ(decodeErrors(params.output), "");
+    EXPECT_EQ(videoFrames(params.output),
+              videoFrames(params.inputs[0]) + videoFrames(params.inputs[1]));
+}
 
 }  // namespace
 }  // namespace mpg

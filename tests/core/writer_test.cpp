@@ -140,6 +140,15 @@ TEST_F(WriterTest, BlocksLongerThanTheCacheAreWrittenWhole) {
     EXPECT_EQ(written(), expect);
 }
 
+TEST_F(WriterTest, ABlockLargerThanACopySpan) {
+    StreamBuilder b = test::typicalStream(2);
+    b.insertBytes(b.blocks()[2].offset + 12, StreamBuilder::pattern(70'000'000, 0x03));
+    scan(b.bytes());
+    ASSERT_EQ(s.state.table[2].realSize, 70'000'012);
+    ASSERT_TRUE(save());
+    EXPECT_EQ(written(), concat(input, kEnd));
+}
+
 TEST_F(WriterTest, UnknownExtentIsWrittenAsDeclared) {
     StreamBuilder b;
     b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50, 0x03));

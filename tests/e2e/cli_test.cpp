@@ -110,5 +110,27 @@ TEST(Cli, RescanWithAnyMinimumText) {
     EXPECT_EQ(readFile(dir.file("b.mpg")).size(), b.size() - 300 + 4);
 }
 
+TEST(Cli, JoinAndGlue) {
+    test::TempDir dir;
+    const std::string a = test::fixture("av.mpg"), b = test::fixture("video-only.mpg");
+    const CliRun joined = cli({"join", "-o", dir.file("j.mpg"), a, b}, dir);
+    EXPECT_EQ(joined.status, 0) << joined.err;
+    EXPECT_NE(joined.err.find("операция завершена (join finished)"), std::string::npos);
+    const auto out = readFile(dir.file("j.mpg"));
+    const auto first = readFile(a), second = readFile(b);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), out.begin()));
+    EXPECT_EQ(out.size(), first.size() + second.size() + 4);
+
+    EXPECT_EQ(cli({"join", "-o", dir.file("j.mpg"), a, b}, dir).status, 1);  // exists, no --force
+    EXPECT_EQ(cli({"join", "--glue", "--force", "-o", dir.file("j.mpg"), a, b}, dir).status, 0);
+    auto both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_EQ(readFile(dir.file("j.mpg")), both);
+    EXPECT_EQ(cli({"join", "--glue", "--one-padding", "-o", dir.file("k.mpg"), a}, dir).status, 2);
+    const std::string copy = dir.write("copy.mpg", first);
+    EXPECT_EQ(cli({"join", "--force", "-o", copy, a, copy}, dir).status, 1);
+    EXPECT_EQ(readFile(copy), first);
+}
+
 }  // namespace
 }  // namespace mpg

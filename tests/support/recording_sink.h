@@ -20,7 +20,10 @@ class RecordingSink : public JobSink {
     explicit RecordingSink(const AppState& state) : state_(state) {}
 
     void notify(Notify kind, int32_t payload) override {
-        events.push_back({kind, payload, kind == Notify::Progress ? state_.job.progressText : ""});
+        events.push_back({kind, payload,
+                          kind == Notify::Progress || kind == Notify::JoinProgress
+                              ? state_.job.progressText
+                              : ""});
     }
     void setTitle(const std::string& text) override { titles.push_back(text); }
     void clearErrorList() override { ++clears; }

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -18,58 +19,14 @@
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
 #include "ui/main_window.h"
+#include "ui/program.h"
 #include "ui/widgets.h"
 
 using namespace mpg;
 using namespace mpg::ui;
+using mpg::test::Program;
 
 namespace {
-
-// The main window with its dialog, as the program creates them.
-struct Program {
-    AppState state;
-    TFormMain main{state};
-    TFormYesNo yesNo;
-    TFormDU dump;
-    Program() {
-        main.setForms(&yesNo, &dump);
-        main.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&main));
-    }
-    template <class W>
-    W* get(const char* name) {
-        W* w = main.findChild<W*>(QString::fromLatin1(name));
-        if (w == nullptr) qFatal("no control %s", name);
-        return w;
-    }
-    QString status() { return get<QLabel>("LabelST")->text(); }
-    void setInput(const std::string& path) {
-        get<QLineEdit>("EditIN")->setText(QString::fromStdString(path));
-    }
-    // Answers the next question of the confirmation dialog with its first
-    // (yes) or second button, once it shows; records its button captions.
-    void answer(bool yes, int afterMs = 0) {
-        auto* timer = new QTimer(&main);
-        QElapsedTimer* since = new QElapsedTimer;
-        since->start();
-        QObject::connect(timer, &QTimer::timeout, [this, timer, since, yes, afterMs] {
-            if (!yesNo.isVisible() || since->elapsed() < afterMs) return;
-            captions = yesNo.findChild<QPushButton*>("BitBtnDa")->text() + "/" +
-                       yesNo.findChild<QPushButton*>("BitBtnNet")->text();
-            yesNo.findChild<QPushButton*>(yes ? "BitBtnDa" : "BitBtnNet")->click();
-            timer->deleteLater();
-            delete since;
-        });
-        timer->start(5);
-    }
-    bool waitForJobEnd(int ms = 20000) {
-        QElapsedTimer t;
-        t.start();
-        while (main.jobRunning() && t.elapsed() < ms) QTest::qWait(5);
-        return !main.jobRunning();
-    }
-    QString captions;
-};
 
 void sendMouseMove(QWidget* w) {
     QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
@@ -501,16 +458,18 @@ void MainWindowTest::saveSettingsArePaired() {
     QVERIFY(p.state.headerFromRealSize);
 }
 
-// Runs `act` on the file dialog once it shows.
+// Runs `act` on the next file dialog once it shows, and again while that
+// dialog stays open (its directory listing fills in the background).
 void onFileDialog(QWidget* owner, std::function<void(QFileDialog*)> act) {
     auto* timer = new QTimer(owner);
-    QObject::connect(timer, &QTimer::timeout, [owner, timer, act] {
-        auto* dialog = owner->findChild<QFileDialog*>();
-        if (dialog == nullptr || !dialog->isVisible()) return;
-        timer->deleteLater();
-        act(dialog);
+    auto seen = std::make_shared<QPointer<QFileDialog>>();
+    QObject::connect(timer, &QTimer::timeout, [owner, timer, act, seen] {
+        if (seen->isNull()) *seen = owner->findChild<QFileDialog*>();
+        if (seen->isNull() || !(*seen)->isVisible()) return;
+        act(*seen);
+        if (!(*seen)->isVisible()) timer->deleteLater();
     });
-    timer->start(10);
+    timer->start(20);
 }
 
 void MainWindowTest::inputChooserProposesTheOutput() {
@@ -520,8 +479,11 @@ void MainWindowTest::inputChooserProposesTheOutput() {
     dir.write("film.001.mpg", {});
     QString startDir;
     onFileDialog(&p.main, [&](QFileDialog* dialog) {
-        startDir = dialog->directory().absolutePath();
-        dialog->selectFile(QString::fromStdString(input));
+        if (startDir.isEmpty()) startDir = dialog->directory().absolutePath();
+        // As a user types the path into the name field and presses Enter.
+        if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+            name->setText(QString::fromStdString(input));
+        }
         static_cast<QDialog*>(dialog)->accept();
     });
     p.get<TImage>("ImageFI")->clicked();

@@ -1,0 +1,182 @@
+#include "join/join.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "repair/writer.h"
+#include "stream/file_io.h"
+#include "stream/procedures.h"
+
+namespace mpg {
+
+namespace {
+
+// An input read ahead in large chunks: the join looks at 20 bytes per block
+// and copies the block, and a read call per block would cost more than both.
+class InputFile {
+  public:
+    static constexpr size_t kChunk = size_t{1} << 20;
+
+    ~InputFile() {
+        if (fd_ != -1) ::close(fd_);
+    }
+    bool open(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd_ == -1 || ::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        size_ = static_cast<uint64_t>(st.st_size);
+        return true;
+    }
+    int fd() const { return fd_; }
+    uint64_t size() const { return size_; }
+
+    // `count` bytes from `pos`; bytes past the end of the file read as zero,
+    // so that a block cut short by the end of its file keeps its size.
+    const uint8_t* at(uint64_t pos, size_t count) {
+        if (pos >= start_ && pos + count <= start_ + length_)
+            return buffer_.data() + (pos - start_);
+        buffer_.assign(std::max(kChunk, count), 0);
+        const int64_t got =
+            readFully(fd_, buffer_.data(), buffer_.size(), static_cast<int64_t>(pos));
+        start_ = pos;
+        length_ = got < 0 ? 0 : buffer_.size();
+        if (got < 0) std::fill(buffer_.begin(), buffer_.end(), 0);
+        return buffer_.data();
+    }
+
+  private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    std::vector<uint8_t> buffer_;
+    uint64_t start_ = 0, length_ = 0;
+};
+
+std::string progressText(size_t k, size_t count) {
+    return "идёт работа    [ " + std::to_string(k + 1) + "  >>  " + std::to_string(count) + " ]";
+}
+
+// Reports the progress in the current input; true when the user asked to stop.
+bool reportAndPoll(AppState& state, JobSink& sink, size_t k, size_t count, uint64_t pos,
+                   uint64_t size) {
+    if (sink.progressDue()) {
+        state.job.progressText = progressText(k, count);
+        sink.notify(Notify::JoinProgress, static_cast<int32_t>(progressPercent(pos, size)));
+    }
+    return state.job.stopRequested.load(std::memory_order_relaxed);
+}
+
+// What a structured join does with a block.
+enum class Step { Write, Skip, EndOfFile, Fail };
+
+}  // namespace
+
+bool outputIsAnInput(const JoinParams& params) {
+    return std::any_of(params.inputs.begin(), params.inputs.end(),
+                       [&](const std::string& in) { return sameFile(in, params.output); });
+}
+
+namespace {
+
+// What both joins share: an output that is one of the inputs is refused
+// before anything is created; then each input is opened in turn (one that
+// cannot be opened ends the join with its own message) and walked. A walk
+// returns JOIN_DONE to go on with the next input.
+template <class Walk>
+int32_t eachInput(const JoinParams& params, JobSink& sink, OutputFile& out, Walk walk) {
+    if (outputIsAnInput(params)) {
+        sink.showMessage(kJoinOutputIsInputText);
+        return JOIN_FAILED;
+    }
+    if (!out.create(params.output)) return JOIN_FAILED;
+    for (size_t k = 0; k < params.inputs.size(); ++k) {
+        InputFile in;
+        if (!in.open(params.inputs[k])) {
+            sink.showMessage(kJoinOpenFailedText + params.inputs[k]);
+            return JOIN_FAILED;
+        }
+        const int32_t result = walk(in, k);
+        if (result != JOIN_DONE) return result;
+    }
+    return JOIN_DONE;
+}
+
+}  // namespace
+
+int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
+    OutputFile out;
+    int systemHeaders = 0, paddings = 0;
+    const size_t count = params.inputs.size();
+    const int32_t result = eachInput(params, sink, out, [&](InputFile& in, size_t k) {
+        const uint64_t size = in.size();
+        for (uint64_t pos = 0; pos < size;) {
+            const uint8_t* head = in.at(pos, 20);
+            const uint32_t code = loadBE32(head);
+            const BlockKind kind = state.codes.classify(code);
+            // Sizes in 32 bits: a length field of 65,530 or more neither
+            // wraps nor stalls the walk.
+            const uint64_t length = static_cast<uint64_t>(blockSize(kind, ByteSpan(head, 20)));
+            Step step = Step::Write;
+            switch (kind) {
+                case BlockKind::Pack:
+                    break;
+                case BlockKind::SystemHeader:
+                    takeStreamCodes(state.codes, ByteSpan(in.at(pos, length), length));
+                    systemHeaders = std::min(systemHeaders + 1, 2);
+                    if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
+                    break;
+                case BlockKind::Packet:
+                    if (code == kPaddingStreamCode) {
+                        paddings = std::min(paddings + 1, 2);
+                        if (paddings > 1 && params.onePadding) step = Step::Skip;
+                    }
+                    break;
+                case BlockKind::End:
+                    step = Step::EndOfFile;
+                    break;
+                case BlockKind::None:
+                    step = Step::Fail;
+                    break;
+            }
+            if (step == Step::Fail) return JOIN_FAILED;
+            if (step == Step::EndOfFile) break;
+            if (step == Step::Write && !out.append(in.at(pos, length), length)) return JOIN_FAILED;
+            pos += length;
+            // A remainder of at most 4 bytes (typically the file's own end
+            // code) is neither examined nor copied.
+            if (pos + 4 >= size) break;
+            if (reportAndPoll(state, sink, k, count, pos, size)) return JOIN_STOPPED;
+        }
+        return JOIN_DONE;
+    });
+    if (result != JOIN_DONE) return result;
+    static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
+    return out.append(kEnd, sizeof kEnd) && out.close() ? JOIN_DONE : JOIN_FAILED;
+}
+
+int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink) {
+    OutputFile out;
+    // In chunks between which the progress is reported and a stop is noticed.
+    constexpr uint64_t kChunk = uint64_t{8} << 20;
+    const size_t count = params.inputs.size();
+    const int32_t result = eachInput(params, sink, out, [&](InputFile& in, size_t k) {
+        const uint64_t size = in.size();
+        for (uint64_t pos = 0; pos < size;) {
+            const int64_t moved = out.copyFrom(in.fd(), pos, std::min(kChunk, size - pos));
+            if (moved < 0) return JOIN_FAILED;
+            if (moved == 0) break;  // the file shrank meanwhile
+            pos += static_cast<uint64_t>(moved);
+            if (pos >= size) break;
+            if (reportAndPoll(state, sink, k, count, pos, size)) return JOIN_STOPPED;
+        }
+        return JOIN_DONE;
+    });
+    if (result != JOIN_DONE) return result;
+    return out.close() ? JOIN_DONE : JOIN_FAILED;
+}
+
+}  // namespace mpg

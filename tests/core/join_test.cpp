@@ -1,0 +1,196 @@
+#include "join/join.h"
+
+#include <gtest/gtest.h>
+
+#include "support/recording_sink.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::readFile;
+using test::StreamBuilder;
+
+const std::vector<uint8_t> kEnd = {0x00, 0x00, 0x01, 0xB9};
+
+class JoinTest : public ::testing::Test {
+  protected:
+    struct Messages : test::RecordingSink {
+        using RecordingSink::RecordingSink;
+        void showMessage(const std::string& text) override { messages.push_back(text); }
+        std::vector<std::string> messages;
+    };
+
+    std::string input(const std::vector<uint8_t>& bytes) {
+        inputs.push_back(bytes);
+        return dir.write("in" + std::to_string(inputs.size()) + ".mpg", bytes);
+    }
+    int32_t join(const std::vector<std::string>& paths, bool glue = false) {
+        params.inputs = paths;
+        params.output = dir.file("out.mpg");
+        const int32_t r = glue ? doGlue(state, params, sink) : doJOIN(state, params, sink);
+        for (const auto& bytes : inputs) {
+            const std::string path =
+                dir.file("in" + std::to_string(&bytes - inputs.data() + 1) + ".mpg");
+            EXPECT_EQ(readFile(path), bytes) << "inputs never change";
+        }
+        return r;
+    }
+    std::vector<uint8_t> output() const { return readFile(params.output); }
+    static std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> all;
+        for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    }
+    // A piece: pack, system header listing E0 and C0, packets, end code.
+    static StreamBuilder piece(int packs, bool end = true) {
+        StreamBuilder b;
+        b.pack().systemHeader({0xE0, 0xC0});
+        for (int i = 0; i < packs; ++i) b.pack().packet(0xE0, 500).packet(0xC0, 100);
+        if (end) b.endCode();
+        return b;
+    }
+    static std::vector<uint8_t> withoutEnd(const StreamBuilder& b) {
+        return std::vector<uint8_t>(b.bytes().begin(), b.bytes().end() - 4);
+    }
+
+    test::TempDir dir;
+    AppState state;
+    Messages sink{state};
+    JoinParams params;
+    std::vector<std::vector<uint8_t>> inputs;
+};
+
+TEST_F(JoinTest, InnerEndCodesGiveWayToOne) {
+    const StreamBuilder a = piece(3), b = piece(2);
+    const std::string empty = input({});
+    ASSERT_EQ(join({input(a.bytes()), empty, input(b.bytes())}), JOIN_DONE);
+    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(b), kEnd}));
+    const auto progress = sink.of(Notify::JoinProgress);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front().progressText, "идёт работа    [ 1  >>  3 ]");
+    EXPECT_EQ(progress.back().progressText, "идёт работа    [ 3  >>  3 ]");
+}
+
+TEST_F(JoinTest, WhatFollowsAnEndCodeOrShortTailIsDropped) {
+    StreamBuilder a = piece(2);
+    a.pack().packet(0xE0, 50);  // behind the end code
+    StreamBuilder b = piece(2, false);
+    b.raw({0x00, 0x00, 0x01});  // a tail of 3 bytes
+    ASSERT_EQ(join({input(a.bytes()), input(b.bytes())}), JOIN_DONE);
+    const auto firstPart = std::vector<uint8_t>(
+        a.bytes().begin(), a.bytes().begin() + static_cast<ptrdiff_t>(a.blocks()[8].offset));
+    EXPECT_EQ(output(), cat({firstPart, withoutEnd(piece(2)), kEnd}));
+}
+
+TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
+    StreamBuilder b = piece(2, false);
+    b.raw(StreamBuilder::pattern(5, 0x03));
+    const StreamBuilder a = piece(1);
+    EXPECT_EQ(join({input(a.bytes()), input(b.bytes()), input(a.bytes())}), JOIN_FAILED);
+    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(piece(2))}));
+    // A packet of a stream the system header does not list fails the same way.
+    StreamBuilder third = piece(1, false);
+    third.pack().packet(0xC1, 30).endCode();
+    EXPECT_EQ(join({input(third.bytes())}), JOIN_FAILED);
+}
+
+TEST_F(JoinTest, OnlyTheFirstSystemHeaderAndPadding) {
+    StreamBuilder a = piece(1, false);
+    a.padding(40).pack().systemHeader({0xE0, 0xC0}).padding(20).endCode();
+    const StreamBuilder b = piece(1);
+    params.oneSystemHeader = params.onePadding = true;
+    ASSERT_EQ(join({input(a.bytes()), input(b.bytes()), input(b.bytes())}), JOIN_DONE);
+    // Count the blocks of each kind at the output's block starts.
+    const auto out = output();
+    size_t headers = 0, packs = 0, paddings = 0;
+    for (size_t i = 0; i + 4 <= out.size(); ++i) {
+        if (out[i] != 0 || out[i + 1] != 0 || out[i + 2] != 1) continue;
+        headers += out[i + 3] == 0xBB;
+        packs += out[i + 3] == 0xBA;
+        paddings += out[i + 3] == 0xBE;
+    }
+    EXPECT_EQ(headers, 1u);
+    EXPECT_EQ(paddings, 1u);
+    EXPECT_EQ(packs, 3u + 2u * 2u);
+    EXPECT_EQ(out.size(), a.size() - 4 - (a.blocks()[7].size + a.blocks()[8].size) +
+                              2 * (b.size() - 4 - b.blocks()[1].size) + 4);
+}
+
+TEST_F(JoinTest, LargestLengthFieldDoesNotWrap) {
+    StreamBuilder a;
+    a.pack().systemHeader({0xE0}).packet(0xE0, 65535).pack().endCode();
+    ASSERT_EQ(join({input(a.bytes())}), JOIN_DONE);
+    EXPECT_EQ(output(), a.bytes());  // its own end code is the one appended
+}
+
+TEST_F(JoinTest, TinyInputs) {
+    EXPECT_EQ(join({input(kEnd)}), JOIN_DONE);  // only an end code: nothing
+    EXPECT_EQ(output(), kEnd);
+    EXPECT_EQ(join({input({0x47})}), JOIN_FAILED);  // no start code
+    EXPECT_EQ(join({input({0x00, 0x00, 0x01})}), JOIN_FAILED);
+}
+
+TEST_F(JoinTest, BlockCutShortByTheEndOfItsFileKeepsItsSize) {
+    StreamBuilder a = piece(1, false);
+    a.pack().packet(0xE0, 300);
+    a.erase(a.size() - 100, 100);
+    ASSERT_EQ(join({input(a.bytes())}), JOIN_DONE);
+    auto expect = a.bytes();
+    expect.insert(expect.end(), 100, 0x00);
+    EXPECT_EQ(output(), cat({expect, kEnd}));
+}
+
+TEST_F(JoinTest, StopAfterAReport) {
+    struct Stopping : Messages {
+        Stopping(AppState& s) : Messages(s), st(s) {}
+        void notify(Notify kind, int32_t payload) override {
+            Messages::notify(kind, payload);
+            st.job.stopRequested = true;
+        }
+        AppState& st;
+    } stopping(state);
+    const StreamBuilder a = piece(3);
+    params.inputs = {input(a.bytes())};
+    params.output = dir.file("out.mpg");
+    EXPECT_EQ(doJOIN(state, params, stopping), JOIN_STOPPED);
+    EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
+}
+
+TEST_F(JoinTest, InputsThatCannotBeOpened) {
+    const std::string missing = dir.file("missing.mpg");
+    const StreamBuilder a = piece(1);
+    EXPECT_EQ(join({input(a.bytes()), missing}), JOIN_FAILED);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"ошибка открытия файла: " + missing});
+    EXPECT_EQ(output(), withoutEnd(a));
+    EXPECT_EQ(join({missing}, true), JOIN_FAILED);
+}
+
+TEST_F(JoinTest, OutputThatIsAnInputIsRefused) {
+    const std::string a = input(piece(2).bytes());
+    for (bool glue : {false, true}) {
+        params.inputs = {a};
+        params.output = dir.path() + "/./in1.mpg";
+        sink.messages.clear();
+        EXPECT_EQ(glue ? doGlue(state, params, sink) : doJOIN(state, params, sink), JOIN_FAILED);
+        EXPECT_EQ(sink.messages,
+                  std::vector<std::string>{"выходной файл совпадает с одним из входных"});
+        EXPECT_EQ(readFile(a), inputs[0]);
+    }
+}
+
+TEST_F(JoinTest, GlueIsAConcatenation) {
+    std::vector<std::string> paths;
+    std::vector<uint8_t> all;
+    for (size_t n : {0u, 1u, 2048u, 2049u, 5000u}) {
+        const auto bytes = StreamBuilder::pattern(n, static_cast<uint8_t>(n));
+        paths.push_back(input(bytes));
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    ASSERT_EQ(join(paths, true), JOIN_DONE);
+    EXPECT_EQ(output(), all);
+}
+
+}  // namespace
+}  // namespace mpg

@@ -1,0 +1,207 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+#include "ui/program.h"
+#include "ui/widgets.h"
+
+using namespace mpg;
+using namespace mpg::ui;
+using mpg::test::Program;
+
+namespace {
+
+QStringList entries(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+}  // namespace
+
+class JoinPageTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void pageShowsItsInformation();
+    void dragAndDropReorders();
+    void deleteSelected();
+    void modePair();
+    void emptyListMessages();
+    void outputName();
+    void joinJob();
+    void refusedAndFailedJoins();
+};
+
+void JoinPageTest::pageShowsItsInformation() {
+    Program p;
+    p.get<QLabel>("LabelME")->setText("old");
+    p.get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    QVERIFY(p.get<QLabel>("LabelME")->text().isEmpty());
+    QCOMPARE(p.get<QLabel>("LabelJINFO")->text(),
+             QStringLiteral(
+                 "перед запуском процесса сборки убедитесь,\r\nчто все файлы исправны и являются "
+                 "кусками\r\nодного фильма.\r\n"));
+}
+
+void JoinPageTest::dragAndDropReorders() {
+    Program p;
+    auto* list = p.get<QListWidget>("JList");
+    const QStringList abcd = {"a", "b", "c", "d"};
+    list->addItems(abcd);
+    p.main.JListStartDrag(0);
+    p.main.JListDragDrop(2);
+    QCOMPARE(entries(list), QStringList({"b", "c", "a", "d"}));
+    QCOMPARE(list->currentRow(), 2);
+    QVERIFY(list->item(2)->isSelected());
+
+    list->clear();
+    list->addItems(abcd);
+    p.main.JListStartDrag(3);
+    p.main.JListDragDrop(1);
+    QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
+
+    // Below the last entry, or a drag that started there: nothing moves.
+    p.main.JListStartDrag(1);
+    p.main.JListDragDrop(-1);
+    p.main.JListStartDrag(-1);
+    p.main.JListDragDrop(2);
+    QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
+}
+
+void JoinPageTest::deleteSelected() {
+    Program p;
+    auto* list = p.get<QListWidget>("JList");
+    list->addItems({"0", "1", "2", "3", "4"});
+    list->item(1)->setSelected(true);
+    list->item(3)->setSelected(true);
+    p.main.N3Click();
+    QCOMPARE(entries(list), QStringList({"0", "2", "4"}));
+    p.main.N2Click();
+    QCOMPARE(list->count(), 0);
+}
+
+void JoinPageTest::modePair() {
+    Program p;
+    auto* structured = p.get<QCheckBox>("CheckMS1");
+    auto* glue = p.get<QCheckBox>("CheckGlue");
+    auto* onePP = p.get<QCheckBox>("Check1PP");
+    auto* oneSH = p.get<QCheckBox>("Check1SH");
+    onePP->setChecked(true);
+    glue->click();
+    QVERIFY(glue->isChecked() && !structured->isChecked());
+    QVERIFY(!onePP->isChecked() && !oneSH->isChecked());
+    QVERIFY(!onePP->isEnabled() && !oneSH->isEnabled() && !p.get<QLabel>("LabelMS1")->isEnabled());
+    glue->click();  // clicking the checked one keeps it
+    QVERIFY(glue->isChecked());
+    structured->click();
+    QVERIFY(structured->isChecked() && !glue->isChecked());
+    QVERIFY(onePP->isEnabled() && !onePP->isChecked() && p.get<QLabel>("Label1SH")->isEnabled());
+    structured->click();
+    QVERIFY(structured->isChecked());
+}
+
+void JoinPageTest::emptyListMessages() {
+    Program p;
+    p.get<TImage>("ImageSUM")->clicked();
+    QCOMPARE(p.get<QLabel>("LabelME")->text(),
+             QStringLiteral("правая кнопка мыши в левом окне - вызов меню"));
+    p.get<QPushButton>("BitBtnSUM")->click();
+    QCOMPARE(p.get<QLabel>("LabelME")->text(),
+             QStringLiteral("нечего клеить. добавьте файлы в список"));
+    QVERIFY(!p.main.jobRunning());
+}
+
+void JoinPageTest::outputName() {
+    Program p;
+    auto* list = p.get<QListWidget>("JList");
+    const auto nameFor = [&](const QString& first) {
+        list->clear();
+        list->addItem(first);
+        p.get<TImage>("ImageSUM")->clicked();
+        return p.get<QLineEdit>("EditSUM")->text();
+    };
+    QCOMPARE(nameFor("/video/film1.mpg"), QStringLiteral("/video/film1.joined.mpg"));
+    QCOMPARE(nameFor("/a.b/x"), QStringLiteral("/a.b/x.joined"));
+    QCOMPARE(nameFor("/v/.mpg"), QStringLiteral("/v/.mpg.joined.mpg"));
+}
+
+void JoinPageTest::joinJob() {
+    Program p;
+    test::TempDir dir;
+    const std::string a = test::fixture("av.mpg"), b = test::fixture("video-only.mpg");
+    auto* list = p.get<QListWidget>("JList");
+    list->addItems({QString::fromStdString(a), QString::fromStdString(b)});
+    const std::string out = dir.file("joined.mpg");
+    p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(out));
+    p.get<QPushButton>("BitBtnSUM")->click();
+    list->clear();  // the job took its own copy of the list
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("операция завершена"));
+    QVERIFY(!p.get<TGauge>("GaugeZ")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<TImage>("ImageZ")->isVisibleTo(&p.main));
+    const auto joined = test::readFile(out);
+    const auto first = test::readFile(a);
+    QVERIFY(joined.size() > first.size());
+    QVERIFY(std::equal(first.begin(), first.end(), joined.begin()));
+    QVERIFY(std::vector<uint8_t>(joined.end() - 4, joined.end()) ==
+            std::vector<uint8_t>({0, 0, 1, 0xB9}));
+
+    // The glue, over the existing output after "да".
+    list->addItems({QString::fromStdString(a), QString::fromStdString(b)});
+    p.get<QCheckBox>("CheckGlue")->click();
+    p.answer(true);
+    p.get<QPushButton>("BitBtnSUM")->click();
+    QCOMPARE(p.captions, QStringLiteral("да/нет"));
+    QVERIFY(p.waitForJobEnd());
+    auto both = first;
+    const auto second = test::readFile(b);
+    both.insert(both.end(), second.begin(), second.end());
+    QVERIFY(test::readFile(out) == both);
+
+    // "нет" leaves the output alone and starts nothing.
+    p.answer(false);
+    p.get<QPushButton>("BitBtnSUM")->click();
+    QVERIFY(!p.main.jobRunning());
+    QVERIFY(test::readFile(out) == both);
+}
+
+void JoinPageTest::refusedAndFailedJoins() {
+    Program p;
+    test::TempDir dir;
+    const auto bytes = test::typicalStream(3).bytes();
+    const std::string input = dir.write("in.mpg", bytes);
+    auto* list = p.get<QListWidget>("JList");
+    list->addItems({QString::fromStdString(input)});
+    p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(dir.path() + "/./in.mpg"));
+    p.get<QPushButton>("BitBtnSUM")->click();
+    QVERIFY(!p.main.jobRunning());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(),
+             QStringLiteral("выходной файл совпадает с одним из входных"));
+    QVERIFY(test::readFile(input) == bytes);
+
+    // An input that cannot be opened keeps its own text after the job.
+    const std::string missing = dir.file("missing.mpg");
+    list->addItem(QString::fromStdString(missing));
+    p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(dir.file("out.mpg")));
+    p.get<QPushButton>("BitBtnSUM")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(),
+             QStringLiteral("ошибка открытия файла: ") + QString::fromStdString(missing));
+
+    // A broken structure.
+    list->clear();
+    list->addItem(QString::fromStdString(dir.write("bad.mpg", test::StreamBuilder::pattern(100))));
+    p.answer(true);
+    p.get<QPushButton>("BitBtnSUM")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("нарушена структура файла"));
+}
+
+QTEST_MAIN(JoinPageTest)
+#include "join_page_test.moc"

@@ -1,0 +1,68 @@
+// The window program as a test drives it: the main window with its dialog
+// and dump window, as start-up creates them, and helpers to answer questions
+// and wait for jobs.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "ui/form_du.h"
+#include "ui/form_yes_no.h"
+#include "ui/main_window.h"
+
+namespace mpg::test {
+
+// The main window with its dialog, as the program creates them.
+struct Program {
+    using TFormMain = ui::TFormMain;
+    using TFormYesNo = ui::TFormYesNo;
+    using TFormDU = ui::TFormDU;
+    AppState state;
+    TFormMain main{state};
+    TFormYesNo yesNo;
+    TFormDU dump;
+    Program() {
+        main.setForms(&yesNo, &dump);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+    }
+    template <class W>
+    W* get(const char* name) {
+        W* w = main.findChild<W*>(QString::fromLatin1(name));
+        if (w == nullptr) qFatal("no control %s", name);
+        return w;
+    }
+    QString status() { return get<QLabel>("LabelST")->text(); }
+    void setInput(const std::string& path) {
+        get<QLineEdit>("EditIN")->setText(QString::fromStdString(path));
+    }
+    // Answers the next question of the confirmation dialog with its first
+    // (yes) or second button, once it shows; records its button captions.
+    void answer(bool yes, int afterMs = 0) {
+        auto* timer = new QTimer(&main);
+        auto since = std::make_shared<QElapsedTimer>();
+        since->start();
+        QObject::connect(timer, &QTimer::timeout, [this, timer, since, yes, afterMs] {
+            if (!yesNo.isVisible() || since->elapsed() < afterMs) return;
+            captions = yesNo.findChild<QPushButton*>("BitBtnDa")->text() + "/" +
+                       yesNo.findChild<QPushButton*>("BitBtnNet")->text();
+            yesNo.findChild<QPushButton*>(yes ? "BitBtnDa" : "BitBtnNet")->click();
+            timer->deleteLater();
+        });
+        timer->start(5);
+    }
+    bool waitForJobEnd(int ms = 20000) {
+        QElapsedTimer t;
+        t.start();
+        while (main.jobRunning() && t.elapsed() < ms) QTest::qWait(5);
+        return !main.jobRunning();
+    }
+    QString captions;
+};
+
+}  // namespace mpg::test
