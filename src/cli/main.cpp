@@ -12,6 +12,7 @@
 #include <iostream>
 #include <map>
 
+#include "analysis/dump.h"
 #include "analysis/error_list.h"
 #include "analysis/progress_throttle.h"
 #include "analysis/scan.h"
@@ -289,6 +290,28 @@ int runRepair(Session& s, RepairArgs& a) {
     return saved ? 0 : 1;
 }
 
+struct DumpArgs {
+    int64_t block = -1;
+    int width = 16;
+    std::vector<std::string> apply;
+};
+
+int runDump(Session& s, const DumpArgs& a) {
+    if (!checkAndScan(s)) return 1;
+    RepairOptions options;
+    for (const std::string& strategy : a.apply) hammer(s, strategy, options);
+    std::vector<uint8_t> bytes;
+    if (a.block < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(a.block), bytes)) {
+        std::cerr << "no block " << a.block << " (the stream has " << s.state.table.size() << ")\n";
+        return 1;
+    }
+    for (const std::string& line :
+         dumpLines(bytes, s.state.table[static_cast<size_t>(a.block)].offset, a.width)) {
+        std::cout << line << "\n";
+    }
+    return 0;
+}
+
 struct JoinArgs {
     JoinParams params;
     bool force = false, glue = false;
@@ -351,6 +374,16 @@ int main(int argc, char** argv) {
                      "take the findings from FILE.index instead of a scan");
     repair->add_flag("--json", r.json, "print the block table after the repairs as JSON");
 
+    DumpArgs d;
+    CLI::App* dump =
+        app.add_subcommand("dump", "the hex dump of one block after the scan and the repairs");
+    dump->add_option("FILE", s.path, "the stream")->required();
+    dump->add_option("--block", d.block, "the block's index in the table")->required();
+    dump->add_option("--width", d.width, "bytes per line")->check(CLI::IsMember({16, 24, 32}));
+    dump->add_option("--apply", d.apply, "a repair first: eq, rescan or sizes")
+        ->check(CLI::IsMember({"eq", "rescan", "sizes"}))
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
     JoinArgs j;
     CLI::App* join = app.add_subcommand("join", "join pieces into one stream");
     join->add_option("-o,--output", j.params.output, "the joined file")->required();
@@ -372,6 +405,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onInterrupt);
     if (*scan) return runScan(s, saveIndex, scanJson);
     if (*repair) return runRepair(s, r);
+    if (*dump) return runDump(s, d);
     if (*join) {
         if (j.glue && (j.params.oneSystemHeader || j.params.onePadding)) {
             std::cerr

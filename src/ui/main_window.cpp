@@ -23,6 +23,7 @@
 #include <QTableView>
 #include <QUrl>
 
+#include "analysis/dump.h"
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "repair/index_file.h"
@@ -257,6 +258,7 @@ void TFormMain::buildRepairPage() {
     connect(ImageSA, &TImage::clicked, this, &TFormMain::ImageSAClick);
     connect(ImageFI, &TImage::clicked, this, &TFormMain::ImageFIClick);
     connect(MIsoer, &QAction::triggered, this, &TFormMain::MIsoerClick);
+    connect(MIdump, &QAction::triggered, this, &TFormMain::MIdumpClick);
     connect(MIzaer, &QAction::triggered, this, &TFormMain::MIzaerClick);
 }
 
@@ -891,6 +893,19 @@ void TFormMain::MIsoerClick() {
         return;
     }
     saveIndexFile(state_.table, name);
+}
+
+void TFormMain::MIdumpClick() {
+    if (jobRunning() || FormDU_ == nullptr) return;
+    const QModelIndex current = StringER->selectionModel()->currentIndex();
+    if (!current.isValid()) return;
+    const std::optional<size_t> index = rowEntry(grid_, current.row() + 1, state_.table);
+    std::vector<uint8_t> bytes;
+    if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
+    FormDU_->MakeDump(bytes, state_.table[*index].offset);
+    FormDU_->show();
+    FormDU_->raise();
+    FormDU_->activateWindow();
 }
 
 void TFormMain::MIzaerClick() {

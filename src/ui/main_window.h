@@ -62,6 +62,7 @@ class TFormMain : public QWidget, public JobWindow {
     void CheckFAClick(QCheckBox* sender);
     void MIsoerClick();
     void MIzaerClick();
+    void MIdumpClick();
 
     // Commands of the joining page.
     void TabSheetADShow();

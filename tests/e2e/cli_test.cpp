@@ -110,6 +110,24 @@ TEST(Cli, RescanWithAnyMinimumText) {
     EXPECT_EQ(readFile(dir.file("b.mpg")).size(), b.size() - 300 + 4);
 }
 
+TEST(Cli, DumpOfABlock) {
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(3);
+    b.insert(b.blocks()[6].offset + 100, 64, 0x00);
+    const std::string input = dir.write("in.mpg", b.bytes());
+    const CliRun r = cli({"dump", input, "--block", "6", "--width", "32"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), (2006 + 64 + 31) / 32);
+    char first[32];
+    std::snprintf(first, sizeof first, "%08zX 00 00 01 E0", b.blocks()[6].offset);
+    EXPECT_EQ(r.out.substr(0, 20), first);
+    // After the repair the run is gone from the block.
+    const CliRun repaired = cli({"dump", input, "--block", "6", "--apply", "eq"}, dir);
+    EXPECT_EQ(std::count(repaired.out.begin(), repaired.out.end(), '\n'), (2006 + 15) / 16);
+    EXPECT_EQ(cli({"dump", input, "--block", "999"}, dir).status, 1);
+    EXPECT_EQ(cli({"dump", input, "--block", "1", "--width", "20"}, dir).status, 2);
+}
+
 TEST(Cli, JoinAndGlue) {
     test::TempDir dir;
     const std::string a = test::fixture("av.mpg"), b = test::fixture("video-only.mpg");

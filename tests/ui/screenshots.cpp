@@ -1,10 +1,19 @@
 // Takes pictures of the windows as a user sees them: run under a real X
 // server (Xvfb) by scripts/screenshots.sh. The repair page shows the list of
 // a scanned fixture; the dialog is captured while it asks its question.
+#include <unistd.h>
+
+#include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -24,8 +33,8 @@ void settle() {
     }
 }
 
-bool save(QWidget* w, const QString& path) {
-    settle();
+bool save(QWidget* w, const QString& path, bool wait = true) {
+    if (wait) settle();
     const bool ok = w->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
@@ -37,7 +46,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setFont(windowFont());
     if (argc < 3) {
-        std::fprintf(stderr, "usage: screenshots OUT_DIR STREAM\n");
+        std::fprintf(stderr, "usage: screenshots OUT_DIR STREAM [PIECE LARGE_PIECE]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -62,6 +71,39 @@ int main(int argc, char** argv) {
         ok &= save(&main, out + "/" + names[i] + ".png");
     }
     pages->setCurrentIndex(0);
+
+    // The dump of an audio packet of the video CD, scrolled to its end, where
+    // the 20 zero bytes of its sector follow it.
+    auto* grid = main.findChild<QTableView*>("StringER");
+    grid->selectionModel()->setCurrentIndex(
+        grid->model()->index(1, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    main.findChild<QAction*>("MIdump")->trigger();
+    auto* memo = dump.findChild<QPlainTextEdit*>("MemoH");
+    memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
+    ok &= save(&dump, out + "/dump.png");
+    dump.hide();
+
+    // The joining page while a join runs, caught at its first progress
+    // report: the second piece is a large synthetic stream.
+    if (argc > 4) {
+        const QString joined =
+            QDir::temp().filePath(QStringLiteral("mpgmend-shot-%1.mpg").arg(::getpid()));
+        pages->setCurrentIndex(1);
+        auto* list = main.findChild<QListWidget*>("JList");
+        list->addItems({QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4])});
+        list->item(1)->setSelected(true);
+        main.findChild<QLineEdit*>("EditSUM")->setText(joined);
+        auto* message = main.findChild<QLabel*>("LabelME");
+        main.findChild<QPushButton*>("BitBtnSUM")->click();
+        while (main.jobRunning() && !message->text().contains(QStringLiteral("2  >>  2"))) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        ok &= save(&main, out + "/join-running.png", false);
+        while (main.jobRunning()) QTest::qWait(10);
+        ::unlink(joined.toLocal8Bit().constData());
+        pages->setCurrentIndex(0);
+    }
 
     // The continue question, captured while it is open, then answered "сначала".
     QTimer::singleShot(300, [&] {

@@ -1,0 +1,98 @@
+#include "analysis/dump.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace mpg {
+
+namespace {
+
+// Code points of the bytes 0x80 to 0xBF in the Cyrillic code page (0x98 has
+// none there); 0xC0 to 0xFF are U+0410 to U+044F.
+constexpr char16_t kHighHalf[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
+    0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
+    0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
+    0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
+    0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
+
+std::string utf8(char32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string dumpChar(uint8_t b) {
+    if (b == 0x00 || b == 0x09 || b == 0x0A || b == 0x0D) return ".";
+    if (b < 0x20) return utf8(0x2400 + b);
+    if (b == 0x7F) return utf8(0x2421);
+    if (b < 0x80) return std::string(1, static_cast<char>(b));
+    if (b < 0xC0) return utf8(kHighHalf[b - 0x80]);
+    return utf8(0x0410 + (b - 0xC0));
+}
+
+std::vector<std::string> dumpLines(ByteSpan bytes, uint32_t baseOffset, int perLine) {
+    const size_t n = static_cast<size_t>(perLine);
+    const size_t width = 3 * n + 2 * (n / 4) + 9;
+    std::vector<std::string> lines;
+    lines.reserve(bytes.size() / n + 1);
+    for (size_t index = 0; index < bytes.size(); index += n) {
+        const size_t count = std::min(n, bytes.size() - index);
+        char text[16];
+        std::snprintf(text, sizeof text, "%08X ", static_cast<uint32_t>(baseOffset + index));
+        std::string line = text;
+        for (size_t i = 0; i < count; ++i) {
+            std::snprintf(text, sizeof text, "%02X ", bytes[index + i]);
+            line += text;
+            if (i % 4 == 3) line += "| ";
+        }
+        line.resize(std::max(line.size(), width), ' ');
+        for (size_t i = 0; i < count; ++i) line += dumpChar(bytes[index + i]);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index,
+                      std::vector<uint8_t>& out) {
+    if (index >= state.table.size()) return false;
+    const BlockRecord& e = state.table[index];
+    StreamView& view = state.view;
+    if (!view.openFile(inputPath)) return false;
+    struct stat st {};
+    const uint64_t fileSize =
+        ::fstat(view.fileHandle(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    // An entry from a foreign index file may claim gigabytes: the dump shows
+    // at most what the file holds behind the block and one largest block more.
+    const uint64_t room = (fileSize > e.offset ? fileSize - e.offset : 0) + 65'541;
+    const int64_t wanted = std::max<int64_t>({e.declaredSize, e.realSize, 0});
+    const uint64_t count =
+        std::min<uint64_t>({static_cast<uint64_t>(wanted), room, uint64_t{UINT32_MAX} - e.offset});
+    out.assign(count, 0);
+    for (uint64_t done = 0; done < count;) {
+        const uint32_t piece =
+            static_cast<uint32_t>(std::min<uint64_t>(StreamView::CacheSize, count - done));
+        const uint8_t* bytes = view.view(static_cast<uint32_t>(e.offset + done), piece);
+        if (bytes == nullptr) break;  // what could not be read stays zero
+        std::copy(bytes, bytes + piece, out.begin() + static_cast<ptrdiff_t>(done));
+        done += piece;
+    }
+    view.closeFile();
+    return true;
+}
+
+}  // namespace mpg

@@ -1,0 +1,97 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QtTest>
+
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+#include "ui/program.h"
+
+using namespace mpg;
+using mpg::test::Program;
+
+namespace {
+
+test::StreamBuilder damagedStream() {
+    test::StreamBuilder b = test::typicalStream(6);
+    b.insert(b.blocks()[6].offset + 100, 300, 0x00);
+    return b;
+}
+
+}  // namespace
+
+class DumpWindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void startState();
+    void dumpOfTheCurrentRow();
+    void nothingWithoutABlockOrDuringAJob();
+};
+
+void DumpWindowTest::startState() {
+    Program p;
+    QCOMPARE(p.dump.windowTitle(), QStringLiteral("dump"));
+    QCOMPARE(p.dump.size(), QSize(450, 256));
+    QVERIFY(!p.dump.isVisible());
+    QVERIFY(p.dump.findChild<QRadioButton*>("Radio16")->isChecked());
+    auto* memo = p.dump.findChild<QPlainTextEdit*>("MemoH");
+    QVERIFY(memo->isReadOnly());
+    QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
+    QCOMPARE(memo->palette().color(QPalette::Base), QColor(112, 112, 144));
+    QCOMPARE(memo->palette().color(QPalette::Text), QColor(160, 255, 255));
+    QVERIFY(QFontInfo(memo->font()).fixedPitch());
+    p.dump.show();
+    p.dump.resize(600, 400);
+    QCOMPARE(memo->geometry(), QRect(0, 24, 600, 376));
+}
+
+void DumpWindowTest::dumpOfTheCurrentRow() {
+    Program p;
+    test::TempDir dir;
+    const test::StreamBuilder b = damagedStream();
+    p.setInput(dir.write("d.mpg", b.bytes()));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    QVERIFY(p.dump.isVisible());
+    const QStringList lines = p.dump.text().split('\n');
+    QCOMPARE(lines.size(), (2006 + 300 + 15) / 16);  // the real size, not the declared one
+    QCOMPARE(lines[0].left(9),
+             QStringLiteral("%1 ").arg(b.blocks()[6].offset, 8, 16, QLatin1Char('0')).toUpper());
+    QVERIFY(lines[10].contains(
+        QStringLiteral("00 00 00 00 | 00 00 00 00 | 00 00 00 00 | 00 00 00 00")));
+
+    // Another width re-formats the same bytes; closing only hides the window.
+    p.dump.findChild<QRadioButton*>("Radio32")->click();
+    QCOMPARE(p.dump.text().split('\n').size(), (2306 + 31) / 32);
+    p.dump.close();
+    QVERIFY(!p.dump.isVisible());
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    QVERIFY(p.dump.isVisible());
+    QCOMPARE(p.dump.bytesPerLine(), 32);
+}
+
+void DumpWindowTest::nothingWithoutABlockOrDuringAJob() {
+    Program p;
+    test::TempDir dir;
+    p.main.findChild<QAction*>("MIdump")->trigger();  // only the empty row
+    QVERIFY(!p.dump.isVisible());
+    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    p.get<QCheckBox>("CheckHP")->setChecked(false);
+    p.answer(false);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QTRY_VERIFY(!p.main.grid().cell(1, 0).empty());
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    QVERIFY(!p.dump.isVisible());
+    p.get<QCheckBox>("CheckHP")->setChecked(true);
+    QVERIFY(p.waitForJobEnd());
+    p.setInput(dir.file("missing.mpg"));  // the input cannot be opened
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    QVERIFY(!p.dump.isVisible());
+}
+
+QTEST_MAIN(DumpWindowTest)
+#include "dump_window_test.moc"
