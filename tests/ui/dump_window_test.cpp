@@ -11,15 +11,7 @@
 using namespace mpg;
 using mpg::test::Program;
 
-namespace {
-
-test::StreamBuilder damagedStream() {
-    test::StreamBuilder b = test::typicalStream(6);
-    b.insert(b.blocks()[6].offset + 100, 300, 0x00);
-    return b;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class DumpWindowTest : public QObject {
     Q_OBJECT
@@ -49,7 +41,7 @@ void DumpWindowTest::startState() {
 void DumpWindowTest::dumpOfTheCurrentRow() {
     Program p;
     test::TempDir dir;
-    const test::StreamBuilder b = damagedStream();
+    const test::StreamBuilder b = test::damagedStream();
     p.setInput(dir.write("d.mpg", b.bytes()));
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.waitForJobEnd());
@@ -77,7 +69,7 @@ void DumpWindowTest::nothingWithoutABlockOrDuringAJob() {
     test::TempDir dir;
     p.main.findChild<QAction*>("MIdump")->trigger();  // only the empty row
     QVERIFY(!p.dump.isVisible());
-    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.setInput(dir.write("d.mpg", test::damagedStream().bytes()));
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.waitForJobEnd());
     p.get<QCheckBox>("CheckHP")->setChecked(false);

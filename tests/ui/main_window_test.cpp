@@ -34,13 +34,6 @@ void sendMouseMove(QWidget* w) {
     QCoreApplication::sendEvent(w, &move);
 }
 
-// A stream with one packet that carries 300 inserted zero bytes.
-test::StreamBuilder damagedStream() {
-    test::StreamBuilder b = test::typicalStream(6);
-    b.insert(b.blocks()[6].offset + 100, 300, 0x00);
-    return b;
-}
-
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -227,7 +220,7 @@ void MainWindowTest::openCheck() {
 void MainWindowTest::scanJobEndToEnd() {
     Program p;
     test::TempDir dir;
-    const test::StreamBuilder b = damagedStream();
+    const test::StreamBuilder b = test::damagedStream();
     p.setInput(dir.write("d.mpg", b.bytes()));
     p.get<QPushButton>("BitBtnOP")->click();
     p.get<QPushButton>("BitBtnGO")->click();
@@ -254,7 +247,7 @@ void MainWindowTest::scanJobEndToEnd() {
 void MainWindowTest::continueOrStartAgain() {
     Program p;
     test::TempDir dir;
-    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.setInput(dir.write("d.mpg", test::damagedStream().bytes()));
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.waitForJobEnd());
     const size_t blocks = p.state.table.size();
@@ -280,7 +273,7 @@ void MainWindowTest::stopDuringResync() {
     Program p;
     test::TempDir dir;
     p.get<QCheckBox>("CheckHP")->setChecked(false);
-    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.setInput(dir.write("d.mpg", test::damagedStream().bytes()));
     p.get<QPushButton>("BitBtnGO")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!p.main.grid().cell(1, 0).empty(), 10000);
     QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
@@ -299,7 +292,7 @@ void MainWindowTest::closeRefusedWhileJobRuns() {
     Program p;
     test::TempDir dir;
     p.get<QCheckBox>("CheckHP")->setChecked(false);
-    p.setInput(dir.write("d.mpg", damagedStream().bytes()));
+    p.setInput(dir.write("d.mpg", test::damagedStream().bytes()));
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.main.jobRunning());
     QVERIFY(!p.main.close());
@@ -333,7 +326,7 @@ void MainWindowTest::repairRoad() {
     Program p;
     test::TempDir dir;
     const test::StreamBuilder clean = test::typicalStream(6);
-    const test::StreamBuilder damaged = damagedStream();
+    const test::StreamBuilder damaged = test::damagedStream();
     const std::string input = dir.write("d.mpg", damaged.bytes());
     p.setInput(input);
     p.get<QPushButton>("BitBtnOP")->click();
@@ -377,7 +370,7 @@ void MainWindowTest::repairRoad() {
 void MainWindowTest::indexFileRoundTrip() {
     Program p;
     test::TempDir dir;
-    const std::string input = dir.write("d.mpg", damagedStream().bytes());
+    const std::string input = dir.write("d.mpg", test::damagedStream().bytes());
     p.setInput(input);
     p.get<QPushButton>("BitBtnOP")->click();
     p.get<QPushButton>("BitBtnGO")->click();
@@ -406,7 +399,7 @@ void MainWindowTest::indexFileRoundTrip() {
 void MainWindowTest::busyCommandsDoNothing() {
     Program p;
     test::TempDir dir;
-    const std::string input = dir.write("d.mpg", damagedStream().bytes());
+    const std::string input = dir.write("d.mpg", test::damagedStream().bytes());
     p.setInput(input);
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.waitForJobEnd());
@@ -430,7 +423,7 @@ void MainWindowTest::busyCommandsDoNothing() {
 void MainWindowTest::saveOverTheInputIsRefused() {
     Program p;
     test::TempDir dir;
-    const auto bytes = damagedStream().bytes();
+    const auto bytes = test::damagedStream().bytes();
     const std::string input = dir.write("d.mpg", bytes);
     p.setInput(input);
     p.get<QPushButton>("BitBtnGO")->click();
@@ -475,7 +468,7 @@ void onFileDialog(QWidget* owner, std::function<void(QFileDialog*)> act) {
 void MainWindowTest::inputChooserProposesTheOutput() {
     Program p;
     test::TempDir dir;
-    const std::string input = dir.write("Film.MPG", damagedStream().bytes());
+    const std::string input = dir.write("Film.MPG", test::damagedStream().bytes());
     dir.write("film.001.mpg", {});
     QString startDir;
     onFileDialog(&p.main, [&](QFileDialog* dialog) {

@@ -11,11 +11,19 @@
 #include <QtTest>
 #include <memory>
 
+#include "support/stream_builder.h"
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
 #include "ui/main_window.h"
 
 namespace mpg::test {
+
+// A stream whose video packet, block 6, carries 300 inserted zero bytes.
+inline StreamBuilder damagedStream() {
+    StreamBuilder b = typicalStream(6);
+    b.insert(b.blocks()[6].offset + 100, 300, 0x00);
+    return b;
+}
 
 // The main window with its dialog, as the program creates them.
 struct Program {
