@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench screenshots format clean
+.PHONY: all deps configure build test run bench screenshots package format clean
 
 all: build
 
@@ -30,6 +30,10 @@ screenshots: build
 bench: build
 	@bash scripts/install-deps.sh bench
 	bash bench/run.sh $(BUILD_DIR) bench/out
+
+# A .deb of both programs, in the build folder.
+package: build
+	cd $(BUILD_DIR) && cpack
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

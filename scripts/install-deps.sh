@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev
   libgtest-dev libgmock-dev libcli11-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
-  ffmpeg time
+  ffmpeg time dpkg-dev file
 )
 
 # `install-deps.sh bench` also brings the tools the benchmarks compare with.

@@ -1,6 +1,9 @@
 // mpgmend-cli run as a process on real streams: what scripts rely on.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <array>
 #include <cstdio>
@@ -126,6 +129,34 @@ TEST(Cli, DumpOfABlock) {
     EXPECT_EQ(std::count(repaired.out.begin(), repaired.out.end(), '\n'), (2006 + 15) / 16);
     EXPECT_EQ(cli({"dump", input, "--block", "999"}, dir).status, 1);
     EXPECT_EQ(cli({"dump", input, "--block", "1", "--width", "20"}, dir).status, 2);
+}
+
+// Ctrl-C during a long scan stops it the way "стоп" does.
+TEST(Cli, InterruptStopsTheScan) {
+    test::TempDir dir;
+    // Pack and system headers and then 3 GB of zeros (a sparse file): the scan steps
+    // over them byte by byte looking for the next start code.
+    const std::string input =
+        dir.write("long.mpg", test::StreamBuilder().pack().systemHeader({0xE0}).pack().bytes());
+    ASSERT_EQ(::truncate(input.c_str(), 3'000'000'000LL), 0);
+    const std::string errFile = dir.file("err.txt");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::freopen(errFile.c_str(), "w", stderr);
+        std::freopen("/dev/null", "w", stdout);
+        ::execl(MPGMEND_CLI, MPGMEND_CLI, "scan", input.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::usleep(300'000);
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const auto err = readFile(errFile);
+    EXPECT_NE(std::string(err.begin(), err.end()).find("прервано пользователем"),
+              std::string::npos);
 }
 
 TEST(Cli, JoinAndGlue) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -45,6 +46,7 @@ class MainWindowTest : public QObject {
     void hoverFrameAndLogo();
     void openCheck();
     void scanJobEndToEnd();
+    void commandLineListsTheSameRows();
     void continueOrStartAgain();
     void stopDuringResync();
     void closeRefusedWhileJobRuns();
@@ -242,6 +244,27 @@ void MainWindowTest::scanJobEndToEnd() {
     QCOMPARE(grid->model()->index(0, 7).data().toString(), QStringLiteral("300(00) at 100"));
     QCOMPARE(grid->selectionModel()->currentIndex().row(), 0);
     QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
+}
+
+// The window and mpgmend-cli show a stream's broken blocks in the same rows.
+void MainWindowTest::commandLineListsTheSameRows() {
+    Program p;
+    const std::string path = test::fixture("vcd.mpg");
+    p.setInput(path);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    std::string rows;
+    for (int r = 1; r < p.main.grid().rowCount(); ++r) {
+        const ErrorRow& row = p.main.grid().row(r);
+        for (size_t c = 0; c < row.size(); ++c) rows += (c ? "\t" : "") + row[c];
+        rows += "\n";
+    }
+    QProcess cli;
+    cli.start(QStringLiteral(MPGMEND_CLI), {QStringLiteral("scan"), QString::fromStdString(path)});
+    QVERIFY(cli.waitForFinished(20000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(cli.readAllStandardOutput().toStdString(), rows);
+    QVERIFY(p.main.grid().rowCount() > 20);
 }
 
 void MainWindowTest::continueOrStartAgain() {
