@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The scan beside a plain read of the same file, the repair beside a copy, and
-# the scan through the window beside the same scan with a recording sink;
-# page cache warm, whole processes timed.
+# Measures mpgmend beside the tools a user would otherwise pick, on inputs it
+# makes itself, with the page cache warm; whole processes are timed (median
+# of BENCH_RUNS runs) with their peak resident memory. Prints a table of
+# ratios and writes it, with the machine's description, to BENCHMARKS.md.
 # Usage: bench/run.sh BUILD_DIR [OUT_DIR]
 # BENCH_SIZE (bytes, default 1 GiB) and BENCH_RUNS (default 5) can be set.
 set -euo pipefail
@@ -10,33 +11,40 @@ build=${1:?build directory}
 out=${2:-bench/out}
 size=${BENCH_SIZE:-1073741824}
 runs=${BENCH_RUNS:-5}
+here=$(cd "$(dirname "$0")" && pwd)
 synth="$build/bench/mpgsynth"
 cli="$build/src/cli/mpgmend-cli"
+report=${BENCH_REPORT:-$here/../BENCHMARKS.md}
 mkdir -p "$out"
 
+# --- inputs ---------------------------------------------------------------
 clean="$out/clean-$size.mpg"
 damaged="$out/damaged-$size.mpg"
 long="$out/long-run.mpg"
 [ -f "$clean" ] || "$synth" "$clean" --size "$size"
 [ -f "$damaged" ] || "$synth" "$damaged" --size "$size" --zero-runs 1000
 [ -f "$long" ] || "$synth" "$long" --size 16777216 --long-run 104857600
-# Three pieces of a real encoded stream (so that mpgtx accepts them): the
-# fixture remuxed by ffmpeg many times over, a third of the size each.
+
+# Real encoded streams (so that ffmpeg and mpgtx parse them): the fixture
+# remuxed by ffmpeg over and over, one of the full size and three of a third.
+fixture="$here/../tests/data/av.mpg"
+remuxed() {  # FILE BYTES
+  [ -f "$1" ] && return
+  local copies=$(( $2 / $(stat -c %s "$fixture") + 1 )) list="$out/concat.txt"
+  for ((c = 0; c < copies; c++)); do echo "file '$(realpath "$fixture")'"; done > "$list"
+  ffmpeg -nostdin -v error -y -f concat -safe 0 -i "$list" -c copy -f mpeg "$1"
+  rm -f "$list"
+}
+real="$out/real-$size.mpg"
+remuxed "$real" "$size"
 pieces=()
-fixture="$(dirname "$0")/../tests/data/av.mpg"
 for i in 1 2 3; do
-  piece="$out/piece$i-$size.mpg"
-  if [ ! -f "$piece" ]; then
-    copies=$(( size / 3 / $(stat -c %s "$fixture") + 1 ))
-    list="$out/concat.txt"
-    for ((c = 0; c < copies; c++)); do echo "file '$(realpath "$fixture")'"; done > "$list"
-    ffmpeg -nostdin -v error -y -f concat -safe 0 -i "$list" -c copy -f mpeg "$piece"
-    rm -f "$list"
-  fi
-  pieces+=("$piece")
+  remuxed "$out/piece$i-$size.mpg" $((size / 3))
+  pieces+=("$out/piece$i-$size.mpg")
 done
 
-# Median wall time (s) and peak resident memory (KB) of `runs` runs.
+# --- measuring --------------------------------------------------------------
+# Median wall time (s) and the largest peak resident memory (KB) of the runs.
 measure() {
   local times=() mems=() line
   for ((i = 0; i < runs; i++)); do
@@ -44,61 +52,76 @@ measure() {
     times+=("${line% *}")
     mems+=("${line#* }")
   done
-  local t m
-  t=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
-  m=$(printf '%s\n' "${mems[@]}" | sort -g | tail -n 1)
-  echo "$t $m"
+  echo "$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")" \
+       "$(printf '%s\n' "${mems[@]}" | sort -g | tail -n 1)"
 }
-
-mbps() { awk -v b="$1" -v t="$2" 'BEGIN { if (t <= 0) t = 0.005; printf "%.0f", b / t / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b <= 0) b = 0.005; if (a <= 0) a = 0.005; printf "%.2f", a / b }'; }
+mbps() { awk -v b="$1" -v t="$2" 'BEGIN { if (t <= 0) t = 0.005; printf "%.0f", b / t / 1e6 }'; }
 
-for f in "$clean" "$damaged" "$long" "${pieces[@]}"; do cat "$f" >/dev/null; done
+for f in "$clean" "$damaged" "$long" "$real" "${pieces[@]}"; do cat "$f" >/dev/null; done
+tmp="$out/tmp.mpg"
 
-read -r cat_t cat_m < <(measure cat "$clean")
-read -r scan_t scan_m < <(measure "$cli" scan "$clean")
-read -r dmg_t dmg_m < <(measure "$cli" scan "$damaged")
-read -r long_t long_m < <(measure "$cli" scan "$long")
-repaired="$out/repaired.mpg"
-copied="$out/copied.mpg"
-rm -f "$repaired" "$copied"
-read -r cp_t cp_m < <(measure sh -c 'rm -f "$2"; exec cp "$1" "$2"' cp "$clean" "$copied")
-read -r rep_t rep_m < <(measure sh -c 'rm -f "$3"; exec "$1" repair "$2" -o "$3" --force -q' rep "$cli" "$clean" "$repaired")
-joined="$out/joined.mpg"
-read -r catj_t catj_m < <(measure sh -c 'rm -f "$1"; out=$1; shift; exec cat "$@" > "$out"' cat "$joined" "${pieces[@]}")
-read -r join_t join_m < <(measure sh -c 'rm -f "$2"; exec "$1" join -q -o "$2" "$3" "$4" "$5"' j "$cli" "$joined" "${pieces[@]}")
-read -r glue_t glue_m < <(measure sh -c 'rm -f "$2"; exec "$1" join --glue -q -o "$2" "$3" "$4" "$5"' j "$cli" "$joined" "${pieces[@]}")
-mpgtx_t="-"; mpgtx_m="-"
-if command -v mpgtx >/dev/null; then
-  read -r mpgtx_t mpgtx_m < <(measure sh -c 'rm -f "$1"; out=$1; shift; exec mpgtx -j --force "$@" -o "$out"' m "$joined" "${pieces[@]}")
-fi
-rm -f "$repaired" "$copied" "$joined"
-clean_bytes=$(stat -c %s "$clean")
-pieces_bytes=$(cat "${pieces[@]}" | wc -c)
-long_bytes=$(stat -c %s "$long")
+declare -A T M
+run() {  # NAME COMMAND...
+  local name=$1; shift
+  read -r T[$name] M[$name] < <(measure "$@")
+}
+run cat sh -c 'exec cat "$1" >/dev/null' - "$clean"
+run scan "$cli" scan -q "$clean"
+run scan_damaged "$cli" scan -q "$damaged"
+run scan_long "$cli" scan -q "$long"
+run cat_real sh -c 'exec cat "$1" >/dev/null' - "$real"
+run scan_real "$cli" scan -q "$real"
+run mpegdemux mpegdemux -c "$real" /dev/null
+run cp sh -c 'rm -f "$2"; exec cp "$1" "$2"' - "$real" "$tmp"
+run repair sh -c 'rm -f "$3"; exec "$1" repair -q "$2" -o "$3" --force' - "$cli" "$real" "$tmp"
+run ffmpeg sh -c 'exec ffmpeg -nostdin -v error -y -i "$1" -c copy -f mpeg "$2"' - "$real" "$tmp"
+run cat3 sh -c 'out=$1; shift; rm -f "$out"; exec cat "$@" > "$out"' - "$tmp" "${pieces[@]}"
+run join sh -c 'cli=$1 out=$2; shift 2; rm -f "$out"; exec "$cli" join -q -o "$out" "$@"' - "$cli" "$tmp" "${pieces[@]}"
+run glue sh -c 'cli=$1 out=$2; shift 2; rm -f "$out"; exec "$cli" join --glue -q -o "$out" "$@"' - "$cli" "$tmp" "${pieces[@]}"
+run mpgtx sh -c 'out=$1; shift; rm -f "$out"; exec mpgtx -j --force "$@" -o "$out"' - "$tmp" "${pieces[@]}"
+rm -f "$tmp"
 
-printf '%-40s %10s %10s %12s\n' "what" "median s" "MB/s" "peak RSS KB"
-printf '%-40s %10s %10s %12s\n' "cat clean > /dev/null" "$cat_t" "$(mbps "$clean_bytes" "$cat_t")" "$cat_m"
-printf '%-40s %10s %10s %12s\n' "scan clean" "$scan_t" "$(mbps "$clean_bytes" "$scan_t")" "$scan_m"
-printf '%-40s %10s %10s %12s\n' "scan with 1000 zero runs" "$dmg_t" "$(mbps "$clean_bytes" "$dmg_t")" "$dmg_m"
-printf '%-40s %10s %10s %12s\n' "scan of a 100 MiB resynchronisation" "$long_t" "$(mbps "$long_bytes" "$long_t")" "$long_m"
-printf '%-40s %10s %10s %12s\n' "cp clean" "$cp_t" "$(mbps "$clean_bytes" "$cp_t")" "$cp_m"
-printf '%-40s %10s %10s %12s\n' "repair clean (scan + eq + save)" "$rep_t" "$(mbps "$clean_bytes" "$rep_t")" "$rep_m"
-printf '%-40s %10s %10s %12s\n' "cat of three pieces > OUT" "$catj_t" "$(mbps "$pieces_bytes" "$catj_t")" "$catj_m"
-printf '%-40s %10s %10s %12s\n' "join of three pieces" "$join_t" "$(mbps "$pieces_bytes" "$join_t")" "$join_m"
-printf '%-40s %10s %10s %12s\n' "join --glue of three pieces" "$glue_t" "$(mbps "$pieces_bytes" "$glue_t")" "$glue_m"
-printf '%-40s %10s %10s %12s\n' "mpgtx -j of three pieces" "$mpgtx_t" "-" "$mpgtx_m"
-echo
-echo "scan clean / cat:            $(ratio "$scan_t" "$cat_t")"
-echo "scan damaged / scan clean:   $(ratio "$dmg_t" "$scan_t")"
-echo "repair clean / cp:           $(ratio "$rep_t" "$cp_t")"
-echo "join / cat:                  $(ratio "$join_t" "$catj_t")"
-echo "glue / cat:                  $(ratio "$glue_t" "$catj_t")"
-[ "$mpgtx_t" = "-" ] || echo "join / mpgtx -j:             $(ratio "$join_t" "$mpgtx_t")"
+window="-"; window_damaged="-"
 if [ -x "$build/bench/window_bench" ]; then
-  echo
-  echo "clean stream:"
-  "$build/bench/window_bench" "$clean" "$runs" 2>/dev/null
-  echo "stream with 1000 zero runs:"
-  "$build/bench/window_bench" "$damaged" "$runs" 2>/dev/null
+  window=$("$build/bench/window_bench" "$clean" "$runs" 2>/dev/null | sed -n 's/^window \/ sink: //p')
+  window_damaged=$("$build/bench/window_bench" "$damaged" "$runs" 2>/dev/null | sed -n 's/^window \/ sink: //p')
 fi
+blocks=$("$cli" scan --json -q "$real" | grep -o '"code"' | wc -l)
+clean_bytes=$(stat -c %s "$clean")
+long_bytes=$(stat -c %s "$long")
+memory_limit_kb=$(( 64 * 1024 + blocks * 32 / 1024 ))
+
+# --- the report ---------------------------------------------------------------
+{
+  echo "# Benchmarks"
+  echo
+  echo "Made by \`make bench\` on $(date -u +%Y-%m-%d): $(nproc) cores ($(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)),"
+  echo "$(free -g | awk '/^Mem:/ { print $2 }') GiB of memory, Linux $(uname -r), $(df -T "$out" | awk 'NR == 2 { print $2 }') file system."
+  echo "Inputs of $((size / 1048576)) MiB; median of $runs runs; page cache warm. Each ratio compares"
+  echo "two figures of this one run."
+  echo
+  echo "| what | ours (s) | theirs (s) | ratio | target |"
+  echo "|---|---|---|---|---|"
+  echo "| scan of the clean stream / \`cat FILE > /dev/null\` | ${T[scan]} | ${T[cat]} | $(ratio "${T[scan]}" "${T[cat]}") | at most 1.5 |"
+  echo "| scan of a real stream / \`mpegdemux -c\` | ${T[scan_real]} | ${T[mpegdemux]} | $(ratio "${T[scan_real]}" "${T[mpegdemux]}") | below 1 |"
+  echo "| scan with 1,000 zero runs / clean scan | ${T[scan_damaged]} | ${T[scan]} | $(ratio "${T[scan_damaged]}" "${T[scan]}") | at most 2 |"
+  echo "| scan over one 100 MiB zero run | ${T[scan_long]} | | $(mbps "$long_bytes" "${T[scan_long]}") MB/s | at least 300 MB/s |"
+  echo "| repair (scan + eq + save) / \`cp\` | ${T[repair]} | ${T[cp]} | $(ratio "${T[repair]}" "${T[cp]}") | at most 3 |"
+  echo "| repair / \`ffmpeg -c copy -f mpeg\` | ${T[repair]} | ${T[ffmpeg]} | $(ratio "${T[repair]}" "${T[ffmpeg]}") | below 1 |"
+  echo "| join of three pieces / \`cat A B C > OUT\` | ${T[join]} | ${T[cat3]} | $(ratio "${T[join]}" "${T[cat3]}") | at most 2 |"
+  echo "| join / \`mpgtx -j\` | ${T[join]} | ${T[mpgtx]} | $(ratio "${T[join]}" "${T[mpgtx]}") | below 1 |"
+  echo "| join --glue / \`cat A B C > OUT\` | ${T[glue]} | ${T[cat3]} | $(ratio "${T[glue]}" "${T[cat3]}") | at most 1.2 |"
+  echo "| scan through the window / the same scan with a recording sink, clean | | | $window | at most 1.2 |"
+  echo "| the same with 1,000 broken blocks | | | $window_damaged | |"
+  echo
+  echo "Peak resident memory (KB); the limit for our programs is 64 MiB plus 32 bytes"
+  echo "per block ($blocks blocks in the real stream: $memory_limit_kb KB):"
+  echo
+  echo "| scan | scan, damaged | repair | join | glue | cat | mpegdemux | cp | ffmpeg | mpgtx |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
+  echo "| ${M[scan_real]} | ${M[scan_damaged]} | ${M[repair]} | ${M[join]} | ${M[glue]} | ${M[cat]} | ${M[mpegdemux]} | ${M[cp]} | ${M[ffmpeg]} | ${M[mpgtx]} |"
+  echo
+  echo "Throughput of the clean scan: $(mbps "$clean_bytes" "${T[scan]}") MB/s."
+} > "$report"
+cat "$report"
