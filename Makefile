@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench screenshots package format clean
+.PHONY: all deps configure build test test-sanitize fuzz run bench screenshots package format clean
 
 all: build
 
@@ -30,6 +30,20 @@ screenshots: build
 bench: build
 	@bash scripts/install-deps.sh bench
 	bash bench/run.sh $(BUILD_DIR) bench/out
+
+# Everything built with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# every test run with them.
+SAN_DIR ?= build-sanitize
+test-sanitize: deps
+	@cmake -S . -B $(SAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+	@cmake --build $(SAN_DIR) -j $(JOBS)
+	cd $(SAN_DIR) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
 
 # A .deb of both programs, in the build folder.
 package: build
