@@ -48,6 +48,7 @@ void say(const std::string& text) {
         {"ошибка сохранения файла", "error saving the file"},
         {"файл уже существует", "the file already exists"},
         {"нет файла ошибок", "no index file"},
+        {"файл ошибок повреждён", "the index file is damaged"},
         {"операция завершена", "join finished"},
         {"нарушена структура файла", "the structure of a file is broken"},
         {kJoinOutputIsInputText, "the output is one of the inputs"},
@@ -262,8 +263,9 @@ int runRepair(Session& s, RepairArgs& a) {
             say(checkResultText(check));
             return 1;
         }
-        if (loadIndexFile(indexFileName(s.path), s.state.table) != IndexLoad::Loaded) {
-            say("нет файла ошибок");
+        const IndexLoad load = loadIndexFile(indexFileName(s.path), s.state.table);
+        if (load != IndexLoad::Loaded) {
+            say(load == IndexLoad::Missing ? "нет файла ошибок" : "файл ошибок повреждён");
             return 1;
         }
         s.grid.erpacks2sg(s.state.table);

@@ -1,5 +1,7 @@
 #include "repair/strategies.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -159,6 +161,13 @@ void scanpack(AppState& state, const std::string& inputPath, uint32_t offset, ui
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return;
     view.invalidateWindow();
+    // A block from a foreign index file may claim gigabytes: no more is
+    // searched than the file holds behind it.
+    struct stat st {};
+    const uint64_t fileSize =
+        ::fstat(view.fileHandle(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    length = static_cast<uint32_t>(
+        std::min<uint64_t>(length, fileSize > offset ? fileSize - offset : 0));
     // The first 8 bytes (start code, length field and two more) are skipped.
     constexpr uint32_t kFirst = 8;
     uint8_t byte = 0, bestByte = 0;

@@ -1,0 +1,178 @@
+// Broken, odd and hostile inputs through mpgmend-cli: every case ends (no
+// hang), with the stated exit status, and leaves every input file as it was.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <random>
+
+#include "analysis/block_table.h"
+#include "support/stream_builder.h"
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::readFile;
+using test::StreamBuilder;
+
+struct Outcome {
+    int status = -1;
+    std::string err;
+};
+
+class BadInput : public ::testing::Test {
+  protected:
+    // Runs the CLI through a shell (for ulimit), with a time limit: a hang
+    // shows as status 124.
+    Outcome run(const std::string& args, const std::string& shellPrefix = "") {
+        const std::string errFile = dir.file("stderr.txt");
+        const std::string cmd = shellPrefix + "timeout 60 '" MPGMEND_CLI "' " + args +
+                                " </dev/null >/dev/null 2>'" + errFile + "'";
+        const int status = std::system(("sh -c \"" + cmd + "\"").c_str());
+        Outcome o;
+        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const auto err = readFile(errFile);
+        o.err.assign(err.begin(), err.end());
+        return o;
+    }
+    std::string input(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = dir.write(name, bytes);
+        files.emplace_back(path, bytes);
+        return path;
+    }
+    void TearDown() override {
+        for (const auto& [path, bytes] : files)
+            EXPECT_EQ(readFile(path), bytes) << path << " changed";
+    }
+    static std::string q(const std::string& s) { return "'" + s + "'"; }
+
+    test::TempDir dir;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+};
+
+TEST_F(BadInput, FilesThatAreNoStream) {
+    const auto pack = StreamBuilder().pack().bytes();
+    std::mt19937 rng(5);
+    std::vector<uint8_t> random(100'000);
+    for (auto& b : random) b = static_cast<uint8_t>(rng());
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> cases = {
+        {"empty", {}},
+        {"one", {pack.begin(), pack.begin() + 1}},
+        {"three", {pack.begin(), pack.begin() + 3}},
+        {"four", {pack.begin(), pack.begin() + 4}},
+        {"eleven", {pack.begin(), pack.begin() + 11}},
+        {"twelve", pack},
+        {"zeros", std::vector<uint8_t>(100'000, 0x00)},
+        {"ones", std::vector<uint8_t>(100'000, 0xFF)},
+        {"random", random},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const std::string path = input(name + ".mpg", bytes);
+        for (const std::string& command :
+             {"scan " + q(path), "repair " + q(path) + " -o " + q(dir.file("out.mpg"))}) {
+            const Outcome o = run(command);
+            EXPECT_EQ(o.status, 1) << name << " " << command << ": " << o.err;
+        }
+    }
+    EXPECT_NE(run("scan " + q(dir.file("twelve.mpg"))).err.find("отсутствует System Header"),
+              std::string::npos);
+    EXPECT_NE(run("scan " + q(dir.file("zeros.mpg"))).err.find("отсутствует сигнатура файла"),
+              std::string::npos);
+}
+
+TEST_F(BadInput, WhatCannotBeOpened) {
+    EXPECT_EQ(run("scan " + q(dir.file("missing.mpg"))).status, 1);
+    EXPECT_NE(run("scan " + q(dir.path())).err.find("ошибка открытия файла"), std::string::npos);
+    if (::geteuid() != 0) {  // root reads everything
+        const std::string locked = input("locked.mpg", test::typicalStream(2).bytes());
+        ::chmod(locked.c_str(), 0);
+        EXPECT_EQ(run("scan " + q(locked)).status, 1);
+        ::chmod(locked.c_str(), 0644);
+    }
+    // 4 GiB and more do not fit the stream model's 32-bit positions.
+    const std::string big = dir.file("big.mpg");
+    ASSERT_EQ(
+        ::truncate(dir.write("big.mpg", test::typicalStream(1).bytes()).c_str(), 4'294'967'296LL),
+        0);
+    const Outcome o = run("repair " + q(big));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("файл слишком большой (4 ГБ и более)"), std::string::npos);
+}
+
+TEST_F(BadInput, BlocksRunningPastTheEnd) {
+    StreamBuilder header;  // a system header that claims more bytes than there are
+    header.pack().systemHeader({0xE0, 0xC0}).pack().packet(0xE0, 100);
+    auto bytes = header.bytes();
+    bytes[16] = 0x03;       // header_length 0x030C
+    StreamBuilder longest;  // a packet of the largest length, cut by the end of the file
+    longest.pack().systemHeader({0xE0}).pack().packet(0xE0, 65535);
+    auto cut = longest.bytes();
+    cut.resize(cut.size() - 1000);
+    for (const auto& [name, content] : {std::pair{"header", bytes}, std::pair{"longest", cut}}) {
+        const std::string path = input(std::string(name) + ".mpg", content);
+        EXPECT_EQ(run("scan " + q(path)).status, 0) << name;
+        const Outcome o =
+            run("repair " + q(path) + " -o " + q(dir.file(std::string(name) + ".out.mpg")));
+        EXPECT_EQ(o.status, 0) << name << ": " << o.err;
+    }
+}
+
+TEST_F(BadInput, OutputsThatMustNotBeWritten) {
+    const std::string in = input("in.mpg", test::typicalStream(40).bytes());
+    const std::string hard = dir.file("hard.mpg"), soft = dir.file("soft.mpg");
+    ASSERT_EQ(::link(in.c_str(), hard.c_str()), 0);
+    ASSERT_EQ(::symlink(in.c_str(), soft.c_str()), 0);
+    for (const std::string& out : {in, hard, soft}) {
+        const Outcome o = run("repair " + q(in) + " --force -o " + q(out));
+        EXPECT_EQ(o.status, 1) << out;
+        EXPECT_NE(o.err.find("ошибка сохранения файла"), std::string::npos);
+    }
+    // A folder where nothing can be created, even by root.
+    EXPECT_EQ(run("repair " + q(in) + " -o /proc/mpgmend-out.mpg").status, 1);
+    // A file-size limit: the write fails and is reported as a failure.
+    const Outcome limited =
+        run("repair " + q(in) + " -o " + q(dir.file("limited.mpg")), "ulimit -f 40; ");
+    EXPECT_EQ(limited.status, 1) << limited.err;
+    EXPECT_NE(limited.err.find("ошибка сохранения файла"), std::string::npos);
+    // A join whose output is one of its pieces.
+    EXPECT_EQ(run("join --force -o " + q(hard) + " " + q(in)).status, 1);
+}
+
+TEST_F(BadInput, IndexFilesThatDoNotFit) {
+    const auto stream = test::typicalStream(5).bytes();
+    const std::string in = input("in.mpg", stream);
+    input("in.mpg.index", std::vector<uint8_t>(27, 0x01));
+    const Outcome o = run("repair " + q(in) + " --from-index -o " + q(dir.file("a.mpg")));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("файл ошибок повреждён"), std::string::npos);
+
+    // Entries that do not belong to the stream: negative and huge sizes,
+    // offsets far beyond the file. The save fails without writing filler.
+    std::vector<uint8_t> absurd;
+    const BlockRecord records[] = {
+        {0x1BA, 0, 12},
+        {0x1E0, 4'000'000'000u, 2'000'000'000, kBrokenListed, 2'100'000'000, 0, 100'000'000, 5},
+        {0x1C0, 100, -7, kBrokenAccepted, -3},
+    };
+    for (const BlockRecord& r : records) {
+        uint8_t buf[kBlockRecordSize];
+        encodeBlockRecord(r, buf);
+        absurd.insert(absurd.end(), buf, buf + kBlockRecordSize);
+    }
+    ::unlink(dir.file("in.mpg.index").c_str());
+    files.pop_back();
+    input("in.mpg.index", absurd);
+    for (const char* apply : {"eq", "rescan", "sizes"}) {
+        const Outcome r = run("repair " + q(in) + " --from-index --force --apply " + apply +
+                              " -o " + q(dir.file("b.mpg")));
+        EXPECT_EQ(r.status, 1) << apply << ": " << r.err;
+        EXPECT_LT(readFile(dir.file("b.mpg")).size(), 200'000u);
+    }
+    EXPECT_EQ(run("dump " + q(in) + " --block 1").status, 0);
+}
+
+}  // namespace
+}  // namespace mpg
