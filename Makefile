@@ -45,6 +45,34 @@ test-sanitize: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (fuzz/README.md), built with clang in their own folder and
+# each run for FUZZ_SECONDS on a copy of its seed corpus; a crash, a hang or
+# a broken check stops with an error and leaves the input in
+# $(FUZZ_DIR)/findings/<target>/.
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_scan fuzz_repair fuzz_index fuzz_join fuzz_cutlist
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	@cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DMPGMEND_FUZZ=ON \
+	  -DMPGMEND_BUILD_UI=OFF -DBUILD_TESTING=OFF -DMPGMEND_WERROR=OFF \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -g -O1" >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$t $(FUZZ_DIR)/findings/$$t && \
+	  cp fuzz/corpus/$$t/* $(FUZZ_DIR)/corpus/$$t/ || exit 1; \
+	  extra=""; if [ -d fuzz/regressions/$$t ]; then extra=fuzz/regressions/$$t; fi; \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  if ! $(FUZZ_DIR)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	      -artifact_prefix=$(FUZZ_DIR)/findings/$$t/ $(FUZZ_DIR)/corpus/$$t $$extra \
+	      >$(FUZZ_DIR)/$$t.log 2>&1; then \
+	    tail -n 40 $(FUZZ_DIR)/$$t.log; \
+	    echo "$$t FOUND A FAULT: input in $(FUZZ_DIR)/findings/$$t/, log $(FUZZ_DIR)/$$t.log"; \
+	    exit 1; \
+	  fi; \
+	  grep '^Done' $(FUZZ_DIR)/$$t.log; \
+	done
+
 # A .deb of both programs, in the build folder.
 package: build
 	cd $(BUILD_DIR) && cpack

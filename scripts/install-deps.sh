@@ -16,6 +16,11 @@ if [ "${1:-}" = "bench" ]; then
   PACKAGES+=(mpgtx mpegdemux)
 fi
 
+# `install-deps.sh fuzz` also brings clang and its fuzzer runtime (make fuzz).
+if [ "${1:-}" = "fuzz" ]; then
+  PACKAGES+=(clang-14 libclang-rt-14-dev)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

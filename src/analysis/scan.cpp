@@ -196,4 +196,15 @@ void EnumPacks(AppState& state, JobSink& sink) {
     table.trimToLast();
 }
 
+OpenStatus scanFileAfresh(AppState& state, const std::string& path, JobSink& sink) {
+    const OpenStatus status = state.view.openStream(path);
+    if (status != OpenStatus::Opened) return status;
+    state.view.clearCuts();
+    state.view.resetCache();
+    state.resumeScan = '0';
+    EnumPacks(state, sink);
+    state.view.closeFile();
+    return status;
+}
+
 }  // namespace mpg

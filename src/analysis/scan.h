@@ -14,4 +14,8 @@ inline constexpr const char* kNoSignatureText = "отсутствует сигн
 // opened; continues after the last entry when state.resumeScan is 'y'.
 void EnumPacks(AppState& state, JobSink& sink);
 
+// Opens `path`, drops the cut list and the cache, scans the file afresh and
+// closes it again: a whole scan as batch work and tests run it.
+OpenStatus scanFileAfresh(AppState& state, const std::string& path, JobSink& sink);
+
 }  // namespace mpg

@@ -178,6 +178,11 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
     std::cout << out << "]}\n";
 }
 
+uint64_t fileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 struct Session {
     AppState state;
     ErrorGrid grid;
@@ -193,16 +198,15 @@ bool checkAndScan(Session& s) {
         say(checkResultText(check));
         return false;
     }
-    if (s.state.view.openStream(s.path) != OpenStatus::Opened) {
+    OpenStatus opened = OpenStatus::Failed;
+    {
+        CliSink sink(s.state, s.grid, s.quiet, fileSize(s.path));
+        opened = scanFileAfresh(s.state, s.path, sink);
+    }
+    if (opened != OpenStatus::Opened) {
         say(kOpenFailedText);
         return false;
     }
-    {
-        CliSink sink(s.state, s.grid, s.quiet, s.state.view.streamSize());
-        s.state.resumeScan = '0';
-        EnumPacks(s.state, sink);
-    }
-    s.state.view.closeFile();
     if (s.state.job.stopRequested) {
         say("прервано пользователем");
         return false;
@@ -322,10 +326,7 @@ struct JoinArgs {
 int runJoin(Session& s, JoinArgs& a) {
     if (!mayOverwrite(a.params.output, a.force)) return 1;
     uint64_t bytes = 0;
-    for (const std::string& in : a.params.inputs) {
-        struct stat st {};
-        if (::stat(in.c_str(), &st) == 0) bytes += static_cast<uint64_t>(st.st_size);
-    }
+    for (const std::string& in : a.params.inputs) bytes += fileSize(in);
     int32_t result = JOIN_FAILED;
     {
         CliSink sink(s.state, s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));

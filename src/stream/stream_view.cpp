@@ -122,6 +122,7 @@ bool StreamView::refill(uint32_t pos) {
 }
 
 void StreamView::addCut(uint32_t start, uint32_t length) {
+    if (length == 0) return;  // nothing to cut: no empty region in the list
     const uint64_t end = std::min<uint64_t>(uint64_t{start} + length, kMaxPosition);
     const auto region = [](uint64_t s, uint64_t e) {
         return CutRegion{static_cast<uint32_t>(s), static_cast<uint32_t>(e - s)};

@@ -7,31 +7,13 @@
 #include <vector>
 
 #include "analysis/error_list.h"
+#include "analysis/grid_sink.h"
 #include "analysis/scan.h"
 #include "stream/variables.h"
 
 namespace mpg::test {
 
-class GridSink : public JobSink {
-  public:
-    GridSink(const AppState& state, ErrorGrid& grid) : state_(state), grid_(grid) {}
-    void notify(Notify kind, int32_t payload) override {
-        if (kind == Notify::Broken) grid_.onBroken(payload, state_.table);
-        if (kind == Notify::Resolved) grid_.onResolved(payload, state_.table);
-    }
-    void setTitle(const std::string&) override {}
-    void clearErrorList() override { grid_.clear(); }
-
-  protected:
-    bool refreshProgress() override {
-        countdown_ = 1 << 20;
-        return false;
-    }
-
-  private:
-    const AppState& state_;
-    ErrorGrid& grid_;
-};
+using mpg::GridSink;
 
 struct Scanned {
     AppState state;
@@ -41,14 +23,8 @@ struct Scanned {
     // Scans `file` afresh; false when it cannot be opened.
     bool scan(const std::string& file) {
         path = file;
-        if (state.view.openStream(file) != OpenStatus::Opened) return false;
-        state.view.clearCuts();
-        state.view.resetCache();
-        state.resumeScan = '0';
         GridSink sink(state, grid);
-        EnumPacks(state, sink);
-        state.view.closeFile();
-        return true;
+        return scanFileAfresh(state, file, sink) == OpenStatus::Opened;
     }
     // The whole stream as the view shows it through the cut list.
     std::vector<uint8_t> streamBytes() {

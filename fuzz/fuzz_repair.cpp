@@ -1,0 +1,76 @@
+// Scan, repair and save arbitrary bytes. The last 4 input bytes choose up to
+// four repair steps (strategy and options); the file is the rest.
+#include <string>
+#include <vector>
+
+#include "analysis/dump.h"
+#include "repair/writer.h"
+
+#include "fuzz_support.h"
+
+using namespace mpg;
+using namespace mpg::fuzz;
+
+namespace {
+
+constexpr size_t kSteps = 4;
+constexpr uint64_t kLargestBlock = 65'541;
+
+// Least run lengths as they might be typed, good and bad.
+const char* const kMinRepeats[] = {"100", "1", "0", "-", "", "x7", "-5", "99999999999"};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size <= kSteps) return 0;
+    const uint8_t* steps = data + size - kSteps;
+    MemFile input(data, size - kSteps);
+    MemFile output;
+
+    AppState state;
+    ErrorGrid grid;
+    if (!scanFile(state, grid, input.path())) abort();
+
+    NullProgress progress;
+    for (size_t s = 0; s < kSteps; ++s) {
+        const uint8_t step = steps[s];
+        RepairOptions options;
+        options.zerosOnly = step & 0x04;
+        options.positiveDelta = step & 0x08;
+        options.minRepeat = kMinRepeats[(step >> 4) & 7];
+        state.headerFromRealSize = !(step & 0x80);
+        switch (step & 3) {
+            case 0:
+                FixEQDelta(state, grid, options, progress);
+                break;
+            case 1:
+                RemoveAndRescan(state, grid, options, input.path(), progress);
+                break;
+            case 2:
+                FixSizes(state, grid, progress);
+                break;
+            default:
+                break;
+        }
+        const CutList& cuts = state.view.cuts();
+        for (size_t i = 1; i < cuts.size(); ++i) FUZZ_CHECK(cuts[i - 1].end() < cuts[i].start);
+    }
+
+    uint64_t broken = 0;
+    for (size_t i = 0; i < state.table.size(); ++i) broken += state.table[i].isBroken();
+    NullSink sink;
+    SaveOutFile(state, {input.path(), output.path()}, sink);
+    // Each stream byte is copied once; a block may run one largest block past
+    // the end of the file, and a broken block cut back to its declared size
+    // is padded by no more than that.
+    FUZZ_CHECK(output.size() <= input.size() + kLargestBlock * (broken + 1) + 4);
+
+    std::vector<uint8_t> block;
+    const size_t entries = state.table.size();
+    for (size_t index : {size_t{0}, entries / 2, entries - 1}) {
+        if (readBlockForDump(state, input.path(), index, block)) {
+            FUZZ_CHECK(block.size() <= input.size() + kLargestBlock);
+        }
+    }
+    return 0;
+}

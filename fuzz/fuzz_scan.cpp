@@ -1,0 +1,59 @@
+// The scan over arbitrary bytes, then the same scan resumed. The first input
+// byte chooses the scan's settings; the file is the rest.
+#include <vector>
+
+#include "fuzz_support.h"
+
+using namespace mpg;
+using namespace mpg::fuzz;
+
+namespace {
+
+// The table walks the stream block to block: each entry starts where the one
+// before it ends (its real size when broken), inside the file.
+void checkTable(const BlockTable& table, uint64_t fileSize) {
+    for (size_t i = 0; i < table.size(); ++i) {
+        const BlockRecord& e = table[i];
+        FUZZ_CHECK(e.offset < fileSize);
+        if (i == 0) continue;
+        const BlockRecord& before = table[i - 1];
+        FUZZ_CHECK(before.offset < e.offset);
+        const int32_t size = before.broken == kBrokenListed ? before.realSize : before.declaredSize;
+        FUZZ_CHECK(uint64_t{before.offset} + static_cast<uint32_t>(size) == e.offset);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint8_t settings = data[0];
+    MemFile file(data + 1, size - 1);
+
+    AppState state;
+    ErrorGrid grid;
+    // The low-priority scan sleeps 5 ms per step: only a very short file,
+    // now and then, takes it. A sink that takes every progress report makes
+    // the scan step byte by byte as well, without the sleep.
+    state.highPriority = !((settings & 0xCF) == 0 && size < 24);
+    GridSink quiet(state, grid);
+    EverySink every(state, grid);
+    JobSink& sink = (settings & 0x20) ? static_cast<JobSink&>(every) : quiet;
+    // A resumed scan over an empty table starts afresh.
+    state.resumeScan = (settings & 0x10) ? 'y' : '0';
+    if (state.view.openStream(file.path()) != OpenStatus::Opened) abort();
+    EnumPacks(state, sink);
+    state.view.closeFile();
+    checkTable(state.table, file.size());
+    const std::vector<BlockRecord> first = state.table.entries();
+
+    // Resuming a scan that reached the end of the stream finds nothing more.
+    state.highPriority = true;
+    state.view.openStream(file.path());
+    state.resumeScan = 'y';
+    EnumPacks(state, sink);
+    state.view.closeFile();
+    checkTable(state.table, file.size());
+    FUZZ_CHECK(state.table.entries() == first);
+    return 0;
+}
