@@ -32,10 +32,11 @@ bench: build
 	bash bench/run.sh $(BUILD_DIR) bench/out
 
 # Everything built with AddressSanitizer and UndefinedBehaviorSanitizer, and
-# every test run with them.
+# every test run with them. Warnings are errors in the plain build only: the
+# instrumentation makes the compiler's flow analysis report false overflows.
 SAN_DIR ?= build-sanitize
 test-sanitize: deps
-	@cmake -S . -B $(SAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	@cmake -S . -B $(SAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMPGMEND_WERROR=OFF \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all" \
 	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 	@cmake --build $(SAN_DIR) -j $(JOBS)

@@ -110,7 +110,7 @@ TEST_F(BadInput, BlocksRunningPastTheEnd) {
     StreamBuilder longest;  // a packet of the largest length, cut by the end of the file
     longest.pack().systemHeader({0xE0}).pack().packet(0xE0, 65535);
     auto cut = longest.bytes();
-    cut.resize(cut.size() - 1000);
+    cut.erase(cut.end() - 1000, cut.end());
     for (const auto& [name, content] : {std::pair{"header", bytes}, std::pair{"longest", cut}}) {
         const std::string path = input(std::string(name) + ".mpg", content);
         EXPECT_EQ(run("scan " + q(path)).status, 0) << name;
