@@ -40,12 +40,13 @@ class InputFile {
     const uint8_t* at(uint64_t pos, size_t count) {
         if (pos >= start_ && pos + count <= start_ + length_)
             return buffer_.data() + (pos - start_);
-        buffer_.assign(std::max(kChunk, count), 0);
+        buffer_.resize(std::max(kChunk, count));
         const int64_t got =
             readFully(fd_, buffer_.data(), buffer_.size(), static_cast<int64_t>(pos));
+        const size_t kept = got < 0 ? 0 : static_cast<size_t>(got);
+        std::fill(buffer_.begin() + static_cast<ptrdiff_t>(kept), buffer_.end(), 0);
         start_ = pos;
-        length_ = got < 0 ? 0 : buffer_.size();
-        if (got < 0) std::fill(buffer_.begin(), buffer_.end(), 0);
+        length_ = buffer_.size();
         return buffer_.data();
     }
 
