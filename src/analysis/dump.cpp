@@ -1,7 +1,5 @@
 #include "analysis/dump.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -73,24 +71,19 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     const BlockRecord& e = state.table[index];
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return false;
-    struct stat st {};
-    const uint64_t fileSize =
-        ::fstat(view.fileHandle(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const uint64_t fileSize = view.fileLength();
     // An entry from a foreign index file may claim gigabytes: the dump shows
     // at most what the file holds behind the block and one largest block more.
-    const uint64_t room = (fileSize > e.offset ? fileSize - e.offset : 0) + 65'541;
+    const uint64_t room = (fileSize > e.offset ? fileSize - e.offset : 0) + kLargestBlock;
     const int64_t wanted = std::max<int64_t>({e.declaredSize, e.realSize, 0});
     const uint64_t count =
         std::min<uint64_t>({static_cast<uint64_t>(wanted), room, uint64_t{UINT32_MAX} - e.offset});
     out.assign(count, 0);
-    for (uint64_t done = 0; done < count;) {
-        const uint32_t piece =
-            static_cast<uint32_t>(std::min<uint64_t>(StreamView::CacheSize, count - done));
-        const uint8_t* bytes = view.view(static_cast<uint32_t>(e.offset + done), piece);
-        if (bytes == nullptr) break;  // what could not be read stays zero
+    // What cannot be read stays zero.
+    view.readPieces(e.offset, count, [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
         std::copy(bytes, bytes + piece, out.begin() + static_cast<ptrdiff_t>(done));
-        done += piece;
-    }
+        return true;
+    });
     view.closeFile();
     return true;
 }

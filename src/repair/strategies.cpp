@@ -1,7 +1,5 @@
 #include "repair/strategies.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <limits>
 #include <vector>
@@ -163,50 +161,40 @@ void scanpack(AppState& state, const std::string& inputPath, uint32_t offset, ui
     view.invalidateWindow();
     // A block from a foreign index file may claim gigabytes: no more is
     // searched than the file holds behind it.
-    struct stat st {};
-    const uint64_t fileSize =
-        ::fstat(view.fileHandle(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-    length = static_cast<uint32_t>(
-        std::min<uint64_t>(length, fileSize > offset ? fileSize - offset : 0));
+    const uint64_t fileSize = view.fileLength();
+    const uint64_t end = std::min<uint64_t>(length, fileSize > offset ? fileSize - offset : 0);
     // The first 8 bytes (start code, length field and two more) are skipped.
     constexpr uint32_t kFirst = 8;
     uint8_t byte = 0, bestByte = 0;
     uint32_t run = 0, runStart = kFirst, best = 0, bestStart = 0;
-    bool readFailed = false;
-    for (uint64_t done = kFirst; done < length;) {
-        const uint32_t piece = static_cast<uint32_t>(
-            std::min<uint64_t>(StreamView::CacheSize, uint64_t{length} - done));
-        const uint8_t* bytes = view.view(static_cast<uint32_t>(offset + done), piece);
-        if (bytes == nullptr) {
-            readFailed = true;
-            break;
-        }
-        // The search starts inside an empty run of zero bytes; a run becomes
-        // the longest only when strictly longer, so the first of two equal
-        // runs wins.
-        for (uint32_t k = 0; k < piece; ++k) {
-            const uint32_t i = static_cast<uint32_t>(done) + k;
-            if (bytes[k] == byte) {
-                if (++run > best) {
-                    best = run;
-                    bestByte = byte;
-                    bestStart = runStart;
-                }
-                continue;
-            }
-            if (run > best) {
-                best = run;
-                bestByte = byte;
-                bestStart = runStart;
-            }
-            byte = bytes[k];
-            run = 1;
-            runStart = i;
-        }
-        done += piece;
-    }
+    const uint64_t count = end > kFirst ? end - kFirst : 0;
+    const bool read = view.readPieces(uint64_t{offset} + kFirst, count,
+                                      [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+                                          // The search starts inside an empty run of zero bytes; a
+                                          // run becomes the longest only when strictly longer, so
+                                          // the first of two equal runs wins.
+                                          for (uint32_t k = 0; k < piece; ++k) {
+                                              if (bytes[k] == byte) {
+                                                  if (++run > best) {
+                                                      best = run;
+                                                      bestByte = byte;
+                                                      bestStart = runStart;
+                                                  }
+                                                  continue;
+                                              }
+                                              if (run > best) {
+                                                  best = run;
+                                                  bestByte = byte;
+                                                  bestStart = runStart;
+                                              }
+                                              byte = bytes[k];
+                                              run = 1;
+                                              runStart = static_cast<uint32_t>(kFirst + done + k);
+                                          }
+                                          return true;
+                                      });
     view.closeFile();
-    if (readFailed) return;
+    if (!read) return;
     BlockRecord& e = state.table[index];
     e.repeatByte = bestByte;
     e.repeatLength = best;

@@ -21,30 +21,16 @@ bool isRewritable(uint32_t code, const StreamCodes& codes) {
            code == codes.second;
 }
 
-// Appends `count` stream bytes from `pos`, read in pieces no larger than the
-// cache, so that a block longer than the cache is written whole and never
-// with stale bytes. With `fixLength`, bytes 4 and 5 of the first piece are
-// written as that 16-bit value instead of the bytes read.
+// Appends `count` stream bytes from `pos`. With `fixLength`, bytes 4 and 5
+// are written as that 16-bit value instead of the bytes read.
 bool copyStream(StreamView& view, uint32_t pos, uint64_t count, OutputFile& out,
                 const uint16_t* fixLength) {
-    for (uint64_t done = 0; done < count;) {
-        const uint32_t piece =
-            static_cast<uint32_t>(std::min<uint64_t>(StreamView::CacheSize, count - done));
-        const uint8_t* bytes = view.view(static_cast<uint32_t>(pos + done), piece);
-        if (bytes == nullptr) return false;
-        if (done == 0 && fixLength != nullptr && piece >= 6) {
-            const uint8_t field[2] = {static_cast<uint8_t>(*fixLength >> 8),
-                                      static_cast<uint8_t>(*fixLength)};
-            if (!out.append(bytes, 4) || !out.append(field, 2) ||
-                !out.append(bytes + 6, piece - 6)) {
-                return false;
-            }
-        } else if (!out.append(bytes, piece)) {
-            return false;
-        }
-        done += piece;
-    }
-    return true;
+    return view.readPieces(pos, count, [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+        if (done > 0 || fixLength == nullptr || piece < 6) return out.append(bytes, piece);
+        const uint8_t field[2] = {static_cast<uint8_t>(*fixLength >> 8),
+                                  static_cast<uint8_t>(*fixLength)};
+        return out.append(bytes, 4) && out.append(field, 2) && out.append(bytes + 6, piece - 6);
+    });
 }
 
 // Blocks written as they stand and lying back to back in the stream are
@@ -96,9 +82,6 @@ uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
     return fileSize - cut;
 }
 
-// The largest block a header can declare: a 16-bit length and 6 bytes.
-constexpr uint64_t kLargestDeclared = 65'541;
-
 }  // namespace
 
 bool sameFile(const std::string& a, const std::string& b) {
@@ -120,9 +103,7 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
     if (!view.openFile(params.inputPath)) return false;
     // The window may hold bytes read before the last repair changed the cuts.
     view.invalidateWindow();
-    struct stat st {};
-    if (::fstat(view.fileHandle(), &st) != 0) return false;
-    const uint64_t streamEnd = streamLength(view, static_cast<uint64_t>(st.st_size));
+    const uint64_t streamEnd = streamLength(view, view.fileLength());
 
     BlockTable& table = state.table;
     const size_t blocks = table.size();
@@ -130,7 +111,7 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
     // (plus a last block cut short by the end of the file), and pads blocks
     // that lost bytes by no more than the stream could have lost. A table
     // beyond that does not belong to the input and would only write filler.
-    const uint64_t limit = streamEnd + kLargestDeclared;
+    const uint64_t limit = streamEnd + kLargestBlock;
     uint64_t copied = 0, padded = 0;
     PlainSpan span;
     for (size_t n = 0; n < blocks; ++n) {

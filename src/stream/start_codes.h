@@ -26,5 +26,7 @@ inline constexpr int32_t kEndCodeSize = 4;
 // Start code (4) + 16-bit length field (2) precede the counted bytes of a
 // system header or a packet.
 inline constexpr int32_t kLengthFieldEnd = 6;
+// The largest block a header can declare: a 16-bit length and those 6 bytes.
+inline constexpr uint32_t kLargestBlock = 65'541;
 
 }  // namespace mpg

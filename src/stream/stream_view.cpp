@@ -56,6 +56,11 @@ bool StreamView::openFile(const std::string& name) {
     return fileHandle_ != -1;
 }
 
+uint64_t StreamView::fileLength() const {
+    struct stat st {};
+    return ::fstat(fileHandle_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 void StreamView::closeFile() {
     if (fileHandle_ != -1) ::close(fileHandle_);
     fileHandle_ = -1;

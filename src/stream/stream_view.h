@@ -5,6 +5,7 @@
 // scan asks for 6 bytes per block and per byte it steps over.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,6 +70,24 @@ class StreamView {
         }
         return viewSlow(pos, count);
     }
+
+    // Reads `count` stream bytes from `pos` in pieces no larger than the
+    // cache, handing each to take(bytes, size, done) (done: the bytes handed
+    // before it), so that a block longer than the cache is read whole and
+    // never with stale bytes. False at a failed read or when take says so.
+    template <class Take>
+    bool readPieces(uint64_t pos, uint64_t count, Take&& take) {
+        for (uint64_t done = 0; done < count;) {
+            const uint32_t piece =
+                static_cast<uint32_t>(std::min<uint64_t>(CacheSize, count - done));
+            const uint8_t* bytes = view(static_cast<uint32_t>(pos + done), piece);
+            if (bytes == nullptr || !take(bytes, piece, done)) return false;
+            done += piece;
+        }
+        return true;
+    }
+    // The size of the open file as it is now (0 when it cannot be taken).
+    uint64_t fileLength() const;
 
     // Adds an excised region in file positions, keeping the list ordered and
     // merging regions that overlap or touch. The window is left alone: a
