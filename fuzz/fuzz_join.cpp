@@ -15,7 +15,6 @@ using namespace mpg::fuzz;
 namespace {
 
 constexpr size_t kHead = 5;
-constexpr uint64_t kLargestBlock = 65'541;
 
 }  // namespace
 

@@ -14,7 +14,6 @@ using namespace mpg::fuzz;
 namespace {
 
 constexpr size_t kSteps = 4;
-constexpr uint64_t kLargestBlock = 65'541;
 
 // Least run lengths as they might be typed, good and bad.
 const char* const kMinRepeats[] = {"100", "1", "0", "-", "", "x7", "-5", "99999999999"};
