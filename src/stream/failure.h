@@ -1,0 +1,48 @@
+// Why a job or a file operation failed, kept as values until a front end
+// turns it into its text: what went wrong, with which file, where, and the
+// system's own reason (errno). A default Failure means "no failure".
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace mpg {
+
+enum class FailureKind {
+    None,
+    OpenFailed,     // the file could not be opened (missing, unreadable)
+    NotRegular,     // a directory, pipe, device or socket where a file was expected
+    ReadFailed,     // the system refused a read (an I/O error)
+    WriteFailed,    // a write, the flush or the close of the output failed
+    RenameFailed,   // the finished temporary output could not take its name
+    OutputIsInput,  // the output is the input, by whatever path or link
+    InputChanged,   // the input's size or time changed while the job ran
+    BadIndex,       // an index file that does not fit the input
+    Stopped,        // the user asked to stop
+};
+
+struct Failure {
+    FailureKind kind = FailureKind::None;
+    std::string path;       // the file concerned, as the user named it
+    uint64_t position = 0;  // the file position of a failed read
+    int systemError = 0;    // errno, 0 when the system gave no reason
+
+    explicit operator bool() const { return kind != FailureKind::None; }
+};
+
+inline Failure failureOf(FailureKind kind, const std::string& path, int systemError = 0,
+                         uint64_t position = 0) {
+    return Failure{kind, path, position, systemError};
+}
+
+// ": path: reason" to put behind a status text, so that a user sees which file
+// failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
+inline std::string failureDetail(const Failure& f) {
+    std::string out;
+    if (!f.path.empty()) out += ": " + f.path;
+    if (f.systemError != 0) out += std::string(": ") + std::strerror(f.systemError);
+    return out;
+}
+
+}  // namespace mpg
