@@ -12,12 +12,14 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# Warnings are errors for the tests and CI only, not in a user's build.
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) $(WERROR_FLAG) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+test: WERROR_FLAG = -DMPGMEND_WERROR=ON
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 

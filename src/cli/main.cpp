@@ -59,14 +59,6 @@ void say(const std::string& text) {
     std::cerr << "\n";
 }
 
-std::string ownFolder() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return ".";
-    std::string self(path, static_cast<size_t>(n));
-    return self.substr(0, self.rfind('/'));
-}
-
 // Fills the error list from the scan's notifications and draws a progress
 // line with the rate on a terminal's standard error.
 class CliSink : public ThrottledSink {
@@ -280,7 +272,7 @@ int runRepair(Session& s, RepairArgs& a) {
     if (a.apply.empty()) a.apply.push_back("eq");
     for (const std::string& strategy : a.apply) hammer(s, strategy, options);
 
-    const std::string output = a.output.empty() ? makeOutFN(s.path, ownFolder()) : a.output;
+    const std::string output = a.output.empty() ? makeOutFN(s.path) : a.output;
     if (!mayOverwrite(output, a.force)) return 1;
     s.state.headerFromRealSize = !a.cutPad;
     bool saved = false;

@@ -67,13 +67,6 @@ bool hasNumber(std::string_view name) {
     return isNumExt(name.substr(name.size() - 4));
 }
 
-// An empty program directory leaves the name relative (the current
-// directory) rather than turning it into one at the root.
-std::string withSlash(const std::string& dir) {
-    if (dir.empty() || dir.back() == '/') return dir;
-    return dir + '/';
-}
-
 }  // namespace
 
 bool isNumExt(std::string_view text) {
@@ -96,11 +89,10 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-std::string makeOutFN(const std::string& input, const std::string& programDir,
-                      const ExistsFn& exists) {
+std::string makeOutFN(const std::string& input, const ExistsFn& exists) {
     const size_t slash = input.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::string dir = nameStart == 0 ? withSlash(programDir) : input.substr(0, nameStart);
+    const std::string dir = input.substr(0, nameStart);
 
     // Dots and digits have no case, so lower-casing first changes none of the
     // tests below, and the existence test then sees the name as it is written.

@@ -22,11 +22,12 @@ std::string nextNumExt(std::string_view name);
 using ExistsFn = std::function<bool(const std::string&)>;
 bool fileExists(const std::string& path);
 
-// The output name for an input name. The directory is kept as typed; a name
-// without one goes to programDir (an empty programDir leaves it relative).
-// The file name is lower-cased (UTF-8: ASCII, Latin-1 and Cyrillic capitals).
-// The result names no file that exists.
-std::string makeOutFN(const std::string& input, const std::string& programDir,
-                      const ExistsFn& exists = fileExists);
+// The output name for an input name. The directory is kept as typed, and a
+// name without one stays relative: it means the current folder, as it does
+// for every command-line tool (the program's own folder, /usr/bin once
+// installed, is never a place to write). The file name is lower-cased
+// (UTF-8: ASCII, Latin-1 and Cyrillic capitals). The result names no file
+// that exists.
+std::string makeOutFN(const std::string& input, const ExistsFn& exists = fileExists);
 
 }  // namespace mpg

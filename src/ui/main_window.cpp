@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -157,7 +158,12 @@ void TFormMain::buildRepairPage() {
     LabelPTR->move(72, 48);
     LabelPTR->hide();
     LabelST = makeLabel(PanelTT, "LabelST", QString(), true, true);
-    LabelST->setGeometry(296, 48, 185, 13);
+    // Two lines high: a failure names its file and the system's reason after
+    // the text, and the longest fixed texts do not fit one line at the
+    // window's design width.
+    LabelST->setGeometry(296, 42, 185, 28);
+    LabelST->setWordWrap(true);
+    LabelST->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     makeBevel(QStringLiteral("Bevel2"), PanelTT, {280, 44, 3, 22});
     makeBevel(QStringLiteral("Bevel3"), PanelTT, {285, 44, 3, 22});
     ImageEX = place(new TImage(QStringLiteral("ImageEX"), QStringLiteral("excision"), PanelTT),
@@ -252,6 +258,9 @@ void TFormMain::buildRepairPage() {
     for (TImage* image : {ImageFI, ImageHAMMER, ImageSA}) {
         connect(image, &TImage::hovered, this, &TFormMain::ImageFIMouseMove);
     }
+    // A new input gets a new output name, whether chosen or typed: the save
+    // must never write the new file's repair over the name chosen for the old.
+    connect(EditIN, &QLineEdit::textChanged, this, &TFormMain::proposeOutputName);
     connect(BitBtnOP, &QPushButton::clicked, this, &TFormMain::BitBtnOPClick);
     connect(BitBtnGO, &QPushButton::clicked, this, &TFormMain::BitBtnGOClick);
     connect(ImageHAMMER, &TImage::clicked, this, &TFormMain::ImageHAMMERClick);
@@ -532,6 +541,25 @@ void TFormMain::ImageVLClick() {
 
 void TFormMain::setStatus(const QString& text) {
     LabelST->setText(text);
+    LabelST->setToolTip(text);
+}
+
+void TFormMain::clearCaptionMessage() {
+    setWindowTitle(QString::fromUtf8(kMainCaption));
+}
+
+void TFormMain::proposeOutputName() {
+    const QString input = EditIN->text();
+    if (input.isEmpty() || input == QString::fromUtf8(kNeedFileNameText)) return;
+    EditOUT->setText(QString::fromStdString(makeOutFN(input.toStdString())));
+}
+
+QString TFormMain::dialogFolder(const QString& remembered) const {
+    if (!remembered.isEmpty()) return remembered;
+    // The input's folder, else the home folder: never the program's own.
+    const QFileInfo input(EditIN->text());
+    if (!EditIN->text().isEmpty() && input.absoluteDir().exists()) return input.absolutePath();
+    return QDir::homePath();
 }
 
 void TFormMain::setCaptionText(const QString& text) {
@@ -566,7 +594,10 @@ void TFormMain::BitBtnOPClick() {
     // The file could be opened: the table, the cut list and the list start anew.
     ImageEX->hide();
     clearErrorList();
-    if (result == CheckResult::Ok) MIsoer->setEnabled(true);
+    if (result == CheckResult::Ok) {
+        MIsoer->setEnabled(true);
+        clearCaptionMessage();
+    }
     setStatus(QString::fromUtf8(checkResultText(result)));
 }
 
@@ -606,6 +637,7 @@ void TFormMain::BitBtnGOClick() {
             QStringLiteral("продолжить"), QStringLiteral("сначала"), QLatin1Char('n'), this);
         state_.resumeScan = resume ? 'y' : '0';
     }
+    clearCaptionMessage();
     setStatus(QStringLiteral("идёт проверка потока"));
     GaugeZZ->setValue(0);
     GaugeZZ->show();
@@ -736,6 +768,7 @@ void TFormMain::BitBtnSUMClick() {
                               this)) {
         return;
     }
+    clearCaptionMessage();
     joinParams_ = std::move(params);
     glue_ = CheckGlue->isChecked();
     joinMessageShown_ = false;
@@ -779,10 +812,6 @@ std::string TFormMain::inputPath() const {
     return EditIN->text().toStdString();
 }
 
-std::string TFormMain::programDir() {
-    return QCoreApplication::applicationDirPath().toStdString();
-}
-
 QStringList TFormMain::chooseFiles(int mode, const QString& allFiles, QString& folder,
                                    int& filter) {
     const QStringList filters = {kStreamFilter, allFiles};
@@ -790,7 +819,7 @@ QStringList TFormMain::chooseFiles(int mode, const QString& allFiles, QString& f
     dialog.setFileMode(static_cast<QFileDialog::FileMode>(mode));
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(filter, filters.first()));
-    dialog.setDirectory(folder.isEmpty() ? QString::fromStdString(programDir()) : folder);
+    dialog.setDirectory(dialogFolder(folder));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     // The folder of the first file chosen, and the filter in use, for next time.
     folder = QFileInfo(dialog.selectedFiles().first()).absolutePath();
@@ -855,6 +884,7 @@ void TFormMain::ImageSAClick() {
         !FormYesNo_->AskYesNo(QStringLiteral("файл уже существует. перезаписать?"), this)) {
         return;
     }
+    clearCaptionMessage();
     saveParams_ = {inputPath(), output.toStdString()};
     BitBtnGO->setText(QStringLiteral("стоп"));
     setStatus(QStringLiteral("идёт сохранение"));
@@ -880,9 +910,7 @@ void TFormMain::ImageFIClick() {
                                            lastOpenDir_, lastFilterIndex_);
     if (!chosen.isEmpty()) EditIN->setText(chosen.first());
     // Also after a cancelled dialog: the proposal follows the input field.
-    if (!EditIN->text().isEmpty()) {
-        EditOUT->setText(QString::fromStdString(makeOutFN(inputPath(), programDir())));
-    }
+    proposeOutputName();
 }
 
 void TFormMain::MIsoerClick() {

@@ -122,8 +122,13 @@ class TFormMain : public QWidget, public JobWindow {
     // An open-file dialog (a QFileDialog::FileMode) with the stream filter and
     // `allFiles`, starting in `folder`; remembers the folder and filter.
     QStringList chooseFiles(int mode, const QString& allFiles, QString& folder, int& filter);
-    // The program's own folder: where dialogs start and bare names go.
-    static std::string programDir();
+    // Puts the design's caption back in place of a message shown there.
+    void clearCaptionMessage();
+    // The output name proposed from the input field.
+    void proposeOutputName();
+    // Where a file dialog opens: where it was last, else the input's folder,
+    // else the home folder.
+    QString dialogFolder(const QString& remembered) const;
     void showErrorRow(int gridRow);
     void refreshErrorList();
     void closeInput();

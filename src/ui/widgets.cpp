@@ -1,6 +1,5 @@
 #include "ui/widgets.h"
 
-#include <QCursor>
 #include <QDragEnterEvent>
 #include <QFont>
 #include <QMouseEvent>
@@ -146,9 +145,17 @@ TJList::TJList(const QString& name, QWidget* parent) : QListWidget(parent) {
     setDefaultDropAction(Qt::CopyAction);
 }
 
+void TJList::mousePressEvent(QMouseEvent* event) {
+    // The entry dragged is the one pressed: by the time the pointer has
+    // crossed the drag threshold it may be over the next row (rows are 13
+    // pixels high).
+    const QModelIndex under = indexAt(event->position().toPoint());
+    pressedRow_ = under.isValid() ? under.row() : -1;
+    QListWidget::mousePressEvent(event);
+}
+
 void TJList::startDrag(Qt::DropActions supportedActions) {
-    const QModelIndex under = indexAt(viewport()->mapFromGlobal(QCursor::pos()));
-    emit dragStarted(under.isValid() ? under.row() : -1);
+    emit dragStarted(rowToDrag());
     QListWidget::startDrag(supportedActions & Qt::CopyAction);
 }
 

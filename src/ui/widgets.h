@@ -70,16 +70,22 @@ class TJList : public QListWidget {
     Q_OBJECT
   public:
     TJList(const QString& name, QWidget* parent = nullptr);
+    // The entry a drag takes: the one under the last press, -1 for none.
+    int rowToDrag() const { return pressedRow_; }
 
   signals:
     void dragStarted(int row);
     void dropped(int row);
 
   protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+
+  private:
+    int pressedRow_ = -1;
 };
 
 // A raised line or box: horizontal when wider than high.

@@ -14,7 +14,7 @@ ExistsFn present(std::set<std::string> files) {
 }
 
 std::string outFor(const std::string& input, std::set<std::string> files = {}) {
-    return makeOutFN(input, "/opt/mpgmend", present(std::move(files)));
+    return makeOutFN(input, present(std::move(files)));
 }
 
 TEST(NamingNumExt, RecognisesDotAndThreeDigits) {
@@ -47,10 +47,11 @@ TEST(NamingOutFN, NumberGoesBeforeTheExtension) {
     EXPECT_EQ(outFor("/my.dir/film"), "/my.dir/film.001");
 }
 
-TEST(NamingOutFN, BareNameGoesToTheProgramDirectory) {
-    EXPECT_EQ(outFor("Film.mpg"), "/opt/mpgmend/film.001.mpg");
-    EXPECT_EQ(makeOutFN("film.mpg", "/opt/mpgmend/", present({})), "/opt/mpgmend/film.001.mpg");
-    EXPECT_EQ(outFor("film.mpg", {"/opt/mpgmend/film.001.mpg"}), "/opt/mpgmend/film.002.mpg");
+// A name without a folder means the current folder, never the program's own.
+TEST(NamingOutFN, BareNameStaysInTheCurrentFolder) {
+    EXPECT_EQ(outFor("Film.mpg"), "film.001.mpg");
+    EXPECT_EQ(outFor("film.mpg", {"film.001.mpg"}), "film.002.mpg");
+    EXPECT_EQ(outFor("sub/film.mpg"), "sub/film.001.mpg");
 }
 
 TEST(NamingOutFN, SkipsExistingNamesAsWritten) {
@@ -75,7 +76,7 @@ TEST(NamingOutFN, RealFilesAreSkipped) {
     test::TempDir dir;
     const std::string input = dir.write("Take.MPG", {1, 2, 3});
     dir.write("take.001.mpg", {});
-    EXPECT_EQ(makeOutFN(input, "/nowhere"), dir.file("take.002.mpg"));
+    EXPECT_EQ(makeOutFN(input), dir.file("take.002.mpg"));
     EXPECT_EQ(test::readFile(input), (std::vector<uint8_t>{1, 2, 3}));
 }
 

@@ -25,9 +25,12 @@ std::string quote(const std::string& s) {
     return "'" + s + "'";
 }
 
-// Runs the CLI with the arguments (shell-quoted here) and no standard input.
-CliRun cli(const std::vector<std::string>& args, const test::TempDir& dir) {
-    std::string cmd = quote(MPGMEND_CLI);
+// Runs the CLI with the arguments (shell-quoted here) and no standard input,
+// from the folder `cwd` when one is given.
+CliRun cli(const std::vector<std::string>& args, const test::TempDir& dir,
+           const std::string& cwd = "") {
+    std::string cmd = cwd.empty() ? "" : "cd " + quote(cwd) + " && ";
+    cmd += quote(MPGMEND_CLI);
     for (const std::string& a : args) cmd += " " + quote(a);
     const std::string errFile = dir.file("stderr.txt");
     cmd += " </dev/null 2>" + quote(errFile);
@@ -76,6 +79,17 @@ TEST(Cli, RepairRestoresTheOriginal) {
     EXPECT_EQ(readFile(dir.file("clip.002.mpg")), expect);
     EXPECT_EQ(cli({"repair", input, "-o", dir.file("clip.001.mpg")}, dir).status, 1);
     EXPECT_EQ(cli({"repair", input, "-o", dir.file("clip.001.mpg"), "--force"}, dir).status, 0);
+}
+
+// A bare input name means the current folder, and so does the proposed output.
+TEST(Cli, BareNamesMeanTheCurrentFolder) {
+    test::TempDir dir;
+    const auto original = readFile(test::fixture("av.mpg"));
+    const std::string input = dir.write("clip.mpg", original);
+    const CliRun r = cli({"repair", "clip.mpg"}, dir, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir.file("clip.001.mpg")).size(), original.size() + 4);
+    EXPECT_EQ(readFile(input), original);
 }
 
 TEST(Cli, ExitStatusOfFailures) {

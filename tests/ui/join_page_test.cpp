@@ -72,6 +72,16 @@ void JoinPageTest::dragAndDropReorders() {
     p.main.JListStartDrag(-1);
     p.main.JListDragDrop(2);
     QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
+
+    // The entry taken is the one pressed, even when the pointer has moved on
+    // to the next row by the time the drag begins.
+    auto* jlist = static_cast<TJList*>(list);
+    p.main.show();
+    const QRect third = list->visualItemRect(list->item(2));
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, third.center());
+    QCursor::setPos(list->viewport()->mapToGlobal(list->visualItemRect(list->item(3)).center()));
+    QCOMPARE(jlist->rowToDrag(), 2);
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, third.center());
 }
 
 void JoinPageTest::deleteSelected() {

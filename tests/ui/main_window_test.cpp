@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +58,7 @@ class MainWindowTest : public QObject {
     void saveOverTheInputIsRefused();
     void saveSettingsArePaired();
     void inputChooserProposesTheOutput();
+    void statusLineAndCaption();
 };
 
 void MainWindowTest::startValues() {
@@ -503,7 +505,8 @@ void MainWindowTest::inputChooserProposesTheOutput() {
         static_cast<QDialog*>(dialog)->accept();
     });
     p.get<TImage>("ImageFI")->clicked();
-    QCOMPARE(startDir, QCoreApplication::applicationDirPath());
+    // With no input yet the dialog starts at home, never in the program's folder.
+    QCOMPARE(startDir, QDir::homePath());
     QCOMPARE(p.get<QLineEdit>("EditIN")->text().toStdString(), input);
     QCOMPARE(p.get<QLineEdit>("EditOUT")->text().toStdString(), dir.path() + "/film.002.mpg");
 
@@ -516,6 +519,37 @@ void MainWindowTest::inputChooserProposesTheOutput() {
     p.get<TImage>("ImageFI")->clicked();
     QCOMPARE(startDir.toStdString(), dir.path());
     QCOMPARE(p.get<QLineEdit>("EditOUT")->text().toStdString(), dir.path() + "/other.001.mpg");
+
+    // A typed input gets its own proposal, so the save cannot write the new
+    // file's repair over the name chosen for the old one.
+    p.get<QLineEdit>("EditOUT")->setText("chosen-for-the-old.mpg");
+    p.setInput(dir.path() + "/third.mpg");
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->text().toStdString(), dir.path() + "/third.001.mpg");
+    // A bare name stays bare: it means the current folder.
+    p.setInput("bare.mpg");
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->text(), QStringLiteral("bare.001.mpg"));
+}
+
+// The status line holds its longest fixed text whole, and a message in the
+// title bar gives way to the caption at the next successful command.
+void MainWindowTest::statusLineAndCaption() {
+    Program p;
+    test::TempDir dir;
+    auto* status = p.get<QLabel>("LabelST");
+    for (const char* text : {"файл слишком большой (4 ГБ и более)", "файл открыт, заголовок найден",
+                             "отсутствует сигнатура файла", "ошибка сохранения файла"}) {
+        status->setText(QString::fromUtf8(text));
+        QVERIFY2(status->heightForWidth(status->width()) <= status->height(), text);
+    }
+
+    const QString caption = p.main.windowTitle();
+    p.setInput(dir.write("bad.mpg", std::vector<uint8_t>(64, 0x47)));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.main.windowTitle(), QStringLiteral("отсутствует сигнатура файла"));
+    p.setInput(dir.write("ok.mpg", test::typicalStream(3).bytes()));
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.main.windowTitle(), caption);
 }
 
 QTEST_MAIN(MainWindowTest)
