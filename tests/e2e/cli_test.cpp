@@ -21,19 +21,32 @@ struct CliRun {
     std::string out, err;
 };
 
+// Built by appending: gcc 12 reports a false -Wrestrict for "'" + s at -O3.
 std::string quote(const std::string& s) {
-    return "'" + s + "'";
+    std::string q(1, '\'');
+    q += s;
+    q += '\'';
+    return q;
 }
 
 // Runs the CLI with the arguments (shell-quoted here) and no standard input,
 // from the folder `cwd` when one is given.
 CliRun cli(const std::vector<std::string>& args, const test::TempDir& dir,
            const std::string& cwd = "") {
-    std::string cmd = cwd.empty() ? "" : "cd " + quote(cwd) + " && ";
+    std::string cmd;
+    if (!cwd.empty()) {
+        cmd += "cd ";
+        cmd += quote(cwd);
+        cmd += " && ";
+    }
     cmd += quote(MPGMEND_CLI);
-    for (const std::string& a : args) cmd += " " + quote(a);
+    for (const std::string& a : args) {
+        cmd += ' ';
+        cmd += quote(a);
+    }
     const std::string errFile = dir.file("stderr.txt");
-    cmd += " </dev/null 2>" + quote(errFile);
+    cmd += " </dev/null 2>";
+    cmd += quote(errFile);
     CliRun r;
     FILE* pipe = ::popen(cmd.c_str(), "r");
     std::array<char, 4096> buf{};
