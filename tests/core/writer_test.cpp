@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include "repair/strategies.h"
 #include "support/scanned.h"
@@ -171,32 +175,52 @@ TEST_F(WriterTest, OutputThatIsTheInputIsRefused) {
     ASSERT_EQ(::symlink(s.path.c_str(), sym.c_str()), 0);
     for (const std::string& out : {s.path, link, sym, dir.path() + "/./in.mpg"}) {
         EXPECT_FALSE(save(out)) << out;  // save() checks the input is unchanged
+        EXPECT_EQ(s.state.job.failure.kind, FailureKind::OutputIsInput);
+        EXPECT_EQ(saveResultText(s.state.job.failure),
+                  std::string("выходной файл совпадает с входным"));
     }
+    EXPECT_EQ(test::listFolder(dir.path()),
+              (std::vector<std::string>{"hard.mpg", "in.mpg", "sym.mpg"}));
 }
 
+// A write that fails is reported with its reason and leaves nothing behind;
+// a file the save was to replace stays whole.
 TEST_F(WriterTest, WriteFailureIsReported) {
     scan(test::typicalStream(200).bytes());
-    // In a child process, so that the limit does not reach the tests.
+    const std::vector<uint8_t> old(150'000, 0x5A);
+    const std::string target = dir.write("limited.mpg", old);
+    // In a child process, so that the limit does not reach the tests. The
+    // programs ignore SIGXFSZ at start-up; the child does the same.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{100'000, 100'000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         test::GridSink sink(s.state, s.grid);
-        ::_exit(SaveOutFile(s.state, {s.path, dir.file("limited.mpg")}, sink) ? 0 : 3);
+        const bool saved = SaveOutFile(s.state, {s.path, target}, sink);
+        const Failure& f = s.state.job.failure;
+        ::_exit(saved ? 0 : f.kind == FailureKind::WriteFailed && f.systemError == EFBIG ? 3 : 4);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(readFile(s.path), input);
+    EXPECT_EQ(readFile(target), old);
+    EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"in.mpg", "limited.mpg"}));
 }
 
 TEST_F(WriterTest, StopLeavesTheBlocksSoFarWithoutEndCode) {
     scan(test::typicalStream(10).bytes());
+    dir.write("out.mpg", std::vector<uint8_t>(100'000, 0x5A));  // replaced by what was written
     s.state.job.stopRequested = true;
     EXPECT_FALSE(save());
     EXPECT_EQ(written(), std::vector<uint8_t>(input.begin(), input.begin() + 12));
+    const Failure& f = s.state.job.failure;
+    EXPECT_EQ(f.kind, FailureKind::Stopped);
+    EXPECT_EQ(saveResultText(f), std::string("прервано пользователем"));
+    EXPECT_EQ(failureDetail(f), ": " + output + ": 12 байт");
 }
 
 TEST_F(WriterTest, AbsurdTablesFailWithoutFiller) {

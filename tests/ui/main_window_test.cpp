@@ -456,7 +456,8 @@ void MainWindowTest::saveOverTheInputIsRefused() {
     p.answer(true);
     p.get<TImage>("ImageSA")->clicked();
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.status(), QStringLiteral("ошибка сохранения файла"));
+    QCOMPARE(p.status(), QStringLiteral("выходной файл совпадает с входным: ") +
+                             p.get<QLineEdit>("EditOUT")->text());
     QVERIFY(test::readFile(input) == bytes);
 }
 
