@@ -88,6 +88,18 @@ TEST_F(JoinTest, WhatFollowsAnEndCodeOrShortTailIsDropped) {
     EXPECT_EQ(output(), cat({firstPart, withoutEnd(piece(2)), kEnd}));
 }
 
+// A tail of exactly 4 bytes is still a remainder, even when it looks like
+// the start of a pack header; the walk never reads a block out of it.
+TEST_F(JoinTest, TailOfExactlyFourBytesIsDropped) {
+    for (const std::vector<uint8_t>& tail : {std::vector<uint8_t>{0x00, 0x00, 0x01, 0xBA},
+                                             std::vector<uint8_t>{0x47, 0x47, 0x47, 0x47}}) {
+        StreamBuilder b = piece(2, false);
+        b.raw(tail);
+        ASSERT_EQ(join({input(b.bytes()), input(piece(1).bytes())}), JOIN_DONE);
+        EXPECT_EQ(output(), cat({withoutEnd(piece(2)), withoutEnd(piece(1)), kEnd}));
+    }
+}
+
 TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
     StreamBuilder b = piece(2, false);
     b.raw(StreamBuilder::pattern(5, 0x03));
@@ -164,8 +176,12 @@ TEST_F(JoinTest, StopAfterAReport) {
     const StreamBuilder a = piece(3);
     params.inputs = {input(a.bytes())};
     params.output = dir.file("out.mpg");
+    dir.write("out.mpg", std::vector<uint8_t>(5000, 0x5A));  // replaced by what was written
     EXPECT_EQ(doJOIN(state, params, stopping), JOIN_STOPPED);
     EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
+    EXPECT_EQ(std::string(joinResultText(JOIN_STOPPED, state.job.failure)) +
+                  failureDetail(state.job.failure),
+              "прервано пользователем: " + params.output + ": 12 байт");
 }
 
 // Every piece is checked before anything is written: a missing one, a
