@@ -124,7 +124,9 @@ bool OutputFile::create(const std::string& path, const std::vector<std::string>&
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return openTemporary(path, nullptr);
     if (isInput(st)) return fail(FailureKind::OutputIsInput, 0);
-    if (!S_ISREG(st.st_mode)) return openDirect(path);
+    // A regular file that no folder holds (a memfd or a deleted file reached
+    // through /proc/self/fd) has no name a temporary file could take.
+    if (!S_ISREG(st.st_mode) || st.st_nlink == 0) return openDirect(path);
     // Through a symbolic link the file it leads to is replaced, as a write
     // through the link would have changed it, and the link stays.
     char* real = ::realpath(path.c_str(), nullptr);
@@ -138,8 +140,9 @@ bool OutputFile::openDirect(const std::string& path) {
         fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     } else {
         // No O_CREAT, no O_TRUNC: the device or FIFO is there and has no
-        // contents to empty. A FIFO without a reader fails here at once
-        // (ENXIO) instead of hanging; the flag is cleared for the writes.
+        // contents to empty (a regular file is emptied once it is known to
+        // be no input). A FIFO without a reader fails here at once (ENXIO)
+        // instead of hanging; the flag is cleared for the writes.
         fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
     }
     if (fd_ == -1) return fail(FailureKind::WriteFailed, errno);
@@ -148,6 +151,10 @@ bool OutputFile::openDirect(const std::string& path) {
         fail(FailureKind::WriteFailed, errno);
     } else if (isInput(st)) {
         fail(FailureKind::OutputIsInput, 0);  // standard output sent into an input
+    }
+    // Standard output is left as the shell opened it: `>>` appends.
+    if (!failure_ && path != kStandardOutput && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
+        fail(FailureKind::WriteFailed, errno);
     }
     if (!failure_) return true;
     ::close(fd_);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -282,6 +283,19 @@ TEST_F(WriterTest, OutputsThatAreNoRegularFile) {
     EXPECT_EQ(got, concat(input, kEnd));
     ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A regular file that no folder holds (a memfd, reached through /proc) has
+// no name to rename onto: it is emptied and written directly.
+TEST_F(WriterTest, OutputThatNoFolderHolds) {
+    scan(test::typicalStream(5).bytes());
+    const int fd = ::memfd_create("out", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::vector<uint8_t> old(100'000, 0x5A);
+    ASSERT_EQ(::write(fd, old.data(), old.size()), static_cast<ssize_t>(old.size()));
+    ASSERT_TRUE(save("/proc/self/fd/" + std::to_string(fd)));
+    EXPECT_EQ(written(), concat(input, kEnd));
+    ::close(fd);
 }
 
 // The output's folder removed while the save runs: the rename at the end
