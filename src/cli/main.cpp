@@ -45,7 +45,7 @@ void say(const std::string& text, const std::string& detail = "") {
         {"отсутствует System Header", "no system header after the pack header"},
         {kTooLargeText, "files of 4 GiB or more are not supported"},
         {"поиск завершен", "scan finished"},
-        {kStoppedText, "stopped by the user; the output keeps what was written"},
+        {kStoppedText, "stopped by the user"},
         {kSavedText, "file saved"},
         {kSaveFailedText, "error saving the file"},
         {kOutputIsInputText, "the output is the input"},
@@ -99,10 +99,10 @@ class CliSink : public ThrottledSink {
                 break;
         }
     }
-    // The join's messages say what its result says again: that is printed
-    // once, at the end.
     void setTitle(const std::string& text) override { say(text); }
     void clearErrorList() override { grid_.clear(); }
+    // showMessage() stays silent: the join's messages say what its result
+    // says, and that is printed once, at the end.
 
   private:
     void draw(int32_t percent) {
