@@ -3,6 +3,7 @@
 // and runs until it is closed. It reads no arguments and keeps no settings:
 // every option starts from the window's design values.
 #include <QApplication>
+#include <csignal>
 
 #include "stream/variables.h"
 #include "ui/form_du.h"
@@ -11,6 +12,9 @@
 #include "ui/widgets.h"
 
 int main(int argc, char** argv) {
+    // A write beyond a file-size limit (ulimit -f) must fail like any other
+    // write and be reported, not end the program with the job half done.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setFont(mpg::ui::windowFont());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/app.svg")));

@@ -22,6 +22,7 @@
 #include "repair/naming.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
+#include "stream/file_io.h"
 
 namespace {
 
@@ -34,8 +35,9 @@ extern "C" void onInterrupt(int) {
     if (gStop != nullptr) gStop->store(true);
 }
 
-// The program's status texts with a short English gloss, on standard error.
-void say(const std::string& text) {
+// The program's status texts with a short English gloss, on standard error,
+// and the detail of a failure after them (": out.mpg: No space left on device").
+void say(const std::string& text, const std::string& detail = "") {
     static const std::map<std::string, const char*> gloss = {
         {"файл открыт, заголовок найден", "file opened, header found"},
         {"ошибка открытия файла", "cannot open the file"},
@@ -43,20 +45,22 @@ void say(const std::string& text) {
         {"отсутствует System Header", "no system header after the pack header"},
         {kTooLargeText, "files of 4 GiB or more are not supported"},
         {"поиск завершен", "scan finished"},
-        {"прервано пользователем", "stopped by the user"},
-        {"файл сохранён", "file saved"},
-        {"ошибка сохранения файла", "error saving the file"},
+        {kStoppedText, "stopped by the user"},
+        {kSavedText, "file saved"},
+        {kSaveFailedText, "error saving the file"},
+        {kOutputIsInputText, "the output is the input"},
+        {kReadFailedText, "error reading the file"},
         {"файл уже существует", "the file already exists"},
         {"нет файла ошибок", "no index file"},
         {"файл ошибок повреждён", "the index file is damaged"},
-        {"операция завершена", "join finished"},
-        {"нарушена структура файла", "the structure of a file is broken"},
+        {kJoinDoneText, "join finished"},
+        {kJoinBrokenText, "the structure of a file is broken"},
         {kJoinOutputIsInputText, "the output is one of the inputs"},
     };
     const auto it = gloss.find(text);
     std::cerr << text;
     if (it != gloss.end()) std::cerr << " (" << it->second << ")";
-    std::cerr << "\n";
+    std::cerr << detail << "\n";
 }
 
 // Fills the error list from the scan's notifications and draws a progress
@@ -88,8 +92,9 @@ class CliSink : public ThrottledSink {
         }
     }
     void setTitle(const std::string& text) override { say(text); }
-    void showMessage(const std::string& text) override { say(text); }
     void clearErrorList() override { grid_.clear(); }
+    // showMessage() stays silent: the join's messages say what its result
+    // says, and that is printed once, at the end.
 
   private:
     void draw(int32_t percent) {
@@ -208,9 +213,12 @@ bool checkAndScan(Session& s) {
 
 int runScan(Session& s, bool saveIndex, bool json) {
     if (!checkAndScan(s)) return 1;
-    if (saveIndex && !saveIndexFile(s.state.table, indexFileName(s.path))) {
-        say("ошибка сохранения файла");
-        return 1;
+    if (saveIndex) {
+        const Failure failure = saveIndexFile(s.state.table, indexFileName(s.path), {s.path});
+        if (failure) {
+            say(saveResultText(failure), failureDetail(failure));
+            return 1;
+        }
     }
     json ? printJson(s.state, s.grid) : printRows(s.grid);
     return 0;
@@ -238,8 +246,14 @@ void hammer(Session& s, const std::string& strategy, RepairOptions& options) {
     s.grid.erpacks2sg(s.state.table);
 }
 
+// Only a regular file has contents to lose: a device, a FIFO or standard
+// output takes the stream as it comes.
 bool mayOverwrite(const std::string& output, bool force) {
-    if (force || !fileExists(output)) return true;
+    struct stat st {};
+    if (force || output == OutputFile::kStandardOutput || ::stat(output.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        return true;
+    }
     if (::isatty(STDIN_FILENO) == 0) {
         std::cerr << output << ": ";
         say("файл уже существует");
@@ -282,9 +296,10 @@ int runRepair(Session& s, RepairArgs& a) {
     }
     s.state.view.closeFile();
     if (a.json) printJson(s.state, s.grid);
-    if (s.state.job.stopRequested) say("прервано пользователем");
-    say(saved ? "файл сохранён" : "ошибка сохранения файла");
-    if (saved) std::cerr << output << "\n";
+    const Failure& failure = s.state.job.failure;
+    say(saveResultText(failure), failureDetail(failure));
+    // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
+    if (saved && output != OutputFile::kStandardOutput) std::cout << output << "\n";
     return saved ? 0 : 1;
 }
 
@@ -324,9 +339,8 @@ int runJoin(Session& s, JoinArgs& a) {
         CliSink sink(s.state, s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));
         result = a.glue ? doGlue(s.state, a.params, sink) : doJOIN(s.state, a.params, sink);
     }
-    if (result == JOIN_DONE) say("операция завершена");
-    if (result == JOIN_STOPPED) say("прервано пользователем");
-    if (result == JOIN_FAILED) say("нарушена структура файла");
+    const Failure& failure = s.state.job.failure;
+    say(joinResultText(result, failure), result == JOIN_DONE ? "" : failureDetail(failure));
     return result == JOIN_DONE ? 0 : 1;
 }
 
@@ -352,7 +366,8 @@ int main(int argc, char** argv) {
     CLI::App* repair = app.add_subcommand("repair", "repair a stream into a new file");
     repair->add_option("FILE", s.path, "the stream")->required();
     repair->add_option("-o,--output", r.output,
-                       "the repaired file (default: FILE with .001 before the extension)");
+                       "the repaired file, - for standard output (default: FILE with .001 "
+                       "before the extension)");
     repair->add_flag("--force", r.force, "overwrite an existing output");
     repair
         ->add_option("--apply", r.apply,
@@ -381,7 +396,8 @@ int main(int argc, char** argv) {
 
     JoinArgs j;
     CLI::App* join = app.add_subcommand("join", "join pieces into one stream");
-    join->add_option("-o,--output", j.params.output, "the joined file")->required();
+    join->add_option("-o,--output", j.params.output, "the joined file, - for standard output")
+        ->required();
     join->add_flag("--force", j.force, "overwrite an existing output");
     join->add_flag("--glue", j.glue, "plain concatenation of the files");
     join->add_flag("--one-system-header", j.params.oneSystemHeader,
@@ -396,10 +412,19 @@ int main(int argc, char** argv) {
         return e.get_exit_code() == 0 ? rc : 2;
     }
 
+    // A write beyond a file-size limit (ulimit -f) must fail like any other
+    // write, be reported and leave nothing behind, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     gStop = &s.state.job.stopRequested;
     std::signal(SIGINT, onInterrupt);
     if (*scan) return runScan(s, saveIndex, scanJson);
-    if (*repair) return runRepair(s, r);
+    if (*repair) {
+        if (r.json && r.output == OutputFile::kStandardOutput) {
+            std::cerr << "--json prints to standard output: not with -o -\n";
+            return 2;
+        }
+        return runRepair(s, r);
+    }
     if (*dump) return runDump(s, d);
     if (*join) {
         if (j.glue && (j.params.oneSystemHeader || j.params.onePadding)) {

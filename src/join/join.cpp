@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
+#include "analysis/scan_control.h"
 #include "repair/writer.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
@@ -25,26 +27,37 @@ class InputFile {
     ~InputFile() {
         if (fd_ != -1) ::close(fd_);
     }
-    bool open(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    bool open(const std::string& path, Failure& failure) {
+        path_ = path;
+        fd_ = openRegularForRead(path, failure);
         struct stat st {};
-        if (fd_ == -1 || ::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        if (fd_ == -1) return false;
+        if (::fstat(fd_, &st) != 0) {
+            failure = failureOf(FailureKind::OpenFailed, path, errno);
+            return false;
+        }
         size_ = static_cast<uint64_t>(st.st_size);
         return true;
     }
     int fd() const { return fd_; }
     uint64_t size() const { return size_; }
+    const std::string& path() const { return path_; }
 
     // `count` bytes from `pos`; bytes past the end of the file read as zero,
     // so that a block cut short by the end of its file keeps its size.
-    const uint8_t* at(uint64_t pos, size_t count) {
+    // nullptr, with `failure` set, when the system refuses the read.
+    const uint8_t* at(uint64_t pos, size_t count, Failure& failure) {
         if (pos >= start_ && pos + count <= start_ + length_)
             return buffer_.data() + (pos - start_);
         buffer_.resize(std::max(kChunk, count));
         const int64_t got =
             readFully(fd_, buffer_.data(), buffer_.size(), static_cast<int64_t>(pos));
-        const size_t kept = got < 0 ? 0 : static_cast<size_t>(got);
-        std::fill(buffer_.begin() + static_cast<ptrdiff_t>(kept), buffer_.end(), 0);
+        if (got < 0) {
+            failure = failureOf(FailureKind::ReadFailed, path_, errno, pos);
+            length_ = 0;
+            return nullptr;
+        }
+        std::fill(buffer_.begin() + static_cast<ptrdiff_t>(got), buffer_.end(), 0);
         start_ = pos;
         length_ = buffer_.size();
         return buffer_.data();
@@ -53,6 +66,7 @@ class InputFile {
   private:
     int fd_ = -1;
     uint64_t size_ = 0;
+    std::string path_;
     std::vector<uint8_t> buffer_;
     uint64_t start_ = 0, length_ = 0;
 };
@@ -81,41 +95,91 @@ bool outputIsAnInput(const JoinParams& params) {
                        [&](const std::string& in) { return sameFile(in, params.output); });
 }
 
+const char* joinResultText(int32_t result, const Failure& failure) {
+    if (result == JOIN_DONE) return kJoinDoneText;
+    if (result == JOIN_STOPPED) return kStoppedText;
+    switch (failure.kind) {
+        case FailureKind::OutputIsInput:
+            return kJoinOutputIsInputText;
+        case FailureKind::OpenFailed:
+        case FailureKind::NotRegular:
+            return kOpenFailedText;
+        case FailureKind::ReadFailed:
+            return kReadFailedText;
+        case FailureKind::WriteFailed:
+        case FailureKind::RenameFailed:
+            return kSaveFailedText;
+        default:
+            return kJoinBrokenText;
+    }
+}
+
 namespace {
 
-// What both joins share: an output that is one of the inputs is refused
-// before anything is created; then each input is opened in turn (one that
-// cannot be opened ends the join with its own message) and walked. A walk
-// returns JOIN_DONE to go on with the next input.
+// What both joins share. Every input is opened once before anything is
+// written: a missing or odd piece then leaves no output behind, not even on
+// standard output. Then the output is created (refused when it is one of the
+// inputs) and each input opened in turn and walked; a walk returns JOIN_DONE
+// to go on with the next input.
 template <class Walk>
-int32_t eachInput(const JoinParams& params, JobSink& sink, OutputFile& out, Walk walk) {
-    if (outputIsAnInput(params)) {
-        sink.showMessage(kJoinOutputIsInputText);
+int32_t eachInput(AppState& state, const JoinParams& params, JobSink& sink, OutputFile& out,
+                  Walk walk) {
+    Failure& failure = state.job.failure;
+    const auto refused = [&] {
+        sink.showMessage(std::string(kOpenFailedText) + failureDetail(failure));
+        return JOIN_FAILED;
+    };
+    for (const std::string& path : params.inputs) {
+        InputFile in;
+        if (!in.open(path, failure)) return refused();
+    }
+    if (!out.create(params.output, params.inputs)) {
+        if (out.failure().kind == FailureKind::OutputIsInput) {
+            sink.showMessage(kJoinOutputIsInputText);
+        }
         return JOIN_FAILED;
     }
-    if (!out.create(params.output)) return JOIN_FAILED;
     for (size_t k = 0; k < params.inputs.size(); ++k) {
         InputFile in;
-        if (!in.open(params.inputs[k])) {
-            sink.showMessage(kJoinOpenFailedText + params.inputs[k]);
-            return JOIN_FAILED;
-        }
+        if (!in.open(params.inputs[k], failure)) return refused();  // gone meanwhile
         const int32_t result = walk(in, k);
         if (result != JOIN_DONE) return result;
     }
     return JOIN_DONE;
 }
 
+// Ends a join: a finished one gives the output its name, a stopped one keeps
+// what it wrote under that name, a failed one leaves nothing new behind.
+int32_t endJoin(int32_t result, AppState& state, const JoinParams& params, OutputFile& out) {
+    Failure& failure = state.job.failure;
+    if (result == JOIN_FAILED) {
+        if (!failure) failure = out.failure();
+        out.discard();
+        return JOIN_FAILED;
+    }
+    if (!out.finish()) {
+        failure = out.failure();
+        return JOIN_FAILED;
+    }
+    if (result == JOIN_STOPPED) {
+        failure = failureOf(FailureKind::Stopped, params.output, 0, out.written());
+    }
+    return result;
+}
+
 }  // namespace
 
 int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
+    state.job.failure = {};
     OutputFile out;
     int systemHeaders = 0, paddings = 0;
     const size_t count = params.inputs.size();
-    const int32_t result = eachInput(params, sink, out, [&](InputFile& in, size_t k) {
+    Failure& failure = state.job.failure;
+    int32_t result = eachInput(state, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
-            const uint8_t* head = in.at(pos, 20);
+            const uint8_t* head = in.at(pos, 20, failure);
+            if (head == nullptr) return JOIN_FAILED;
             const uint32_t code = loadBE32(head);
             const BlockKind kind = state.codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
@@ -125,11 +189,14 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
             switch (kind) {
                 case BlockKind::Pack:
                     break;
-                case BlockKind::SystemHeader:
-                    takeStreamCodes(state.codes, ByteSpan(in.at(pos, length), length));
+                case BlockKind::SystemHeader: {
+                    const uint8_t* header = in.at(pos, length, failure);
+                    if (header == nullptr) return JOIN_FAILED;
+                    takeStreamCodes(state.codes, ByteSpan(header, length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
                     if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
                     break;
+                }
                 case BlockKind::Packet:
                     if (code == kPaddingStreamCode) {
                         paddings = std::min(paddings + 1, 2);
@@ -143,9 +210,15 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
                     step = Step::Fail;
                     break;
             }
-            if (step == Step::Fail) return JOIN_FAILED;
+            if (step == Step::Fail) {
+                failure = failureOf(FailureKind::BadStructure, in.path(), 0, pos);
+                return JOIN_FAILED;
+            }
             if (step == Step::EndOfFile) break;
-            if (step == Step::Write && !out.append(in.at(pos, length), length)) return JOIN_FAILED;
+            if (step == Step::Write) {
+                const uint8_t* block = in.at(pos, length, failure);
+                if (block == nullptr || !out.append(block, length)) return JOIN_FAILED;
+            }
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
@@ -154,20 +227,22 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
         }
         return JOIN_DONE;
     });
-    if (result != JOIN_DONE) return result;
     static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
-    return out.append(kEnd, sizeof kEnd) && out.close() ? JOIN_DONE : JOIN_FAILED;
+    if (result == JOIN_DONE && !out.append(kEnd, sizeof kEnd)) result = JOIN_FAILED;
+    return endJoin(result, state, params, out);
 }
 
 int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink) {
+    state.job.failure = {};
     OutputFile out;
     // In chunks between which the progress is reported and a stop is noticed.
     constexpr uint64_t kChunk = uint64_t{8} << 20;
     const size_t count = params.inputs.size();
-    const int32_t result = eachInput(params, sink, out, [&](InputFile& in, size_t k) {
+    const int32_t result = eachInput(state, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
-            const int64_t moved = out.copyFrom(in.fd(), pos, std::min(kChunk, size - pos));
+            const int64_t moved =
+                out.copyFrom(in.fd(), pos, std::min(kChunk, size - pos), in.path());
             if (moved < 0) return JOIN_FAILED;
             if (moved == 0) break;  // the file shrank meanwhile
             pos += static_cast<uint64_t>(moved);
@@ -176,8 +251,7 @@ int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink) {
         }
         return JOIN_DONE;
     });
-    if (result != JOIN_DONE) return result;
-    return out.close() ? JOIN_DONE : JOIN_FAILED;
+    return endJoin(result, state, params, out);
 }
 
 }  // namespace mpg

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/job_sink.h"
+#include "stream/failure.h"
 #include "stream/variables.h"
 
 namespace mpg {
@@ -18,8 +19,10 @@ inline constexpr int32_t JOIN_DONE = 0;
 inline constexpr int32_t JOIN_FAILED = -1;
 inline constexpr int32_t JOIN_STOPPED = -2;
 
-inline constexpr const char* kJoinOpenFailedText = "ошибка открытия файла: ";
+inline constexpr const char* kJoinDoneText = "операция завершена";
+inline constexpr const char* kJoinBrokenText = "нарушена структура файла";
 inline constexpr const char* kJoinOutputIsInputText = "выходной файл совпадает с одним из входных";
+inline constexpr const char* kReadFailedText = "ошибка чтения файла";
 
 // Taken when the job starts: later edits of the list do not reach it.
 struct JoinParams {
@@ -33,12 +36,20 @@ struct JoinParams {
 bool outputIsAnInput(const JoinParams& params);
 
 // Both report progress per input as JoinProgress with state.job.progressText
-// "идёт работа    [ k  >>  n ]", an input that cannot be opened through
-// sink.showMessage, and poll state.job.stopRequested after each report. An
-// output that is one of the inputs is refused before anything is created.
-// The structured join takes the stream codes of every system header it reads
-// into state.codes.
+// "идёт работа    [ k  >>  n ]" and poll state.job.stopRequested after each
+// report. They write through OutputFile, and every input must be a regular
+// file that can be opened: all of them are checked before the output is
+// touched, and one that is not refuses the join with its own text through
+// sink.showMessage, as does an output that is one of the inputs. A failed
+// join leaves nothing new behind (an output it was to replace stays whole);
+// a stopped one keeps what it wrote under the output's name. The reason of
+// anything but JOIN_DONE is in state.job.failure. The structured join takes
+// the stream codes of every system header it reads into state.codes.
 int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink);
 int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink);
+
+// The text the front ends show for a join's result, with
+// failureDetail(failure) behind it for anything but JOIN_DONE.
+const char* joinResultText(int32_t result, const Failure& failure);
 
 }  // namespace mpg

@@ -1,6 +1,5 @@
 #include "repair/index_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,14 +18,14 @@ namespace {
 // is never held twice in encoded form.
 constexpr size_t kRecordsPerChunk = (size_t{1} << 20) / kBlockRecordSize;
 
-bool writeRecords(int fd, const BlockTable& table) {
+bool writeRecords(OutputFile& out, const BlockTable& table) {
     std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * kBlockRecordSize);
     for (size_t first = 0; first < table.size(); first += kRecordsPerChunk) {
         const size_t n = std::min(kRecordsPerChunk, table.size() - first);
         for (size_t i = 0; i < n; ++i) {
             encodeBlockRecord(table[first + i], buffer.data() + i * kBlockRecordSize);
         }
-        if (!writeFully(fd, buffer.data(), n * kBlockRecordSize)) return false;
+        if (!out.append(buffer.data(), n * kBlockRecordSize)) return false;
     }
     return true;
 }
@@ -67,30 +66,19 @@ IndexLoad loadFrom(int fd, BlockTable& table) {
 
 }  // namespace
 
-bool saveIndexFile(const BlockTable& table, const std::string& path) {
-    // Only a regular file is written (O_NONBLOCK: a FIFO without a reader
-    // fails at once instead of hanging), so the clean-up below can never
-    // remove a device or pipe that happens to carry the name.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) return false;
-    if (!regularFileSize(fd)) {
-        ::close(fd);
-        return false;
-    }
-    const bool written = writeRecords(fd, table);
-    const bool closed = closeChecked(fd);
-    if (written && closed) return true;
-    ::unlink(path.c_str());
-    return false;
+Failure saveIndexFile(const BlockTable& table, const std::string& path,
+                      const std::vector<std::string>& inputs) {
+    OutputFile out;
+    if (out.create(path, inputs) && writeRecords(out, table) && out.finish()) return {};
+    return out.failure();
 }
 
 IndexLoad loadIndexFile(const std::string& path, BlockTable& table) {
-    // O_NONBLOCK keeps a FIFO of that name from hanging the open; it changes
-    // nothing for the regular files that are read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    Failure failure;
+    const int fd = openRegularForRead(path, failure);
     if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? IndexLoad::Missing : IndexLoad::Unreadable;
+        const int reason = failure.systemError;
+        return reason == ENOENT || reason == ENOTDIR ? IndexLoad::Missing : IndexLoad::Unreadable;
     }
     const IndexLoad result = loadFrom(fd, table);
     ::close(fd);

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analysis/block_table.h"
+#include "stream/failure.h"
 
 namespace mpg {
 
@@ -14,11 +16,13 @@ inline std::string indexFileName(const std::string& input) {
     return input + ".index";
 }
 
-// Creates (truncates) the file and writes every entry; false when it cannot be
-// created (or is not a regular file) or a write or the close fails. A file
-// that could not be written whole is removed, so that it is never loaded as
-// a shorter table.
-bool saveIndexFile(const BlockTable& table, const std::string& path);
+// Writes every entry to `path` through OutputFile, so the file takes its
+// name only once it is whole: a failed save leaves the index that was there
+// before, never a shorter table that would load as the whole one. An index
+// that would be one of `inputs` (the stream it describes), by whatever link,
+// is refused (OutputIsInput). Returns why it failed; none after success.
+Failure saveIndexFile(const BlockTable& table, const std::string& path,
+                      const std::vector<std::string>& inputs);
 
 enum class IndexLoad { Loaded, Missing, Unreadable, BadSize };
 

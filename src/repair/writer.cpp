@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -48,7 +48,7 @@ class PlainSpan {
         length_ += size;
         return true;
     }
-    bool flush(const StreamView& view, OutputFile& out) {
+    bool flush(const StreamView& view, OutputFile& out, const std::string& inputPath) {
         uint64_t f = view.streamToFile(start_), left = length_;
         length_ = 0;
         const CutList& cuts = view.cuts();
@@ -56,7 +56,7 @@ class PlainSpan {
                                      [](uint64_t v, const CutRegion& r) { return v < r.start; });
         while (left > 0) {
             const uint64_t piece = next == cuts.end() ? left : std::min(left, next->start - f);
-            const int64_t got = out.copyFrom(view.fileHandle(), f, piece);
+            const int64_t got = out.copyFrom(view.fileHandle(), f, piece, inputPath);
             // Bytes past the end of the input (a last block cut short) are zeros.
             if (got < 0 ||
                 !out.appendZeros(static_cast<size_t>(piece - static_cast<uint64_t>(got)))) {
@@ -84,23 +84,33 @@ uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
 
 }  // namespace
 
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+const char* saveResultText(const Failure& failure) {
+    switch (failure.kind) {
+        case FailureKind::None:
+            return kSavedText;
+        case FailureKind::OutputIsInput:
+            return kOutputIsInputText;
+        case FailureKind::Stopped:
+            return kStoppedText;
+        default:
+            return kSaveFailedText;
+    }
 }
 
 bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
-    // A write beyond a file-size limit must fail like any other write rather
-    // than end the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (sameFile(params.inputPath, params.outputPath)) return false;
-
+    Failure& failure = state.job.failure;
+    failure = {};
     OutputFile out;
-    if (!out.create(params.outputPath)) return false;
+    // The output's own failure (a write, the rename) is the first reason;
+    // otherwise the input's. The unfinished output is removed.
+    const auto failed = [&](FailureKind kind, int systemError = 0) {
+        failure = out.failure() ? out.failure() : failureOf(kind, params.inputPath, systemError);
+        out.discard();
+        return false;
+    };
+    if (!out.create(params.outputPath, {params.inputPath})) return failed(FailureKind::WriteFailed);
     StreamView& view = state.view;
-    if (!view.openFile(params.inputPath)) return false;
+    if (!view.openFile(params.inputPath)) return failed(FailureKind::OpenFailed, errno);
     // The window may hold bytes read before the last repair changed the cuts.
     view.invalidateWindow();
     const uint64_t streamEnd = streamLength(view, view.fileLength());
@@ -120,15 +130,17 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
         // search ran into the end of the stream): it is kept as it stands.
         const bool broken = e.isBroken() && e.realSize >= kLengthFieldEnd;
         const int64_t size = broken ? e.realSize : e.declaredSize;
-        if (size < 0 || e.offset + static_cast<uint64_t>(size) > limit) return false;
+        if (size < 0 || e.offset + static_cast<uint64_t>(size) > limit) {
+            return failed(FailureKind::BadIndex);
+        }
         copied += static_cast<uint64_t>(size);
-        if (copied > limit) return false;
+        if (copied > limit) return failed(FailureKind::BadIndex);
         const bool plain = !broken || !isRewritable(e.code, state.codes);
         bool ok = true;
         if (plain && span.extend(e.offset, static_cast<uint64_t>(size))) {
             // Written with the span.
-        } else if (!span.flush(view, out)) {
-            return false;
+        } else if (!span.flush(view, out, params.inputPath)) {
+            return failed(FailureKind::ReadFailed);
         } else if (plain) {
             span.extend(e.offset, static_cast<uint64_t>(size));
         } else if (state.headerFromRealSize.load(std::memory_order_relaxed)) {
@@ -136,14 +148,14 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
             ok = copyStream(view, e.offset, static_cast<uint64_t>(size), out, &length);
         } else {
             // Cut to the declared size, or padded to it with zeros.
-            if (e.declaredSize < 0) return false;
+            if (e.declaredSize < 0) return failed(FailureKind::BadIndex);
             const uint64_t declared = static_cast<uint64_t>(e.declaredSize);
             const uint64_t kept = std::min<uint64_t>(declared, static_cast<uint64_t>(size));
             padded += declared - kept;
-            if (padded > limit) return false;
+            if (padded > limit) return failed(FailureKind::BadIndex);
             ok = copyStream(view, e.offset, kept, out, nullptr) && out.appendZeros(declared - kept);
         }
-        if (!ok) return false;
+        if (!ok) return failed(FailureKind::ReadFailed);
 
         if (sink.progressDue()) {
             state.job.progressText = progressOf(n + 1, blocks);
@@ -152,12 +164,20 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
                                                              static_cast<uint32_t>(blocks))));
         }
         if (state.job.stopRequested.load(std::memory_order_relaxed)) {
-            span.flush(view, out);  // the blocks written so far stay
+            // The blocks written so far stay, under the output's name.
+            if (!span.flush(view, out, params.inputPath) || !out.finish()) {
+                return failed(FailureKind::ReadFailed);
+            }
+            failure = failureOf(FailureKind::Stopped, params.outputPath, 0, out.written());
             return false;
         }
     }
     static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
-    return span.flush(view, out) && out.append(kEnd, sizeof kEnd) && out.close();
+    if (!span.flush(view, out, params.inputPath) || !out.append(kEnd, sizeof kEnd) ||
+        !out.finish()) {
+        return failed(FailureKind::ReadFailed);
+    }
+    return true;
 }
 
 }  // namespace mpg

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analysis/job_sink.h"
+#include "stream/failure.h"
 #include "stream/variables.h"
 
 namespace mpg {
@@ -16,15 +17,26 @@ struct SaveParams {
     std::string outputPath;
 };
 
-// The body of the job "save". True when every block and the end code were
-// written and the output closed. Refuses (false, nothing created) an output
-// that is the input file itself, however it is named; fails on any short or
-// failed write, on a stop request, and on a table whose blocks lie far
-// outside the input (an absurd index file). Reads state.headerFromRealSize
-// anew for every broken block.
+inline constexpr const char* kSavedText = "файл сохранён";
+inline constexpr const char* kSaveFailedText = "ошибка сохранения файла";
+inline constexpr const char* kOutputIsInputText = "выходной файл совпадает с входным";
+inline constexpr const char* kStoppedText = "прервано пользователем";
+
+// The body of the job "save", written through OutputFile. True when every
+// block and the end code were written and the output took its name; false,
+// with the reason in state.job.failure, otherwise:
+// - an output that is the input file itself, however it is named, is
+//   refused (OutputIsInput) before anything is created;
+// - a failed write, read or rename, or a table whose blocks lie far outside
+//   the input (BadIndex: an absurd index file), leaves nothing new behind;
+// - a stop keeps the blocks written so far, without end code, under the
+//   output's name (Stopped, with the bytes kept).
+// Reads state.headerFromRealSize anew for every broken block.
 bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink);
 
-// Whether two paths name the same existing file (device and inode).
-bool sameFile(const std::string& a, const std::string& b);
+// The status text for the outcome of a save, of the repaired stream or of
+// the index file: "файл сохранён" when nothing failed. The front ends put
+// failureDetail() behind it.
+const char* saveResultText(const Failure& failure);
 
 }  // namespace mpg

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "stream/procedures.h"
+
 namespace mpg {
 
 enum class FailureKind {
@@ -20,12 +22,13 @@ enum class FailureKind {
     InputChanged,   // the input's size or time changed while the job ran
     BadIndex,       // an index file that does not fit the input
     Stopped,        // the user asked to stop
+    BadStructure,   // a join input whose blocks do not follow one another
 };
 
 struct Failure {
     FailureKind kind = FailureKind::None;
     std::string path;       // the file concerned, as the user named it
-    uint64_t position = 0;  // the file position of a failed read
+    uint64_t position = 0;  // the file position of a failed read; after a stop, the bytes kept
     int systemError = 0;    // errno, 0 when the system gave no reason
 
     explicit operator bool() const { return kind != FailureKind::None; }
@@ -38,10 +41,17 @@ inline Failure failureOf(FailureKind kind, const std::string& path, int systemEr
 
 // ": path: reason" to put behind a status text, so that a user sees which file
 // failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
+// A stopped job names the output it kept and its size ("out.mpg: 1'234 байт").
 inline std::string failureDetail(const Failure& f) {
     std::string out;
     if (!f.path.empty()) out += ": " + f.path;
-    if (f.systemError != 0) out += std::string(": ") + std::strerror(f.systemError);
+    if (f.systemError != 0) {
+        out += std::string(": ") + std::strerror(f.systemError);
+    } else if (f.kind == FailureKind::NotRegular) {
+        out += ": не обычный файл";
+    } else if (f.kind == FailureKind::Stopped && !f.path.empty()) {
+        out += ": " + groupDigits(std::to_string(f.position)) + " байт";
+    }
     return out;
 }
 

@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 
 namespace mpg {
 
@@ -28,6 +32,7 @@ bool writeFully(int fd, const uint8_t* data, size_t count) {
     while (count > 0) {
         const ssize_t put = ::write(fd, data, count);
         if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = ENOSPC;  // the system took nothing and gave no reason
         if (put <= 0) return false;
         data += put;
         count -= static_cast<size_t>(put);
@@ -39,14 +44,147 @@ bool closeChecked(int fd) {
     return ::close(fd) == 0 || errno == EINTR;
 }
 
-bool OutputFile::create(const std::string& path) {
-    close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+int openRegularForRead(const std::string& path, Failure& failure) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd == -1) {
+        failure = failureOf(FailureKind::OpenFailed, path, errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        failure = failureOf(FailureKind::OpenFailed, path, errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        failure = failureOf(FailureKind::NotRegular, path);
+    } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        failure = failureOf(FailureKind::OpenFailed, path, errno);
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+namespace {
+
+// The folder part of a path, "." for a bare name.
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Six characters that differ between processes, threads and calls.
+std::string uniqueSuffix() {
+    static std::atomic<uint64_t> calls{0};
+    uint64_t v =
+        static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ULL ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (calls.fetch_add(1) * 0xBF58476D1CE4E5B9ULL);
+    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string out;
+    for (int i = 0; i < 6; ++i) {
+        out += kDigits[v % 36];
+        v /= 36;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool OutputFile::fail(FailureKind kind, int systemError) {
+    if (!failure_) failure_ = failureOf(kind, path_, systemError);
+    return false;
+}
+
+bool OutputFile::isInput(const struct stat& st) const {
+    return std::find(inputs_.begin(), inputs_.end(), std::pair{st.st_dev, st.st_ino}) !=
+           inputs_.end();
+}
+
+bool OutputFile::create(const std::string& path, const std::vector<std::string>& inputs) {
+    discard();
+    path_ = path;
+    failure_ = {};
+    written_ = 0;
+    buffer_.clear();
     buffer_.reserve(kBuffer);
-    return fd_ != -1;
+    inputs_.clear();
+    for (const std::string& in : inputs) {
+        struct stat st {};
+        if (::stat(in.c_str(), &st) == 0) inputs_.emplace_back(st.st_dev, st.st_ino);
+    }
+    if (path == kStandardOutput) return openDirect(path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return openTemporary(path, nullptr);
+    if (isInput(st)) return fail(FailureKind::OutputIsInput, 0);
+    // A regular file that no folder holds (a memfd or a deleted file reached
+    // through /proc/self/fd) has no name a temporary file could take.
+    if (!S_ISREG(st.st_mode) || st.st_nlink == 0) return openDirect(path);
+    // Through a symbolic link the file it leads to is replaced, as a write
+    // through the link would have changed it, and the link stays.
+    char* real = ::realpath(path.c_str(), nullptr);
+    const std::string target = real != nullptr ? real : path;
+    std::free(real);
+    return openTemporary(target, &st);
+}
+
+bool OutputFile::openDirect(const std::string& path) {
+    if (path == kStandardOutput) {
+        fd_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    } else {
+        // No O_CREAT, no O_TRUNC: the device or FIFO is there and has no
+        // contents to empty (a regular file is emptied once it is known to
+        // be no input). A FIFO without a reader fails here at once (ENXIO)
+        // instead of hanging; the flag is cleared for the writes.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    }
+    if (fd_ == -1) return fail(FailureKind::WriteFailed, errno);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+        fail(FailureKind::WriteFailed, errno);
+    } else if (isInput(st)) {
+        fail(FailureKind::OutputIsInput, 0);  // standard output sent into an input
+    }
+    // Standard output is left as the shell opened it: `>>` appends.
+    if (!failure_ && path != kStandardOutput && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
+        fail(FailureKind::WriteFailed, errno);
+    }
+    if (!failure_) return true;
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+}
+
+bool OutputFile::openTemporary(const std::string& target, const struct stat* existing) {
+    target_ = target;
+    const size_t slash = target.rfind('/');
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    // Hidden, beside the output (so the rename stays on one file system),
+    // and short enough for the longest name a folder takes.
+    const std::string stem = folderOf(target) + "/." + name.substr(0, NAME_MAX - 16) + ".";
+    for (int attempt = 0; attempt < 100 && fd_ == -1; ++attempt) {
+        temporary_ = stem + uniqueSuffix();
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ == -1 && errno != EEXIST) break;
+    }
+    if (fd_ == -1) {
+        temporary_.clear();
+        return fail(FailureKind::WriteFailed, errno);
+    }
+    // A replaced file keeps its permissions.
+    if (existing != nullptr) (void)::fchmod(fd_, existing->st_mode & 07777);
+    return true;
 }
 
 bool OutputFile::append(const uint8_t* bytes, size_t count) {
+    if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     while (count > 0) {
         const size_t take = std::min(kBuffer - buffer_.size(), count);
         buffer_.insert(buffer_.end(), bytes, bytes + take);
@@ -67,48 +205,84 @@ bool OutputFile::appendZeros(size_t count) {
     return true;
 }
 
-int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count) {
-    if (!flush()) return -1;
+int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count, const std::string& from) {
+    if (failure_ || fd_ == -1 || !flush()) {
+        fail(FailureKind::WriteFailed, EBADF);
+        return -1;
+    }
     uint64_t done = 0;
     bool kernelCopy = true;
     std::vector<uint8_t> chunk;
     while (done < count) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, kBuffer * 64));
         if (kernelCopy) {
-            loff_t from = static_cast<loff_t>(pos + done);
-            const ssize_t moved = ::copy_file_range(fd, &from, fd_, nullptr, want, 0);
+            loff_t at = static_cast<loff_t>(pos + done);
+            const ssize_t moved = ::copy_file_range(fd, &at, fd_, nullptr, want, 0);
             if (moved > 0) {
                 done += static_cast<uint64_t>(moved);
+                written_ += static_cast<uint64_t>(moved);
                 continue;
             }
             if (moved == 0) break;
             if (errno == EINTR) continue;
             // Not possible between these two files (another file system, a
-            // pipe): through a buffer. A real write error shows there too.
+            // pipe, a device): through a buffer. A real write error shows
+            // there too, with its own reason.
             kernelCopy = false;
         }
         chunk.resize(std::min(want, kBuffer));
         const int64_t got =
             readFully(fd, chunk.data(), chunk.size(), static_cast<int64_t>(pos + done));
-        if (got < 0 || !writeFully(fd_, chunk.data(), static_cast<size_t>(got))) return -1;
+        if (got < 0) {
+            failure_ = failureOf(FailureKind::ReadFailed, from, errno, pos + done);
+            return -1;
+        }
+        if (!writeFully(fd_, chunk.data(), static_cast<size_t>(got))) {
+            fail(FailureKind::WriteFailed, errno);
+            return -1;
+        }
         if (got == 0) break;
         done += static_cast<uint64_t>(got);
+        written_ += static_cast<uint64_t>(got);
     }
     return static_cast<int64_t>(done);
 }
 
 bool OutputFile::flush() {
+    if (buffer_.empty()) return true;
     const bool ok = writeFully(fd_, buffer_.data(), buffer_.size());
+    if (ok) written_ += buffer_.size();
     buffer_.clear();
-    return ok;
+    return ok || fail(FailureKind::WriteFailed, errno);
 }
 
-bool OutputFile::close() {
-    if (fd_ == -1) return true;
-    const bool flushed = flush();
-    const bool closed = closeChecked(fd_);
+bool OutputFile::finish() {
+    if (fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
+    if (!failure_) flush();
+    if (!closeChecked(fd_)) fail(FailureKind::WriteFailed, errno);
     fd_ = -1;
-    return flushed && closed;
+    if (!failure_ && !temporary_.empty()) {
+        // The name may have come to lead to an input while the job ran.
+        struct stat st {};
+        if (::stat(target_.c_str(), &st) == 0 && isInput(st)) {
+            fail(FailureKind::OutputIsInput, 0);
+        } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            // The folder removed or made read-only meanwhile.
+            fail(FailureKind::RenameFailed, errno);
+        } else {
+            temporary_.clear();
+        }
+    }
+    discard();
+    return !failure_;
+}
+
+void OutputFile::discard() {
+    if (fd_ != -1) ::close(fd_);
+    fd_ = -1;
+    buffer_.clear();
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
 }
 
 }  // namespace mpg

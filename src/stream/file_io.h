@@ -1,12 +1,19 @@
 // Checked file I/O shared by the stream view, the writer, the index file and
 // the join: reads that go on until the bytes or the file end, writes that go
-// on until every byte is taken, and a close whose failure counts.
+// on until every byte is taken, a close whose failure counts, the one checked
+// open of an input, and the one writer through which every output goes.
 #pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "stream/failure.h"
 
 namespace mpg {
 
@@ -20,33 +27,81 @@ bool writeFully(int fd, const uint8_t* data, size_t count);
 // could hit a file another thread has opened meanwhile.
 bool closeChecked(int fd);
 
-// An output file written through a buffer of 1 MiB: one write call per
-// block would cost more than the copy itself.
+// Opens an existing regular file for reading and returns its descriptor, or
+// -1 with `failure` saying why (OpenFailed with the system's reason, or
+// NotRegular). A directory, a FIFO, a socket or a device such as /dev/zero
+// has no size a stream could be measured by. The open itself is made with
+// O_NONBLOCK, so that a FIFO without a writer cannot hang it before fstat
+// has told what it is; the flag is cleared again for the reads.
+int openRegularForRead(const std::string& path, Failure& failure);
+
+// Whether two paths name the same existing file (device and inode), through
+// any symbolic link, hard link or second spelling of the path.
+bool sameFile(const std::string& a, const std::string& b);
+
+// The one writer of every file the program writes: the repaired stream, the
+// index file and the joined stream.
+//
+// - An output that is one of the job's inputs, by device and inode, through
+//   any path or link, is refused before anything is written.
+// - A regular output, or one that does not exist yet, is written to a
+//   temporary file in the output's own folder and takes the output's name
+//   only in finish(): until then an existing file of that name stays whole,
+//   and a job that fails leaves nothing new behind (discard()).
+// - An output that is not a regular file (/dev/null, a FIFO, a terminal,
+//   "-" for standard output) is written directly: a rename over /dev/null
+//   would replace the device for the whole machine.
+//
+// Writes go through a buffer of 1 MiB: one write call per block would cost
+// more than the copy itself. Every write is checked; the first failure is
+// kept in failure() and every later call fails at once.
 class OutputFile {
   public:
     static constexpr size_t kBuffer = size_t{1} << 20;
+    // The output name that stands for standard output.
+    static constexpr const char* kStandardOutput = "-";
 
     OutputFile() = default;
-    ~OutputFile() { close(); }
+    ~OutputFile() { discard(); }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file, or empties an existing one.
-    bool create(const std::string& path);
+    // Opens `path` for writing; `inputs` are the files it must not be.
+    bool create(const std::string& path, const std::vector<std::string>& inputs);
     bool append(const uint8_t* bytes, size_t count);
     bool appendZeros(size_t count);
     // Appends `count` bytes of the file `fd` from position `pos`, copied by
     // the kernel where it can, so that they never pass through this process.
-    // Returns the bytes copied (fewer only at the end of that file) or -1.
-    int64_t copyFrom(int fd, uint64_t pos, uint64_t count);
-    // Writes what is buffered, then closes; false if anything of it failed.
-    bool close();
+    // Returns the bytes copied (fewer only at the end of that file) or -1;
+    // `from` names that file in a failed read.
+    int64_t copyFrom(int fd, uint64_t pos, uint64_t count, const std::string& from);
+    // Writes what is buffered, closes, and gives a temporary file the
+    // output's name. False (and the temporary file removed) if anything of
+    // it failed, the rename included.
+    bool finish();
+    // Closes without finishing: a temporary file is removed, so the output's
+    // name keeps what it held before. Whatever was written directly stays.
+    void discard();
+
+    const Failure& failure() const { return failure_; }
+    // The bytes written so far.
+    uint64_t written() const { return written_; }
 
   private:
     bool flush();
+    bool fail(FailureKind kind, int systemError);
+    bool isInput(const struct stat& st) const;
+    bool openDirect(const std::string& path);
+    bool openTemporary(const std::string& target, const struct stat* existing);
 
     int fd_ = -1;
     std::vector<uint8_t> buffer_;
+    std::string path_;       // as the caller named it
+    std::string target_;     // the name the temporary file takes at the end
+    std::string temporary_;  // empty for an output written directly
+    std::vector<std::pair<dev_t, ino_t>> inputs_;
+    Failure failure_;
+    uint64_t written_ = 0;
 };
 
 }  // namespace mpg

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "analysis/block_table.h"
+#include "stream/failure.h"
 #include "stream/stream_view.h"
 
 namespace mpg {
@@ -15,6 +16,9 @@ struct JobState {
     std::string jobName;                     // "scan", "save" or "join"
     std::atomic<bool> stopRequested{false};  // set by the window, polled by the job
     std::string progressText;  // set by the job just before each progress notification
+    // Why the last save or join did not end as asked: none after success;
+    // read by the front end once the job has ended.
+    Failure failure;
 };
 
 struct AppState {

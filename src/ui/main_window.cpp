@@ -39,6 +39,11 @@ namespace mpg::ui {
 
 namespace {
 
+// A status text with the failure's file and reason behind it.
+QString withDetail(const char* text, const Failure& failure) {
+    return QString::fromStdString(text + failureDetail(failure));
+}
+
 constexpr int kPanelTTHeight = 73;
 constexpr int kPanelBBHeight = 113;
 constexpr int kPanelSRWidth = 338;
@@ -920,7 +925,8 @@ void TFormMain::MIsoerClick() {
         !FormYesNo_->AskYesNo(QStringLiteral("файл уже существует. перезаписать?"), this)) {
         return;
     }
-    saveIndexFile(state_.table, name);
+    const Failure failure = saveIndexFile(state_.table, name, {inputPath()});
+    if (failure) setStatus(withDetail(saveResultText(failure), failure));
 }
 
 void TFormMain::MIdumpClick() {
@@ -1007,14 +1013,13 @@ void TFormMain::onJobDone(int32_t result) {
             setStatus(QStringLiteral("поиск завершен"));
         }
     } else if (job == "save") {
-        setStatus(result == 1 ? QStringLiteral("файл сохранён")
-                              : QStringLiteral("ошибка сохранения файла"));
+        setStatus(withDetail(saveResultText(state_.job.failure), state_.job.failure));
     } else if (job == "join") {
-        if (result == JOIN_STOPPED) LabelME->setText(QStringLiteral("прервано пользователем"));
-        if (result == JOIN_FAILED && !joinMessageShown_) {
-            LabelME->setText(QStringLiteral("нарушена структура файла"));
+        // An input refused at the start has shown its own text already.
+        if (result != JOIN_FAILED || !joinMessageShown_) {
+            LabelME->setText(
+                withDetail(joinResultText(result, state_.job.failure), state_.job.failure));
         }
-        if (result == JOIN_DONE) LabelME->setText(QStringLiteral("операция завершена"));
     }
     BitBtnGO->setText(QStringLiteral("го"));
     state_.job.stopRequested = false;

@@ -1,6 +1,10 @@
 #include "join/join.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "support/recording_sink.h"
 #include "support/stream_builder.h"
@@ -84,12 +88,30 @@ TEST_F(JoinTest, WhatFollowsAnEndCodeOrShortTailIsDropped) {
     EXPECT_EQ(output(), cat({firstPart, withoutEnd(piece(2)), kEnd}));
 }
 
+// A tail of exactly 4 bytes is still a remainder, even when it looks like
+// the start of a pack header; the walk never reads a block out of it.
+TEST_F(JoinTest, TailOfExactlyFourBytesIsDropped) {
+    for (const std::vector<uint8_t>& tail : {std::vector<uint8_t>{0x00, 0x00, 0x01, 0xBA},
+                                             std::vector<uint8_t>{0x47, 0x47, 0x47, 0x47}}) {
+        StreamBuilder b = piece(2, false);
+        b.raw(tail);
+        ASSERT_EQ(join({input(b.bytes()), input(piece(1).bytes())}), JOIN_DONE);
+        EXPECT_EQ(output(), cat({withoutEnd(piece(2)), withoutEnd(piece(1)), kEnd}));
+    }
+}
+
 TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
     StreamBuilder b = piece(2, false);
     b.raw(StreamBuilder::pattern(5, 0x03));
     const StreamBuilder a = piece(1);
     EXPECT_EQ(join({input(a.bytes()), input(b.bytes()), input(a.bytes())}), JOIN_FAILED);
-    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(piece(2))}));
+    // A failed join leaves nothing behind; the failure names the piece and where.
+    EXPECT_FALSE(std::filesystem::exists(params.output));
+    EXPECT_EQ(state.job.failure.kind, FailureKind::BadStructure);
+    EXPECT_EQ(state.job.failure.path, dir.file("in2.mpg"));
+    EXPECT_EQ(state.job.failure.position, b.size() - 5);
+    EXPECT_EQ(joinResultText(JOIN_FAILED, state.job.failure),
+              std::string("нарушена структура файла"));
     // A packet of a stream the system header does not list fails the same way.
     StreamBuilder third = piece(1, false);
     third.pack().packet(0xC1, 30).endCode();
@@ -154,17 +176,43 @@ TEST_F(JoinTest, StopAfterAReport) {
     const StreamBuilder a = piece(3);
     params.inputs = {input(a.bytes())};
     params.output = dir.file("out.mpg");
+    dir.write("out.mpg", std::vector<uint8_t>(5000, 0x5A));  // replaced by what was written
     EXPECT_EQ(doJOIN(state, params, stopping), JOIN_STOPPED);
     EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
+    EXPECT_EQ(std::string(joinResultText(JOIN_STOPPED, state.job.failure)) +
+                  failureDetail(state.job.failure),
+              "прервано пользователем: " + params.output + ": 12 байт");
 }
 
+// Every piece is checked before anything is written: a missing one, a
+// folder, a FIFO (without hanging) or a device such as /dev/zero (no empty
+// piece) refuses the join and leaves no output; a file the join was to
+// replace stays whole.
 TEST_F(JoinTest, InputsThatCannotBeOpened) {
-    const std::string missing = dir.file("missing.mpg");
+    const std::string missing = dir.file("missing.mpg"), fifo = dir.file("fifo.mpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     const StreamBuilder a = piece(1);
-    EXPECT_EQ(join({input(a.bytes()), missing}), JOIN_FAILED);
-    EXPECT_EQ(sink.messages, std::vector<std::string>{"ошибка открытия файла: " + missing});
-    EXPECT_EQ(output(), withoutEnd(a));
-    EXPECT_EQ(join({missing}, true), JOIN_FAILED);
+    const std::string first = input(a.bytes());
+    const std::vector<uint8_t> old(5000, 0x5A);
+    for (bool glue : {false, true}) {
+        for (const auto& [bad, reason] : std::vector<std::pair<std::string, std::string>>{
+                 {missing, ": No such file or directory"},
+                 {dir.path(), ": не обычный файл"},
+                 {fifo, ": не обычный файл"},
+                 {"/dev/zero", ": не обычный файл"}}) {
+            dir.write("out.mpg", old);
+            sink.messages.clear();
+            EXPECT_EQ(join({first, bad}, glue), JOIN_FAILED) << bad;
+            EXPECT_EQ(sink.messages,
+                      std::vector<std::string>{"ошибка открытия файла: " + bad + reason});
+            EXPECT_EQ(output(), old) << bad;
+            EXPECT_EQ(joinResultText(JOIN_FAILED, state.job.failure),
+                      std::string("ошибка открытия файла"));
+            ::unlink(params.output.c_str());
+            EXPECT_EQ(join({bad, first}, glue), JOIN_FAILED) << bad;
+            EXPECT_FALSE(std::filesystem::exists(params.output)) << bad;
+        }
+    }
 }
 
 TEST_F(JoinTest, OutputThatIsAnInputIsRefused) {

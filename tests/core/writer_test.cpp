@@ -1,9 +1,16 @@
 #include "repair/writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <thread>
 
 #include "repair/strategies.h"
 #include "support/scanned.h"
@@ -115,6 +122,27 @@ TEST_F(WriterTest, CutOrPadToTheDeclaredSize) {
     EXPECT_EQ(written(), concat(expect, kEnd));
 }
 
+// A packet cut down to its 6 header bytes: its length field is the last
+// thing in the block, and the block is written exactly once.
+TEST_F(WriterTest, BlockOfExactlyItsHeader) {
+    StreamBuilder b = test::typicalStream(4);
+    const size_t at = b.blocks()[3].offset;
+    b.erase(at + 6, b.blocks()[3].size - 6);
+    scan(b.bytes());
+    ASSERT_EQ(s.state.table[3].broken, kBrokenListed);
+    ASSERT_EQ(s.state.table[3].realSize, 6);
+    ASSERT_TRUE(save());
+    auto expect = concat(input, kEnd);
+    expect[at + 4] = expect[at + 5] = 0x00;
+    EXPECT_EQ(written(), expect);
+
+    s.state.headerFromRealSize = false;  // padded to its declared size instead
+    ASSERT_TRUE(save());
+    expect = input;
+    expect.insert(expect.begin() + static_cast<ptrdiff_t>(at + 6), b.blocks()[3].size - 6, 0x00);
+    EXPECT_EQ(written(), concat(expect, kEnd));
+}
+
 TEST_F(WriterTest, BrokenPackHeaderKeepsItsRealBytes) {
     StreamBuilder b = test::typicalStream(3);
     b.insertBytes(b.blocks()[5].offset + 12, StreamBuilder::pattern(30, 0x03));
@@ -171,32 +199,136 @@ TEST_F(WriterTest, OutputThatIsTheInputIsRefused) {
     ASSERT_EQ(::symlink(s.path.c_str(), sym.c_str()), 0);
     for (const std::string& out : {s.path, link, sym, dir.path() + "/./in.mpg"}) {
         EXPECT_FALSE(save(out)) << out;  // save() checks the input is unchanged
+        EXPECT_EQ(s.state.job.failure.kind, FailureKind::OutputIsInput);
+        EXPECT_EQ(saveResultText(s.state.job.failure),
+                  std::string("выходной файл совпадает с входным"));
     }
+    EXPECT_EQ(test::listFolder(dir.path()),
+              (std::vector<std::string>{"hard.mpg", "in.mpg", "sym.mpg"}));
 }
 
+// A write that fails is reported with its reason and leaves nothing behind;
+// a file the save was to replace stays whole.
 TEST_F(WriterTest, WriteFailureIsReported) {
     scan(test::typicalStream(200).bytes());
-    // In a child process, so that the limit does not reach the tests.
+    const std::vector<uint8_t> old(150'000, 0x5A);
+    const std::string target = dir.write("limited.mpg", old);
+    // In a child process, so that the limit does not reach the tests. The
+    // programs ignore SIGXFSZ at start-up; the child does the same.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{100'000, 100'000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         test::GridSink sink(s.state, s.grid);
-        ::_exit(SaveOutFile(s.state, {s.path, dir.file("limited.mpg")}, sink) ? 0 : 3);
+        const bool saved = SaveOutFile(s.state, {s.path, target}, sink);
+        const Failure& f = s.state.job.failure;
+        ::_exit(saved ? 0 : f.kind == FailureKind::WriteFailed && f.systemError == EFBIG ? 3 : 4);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(readFile(s.path), input);
+    EXPECT_EQ(readFile(target), old);
+    EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"in.mpg", "limited.mpg"}));
 }
 
 TEST_F(WriterTest, StopLeavesTheBlocksSoFarWithoutEndCode) {
     scan(test::typicalStream(10).bytes());
+    dir.write("out.mpg", std::vector<uint8_t>(100'000, 0x5A));  // replaced by what was written
     s.state.job.stopRequested = true;
     EXPECT_FALSE(save());
     EXPECT_EQ(written(), std::vector<uint8_t>(input.begin(), input.begin() + 12));
+    const Failure& f = s.state.job.failure;
+    EXPECT_EQ(f.kind, FailureKind::Stopped);
+    EXPECT_EQ(saveResultText(f), std::string("прервано пользователем"));
+    EXPECT_EQ(failureDetail(f), ": " + output + ": 12 байт");
+}
+
+// Outputs that are no regular file are written directly, never through a
+// temporary file and a rename: /dev/null stays the device, a FIFO gets the
+// stream (or, without a reader, fails at once instead of hanging).
+TEST_F(WriterTest, OutputsThatAreNoRegularFile) {
+    scan(test::typicalStream(200).bytes());
+    ASSERT_TRUE(save("/dev/null"));
+    struct stat st {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_FALSE(save(fifo));
+    EXPECT_EQ(s.state.job.failure.kind, FailureKind::WriteFailed);
+    EXPECT_EQ(s.state.job.failure.systemError, ENXIO);
+
+    // With a reader that waits a moment before it reads: more than a pipe
+    // holds, so a write left non-blocking would fail with EAGAIN.
+    std::vector<uint8_t> got;
+    std::thread reader([&] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY);
+        ::usleep(100'000);
+        uint8_t buf[65536];
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) got.insert(got.end(), buf, buf + n);
+        ::close(fd);
+    });
+    bool saved = false;
+    do {  // until the reader has opened its end
+        saved = save(fifo);
+    } while (!saved && s.state.job.failure.systemError == ENXIO);
+    if (!saved) ::close(::open(fifo.c_str(), O_WRONLY));  // the reader gets its end of file
+    reader.join();
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(got, concat(input, kEnd));
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A regular file that no folder holds (a memfd, reached through /proc) has
+// no name to rename onto: it is emptied and written directly.
+TEST_F(WriterTest, OutputThatNoFolderHolds) {
+    scan(test::typicalStream(5).bytes());
+    const int fd = ::memfd_create("out", MFD_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::vector<uint8_t> old(100'000, 0x5A);
+    ASSERT_EQ(::write(fd, old.data(), old.size()), static_cast<ssize_t>(old.size()));
+    ASSERT_TRUE(save("/proc/self/fd/" + std::to_string(fd)));
+    EXPECT_EQ(written(), concat(input, kEnd));
+    ::close(fd);
+}
+
+// The output's folder removed while the save runs: the rename at the end
+// fails and is reported, never "файл сохранён".
+TEST_F(WriterTest, RemovedOutputFolderIsReported) {
+    scan(test::typicalStream(50).bytes());
+    const std::string folder = dir.file("sub");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    struct Remover : test::GridSink {
+        using GridSink::GridSink;
+        void notify(Notify kind, int32_t) override {
+            if (kind == Notify::Progress && !done) {
+                for (const std::string& name : test::listFolder(folder))
+                    ::unlink((folder + "/" + name).c_str());
+                done = ::rmdir(folder.c_str()) == 0;
+            }
+        }
+        bool refreshProgress() override {
+            countdown_ = 1;
+            return true;
+        }
+        std::string folder;
+        bool done = false;
+    } sink(s.state, s.grid);
+    sink.folder = folder;
+    EXPECT_FALSE(SaveOutFile(s.state, {s.path, folder + "/out.mpg"}, sink));
+    s.state.view.closeFile();
+    EXPECT_TRUE(sink.done);
+    const Failure& f = s.state.job.failure;
+    EXPECT_EQ(f.kind, FailureKind::RenameFailed);
+    EXPECT_EQ(saveResultText(f), std::string("ошибка сохранения файла"));
+    EXPECT_EQ(failureDetail(f), ": " + folder + "/out.mpg: No such file or directory");
+    EXPECT_EQ(readFile(s.path), input);
 }
 
 TEST_F(WriterTest, AbsurdTablesFailWithoutFiller) {

@@ -1,6 +1,7 @@
 // Broken, odd and hostile inputs through mpgmend-cli: every case ends (no
 // hang), with the stated exit status, and leaves every input file as it was.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,15 @@ class BadInput : public ::testing::Test {
             EXPECT_EQ(readFile(path), bytes) << path << " changed";
     }
     static std::string q(const std::string& s) { return "'" + s + "'"; }
+    // The folder's names but the runs' own stderr.txt: what the jobs left.
+    std::vector<std::string> names() const {
+        std::vector<std::string> all = test::listFolder(dir.path());
+        std::erase(all, "stderr.txt");
+        return all;
+    }
+    static bool has(const Outcome& o, const std::string& text) {
+        return o.err.find(text) != std::string::npos;
+    }
 
     test::TempDir dir;
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
@@ -128,7 +138,7 @@ TEST_F(BadInput, OutputsThatMustNotBeWritten) {
     for (const std::string& out : {in, hard, soft}) {
         const Outcome o = run("repair " + q(in) + " --force -o " + q(out));
         EXPECT_EQ(o.status, 1) << out;
-        EXPECT_NE(o.err.find("ошибка сохранения файла"), std::string::npos);
+        EXPECT_NE(o.err.find("выходной файл совпадает с входным"), std::string::npos) << o.err;
     }
     // A folder where nothing can be created, even by root.
     EXPECT_EQ(run("repair " + q(in) + " -o /proc/mpgmend-out.mpg").status, 1);
@@ -139,6 +149,105 @@ TEST_F(BadInput, OutputsThatMustNotBeWritten) {
     EXPECT_NE(limited.err.find("ошибка сохранения файла"), std::string::npos);
     // A join whose output is one of its pieces.
     EXPECT_EQ(run("join --force -o " + q(hard) + " " + q(in)).status, 1);
+}
+
+// `ln -s v.mpg v.mpg.index; scan --save-index v.mpg` once turned the input
+// into its own index; a hard link did the same.
+TEST_F(BadInput, IndexThatLeadsToTheInput) {
+    const std::string in = input("v.mpg", test::typicalStream(20).bytes());
+    const std::string index = in + ".index";
+    for (bool hard : {false, true}) {
+        ASSERT_EQ(hard ? ::link(in.c_str(), index.c_str()) : ::symlink(in.c_str(), index.c_str()),
+                  0);
+        const Outcome o = run("scan --save-index " + q(in));
+        EXPECT_EQ(o.status, 1) << o.err;
+        EXPECT_TRUE(has(o, "выходной файл совпадает с входным (the output is the input): " + index))
+            << o.err;
+        EXPECT_EQ(names(), (std::vector<std::string>{"v.mpg", "v.mpg.index"}));
+        ::unlink(index.c_str());
+    }
+}
+
+// A file-size limit: the write fails, is reported with its reason, and
+// nothing is left behind, neither the output nor a temporary file nor an
+// index cut short. Once the programs died of SIGXFSZ (status 153) here.
+TEST_F(BadInput, FileSizeLimit) {
+    const std::string a = input("a.mpg", test::typicalStream(200).bytes());
+    const std::string b = input("b.mpg", test::typicalStream(10).bytes());
+    const std::string limit = "ulimit -f 13; ";  // 6,656 bytes in the shell's 512-byte blocks
+    const std::vector<std::string> before = {"a.mpg", "b.mpg"};
+    const std::string tooLarge = ": File too large";
+    const Outcome index = run("scan --save-index " + q(a), limit);
+    EXPECT_EQ(index.status, 1) << index.err;
+    EXPECT_TRUE(
+        has(index, "ошибка сохранения файла (error saving the file): " + a + ".index" + tooLarge))
+        << index.err;
+    EXPECT_EQ(names(), before);
+    const std::string out = dir.file("out.mpg");
+    for (const char* glue : {"", "--glue "}) {
+        const Outcome o =
+            run("join " + std::string(glue) + "-o " + q(out) + " " + q(a) + " " + q(b), limit);
+        EXPECT_EQ(o.status, 1) << glue << o.err;
+        EXPECT_TRUE(has(o, "ошибка сохранения файла (error saving the file): " + out + tooLarge))
+            << o.err;
+        EXPECT_EQ(names(), before);
+    }
+    // An existing output that --force was to replace stays whole.
+    const std::string old = input("old.mpg", std::vector<uint8_t>(100, 0x5A));
+    EXPECT_EQ(run("repair " + q(a) + " --force -o " + q(old), limit).status, 1);
+    EXPECT_EQ(run("join --force -o " + q(old) + " " + q(a), limit).status, 1);
+    EXPECT_EQ(names(), (std::vector<std::string>{"a.mpg", "b.mpg", "old.mpg"}));
+}
+
+// Outputs that are no regular file are written directly: /dev/null stays
+// the device; a FIFO without a reader fails at once instead of hanging.
+TEST_F(BadInput, OutputsThatAreNoRegularFile) {
+    const std::string in = input("in.mpg", test::typicalStream(20).bytes());
+    for (const std::string& command :
+         {"repair " + q(in) + " -o /dev/null", "join -o /dev/null " + q(in) + " " + q(in),
+          "join --glue -o /dev/null " + q(in)}) {
+        const Outcome o = run(command);
+        EXPECT_EQ(o.status, 0) << command << ": " << o.err;
+        struct stat st {};
+        ASSERT_EQ(::stat("/dev/null", &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode)) << command;
+    }
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& command :
+         {"repair " + q(in) + " -o " + q(fifo), "join -o " + q(fifo) + " " + q(in)}) {
+        const Outcome o = run(command);
+        EXPECT_EQ(o.status, 1) << command << ": " << o.err;
+        EXPECT_TRUE(has(o, "ошибка сохранения файла (error saving the file): " + fifo +
+                               ": No such device or address"))
+            << o.err;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(names(), (std::vector<std::string>{"fifo", "in.mpg"}));
+}
+
+// Join pieces: only regular files that can be opened. A missing piece, a
+// folder or /dev/zero (once taken as an empty piece) refuses the join and
+// leaves no output, not even an empty one.
+TEST_F(BadInput, JoinPiecesThatAreRefused) {
+    const std::string in = input("in.mpg", test::typicalStream(5).bytes());
+    const std::string out = dir.file("out.mpg");
+    for (const auto& [piece, reason] : std::vector<std::pair<std::string, std::string>>{
+             {dir.file("missing.mpg"), "No such file or directory"},
+             {"/dev/zero", "не обычный файл"},
+             {dir.path(), "не обычный файл"}}) {
+        for (const char* glue : {"", "--glue "}) {
+            const Outcome o =
+                run("join " + std::string(glue) + "-o " + q(out) + " " + q(in) + " " + q(piece));
+            EXPECT_EQ(o.status, 1) << piece << ": " << o.err;
+            EXPECT_TRUE(
+                has(o, "ошибка открытия файла (cannot open the file): " + piece + ": " + reason))
+                << o.err;
+            EXPECT_EQ(names(), std::vector<std::string>{"in.mpg"}) << piece;
+        }
+    }
 }
 
 TEST_F(BadInput, IndexFilesThatDoNotFit) {

@@ -115,11 +115,44 @@ TEST(Cli, ExitStatusOfFailures) {
     EXPECT_NE(noPack.err.find("отсутствует сигнатура файла"), std::string::npos);
     const CliRun same = cli({"repair", input, "-o", input, "--force"}, dir);
     EXPECT_EQ(same.status, 1);
-    EXPECT_NE(same.err.find("ошибка сохранения файла"), std::string::npos);
+    EXPECT_NE(
+        same.err.find("выходной файл совпадает с входным (the output is the input): " + input),
+        std::string::npos)
+        << same.err;
     EXPECT_EQ(readFile(input), test::typicalStream(3).bytes());
     EXPECT_EQ(cli({"repair", input, "-o", dir.path() + "/no/such/dir/out.mpg"}, dir).status, 1);
     EXPECT_EQ(cli({"repair", input, "--apply", "bogus"}, dir).status, 2);
     EXPECT_EQ(cli({}, dir).status, 2);
+}
+
+// `out=$(mpgmend-cli repair f.mpg)`: the path written is the one line on
+// standard output; with -o - the stream itself goes there instead.
+TEST(Cli, RepairOutputForScripts) {
+    test::TempDir dir;
+    const auto original = readFile(test::fixture("av.mpg"));
+    const std::string input = dir.write("clip.mpg", withZeroRun(original, 30'000, 1234));
+    auto expect = original;
+    expect.insert(expect.end(), {0x00, 0x00, 0x01, 0xB9});
+    const CliRun named = cli({"repair", input}, dir);
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, dir.file("clip.001.mpg") + "\n");
+    EXPECT_EQ(named.err.find(dir.file("clip.001.mpg")), std::string::npos);
+
+    const CliRun piped = cli({"repair", "-q", input, "-o", "-"}, dir);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.out == std::string(expect.begin(), expect.end()));
+    EXPECT_EQ(cli({"repair", input, "-o", "-", "--json"}, dir).status, 2);
+
+    const std::string a = test::fixture("av.mpg"), b = test::fixture("video-only.mpg");
+    const CliRun glued = cli({"join", "--glue", "-o", "-", a, b}, dir);
+    EXPECT_EQ(glued.status, 0) << glued.err;
+    auto both = readFile(a);
+    const auto second = readFile(b);
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_TRUE(glued.out == std::string(both.begin(), both.end()));
+    // Nothing but the inputs and the one repaired file in the folder.
+    EXPECT_EQ(test::listFolder(dir.path()),
+              (std::vector<std::string>{"clip.001.mpg", "clip.mpg", "stderr.txt"}));
 }
 
 TEST(Cli, RescanWithAnyMinimumText) {

@@ -24,6 +24,8 @@ class TempDir {
 };
 
 std::vector<uint8_t> readFile(const std::string& path);
+// The names in a folder, sorted: what a job left behind, temporary files included.
+std::vector<std::string> listFolder(const std::string& path);
 std::string fixture(const std::string& name);
 
 }  // namespace mpg::test

@@ -201,16 +201,19 @@ void JoinPageTest::refusedAndFailedJoins() {
     p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(dir.file("out.mpg")));
     p.get<QPushButton>("BitBtnSUM")->click();
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.get<QLabel>("LabelME")->text(),
-             QStringLiteral("ошибка открытия файла: ") + QString::fromStdString(missing));
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("ошибка открытия файла: ") +
+                                                   QString::fromStdString(missing) +
+                                                   QStringLiteral(": No such file or directory"));
 
     // A broken structure.
     list->clear();
-    list->addItem(QString::fromStdString(dir.write("bad.mpg", test::StreamBuilder::pattern(100))));
+    const std::string bad = dir.write("bad.mpg", test::StreamBuilder::pattern(100));
+    list->addItem(QString::fromStdString(bad));
     p.answer(true);
     p.get<QPushButton>("BitBtnSUM")->click();
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("нарушена структура файла"));
+    QCOMPARE(p.get<QLabel>("LabelME")->text(),
+             QStringLiteral("нарушена структура файла: ") + QString::fromStdString(bad));
 }
 
 QTEST_MAIN(JoinPageTest)

@@ -458,7 +458,17 @@ void MainWindowTest::saveOverTheInputIsRefused() {
     p.answer(true);
     p.get<TImage>("ImageSA")->clicked();
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.status(), QStringLiteral("ошибка сохранения файла"));
+    QCOMPARE(p.status(), QStringLiteral("выходной файл совпадает с входным: ") +
+                             p.get<QLineEdit>("EditOUT")->text());
+    QVERIFY(test::readFile(input) == bytes);
+
+    // An index file name that is a link to the input: refused the same way.
+    const std::string index = input + ".index";
+    QVERIFY(::symlink(input.c_str(), index.c_str()) == 0);
+    p.answer(true);  // "файл уже существует. перезаписать?"
+    p.main.findChild<QAction*>("MIsoer")->trigger();
+    QCOMPARE(p.status(),
+             QStringLiteral("выходной файл совпадает с входным: ") + QString::fromStdString(index));
     QVERIFY(test::readFile(input) == bytes);
 }
 
