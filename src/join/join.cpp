@@ -112,12 +112,15 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
     OutputFile out;
     int systemHeaders = 0, paddings = 0;
     const size_t count = params.inputs.size();
+    // The join's own codes, from the initial ones: those of the repair
+    // page's table must stay as its scan left them.
+    StreamCodes codes;
     const int32_t result = eachInput(params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20);
             const uint32_t code = loadBE32(head);
-            const BlockKind kind = state.codes.classify(code);
+            const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
             // wraps nor stalls the walk.
             const uint64_t length = static_cast<uint64_t>(blockSize(kind, ByteSpan(head, 20)));
@@ -126,7 +129,7 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
                 case BlockKind::Pack:
                     break;
                 case BlockKind::SystemHeader:
-                    takeStreamCodes(state.codes, ByteSpan(in.at(pos, length), length));
+                    takeStreamCodes(codes, ByteSpan(in.at(pos, length), length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
                     if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
                     break;

@@ -36,8 +36,8 @@ bool outputIsAnInput(const JoinParams& params);
 // "идёт работа    [ k  >>  n ]", an input that cannot be opened through
 // sink.showMessage, and poll state.job.stopRequested after each report. An
 // output that is one of the inputs is refused before anything is created.
-// The structured join takes the stream codes of every system header it reads
-// into state.codes.
+// The structured join starts from the initial stream codes and takes those of
+// every system header it reads; state.codes stays as it was.
 int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink);
 int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink);
 

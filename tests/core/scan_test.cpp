@@ -223,24 +223,42 @@ TEST_F(ScanTest, NoFileOpenDoesNothing) {
     EXPECT_EQ(sink.clears, 0);
 }
 
+// A search that reaches the end of the file ends there: the block holds the
+// rest of the file, and its row is complete.
 TEST_F(ScanTest, StreamEndingWhileSearching) {
     StreamBuilder b;
     b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50));
     scan(b.bytes());
     ASSERT_EQ(state.table.size(), 4u);
-    EXPECT_EQ(state.table[3], (BlockRecord{0x1E0, static_cast<uint32_t>(b.blocks()[3].offset), 206,
-                                           kBrokenListed}));
-    ASSERT_EQ(errors().size(), 1u);
+    const BlockRecord& e = state.table[3];
+    EXPECT_EQ(e.broken, kBrokenListed);
+    EXPECT_EQ(e.realSize, 206 + 50);
+    EXPECT_EQ(e.repeatLength, 1u);  // the pattern repeats no byte
+    ASSERT_EQ(errors().size(), 2u);
     EXPECT_EQ(errors()[0].kind, Notify::Broken);
+    EXPECT_EQ(errors()[1].kind, Notify::Resolved);
+    EXPECT_EQ(errors()[1].payload, 3);
 }
 
-TEST_F(ScanTest, BlockReachingPastTheEndIsSound) {
-    StreamBuilder b = test::typicalStream(2);
-    b.erase(b.size() - 300, 300);  // cut into the last audio packet
-    scan(b.bytes());
-    EXPECT_EQ(state.table.size(), b.blocks().size() - 1);
-    EXPECT_FALSE(state.table[state.table.size() - 1].isBroken());
-    EXPECT_TRUE(errors().empty());
+// A stream cut inside its last packet: the block is listed with the bytes the
+// file holds as its real size, never taken as whole (the writer would make
+// up the rest as zeros).
+TEST_F(ScanTest, BlockCutShortByTheEndIsListed) {
+    for (size_t cut : {5u, 300u, 400u, 402u}) {
+        SCOPED_TRACE(cut);
+        StreamBuilder b = test::typicalStream(2);
+        b.erase(b.size() - cut, cut);  // the end code and bytes of the last audio packet
+        scan(b.bytes());
+        const size_t last = b.blocks().size() - 2;
+        ASSERT_EQ(state.table.size(), last + 1);
+        const BlockRecord& e = state.table[last];
+        EXPECT_EQ(e.broken, kBrokenListed);
+        EXPECT_EQ(e.offset, b.blocks()[last].offset);
+        EXPECT_EQ(uint64_t{e.offset} + static_cast<uint64_t>(e.realSize), b.size());
+        EXPECT_LT(e.delta(), 0);
+        ASSERT_EQ(errors().size(), 2u);
+        EXPECT_EQ(errors()[1].payload, static_cast<int32_t>(last));
+    }
 }
 
 TEST_F(ScanTest, StopEndsAfterTheCurrentStep) {
@@ -308,25 +326,37 @@ TEST_F(ScanTest, StoppedAndResumedScanMatchesAFullScan) {
 }
 
 // A recording that is still being written: the first scan's search reaches
-// the end of the file; once the file has grown, continuing takes that search
-// up again instead of recording the block twice.
-TEST_F(ScanTest, ResumeTakesUpASearchThatReachedTheEnd) {
+// the end of the file; once the file has grown, continuing withdraws that
+// block's row and examines the block afresh, so that the table and the rows
+// are those of one scan of the grown file and no block is listed twice.
+TEST_F(ScanTest, ResumeExaminesALastBlockCutShortAgain) {
     StreamBuilder b = test::typicalStream(4);
     b.insert(b.blocks()[6].offset + 40, 100, 0x00);
-    scan(b.bytes());
-    const auto full = state.table.entries();
-    const size_t cut = b.blocks()[7].offset + 50;  // inside the block behind the damage
-    scan(std::vector<uint8_t>(b.bytes().begin(), b.bytes().begin() + static_cast<ptrdiff_t>(cut)));
-    ASSERT_EQ(state.table.size(), 7u);
-    EXPECT_EQ(state.table[6].realSize, 0);
+    const size_t behind = b.blocks()[7].offset + 100;  // the block behind the damage
+    for (size_t cut : {b.blocks()[7].offset + 50, behind + 20, behind + 2010, behind + 2100}) {
+        SCOPED_TRACE(cut);
+        state.resumeScan = '0';
+        scan(b.bytes());
+        const auto full = state.table.entries();
+        const auto fullRows = sink.rows();
+        scan(std::vector<uint8_t>(b.bytes().begin(),
+                                  b.bytes().begin() + static_cast<ptrdiff_t>(cut)));
+        const auto partial = state.table.entries();
+        const auto partialRows = sink.rows();
+        ASSERT_TRUE(partial.back().isBroken());
 
-    dir.write("s.mpg", b.bytes());
-    state.resumeScan = 'y';
-    rescan();
-    EXPECT_EQ(state.table.entries(), full);
-    EXPECT_TRUE(sink.of(Notify::Broken).empty());
-    ASSERT_EQ(sink.of(Notify::Resolved).size(), 1u);
-    EXPECT_EQ(sink.of(Notify::Resolved)[0].payload, 6);
+        // Unchanged, the file gives the same table and rows again.
+        state.resumeScan = 'y';
+        rescan();
+        EXPECT_EQ(state.table.entries(), partial);
+        EXPECT_EQ(sink.rows(), partialRows);
+        EXPECT_EQ(sink.of(Notify::Withdrawn).size(), 1u);
+
+        dir.write("s.mpg", b.bytes());
+        rescan();
+        EXPECT_EQ(state.table.entries(), full);
+        EXPECT_EQ(sink.rows(), fullRows);
+    }
 }
 
 }  // namespace
