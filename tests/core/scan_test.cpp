@@ -20,6 +20,17 @@ using test::RecordingSink;
 using test::StreamBuilder;
 using test::TempDir;
 
+// Asks to stop at the k-th progress report, as the user's "да" would.
+struct StopAt : RecordingSink {
+    StopAt(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
+    void notify(Notify kind, int32_t payload) override {
+        RecordingSink::notify(kind, payload);
+        if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
+    }
+    AppState& st;
+    size_t k, seen = 0;
+};
+
 class ScanTest : public ::testing::Test {
   protected:
     void scan(const std::vector<uint8_t>& bytes) {
@@ -306,15 +317,7 @@ TEST_F(ScanTest, StoppedAndResumedScanMatchesAFullScan) {
 
     for (size_t k = 1; k < reports; k += 3) {
         SCOPED_TRACE(k);
-        struct Stopping : RecordingSink {
-            Stopping(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
-            void notify(Notify kind, int32_t payload) override {
-                RecordingSink::notify(kind, payload);
-                if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
-            }
-            AppState& st;
-            size_t k, seen = 0;
-        } stopping(state, k);
+        StopAt stopping(state, k);
         state.resumeScan = '0';
         ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
         EnumPacks(state, stopping);
@@ -406,18 +409,9 @@ TEST_F(ScanTest, StopAndResumeBetweenAdjacentBrokenBlocks) {
     ASSERT_EQ(fullRows.size(), 4u);
     const size_t reports = sink.of(Notify::Progress).size();
 
-    struct Stopping : RecordingSink {
-        Stopping(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
-        void notify(Notify kind, int32_t payload) override {
-            RecordingSink::notify(kind, payload);
-            if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
-        }
-        AppState& st;
-        size_t k, seen = 0;
-    };
     for (size_t k = 1; k < reports; ++k) {
         SCOPED_TRACE(k);
-        Stopping stopping(state, k);
+        StopAt stopping(state, k);
         state.resumeScan = '0';
         ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
         EXPECT_FALSE(EnumPacks(state, stopping));
