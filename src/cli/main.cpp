@@ -201,13 +201,18 @@ void sayFailure(const Failure& failure) {
     say(failureHeadline(failure), failureDetailText(failure));
 }
 
+// The open check's result, with why the file could not be opened or read.
+void sayCheck(const Session& s, CheckResult check) {
+    say(checkResultText(check), checkDetailText(check, s.state.view.failure()));
+}
+
 // The open check, then a fresh scan at high priority; false (reported) when
 // the file is refused, cannot be read, changed meanwhile, or the scan was
 // stopped.
 bool checkAndScan(Session& s) {
     const CheckResult check = openAndCheck(s.state, s.path);
     if (check != CheckResult::Ok) {
-        say(checkResultText(check), checkDetailText(check, s.state.view.failure()));
+        sayCheck(s, check);
         return false;
     }
     Failure failure;
@@ -276,7 +281,7 @@ int runRepair(Session& s, RepairArgs& a) {
     if (a.fromIndex) {
         const CheckResult check = openAndCheck(s.state, s.path);
         if (check != CheckResult::Ok) {
-            say(checkResultText(check));
+            sayCheck(s, check);
             return 1;
         }
         Failure inputFailure;

@@ -1,12 +1,15 @@
 // Broken, odd and hostile inputs through mpgmend-cli: every case ends (no
 // hang), with the stated exit status, and leaves every input file as it was.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <random>
+#include <regex>
 
 #include "analysis/block_table.h"
 #include "support/stream_builder.h"
@@ -15,12 +18,13 @@
 namespace mpg {
 namespace {
 
+using test::BuiltBlock;
 using test::readFile;
 using test::StreamBuilder;
 
 struct Outcome {
     int status = -1;
-    std::string err;
+    std::string err, out;
 };
 
 class BadInput : public ::testing::Test {
@@ -28,14 +32,15 @@ class BadInput : public ::testing::Test {
     // Runs the CLI through a shell (for ulimit), with a time limit: a hang
     // shows as status 124.
     Outcome run(const std::string& args, const std::string& shellPrefix = "") {
-        const std::string errFile = dir.file("stderr.txt");
+        const std::string errFile = dir.file("stderr.txt"), outFile = dir.file("stdout.txt");
         const std::string cmd = shellPrefix + "timeout 60 '" MPGMEND_CLI "' " + args +
-                                " </dev/null >/dev/null 2>'" + errFile + "'";
+                                " </dev/null >'" + outFile + "' 2>'" + errFile + "'";
         const int status = std::system(("sh -c \"" + cmd + "\"").c_str());
         Outcome o;
         o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto err = readFile(errFile);
+        const auto err = readFile(errFile), out = readFile(outFile);
         o.err.assign(err.begin(), err.end());
+        o.out.assign(out.begin(), out.end());
         return o;
     }
     std::string input(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -172,6 +177,99 @@ TEST_F(BadInput, IndexFilesThatDoNotFit) {
         EXPECT_LT(readFile(dir.file("b.mpg")).size(), 200'000u);
     }
     EXPECT_EQ(run("dump " + q(in) + " --block 1").status, 0);
+}
+
+// The index of one file copied beside another (or left empty): refused as
+// damaged, nothing is cut and nothing saved.
+TEST_F(BadInput, ForeignOrEmptyIndexIsRefused) {
+    test::StreamBuilder other = test::typicalStream(30);
+    other.insert(other.blocks()[20].offset + 100, 300, 0x00);
+    StreamBuilder damaged = test::typicalStream(30);
+    damaged.insert(damaged.blocks()[8].offset + 100, 300, 0x00);
+    const std::string a = input("a.mpg", damaged.bytes());
+    const std::string b = input("b.mpg", other.bytes());
+    ASSERT_EQ(run("scan --save-index " + q(a)).status, 0);
+    files.emplace_back(a + ".index", readFile(a + ".index"));
+    input("b.mpg.index", readFile(a + ".index"));
+    const std::string out = dir.file("out.mpg");
+    Outcome o = run("repair --from-index " + q(b) + " -o " + q(out));
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.err.find("файл ошибок повреждён (the index file is damaged)"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    ::unlink((b + ".index").c_str());
+    files.pop_back();
+    input("b.mpg.index", {});
+    EXPECT_EQ(run("repair --from-index " + q(b) + " -o " + q(out)).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    // Its own index is taken.
+    o = run("repair --from-index " + q(a) + " -o " + q(out));
+    EXPECT_EQ(o.status, 0) << o.err;
+}
+
+// A FIFO as input: refused at once (no writer would ever come), with the
+// file named.
+TEST_F(BadInput, FifoInputIsRefusedWithoutHanging) {
+    const std::string fifo = dir.file("fifo.mpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& command :
+         {"scan " + q(fifo), "repair " + q(fifo) + " -o " + q(dir.file("out.mpg")),
+          "repair --from-index " + q(fifo) + " -o " + q(dir.file("out.mpg"))}) {
+        const Outcome o = run(command);
+        EXPECT_EQ(o.status, 1) << command;
+        EXPECT_NE(o.err.find("ошибка открытия файла: " + fifo + ": это не обычный файл"),
+                  std::string::npos)
+            << o.err;
+    }
+    const Outcome missing = run("scan " + q(dir.file("missing.mpg")));
+    EXPECT_NE(missing.err.find("ошибка открытия файла: " + dir.file("missing.mpg") +
+                               ": No such file or directory (cannot open the file)"),
+              std::string::npos)
+        << missing.err;
+}
+
+// Reads that fail as a failing disk's do: the job stops with the file, the
+// position and the system's reason, and nothing is saved.
+TEST_F(BadInput, ReadErrorsStopTheJob) {
+    const std::string path = input("bad-reads.mpg", test::typicalStream(2000).bytes());
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // The check reads once and the scan its first window; the next read fails.
+    const std::string failing = "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+                                ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS
+                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=2 ";
+    const std::regex reported("ошибка чтения файла: " + path +
+                              ": позиция [0-9']+: Input/output error \\(cannot read the file\\)");
+    for (const std::string& command :
+         {"scan " + q(path), "repair " + q(path) + " -o " + q(dir.file("out.mpg"))}) {
+        const Outcome o = run(command, failing);
+        EXPECT_EQ(o.status, 1) << command << ": " << o.err;
+        EXPECT_TRUE(std::regex_search(o.err, reported)) << o.err;
+        EXPECT_TRUE(o.out.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.mpg")));
+    // Failing from the first read, the open check reports it.
+    const Outcome first =
+        run("scan " + q(path), failing.substr(0, failing.find("MPGMEND_FAIL_READS_AFTER")));
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.err.find("ошибка чтения файла: " + path + ": позиция 0: Input/output error"),
+              std::string::npos)
+        << first.err;
+}
+
+// A stream cut inside its last packet: that block is listed with the bytes
+// the file holds.
+TEST_F(BadInput, BlockCutShortIsListed) {
+    StreamBuilder b = test::typicalStream(5);
+    auto bytes = b.bytes();
+    bytes.resize(bytes.size() - 104);  // the end code and 100 bytes of the last audio packet
+    const std::string path = input("cut.mpg", bytes);
+    const Outcome o = run("scan " + q(path));
+    EXPECT_EQ(o.status, 0) << o.err;
+    const BuiltBlock& last = b.blocks()[b.blocks().size() - 2];
+    EXPECT_EQ(o.out, "1\t" + std::to_string(b.blocks().size() - 2) + "\t000001C0\t" +
+                         std::to_string(last.offset) + "\t406\t306\t-100\t1(" +
+                         std::string(1, "0123456789ABCDEF"[bytes[last.offset + 6] >> 4]) +
+                         std::string(1, "0123456789ABCDEF"[bytes[last.offset + 6] & 15]) +
+                         ") at 6\n");
 }
 
 }  // namespace
