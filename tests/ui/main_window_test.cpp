@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -445,6 +447,26 @@ void MainWindowTest::lowPriorityJobsRunAtIdlePriority() {
         QCOMPARE(receiver.result, low ? SCHED_IDLE : SCHED_OTHER);
     }
     QCOMPARE(::sched_getscheduler(0), SCHED_OTHER);
+
+    // The window starts its scan so when the box is unchecked: while the job
+    // waits for a report, one thread of the program runs at idle priority.
+    AppState state;
+    HookedWindow window(state);
+    bool idleThread = false;
+    window.hook = [&](Notify kind) {
+        if (kind != Notify::Broken) return;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            const pid_t tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+            idleThread = idleThread || ::sched_getscheduler(tid) == SCHED_IDLE;
+        }
+    };
+    window.findChild<QCheckBox*>("CheckHP")->setChecked(false);
+    test::TempDir dir;
+    window.findChild<QLineEdit*>("EditIN")->setText(
+        QString::fromStdString(dir.write("d.mpg", test::damagedStream().bytes())));
+    window.findChild<QPushButton*>("BitBtnGO")->click();
+    QVERIFY(waitForJobEnd(window));
+    QVERIFY(idleThread);
 }
 
 void MainWindowTest::closeRefusedWhileJobRuns() {
