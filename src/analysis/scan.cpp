@@ -23,10 +23,13 @@ struct RunTracker {
     int64_t maxLength = 0;
     uint64_t maxStart = 0;
 
+    // A search that records no run gives its own start, not a position left
+    // over from an earlier search: a resumed scan, whose tracker is new,
+    // must record the same.
     void restart(uint64_t at) {
         byte = maxByte = 0;
         length = maxLength = 0;
-        start = at;
+        start = maxStart = at;
     }
     // Called at the end of a run, and before the longest run is read: a run
     // still growing counts with the length it has reached.
