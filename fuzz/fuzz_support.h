@@ -89,10 +89,10 @@ class NullProgress : public RepairProgress {
 };
 
 // Scans the file afresh as the window's scan button does; false when it
-// cannot be opened.
+// cannot be opened or read.
 inline bool scanFile(AppState& state, ErrorGrid& grid, const std::string& path) {
     GridSink sink(state, grid);
-    return scanFileAfresh(state, path, sink) == OpenStatus::Opened;
+    return !scanFileAfresh(state, path, sink);
 }
 
 }  // namespace mpg::fuzz

@@ -105,6 +105,12 @@ void BlockTable::assign(const std::vector<BlockRecord>& entries) {
     lastIndex_ = static_cast<int64_t>(size_) - 1;
 }
 
+void BlockTable::allocate(size_t count) {
+    clear();
+    resize(count);
+    lastIndex_ = static_cast<int64_t>(size_) - 1;
+}
+
 int32_t blockSize(BlockKind kind, ByteSpan head) {
     uint16_t length = 0;
     switch (kind) {

@@ -75,6 +75,9 @@ class BlockTable {
     void trimToLast();       // cut to lastIndex + 1 (the end of a scan)
     void dropLast();         // remove the last entry, if any (a stopped scan)
     void assign(const std::vector<BlockRecord>& entries);  // replace the whole table
+    // Exactly `count` empty entries, lastIndex at the last: a table filled in
+    // place (the index file's loader) is never held twice.
+    void allocate(size_t count);
 
   private:
     static constexpr size_t kChunkBits = 16;

@@ -50,13 +50,23 @@ void ErrorGrid::removeRow(int r) {
     rows_.erase(rows_.begin() + r);
 }
 
-bool ErrorGrid::dropUnfinishedRow() {
-    if (!rows_.back()[5].empty()) return false;
+void ErrorGrid::dropLastRow() {
     if (rows_.size() > 2) {
         rows_.pop_back();
     } else {
         rows_.back() = ErrorRow{};
     }
+}
+
+bool ErrorGrid::dropUnfinishedRow() {
+    if (!rows_.back()[5].empty()) return false;
+    dropLastRow();
+    return true;
+}
+
+bool ErrorGrid::onWithdrawn(int64_t index) {
+    if (rows_.back()[1] != std::to_string(index)) return false;
+    dropLastRow();
     return true;
 }
 

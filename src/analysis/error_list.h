@@ -57,10 +57,17 @@ class ErrorGrid {
     int onBroken(int64_t index, const BlockTable& table);
     // The same block's real size and run are known: completes the last row.
     int onResolved(int64_t index, const BlockTable& table);
+    // A resumed scan examines its last block afresh: that block's row, the
+    // last one when it names `index`, is removed (or emptied when it is the
+    // only data row). Returns whether it was.
+    bool onWithdrawn(int64_t index);
     // Rebuilds the list from the table: one row per entry marked 'y'.
     void erpacks2sg(const BlockTable& table);
 
   private:
+    // Removes the last data row, or empties it when it is the only one.
+    void dropLastRow();
+
     std::vector<ErrorRow> rows_;
 };
 

@@ -14,6 +14,7 @@ class GridSink : public JobSink {
     void notify(Notify kind, int32_t payload) override {
         if (kind == Notify::Broken) grid_.onBroken(payload, state_.table);
         if (kind == Notify::Resolved) grid_.onResolved(payload, state_.table);
+        if (kind == Notify::Withdrawn) grid_.onWithdrawn(payload);
     }
     void setTitle(const std::string&) override {}
     void clearErrorList() override { grid_.clear(); }

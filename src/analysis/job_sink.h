@@ -15,6 +15,7 @@ enum class Notify : int {
     Broken = 2,        // payload: BlockTable index of a block just found broken
     Resolved = 3,      // payload: the same index, now with real size and run
     JoinProgress = 4,  // payload: percentage of the current join input
+    Withdrawn = 5,     // payload: index of a last entry whose row a resumed scan takes back
 };
 
 class JobSink {

@@ -2,7 +2,7 @@
 // second. The clock is read only now and then: the stride between reads
 // adapts so that it is read about once a millisecond, whether a step takes
 // nanoseconds (a resynchronisation on the cache's hit path) or milliseconds
-// (the scan's pause at normal priority).
+// (a read window from a slow disk, or the rest a low-priority scan takes).
 #pragma once
 
 #include <chrono>

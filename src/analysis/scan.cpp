@@ -1,6 +1,7 @@
 #include "analysis/scan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -22,10 +23,13 @@ struct RunTracker {
     int64_t maxLength = 0;
     uint64_t maxStart = 0;
 
+    // A search that records no run gives its own start, not a position left
+    // over from an earlier search: a resumed scan, whose tracker is new,
+    // must record the same.
     void restart(uint64_t at) {
         byte = maxByte = 0;
         length = maxLength = 0;
-        start = at;
+        start = maxStart = at;
     }
     // Called at the end of a run, and before the longest run is read: a run
     // still growing counts with the length it has reached.
@@ -67,62 +71,109 @@ uint32_t quietResync(const uint8_t* bytes, uint32_t limit, uint64_t pos, const S
     return i;
 }
 
-// Where a resumed scan goes on. The last entry of an earlier scan is either
-// complete (go on behind it) or a broken block whose search reached the end
-// of the stream (realSize 0): that search is taken up again from its start
-// rather than recording the block a second time, which would make the writer
-// emit it twice.
-struct ResumePoint {
-    uint64_t pos = 0;
-    bool inResync = false;
-};
+// How long a low-priority scan rests after each read window: 5 ms, but never
+// longer than the window's own work took, so that giving way to the machine's
+// other work costs at most half the scan's speed. (A window read from the
+// page cache takes about a millisecond; a pause per block, as there once was,
+// made such a scan a thousand times slower.)
+class WindowPause {
+  public:
+    using Clock = std::chrono::steady_clock;
 
-ResumePoint resumePoint(const BlockRecord& last) {
-    if (last.broken == kBrokenListed && last.realSize == 0) {
-        return {uint64_t{last.offset} + kLengthFieldEnd, true};
+    void after(uint32_t windowStart) {
+        if (windowStart == window_) return;
+        const Clock::time_point now = Clock::now();
+        if (window_ != kNone) {
+            const Clock::duration worked = now - resumed_;
+            std::this_thread::sleep_for(std::min<Clock::duration>(kPause, worked));
+        }
+        window_ = windowStart;
+        resumed_ = Clock::now();
     }
-    const int32_t size = last.broken == kBrokenListed ? last.realSize : last.declaredSize;
-    const int64_t pos = int64_t{last.offset} + size;
-    return {pos < 0 ? 0 : static_cast<uint64_t>(pos), false};
-}
+
+  private:
+    static constexpr Clock::duration kPause = std::chrono::milliseconds(5);
+    static constexpr int64_t kNone = -1;
+    int64_t window_ = kNone;
+    Clock::time_point resumed_{};
+};
 
 }  // namespace
 
-void EnumPacks(AppState& state, JobSink& sink) {
+Failure EnumPacks(AppState& state, JobSink& sink) {
     StreamView& view = state.view;
     BlockTable& table = state.table;
-    if (!view.isOpen()) return;
+    if (!view.isOpen()) return {};
 
     RunTracker run;
     const uint8_t* head = view.view(0, 29);
-    if (head == nullptr || loadBE32(head) != kPackStartCode) {
+    if (head == nullptr) return view.failure();
+    if (loadBE32(head) != kPackStartCode) {
         sink.setTitle(kNoSignatureText);
-        return;
+        return {};
     }
 
+    const uint32_t size = view.streamSize();
     uint64_t pos = 0;
     bool inResync = false;
-    if (state.resumeScan == 'y' && !table.empty()) {
-        table.resumeAfterLast();
-        const ResumePoint resume = resumePoint(table.last());
-        pos = resume.pos;
-        inResync = resume.inResync;
+    // The last entry's declared size led to no start code (or past the end
+    // of the file): it is broken. The search starts right behind its start
+    // code and length field, so a block shorter than declared is found as
+    // well as a longer one.
+    const auto startSearch = [&] {
+        sink.notify(Notify::Broken, static_cast<int32_t>(table.lastIndex()));
+        inResync = true;
+        BlockRecord& broken = table.last();
+        pos = uint64_t{broken.offset} + kLengthFieldEnd;
+        broken.broken = kBrokenListed;
         run.restart(pos);
+    };
+    // The search ends at `pos`: at a valid start code, or at the end of the
+    // file, which holds no more of the block.
+    const auto endSearch = [&] {
+        BlockRecord& broken = table.last();
+        run.keepLongest();
+        broken.realSize = static_cast<int32_t>(pos - broken.offset);
+        broken.repeatByte = run.maxByte;
+        broken.repeatLength = static_cast<uint32_t>(run.maxLength);
+        broken.repeatStart = static_cast<uint32_t>(run.maxStart - broken.offset);
+        sink.notify(Notify::Resolved, static_cast<int32_t>(table.lastIndex()));
+        inResync = false;
+    };
+
+    if (state.resumeScan == 'y' && !table.empty()) {
+        // The codes in force are those the scan that made the table left:
+        // an open check empties the table and a join keeps its own codes.
+        table.resumeAfterLast();
+        BlockRecord& last = table.last();
+        // A last entry that is broken had its search ended by the end of the
+        // file, which may have grown since (a recording still being
+        // written): its row is withdrawn and the block examined afresh, as a
+        // fresh scan of the file as it is now would examine it.
+        if (last.isBroken()) {
+            sink.notify(Notify::Withdrawn, static_cast<int32_t>(table.lastIndex()));
+            table.zerpack(table.lastIndex());
+        }
+        pos = uint64_t{last.offset} + static_cast<uint64_t>(std::max(last.declaredSize, 0));
+        if (pos > size) startSearch();
     } else {
         sink.clearErrorList();
         table.startFresh();
+        // Every fresh scan starts from the initial codes, never from those a
+        // previous file, check or join left.
+        state.codes = StreamCodes{};
     }
 
-    static constexpr uint8_t kNoBytes[20] = {};
-    const uint32_t size = view.streamSize();
+    WindowPause pause;
+    Failure failure;
     while (pos < size) {
-        if (!state.highPriority.load(std::memory_order_relaxed)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        // A failed read is not acted upon: the step goes on with zeros.
+        if (!state.highPriority.load(std::memory_order_relaxed)) pause.after(view.windowStart());
         const uint8_t* bytes = view.view(static_cast<uint32_t>(pos), 6);
-        if (bytes != nullptr && inResync && sink.quietSteps() > 0 &&
-            state.highPriority.load(std::memory_order_relaxed)) {
+        if (bytes == nullptr) {
+            failure = view.failure();
+            break;
+        }
+        if (inResync && sink.quietSteps() > 0) {
             const uint64_t inWindow = uint64_t{view.windowStart()} + view.windowLength() - 5 - pos;
             const uint64_t limit =
                 std::min<uint64_t>({inWindow, size - pos, uint64_t(sink.quietSteps())});
@@ -132,21 +183,17 @@ void EnumPacks(AppState& state, JobSink& sink) {
             pos += steps;
             if (pos >= size) break;
             bytes = view.view(static_cast<uint32_t>(pos), 6);
+            if (bytes == nullptr) {
+                failure = view.failure();
+                break;
+            }
         }
-        if (bytes == nullptr) bytes = kNoBytes;
         const uint32_t code = loadBE32(bytes);
 
         bool record = true;
         if (inResync) {
             if (bytes[0] == 0 && state.codes.isValidStartCode(code)) {
-                BlockRecord& broken = table.last();
-                run.keepLongest();
-                broken.realSize = static_cast<int32_t>(pos - broken.offset);
-                broken.repeatByte = run.maxByte;
-                broken.repeatLength = static_cast<uint32_t>(run.maxLength);
-                broken.repeatStart = static_cast<uint32_t>(run.maxStart - broken.offset);
-                sink.notify(Notify::Resolved, static_cast<int32_t>(table.lastIndex()));
-                inResync = false;
+                endSearch();
             } else {
                 run.take(bytes[0], pos);
                 ++pos;
@@ -157,21 +204,17 @@ void EnumPacks(AppState& state, JobSink& sink) {
         if (record) {
             const BlockKind kind = state.codes.classify(code);
             if (kind == BlockKind::None) {
-                // The last entry's declared size led here: it is broken. The
-                // search starts right behind its start code and length field,
-                // so a block shorter than declared is found as well as a longer one.
                 if (table.lastIndex() < 0) break;
-                sink.notify(Notify::Broken, static_cast<int32_t>(table.lastIndex()));
-                inResync = true;
-                BlockRecord& broken = table.last();
-                pos = uint64_t{broken.offset} + kLengthFieldEnd;
-                broken.broken = kBrokenListed;
-                run.restart(pos);
+                startSearch();
             } else {
                 ByteSpan block(bytes, 6);
                 if (kind == BlockKind::SystemHeader) {
                     const uint8_t* header = view.view(static_cast<uint32_t>(pos), 20);
-                    block = ByteSpan(header ? header : kNoBytes, 20);
+                    if (header == nullptr) {
+                        failure = view.failure();
+                        break;
+                    }
+                    block = ByteSpan(header, 20);
                 }
                 const int64_t index = table.appendBlock();
                 BlockRecord& entry = table[static_cast<size_t>(index)];
@@ -181,6 +224,9 @@ void EnumPacks(AppState& state, JobSink& sink) {
                 table.zerpack(index);
                 pos += static_cast<uint64_t>(entry.declaredSize);
                 if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);
+                // Cut short by the end of the file: what its header declares
+                // is not there, and the writer must not make it up.
+                if (pos > size) startSearch();
             }
         }
 
@@ -192,19 +238,38 @@ void EnumPacks(AppState& state, JobSink& sink) {
         }
         if (state.job.stopRequested.load(std::memory_order_relaxed)) break;
     }
+    // A search that reached the end of the file ends there: the block holds
+    // the rest of the file.
+    if (!failure && inResync && pos >= size) {
+        pos = size;
+        endSearch();
+    }
     state.scanPos = pos;
     table.trimToLast();
+    // Bytes of a file that changed while they were read describe no file.
+    if (!failure) failure = view.verifyUnchanged();
+    return failure;
 }
 
-OpenStatus scanFileAfresh(AppState& state, const std::string& path, JobSink& sink) {
-    const OpenStatus status = state.view.openStream(path);
-    if (status != OpenStatus::Opened) return status;
+void dropUnfinishedBlock(BlockTable& table, ErrorGrid& grid) {
+    if (grid.dropUnfinishedRow()) table.dropLast();
+}
+
+Failure scanFileAfresh(AppState& state, const std::string& path, JobSink& sink) {
+    switch (state.view.openStream(path)) {
+        case OpenStatus::Opened:
+            break;
+        case OpenStatus::TooLarge:
+            return failureOf(FailureKind::OpenFailed, path, EFBIG);
+        case OpenStatus::Failed:
+            return state.view.failure();
+    }
     state.view.clearCuts();
     state.view.resetCache();
     state.resumeScan = '0';
-    EnumPacks(state, sink);
+    const Failure failure = EnumPacks(state, sink);
     state.view.closeFile();
-    return status;
+    return failure;
 }
 
 }  // namespace mpg

@@ -3,6 +3,7 @@
 // size does not lead to a valid start code.
 #pragma once
 
+#include "analysis/error_list.h"
 #include "analysis/job_sink.h"
 #include "stream/variables.h"
 
@@ -11,11 +12,22 @@ namespace mpg {
 inline constexpr const char* kNoSignatureText = "отсутствует сигнатура файла";
 
 // The body of the job "scan". Reads through state.view, which the caller has
-// opened; continues after the last entry when state.resumeScan is 'y'.
-void EnumPacks(AppState& state, JobSink& sink);
+// opened; continues after the last entry when state.resumeScan is 'y'. A
+// read the system refuses stops the scan (its bytes are never taken for the
+// stream), and so does a file that changed while it was read; the result
+// says why, and the table holds what was recorded before. A stop request
+// or a missing signature is no failure.
+Failure EnumPacks(AppState& state, JobSink& sink);
 
 // Opens `path`, drops the cut list and the cache, scans the file afresh and
-// closes it again: a whole scan as batch work and tests run it.
-OpenStatus scanFileAfresh(AppState& state, const std::string& path, JobSink& sink);
+// closes it again: a whole scan as batch work and tests run it. The failure
+// of the open or of the scan.
+Failure scanFileAfresh(AppState& state, const std::string& path, JobSink& sink);
+
+// After a scan that was stopped or failed: the last row of the list, when
+// its block's search was cut short (or no block was listed), goes, and with
+// it the table's last entry, so that a resumed scan reaches that block again
+// from the end of the one before and searches it anew.
+void dropUnfinishedBlock(BlockTable& table, ErrorGrid& grid);
 
 }  // namespace mpg

@@ -35,8 +35,9 @@ extern "C" void onInterrupt(int) {
     if (gStop != nullptr) gStop->store(true);
 }
 
-// The program's status texts with a short English gloss, on standard error,
-// and the detail of a failure after them (": out.mpg: No space left on device").
+// The program's status texts with a short English gloss, on standard error;
+// a failure's detail (the file, a read's position, the system's reason)
+// follows the text, before the gloss.
 void say(const std::string& text, const std::string& detail = "") {
     static const std::map<std::string, const char*> gloss = {
         {"файл открыт, заголовок найден", "file opened, header found"},
@@ -49,18 +50,19 @@ void say(const std::string& text, const std::string& detail = "") {
         {kSavedText, "file saved"},
         {kSaveFailedText, "error saving the file"},
         {kOutputIsInputText, "the output is the input"},
-        {kReadFailedText, "error reading the file"},
+        {kReadFailedText, "cannot read the file"},
         {"файл уже существует", "the file already exists"},
         {"нет файла ошибок", "no index file"},
         {"файл ошибок повреждён", "the index file is damaged"},
         {kJoinDoneText, "join finished"},
         {kJoinBrokenText, "the structure of a file is broken"},
         {kJoinOutputIsInputText, "the output is one of the inputs"},
+        {kInputChangedText, "the input file changed while the job ran"},
     };
     const auto it = gloss.find(text);
-    std::cerr << text;
+    std::cerr << text << detail;
     if (it != gloss.end()) std::cerr << " (" << it->second << ")";
-    std::cerr << detail << "\n";
+    std::cerr << "\n";
 }
 
 // Fills the error list from the scan's notifications and draws a progress
@@ -84,6 +86,9 @@ class CliSink : public ThrottledSink {
                 break;
             case Notify::Resolved:
                 grid_.onResolved(payload, state_.table);
+                break;
+            case Notify::Withdrawn:
+                grid_.onWithdrawn(payload);
                 break;
             case Notify::Progress:
             case Notify::JoinProgress:
@@ -187,21 +192,31 @@ struct Session {
     bool quiet = false;
 };
 
+void sayFailure(const Failure& failure) {
+    say(failureHeadline(failure), failureDetail(failure));
+}
+
+// The open check's result, with why the file could not be opened or read.
+void sayCheck(const Session& s, CheckResult check) {
+    say(checkResultText(check), checkDetailText(check, s.state.view.failure()));
+}
+
 // The open check, then a fresh scan at high priority; false (reported) when
-// the file is refused or the scan was stopped.
+// the file is refused, cannot be read, changed meanwhile, or the scan was
+// stopped.
 bool checkAndScan(Session& s) {
     const CheckResult check = openAndCheck(s.state, s.path);
     if (check != CheckResult::Ok) {
-        say(checkResultText(check));
+        sayCheck(s, check);
         return false;
     }
-    OpenStatus opened = OpenStatus::Failed;
+    Failure failure;
     {
         CliSink sink(s.state, s.grid, s.quiet, fileSize(s.path));
-        opened = scanFileAfresh(s.state, s.path, sink);
+        failure = scanFileAfresh(s.state, s.path, sink);
     }
-    if (opened != OpenStatus::Opened) {
-        say(kOpenFailedText);
+    if (failure) {
+        sayFailure(failure);
         return false;
     }
     if (s.state.job.stopRequested) {
@@ -270,14 +285,15 @@ int runRepair(Session& s, RepairArgs& a) {
     if (a.fromIndex) {
         const CheckResult check = openAndCheck(s.state, s.path);
         if (check != CheckResult::Ok) {
-            say(checkResultText(check));
+            sayCheck(s, check);
             return 1;
         }
-        const IndexLoad load = loadIndexFile(indexFileName(s.path), s.state.table);
-        if (load != IndexLoad::Loaded) {
-            say(load == IndexLoad::Missing ? "нет файла ошибок" : "файл ошибок повреждён");
-            return 1;
-        }
+        Failure inputFailure;
+        const IndexLoad load = loadIndexFile(indexFileName(s.path), s.path, s.state, &inputFailure);
+        if (load == IndexLoad::InputFailed) sayFailure(inputFailure);
+        if (load == IndexLoad::Missing) say(kNoIndexText);
+        if (load == IndexLoad::Damaged || load == IndexLoad::Unreadable) say(kBadIndexText);
+        if (load != IndexLoad::Loaded) return 1;
         s.grid.erpacks2sg(s.state.table);
     } else if (!checkAndScan(s)) {
         return 1;

@@ -175,13 +175,16 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
     int systemHeaders = 0, paddings = 0;
     const size_t count = params.inputs.size();
     Failure& failure = state.job.failure;
+    // The join's own codes, from the initial ones: those of the repair
+    // page's table must stay as its scan left them.
+    StreamCodes codes;
     int32_t result = eachInput(state, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20, failure);
             if (head == nullptr) return JOIN_FAILED;
             const uint32_t code = loadBE32(head);
-            const BlockKind kind = state.codes.classify(code);
+            const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
             // wraps nor stalls the walk.
             const uint64_t length = static_cast<uint64_t>(blockSize(kind, ByteSpan(head, 20)));
@@ -192,7 +195,7 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
                 case BlockKind::SystemHeader: {
                     const uint8_t* header = in.at(pos, length, failure);
                     if (header == nullptr) return JOIN_FAILED;
-                    takeStreamCodes(state.codes, ByteSpan(header, length));
+                    takeStreamCodes(codes, ByteSpan(header, length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
                     if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
                     break;

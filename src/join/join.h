@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/job_sink.h"
+#include "analysis/scan_control.h"
 #include "stream/failure.h"
 #include "stream/variables.h"
 
@@ -22,7 +23,6 @@ inline constexpr int32_t JOIN_STOPPED = -2;
 inline constexpr const char* kJoinDoneText = "операция завершена";
 inline constexpr const char* kJoinBrokenText = "нарушена структура файла";
 inline constexpr const char* kJoinOutputIsInputText = "выходной файл совпадает с одним из входных";
-inline constexpr const char* kReadFailedText = "ошибка чтения файла";
 
 // Taken when the job starts: later edits of the list do not reach it.
 struct JoinParams {
@@ -43,8 +43,9 @@ bool outputIsAnInput(const JoinParams& params);
 // sink.showMessage, as does an output that is one of the inputs. A failed
 // join leaves nothing new behind (an output it was to replace stays whole);
 // a stopped one keeps what it wrote under the output's name. The reason of
-// anything but JOIN_DONE is in state.job.failure. The structured join takes
-// the stream codes of every system header it reads into state.codes.
+// anything but JOIN_DONE is in state.job.failure. The structured join starts
+// from the initial stream codes and takes those of every system header it
+// reads; state.codes stays as it was.
 int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink);
 int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink);
 

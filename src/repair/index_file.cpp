@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "stream/file_io.h"
+#include "stream/procedures.h"
+#include "stream/stream_view.h"
 
 namespace mpg {
 
@@ -30,21 +32,6 @@ bool writeRecords(OutputFile& out, const BlockTable& table) {
     return true;
 }
 
-// The file's size was checked: exactly `count` records are expected.
-bool readRecords(int fd, size_t count, std::vector<BlockRecord>& out) {
-    out.reserve(count);
-    std::vector<uint8_t> buffer(std::min(count, kRecordsPerChunk) * kBlockRecordSize);
-    while (out.size() < count) {
-        const size_t n = std::min(kRecordsPerChunk, count - out.size());
-        const size_t bytes = n * kBlockRecordSize;
-        if (readFully(fd, buffer.data(), bytes) != static_cast<int64_t>(bytes)) return false;
-        for (size_t i = 0; i < n; ++i) {
-            out.push_back(decodeBlockRecord(buffer.data() + i * kBlockRecordSize));
-        }
-    }
-    return true;
-}
-
 // Empty for anything but a regular file: directories, pipes and devices.
 std::optional<uint64_t> regularFileSize(int fd) {
     struct stat st {};
@@ -52,16 +39,143 @@ std::optional<uint64_t> regularFileSize(int fd) {
     return static_cast<uint64_t>(st.st_size);
 }
 
-IndexLoad loadFrom(int fd, BlockTable& table) {
+// Checks the records one by one, in table order, against the input they
+// claim to describe, as the scan would have recorded them.
+class RecordCheck {
+  public:
+    explicit RecordCheck(StreamView& input) : input_(input), size_(input.streamSize()) {}
+
+    bool fits(const BlockRecord& r) {
+        // A broken block whose search ran to the end (real size 0, as scans
+        // once recorded it) has no known end: nothing can follow it.
+        if (ended_ || r.offset != next_ || r.offset >= size_) return false;
+        const BlockKind kind = codes_.classify(r.code);
+        if (kind == BlockKind::None) return false;
+        const uint8_t* head = input_.view(r.offset, kHeadBytes);
+        if (head == nullptr) {
+            readFailed_ = true;
+            return false;
+        }
+        if (loadBE32(head) != r.code || r.declaredSize != blockSize(kind, {head, kHeadBytes})) {
+            return false;
+        }
+        if (kind == BlockKind::SystemHeader) takeStreamCodes(codes_, {head, kHeadBytes});
+        uint64_t extent = static_cast<uint64_t>(r.declaredSize);
+        if (r.broken == kSound) {
+            if (r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 || r.repeatStart != 0)
+                return false;
+        } else if (r.broken == kBrokenListed || r.broken == kBrokenAccepted) {
+            if (r.realSize < 0 || !declaredEndIsNoBlock(r)) return false;
+            extent = static_cast<uint64_t>(r.realSize);
+            ended_ = r.realSize == 0;
+            if (r.repeatLength > 0 && !runStandsThere(r)) return false;
+        } else {
+            return false;
+        }
+        lastBroken_ = r.isBroken();
+        next_ = uint64_t{r.offset} + extent;
+        return next_ <= size_;
+    }
+    // After the last record: a broken one's search ended at the end of the
+    // file (at a start code, the block found there would have been recorded).
+    bool complete() const { return !lastBroken_ || ended_ || next_ == size_; }
+    bool readFailed() const { return readFailed_; }
+    const StreamCodes& codes() const { return codes_; }
+
+  private:
+    // The 20 bytes the scan reads of a system header (6 of any other block).
+    static constexpr uint32_t kHeadBytes = 20;
+
+    // A block is broken because no block begins where its header says it
+    // ends: its real size differs, and the file there holds no start code.
+    bool declaredEndIsNoBlock(const BlockRecord& r) {
+        if (r.realSize == r.declaredSize) return false;
+        const uint64_t end = uint64_t{r.offset} + static_cast<uint64_t>(r.declaredSize);
+        if (end >= size_) return true;
+        const uint8_t* there = input_.view(static_cast<uint32_t>(end), 4);
+        if (there == nullptr) readFailed_ = true;
+        return there != nullptr && !codes_.isValidStartCode(loadBE32(there));
+    }
+
+    // The longest run lies behind the start code and length field, inside
+    // the block, and is made of its byte: the index of another file with
+    // blocks of the same sizes still differs there.
+    bool runStandsThere(const BlockRecord& r) {
+        if (r.repeatStart < kLengthFieldEnd ||
+            uint64_t{r.repeatStart} + r.repeatLength > static_cast<uint64_t>(r.realSize)) {
+            return false;
+        }
+        bool same = true;
+        const bool read =
+            input_.readPieces(uint64_t{r.offset} + r.repeatStart, r.repeatLength,
+                              [&](const uint8_t* bytes, uint32_t piece, uint64_t) {
+                                  same = std::all_of(bytes, bytes + piece,
+                                                     [&](uint8_t b) { return b == r.repeatByte; });
+                                  return same;
+                              });
+        if (!read && same) readFailed_ = true;
+        return read && same;
+    }
+
+    StreamView& input_;
+    uint64_t size_;
+    uint64_t next_ = 0;
+    bool ended_ = false;
+    bool lastBroken_ = false;
+    bool readFailed_ = false;
+    StreamCodes codes_;
+};
+
+// The file's size was checked: exactly `count` records, each checked as it
+// is decoded into its place in `table`.
+IndexLoad readRecords(int fd, size_t count, RecordCheck& check, BlockTable& table) {
+    table.allocate(count);
+    std::vector<uint8_t> buffer(std::min(count, kRecordsPerChunk) * kBlockRecordSize);
+    for (size_t first = 0; first < count; first += kRecordsPerChunk) {
+        const size_t n = std::min(kRecordsPerChunk, count - first);
+        const size_t bytes = n * kBlockRecordSize;
+        if (readFully(fd, buffer.data(), bytes) != static_cast<int64_t>(bytes)) {
+            return IndexLoad::Unreadable;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            BlockRecord& r = table[first + i];
+            r = decodeBlockRecord(buffer.data() + i * kBlockRecordSize);
+            if (!check.fits(r))
+                return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
+        }
+    }
+    return check.complete() ? IndexLoad::Loaded : IndexLoad::Damaged;
+}
+
+IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Failure& why) {
     const std::optional<uint64_t> size = regularFileSize(fd);
     if (!size) return IndexLoad::Unreadable;
-    if (*size % kBlockRecordSize != 0) return IndexLoad::BadSize;
-    std::vector<BlockRecord> records;
-    if (!readRecords(fd, static_cast<size_t>(*size / kBlockRecordSize), records)) {
-        return IndexLoad::Unreadable;
+    if (*size == 0 || *size % kBlockRecordSize != 0) return IndexLoad::Damaged;
+    // The input is read through a view of its own: the state's view, its cut
+    // list and its window stay as they are when the file is refused.
+    StreamView input;
+    switch (input.openStream(inputPath)) {
+        case OpenStatus::Opened:
+            break;
+        case OpenStatus::TooLarge:
+            why = failureOf(FailureKind::OpenFailed, inputPath, EFBIG);
+            return IndexLoad::InputFailed;
+        case OpenStatus::Failed:
+            why = input.failure();
+            return IndexLoad::InputFailed;
     }
-    table.assign(records);
-    return IndexLoad::Loaded;
+    BlockTable loaded;
+    RecordCheck check(input);
+    IndexLoad result =
+        readRecords(fd, static_cast<size_t>(*size / kBlockRecordSize), check, loaded);
+    if (result == IndexLoad::InputFailed) why = input.failure();
+    if (result == IndexLoad::Loaded && (why = input.verifyUnchanged())) {
+        result = IndexLoad::InputFailed;
+    }
+    if (result != IndexLoad::Loaded) return result;
+    state.table = std::move(loaded);
+    state.codes = check.codes();
+    return result;
 }
 
 }  // namespace
@@ -73,15 +187,18 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
     return out.failure();
 }
 
-IndexLoad loadIndexFile(const std::string& path, BlockTable& table) {
+IndexLoad loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
+                        Failure* inputFailure) {
     Failure failure;
     const int fd = openRegularForRead(path, failure);
     if (fd < 0) {
         const int reason = failure.systemError;
         return reason == ENOENT || reason == ENOTDIR ? IndexLoad::Missing : IndexLoad::Unreadable;
     }
-    const IndexLoad result = loadFrom(fd, table);
+    Failure why;
+    const IndexLoad result = loadChecked(fd, inputPath, state, why);
     ::close(fd);
+    if (result == IndexLoad::InputFailed && inputFailure != nullptr) *inputFailure = why;
     return result;
 }
 

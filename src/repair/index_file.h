@@ -9,6 +9,7 @@
 
 #include "analysis/block_table.h"
 #include "stream/failure.h"
+#include "stream/variables.h"
 
 namespace mpg {
 
@@ -24,11 +25,27 @@ inline std::string indexFileName(const std::string& input) {
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs);
 
-enum class IndexLoad { Loaded, Missing, Unreadable, BadSize };
+enum class IndexLoad {
+    Loaded,
+    Missing,      // no index file of that name
+    Unreadable,   // the index file cannot be opened or read, or is no regular file
+    Damaged,      // empty, not whole records, or records that do not fit the input
+    InputFailed,  // the input could not be opened or read to check the records
+};
 
-// Replaces the table with the file's records only when the file exists, can
-// be read and its size is a multiple of 26; otherwise the table is left as it
-// was. Nothing else is checked: the records are taken as they stand.
-IndexLoad loadIndexFile(const std::string& path, BlockTable& table);
+// Loads the index file `path` written for the input `inputPath`. The records
+// are taken only when all of them fit that input as a scan of it would have
+// written them: the first at offset 0, each next one where the one before
+// ends (its declared size, or its real size when broken), every one inside
+// the file, its start code standing at its offset and its declared size
+// being what that header states, and the runs of broken blocks lying inside
+// them. A foreign or damaged file would otherwise have the repair cut real
+// data. Then state.table is replaced (filled in place: the records are never
+// held twice) and state.codes set to the stream codes in force at the
+// table's end, as the scan leaves them for the writer; on any other outcome
+// both are left as they were, and for InputFailed `inputFailure` (when
+// given) says why.
+IndexLoad loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
+                        Failure* inputFailure = nullptr);
 
 }  // namespace mpg

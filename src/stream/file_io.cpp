@@ -12,7 +12,7 @@
 
 namespace mpg {
 
-int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at) {
+int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at, size_t* readBefore) {
     size_t done = 0;
     while (done < count) {
         const ssize_t got = at < 0 ? ::read(fd, into + done, count - done)
@@ -20,6 +20,7 @@ int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at) {
                                              static_cast<off_t>(at + static_cast<int64_t>(done)));
         if (got < 0) {
             if (errno == EINTR) continue;
+            if (readBefore != nullptr) *readBefore = done;
             return -1;
         }
         if (got == 0) break;

@@ -19,8 +19,11 @@ namespace mpg {
 
 // Reads `count` bytes, from file position `at` (pread) or, when `at` is -1,
 // from the current position. Returns the bytes read (fewer only at the end
-// of the file) or -1 on an error.
-int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at = -1);
+// of the file) or -1 on an error, with errno set and, when `readBefore` is
+// given, the bytes read before the failing call in it (a bad sector fails
+// only the read that reaches it).
+int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at = -1,
+                  size_t* readBefore = nullptr);
 // Writes all `count` bytes; false on any error (a full disk, a file-size limit).
 bool writeFully(int fd, const uint8_t* data, size_t count);
 // Linux releases the descriptor even when close reports EINTR; closing again

@@ -17,17 +17,6 @@ namespace {
 
 constexpr uint64_t kMaxPosition = std::numeric_limits<uint32_t>::max();
 
-int openForReading(const std::string& name) {
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd == -1) return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 }  // namespace
 
 StreamView::~StreamView() {
@@ -36,24 +25,59 @@ StreamView::~StreamView() {
 
 OpenStatus StreamView::openStream(const std::string& name) {
     if (!openFile(name)) return OpenStatus::Failed;
-    const off_t end = ::lseek(fileHandle_, 0, SEEK_END);
-    if (end < 0) {
-        closeFile();
-        return OpenStatus::Failed;
-    }
-    if (static_cast<uint64_t>(end) > kMaxPosition) {
+    if (opened_.size > kMaxPosition) {
         closeFile();
         return OpenStatus::TooLarge;
     }
-    ::lseek(fileHandle_, 0, SEEK_SET);
-    streamSize_ = static_cast<uint32_t>(end);
+    streamSize_ = static_cast<uint32_t>(opened_.size);
     return OpenStatus::Opened;
 }
 
 bool StreamView::openFile(const std::string& name) {
     closeFile();  // never leak a handle a caller forgot to close
-    fileHandle_ = openForReading(name);
-    return fileHandle_ != -1;
+    failure_ = {};
+    // O_NONBLOCK: the open of a FIFO without a writer would wait for one
+    // (and hang the window's thread); the file's kind is known only after
+    // the open.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd == -1) {
+        failure_ = failureOf(FailureKind::OpenFailed, name, errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        failure_ = failureOf(FailureKind::OpenFailed, name, errno);
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        failure_ = failureOf(FailureKind::NotRegular, name);
+        ::close(fd);
+        return false;
+    }
+    // Reads of a regular file never block; the flag goes so that nothing
+    // else about the descriptor differs from a plain open.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    fileHandle_ = fd;
+    path_ = name;
+    stampOf(opened_);
+    return true;
+}
+
+bool StreamView::stampOf(Stamp& out) const {
+    struct stat st {};
+    if (::fstat(fileHandle_, &st) != 0) return false;
+    out = {static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+           static_cast<int64_t>(st.st_mtim.tv_nsec)};
+    return true;
+}
+
+Failure StreamView::verifyUnchanged() const {
+    if (fileHandle_ == -1) return {};
+    Stamp now;
+    if (!stampOf(now)) return failureOf(FailureKind::ReadFailed, path_, errno);
+    if (now != opened_) return failureOf(FailureKind::InputChanged, path_);
+    return {};
 }
 
 uint64_t StreamView::fileLength() const {
@@ -64,6 +88,7 @@ uint64_t StreamView::fileLength() const {
 void StreamView::closeFile() {
     if (fileHandle_ != -1) ::close(fileHandle_);
     fileHandle_ = -1;
+    path_.clear();
 }
 
 void StreamView::resetCache() {
@@ -102,17 +127,28 @@ bool StreamView::refill(uint32_t pos) {
     auto next = std::upper_bound(cuts_.begin(), cuts_.end(), f,
                                  [](uint64_t v, const CutRegion& r) { return v < r.start; });
     int64_t got = 0;
+    size_t readBefore = 0;
     for (; next != cuts_.end() && next->start < f + (winLen_ - filled); ++next) {
         const size_t piece = static_cast<size_t>(next->start - f);
-        got = readFully(fileHandle_, window_ + filled, piece, static_cast<int64_t>(f));
+        got = readFully(fileHandle_, window_ + filled, piece, static_cast<int64_t>(f), &readBefore);
         if (got < 0) break;
         // A piece cut short by the end of the file reads as zeros.
         std::memset(window_ + filled + got, 0, piece - static_cast<size_t>(got));
         filled += static_cast<uint32_t>(piece);
         f = next->end();
     }
-    if (got >= 0)
-        got = readFully(fileHandle_, window_ + filled, winLen_ - filled, static_cast<int64_t>(f));
+    if (got >= 0) {
+        got = readFully(fileHandle_, window_ + filled, winLen_ - filled, static_cast<int64_t>(f),
+                        &readBefore);
+    }
+    // A refused read is reported where it failed; a file that changed since
+    // it was opened is not read on with its new bytes.
+    if (got < 0) {
+        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, f + readBefore);
+    } else if (Failure changed = verifyUnchanged()) {
+        failure_ = changed;
+        got = -1;
+    }
     if (got < 0) {
         dirtyEnd_ = kRoom;
         invalidateWindow();

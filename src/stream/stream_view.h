@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "stream/failure.h"
+
 namespace mpg {
 
 // An excised region in file positions.
@@ -27,7 +29,7 @@ using CutList = std::vector<CutRegion>;
 
 enum class OpenStatus {
     Opened,
-    Failed,    // missing, unreadable, or not a file
+    Failed,    // missing, unreadable, or no regular file: failure() says which
     TooLarge,  // 4 GiB or more: positions are 32-bit throughout
 };
 
@@ -44,12 +46,25 @@ class StreamView {
     OpenStatus openStream(const std::string& name);
     // Opens the file for reading without taking its size (the dump, the
     // re-examination of a block and the writer read a file whose size the
-    // scan already took).
+    // scan already took). Only a regular file is opened: a FIFO or a device
+    // would block the open or the reads, or never end.
     bool openFile(const std::string& name);
     void closeFile();
     int fileHandle() const { return fileHandle_; }
     bool isOpen() const { return fileHandle_ != -1; }
     uint32_t streamSize() const { return streamSize_; }
+
+    // Why the last open or read failed (OpenFailed, NotRegular, ReadFailed
+    // with the file position and the system's reason, or InputChanged); no
+    // failure after a successful open until a read fails.
+    const Failure& failure() const { return failure_; }
+    // The file's size and modification time are taken when it is opened and
+    // compared before every refill of the window is used: bytes of a file
+    // that is cut, extended or overwritten while a job reads it would be
+    // taken for the stream (zeros past a new end, another film's bytes). A
+    // job also asks when it ends. InputChanged (or ReadFailed when the file
+    // cannot even be looked at) on a change; nothing when no file is open.
+    Failure verifyUnchanged() const;
 
     // Releases the buffer and drops the window.
     void resetCache();
@@ -59,7 +74,9 @@ class StreamView {
 
     // Delivers `count` stream bytes from stream position `pos` into `out`,
     // resized to exactly `count`. Refuses a count above CacheSize (out is
-    // left as it was). Bytes past the end of the file read as zero.
+    // left as it was). Bytes past the end of the file read as zero. A read
+    // that the system refuses, or a file that changed, gives false and
+    // leaves its reason in failure(): such bytes are never delivered.
     bool readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out);
 
     // The same bytes without a copy: a pointer into the window, valid until
@@ -110,7 +127,19 @@ class StreamView {
     const uint8_t* viewSlow(uint32_t pos, uint32_t count);
     bool refill(uint32_t pos);
 
+    // Size and modification time of the open file, as taken at the open.
+    struct Stamp {
+        uint64_t size = 0;
+        int64_t seconds = 0;
+        int64_t nanoseconds = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    bool stampOf(Stamp& out) const;
+
     int fileHandle_ = -1;
+    std::string path_;
+    Stamp opened_;
+    Failure failure_;
     uint32_t streamSize_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;
     // The window's first byte. The kernel copies from the page cache fastest

@@ -31,8 +31,9 @@ struct AppState {
     uint64_t scanPos = 0;
     // 'y': the next scan continues after the last BlockTable entry.
     char resumeScan = '0';
-    // The settings page's "высокий приоритет задачи": when off, the scan
-    // pauses 5 ms per step so that it leaves the machine to others.
+    // The settings page's "высокий приоритет задачи": when off, a job's
+    // thread runs at idle CPU and I/O priority and the scan rests up to 5 ms
+    // per read window, so that it leaves the machine to others.
     std::atomic<bool> highPriority{true};
     // How the writer saves a broken block of a rewritable code: true sets
     // its length field to the real size; false cuts or pads the block to

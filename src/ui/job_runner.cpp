@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include "stream/thread_priority.h"
+
 namespace mpg::ui {
 
 WindowSink::WindowSink(JobWindow& window, QObject* windowObject)
@@ -35,10 +37,16 @@ void WindowSink::clearErrorList() {
     call([this] { window_.clearErrorList(); });
 }
 
-TXXXThread::TXXXThread(Body body, JobWindow& window, QObject* windowObject)
-    : body_(std::move(body)), window_(window), windowObject_(windowObject) {}
+TXXXThread::TXXXThread(Body body, JobWindow& window, QObject* windowObject, bool lowPriority)
+    : body_(std::move(body)),
+      window_(window),
+      windowObject_(windowObject),
+      lowPriority_(lowPriority) {}
 
 void TXXXThread::Execute() {
+    // On the job's own thread, which ends with the job: the window's thread
+    // and the next job are not touched.
+    if (lowPriority_) lowerThreadPriority();
     const int32_t result = body_();
     JobWindow* window = &window_;
     QMetaObject::invokeMethod(

@@ -43,12 +43,13 @@ class WindowSink : public ThrottledSink {
     QObject* windowObject_;
 };
 
-// The worker thread: runs its body once (Execute) and posts the result.
+// The worker thread: runs its body once (Execute) and posts the result. A
+// low-priority job first lowers its thread to idle CPU and I/O priority.
 class TXXXThread : public QThread {
     Q_OBJECT
   public:
     using Body = std::function<int32_t()>;
-    TXXXThread(Body body, JobWindow& window, QObject* windowObject);
+    TXXXThread(Body body, JobWindow& window, QObject* windowObject, bool lowPriority = false);
 
   protected:
     void run() override { Execute(); }
@@ -59,6 +60,7 @@ class TXXXThread : public QThread {
     Body body_;
     JobWindow& window_;
     QObject* windowObject_;
+    bool lowPriority_;
 };
 
 }  // namespace mpg::ui

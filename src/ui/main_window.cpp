@@ -585,13 +585,15 @@ void TFormMain::BitBtnOPClick() {
     if (jobRunning()) return;
     const std::string path = EditIN->text().toStdString();
     const CheckResult result = openAndCheck(state_, path);
+    const QString text = QString::fromStdString(checkStatusText(result, state_.view.failure()));
     switch (result) {
         case CheckResult::NoName:
             EditIN->setText(QString::fromUtf8(kNeedFileNameText));
             return;
         case CheckResult::OpenFailed:
+        case CheckResult::NotRegular:
         case CheckResult::TooLarge:
-            setStatus(QString::fromUtf8(checkResultText(result)));
+            setStatus(text);
             return;
         default:
             break;
@@ -603,7 +605,7 @@ void TFormMain::BitBtnOPClick() {
         MIsoer->setEnabled(true);
         clearCaptionMessage();
     }
-    setStatus(QString::fromUtf8(checkResultText(result)));
+    setStatus(text);
 }
 
 void TFormMain::BitBtnGOClick() {
@@ -623,7 +625,7 @@ void TFormMain::BitBtnGOClick() {
             setStatus(QString::fromUtf8(kTooLargeText));
             return;
         case OpenStatus::Failed:
-            setStatus(QString::fromUtf8(kOpenFailedText));
+            setStatus(QString::fromStdString(failureText(state_.view.failure())));
             return;
     }
     BitBtnGO->setText(QStringLiteral("стоп"));
@@ -665,14 +667,16 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 void TFormMain::threadXXXStart() {
     sink_ = std::make_unique<WindowSink>(*this, this);
     ++jobGeneration_;
-    worker_ = std::make_unique<TXXXThread>([this] { return runJob(); }, *this, this);
+    worker_ = std::make_unique<TXXXThread>([this] { return runJob(); }, *this, this,
+                                           !state_.highPriority.load());
     worker_->start(QThread::NormalPriority);
 }
 
 int32_t TFormMain::runJob() {
     const std::string& job = state_.job.jobName;
     if (job == "scan") {
-        EnumPacks(state_, *sink_);
+        // Read by the window only once the job has ended.
+        scanFailure_ = EnumPacks(state_, *sink_);
         return 0;
     }
     if (job == "save") return SaveOutFile(state_, saveParams_, *sink_) ? 1 : 0;
@@ -944,7 +948,23 @@ void TFormMain::MIdumpClick() {
 
 void TFormMain::MIzaerClick() {
     if (jobRunning()) return;
-    if (loadIndexFile(indexFileName(inputPath()), state_.table) != IndexLoad::Loaded) return;
+    // Records that do not fit the input are refused, with the reason: the
+    // repair would cut real data where a foreign index places its blocks.
+    Failure inputFailure;
+    switch (loadIndexFile(indexFileName(inputPath()), inputPath(), state_, &inputFailure)) {
+        case IndexLoad::Loaded:
+            break;
+        case IndexLoad::Missing:
+            setStatus(QString::fromUtf8(kNoIndexText));
+            return;
+        case IndexLoad::InputFailed:
+            setStatus(QString::fromStdString(failureText(inputFailure)));
+            return;
+        case IndexLoad::Unreadable:
+        case IndexLoad::Damaged:
+            setStatus(QString::fromUtf8(kBadIndexText));
+            return;
+    }
     state_.view.resetCache();
     state_.view.clearCuts();
     ImageEX->hide();
@@ -988,6 +1008,9 @@ void TFormMain::onJobNotify(Notify kind, int32_t payload) {
         case Notify::Resolved:
             if (entry) showErrorRow(grid_.onResolved(payload, state_.table));
             break;
+        case Notify::Withdrawn:
+            if (grid_.onWithdrawn(payload)) showErrorRow(grid_.rowCount() - 1);
+            break;
         case Notify::JoinProgress:
             LabelME->setText(QString::fromStdString(state_.job.progressText));
             GaugeZ->setValue(payload);
@@ -1003,11 +1026,14 @@ void TFormMain::onJobDone(int32_t result) {
     refreshErrorList();
     const std::string& job = state_.job.jobName;
     if (job == "scan") {
-        if (state_.job.stopRequested) {
-            if (grid_.dropUnfinishedRow()) {
-                model_->sync();
-                state_.table.dropLast();
-            }
+        const Failure failure = std::exchange(scanFailure_, Failure{});
+        if (state_.job.stopRequested || failure) {
+            dropUnfinishedBlock(state_.table, grid_);
+            model_->sync();
+        }
+        if (failure) {
+            setStatus(QString::fromStdString(failureText(failure)));
+        } else if (state_.job.stopRequested) {
             setStatus(QStringLiteral("прервано пользователем"));
         } else {
             setStatus(QStringLiteral("поиск завершен"));

@@ -217,6 +217,9 @@ class TFormMain : public QWidget, public JobWindow {
     // The input dialog's last folder and filter.
     QString lastOpenDir_;
     int lastFilterIndex_ = 0;
+    // Why the last scan ended early (a failed read, a changed input); set by
+    // the job, read when it has ended.
+    Failure scanFailure_;
     // What the job "save" writes, taken when it starts.
     SaveParams saveParams_;
     // What the job "join" joins, taken when it starts, and how.

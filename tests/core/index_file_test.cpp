@@ -6,7 +6,11 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <random>
 
+#include "analysis/scan_control.h"
+#include "support/scanned.h"
+#include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
 namespace mpg {
@@ -33,6 +37,28 @@ std::vector<uint8_t> encoded(const std::vector<BlockRecord>& entries) {
     return bytes;
 }
 
+// A stream with broken blocks of each kind: longer, shorter, and cut short
+// by the end of the file.
+std::vector<uint8_t> damagedStream(int packs, uint8_t runByte) {
+    test::StreamBuilder b = test::typicalStream(packs);
+    b.insert(b.blocks()[3].offset + 100, 300, runByte);
+    b.erase(b.blocks()[6].offset + 40, 10);
+    auto bytes = b.bytes();
+    bytes.resize(bytes.size() - 300);
+    return bytes;
+}
+
+// The input scanned as the window scans it, its index saved beside it.
+struct Indexed {
+    test::Scanned scanned;
+    std::string input, index;
+    Indexed(const test::TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes)
+        : input(dir.write(name, bytes)), index(indexFileName(input)) {
+        EXPECT_TRUE(scanned.scan(input));
+        EXPECT_FALSE(saveIndexFile(scanned.state.table, index, {input}));
+    }
+};
+
 TEST(IndexFile, SavedBesideTheInputAndLoadedBack) {
     test::TempDir dir;
     const std::string input = dir.write("film.mpg", {0, 0, 1, 0xBA});
@@ -44,9 +70,14 @@ TEST(IndexFile, SavedBesideTheInputAndLoadedBack) {
     EXPECT_EQ(test::readFile(path), encoded(kSample));
     EXPECT_EQ(test::readFile(input), (std::vector<uint8_t>{0, 0, 1, 0xBA}));
 
-    BlockTable loaded = tableOf({{0x1BB, 1, 18}});
-    EXPECT_EQ(loadIndexFile(path, loaded), IndexLoad::Loaded);
-    EXPECT_EQ(loaded.entries(), kSample);
+    const Indexed a(dir, "a.mpg", damagedStream(5, 0x00));
+    AppState state;
+    state.table = tableOf({{0x1BB, 1, 18}});
+    state.codes = {0x1C7, 0x1E7};
+    EXPECT_EQ(loadIndexFile(a.index, a.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.table.entries(), a.scanned.state.table.entries());
+    EXPECT_EQ(state.codes.first, a.scanned.state.codes.first);
+    EXPECT_EQ(state.codes.second, a.scanned.state.codes.second);
 }
 
 TEST(IndexFile, TablesLargerThanOneWrite) {
@@ -58,27 +89,121 @@ TEST(IndexFile, TablesLargerThanOneWrite) {
 
     ASSERT_FALSE(saveIndexFile(tableOf(many), dir.file("b"), {}));
     EXPECT_EQ(test::readFile(dir.file("b")), encoded(many));
-    BlockTable loaded;
-    ASSERT_EQ(loadIndexFile(dir.file("b"), loaded), IndexLoad::Loaded);
-    EXPECT_EQ(loaded.entries(), many);
+
+    // More records than one read takes, every one checked.
+    const Indexed big(dir, "big.mpg", test::typicalStream(20000, 10, 10).bytes());
+    ASSERT_GT(big.scanned.state.table.size(), 60000u);
+    AppState state;
+    ASSERT_EQ(loadIndexFile(big.index, big.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.table.entries(), big.scanned.state.table.entries());
 }
 
-TEST(IndexFile, EmptyTableIsAnEmptyFile) {
+TEST(IndexFile, EmptyOrPartialFilesAreRefusedAsDamaged) {
     test::TempDir dir;
     ASSERT_FALSE(saveIndexFile(BlockTable{}, dir.file("e"), {}));
     EXPECT_TRUE(test::readFile(dir.file("e")).empty());
-    BlockTable t = tableOf(kSample);
-    EXPECT_EQ(loadIndexFile(dir.file("e"), t), IndexLoad::Loaded);
-    EXPECT_TRUE(t.empty());
+
+    const Indexed a(dir, "a.mpg", damagedStream(3, 0x00));
+    AppState state;
+    state.table = tableOf(kSample);
+    EXPECT_EQ(loadIndexFile(dir.file("e"), a.input, state), IndexLoad::Damaged);
+    auto whole = test::readFile(a.index);
+    whole.pop_back();
+    EXPECT_EQ(loadIndexFile(dir.write("short", whole), a.input, state), IndexLoad::Damaged);
+    EXPECT_EQ(loadIndexFile(dir.write("odd", std::vector<uint8_t>(27)), a.input, state),
+              IndexLoad::Damaged);
+    EXPECT_EQ(loadIndexFile(dir.file("missing"), a.input, state), IndexLoad::Missing);
+    EXPECT_EQ(loadIndexFile(dir.path(), a.input, state), IndexLoad::Unreadable);
+    EXPECT_EQ(state.table.entries(), kSample);
 }
 
-TEST(IndexFile, RefusedFilesLeaveTheTable) {
+// The index of one file copied beside another: its blocks lie elsewhere, and
+// the repair would cut real data. Refused, and nothing is changed.
+TEST(IndexFile, ForeignIndexIsRefused) {
     test::TempDir dir;
-    BlockTable t = tableOf(kSample);
-    EXPECT_EQ(loadIndexFile(dir.write("odd", std::vector<uint8_t>(27)), t), IndexLoad::BadSize);
-    EXPECT_EQ(loadIndexFile(dir.file("missing"), t), IndexLoad::Missing);
-    EXPECT_EQ(loadIndexFile(dir.path(), t), IndexLoad::Unreadable);
-    EXPECT_EQ(t.entries(), kSample);
+    const Indexed a(dir, "a.mpg", damagedStream(6, 0x00));
+    const Indexed b(dir, "b.mpg", damagedStream(6, 0xFF));
+    const Indexed c(dir, "c.mpg", damagedStream(9, 0x00));
+    for (const Indexed* other : {&b, &c}) {
+        AppState state;
+        state.table = tableOf(kSample);
+        state.codes = {0x1C7, 0x1E7};
+        EXPECT_EQ(loadIndexFile(a.index, other->input, state), IndexLoad::Damaged);
+        EXPECT_EQ(state.table.entries(), kSample);
+        EXPECT_EQ(state.codes.first, 0x1C7u);
+    }
+    // The input itself cannot be read: its own failure is given.
+    AppState state;
+    Failure why;
+    EXPECT_EQ(loadIndexFile(a.index, dir.file("gone.mpg"), state, &why), IndexLoad::InputFailed);
+    EXPECT_EQ(why.kind, FailureKind::OpenFailed);
+    EXPECT_EQ(why.systemError, ENOENT);
+    EXPECT_TRUE(state.table.empty());
+}
+
+// Any single record changed in a way a scan could not have written it is
+// found: the whole file is refused.
+TEST(IndexFile, RandomlyAlteredRecordsAreRefused) {
+    test::TempDir dir;
+    const Indexed a(dir, "a.mpg", damagedStream(8, 0x00));
+    const std::vector<BlockRecord> good = a.scanned.state.table.entries();
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 300; ++trial) {
+        std::vector<BlockRecord> records = good;
+        const size_t i = rng() % records.size();
+        BlockRecord& r = records[i];
+        const bool last = i + 1 == records.size();
+        const int32_t by = static_cast<int32_t>(1 + rng() % 40) * (rng() % 2 ? 1 : -1);
+        std::string what;
+        switch (rng() % 7) {
+            case 0:
+                r.offset += static_cast<uint32_t>(by), what = "offset";
+                break;
+            case 1:
+                r.code = r.code == 0x1E0 ? 0x1C0 : 0x1E0, what = "code";
+                break;
+            case 2:
+                r.declaredSize += by, what = "declared size";
+                break;
+            case 3:
+                r.broken = static_cast<uint8_t>(r.isBroken() ? 'z' : 'y'), what = "marker";
+                if (!good[i].isBroken())
+                    r.realSize = good[i].declaredSize;  // shaped like a real one
+                break;
+            case 4:
+                if (r.isBroken() && r.repeatLength == 0) continue;
+                if (r.isBroken()) r.repeatStart = static_cast<uint32_t>(r.realSize);
+                if (!r.isBroken()) r.repeatLength = 5;
+                what = "run";
+                break;
+            case 5:
+                if (!r.isBroken() || last) continue;
+                r.realSize += by, what = "real size";
+                break;
+            default:
+                r.offset = good[(i + 1) % good.size()].offset, what = "order";
+                if (r.offset == good[i].offset) continue;
+                break;
+        }
+        SCOPED_TRACE(what + " of record " + std::to_string(i));
+        const std::string path = dir.write("altered.index", encoded(records));
+        AppState state;
+        EXPECT_EQ(loadIndexFile(path, a.input, state), IndexLoad::Damaged);
+        EXPECT_TRUE(state.table.empty());
+    }
+}
+
+// The codes in force at the end of a video CD stream are not those of its
+// first system header, which lists one stream: the writer needs the former.
+TEST(IndexFile, LoadingGivesTheCodesAtTheTablesEnd) {
+    test::TempDir dir;
+    const Indexed vcd(dir, "vcd.mpg", test::readFile(test::fixture("vcd.mpg")));
+    AppState state;
+    ASSERT_EQ(openAndCheck(state, vcd.input), CheckResult::Ok);
+    ASSERT_NE(state.codes.first, vcd.scanned.state.codes.first);
+    ASSERT_EQ(loadIndexFile(vcd.index, vcd.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.codes.first, vcd.scanned.state.codes.first);
+    EXPECT_EQ(state.codes.second, vcd.scanned.state.codes.second);
 }
 
 TEST(IndexFile, SaveIntoMissingFolderFails) {

@@ -197,9 +197,9 @@ TEST_F(JoinTest, InputsThatCannotBeOpened) {
     for (bool glue : {false, true}) {
         for (const auto& [bad, reason] : std::vector<std::pair<std::string, std::string>>{
                  {missing, ": No such file or directory"},
-                 {dir.path(), ": не обычный файл"},
-                 {fifo, ": не обычный файл"},
-                 {"/dev/zero", ": не обычный файл"}}) {
+                 {dir.path(), ": это не обычный файл"},
+                 {fifo, ": это не обычный файл"},
+                 {"/dev/zero", ": это не обычный файл"}}) {
             dir.write("out.mpg", old);
             sink.messages.clear();
             EXPECT_EQ(join({first, bad}, glue), JOIN_FAILED) << bad;

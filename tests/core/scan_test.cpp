@@ -1,9 +1,13 @@
 #include "analysis/scan.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
+#include "analysis/scan_control.h"
 #include "support/recording_sink.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -15,6 +19,17 @@ using test::Event;
 using test::RecordingSink;
 using test::StreamBuilder;
 using test::TempDir;
+
+// Asks to stop at the k-th progress report, as the user's "да" would.
+struct StopAt : RecordingSink {
+    StopAt(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
+    void notify(Notify kind, int32_t payload) override {
+        RecordingSink::notify(kind, payload);
+        if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
+    }
+    AppState& st;
+    size_t k, seen = 0;
+};
 
 class ScanTest : public ::testing::Test {
   protected:
@@ -223,24 +238,42 @@ TEST_F(ScanTest, NoFileOpenDoesNothing) {
     EXPECT_EQ(sink.clears, 0);
 }
 
+// A search that reaches the end of the file ends there: the block holds the
+// rest of the file, and its row is complete.
 TEST_F(ScanTest, StreamEndingWhileSearching) {
     StreamBuilder b;
     b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50));
     scan(b.bytes());
     ASSERT_EQ(state.table.size(), 4u);
-    EXPECT_EQ(state.table[3], (BlockRecord{0x1E0, static_cast<uint32_t>(b.blocks()[3].offset), 206,
-                                           kBrokenListed}));
-    ASSERT_EQ(errors().size(), 1u);
+    const BlockRecord& e = state.table[3];
+    EXPECT_EQ(e.broken, kBrokenListed);
+    EXPECT_EQ(e.realSize, 206 + 50);
+    EXPECT_EQ(e.repeatLength, 1u);  // the pattern repeats no byte
+    ASSERT_EQ(errors().size(), 2u);
     EXPECT_EQ(errors()[0].kind, Notify::Broken);
+    EXPECT_EQ(errors()[1].kind, Notify::Resolved);
+    EXPECT_EQ(errors()[1].payload, 3);
 }
 
-TEST_F(ScanTest, BlockReachingPastTheEndIsSound) {
-    StreamBuilder b = test::typicalStream(2);
-    b.erase(b.size() - 300, 300);  // cut into the last audio packet
-    scan(b.bytes());
-    EXPECT_EQ(state.table.size(), b.blocks().size() - 1);
-    EXPECT_FALSE(state.table[state.table.size() - 1].isBroken());
-    EXPECT_TRUE(errors().empty());
+// A stream cut inside its last packet: the block is listed with the bytes the
+// file holds as its real size, never taken as whole (the writer would make
+// up the rest as zeros).
+TEST_F(ScanTest, BlockCutShortByTheEndIsListed) {
+    for (size_t cut : {5u, 300u, 400u, 402u}) {
+        SCOPED_TRACE(cut);
+        StreamBuilder b = test::typicalStream(2);
+        b.erase(b.size() - cut, cut);  // the end code and bytes of the last audio packet
+        scan(b.bytes());
+        const size_t last = b.blocks().size() - 2;
+        ASSERT_EQ(state.table.size(), last + 1);
+        const BlockRecord& e = state.table[last];
+        EXPECT_EQ(e.broken, kBrokenListed);
+        EXPECT_EQ(e.offset, b.blocks()[last].offset);
+        EXPECT_EQ(uint64_t{e.offset} + static_cast<uint64_t>(e.realSize), b.size());
+        EXPECT_LT(e.delta(), 0);
+        ASSERT_EQ(errors().size(), 2u);
+        EXPECT_EQ(errors()[1].payload, static_cast<int32_t>(last));
+    }
 }
 
 TEST_F(ScanTest, StopEndsAfterTheCurrentStep) {
@@ -284,15 +317,7 @@ TEST_F(ScanTest, StoppedAndResumedScanMatchesAFullScan) {
 
     for (size_t k = 1; k < reports; k += 3) {
         SCOPED_TRACE(k);
-        struct Stopping : RecordingSink {
-            Stopping(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
-            void notify(Notify kind, int32_t payload) override {
-                RecordingSink::notify(kind, payload);
-                if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
-            }
-            AppState& st;
-            size_t k, seen = 0;
-        } stopping(state, k);
+        StopAt stopping(state, k);
         state.resumeScan = '0';
         ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
         EnumPacks(state, stopping);
@@ -308,25 +333,184 @@ TEST_F(ScanTest, StoppedAndResumedScanMatchesAFullScan) {
 }
 
 // A recording that is still being written: the first scan's search reaches
-// the end of the file; once the file has grown, continuing takes that search
-// up again instead of recording the block twice.
-TEST_F(ScanTest, ResumeTakesUpASearchThatReachedTheEnd) {
+// the end of the file; once the file has grown, continuing withdraws that
+// block's row and examines the block afresh, so that the table and the rows
+// are those of one scan of the grown file and no block is listed twice.
+TEST_F(ScanTest, ResumeExaminesALastBlockCutShortAgain) {
     StreamBuilder b = test::typicalStream(4);
     b.insert(b.blocks()[6].offset + 40, 100, 0x00);
+    const size_t behind = b.blocks()[7].offset + 100;  // the block behind the damage
+    // behind + 6: its header alone, so that its search records no run
+    for (size_t cut :
+         {b.blocks()[7].offset + 50, behind + 6, behind + 20, behind + 2010, behind + 2100}) {
+        SCOPED_TRACE(cut);
+        state.resumeScan = '0';
+        scan(b.bytes());
+        const auto full = state.table.entries();
+        const auto fullRows = sink.rows();
+        scan(std::vector<uint8_t>(b.bytes().begin(),
+                                  b.bytes().begin() + static_cast<ptrdiff_t>(cut)));
+        const auto partial = state.table.entries();
+        const auto partialRows = sink.rows();
+        ASSERT_TRUE(partial.back().isBroken());
+
+        // Unchanged, the file gives the same table and rows again.
+        state.resumeScan = 'y';
+        rescan();
+        EXPECT_EQ(state.table.entries(), partial);
+        EXPECT_EQ(sink.rows(), partialRows);
+        EXPECT_EQ(sink.of(Notify::Withdrawn).size(), 1u);
+
+        dir.write("s.mpg", b.bytes());
+        rescan();
+        EXPECT_EQ(state.table.entries(), full);
+        EXPECT_EQ(sink.rows(), fullRows);
+    }
+}
+
+// The stream codes of one file never reach the scan of the next: a video CD
+// stream's first system header lists one stream, so the second code must be
+// the initial one, not the audio code an ordinary file left. Checked and
+// scanned in one state, the second file gives the rows of a fresh start,
+// and so does a scan started after a join or check left other codes.
+TEST(ScanCodes, EveryFileStartsFromTheInitialCodes) {
+    const std::string av = test::fixture("av.mpg"), vcd = test::fixture("vcd.mpg");
+    AppState fresh;
+    RecordingSink freshSink(fresh);
+    ASSERT_EQ(openAndCheck(fresh, vcd), CheckResult::Ok);
+    ASSERT_FALSE(scanFileAfresh(fresh, vcd, freshSink));
+
+    AppState state;
+    RecordingSink sink(state);
+    for (const std::string& path : {av, vcd}) {
+        ASSERT_EQ(openAndCheck(state, path), CheckResult::Ok);
+        ASSERT_FALSE(scanFileAfresh(state, path, sink));
+    }
+    EXPECT_EQ(state.table.entries(), fresh.table.entries());
+    EXPECT_EQ(sink.rows(), freshSink.rows());
+
+    state.codes = {0x1C5, 0x1E5};
+    ASSERT_FALSE(scanFileAfresh(state, vcd, sink));
+    EXPECT_EQ(state.table.entries(), fresh.table.entries());
+    EXPECT_EQ(sink.rows(), freshSink.rows());
+}
+
+// Two broken blocks back to back: the search for the first ends at the second,
+// which is itself broken. Stopped at any report and resumed as the window does
+// (the unfinished row and its entry dropped), the table and the rows are
+// those of one scan; a resume that took the first block up again would list
+// it twice.
+TEST_F(ScanTest, StopAndResumeBetweenAdjacentBrokenBlocks) {
+    StreamBuilder b = test::typicalStream(5);
+    b.insert(b.blocks()[7].offset + 30, 200, 0x00);  // audio, then the pack behind it
+    b.insert(b.blocks()[8].offset + 200 + 12, 40, 0xFF);
+    b.insert(b.blocks()[9].offset + 240 + 500, 3, 0x00);
     scan(b.bytes());
     const auto full = state.table.entries();
-    const size_t cut = b.blocks()[7].offset + 50;  // inside the block behind the damage
-    scan(std::vector<uint8_t>(b.bytes().begin(), b.bytes().begin() + static_cast<ptrdiff_t>(cut)));
-    ASSERT_EQ(state.table.size(), 7u);
-    EXPECT_EQ(state.table[6].realSize, 0);
+    const auto fullRows = sink.rows();
+    ASSERT_EQ(fullRows.size(), 4u);
+    const size_t reports = sink.of(Notify::Progress).size();
 
-    dir.write("s.mpg", b.bytes());
-    state.resumeScan = 'y';
-    rescan();
-    EXPECT_EQ(state.table.entries(), full);
-    EXPECT_TRUE(sink.of(Notify::Broken).empty());
-    ASSERT_EQ(sink.of(Notify::Resolved).size(), 1u);
-    EXPECT_EQ(sink.of(Notify::Resolved)[0].payload, 6);
+    for (size_t k = 1; k < reports; ++k) {
+        SCOPED_TRACE(k);
+        StopAt stopping(state, k);
+        state.resumeScan = '0';
+        ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+        EXPECT_FALSE(EnumPacks(state, stopping));
+        ASSERT_TRUE(state.job.stopRequested);
+        dropUnfinishedBlock(state.table, stopping.grid);
+        state.job.stopRequested = false;
+        state.resumeScan = 'y';
+        EXPECT_FALSE(EnumPacks(state, stopping));
+        state.view.closeFile();
+        EXPECT_EQ(state.table.entries(), full);
+        EXPECT_EQ(stopping.rows(), fullRows);
+    }
+}
+
+// A stream longer than one read window, so that the scan refills it.
+std::vector<uint8_t> severalWindows() {
+    StreamBuilder b = test::typicalStream(2000);
+    b.insert(b.blocks()[40].offset + 100, 50, 0x00);
+    return b.bytes();
+}
+
+// A read the system refuses stops the scan where it failed; nothing of it is
+// taken for stream bytes. The descriptor is swapped for a folder's, whose
+// reads fail (EISDIR) as a failing disk's would (EIO).
+TEST_F(ScanTest, ReadFailureStopsTheScanWithPositionAndReason) {
+    path = dir.write("s.mpg", severalWindows());
+    struct Failing : RecordingSink {
+        Failing(AppState& s, const std::string& folder) : RecordingSink(s), st(s), folder(folder) {}
+        void notify(Notify kind, int32_t payload) override {
+            RecordingSink::notify(kind, payload);
+            if (kind != Notify::Progress || swapped) return;
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+            ASSERT_GE(fd, 0);
+            ASSERT_GE(::dup2(fd, st.view.fileHandle()), 0);
+            ::close(fd);
+            swapped = true;
+        }
+        AppState& st;
+        std::string folder;
+        bool swapped = false;
+    } failing(state, dir.path());
+    ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+    const Failure f = EnumPacks(state, failing);
+    state.view.closeFile();
+    EXPECT_EQ(f.kind, FailureKind::ReadFailed);
+    EXPECT_EQ(f.systemError, EISDIR);
+    EXPECT_EQ(f.path, path);
+    // The first window ends at 2,048,000: the scan stopped where it needed more.
+    EXPECT_GT(f.position, StreamView::CacheSize - 6);
+    EXPECT_EQ(f.position, state.scanPos);
+    const BlockRecord& last = state.table[state.table.size() - 1];
+    EXPECT_LE(uint64_t{last.offset} + static_cast<uint64_t>(last.declaredSize), f.position + 6);
+    EXPECT_EQ(failureText(f), "ошибка чтения файла: " + path + ": позиция " +
+                                  groupDigits(std::to_string(f.position)) + ": Is a directory");
+}
+
+// The input changed while it is scanned: cut, grown or overwritten in place.
+// A change is found at the next read window or, at the latest, when the scan
+// ends; the scan fails with it.
+TEST_F(ScanTest, InputChangedDuringTheScanFails) {
+    const auto big = severalWindows();
+    const auto small = test::typicalStream(20).bytes();
+    enum Change { Cut, Grow, Overwrite };
+    for (const auto& bytes : {big, small}) {
+        for (Change change : {Cut, Grow, Overwrite}) {
+            SCOPED_TRACE(std::to_string(bytes.size()) + " " + std::to_string(int(change)));
+            path = dir.write("s.mpg", bytes);
+            // An old time, so that a change within the clock's tick still shows.
+            const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+            struct Changing : RecordingSink {
+                Changing(AppState& s, std::string p, Change c) : RecordingSink(s), p(p), c(c) {}
+                void notify(Notify kind, int32_t payload) override {
+                    RecordingSink::notify(kind, payload);
+                    if (kind != Notify::Progress || done) return;
+                    done = true;
+                    const int fd = ::open(p.c_str(), O_WRONLY);
+                    const bool changed = c == Cut    ? ::ftruncate(fd, 1'000'000) == 0
+                                         : c == Grow ? ::pwrite(fd, "\0\0\1\xB9", 4, 9'000'000) == 4
+                                                     : ::pwrite(fd, "\0\0\0\0", 4, 0) == 4;
+                    EXPECT_TRUE(changed);
+                    ::close(fd);
+                }
+                std::string p;
+                Change c;
+                bool done = false;
+            } changing(state, path, change);
+            ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+            const Failure f = EnumPacks(state, changing);
+            state.view.closeFile();
+            EXPECT_EQ(f.kind, FailureKind::InputChanged);
+            EXPECT_EQ(failureText(f), "входной файл изменился во время работы: " + path);
+            if (bytes.size() > StreamView::CacheSize) {
+                EXPECT_LT(state.scanPos, bytes.size());  // stopped at the next window
+            }
+        }
+    }
 }
 
 }  // namespace

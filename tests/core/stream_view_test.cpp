@@ -218,8 +218,61 @@ TEST(OpenStream, RefusesWhatIsNoReadableFile) {
     StreamView view;
     EXPECT_EQ(view.openStream(dir.file("missing.mpg")), OpenStatus::Failed);
     EXPECT_EQ(view.fileHandle(), -1);
-    EXPECT_EQ(view.openStream(dir.path()), OpenStatus::Failed);
-    EXPECT_EQ(view.fileHandle(), -1);
+    EXPECT_EQ(view.failure().kind, FailureKind::OpenFailed);
+    EXPECT_EQ(view.failure().path, dir.file("missing.mpg"));
+    EXPECT_EQ(view.failure().systemError, ENOENT);
+    // Only regular files: a FIFO without a writer would block the open, and
+    // a device's reads need never end. Refused at once.
+    const std::string fifo = dir.file("fifo.mpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& path : {dir.path(), fifo, std::string("/dev/zero")}) {
+        EXPECT_EQ(view.openStream(path), OpenStatus::Failed) << path;
+        EXPECT_EQ(view.fileHandle(), -1);
+        EXPECT_EQ(view.failure().kind, FailureKind::NotRegular) << path;
+        EXPECT_FALSE(view.openFile(path));
+    }
+    // A regular file opens, and its reads block as usual.
+    const std::string file = dir.write("f.mpg", {1, 2, 3});
+    ASSERT_EQ(view.openStream(file), OpenStatus::Opened);
+    EXPECT_FALSE(view.failure());
+    EXPECT_EQ(::fcntl(view.fileHandle(), F_GETFL) & O_NONBLOCK, 0);
+}
+
+// A read the system refuses is reported with the file position where it
+// failed and never delivered as bytes; the descriptor is swapped for a
+// folder's, whose reads fail.
+TEST_F(ReadAtTest, RefusedReadGivesItsPositionAndReason) {
+    makeFile(5000);
+    view.addCut(100, 50);
+    ASSERT_TRUE(view.readAt(0, 6, out));
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(::dup2(folder, view.fileHandle()), 0);
+    ::close(folder);
+    view.invalidateWindow();
+    EXPECT_FALSE(view.readAt(120, 6, out));
+    EXPECT_EQ(view.windowLength(), 0u);
+    const Failure& f = view.failure();
+    EXPECT_EQ(f.kind, FailureKind::ReadFailed);
+    EXPECT_EQ(f.position, 170u);  // stream position 120 is file position 170
+    EXPECT_EQ(f.systemError, EISDIR);
+    EXPECT_EQ(f.path, path);
+}
+
+// Size and time are taken at the open: a file that changed since is not read
+// on, and verifyUnchanged says so at any time.
+TEST_F(ReadAtTest, ChangedFileIsNotReadOn) {
+    const size_t size = StreamView::CacheSize + 5000;
+    makeFile(size);
+    EXPECT_FALSE(view.verifyUnchanged());
+    ASSERT_TRUE(view.readAt(0, 6, out));
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size - 100)), 0);
+    EXPECT_EQ(view.verifyUnchanged().kind, FailureKind::InputChanged);
+    EXPECT_TRUE(view.readAt(10, 6, out));  // inside the window read before the change
+    EXPECT_FALSE(view.readAt(static_cast<uint32_t>(size - 200), 6, out));
+    EXPECT_EQ(view.failure().kind, FailureKind::InputChanged);
+    EXPECT_EQ(view.failure().path, path);
+    view.closeFile();
+    EXPECT_FALSE(view.verifyUnchanged());
 }
 
 TEST(OpenStream, TakesSizeAndRefusesFourGibibytes) {

@@ -177,12 +177,15 @@ TEST_F(WriterTest, ABlockLargerThanACopySpan) {
     EXPECT_EQ(written(), concat(input, kEnd));
 }
 
+// A broken block with real size 0, as scans once recorded a search that
+// reached the end of the file (index files may still hold one).
 TEST_F(WriterTest, UnknownExtentIsWrittenAsDeclared) {
     StreamBuilder b;
     b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50, 0x03));
     scan(b.bytes());
     ASSERT_EQ(s.state.table[3].broken, kBrokenListed);
-    ASSERT_EQ(s.state.table[3].realSize, 0);
+    s.state.table.zerpack(3);
+    s.state.table[3].broken = kBrokenListed;
     for (bool fa : {true, false}) {
         s.state.headerFromRealSize = fa;
         ASSERT_TRUE(save());

@@ -7,7 +7,9 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <random>
+#include <regex>
 
 #include "analysis/block_table.h"
 #include "support/stream_builder.h"
@@ -16,12 +18,13 @@
 namespace mpg {
 namespace {
 
+using test::BuiltBlock;
 using test::readFile;
 using test::StreamBuilder;
 
 struct Outcome {
     int status = -1;
-    std::string err;
+    std::string err, out;
 };
 
 class BadInput : public ::testing::Test {
@@ -29,14 +32,15 @@ class BadInput : public ::testing::Test {
     // Runs the CLI through a shell (for ulimit), with a time limit: a hang
     // shows as status 124.
     Outcome run(const std::string& args, const std::string& shellPrefix = "") {
-        const std::string errFile = dir.file("stderr.txt");
+        const std::string errFile = dir.file("stderr.txt"), outFile = dir.file("stdout.txt");
         const std::string cmd = shellPrefix + "timeout 60 '" MPGMEND_CLI "' " + args +
-                                " </dev/null >/dev/null 2>'" + errFile + "'";
+                                " </dev/null >'" + outFile + "' 2>'" + errFile + "'";
         const int status = std::system(("sh -c \"" + cmd + "\"").c_str());
         Outcome o;
         o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto err = readFile(errFile);
+        const auto err = readFile(errFile), out = readFile(outFile);
         o.err.assign(err.begin(), err.end());
+        o.out.assign(out.begin(), out.end());
         return o;
     }
     std::string input(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -49,10 +53,11 @@ class BadInput : public ::testing::Test {
             EXPECT_EQ(readFile(path), bytes) << path << " changed";
     }
     static std::string q(const std::string& s) { return "'" + s + "'"; }
-    // The folder's names but the runs' own stderr.txt: what the jobs left.
+    // The folder's names but the runs' own stderr.txt and stdout.txt: what the jobs left.
     std::vector<std::string> names() const {
         std::vector<std::string> all = test::listFolder(dir.path());
         std::erase(all, "stderr.txt");
+        std::erase(all, "stdout.txt");
         return all;
     }
     static bool has(const Outcome& o, const std::string& text) {
@@ -161,7 +166,7 @@ TEST_F(BadInput, IndexThatLeadsToTheInput) {
                   0);
         const Outcome o = run("scan --save-index " + q(in));
         EXPECT_EQ(o.status, 1) << o.err;
-        EXPECT_TRUE(has(o, "выходной файл совпадает с входным (the output is the input): " + index))
+        EXPECT_TRUE(has(o, "выходной файл совпадает с входным: " + index + " (the output is the input)"))
             << o.err;
         EXPECT_EQ(names(), (std::vector<std::string>{"v.mpg", "v.mpg.index"}));
         ::unlink(index.c_str());
@@ -177,10 +182,11 @@ TEST_F(BadInput, FileSizeLimit) {
     const std::string limit = "ulimit -f 13; ";  // 6,656 bytes in the shell's 512-byte blocks
     const std::vector<std::string> before = {"a.mpg", "b.mpg"};
     const std::string tooLarge = ": File too large";
+    const std::string saveGloss = " (error saving the file)";
     const Outcome index = run("scan --save-index " + q(a), limit);
     EXPECT_EQ(index.status, 1) << index.err;
     EXPECT_TRUE(
-        has(index, "ошибка сохранения файла (error saving the file): " + a + ".index" + tooLarge))
+        has(index, "ошибка сохранения файла: " + a + ".index" + tooLarge + saveGloss))
         << index.err;
     EXPECT_EQ(names(), before);
     const std::string out = dir.file("out.mpg");
@@ -188,7 +194,7 @@ TEST_F(BadInput, FileSizeLimit) {
         const Outcome o =
             run("join " + std::string(glue) + "-o " + q(out) + " " + q(a) + " " + q(b), limit);
         EXPECT_EQ(o.status, 1) << glue << o.err;
-        EXPECT_TRUE(has(o, "ошибка сохранения файла (error saving the file): " + out + tooLarge))
+        EXPECT_TRUE(has(o, "ошибка сохранения файла: " + out + tooLarge + saveGloss))
             << o.err;
         EXPECT_EQ(names(), before);
     }
@@ -218,8 +224,8 @@ TEST_F(BadInput, OutputsThatAreNoRegularFile) {
          {"repair " + q(in) + " -o " + q(fifo), "join -o " + q(fifo) + " " + q(in)}) {
         const Outcome o = run(command);
         EXPECT_EQ(o.status, 1) << command << ": " << o.err;
-        EXPECT_TRUE(has(o, "ошибка сохранения файла (error saving the file): " + fifo +
-                               ": No such device or address"))
+        EXPECT_TRUE(has(o, "ошибка сохранения файла: " + fifo +
+                               ": No such device or address (error saving the file)"))
             << o.err;
     }
     struct stat st {};
@@ -236,14 +242,14 @@ TEST_F(BadInput, JoinPiecesThatAreRefused) {
     const std::string out = dir.file("out.mpg");
     for (const auto& [piece, reason] : std::vector<std::pair<std::string, std::string>>{
              {dir.file("missing.mpg"), "No such file or directory"},
-             {"/dev/zero", "не обычный файл"},
-             {dir.path(), "не обычный файл"}}) {
+             {"/dev/zero", "это не обычный файл"},
+             {dir.path(), "это не обычный файл"}}) {
         for (const char* glue : {"", "--glue "}) {
             const Outcome o =
                 run("join " + std::string(glue) + "-o " + q(out) + " " + q(in) + " " + q(piece));
             EXPECT_EQ(o.status, 1) << piece << ": " << o.err;
             EXPECT_TRUE(
-                has(o, "ошибка открытия файла (cannot open the file): " + piece + ": " + reason))
+                has(o, "ошибка открытия файла: " + piece + ": " + reason + " (cannot open the file)"))
                 << o.err;
             EXPECT_EQ(names(), std::vector<std::string>{"in.mpg"}) << piece;
         }
@@ -281,6 +287,99 @@ TEST_F(BadInput, IndexFilesThatDoNotFit) {
         EXPECT_LT(readFile(dir.file("b.mpg")).size(), 200'000u);
     }
     EXPECT_EQ(run("dump " + q(in) + " --block 1").status, 0);
+}
+
+// The index of one file copied beside another (or left empty): refused as
+// damaged, nothing is cut and nothing saved.
+TEST_F(BadInput, ForeignOrEmptyIndexIsRefused) {
+    test::StreamBuilder other = test::typicalStream(30);
+    other.insert(other.blocks()[20].offset + 100, 300, 0x00);
+    StreamBuilder damaged = test::typicalStream(30);
+    damaged.insert(damaged.blocks()[8].offset + 100, 300, 0x00);
+    const std::string a = input("a.mpg", damaged.bytes());
+    const std::string b = input("b.mpg", other.bytes());
+    ASSERT_EQ(run("scan --save-index " + q(a)).status, 0);
+    files.emplace_back(a + ".index", readFile(a + ".index"));
+    input("b.mpg.index", readFile(a + ".index"));
+    const std::string out = dir.file("out.mpg");
+    Outcome o = run("repair --from-index " + q(b) + " -o " + q(out));
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.err.find("файл ошибок повреждён (the index file is damaged)"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    ::unlink((b + ".index").c_str());
+    files.pop_back();
+    input("b.mpg.index", {});
+    EXPECT_EQ(run("repair --from-index " + q(b) + " -o " + q(out)).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    // Its own index is taken.
+    o = run("repair --from-index " + q(a) + " -o " + q(out));
+    EXPECT_EQ(o.status, 0) << o.err;
+}
+
+// A FIFO as input: refused at once (no writer would ever come), with the
+// file named.
+TEST_F(BadInput, FifoInputIsRefusedWithoutHanging) {
+    const std::string fifo = dir.file("fifo.mpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& command :
+         {"scan " + q(fifo), "repair " + q(fifo) + " -o " + q(dir.file("out.mpg")),
+          "repair --from-index " + q(fifo) + " -o " + q(dir.file("out.mpg"))}) {
+        const Outcome o = run(command);
+        EXPECT_EQ(o.status, 1) << command;
+        EXPECT_NE(o.err.find("ошибка открытия файла: " + fifo + ": это не обычный файл"),
+                  std::string::npos)
+            << o.err;
+    }
+    const Outcome missing = run("scan " + q(dir.file("missing.mpg")));
+    EXPECT_NE(missing.err.find("ошибка открытия файла: " + dir.file("missing.mpg") +
+                               ": No such file or directory (cannot open the file)"),
+              std::string::npos)
+        << missing.err;
+}
+
+// Reads that fail as a failing disk's do: the job stops with the file, the
+// position and the system's reason, and nothing is saved.
+TEST_F(BadInput, ReadErrorsStopTheJob) {
+    const std::string path = input("bad-reads.mpg", test::typicalStream(2000).bytes());
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // The check reads once and the scan its first window; the next read fails.
+    const std::string failing = "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+                                ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS
+                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=2 ";
+    const std::regex reported("ошибка чтения файла: " + path +
+                              ": позиция [0-9']+: Input/output error \\(cannot read the file\\)");
+    for (const std::string& command :
+         {"scan " + q(path), "repair " + q(path) + " -o " + q(dir.file("out.mpg"))}) {
+        const Outcome o = run(command, failing);
+        EXPECT_EQ(o.status, 1) << command << ": " << o.err;
+        EXPECT_TRUE(std::regex_search(o.err, reported)) << o.err;
+        EXPECT_TRUE(o.out.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.mpg")));
+    // Failing from the first read, the open check reports it.
+    const Outcome first =
+        run("scan " + q(path), failing.substr(0, failing.find("MPGMEND_FAIL_READS_AFTER")));
+    EXPECT_EQ(first.status, 1);
+    EXPECT_NE(first.err.find("ошибка чтения файла: " + path + ": позиция 0: Input/output error"),
+              std::string::npos)
+        << first.err;
+}
+
+// A stream cut inside its last packet: that block is listed with the bytes
+// the file holds.
+TEST_F(BadInput, BlockCutShortIsListed) {
+    StreamBuilder b = test::typicalStream(5);
+    auto bytes = b.bytes();
+    bytes.resize(bytes.size() - 104);  // the end code and 100 bytes of the last audio packet
+    const std::string path = input("cut.mpg", bytes);
+    const Outcome o = run("scan " + q(path));
+    EXPECT_EQ(o.status, 0) << o.err;
+    const BuiltBlock& last = b.blocks()[b.blocks().size() - 2];
+    EXPECT_EQ(o.out, "1\t" + std::to_string(b.blocks().size() - 2) + "\t000001C0\t" +
+                         std::to_string(last.offset) + "\t406\t306\t-100\t1(" +
+                         std::string(1, "0123456789ABCDEF"[bytes[last.offset + 6] >> 4]) +
+                         std::string(1, "0123456789ABCDEF"[bytes[last.offset + 6] & 15]) +
+                         ") at 6\n");
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ TEST(Cli, ExitStatusOfFailures) {
     const CliRun same = cli({"repair", input, "-o", input, "--force"}, dir);
     EXPECT_EQ(same.status, 1);
     EXPECT_NE(
-        same.err.find("выходной файл совпадает с входным (the output is the input): " + input),
+        same.err.find("выходной файл совпадает с входным: " + input + " (the output is the input)"),
         std::string::npos)
         << same.err;
     EXPECT_EQ(readFile(input), test::typicalStream(3).bytes());

@@ -1,9 +1,11 @@
-// A JobSink that records every call, for exact checks of what a job reports.
+// A JobSink that records every call, for exact checks of what a job reports,
+// and keeps the error list's rows as the window writes them.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "analysis/grid_sink.h"
 #include "analysis/job_sink.h"
 #include "stream/variables.h"
 
@@ -17,16 +19,26 @@ struct Event {
 
 class RecordingSink : public JobSink {
   public:
-    explicit RecordingSink(const AppState& state) : state_(state) {}
+    explicit RecordingSink(const AppState& state) : state_(state), rows_(state, grid) {}
 
     void notify(Notify kind, int32_t payload) override {
         events.push_back({kind, payload,
                           kind == Notify::Progress || kind == Notify::JoinProgress
                               ? state_.job.progressText
                               : ""});
+        rows_.notify(kind, payload);
     }
     void setTitle(const std::string& text) override { titles.push_back(text); }
-    void clearErrorList() override { ++clears; }
+    void clearErrorList() override {
+        ++clears;
+        rows_.clearErrorList();
+    }
+    // The list's rows, header included.
+    std::vector<ErrorRow> rows() const {
+        std::vector<ErrorRow> out;
+        for (int r = 0; r < grid.rowCount(); ++r) out.push_back(grid.row(r));
+        return out;
+    }
 
     // The events of the given kind, in order.
     std::vector<Event> of(Notify kind) const {
@@ -40,9 +52,11 @@ class RecordingSink : public JobSink {
     std::vector<Event> events;
     std::vector<std::string> titles;
     int clears = 0;
+    ErrorGrid grid;
 
   private:
     const AppState& state_;
+    GridSink rows_;
 };
 
 }  // namespace mpg::test

@@ -20,11 +20,11 @@ struct Scanned {
     ErrorGrid grid;
     std::string path;
 
-    // Scans `file` afresh; false when it cannot be opened.
+    // Scans `file` afresh; false when it cannot be opened or read.
     bool scan(const std::string& file) {
         path = file;
         GridSink sink(state, grid);
-        return scanFileAfresh(state, file, sink) == OpenStatus::Opened;
+        return !scanFileAfresh(state, file, sink);
     }
     // The whole stream as the view shows it through the cut list.
     std::vector<uint8_t> streamBytes() {

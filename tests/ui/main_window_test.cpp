@@ -1,5 +1,9 @@
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <QAction>
 #include <QCheckBox>
@@ -50,6 +54,10 @@ class MainWindowTest : public QObject {
     void commandLineListsTheSameRows();
     void continueOrStartAgain();
     void stopDuringResync();
+    void anotherFileScansAsAfresh();
+    void inputChangedDuringTheScan();
+    void foreignIndexIsRefused();
+    void lowPriorityJobsRunAtIdlePriority();
     void closeRefusedWhileJobRuns();
     void lateStopAnswerIsIgnored();
     void repairRoad();
@@ -188,7 +196,18 @@ void MainWindowTest::openCheck() {
     p.get<QPushButton>("BitBtnOP")->click();
     QCOMPARE(p.get<QLineEdit>("EditIN")->text(), QStringLiteral("сюда надо положить имя файла"));
     p.get<QPushButton>("BitBtnOP")->click();
-    QCOMPARE(p.status(), QStringLiteral("ошибка открытия файла"));
+    QCOMPARE(p.status(), QStringLiteral("ошибка открытия файла: сюда надо положить имя файла: "
+                                        "No such file or directory"));
+    // A FIFO would block the open (and the window) until a writer came.
+    const std::string fifo = dir.file("fifo.mpg");
+    QCOMPARE(::mkfifo(fifo.c_str(), 0644), 0);
+    p.setInput(fifo);
+    for (const char* button : {"BitBtnOP", "BitBtnGO"}) {
+        p.get<QPushButton>(button)->click();
+        QCOMPARE(p.status().toStdString(),
+                 "ошибка открытия файла: " + fifo + ": это не обычный файл");
+        QVERIFY(!p.main.jobRunning());
+    }
 
     test::StreamBuilder noHeader;
     noHeader.pack().pack().endCode();
@@ -292,25 +311,164 @@ void MainWindowTest::continueOrStartAgain() {
     QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
 }
 
-// With the high priority off the scan pauses 5 ms per step, so a search over
-// 300 inserted bytes lasts long enough to be stopped in the middle.
+// A window whose job reports also reach `hook`, on the window's thread while
+// the job waits: a test acts at an exact point of the job, as a user might.
+class HookedWindow : public TFormMain {
+  public:
+    using TFormMain::TFormMain;
+    std::function<void(Notify)> hook;
+    void onJobNotify(Notify kind, int32_t payload) override {
+        TFormMain::onJobNotify(kind, payload);
+        if (hook) hook(kind);
+    }
+};
+
+bool waitForJobEnd(const TFormMain& window) {
+    QElapsedTimer t;
+    t.start();
+    while (window.jobRunning() && t.elapsed() < 20000) QTest::qWait(5);
+    return !window.jobRunning();
+}
+
+// A stop asked while the scan searches for the end of a broken block: the
+// unfinished row and its entry go, so that a resumed scan finds it again.
 void MainWindowTest::stopDuringResync() {
+    AppState state;
+    HookedWindow window(state);
+    window.hook = [&](Notify kind) {
+        if (kind == Notify::Broken) state.job.stopRequested = true;
+    };
+    test::TempDir dir;
+    window.findChild<QLineEdit*>("EditIN")->setText(
+        QString::fromStdString(dir.write("d.mpg", test::damagedStream().bytes())));
+    window.findChild<QPushButton*>("BitBtnGO")->click();
+    QCOMPARE(window.findChild<QPushButton*>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    QVERIFY(waitForJobEnd(window));
+    QCOMPARE(window.findChild<QLabel*>("LabelST")->text(),
+             QStringLiteral("прервано пользователем"));
+    QCOMPARE(window.grid().rowCount(), 2);
+    QVERIFY(window.grid().cell(1, 0).empty());  // the only data row is emptied
+    QCOMPARE(state.table.size(), 6u);           // the broken packet is gone again
+    QVERIFY(!state.job.stopRequested);
+}
+
+// The stream codes of a file scanned before (two streams listed) must not
+// reach the scan of a video CD stream, whose first system header lists one.
+void MainWindowTest::anotherFileScansAsAfresh() {
+    Program p;
+    const std::string vcd = test::fixture("vcd.mpg");
+    p.setInput(vcd);
+    p.get<QPushButton>("BitBtnOP")->click();
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    const auto fresh = p.state.table.entries();
+    std::vector<ErrorRow> freshRows;
+    for (int r = 0; r < p.main.grid().rowCount(); ++r) freshRows.push_back(p.main.grid().row(r));
+
+    Program q;
+    for (const char* name : {"av.mpg", "vcd.mpg"}) {
+        q.setInput(test::fixture(name));
+        q.get<QPushButton>("BitBtnOP")->click();
+        QCOMPARE(q.status(), QStringLiteral("файл открыт, заголовок найден"));
+        q.get<QPushButton>("BitBtnGO")->click();
+        QVERIFY(q.waitForJobEnd());
+    }
+    QVERIFY(q.state.table.entries() == fresh);
+    std::vector<ErrorRow> rows;
+    for (int r = 0; r < q.main.grid().rowCount(); ++r) rows.push_back(q.main.grid().row(r));
+    QVERIFY(rows == freshRows);
+}
+
+// The input overwritten while it is scanned: the scan fails with its text
+// instead of listing blocks of a file that no longer exists.
+void MainWindowTest::inputChangedDuringTheScan() {
+    AppState state;
+    HookedWindow window(state);
+    test::TempDir dir;
+    const std::string input = dir.write("d.mpg", test::damagedStream().bytes());
+    window.hook = [&](Notify kind) {
+        if (kind != Notify::Broken) return;
+        const int fd = ::open(input.c_str(), O_WRONLY | O_APPEND);
+        QVERIFY(fd >= 0 && ::write(fd, "more", 4) == 4);
+        ::close(fd);
+    };
+    window.findChild<QLineEdit*>("EditIN")->setText(QString::fromStdString(input));
+    window.findChild<QPushButton*>("BitBtnGO")->click();
+    QVERIFY(waitForJobEnd(window));
+    QCOMPARE(window.findChild<QLabel*>("LabelST")->text().toStdString(),
+             "входной файл изменился во время работы: " + input);
+    QCOMPARE(state.view.fileHandle(), -1);
+}
+
+// The index of one file copied beside another: refused with its text, and
+// the table stays as the scan left it.
+void MainWindowTest::foreignIndexIsRefused() {
     Program p;
     test::TempDir dir;
-    p.get<QCheckBox>("CheckHP")->setChecked(false);
-    p.setInput(dir.write("d.mpg", test::damagedStream().bytes()));
+    test::StreamBuilder other = test::typicalStream(6);
+    other.insert(other.blocks()[9].offset + 100, 300, 0x00);
+    const std::string a = dir.write("a.mpg", test::damagedStream().bytes());
+    const std::string b = dir.write("b.mpg", other.bytes());
+    p.setInput(a);
     p.get<QPushButton>("BitBtnGO")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!p.main.grid().cell(1, 0).empty(), 10000);
-    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
-    p.answer(true);
-    p.get<QPushButton>("BitBtnGO")->click();
-    QCOMPARE(p.captions, QStringLiteral("да/нет"));
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.status(), QStringLiteral("прервано пользователем"));
-    QCOMPARE(p.main.grid().rowCount(), 2);
-    QVERIFY(p.main.grid().cell(1, 0).empty());  // the only data row is emptied
-    QCOMPARE(p.state.table.size(), 6u);         // the broken packet is gone again
-    QVERIFY(!p.state.job.stopRequested);
+    p.main.findChild<QAction*>("MIsoer")->trigger();
+    QVERIFY(::rename((a + ".index").c_str(), (b + ".index").c_str()) == 0);
+
+    p.setInput(b);
+    p.answer(false);  // "сначала"
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    const auto scanned = p.state.table.entries();
+    p.main.findChild<QAction*>("MIzaer")->trigger();
+    QCOMPARE(p.status(), QStringLiteral("файл ошибок повреждён"));
+    QVERIFY(p.state.table.entries() == scanned);
+    QCOMPARE(p.main.grid().cell(1, 1), std::string("9"));
+    p.setInput(dir.file("c.mpg"));
+    p.main.findChild<QAction*>("MIzaer")->trigger();
+    QCOMPARE(p.status(), QStringLiteral("нет файла ошибок"));
+}
+
+// Without "высокий приоритет задачи" a job's thread runs at idle CPU and I/O
+// priority; with it, as any other thread. The window's thread keeps its own.
+void MainWindowTest::lowPriorityJobsRunAtIdlePriority() {
+    struct Receiver : QObject, JobWindow {
+        void onJobNotify(Notify, int32_t) override {}
+        void onJobDone(int32_t r) override { result = r; }
+        void setCaptionText(const QString&) override {}
+        void clearErrorList() override {}
+        void showMessage(const QString&) override {}
+        int32_t result = -1;
+    };
+    for (bool low : {true, false}) {
+        Receiver receiver;
+        TXXXThread job([] { return ::sched_getscheduler(0); }, receiver, &receiver, low);
+        job.start();
+        QTRY_VERIFY(receiver.result != -1);
+        job.wait();
+        QCOMPARE(receiver.result, low ? SCHED_IDLE : SCHED_OTHER);
+    }
+    QCOMPARE(::sched_getscheduler(0), SCHED_OTHER);
+
+    // The window starts its scan so when the box is unchecked: while the job
+    // waits for a report, one thread of the program runs at idle priority.
+    AppState state;
+    HookedWindow window(state);
+    bool idleThread = false;
+    window.hook = [&](Notify kind) {
+        if (kind != Notify::Broken) return;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            const pid_t tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+            idleThread = idleThread || ::sched_getscheduler(tid) == SCHED_IDLE;
+        }
+    };
+    window.findChild<QCheckBox*>("CheckHP")->setChecked(false);
+    test::TempDir dir;
+    window.findChild<QLineEdit*>("EditIN")->setText(
+        QString::fromStdString(dir.write("d.mpg", test::damagedStream().bytes())));
+    window.findChild<QPushButton*>("BitBtnGO")->click();
+    QVERIFY(waitForJobEnd(window));
+    QVERIFY(idleThread);
 }
 
 void MainWindowTest::closeRefusedWhileJobRuns() {
