@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/scan_control.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
 
@@ -92,6 +93,10 @@ const char* saveResultText(const Failure& failure) {
             return kOutputIsInputText;
         case FailureKind::Stopped:
             return kStoppedText;
+        case FailureKind::InputChanged:
+            return kInputChangedText;
+        case FailureKind::ReadFailed:
+            return kReadFailedText;
         default:
             return kSaveFailedText;
     }
@@ -113,6 +118,21 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
     if (!view.openFile(params.inputPath)) return failed(FailureKind::OpenFailed, errno);
     // The window may hold bytes read before the last repair changed the cuts.
     view.invalidateWindow();
+    // The table describes the file as the scan found it: a file of another
+    // size now would be written with invented zeros or cut short.
+    if (view.fileLength() != view.streamSize()) {
+        failure = failureOf(FailureKind::InputChanged, params.inputPath);
+        out.discard();
+        return false;
+    }
+    // A change while the save runs is looked for at each progress step and
+    // at the end: the kernel copies of whole spans bypass the view's own
+    // check on every window it reads.
+    const auto changed = [&] {
+        failure = view.verifyUnchanged();
+        if (failure) out.discard();
+        return static_cast<bool>(failure);
+    };
     const uint64_t streamEnd = streamLength(view, view.fileLength());
 
     BlockTable& table = state.table;
@@ -158,6 +178,7 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
         if (!ok) return failed(FailureKind::ReadFailed);
 
         if (sink.progressDue()) {
+            if (changed()) return false;
             state.job.progressText = progressOf(n + 1, blocks);
             sink.notify(Notify::Progress,
                         static_cast<int32_t>(progressPercent(static_cast<uint32_t>(n + 1),
@@ -173,10 +194,11 @@ bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
         }
     }
     static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
-    if (!span.flush(view, out, params.inputPath) || !out.append(kEnd, sizeof kEnd) ||
-        !out.finish()) {
+    if (!span.flush(view, out, params.inputPath) || !out.append(kEnd, sizeof kEnd)) {
         return failed(FailureKind::ReadFailed);
     }
+    if (changed()) return false;
+    if (!out.finish()) return failed(FailureKind::ReadFailed);
     return true;
 }
 

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdio>
+#include <filesystem>
 
 #include <cerrno>
 #include <csignal>
@@ -332,6 +335,50 @@ TEST_F(WriterTest, RemovedOutputFolderIsReported) {
     EXPECT_EQ(saveResultText(f), std::string("ошибка сохранения файла"));
     EXPECT_EQ(failureDetail(f), ": " + folder + "/out.mpg: No such file or directory");
     EXPECT_EQ(readFile(s.path), input);
+}
+
+// A 1 GB input cut to 500 MB during the save once gave "файл сохранён" over
+// invented zeros. An input that changed since the scan, or while the save
+// runs, fails the save, and the output is removed.
+TEST_F(WriterTest, InputChangedIsReported) {
+    scan(test::typicalStream(50).bytes());
+    ASSERT_EQ(::truncate(s.path.c_str(), static_cast<off_t>(input.size() / 2)), 0);
+    input.resize(input.size() / 2);  // cut here on purpose, not by the save
+    EXPECT_FALSE(save());
+    EXPECT_EQ(s.state.job.failure.kind, FailureKind::InputChanged);
+    EXPECT_FALSE(std::filesystem::exists(output));
+
+    scan(test::typicalStream(50).bytes());
+    struct Cutter : test::GridSink {
+        using GridSink::GridSink;
+        void notify(Notify kind, int32_t) override {
+            if (kind == Notify::Progress && !path.empty()) {
+                // The same length, other bytes: only the time tells.
+                const std::vector<uint8_t> other(size, 0x47);
+                FILE* f = std::fopen(path.c_str(), "r+b");
+                ASSERT_NE(f, nullptr);
+                std::fwrite(other.data(), 1, other.size(), f);
+                std::fclose(f);
+                path.clear();
+            }
+        }
+        bool refreshProgress() override {
+            countdown_ = 1;
+            return true;
+        }
+        std::string path;
+        size_t size = 0;
+    } sink(s.state, s.grid);
+    sink.path = s.path;
+    sink.size = input.size();
+    ::usleep(20'000);  // a new modification time even on coarse clocks
+    EXPECT_FALSE(SaveOutFile(s.state, {s.path, output}, sink));
+    s.state.view.closeFile();
+    EXPECT_EQ(s.state.job.failure.kind, FailureKind::InputChanged);
+    EXPECT_EQ(saveResultText(s.state.job.failure),
+              std::string("входной файл изменился во время работы"));
+    EXPECT_FALSE(std::filesystem::exists(output));
+    input = readFile(s.path);  // changed here on purpose, not by the save
 }
 
 TEST_F(WriterTest, AbsurdTablesFailWithoutFiller) {

@@ -166,7 +166,8 @@ TEST_F(BadInput, IndexThatLeadsToTheInput) {
                   0);
         const Outcome o = run("scan --save-index " + q(in));
         EXPECT_EQ(o.status, 1) << o.err;
-        EXPECT_TRUE(has(o, "выходной файл совпадает с входным: " + index + " (the output is the input)"))
+        EXPECT_TRUE(
+            has(o, "выходной файл совпадает с входным: " + index + " (the output is the input)"))
             << o.err;
         EXPECT_EQ(names(), (std::vector<std::string>{"v.mpg", "v.mpg.index"}));
         ::unlink(index.c_str());
@@ -185,8 +186,7 @@ TEST_F(BadInput, FileSizeLimit) {
     const std::string saveGloss = " (error saving the file)";
     const Outcome index = run("scan --save-index " + q(a), limit);
     EXPECT_EQ(index.status, 1) << index.err;
-    EXPECT_TRUE(
-        has(index, "ошибка сохранения файла: " + a + ".index" + tooLarge + saveGloss))
+    EXPECT_TRUE(has(index, "ошибка сохранения файла: " + a + ".index" + tooLarge + saveGloss))
         << index.err;
     EXPECT_EQ(names(), before);
     const std::string out = dir.file("out.mpg");
@@ -194,8 +194,7 @@ TEST_F(BadInput, FileSizeLimit) {
         const Outcome o =
             run("join " + std::string(glue) + "-o " + q(out) + " " + q(a) + " " + q(b), limit);
         EXPECT_EQ(o.status, 1) << glue << o.err;
-        EXPECT_TRUE(has(o, "ошибка сохранения файла: " + out + tooLarge + saveGloss))
-            << o.err;
+        EXPECT_TRUE(has(o, "ошибка сохранения файла: " + out + tooLarge + saveGloss)) << o.err;
         EXPECT_EQ(names(), before);
     }
     // An existing output that --force was to replace stays whole.
@@ -248,8 +247,8 @@ TEST_F(BadInput, JoinPiecesThatAreRefused) {
             const Outcome o =
                 run("join " + std::string(glue) + "-o " + q(out) + " " + q(in) + " " + q(piece));
             EXPECT_EQ(o.status, 1) << piece << ": " << o.err;
-            EXPECT_TRUE(
-                has(o, "ошибка открытия файла: " + piece + ": " + reason + " (cannot open the file)"))
+            EXPECT_TRUE(has(
+                o, "ошибка открытия файла: " + piece + ": " + reason + " (cannot open the file)"))
                 << o.err;
             EXPECT_EQ(names(), std::vector<std::string>{"in.mpg"}) << piece;
         }
