@@ -105,7 +105,10 @@ void putPack(std::vector<uint8_t>& out, uint64_t index, uint64_t damage, Random&
         if (out.back() == 0) out.back() = 0x5A;  // the run starts exactly where it was inserted
         out.insert(out.end(), damage, 0x00);
         putPayload(out, payload - split, rng);
-        out[out.size() - (payload - split)] |= 0x01;
+        // The run ends at a byte that is neither 00 nor 01: "00 00 01" followed
+        // by a random byte could otherwise make a false start code.
+        uint8_t& after = out[out.size() - (payload - split)];
+        if (after < 2) after = 0x5B;
     }
     if (padding) {
         putCode(out, mpg::kPaddingStreamCode);

@@ -18,6 +18,9 @@ namespace mpg {
 class RepairProgress {
   public:
     virtual ~RepairProgress() = default;
+    // Asked before each row's text is made: a receiver that shows only a few
+    // texts a second declines the others. The last, empty text is always shown.
+    virtual bool due() { return true; }
     virtual void show(const std::string& text) = 0;
 };
 
