@@ -46,7 +46,8 @@ class ErrorGrid {
     void writeHead(int r, int64_t index, const BlockRecord& record);
     // Columns 5 to 7 (real size, delta, run).
     void writeTail(int r, const BlockRecord& record);
-    void removeRow(int r);
+    // Removes every row r whose drop[r] is set, in one pass.
+    void removeRows(const std::vector<bool>& drop);
     // After a stopped scan: a last row without its real size (its block's
     // search was cut short, or no block was listed) is removed, or emptied
     // when it is the only data row. Returns whether it was.
