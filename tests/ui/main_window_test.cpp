@@ -52,6 +52,7 @@ class MainWindowTest : public QObject {
     void closeRefusedWhileJobRuns();
     void lateStopAnswerIsIgnored();
     void repairRoad();
+    void hammerRunsAsAJob();
     void indexFileRoundTrip();
     void busyCommandsDoNothing();
     void saveOverTheInputIsRefused();
@@ -358,6 +359,7 @@ void MainWindowTest::repairRoad() {
     QCOMPARE(p.main.grid().rowCount(), 2);
 
     p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
     QVERIFY(p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
     QVERIFY(p.main.grid().cell(1, 0).empty());
     QVERIFY(!p.main.findChild<QAction*>("MIsoer")->isEnabled());
@@ -390,6 +392,46 @@ void MainWindowTest::repairRoad() {
     QVERIFY(!p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
 }
 
+// The hammer works on the job thread: the window goes on answering, shows
+// the list as it was until the strategy has ended, and refuses what it
+// refuses during a scan; then the list shows what the strategy left.
+void MainWindowTest::hammerRunsAsAJob() {
+    Program p;
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(12);
+    for (size_t block : {33, 24, 15, 6}) b.insert(b.blocks()[block].offset + 100, 300, 0x00);
+    const std::string input = dir.write("d.mpg", b.bytes());
+    p.setInput(input);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    p.get<QLineEdit>("EditMS")->setText("abc");
+    p.get<QRadioButton>("RadioRERE")->setChecked(true);
+
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.main.jobRunning());
+    QCOMPARE(p.state.job.jobName, std::string("hammer"));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    QVERIFY(p.get<TImage>("ImageWA")->isVisibleTo(&p.main));
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    p.get<TImage>("ImageSA")->clicked();
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QCOMPARE(p.state.job.jobName, std::string("hammer"));
+    QVERIFY(!p.main.close());
+    QVERIFY(p.waitForJobEnd());
+
+    QCOMPARE(p.get<QLineEdit>("EditMS")->text(), QStringLiteral("100"));
+    QCOMPARE(p.state.view.cuts().size(), 4u);
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    QCOMPARE(p.main.grid().cell(4, 6), std::string("0"));
+    QCOMPARE(p.main.grid().cell(4, 3), std::to_string(b.blocks()[33].offset));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
+    QVERIFY(!p.get<TImage>("ImageWA")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
+    QVERIFY(p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
+    QCOMPARE(p.state.view.fileHandle(), -1);
+}
+
 void MainWindowTest::indexFileRoundTrip() {
     Program p;
     test::TempDir dir;
@@ -404,6 +446,7 @@ void MainWindowTest::indexFileRoundTrip() {
 
     p.get<QRadioButton>("RadioISALL")->setChecked(true);
     p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
     QCOMPARE(p.state.table[6].broken, kBrokenAccepted);
     p.main.findChild<QAction*>("MIzaer")->trigger();
     QVERIFY(p.state.table.entries() == scanned);
