@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "analysis/progress_throttle.h"
@@ -46,34 +47,40 @@ double sinkScan(const std::string& path) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double windowScan(const std::string& path) {
+// The window program with its input named, as start-up makes it.
+struct Program {
     mpg::AppState state;
-    mpg::ui::TFormMain main(state);
+    mpg::ui::TFormMain main{state};
     mpg::ui::TFormYesNo yesNo;
     mpg::ui::TFormDU dump;
-    main.setForms(&yesNo, &dump);
-    main.show();
-    QCoreApplication::processEvents();
-    main.findChild<QLineEdit*>("EditIN")->setText(QString::fromStdString(path));
-    const auto start = Clock::now();
-    main.findChild<QPushButton*>("BitBtnGO")->click();
-    while (main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return std::chrono::duration<double>(Clock::now() - start).count();
+
+    explicit Program(const std::string& path) {
+        main.setForms(&yesNo, &dump);
+        main.show();
+        QCoreApplication::processEvents();
+        main.findChild<QLineEdit*>("EditIN")->setText(QString::fromStdString(path));
+    }
+    // Runs the command and waits for the job it starts; its seconds.
+    double timed(const std::function<void()>& command) {
+        const auto start = Clock::now();
+        command();
+        while (main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    void scan() { main.findChild<QPushButton*>("BitBtnGO")->click(); }
+};
+
+double windowScan(const std::string& path) {
+    Program p(path);
+    return p.timed([&] { p.scan(); });
 }
 
 // The scan through the window, then one press of the hammer (the strategy
 // checked by default). Returns the hammer's seconds; `longestPause` gets the
 // longest time the window's thread went without serving a 10 ms timer.
 double windowHammer(const std::string& path, double& longestPause) {
-    mpg::AppState state;
-    mpg::ui::TFormMain main(state);
-    mpg::ui::TFormYesNo yesNo;
-    mpg::ui::TFormDU dump;
-    main.setForms(&yesNo, &dump);
-    main.show();
-    main.findChild<QLineEdit*>("EditIN")->setText(QString::fromStdString(path));
-    main.findChild<QPushButton*>("BitBtnGO")->click();
-    while (main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    Program p(path);
+    p.timed([&] { p.scan(); });
     QTimer tick;
     auto last = Clock::now();
     longestPause = 0;
@@ -83,11 +90,8 @@ double windowHammer(const std::string& path, double& longestPause) {
         last = now;
     });
     tick.start(10);
-    const auto start = Clock::now();
-    last = start;
-    emit main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked();
-    while (main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    last = Clock::now();
+    return p.timed([&] { emit p.main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked(); });
 }
 
 double median(std::vector<double> v) {
