@@ -3,12 +3,17 @@
 // find streams: runs of zero bytes inserted into packets.
 //
 //   mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]
+//   mpgsynth OUT --size BYTES --end-codes
 //
 // The stream is a sequence of 2048-byte packs like a DVD-style program
 // stream: a 12-byte pack header, a system header listing 0xE0 and 0xC0 in the
 // first pack, then one packet that fills the pack: video (0xE0) in three
 // packs of four, audio (0xC0) in the fourth, with a padding packet closing
 // every 32nd pack. The stream ends with the end code.
+//
+// With --end-codes the stream is a hostile one instead: a pack header and a
+// system header, then nothing but 4-byte end codes up to the size, each of
+// them a block of its own.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +32,7 @@ struct Options {
     uint64_t zeroRuns = 0;
     uint64_t longRun = 0;
     uint64_t seed = 1;
+    bool endCodes = false;
 };
 
 class Random {
@@ -117,6 +123,21 @@ void putPack(std::vector<uint8_t>& out, uint64_t index, uint64_t damage, Random&
     }
 }
 
+int writeEndCodes(FILE* f, uint64_t size) {
+    std::vector<uint8_t> chunk;
+    putPackHeader(chunk, 0);
+    putSystemHeader(chunk);
+    // Whole end codes only, up to the size.
+    const uint64_t total = chunk.size() + (size - std::min<uint64_t>(size, chunk.size())) / 4 * 4;
+    for (uint64_t written = 0; written < total; chunk.clear()) {
+        while (chunk.size() < (1u << 20)) putCode(chunk, mpg::kEndCode);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), total - written));
+        if (std::fwrite(chunk.data(), 1, n, f) != n) return 1;
+        written += n;
+    }
+    return std::fclose(f) == 0 ? 0 : 1;
+}
+
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -131,6 +152,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.longRun = value();
         } else if (a == "--seed") {
             o.seed = value();
+        } else if (a == "--end-codes") {
+            o.endCodes = true;
         } else if (o.out.empty() && a[0] != '-') {
             o.out = a;
         } else {
@@ -147,7 +170,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(
             stderr,
-            "usage: mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]\n");
+            "usage: mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]\n"
+            "       mpgsynth OUT --size BYTES --end-codes\n");
         return 2;
     }
     FILE* f = std::fopen(o.out.c_str(), "wb");
@@ -155,6 +179,7 @@ int main(int argc, char** argv) {
         std::perror(o.out.c_str());
         return 1;
     }
+    if (o.endCodes) return writeEndCodes(f, o.size);
     Random rng(o.seed);
     const uint64_t packs = o.size / kPackSize;
     // Damaged packs: evenly spread, the long run in the middle.

@@ -150,11 +150,19 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
-// The whole table, the stream codes and the rows as one JSON document.
+// The whole table, the stream codes and the rows as one JSON document,
+// written as it is made: a stream of millions of tiny blocks gives a
+// document of gigabytes, which is never held whole.
 void printJson(const AppState& state, const ErrorGrid& grid) {
+    constexpr size_t kFlushAt = size_t{1} << 16;
     std::string out = "{\"firstStreamCode\":" + std::to_string(state.codes.first) +
                       ",\"secondStreamCode\":" + std::to_string(state.codes.second) +
                       ",\"blocks\":[";
+    const auto flushFull = [&] {
+        if (out.size() < kFlushAt) return;
+        std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+        out.clear();
+    };
     for (size_t i = 0; i < state.table.size(); ++i) {
         const BlockRecord& e = state.table[i];
         if (i > 0) out += ',';
@@ -165,6 +173,7 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
                ",\"repeatByte\":" + std::to_string(e.repeatByte) +
                ",\"repeatLength\":" + std::to_string(e.repeatLength) +
                ",\"repeatStart\":" + std::to_string(e.repeatStart) + "}";
+        flushFull();
     }
     out += "],\"rows\":[";
     bool first = true;
@@ -174,8 +183,11 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
         first = false;
         for (int c = 0; c < kErrorColumns; ++c) out += (c ? "," : "") + jsonString(grid.cell(r, c));
         out += "]";
+        flushFull();
     }
-    std::cout << out << "]}\n";
+    out += "]}\n";
+    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+    std::cout.flush();
 }
 
 uint64_t fileSize(const std::string& path) {
