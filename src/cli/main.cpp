@@ -318,15 +318,12 @@ int runDump(Session& s, const DumpArgs& a) {
     if (!checkAndScan(s)) return 1;
     RepairOptions options;
     for (const std::string& strategy : a.apply) hammer(s, strategy, options);
-    std::vector<uint8_t> bytes;
+    BlockDump bytes;
     if (a.block < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(a.block), bytes)) {
         std::cerr << "no block " << a.block << " (the stream has " << s.state.table.size() << ")\n";
         return 1;
     }
-    for (const std::string& line :
-         dumpLines(bytes, s.state.table[static_cast<size_t>(a.block)].offset, a.width)) {
-        std::cout << line << "\n";
-    }
+    for (const std::string& line : dumpLines(bytes, a.width)) std::cout << line << "\n";
     return 0;
 }
 
@@ -393,7 +390,10 @@ int main(int argc, char** argv) {
     CLI::App* dump =
         app.add_subcommand("dump", "the hex dump of one block after the scan and the repairs");
     dump->add_option("FILE", s.path, "the stream")->required();
-    dump->add_option("--block", d.block, "the block's index in the table")->required();
+    dump->add_option("--block", d.block,
+                     "the block's index in the table (a block over 128 KiB shows its first and "
+                     "last 64 KiB)")
+        ->required();
     dump->add_option("--width", d.width, "bytes per line")->check(CLI::IsMember({16, 24, 32}));
     dump->add_option("--apply", d.apply, "a repair first: eq, rescan or sizes")
         ->check(CLI::IsMember({"eq", "rescan", "sizes"}))

@@ -924,9 +924,9 @@ void TFormMain::MIdumpClick() {
     const QModelIndex current = StringER->selectionModel()->currentIndex();
     if (!current.isValid()) return;
     const std::optional<size_t> index = rowEntry(grid_, current.row() + 1, state_.table);
-    std::vector<uint8_t> bytes;
+    BlockDump bytes;
     if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
-    FormDU_->MakeDump(bytes, state_.table[*index].offset);
+    FormDU_->MakeDump(bytes);
     FormDU_->show();
     FormDU_->raise();
     FormDU_->activateWindow();

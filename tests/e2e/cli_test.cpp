@@ -168,6 +168,15 @@ TEST(Cli, DumpOfABlock) {
     const CliRun repaired = cli({"dump", input, "--block", "6", "--apply", "eq"}, dir);
     EXPECT_EQ(std::count(repaired.out.begin(), repaired.out.end(), '\n'), (2006 + 15) / 16);
     EXPECT_EQ(cli({"dump", input, "--block", "999"}, dir).status, 1);
+
+    // A block of more than 128 KiB: its first and last 64 KiB and the gap line.
+    b.insert(b.blocks()[6].offset + 200, 300'000, 0x00);
+    const std::string large = dir.write("large.mpg", b.bytes());
+    const CliRun edges = cli({"dump", large, "--block", "6"}, dir);
+    ASSERT_EQ(edges.status, 0) << edges.err;
+    EXPECT_EQ(std::count(edges.out.begin(), edges.out.end(), '\n'), 2 * 65536 / 16 + 1);
+    EXPECT_NE(edges.out.find("\n-------- пропущено 170'998 байт\n"), std::string::npos);
+    EXPECT_EQ(readFile(large), b.bytes());
     EXPECT_EQ(cli({"dump", input, "--block", "1", "--width", "20"}, dir).status, 2);
 }
 
