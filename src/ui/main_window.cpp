@@ -860,6 +860,8 @@ void TFormMain::runHammer() {
 }
 
 void TFormMain::hammerDone() {
+    // A stopped strategy has applied what it did to the rows before the stop.
+    if (state_.job.stopRequested) setStatus(QStringLiteral("прервано пользователем"));
     if (hammerStrategy_ == Strategy::Rescan) {
         EditMS->setText(QString::fromStdString(hammerOptions_.minRepeat));
     }

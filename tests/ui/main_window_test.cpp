@@ -430,6 +430,18 @@ void MainWindowTest::hammerRunsAsAJob() {
     QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
     QVERIFY(p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
     QCOMPARE(p.state.view.fileHandle(), -1);
+
+    // A stop that comes before the first row: nothing changes, and it says so.
+    const auto table = p.state.table.entries();
+    p.get<QRadioButton>("RadioISALL")->setChecked(true);  // would empty the list
+    p.state.job.stopRequested = true;
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("прервано пользователем"));
+    QVERIFY(p.state.table.entries() == table);
+    QCOMPARE(p.state.view.cuts().size(), 4u);
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    QVERIFY(!p.state.job.stopRequested);
 }
 
 void MainWindowTest::indexFileRoundTrip() {
