@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,9 @@ class ErrorGrid {
     void erpacks2sg(const BlockTable& table);
 
   private:
-    std::vector<ErrorRow> rows_;
+    // A deque: a scan that lists millions of blocks grows the list row by row,
+    // and a doubling array would hold the old rows and their new home at once.
+    std::deque<ErrorRow> rows_;
 };
 
 // The column-width rule: columns 0 to 2 keep their widths, 3 to 6 share four
