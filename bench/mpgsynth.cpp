@@ -4,6 +4,7 @@
 //
 //   mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]
 //   mpgsynth OUT --size BYTES --end-codes
+//   mpgsynth OUT --size BYTES --broken-packets
 //
 // The stream is a sequence of 2048-byte packs like a DVD-style program
 // stream: a 12-byte pack header, a system header listing 0xE0 and 0xC0 in the
@@ -13,7 +14,9 @@
 //
 // With --end-codes the stream is a hostile one instead: a pack header and a
 // system header, then nothing but 4-byte end codes up to the size, each of
-// them a block of its own.
+// them a block of its own. With --broken-packets every block after the
+// headers is broken: empty video packets, each followed by one stray byte, so
+// that every one of them is listed.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +36,7 @@ struct Options {
     uint64_t longRun = 0;
     uint64_t seed = 1;
     bool endCodes = false;
+    bool brokenPackets = false;
 };
 
 class Random {
@@ -123,14 +127,19 @@ void putPack(std::vector<uint8_t>& out, uint64_t index, uint64_t damage, Random&
     }
 }
 
-int writeEndCodes(FILE* f, uint64_t size) {
-    std::vector<uint8_t> chunk;
+// The headers, then one unit after another up to the size: an end code, or
+// an empty video packet and a stray byte.
+int writeHostile(FILE* f, uint64_t size, bool brokenPackets) {
+    std::vector<uint8_t> chunk, unit;
     putPackHeader(chunk, 0);
     putSystemHeader(chunk);
-    // Whole end codes only, up to the size.
-    const uint64_t total = chunk.size() + (size - std::min<uint64_t>(size, chunk.size())) / 4 * 4;
+    putCode(unit, brokenPackets ? 0x1E0 : mpg::kEndCode);
+    if (brokenPackets) unit.insert(unit.end(), {0x00, 0x00, 0x55});
+    // Whole units only.
+    const uint64_t total =
+        chunk.size() + (size - std::min<uint64_t>(size, chunk.size())) / unit.size() * unit.size();
     for (uint64_t written = 0; written < total; chunk.clear()) {
-        while (chunk.size() < (1u << 20)) putCode(chunk, mpg::kEndCode);
+        while (chunk.size() < (1u << 20)) chunk.insert(chunk.end(), unit.begin(), unit.end());
         const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), total - written));
         if (std::fwrite(chunk.data(), 1, n, f) != n) return 1;
         written += n;
@@ -154,6 +163,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.seed = value();
         } else if (a == "--end-codes") {
             o.endCodes = true;
+        } else if (a == "--broken-packets") {
+            o.brokenPackets = true;
         } else if (o.out.empty() && a[0] != '-') {
             o.out = a;
         } else {
@@ -171,7 +182,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]\n"
-            "       mpgsynth OUT --size BYTES --end-codes\n");
+            "       mpgsynth OUT --size BYTES --end-codes | --broken-packets\n");
         return 2;
     }
     FILE* f = std::fopen(o.out.c_str(), "wb");
@@ -179,7 +190,7 @@ int main(int argc, char** argv) {
         std::perror(o.out.c_str());
         return 1;
     }
-    if (o.endCodes) return writeEndCodes(f, o.size);
+    if (o.endCodes || o.brokenPackets) return writeHostile(f, o.size, o.brokenPackets);
     Random rng(o.seed);
     const uint64_t packs = o.size / kPackSize;
     // Damaged packs: evenly spread, the long run in the middle.
