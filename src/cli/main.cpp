@@ -245,6 +245,7 @@ struct RepairArgs {
 };
 
 struct NoProgress : RepairProgress {
+    bool due() override { return false; }
     void show(const std::string&) override {}
 };
 
