@@ -3,12 +3,20 @@
 // find streams: runs of zero bytes inserted into packets.
 //
 //   mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]
+//   mpgsynth OUT --size BYTES --end-codes
+//   mpgsynth OUT --size BYTES --broken-packets
 //
 // The stream is a sequence of 2048-byte packs like a DVD-style program
 // stream: a 12-byte pack header, a system header listing 0xE0 and 0xC0 in the
 // first pack, then one packet that fills the pack: video (0xE0) in three
 // packs of four, audio (0xC0) in the fourth, with a padding packet closing
 // every 32nd pack. The stream ends with the end code.
+//
+// With --end-codes the stream is a hostile one instead: a pack header and a
+// system header, then nothing but 4-byte end codes up to the size, each of
+// them a block of its own. With --broken-packets every block after the
+// headers is broken: empty video packets, each followed by one stray byte, so
+// that every one of them is listed.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +35,8 @@ struct Options {
     uint64_t zeroRuns = 0;
     uint64_t longRun = 0;
     uint64_t seed = 1;
+    bool endCodes = false;
+    bool brokenPackets = false;
 };
 
 class Random {
@@ -105,13 +115,36 @@ void putPack(std::vector<uint8_t>& out, uint64_t index, uint64_t damage, Random&
         if (out.back() == 0) out.back() = 0x5A;  // the run starts exactly where it was inserted
         out.insert(out.end(), damage, 0x00);
         putPayload(out, payload - split, rng);
-        out[out.size() - (payload - split)] |= 0x01;
+        // The run ends at a byte that is neither 00 nor 01: "00 00 01" followed
+        // by a random byte could otherwise make a false start code.
+        uint8_t& after = out[out.size() - (payload - split)];
+        if (after < 2) after = 0x5B;
     }
     if (padding) {
         putCode(out, mpg::kPaddingStreamCode);
         putLength(out, 200);
         out.insert(out.end(), 200, 0xFF);
     }
+}
+
+// The headers, then one unit after another up to the size: an end code, or
+// an empty video packet and a stray byte.
+int writeHostile(FILE* f, uint64_t size, bool brokenPackets) {
+    std::vector<uint8_t> chunk, unit;
+    putPackHeader(chunk, 0);
+    putSystemHeader(chunk);
+    putCode(unit, brokenPackets ? 0x1E0 : mpg::kEndCode);
+    if (brokenPackets) unit.insert(unit.end(), {0x00, 0x00, 0x55});
+    // Whole units only.
+    const uint64_t total =
+        chunk.size() + (size - std::min<uint64_t>(size, chunk.size())) / unit.size() * unit.size();
+    for (uint64_t written = 0; written < total; chunk.clear()) {
+        while (chunk.size() < (1u << 20)) chunk.insert(chunk.end(), unit.begin(), unit.end());
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), total - written));
+        if (std::fwrite(chunk.data(), 1, n, f) != n) return 1;
+        written += n;
+    }
+    return std::fclose(f) == 0 ? 0 : 1;
 }
 
 bool parse(int argc, char** argv, Options& o) {
@@ -128,6 +161,10 @@ bool parse(int argc, char** argv, Options& o) {
             o.longRun = value();
         } else if (a == "--seed") {
             o.seed = value();
+        } else if (a == "--end-codes") {
+            o.endCodes = true;
+        } else if (a == "--broken-packets") {
+            o.brokenPackets = true;
         } else if (o.out.empty() && a[0] != '-') {
             o.out = a;
         } else {
@@ -144,7 +181,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(
             stderr,
-            "usage: mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]\n");
+            "usage: mpgsynth OUT --size BYTES [--zero-runs N] [--long-run BYTES] [--seed S]\n"
+            "       mpgsynth OUT --size BYTES --end-codes | --broken-packets\n");
         return 2;
     }
     FILE* f = std::fopen(o.out.c_str(), "wb");
@@ -152,6 +190,7 @@ int main(int argc, char** argv) {
         std::perror(o.out.c_str());
         return 1;
     }
+    if (o.endCodes || o.brokenPackets) return writeHostile(f, o.size, o.brokenPackets);
     Random rng(o.seed);
     const uint64_t packs = o.size / kPackSize;
     // Damaged packs: evenly spread, the long run in the middle.

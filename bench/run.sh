@@ -124,4 +124,16 @@ memory_limit_kb=$(( 64 * 1024 + blocks * 32 / 1024 ))
   echo
   echo "Throughput of the clean scan: $(mbps "$clean_bytes" "${T[scan]}") MB/s."
 } > "$report"
+# The repair strategies beside the scan, and memory on hostile inputs.
+{
+  echo
+  bash "$here/hammer.sh" "$build" "$out" "$runs"
+  echo
+  echo "## Peak memory on hostile inputs"
+  echo
+  echo "\`bench/hostile-memory.sh\`: peak resident memory of \`mpgmend-cli\`; the limit is"
+  echo "64 MiB plus 32 bytes per block."
+  echo
+  bash "$here/hostile-memory.sh" "$build" "$out"
+} >> "$report"
 cat "$report"

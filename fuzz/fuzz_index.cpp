@@ -69,10 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(output.size() <= kMostOutput);
     }
 
-    std::vector<uint8_t> block;
+    BlockDump block;
     for (size_t n = 0; n < 4; ++n) {
         if (readBlockForDump(state, input.path(), n, block)) {
-            FUZZ_CHECK(block.size() <= stream.size() + 65'541);
+            FUZZ_CHECK(block.length <= stream.size() + 65'541);
+            FUZZ_CHECK(block.head.size() + block.tail.size() <= kDumpWhole);
         }
     }
     return 0;

@@ -65,8 +65,22 @@ std::vector<std::string> dumpLines(ByteSpan bytes, uint32_t baseOffset, int perL
     return lines;
 }
 
-bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index,
-                      std::vector<uint8_t>& out) {
+std::string dumpGapLine(uint64_t skipped) {
+    return "-------- пропущено " + groupDigits(std::to_string(skipped)) + " байт";
+}
+
+std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
+    std::vector<std::string> lines = dumpLines(dump.head, dump.offset, perLine);
+    if (dump.tail.empty()) return lines;
+    lines.push_back(dumpGapLine(dump.skipped()));
+    const uint64_t tailAt = uint64_t{dump.offset} + dump.length - dump.tail.size();
+    for (std::string& line : dumpLines(dump.tail, static_cast<uint32_t>(tailAt), perLine)) {
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out) {
     if (index >= state.table.size()) return false;
     const BlockRecord& e = state.table[index];
     StreamView& view = state.view;
@@ -76,14 +90,27 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     // at most what the file holds behind the block and one largest block more.
     const uint64_t room = (fileSize > e.offset ? fileSize - e.offset : 0) + kLargestBlock;
     const int64_t wanted = std::max<int64_t>({e.declaredSize, e.realSize, 0});
-    const uint64_t count =
+    out.offset = e.offset;
+    out.length =
         std::min<uint64_t>({static_cast<uint64_t>(wanted), room, uint64_t{UINT32_MAX} - e.offset});
-    out.assign(count, 0);
-    // What cannot be read stays zero.
-    view.readPieces(e.offset, count, [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
-        std::copy(bytes, bytes + piece, out.begin() + static_cast<ptrdiff_t>(done));
-        return true;
-    });
+    const bool whole = out.length <= kDumpWhole;
+    const auto read = [&](uint64_t from, uint64_t count, std::vector<uint8_t>& into) {
+        into.assign(count, 0);  // what cannot be read stays zero
+        view.readPieces(
+            uint64_t{e.offset} + from, count,
+            [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+                std::copy(bytes, bytes + piece, into.begin() + static_cast<ptrdiff_t>(done));
+                return true;
+            },
+            StreamView::Fill::Exact);
+    };
+    view.invalidateWindow();
+    read(0, whole ? out.length : kDumpEdge, out.head);
+    if (whole) {
+        out.tail.clear();
+    } else {
+        read(out.length - kDumpEdge, kDumpEdge, out.tail);
+    }
     view.closeFile();
     return true;
 }

@@ -22,11 +22,35 @@ std::string dumpChar(uint8_t byte);
 // characters, then the characters.
 std::vector<std::string> dumpLines(ByteSpan bytes, uint32_t baseOffset, int perLine);
 
+// A block's bytes as the dump shows them. A block of at most kDumpWhole
+// bytes is shown whole (all in `head`); a longer one, such as a broken block
+// that swallowed a hundred megabytes of zeros, by its first and last
+// kDumpEdge bytes with a marked gap between: its lines would otherwise take
+// gigabytes and minutes to make and no one could read them.
+inline constexpr uint32_t kDumpEdge = 64 * 1024;
+inline constexpr uint64_t kDumpWhole = 2 * kDumpEdge;
+
+struct BlockDump {
+    uint32_t offset = 0;        // stream position of the block's first byte
+    uint64_t length = 0;        // the block's length as shown
+    std::vector<uint8_t> head;  // its first bytes
+    std::vector<uint8_t> tail;  // its last bytes; empty when the block is shown whole
+
+    // The bytes left out between head and tail.
+    uint64_t skipped() const { return length - head.size() - tail.size(); }
+};
+
+// The line that stands for the bytes left out: "-------- пропущено 1'234 байт".
+std::string dumpGapLine(uint64_t skipped);
+
+// The head's lines, then the gap line and the tail's lines (their offsets
+// those of the tail's bytes in the stream) when there is a tail.
+std::vector<std::string> dumpLines(const BlockDump& dump, int perLine);
+
 // The bytes of BlockTable entry `index` as the stream shows them through the
-// cut list: the larger of its declared and real size, read in pieces when the
-// block is longer than the cache, never more than the file can hold. False
-// when the entry does not exist or the input cannot be opened.
-bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index,
-                      std::vector<uint8_t>& out);
+// cut list: the larger of its declared and real size, never more than the
+// file can hold, read exactly (no read-ahead); bytes that cannot be read are
+// zero. False when the entry does not exist or the input cannot be opened.
+bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out);
 
 }  // namespace mpg

@@ -46,8 +46,14 @@ void ErrorGrid::writeTail(int r, const BlockRecord& e) {
     row[7] = formatRun(e);
 }
 
-void ErrorGrid::removeRow(int r) {
-    rows_.erase(rows_.begin() + r);
+void ErrorGrid::removeRows(const std::vector<bool>& drop) {
+    size_t kept = 0;
+    for (size_t r = 0; r < rows_.size(); ++r) {
+        if (r < drop.size() && drop[r]) continue;
+        if (kept != r) rows_[kept] = std::move(rows_[r]);
+        ++kept;
+    }
+    rows_.resize(kept);
 }
 
 void ErrorGrid::dropLastRow() {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,8 @@ class ErrorGrid {
     void writeHead(int r, int64_t index, const BlockRecord& record);
     // Columns 5 to 7 (real size, delta, run).
     void writeTail(int r, const BlockRecord& record);
-    void removeRow(int r);
+    // Removes every row r whose drop[r] is set, in one pass.
+    void removeRows(const std::vector<bool>& drop);
     // After a stopped scan: a last row without its real size (its block's
     // search was cut short, or no block was listed) is removed, or emptied
     // when it is the only data row. Returns whether it was.
@@ -68,7 +70,9 @@ class ErrorGrid {
     // Removes the last data row, or empties it when it is the only one.
     void dropLastRow();
 
-    std::vector<ErrorRow> rows_;
+    // A deque: a scan that lists millions of blocks grows the list row by row,
+    // and a doubling array would hold the old rows and their new home at once.
+    std::deque<ErrorRow> rows_;
 };
 
 // The column-width rule: columns 0 to 2 keep their widths, 3 to 6 share four

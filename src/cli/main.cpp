@@ -152,11 +152,19 @@ std::string jsonString(const std::string& s) {
     return out + "\"";
 }
 
-// The whole table, the stream codes and the rows as one JSON document.
+// The whole table, the stream codes and the rows as one JSON document,
+// written as it is made: a stream of millions of tiny blocks gives a
+// document of gigabytes, which is never held whole.
 void printJson(const AppState& state, const ErrorGrid& grid) {
+    constexpr size_t kFlushAt = size_t{1} << 16;
     std::string out = "{\"firstStreamCode\":" + std::to_string(state.codes.first) +
                       ",\"secondStreamCode\":" + std::to_string(state.codes.second) +
                       ",\"blocks\":[";
+    const auto flushFull = [&] {
+        if (out.size() < kFlushAt) return;
+        std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+        out.clear();
+    };
     for (size_t i = 0; i < state.table.size(); ++i) {
         const BlockRecord& e = state.table[i];
         if (i > 0) out += ',';
@@ -167,6 +175,7 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
                ",\"repeatByte\":" + std::to_string(e.repeatByte) +
                ",\"repeatLength\":" + std::to_string(e.repeatLength) +
                ",\"repeatStart\":" + std::to_string(e.repeatStart) + "}";
+        flushFull();
     }
     out += "],\"rows\":[";
     bool first = true;
@@ -176,8 +185,11 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
         first = false;
         for (int c = 0; c < kErrorColumns; ++c) out += (c ? "," : "") + jsonString(grid.cell(r, c));
         out += "]";
+        flushFull();
     }
-    std::cout << out << "]}\n";
+    out += "]}\n";
+    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+    std::cout.flush();
 }
 
 uint64_t fileSize(const std::string& path) {
@@ -248,6 +260,7 @@ struct RepairArgs {
 };
 
 struct NoProgress : RepairProgress {
+    bool due() override { return false; }
     void show(const std::string&) override {}
 };
 
@@ -329,15 +342,12 @@ int runDump(Session& s, const DumpArgs& a) {
     if (!checkAndScan(s)) return 1;
     RepairOptions options;
     for (const std::string& strategy : a.apply) hammer(s, strategy, options);
-    std::vector<uint8_t> bytes;
+    BlockDump bytes;
     if (a.block < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(a.block), bytes)) {
         std::cerr << "no block " << a.block << " (the stream has " << s.state.table.size() << ")\n";
         return 1;
     }
-    for (const std::string& line :
-         dumpLines(bytes, s.state.table[static_cast<size_t>(a.block)].offset, a.width)) {
-        std::cout << line << "\n";
-    }
+    for (const std::string& line : dumpLines(bytes, a.width)) std::cout << line << "\n";
     return 0;
 }
 
@@ -404,7 +414,10 @@ int main(int argc, char** argv) {
     CLI::App* dump =
         app.add_subcommand("dump", "the hex dump of one block after the scan and the repairs");
     dump->add_option("FILE", s.path, "the stream")->required();
-    dump->add_option("--block", d.block, "the block's index in the table")->required();
+    dump->add_option("--block", d.block,
+                     "the block's index in the table (a block over 128 KiB shows its first and "
+                     "last 64 KiB)")
+        ->required();
     dump->add_option("--width", d.width, "bytes per line")->check(CLI::IsMember({16, 24, 32}));
     dump->add_option("--apply", d.apply, "a repair first: eq, rescan or sizes")
         ->check(CLI::IsMember({"eq", "rescan", "sizes"}))

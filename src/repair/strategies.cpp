@@ -18,34 +18,107 @@ std::string progressText(int row, int rows) {
 // excision. Doing that entry by entry for every block would cost a pass over
 // the whole table per block (a million entries times a thousand blocks), so
 // the lowering is counted in a Fenwick tree while the strategy runs and
-// applied to the table in one pass at the end.
+// applied to the table in one pass at the end. Only the entries that the list
+// names can be excised from, so the tree has a place for each of those alone,
+// not for every entry of the table: a stream of millions of tiny blocks with
+// a few broken ones costs a few bytes per listed block.
 class OffsetShifts {
   public:
-    explicit OffsetShifts(size_t entries) : tree_(entries + 1, 0), added_(entries + 1, 0) {}
+    OffsetShifts(const ErrorGrid& grid, const BlockTable& table) {
+        for (int row = 1; row < grid.rowCount(); ++row) {
+            if (const auto index = rowEntry(grid, row, table)) listed_.push_back(*index);
+        }
+        std::sort(listed_.begin(), listed_.end());
+        listed_.erase(std::unique(listed_.begin(), listed_.end()), listed_.end());
+        tree_.assign(listed_.size() + 1, 0);
+        added_.assign(listed_.size(), 0);
+    }
 
-    // Every entry after `index` moves down by `cut` bytes.
+    // Every entry after listed entry `index` moves down by `cut` bytes.
     void lowerAfter(size_t index, uint32_t cut) {
-        added_[index + 1] += cut;
-        for (size_t p = index + 1; p < tree_.size(); p += p & (~p + 1)) tree_[p] += cut;
+        const size_t k = placeOf(index);
+        added_[k] += cut;
+        for (size_t p = k + 1; p < tree_.size(); p += p & (~p + 1)) tree_[p] += cut;
     }
     // The current offset of an entry, with the lowering counted so far.
     uint32_t offsetOf(const BlockTable& table, size_t index) const {
         uint64_t shift = 0;
-        for (size_t p = index; p > 0; p -= p & (~p + 1)) shift += tree_[p];
+        for (size_t p = placeOf(index); p > 0; p -= p & (~p + 1)) shift += tree_[p];
         return table[index].offset - static_cast<uint32_t>(shift);
     }
     void applyTo(BlockTable& table) const {
+        if (std::all_of(added_.begin(), added_.end(), [](uint64_t a) { return a == 0; })) return;
         uint64_t shift = 0;
+        size_t k = 0;
         for (size_t i = 0; i < table.size(); ++i) {
-            shift += added_[i];
+            // The cuts of the listed entries before entry i.
+            for (; k < listed_.size() && listed_[k] < i; ++k) shift += added_[k];
             table[i].offset -= static_cast<uint32_t>(shift);
         }
     }
 
   private:
+    // The number of listed entries before `index`.
+    size_t placeOf(size_t index) const {
+        return static_cast<size_t>(std::lower_bound(listed_.begin(), listed_.end(), index) -
+                                   listed_.begin());
+    }
+
+    std::vector<size_t> listed_;
     std::vector<uint64_t> tree_;
     std::vector<uint64_t> added_;
 };
+
+bool stopRequested(const AppState& state) {
+    return state.job.stopRequested.load(std::memory_order_relaxed);
+}
+
+// The longest run of equal bytes among bytes 8 to length - 1 of the block at
+// stream position `offset`, read from the open view (exactly those bytes);
+// nothing when the read fails.
+struct Run {
+    uint8_t byte = 0;
+    uint32_t length = 0;
+    uint32_t start = 0;
+};
+
+std::optional<Run> longestRun(StreamView& view, uint64_t fileSize, uint32_t offset,
+                              uint32_t length) {
+    // A block from a foreign index file may claim gigabytes: no more is
+    // searched than the file holds behind it.
+    const uint64_t end = std::min<uint64_t>(length, fileSize > offset ? fileSize - offset : 0);
+    // The first 8 bytes (start code, length field and two more) are skipped.
+    constexpr uint32_t kFirst = 8;
+    uint8_t byte = 0;
+    uint32_t run = 0, runStart = kFirst;
+    Run best;
+    const uint64_t count = end > kFirst ? end - kFirst : 0;
+    // The search starts inside an empty run of zero bytes; a run becomes the
+    // longest only when strictly longer, so the first of two equal runs wins.
+    const auto take = [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+        for (uint32_t k = 0; k < piece; ++k) {
+            if (bytes[k] == byte) {
+                if (++run > best.length) best = {byte, run, runStart};
+                continue;
+            }
+            if (run > best.length) best = {byte, run, runStart};
+            byte = bytes[k];
+            run = 1;
+            runStart = static_cast<uint32_t>(kFirst + done + k);
+        }
+        return true;
+    };
+    if (!view.readPieces(uint64_t{offset} + kFirst, count, take, StreamView::Fill::Exact)) {
+        return std::nullopt;
+    }
+    return best;
+}
+
+void storeRun(BlockRecord& e, const Run& run) {
+    e.repeatByte = run.byte;
+    e.repeatLength = run.length;
+    e.repeatStart = run.start;
+}
 
 // Adds the excision of `length` bytes at stream position `pos`; false, and
 // nothing cut, when the region would lie beyond 32-bit file positions (only
@@ -81,51 +154,58 @@ std::optional<size_t> rowEntry(const ErrorGrid& grid, int row, const BlockTable&
     return static_cast<size_t>(index);
 }
 
+// The list's rows are marked as they qualify and removed together at the
+// end: removing each at once would move every row below it, per row. What the
+// list shows meanwhile is worked out as it would be with the rows removed one
+// by one: the progress counts the rows still in the list, and a row that
+// moved up shows its block's offset as lowered by the excisions above it.
 void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
                 RepairProgress& progress) {
     BlockTable& table = state.table;
-    OffsetShifts shifts(table.size());
-    int row = 1;
-    while (row < grid.rowCount()) {
-        progress.show(progressText(row, grid.rowCount()));
-        const std::optional<size_t> index = rowEntry(grid, row, table);
-        if (!index) {
-            ++row;
-            continue;
+    OffsetShifts shifts(grid, table);
+    const int rows = grid.rowCount();
+    std::vector<bool> removed(static_cast<size_t>(rows), false);
+    int removedCount = 0;
+    bool stopped = false;
+    for (int row = 1; row < rows; ++row) {
+        stopped = stopped || stopRequested(state);
+        if (!stopped && progress.due()) {
+            progress.show(progressText(row - removedCount, rows - removedCount));
         }
+        const std::optional<size_t> index = rowEntry(grid, row, table);
+        if (!index) continue;
+        if (removedCount > 0) grid.setCell(row, 3, std::to_string(shifts.offsetOf(table, *index)));
+        if (stopped) continue;
         const BlockRecord& e = table[*index];
         if ((options.zerosOnly && e.repeatByte != 0) || int64_t{e.repeatLength} != e.delta()) {
-            ++row;
             continue;
         }
         const uint64_t offset = shifts.offsetOf(table, *index);
-        if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) {
-            ++row;
-            continue;
-        }
+        if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) continue;
         shifts.lowerAfter(*index, e.repeatLength);
         table.zerpack(static_cast<int64_t>(*index));
-        // The rows below move up one place and show their blocks' lowered offsets.
-        grid.removeRow(row);
-        for (int r = row; r < grid.rowCount(); ++r) {
-            if (const auto moved = rowEntry(grid, r, table)) {
-                grid.setCell(r, 3, std::to_string(shifts.offsetOf(table, *moved)));
-            }
-        }
+        removed[static_cast<size_t>(row)] = true;
+        ++removedCount;
     }
+    grid.removeRows(removed);
     shifts.applyTo(table);
     progress.show("");
 }
 
+// The input is opened once for the whole walk, and each block's bytes are
+// read alone: a block is a few kilobytes, the cache two megabytes, and the
+// excision just made leaves nothing of a window worth keeping.
 void RemoveAndRescan(AppState& state, ErrorGrid& grid, RepairOptions& options,
                      const std::string& inputPath, RepairProgress& progress) {
     BlockTable& table = state.table;
+    StreamView& view = state.view;
     // Compared as unsigned: a negative least length lets no block pass.
     const uint32_t minRepeat = static_cast<uint32_t>(minRepeatOf(options.minRepeat));
-    OffsetShifts shifts(table.size());
-    std::vector<size_t> rescanned;
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        progress.show(progressText(row, grid.rowCount()));
+    OffsetShifts shifts(grid, table);
+    bool opened = false;
+    uint64_t fileSize = 0;
+    for (int row = 1; row < grid.rowCount() && !stopRequested(state); ++row) {
+        if (progress.due()) progress.show(progressText(row, grid.rowCount()));
         const std::optional<size_t> index = rowEntry(grid, row, table);
         if (!index) continue;
         BlockRecord& e = table[*index];
@@ -133,20 +213,31 @@ void RemoveAndRescan(AppState& state, ErrorGrid& grid, RepairOptions& options,
         if (e.repeatLength < minRepeat) continue;
         if (options.zerosOnly && e.repeatByte != 0) continue;
         const uint64_t offset = shifts.offsetOf(table, *index);
-        if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) continue;
+        if (!cutAt(view, offset + e.repeatStart, e.repeatLength)) continue;
         shifts.lowerAfter(*index, e.repeatLength);
         e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - e.repeatLength);
-        scanpack(state, inputPath, static_cast<uint32_t>(offset), static_cast<uint32_t>(e.realSize),
-                 *index);
+        // Without the input the block keeps its old run; the next block tries again.
+        if (!opened && view.openFile(inputPath)) {
+            opened = true;
+            fileSize = view.fileLength();
+        }
+        if (opened) {
+            view.invalidateWindow();
+            if (const auto run = longestRun(view, fileSize, static_cast<uint32_t>(offset),
+                                            static_cast<uint32_t>(e.realSize))) {
+                storeRun(e, *run);
+            }
+        }
         grid.writeTail(row, e);
     }
+    if (opened) view.closeFile();
     shifts.applyTo(table);
     progress.show("");
 }
 
 void FixSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress) {
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        progress.show(progressText(row, grid.rowCount()));
+    for (int row = 1; row < grid.rowCount() && !stopRequested(state); ++row) {
+        if (progress.due()) progress.show(progressText(row, grid.rowCount()));
         if (const auto index = rowEntry(grid, row, state.table)) {
             state.table[*index].broken = kBrokenAccepted;
         }
@@ -159,46 +250,9 @@ void scanpack(AppState& state, const std::string& inputPath, uint32_t offset, ui
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return;
     view.invalidateWindow();
-    // A block from a foreign index file may claim gigabytes: no more is
-    // searched than the file holds behind it.
-    const uint64_t fileSize = view.fileLength();
-    const uint64_t end = std::min<uint64_t>(length, fileSize > offset ? fileSize - offset : 0);
-    // The first 8 bytes (start code, length field and two more) are skipped.
-    constexpr uint32_t kFirst = 8;
-    uint8_t byte = 0, bestByte = 0;
-    uint32_t run = 0, runStart = kFirst, best = 0, bestStart = 0;
-    const uint64_t count = end > kFirst ? end - kFirst : 0;
-    const bool read = view.readPieces(uint64_t{offset} + kFirst, count,
-                                      [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
-                                          // The search starts inside an empty run of zero bytes; a
-                                          // run becomes the longest only when strictly longer, so
-                                          // the first of two equal runs wins.
-                                          for (uint32_t k = 0; k < piece; ++k) {
-                                              if (bytes[k] == byte) {
-                                                  if (++run > best) {
-                                                      best = run;
-                                                      bestByte = byte;
-                                                      bestStart = runStart;
-                                                  }
-                                                  continue;
-                                              }
-                                              if (run > best) {
-                                                  best = run;
-                                                  bestByte = byte;
-                                                  bestStart = runStart;
-                                              }
-                                              byte = bytes[k];
-                                              run = 1;
-                                              runStart = static_cast<uint32_t>(kFirst + done + k);
-                                          }
-                                          return true;
-                                      });
+    const auto run = longestRun(view, view.fileLength(), offset, length);
     view.closeFile();
-    if (!read) return;
-    BlockRecord& e = state.table[index];
-    e.repeatByte = bestByte;
-    e.repeatLength = best;
-    e.repeatStart = bestStart;
+    if (run) storeRun(state.table[index], *run);
 }
 
 }  // namespace mpg

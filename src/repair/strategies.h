@@ -13,11 +13,16 @@
 
 namespace mpg {
 
-// Where a strategy shows "ptr: row >> rows" while it walks the list; the
-// window repaints at once, since the strategy runs on its thread.
+// Where a strategy shows "ptr: row >> rows" while it walks the list. Each
+// strategy also stops after the row it is at when state.job.stopRequested is
+// set; what it did to the rows before stays done and consistent.
 class RepairProgress {
   public:
     virtual ~RepairProgress() = default;
+    // Asked before each row's text is made: a receiver that shows only a few
+    // texts a second declines the others. The empty text that closes a walk
+    // is shown without asking.
+    virtual bool due() { return true; }
     virtual void show(const std::string& text) = 0;
 };
 
@@ -43,7 +48,9 @@ void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
 // (positive delta, at least minRepeat bytes, zeros only), shortens the
 // block's real size by it and searches the block anew for its next run. The
 // block stays listed. `options.minRepeat` is set back to "100" when it is no
-// whole number. Reads the input file named `inputPath` for the search.
+// whole number. Reads the input file named `inputPath` for the search: it is
+// opened once for the walk and closed at its end, and of each block only its
+// own bytes are read.
 void RemoveAndRescan(AppState& state, ErrorGrid& grid, RepairOptions& options,
                      const std::string& inputPath, RepairProgress& progress);
 

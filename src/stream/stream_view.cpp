@@ -108,34 +108,34 @@ bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out)
     return true;
 }
 
-const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count) {
-    if (count > CacheSize || !refill(pos)) return nullptr;
+const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count, uint32_t fill) {
+    if (count > CacheSize || !refill(pos, std::min(fill, CacheSize))) return nullptr;
     return window_;
 }
 
 // The window always starts at the requested position and never keeps bytes
 // of the old window; excised regions are jumped over piece by piece.
-bool StreamView::refill(uint32_t pos) {
+bool StreamView::refill(uint32_t pos, uint32_t fill) {
     constexpr size_t kRoom = CacheSize + 2 * kAlign;
     if (!buffer_) buffer_.reset(new uint8_t[kRoom]());
     uint64_t f = streamToFile(pos);
     uint8_t* const aligned = buffer_.get() + (-reinterpret_cast<uintptr_t>(buffer_.get()) % kAlign);
     window_ = aligned + f % kAlign;
     winStart_ = pos;
-    winLen_ = CacheSize;
+    winLen_ = fill;
     uint32_t filled = 0;
-    auto next = std::upper_bound(cuts_.begin(), cuts_.end(), f,
-                                 [](uint64_t v, const CutRegion& r) { return v < r.start; });
     int64_t got = 0;
     size_t readBefore = 0;
-    for (; next != cuts_.end() && next->start < f + (winLen_ - filled); ++next) {
-        const size_t piece = static_cast<size_t>(next->start - f);
+    for (size_t next = cutsFrom(f); next < cutCount() && cutAt(next).start < f + (winLen_ - filled);
+         ++next) {
+        const CutRegion& region = cutAt(next);
+        const size_t piece = static_cast<size_t>(region.start - f);
         got = readFully(fileHandle_, window_ + filled, piece, static_cast<int64_t>(f), &readBefore);
         if (got < 0) break;
         // A piece cut short by the end of the file reads as zeros.
         std::memset(window_ + filled + got, 0, piece - static_cast<size_t>(got));
         filled += static_cast<uint32_t>(piece);
-        f = next->end();
+        f = region.end();
     }
     if (got >= 0) {
         got = readFully(fileHandle_, window_ + filled, winLen_ - filled, static_cast<int64_t>(f),
@@ -162,55 +162,97 @@ bool StreamView::refill(uint32_t pos) {
     return true;
 }
 
+void StreamView::clearCuts() {
+    cuts_.clear();
+    cutSums_.clear();
+    gapTail_.clear();
+    tailSums_.clear();
+}
+
+uint64_t StreamView::lengthBefore(size_t i) const {
+    if (i <= cuts_.size()) return i == 0 ? 0 : cutSums_[i - 1];
+    const size_t tail = gapTail_.size(), k = i - cuts_.size();
+    const uint64_t tailTotal = tail == 0 ? 0 : tailSums_[tail - 1];
+    return (cuts_.empty() ? 0 : cutSums_.back()) + tailTotal -
+           (k < tail ? tailSums_[tail - 1 - k] : 0);
+}
+
+size_t StreamView::cutsFrom(uint64_t f) const {
+    size_t low = 0, high = cutCount();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (cutAt(mid).start <= f) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
+}
+
+void StreamView::moveGap(size_t to) const {
+    while (cuts_.size() < to) {
+        const CutRegion r = gapTail_.back();
+        gapTail_.pop_back();
+        tailSums_.pop_back();
+        cutSums_.push_back((cuts_.empty() ? 0 : cutSums_.back()) + r.length);
+        cuts_.push_back(r);
+    }
+    while (cuts_.size() > to) {
+        const CutRegion r = cuts_.back();
+        cuts_.pop_back();
+        cutSums_.pop_back();
+        tailSums_.push_back((gapTail_.empty() ? 0 : tailSums_.back()) + r.length);
+        gapTail_.push_back(r);
+    }
+}
+
 void StreamView::addCut(uint32_t start, uint32_t length) {
     if (length == 0) return;  // nothing to cut: no empty region in the list
-    const uint64_t end = std::min<uint64_t>(uint64_t{start} + length, kMaxPosition);
-    const auto region = [](uint64_t s, uint64_t e) {
-        return CutRegion{static_cast<uint32_t>(s), static_cast<uint32_t>(e - s)};
-    };
-    bool placed = false;
-    for (CutRegion& e : cuts_) {
-        const uint64_t es = e.start, ee = e.end();
-        if (es <= start && end <= ee) return;  // already excised
-        if (start <= es && ee <= end) {        // covers e
-            e = region(start, end);
-        } else if (start <= es && es <= end && end <= ee) {  // reaches into e
-            e = region(start, ee);
-        } else if (es <= start && start <= ee && ee <= end) {  // starts inside e, goes beyond
-            e = region(es, end);
-        } else {
-            continue;
-        }
-        placed = true;
-        break;
+    uint64_t s = start, e = std::min<uint64_t>(uint64_t{start} + length, kMaxPosition);
+    // The new region goes behind every region that starts at or before it;
+    // the one just before may overlap or touch it, and so may any behind.
+    moveGap(cutsFrom(start));
+    if (!cuts_.empty() && cuts_.back().end() >= s) {
+        s = cuts_.back().start;
+        e = std::max(e, cuts_.back().end());
+        cuts_.pop_back();
+        cutSums_.pop_back();
     }
-    if (!placed) {
-        auto at = std::upper_bound(cuts_.begin(), cuts_.end(), start,
-                                   [](uint32_t v, const CutRegion& r) { return v < r.start; });
-        cuts_.insert(at, region(start, end));
+    while (!gapTail_.empty() && gapTail_.back().start <= e) {
+        e = std::max(e, gapTail_.back().end());
+        gapTail_.pop_back();
+        tailSums_.pop_back();
     }
-    // Merge what now overlaps or touches its neighbour.
-    for (size_t i = 0; i + 1 < cuts_.size();) {
-        if (cuts_[i].end() < cuts_[i + 1].start) {
-            ++i;
-            continue;
-        }
-        cuts_[i] = region(cuts_[i].start, std::max(cuts_[i].end(), cuts_[i + 1].end()));
-        cuts_.erase(cuts_.begin() + static_cast<ptrdiff_t>(i) + 1);
-    }
+    const CutRegion merged{static_cast<uint32_t>(s), static_cast<uint32_t>(e - s)};
+    cutSums_.push_back((cuts_.empty() ? 0 : cutSums_.back()) + merged.length);
+    cuts_.push_back(merged);
 }
 
+// Region i is stepped over when the position, moved on by the regions before
+// it, reaches its start: when pos >= start_i - lengthBefore(i). That bound
+// grows strictly from region to region (regions never touch), so the regions
+// stepped over are a prefix of the list, found by halving.
 uint64_t StreamView::streamToFile(uint64_t pos) const {
-    for (const CutRegion& r : cuts_) {
-        if (pos < r.start) break;
-        pos += r.length;
+    size_t low = 0, high = cutCount();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (pos + lengthBefore(mid) >= cutAt(mid).start) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
     }
-    return pos;
+    return pos + lengthBefore(low);
 }
 
+// Only regions starting behind f0 count; once one starts beyond the span as
+// grown so far, so do all after it.
 uint64_t StreamView::fileSpan(uint64_t f0, uint64_t count) const {
-    for (const CutRegion& r : cuts_) {
-        if (f0 < r.start && r.start <= f0 + count) count += r.length;
+    for (size_t i = cutsFrom(f0); i < cutCount(); ++i) {
+        const CutRegion& r = cutAt(i);
+        if (r.start > f0 + count) break;
+        count += r.length;
     }
     return count;
 }

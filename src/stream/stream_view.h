@@ -70,7 +70,7 @@ class StreamView {
     void resetCache();
     // Drops the window and keeps the buffer.
     void invalidateWindow() { winStart_ = winLen_ = 0; }
-    void clearCuts() { cuts_.clear(); }
+    void clearCuts();
 
     // Delivers `count` stream bytes from stream position `pos` into `out`,
     // resized to exactly `count`. Refuses a count above CacheSize (out is
@@ -88,32 +88,50 @@ class StreamView {
         return viewSlow(pos, count);
     }
 
+    // How a read that misses the window fills it: a whole window from the
+    // position on (the next reads are near), or exactly the bytes asked for
+    // (a reader of one block that changes the cuts before its next read).
+    enum class Fill { Window, Exact };
+
     // Reads `count` stream bytes from `pos` in pieces no larger than the
     // cache, handing each to take(bytes, size, done) (done: the bytes handed
     // before it), so that a block longer than the cache is read whole and
     // never with stale bytes. False at a failed read or when take says so.
     template <class Take>
-    bool readPieces(uint64_t pos, uint64_t count, Take&& take) {
+    bool readPieces(uint64_t pos, uint64_t count, Take&& take, Fill fill = Fill::Window) {
         for (uint64_t done = 0; done < count;) {
             const uint32_t piece =
                 static_cast<uint32_t>(std::min<uint64_t>(CacheSize, count - done));
-            const uint8_t* bytes = view(static_cast<uint32_t>(pos + done), piece);
+            const uint32_t at = static_cast<uint32_t>(pos + done);
+            const uint8_t* bytes = fill == Fill::Window ? view(at, piece) : viewExact(at, piece);
             if (bytes == nullptr || !take(bytes, piece, done)) return false;
             done += piece;
         }
         return true;
+    }
+    // view() whose miss reads only the `count` bytes asked for.
+    const uint8_t* viewExact(uint32_t pos, uint32_t count) {
+        if (pos >= winStart_ && uint64_t{pos} + count <= uint64_t{winStart_} + winLen_) {
+            return window_ + (pos - winStart_);
+        }
+        return viewSlow(pos, count, count);
     }
     // The size of the open file as it is now (0 when it cannot be taken).
     uint64_t fileLength() const;
 
     // Adds an excised region in file positions, keeping the list ordered and
     // merging regions that overlap or touch. The window is left alone: a
-    // caller that reads through the new region drops it first.
+    // caller that reads through the new region drops it first. Regions added
+    // in ascending order cost a constant time each, however long the list.
     void addCut(uint32_t start, uint32_t length);
-    const CutList& cuts() const { return cuts_; }
+    const CutList& cuts() const {
+        closeGap();
+        return cuts_;
+    }
 
     // The file position that holds stream position `pos`. A position where a
     // region was removed maps to the first file byte after that region.
+    // Logarithmic in the number of regions.
     uint64_t streamToFile(uint64_t pos) const;
     // How many file bytes from file position f0 hold `count` stream bytes
     // together with the excised regions met on the way.
@@ -124,8 +142,26 @@ class StreamView {
     bool hasBuffer() const { return buffer_ != nullptr; }
 
   private:
-    const uint8_t* viewSlow(uint32_t pos, uint32_t count);
-    bool refill(uint32_t pos);
+    const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = CacheSize);
+    bool refill(uint32_t pos, uint32_t fill);
+
+    // The cut list is a gap buffer: the regions before the gap in cuts_, those
+    // behind it in gapTail_ (nearest the gap last). A repair adds one region
+    // per broken block, block after block, each near the last one: the gap
+    // follows it, so that an addition never shifts the whole list, and a
+    // second pass inserting between the first pass's regions costs no more.
+    // cutSums_[i] holds the lengths of regions 0 to i before the gap;
+    // tailSums_[j] the lengths of gapTail_[j] and every region behind it.
+    size_t cutCount() const { return cuts_.size() + gapTail_.size(); }
+    const CutRegion& cutAt(size_t i) const {
+        return i < cuts_.size() ? cuts_[i] : gapTail_[cutCount() - 1 - i];
+    }
+    // The lengths of regions 0 to i - 1 together.
+    uint64_t lengthBefore(size_t i) const;
+    // The number of regions whose start is at most `f`.
+    size_t cutsFrom(uint64_t f) const;
+    void moveGap(size_t to) const;
+    void closeGap() const { moveGap(cutCount()); }
 
     // Size and modification time of the open file, as taken at the open.
     struct Stamp {
@@ -153,7 +189,10 @@ class StreamView {
     size_t dirtyEnd_ = 0;
     uint32_t winStart_ = 0;
     uint32_t winLen_ = 0;
-    CutList cuts_;
+    mutable CutList cuts_;
+    mutable std::vector<uint64_t> cutSums_;
+    mutable CutList gapTail_;
+    mutable std::vector<uint64_t> tailSums_;
 };
 
 }  // namespace mpg

@@ -59,15 +59,14 @@ QString TFormDU::text() const {
     return MemoH->toPlainText();
 }
 
-void TFormDU::MakeDump(const std::vector<uint8_t>& bytes, uint32_t baseOffset) {
-    dumpBytes_ = bytes;
-    baseOffset_ = baseOffset;
+void TFormDU::MakeDump(const BlockDump& dump) {
+    dump_ = dump;
     Radio16Click();
 }
 
 void TFormDU::Radio16Click() {
     QString all;
-    for (const std::string& line : dumpLines(dumpBytes_, baseOffset_, bytesPerLine())) {
+    for (const std::string& line : dumpLines(dump_, bytesPerLine())) {
         if (!all.isEmpty()) all += QLatin1Char('\n');
         all += QString::fromStdString(line);
     }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "analysis/dump.h"
+
 class QPlainTextEdit;
 class QRadioButton;
 
@@ -17,9 +19,9 @@ class TFormDU : public QWidget {
   public:
     explicit TFormDU(QWidget* parent = nullptr);
 
-    // Shows `bytes` (a copy is kept, so that the width can change later),
-    // the first of which stands at stream position `baseOffset`.
-    void MakeDump(const std::vector<uint8_t>& bytes, uint32_t baseOffset);
+    // Shows the block's bytes (a copy is kept, so that the width can change
+    // later): a long block's first and last bytes with the gap line between.
+    void MakeDump(const BlockDump& dump);
     int bytesPerLine() const;
     QString text() const;
 
@@ -33,8 +35,7 @@ class TFormDU : public QWidget {
     QRadioButton* Radio24;
     QRadioButton* Radio32;
     QPlainTextEdit* MemoH;
-    std::vector<uint8_t> dumpBytes_;
-    uint32_t baseOffset_ = 0;
+    BlockDump dump_;
 };
 
 }  // namespace mpg::ui

@@ -680,6 +680,10 @@ int32_t TFormMain::runJob() {
         return 0;
     }
     if (job == "save") return SaveOutFile(state_, saveParams_, *sink_) ? 1 : 0;
+    if (job == "hammer") {
+        runHammer();
+        return 0;
+    }
     if (job == "join")
         return glue_ ? doGlue(state_, joinParams_, *sink_) : doJOIN(state_, joinParams_, *sink_);
     return 0;
@@ -844,19 +848,20 @@ void TFormMain::showExcisionMarker() {
 
 namespace {
 
-// The strategies run on the window's thread: each progress text is painted
-// at once, before the walk goes on.
-class LabelProgress : public RepairProgress {
+// The strategies' row texts reach LabelPTR the way the scan's progress does:
+// through the job's sink, at most a few times a second.
+class SinkProgress : public RepairProgress {
   public:
-    explicit LabelProgress(QLabel* label) : label_(label) {}
+    SinkProgress(JobState& job, JobSink& sink) : job_(job), sink_(sink) {}
+    bool due() override { return sink_.progressDue(); }
     void show(const std::string& text) override {
-        label_->setText(QString::fromStdString(text));
-        label_->adjustSize();
-        label_->repaint();
+        job_.progressText = text;
+        sink_.notify(Notify::Progress, 0);
     }
 
   private:
-    QLabel* label_;
+    JobState& job_;
+    JobSink& sink_;
 };
 
 }  // namespace
@@ -866,23 +871,44 @@ void TFormMain::ImageHAMMERClick() {
     MIsoer->setEnabled(false);
     LabelPTR->show();
     ImageWA->show();
-    repaint();
-    LabelProgress progress(LabelPTR);
-    RepairOptions options{CheckZR->isChecked(), CheckDP->isChecked(), EditMS->text().toStdString()};
-    if (RadioEQ->isChecked()) {
-        FixEQDelta(state_, grid_, options, progress);
-    } else if (RadioRERE->isChecked()) {
-        RemoveAndRescan(state_, grid_, options, inputPath(), progress);
-        EditMS->setText(QString::fromStdString(options.minRepeat));
-    } else {
-        FixSizes(state_, grid_, progress);
+    hammerOptions_ = {CheckZR->isChecked(), CheckDP->isChecked(), EditMS->text().toStdString()};
+    hammerStrategy_ = RadioEQ->isChecked()     ? Strategy::EqDelta
+                      : RadioRERE->isChecked() ? Strategy::Rescan
+                                               : Strategy::Sizes;
+    hammerGrid_ = grid_;
+    hammerInput_ = inputPath();
+    BitBtnGO->setText(QStringLiteral("стоп"));
+    state_.job.jobName = "hammer";
+    threadXXXStart();
+}
+
+void TFormMain::runHammer() {
+    SinkProgress progress(state_.job, *sink_);
+    switch (hammerStrategy_) {
+        case Strategy::EqDelta:
+            FixEQDelta(state_, hammerGrid_, hammerOptions_, progress);
+            break;
+        case Strategy::Rescan:
+            RemoveAndRescan(state_, hammerGrid_, hammerOptions_, hammerInput_, progress);
+            break;
+        case Strategy::Sizes:
+            FixSizes(state_, hammerGrid_, progress);
+            break;
     }
+}
+
+void TFormMain::hammerDone() {
+    // A stopped strategy has applied what it did to the rows before the stop.
+    if (state_.job.stopRequested) setStatus(QStringLiteral("прервано пользователем"));
+    if (hammerStrategy_ == Strategy::Rescan) {
+        EditMS->setText(QString::fromStdString(hammerOptions_.minRepeat));
+    }
+    hammerGrid_ = ErrorGrid();
     state_.view.resetCache();
     grid_.erpacks2sg(state_.table);
     model_->sync();
     dfx();
     showExcisionMarker();
-    LabelPTR->hide();
     ImageWA->hide();
 }
 
@@ -938,9 +964,9 @@ void TFormMain::MIdumpClick() {
     const QModelIndex current = StringER->selectionModel()->currentIndex();
     if (!current.isValid()) return;
     const std::optional<size_t> index = rowEntry(grid_, current.row() + 1, state_.table);
-    std::vector<uint8_t> bytes;
+    BlockDump bytes;
     if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
-    FormDU_->MakeDump(bytes, state_.table[*index].offset);
+    FormDU_->MakeDump(bytes);
     FormDU_->show();
     FormDU_->raise();
     FormDU_->activateWindow();
@@ -1038,6 +1064,8 @@ void TFormMain::onJobDone(int32_t result) {
         } else {
             setStatus(QStringLiteral("поиск завершен"));
         }
+    } else if (job == "hammer") {
+        hammerDone();
     } else if (job == "save") {
         setStatus(withDetail(saveResultText(state_.job.failure), state_.job.failure));
     } else if (job == "join") {

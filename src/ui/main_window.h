@@ -11,6 +11,7 @@
 
 #include "analysis/error_list.h"
 #include "join/join.h"
+#include "repair/strategies.h"
 #include "repair/writer.h"
 #include "stream/variables.h"
 #include "ui/job_runner.h"
@@ -115,6 +116,10 @@ class TFormMain : public QWidget, public JobWindow {
     void ImageFIMouseMove(TImage* image);
 
     int32_t runJob();
+    // The job "hammer": the chosen strategy on the job thread, so that the
+    // window repaints and can stop it; its end shows the list anew.
+    void runHammer();
+    void hammerDone();
     // "остановить процесс?"; a yes stops the job that was running when asked.
     void askStop();
     std::string inputPath() const;
@@ -222,6 +227,13 @@ class TFormMain : public QWidget, public JobWindow {
     Failure scanFailure_;
     // What the job "save" writes, taken when it starts.
     SaveParams saveParams_;
+    // What the job "hammer" applies, taken when it starts, and the copy of
+    // the list it walks (the list on screen keeps showing grid_ meanwhile).
+    enum class Strategy { EqDelta, Rescan, Sizes };
+    Strategy hammerStrategy_ = Strategy::EqDelta;
+    RepairOptions hammerOptions_;
+    ErrorGrid hammerGrid_;
+    std::string hammerInput_;
     // What the job "join" joins, taken when it starts, and how.
     JoinParams joinParams_;
     bool glue_ = false;

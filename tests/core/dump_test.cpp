@@ -64,25 +64,58 @@ TEST(DumpBlock, BrokenBlockShowsItsRealBytesThroughTheCuts) {
     b.insert(b.blocks()[6].offset + 100, 3'000'000, 0x00);
     test::Scanned s;
     ASSERT_TRUE(s.scan(dir.write("in.mpg", b.bytes())));
-    std::vector<uint8_t> out;
+    BlockDump out;
     ASSERT_TRUE(readBlockForDump(s.state, s.path, 6, out));
-    const size_t at = b.blocks()[6].offset;
-    EXPECT_EQ(out, std::vector<uint8_t>(b.bytes().begin() + at,
-                                        b.bytes().begin() + at + 2006 + 3'000'000));
+    // Longer than two edges: its first and last 64 KiB, the rest left out.
+    const size_t at = b.blocks()[6].offset, length = 2006 + 3'000'000;
+    const auto bytesAt = [&](const std::vector<uint8_t>& from, size_t pos, size_t count) {
+        return std::vector<uint8_t>(from.begin() + static_cast<ptrdiff_t>(pos),
+                                    from.begin() + static_cast<ptrdiff_t>(pos + count));
+    };
+    EXPECT_EQ(out.offset, at);
+    EXPECT_EQ(out.length, length);
+    EXPECT_EQ(out.head, bytesAt(b.bytes(), at, kDumpEdge));
+    EXPECT_EQ(out.tail, bytesAt(b.bytes(), at + length - kDumpEdge, kDumpEdge));
+    EXPECT_EQ(out.skipped(), length - 2 * kDumpEdge);
     EXPECT_EQ(s.state.view.fileHandle(), -1);
 
-    // With the run cut out, the dump shows the block as it will be written.
+    // With the run cut out, the dump shows the block whole, as it will be written.
     s.state.view.addCut(static_cast<uint32_t>(at + 100), 3'000'000);
     s.state.view.resetCache();
     s.state.table[6].realSize = 2006;
     ASSERT_TRUE(readBlockForDump(s.state, s.path, 6, out));
-    const auto clean = test::typicalStream(3).bytes();
-    EXPECT_EQ(out, std::vector<uint8_t>(clean.begin() + at, clean.begin() + at + 2006));
+    EXPECT_EQ(out.head, bytesAt(test::typicalStream(3).bytes(), at, 2006));
+    EXPECT_TRUE(out.tail.empty());
 
     EXPECT_FALSE(readBlockForDump(s.state, s.path, s.state.table.size(), out));
     s.state.table[2].declaredSize = 2'000'000'000;  // as a foreign index file may say
     ASSERT_TRUE(readBlockForDump(s.state, s.path, 2, out));
-    EXPECT_LT(out.size(), b.size() + 70'000);
+    EXPECT_LT(out.length, b.size() + 70'000);
+}
+
+// A block of exactly two edges is shown whole; one byte more brings the gap
+// line, between the head's last line and the tail's first, whose offsets
+// count on from the block's.
+TEST(DumpBlock, GapLineBetweenTheEdges) {
+    BlockDump d;
+    d.offset = 0x1000;
+    d.length = kDumpWhole;
+    d.head = StreamBuilder::pattern(kDumpWhole);
+    EXPECT_EQ(dumpLines(d, 16).size(), kDumpWhole / 16);
+
+    d.length = kDumpWhole + 40'000 + 5;
+    d.head.resize(kDumpEdge);
+    d.tail = StreamBuilder::pattern(kDumpEdge, 0x33);
+    for (int perLine : {16, 24, 32}) {
+        const auto lines = dumpLines(d, perLine);
+        const size_t headLines = (kDumpEdge + perLine - 1) / perLine;
+        ASSERT_EQ(lines.size(), 2 * headLines + 1);
+        EXPECT_EQ(lines[headLines], "-------- пропущено 40'005 байт");
+        EXPECT_EQ(lines[headLines - 1], dumpLines(d.head, 0x1000, perLine).back());
+        char first[16];
+        std::snprintf(first, sizeof first, "%08X 33 ", 0x1000 + kDumpEdge + 40'005);
+        EXPECT_EQ(lines[headLines + 1].substr(0, 12), first);
+    }
 }
 
 }  // namespace

@@ -200,6 +200,59 @@ TEST_F(ReadAtTest, MatchesNaiveModelThroughCuts) {
     }
 }
 
+// Regions added between reads, as a repair pass adds them: mostly each a
+// little behind the last (the list's gap follows them), now and then anywhere.
+// The mapping, the span and reads of both fills agree with a plain list of
+// the bytes that remain, and the list stays ordered and merged.
+TEST_F(ReadAtTest, CutsAddedBetweenReadsMatchTheModel) {
+    const auto file = makeFile(20000);
+    std::mt19937 rng(5);
+    for (int round = 0; round < 20; ++round) {
+        view.clearCuts();
+        std::vector<bool> excised(file.size() + 400);
+        uint32_t near = 0;
+        for (int k = 0; k < 60; ++k) {
+            const bool anywhere = rng() % 4 == 0;
+            const uint32_t start = anywhere ? rng() % 20000 : (near += rng() % 400) % 20000;
+            const uint32_t length = 1 + rng() % 60;
+            view.addCut(start, length);
+            for (uint32_t i = start; i < start + length; ++i) excised[i] = true;
+            std::vector<uint32_t> kept;
+            for (uint32_t i = 0; i < excised.size(); ++i) {
+                if (!excised[i]) kept.push_back(i);
+            }
+            for (int q = 0; q < 8; ++q) {
+                const uint32_t pos = rng() % 15000, count = rng() % 200;
+                ASSERT_EQ(view.streamToFile(pos), kept[pos]) << round << " " << k;
+                ASSERT_EQ(kept[pos] + view.fileSpan(kept[pos], count), kept[pos + count]);
+                const auto fill = q % 2 ? StreamView::Fill::Exact : StreamView::Fill::Window;
+                view.invalidateWindow();
+                ASSERT_TRUE(view.readPieces(
+                    pos, count,
+                    [&](const uint8_t* bytes, uint32_t piece, uint64_t) {
+                        for (uint32_t i = 0; i < piece; ++i) {
+                            const uint32_t f = kept[pos + i];
+                            EXPECT_EQ(bytes[i], f < file.size() ? file[f] : 0) << pos + i;
+                        }
+                        return true;
+                    },
+                    fill));
+                if (fill == StreamView::Fill::Exact) {
+                    EXPECT_EQ(view.windowLength(), count);
+                }
+            }
+        }
+        const CutList& l = view.cuts();
+        for (size_t i = 0; i + 1 < l.size(); ++i) ASSERT_LT(l[i].end(), l[i + 1].start);
+        for (size_t i = 0; i < excised.size(); ++i) {
+            const bool inList = std::any_of(l.begin(), l.end(), [&](const CutRegion& r) {
+                return i >= r.start && i < r.end();
+            });
+            ASSERT_EQ(inList, bool(excised[i])) << i;
+        }
+    }
+}
+
 TEST_F(ReadAtTest, CacheLifecycle) {
     makeFile(100);
     ASSERT_TRUE(view.readAt(10, 6, out));

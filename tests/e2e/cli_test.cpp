@@ -5,8 +5,10 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -173,6 +175,44 @@ TEST(Cli, RescanWithAnyMinimumText) {
     EXPECT_EQ(readFile(dir.file("b.mpg")).size(), b.size() - 300 + 4);
 }
 
+// The JSON document is written piece by piece; a document of several
+// pieces still lists every block once, in order, each behind the last, and
+// the same rows as the plain listing.
+TEST(Cli, JsonDocumentOfManyBlocks) {
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(700);
+    for (size_t block : {1500, 900, 6}) b.insert(b.blocks()[block].offset + 100, 64, 0x00);
+    const std::string input = dir.write("in.mpg", b.bytes());
+    const CliRun r = cli({"scan", "--json", input}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_GT(r.out.size(), size_t{3} << 16);
+    const std::string head = "{\"firstStreamCode\":448,\"secondStreamCode\":480,\"blocks\":[";
+    EXPECT_EQ(r.out.substr(0, head.size()), head);
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
+    size_t blocks = 0;
+    uint64_t next = 0;
+    for (size_t at = r.out.find("{\"code\":"); at != std::string::npos;
+         at = r.out.find("{\"code\":", at + 1), ++blocks) {
+        const auto field = [&](const char* name) {
+            return std::stoll(r.out.substr(r.out.find(name, at) + std::strlen(name)));
+        };
+        ASSERT_EQ(uint64_t(field("\"offset\":")), next) << blocks;
+        const int64_t real = field("\"realSize\":");
+        next += uint64_t(real > 0 ? real : field("\"declaredSize\":"));
+    }
+    EXPECT_EQ(blocks, 2 + 3 * 700 + 1u);
+    const std::string plain = cli({"scan", input}, dir).out;
+    std::string json = r.out.substr(r.out.find("\"rows\":[") + 8);
+    const auto replaceAll = [&](const std::string& from, const std::string& to) {
+        for (size_t at = 0; (at = json.find(from, at)) != std::string::npos; at += to.size())
+            json.replace(at, from.size(), to);
+    };
+    replaceAll("],[", "\n");
+    for (const char* drop : {"[", "]", "\""}) replaceAll(drop, "");
+    replaceAll(",", "\t");
+    EXPECT_EQ(json, plain.substr(0, plain.size() - 1) + "}\n");
+}
+
 TEST(Cli, DumpOfABlock) {
     test::TempDir dir;
     test::StreamBuilder b = test::typicalStream(3);
@@ -188,6 +228,15 @@ TEST(Cli, DumpOfABlock) {
     const CliRun repaired = cli({"dump", input, "--block", "6", "--apply", "eq"}, dir);
     EXPECT_EQ(std::count(repaired.out.begin(), repaired.out.end(), '\n'), (2006 + 15) / 16);
     EXPECT_EQ(cli({"dump", input, "--block", "999"}, dir).status, 1);
+
+    // A block of more than 128 KiB: its first and last 64 KiB and the gap line.
+    b.insert(b.blocks()[6].offset + 200, 300'000, 0x00);
+    const std::string large = dir.write("large.mpg", b.bytes());
+    const CliRun edges = cli({"dump", large, "--block", "6"}, dir);
+    ASSERT_EQ(edges.status, 0) << edges.err;
+    EXPECT_EQ(std::count(edges.out.begin(), edges.out.end(), '\n'), 2 * 65536 / 16 + 1);
+    EXPECT_NE(edges.out.find("\n-------- пропущено 170'998 байт\n"), std::string::npos);
+    EXPECT_EQ(readFile(large), b.bytes());
     EXPECT_EQ(cli({"dump", input, "--block", "1", "--width", "20"}, dir).status, 2);
 }
 

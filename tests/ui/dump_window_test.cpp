@@ -11,7 +11,20 @@
 using namespace mpg;
 using mpg::test::Program;
 
-namespace {}  // namespace
+namespace {
+
+// Scans the stream through the window and opens the dump of the list's
+// current row, the stream's first broken block; the dump's lines.
+QStringList scanAndDump(Program& p, const std::string& path) {
+    p.setInput(path);
+    p.get<QPushButton>("BitBtnGO")->click();
+    if (!p.waitForJobEnd()) return {};
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    if (!p.dump.isVisible()) return {};
+    return p.dump.text().split('\n');
+}
+
+}  // namespace
 
 class DumpWindowTest : public QObject {
     Q_OBJECT
@@ -19,6 +32,7 @@ class DumpWindowTest : public QObject {
     void startState();
     void dumpOfTheCurrentRow();
     void nothingWithoutABlockOrDuringAJob();
+    void hugeBlockShowsItsEdges();
 };
 
 void DumpWindowTest::startState() {
@@ -42,12 +56,7 @@ void DumpWindowTest::dumpOfTheCurrentRow() {
     Program p;
     test::TempDir dir;
     const test::StreamBuilder b = test::damagedStream();
-    p.setInput(dir.write("d.mpg", b.bytes()));
-    p.get<QPushButton>("BitBtnGO")->click();
-    QVERIFY(p.waitForJobEnd());
-    p.main.findChild<QAction*>("MIdump")->trigger();
-    QVERIFY(p.dump.isVisible());
-    const QStringList lines = p.dump.text().split('\n');
+    const QStringList lines = scanAndDump(p, dir.write("d.mpg", b.bytes()));
     QCOMPARE(lines.size(), (2006 + 300 + 15) / 16);  // the real size, not the declared one
     QCOMPARE(lines[0].left(9),
              QStringLiteral("%1 ").arg(b.blocks()[6].offset, 8, 16, QLatin1Char('0')).toUpper());
@@ -83,6 +92,23 @@ void DumpWindowTest::nothingWithoutABlockOrDuringAJob() {
     p.setInput(dir.file("missing.mpg"));  // the input cannot be opened
     p.main.findChild<QAction*>("MIdump")->trigger();
     QVERIFY(!p.dump.isVisible());
+}
+
+// A block of hundreds of megabytes would take minutes and gigabytes as text:
+// its first and last 64 KiB are shown, with the gap line between.
+void DumpWindowTest::hugeBlockShowsItsEdges() {
+    Program p;
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(6);
+    b.insert(b.blocks()[6].offset + 100, 5'000'000, 0x00);
+    const QStringList lines = scanAndDump(p, dir.write("d.mpg", b.bytes()));
+    QCOMPARE(lines.size(), 2 * 65536 / 16 + 1);
+    QCOMPARE(lines[4096], QStringLiteral("-------- пропущено 4'870'934 байт"));
+    const uint32_t tailAt = static_cast<uint32_t>(b.blocks()[6].offset + 2006 + 5'000'000 - 65536);
+    QCOMPARE(lines[4097].left(9),
+             QStringLiteral("%1 ").arg(tailAt, 8, 16, QLatin1Char('0')).toUpper());
+    p.dump.findChild<QRadioButton*>("Radio32")->click();
+    QCOMPARE(p.dump.text().split('\n').size(), 2 * 65536 / 32 + 1);
 }
 
 QTEST_MAIN(DumpWindowTest)

@@ -61,6 +61,7 @@ class MainWindowTest : public QObject {
     void closeRefusedWhileJobRuns();
     void lateStopAnswerIsIgnored();
     void repairRoad();
+    void hammerRunsAsAJob();
     void indexFileRoundTrip();
     void busyCommandsDoNothing();
     void saveOverTheInputIsRefused();
@@ -518,6 +519,7 @@ void MainWindowTest::repairRoad() {
     QCOMPARE(p.main.grid().rowCount(), 2);
 
     p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
     QVERIFY(p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
     QVERIFY(p.main.grid().cell(1, 0).empty());
     QVERIFY(!p.main.findChild<QAction*>("MIsoer")->isEnabled());
@@ -550,6 +552,58 @@ void MainWindowTest::repairRoad() {
     QVERIFY(!p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
 }
 
+// The hammer works on the job thread: the window goes on answering, shows
+// the list as it was until the strategy has ended, and refuses what it
+// refuses during a scan; then the list shows what the strategy left.
+void MainWindowTest::hammerRunsAsAJob() {
+    Program p;
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(12);
+    for (size_t block : {33, 24, 15, 6}) b.insert(b.blocks()[block].offset + 100, 300, 0x00);
+    const std::string input = dir.write("d.mpg", b.bytes());
+    p.setInput(input);
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    p.get<QLineEdit>("EditMS")->setText("abc");
+    p.get<QRadioButton>("RadioRERE")->setChecked(true);
+
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.main.jobRunning());
+    QCOMPARE(p.state.job.jobName, std::string("hammer"));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    QVERIFY(p.get<TImage>("ImageWA")->isVisibleTo(&p.main));
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    p.get<TImage>("ImageSA")->clicked();
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QCOMPARE(p.state.job.jobName, std::string("hammer"));
+    QVERIFY(!p.main.close());
+    QVERIFY(p.waitForJobEnd());
+
+    QCOMPARE(p.get<QLineEdit>("EditMS")->text(), QStringLiteral("100"));
+    QCOMPARE(p.state.view.cuts().size(), 4u);
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    QCOMPARE(p.main.grid().cell(4, 6), std::string("0"));
+    QCOMPARE(p.main.grid().cell(4, 3), std::to_string(b.blocks()[33].offset));
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
+    QVERIFY(!p.get<TImage>("ImageWA")->isVisibleTo(&p.main));
+    QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
+    QVERIFY(p.get<TImage>("ImageEX")->isVisibleTo(&p.main));
+    QCOMPARE(p.state.view.fileHandle(), -1);
+
+    // A stop that comes before the first row: nothing changes, and it says so.
+    const auto table = p.state.table.entries();
+    p.get<QRadioButton>("RadioISALL")->setChecked(true);  // would empty the list
+    p.state.job.stopRequested = true;
+    p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("прервано пользователем"));
+    QVERIFY(p.state.table.entries() == table);
+    QCOMPARE(p.state.view.cuts().size(), 4u);
+    QCOMPARE(p.main.grid().rowCount(), 5);
+    QVERIFY(!p.state.job.stopRequested);
+}
+
 void MainWindowTest::indexFileRoundTrip() {
     Program p;
     test::TempDir dir;
@@ -564,6 +618,7 @@ void MainWindowTest::indexFileRoundTrip() {
 
     p.get<QRadioButton>("RadioISALL")->setChecked(true);
     p.get<TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
     QCOMPARE(p.state.table[6].broken, kBrokenAccepted);
     p.main.findChild<QAction*>("MIzaer")->trigger();
     QVERIFY(p.state.table.entries() == scanned);
