@@ -20,11 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Quiet : mpg::RepairProgress {
-    bool due() override { return false; }
-    void show(const std::string&) override {}
-};
-
 double seconds(const std::function<void()>& work) {
     const auto start = Clock::now();
     work();
@@ -58,8 +53,8 @@ int main(int argc, char** argv) {
     const std::vector<mpg::BlockRecord> scanned = state.table.entries();
     const mpg::ErrorGrid found = grid;
 
-    using Strategy = std::function<void(mpg::RepairOptions&, Quiet&)>;
-    const auto timed = [&](const Strategy& strategy) {
+    using Press = std::function<void(mpg::RepairOptions&, mpg::QuietRepairProgress&)>;
+    const auto timed = [&](const Press& strategy) {
         std::vector<double> times;
         for (int r = 0; r < runs; ++r) {
             state.table.assign(scanned);
@@ -67,18 +62,20 @@ int main(int argc, char** argv) {
             state.view.resetCache();
             grid = found;
             mpg::RepairOptions options;
-            Quiet progress;
+            mpg::QuietRepairProgress progress;
             times.push_back(seconds([&] { strategy(options, progress); }));
         }
         return median(times);
     };
-    const double eq = timed(
-        [&](mpg::RepairOptions& o, Quiet& p) { mpg::removeRunsEqualToDelta(state, grid, o, p); });
-    const double rescan = timed([&](mpg::RepairOptions& o, Quiet& p) {
-        mpg::removeRunsAndRemeasure(state, grid, o, path, p);
-    });
-    const double sizes =
-        timed([&](mpg::RepairOptions&, Quiet& p) { mpg::acceptRealSizes(state, grid, p); });
+    // A press as the window and the command line make it, the list rebuilt.
+    const auto press = [&](mpg::Strategy strategy) {
+        return [&, strategy](mpg::RepairOptions& o, mpg::QuietRepairProgress& p) {
+            mpg::applyStrategy(state, grid, strategy, o, path, p);
+        };
+    };
+    const double eq = timed(press(mpg::Strategy::RemoveRunsEqualToDelta));
+    const double rescan = timed(press(mpg::Strategy::RemoveRunsAndRemeasure));
+    const double sizes = timed(press(mpg::Strategy::AcceptRealSizes));
     std::printf("rows=%d blocks=%zu scan=%.3f eq=%.3f rescan=%.3f sizes=%.3f\n",
                 found.rowCount() - 1, scanned.size(), median(scans), eq, rescan, sizes);
     return 0;

@@ -30,26 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ErrorGrid grid;
     if (!scanFile(state, grid, input.path())) abort();
 
-    NullProgress progress;
+    QuietRepairProgress progress;
     for (size_t s = 0; s < kSteps; ++s) {
         const uint8_t step = steps[s];
         RepairOptions options;
         options.zerosOnly = step & 0x04;
         options.positiveDelta = step & 0x08;
-        options.minRepeat = kMinRepeats[(step >> 4) & 7];
+        options.minRepeat = parseMinRepeat(kMinRepeats[(step >> 4) & 7]).value_or(100);
         state.headerFromRealSize = !(step & 0x80);
-        switch (step & 3) {
-            case 0:
-                removeRunsEqualToDelta(state, grid, options, progress);
-                break;
-            case 1:
-                removeRunsAndRemeasure(state, grid, options, input.path(), progress);
-                break;
-            case 2:
-                acceptRealSizes(state, grid, progress);
-                break;
-            default:
-                break;
+        constexpr Strategy kStrategies[] = {Strategy::RemoveRunsEqualToDelta,
+                                            Strategy::RemoveRunsAndRemeasure,
+                                            Strategy::AcceptRealSizes};
+        if ((step & 3) < 3) {
+            applyStrategy(state, grid, kStrategies[step & 3], options, input.path(), progress);
         }
         const CutList& cuts = state.view.cuts();
         for (size_t i = 1; i < cuts.size(); ++i) FUZZ_CHECK(cuts[i - 1].end() < cuts[i].start);

@@ -83,11 +83,6 @@ class NullSink : public JobSink {
     void clearErrorList() override {}
 };
 
-class NullProgress : public RepairProgress {
-  public:
-    void show(const std::string&) override {}
-};
-
 // Scans the file afresh as the window's scan button does; false when it
 // cannot be opened or read.
 inline bool scanFile(AppState& state, ErrorGrid& grid, const std::string& path) {

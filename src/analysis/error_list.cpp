@@ -1,5 +1,7 @@
 #include "analysis/error_list.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace mpg {
@@ -46,14 +48,23 @@ void ErrorGrid::writeTail(int r, const BlockRecord& e) {
     row[7] = formatRun(e);
 }
 
-void ErrorGrid::removeRows(const std::vector<bool>& drop) {
-    size_t kept = 0;
-    for (size_t r = 0; r < rows_.size(); ++r) {
-        if (r < drop.size() && drop[r]) continue;
-        if (kept != r) rows_[kept] = std::move(rows_[r]);
-        ++kept;
+std::optional<size_t> ErrorGrid::rowEntry(int row, const BlockTable& table) const {
+    const std::string& text = cell(row, 1);
+    if (text.empty() || text.size() > 18 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
     }
-    rows_.resize(kept);
+    const unsigned long long index = std::stoull(text);
+    if (index >= table.size()) return std::nullopt;
+    return static_cast<size_t>(index);
+}
+
+std::vector<size_t> ErrorGrid::listedEntries(const BlockTable& table) const {
+    std::vector<size_t> listed;
+    for (int row = 1; row < rowCount(); ++row) {
+        if (const auto index = rowEntry(row, table)) listed.push_back(*index);
+    }
+    return listed;
 }
 
 void ErrorGrid::dropLastRow() {

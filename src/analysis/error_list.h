@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,12 @@ class ErrorGrid {
     void writeHead(int r, int64_t index, const BlockRecord& record);
     // Columns 5 to 7 (real size, delta, run).
     void writeTail(int r, const BlockRecord& record);
-    // Removes every row r whose drop[r] is set, in one pass.
-    void removeRows(const std::vector<bool>& drop);
+    // The BlockTable entries the rows name (column 1), in the list's order;
+    // a row whose column 1 is empty, no whole number or outside the table
+    // names none. This is what the repair strategies take.
+    std::vector<size_t> listedEntries(const BlockTable& table) const;
+    // The entry one row names, if any.
+    std::optional<size_t> rowEntry(int row, const BlockTable& table) const;
     // After a stopped scan: a last row without its real size (its block's
     // search was cut short, or no block was listed) is removed, or emptied
     // when it is the only data row. Returns whether it was.

@@ -259,19 +259,13 @@ struct RepairArgs {
     std::string minRun = kDefaultMinRepeat;
 };
 
-struct NoProgress : RepairProgress {
-    bool due() override { return false; }
-    void show(const std::string&) override {}
-};
-
 // One press of the hammer per strategy, as the window does.
-void hammer(Session& s, const std::string& strategy, RepairOptions& options) {
-    NoProgress progress;
-    if (strategy == "eq") removeRunsEqualToDelta(s.state, s.grid, options, progress);
-    if (strategy == "rescan") removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
-    if (strategy == "sizes") acceptRealSizes(s.state, s.grid, progress);
-    s.state.view.resetCache();
-    s.grid.rebuildFromTable(s.state.table);
+void hammer(Session& s, const std::string& strategy, const RepairOptions& options) {
+    QuietRepairProgress progress;
+    const Strategy kind = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
+                          : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
+                                                 : Strategy::AcceptRealSizes;
+    applyStrategy(s.state, s.grid, kind, options, s.path, progress);
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard
@@ -311,7 +305,7 @@ int runRepair(Session& s, RepairArgs& a) {
     } else if (!checkAndScan(s)) {
         return 1;
     }
-    RepairOptions options{!a.anyByte, !a.anyDelta, a.minRun};
+    RepairOptions options{!a.anyByte, !a.anyDelta, parseMinRepeat(a.minRun).value_or(100)};
     if (a.apply.empty()) a.apply.push_back("eq");
     for (const std::string& strategy : a.apply) hammer(s, strategy, options);
 

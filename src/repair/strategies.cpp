@@ -10,10 +10,6 @@ namespace mpg {
 
 namespace {
 
-std::string progressText(int row, int rows) {
-    return "ptr: " + std::to_string(row) + " >> " + std::to_string(rows);
-}
-
 // The offsets of the entries behind each excised block are lowered by the
 // excision. Doing that entry by entry for every block would cost a pass over
 // the whole table per block (a million entries times a thousand blocks), so
@@ -24,10 +20,7 @@ std::string progressText(int row, int rows) {
 // a few broken ones costs a few bytes per listed block.
 class OffsetShifts {
   public:
-    OffsetShifts(const ErrorGrid& grid, const BlockTable& table) {
-        for (int row = 1; row < grid.rowCount(); ++row) {
-            if (const auto index = rowEntry(grid, row, table)) listed_.push_back(*index);
-        }
+    explicit OffsetShifts(const std::vector<size_t>& listed) : listed_(listed) {
         std::sort(listed_.begin(), listed_.end());
         listed_.erase(std::unique(listed_.begin(), listed_.end()), listed_.end());
         tree_.assign(listed_.size() + 1, 0);
@@ -69,8 +62,26 @@ class OffsetShifts {
     std::vector<uint64_t> added_;
 };
 
-bool stopRequested(const AppState& state) {
-    return state.job.stopRequested.load(std::memory_order_relaxed);
+// Walks the listed blocks in the list's order: reports each row, stops after
+// the row it is at when asked, and hands each block's index to `visit`. When
+// the list shrinks as blocks are fixed (they leave it), the progress counts
+// the rows still listed.
+template <class Visit>
+StrategyOutcome walkListed(const AppState& state, const std::vector<size_t>& listed,
+                           RepairProgress& progress, bool listShrinks, Visit visit) {
+    StrategyOutcome outcome;
+    const size_t rows = listed.size() + 1;
+    for (size_t row = 1; row < rows; ++row) {
+        if (state.job.stopRequested.load(std::memory_order_relaxed)) {
+            outcome.stopped = true;
+            break;
+        }
+        const size_t gone = listShrinks ? outcome.fixed : 0;
+        if (progress.due()) progress.step(row - gone, rows - gone);
+        visit(listed[row - 1], outcome);
+    }
+    progress.finished();
+    return outcome;
 }
 
 // The longest run of equal bytes among bytes 8 to length - 1 of the block at
@@ -130,119 +141,114 @@ bool cutAt(StreamView& view, uint64_t pos, uint32_t length) {
     return true;
 }
 
-int32_t minRepeatOf(std::string& text) {
+}  // namespace
+
+std::string strategyProgressText(size_t row, size_t rows) {
+    return "ptr: " + std::to_string(row) + " >> " + std::to_string(rows);
+}
+
+std::optional<int32_t> parseMinRepeat(const std::string& text) {
     const bool number = isDecimal(text) && text != "-" && text.size() <= 11;
     const long long value = number ? std::stoll(text) : 0;
     if (!number || value < std::numeric_limits<int32_t>::min() ||
         value > std::numeric_limits<int32_t>::max()) {
-        text = kDefaultMinRepeat;
-        return 100;
+        return std::nullopt;
     }
     return static_cast<int32_t>(value);
 }
 
-}  // namespace
-
-std::optional<size_t> rowEntry(const ErrorGrid& grid, int row, const BlockTable& table) {
-    const std::string& text = grid.cell(row, 1);
-    if (text.empty() || text.size() > 18 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const unsigned long long index = std::stoull(text);
-    if (index >= table.size()) return std::nullopt;
-    return static_cast<size_t>(index);
-}
-
-// The list's rows are marked as they qualify and removed together at the
-// end: removing each at once would move every row below it, per row. What the
-// list shows meanwhile is worked out as it would be with the rows removed one
-// by one: the progress counts the rows still in the list, and a row that
-// moved up shows its block's offset as lowered by the excisions above it.
-void removeRunsEqualToDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
-                            RepairProgress& progress) {
+// The progress counts the blocks still listed: a block made sound leaves the
+// list, and the rows below it move up.
+StrategyOutcome removeRunsEqualToDelta(AppState& state, const std::vector<size_t>& listed,
+                                       const RepairOptions& options, RepairProgress& progress) {
     BlockTable& table = state.table;
-    OffsetShifts shifts(grid, table);
-    const int rows = grid.rowCount();
-    std::vector<bool> removed(static_cast<size_t>(rows), false);
-    int removedCount = 0;
-    bool stopped = false;
-    for (int row = 1; row < rows; ++row) {
-        stopped = stopped || stopRequested(state);
-        if (!stopped && progress.due()) {
-            progress.show(progressText(row - removedCount, rows - removedCount));
-        }
-        const std::optional<size_t> index = rowEntry(grid, row, table);
-        if (!index) continue;
-        if (removedCount > 0) grid.setCell(row, 3, std::to_string(shifts.offsetOf(table, *index)));
-        if (stopped) continue;
-        const BlockRecord& e = table[*index];
-        if ((options.zerosOnly && e.repeatByte != 0) || int64_t{e.repeatLength} != e.delta()) {
-            continue;
-        }
-        const uint64_t offset = shifts.offsetOf(table, *index);
-        if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) continue;
-        shifts.lowerAfter(*index, e.repeatLength);
-        table.clearErrorFields(static_cast<int64_t>(*index));
-        removed[static_cast<size_t>(row)] = true;
-        ++removedCount;
-    }
-    grid.removeRows(removed);
+    OffsetShifts shifts(listed);
+    const StrategyOutcome outcome =
+        walkListed(state, listed, progress, true, [&](size_t index, StrategyOutcome& done) {
+            const BlockRecord& e = table[index];
+            if ((options.zerosOnly && e.repeatByte != 0) || int64_t{e.repeatLength} != e.delta()) {
+                return;
+            }
+            const uint64_t offset = shifts.offsetOf(table, index);
+            if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) return;
+            shifts.lowerAfter(index, e.repeatLength);
+            done.bytesCut += e.repeatLength;
+            table.clearErrorFields(static_cast<int64_t>(index));
+            ++done.fixed;
+        });
     shifts.applyTo(table);
-    progress.show("");
+    return outcome;
 }
 
 // The input is opened once for the whole walk, and each block's bytes are
 // read alone: a block is a few kilobytes, the cache two megabytes, and the
 // excision just made leaves nothing of a window worth keeping.
-void removeRunsAndRemeasure(AppState& state, ErrorGrid& grid, RepairOptions& options,
-                            const std::string& inputPath, RepairProgress& progress) {
+StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t>& listed,
+                                       const RepairOptions& options, const std::string& inputPath,
+                                       RepairProgress& progress) {
     BlockTable& table = state.table;
     StreamView& view = state.view;
     // Compared as unsigned: a negative least length lets no block pass.
-    const uint32_t minRepeat = static_cast<uint32_t>(minRepeatOf(options.minRepeat));
-    OffsetShifts shifts(grid, table);
+    const uint32_t minRepeat = static_cast<uint32_t>(options.minRepeat);
+    OffsetShifts shifts(listed);
     bool opened = false;
     uint64_t fileSize = 0;
-    for (int row = 1; row < grid.rowCount() && !stopRequested(state); ++row) {
-        if (progress.due()) progress.show(progressText(row, grid.rowCount()));
-        const std::optional<size_t> index = rowEntry(grid, row, table);
-        if (!index) continue;
-        BlockRecord& e = table[*index];
-        if (options.positiveDelta && e.delta() <= 0) continue;
-        if (e.repeatLength < minRepeat) continue;
-        if (options.zerosOnly && e.repeatByte != 0) continue;
-        const uint64_t offset = shifts.offsetOf(table, *index);
-        if (!cutAt(view, offset + e.repeatStart, e.repeatLength)) continue;
-        shifts.lowerAfter(*index, e.repeatLength);
-        e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - e.repeatLength);
-        // Without the input the block keeps its old run; the next block tries again.
-        if (!opened && view.openFile(inputPath)) {
-            opened = true;
-            fileSize = view.fileLength();
-        }
-        if (opened) {
+    const StrategyOutcome outcome =
+        walkListed(state, listed, progress, false, [&](size_t index, StrategyOutcome& done) {
+            BlockRecord& e = table[index];
+            if (options.positiveDelta && e.delta() <= 0) return;
+            if (e.repeatLength < minRepeat) return;
+            if (options.zerosOnly && e.repeatByte != 0) return;
+            const uint64_t offset = shifts.offsetOf(table, index);
+            if (!cutAt(view, offset + e.repeatStart, e.repeatLength)) return;
+            shifts.lowerAfter(index, e.repeatLength);
+            done.bytesCut += e.repeatLength;
+            ++done.remeasured;
+            e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - e.repeatLength);
+            // Without the input the block keeps its old run; the next block tries again.
+            if (!opened && view.openFile(inputPath)) {
+                opened = true;
+                fileSize = view.fileLength();
+            }
+            if (!opened) return;
             view.invalidateWindow();
             if (const auto run = longestRun(view, fileSize, static_cast<uint32_t>(offset),
                                             static_cast<uint32_t>(e.realSize))) {
                 storeRun(e, *run);
             }
-        }
-        grid.writeTail(row, e);
-    }
+        });
     if (opened) view.closeFile();
     shifts.applyTo(table);
-    progress.show("");
+    return outcome;
 }
 
-void acceptRealSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress) {
-    for (int row = 1; row < grid.rowCount() && !stopRequested(state); ++row) {
-        if (progress.due()) progress.show(progressText(row, grid.rowCount()));
-        if (const auto index = rowEntry(grid, row, state.table)) {
-            state.table[*index].broken = kBrokenAccepted;
-        }
+StrategyOutcome acceptRealSizes(AppState& state, const std::vector<size_t>& listed,
+                                RepairProgress& progress) {
+    return walkListed(state, listed, progress, false, [&](size_t index, StrategyOutcome& done) {
+        state.table[index].broken = kBrokenAccepted;
+        ++done.fixed;
+    });
+}
+
+StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strategy,
+                              const RepairOptions& options, const std::string& inputPath,
+                              RepairProgress& progress) {
+    const std::vector<size_t> listed = grid.listedEntries(state.table);
+    StrategyOutcome outcome;
+    switch (strategy) {
+        case Strategy::RemoveRunsEqualToDelta:
+            outcome = removeRunsEqualToDelta(state, listed, options, progress);
+            break;
+        case Strategy::RemoveRunsAndRemeasure:
+            outcome = removeRunsAndRemeasure(state, listed, options, inputPath, progress);
+            break;
+        case Strategy::AcceptRealSizes:
+            outcome = acceptRealSizes(state, listed, progress);
+            break;
     }
-    grid.clear();
+    state.view.resetCache();
+    grid.rebuildFromTable(state.table);
+    return outcome;
 }
 
 void measureLongestRun(AppState& state, const std::string& inputPath, uint32_t offset,

@@ -855,7 +855,11 @@ class SinkProgress : public RepairProgress {
   public:
     SinkProgress(JobState& job, JobSink& sink) : job_(job), sink_(sink) {}
     bool due() override { return sink_.progressDue(); }
-    void show(const std::string& text) override {
+    void step(size_t row, size_t rows) override { show(strategyProgressText(row, rows)); }
+    void finished() override { show(""); }
+
+  private:
+    void show(const std::string& text) {
         job_.progressText = text;
         sink_.notify(Notify::Progress, 0);
     }
@@ -872,11 +876,17 @@ void TFormMain::ImageHAMMERClick() {
     MIsoer->setEnabled(false);
     LabelPTR->show();
     ImageWA->show();
-    hammerOptions_ = {CheckZR->isChecked(), CheckDP->isChecked(), EditMS->text().toStdString()};
-    hammerStrategy_ = RadioEQ->isChecked()     ? Strategy::EqDelta
-                      : RadioRERE->isChecked() ? Strategy::Rescan
-                                               : Strategy::Sizes;
-    hammerGrid_ = grid_;
+    hammerStrategy_ = RadioEQ->isChecked()     ? Strategy::RemoveRunsEqualToDelta
+                      : RadioRERE->isChecked() ? Strategy::RemoveRunsAndRemeasure
+                                               : Strategy::AcceptRealSizes;
+    hammerOptions_ = {CheckZR->isChecked(), CheckDP->isChecked(), 100};
+    if (hammerStrategy_ == Strategy::RemoveRunsAndRemeasure) {
+        // A least length that is no whole number is shown, and taken, as 100.
+        const auto minRepeat = parseMinRepeat(EditMS->text().toStdString());
+        if (!minRepeat) EditMS->setText(QString::fromLatin1(kDefaultMinRepeat));
+        hammerOptions_.minRepeat = minRepeat.value_or(100);
+    }
+    hammerListed_ = grid_.listedEntries(state_.table);
     hammerInput_ = inputPath();
     BitBtnGO->setText(QStringLiteral("стоп"));
     state_.job.jobName = "hammer";
@@ -886,14 +896,14 @@ void TFormMain::ImageHAMMERClick() {
 void TFormMain::runHammer() {
     SinkProgress progress(state_.job, *sink_);
     switch (hammerStrategy_) {
-        case Strategy::EqDelta:
-            removeRunsEqualToDelta(state_, hammerGrid_, hammerOptions_, progress);
+        case Strategy::RemoveRunsEqualToDelta:
+            removeRunsEqualToDelta(state_, hammerListed_, hammerOptions_, progress);
             break;
-        case Strategy::Rescan:
-            removeRunsAndRemeasure(state_, hammerGrid_, hammerOptions_, hammerInput_, progress);
+        case Strategy::RemoveRunsAndRemeasure:
+            removeRunsAndRemeasure(state_, hammerListed_, hammerOptions_, hammerInput_, progress);
             break;
-        case Strategy::Sizes:
-            acceptRealSizes(state_, hammerGrid_, progress);
+        case Strategy::AcceptRealSizes:
+            acceptRealSizes(state_, hammerListed_, progress);
             break;
     }
 }
@@ -901,10 +911,7 @@ void TFormMain::runHammer() {
 void TFormMain::hammerDone() {
     // A stopped strategy has applied what it did to the rows before the stop.
     if (state_.job.stopRequested) setStatus(QStringLiteral("прервано пользователем"));
-    if (hammerStrategy_ == Strategy::Rescan) {
-        EditMS->setText(QString::fromStdString(hammerOptions_.minRepeat));
-    }
-    hammerGrid_ = ErrorGrid();
+    hammerListed_.clear();
     state_.view.resetCache();
     grid_.rebuildFromTable(state_.table);
     model_->sync();
@@ -964,7 +971,7 @@ void TFormMain::MIdumpClick() {
     if (jobRunning() || FormDU_ == nullptr) return;
     const QModelIndex current = StringER->selectionModel()->currentIndex();
     if (!current.isValid()) return;
-    const std::optional<size_t> index = rowEntry(grid_, current.row() + 1, state_.table);
+    const std::optional<size_t> index = grid_.rowEntry(current.row() + 1, state_.table);
     BlockDump bytes;
     if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
     FormDU_->MakeDump(bytes);

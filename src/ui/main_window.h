@@ -229,10 +229,10 @@ class TFormMain : public QWidget, public JobWindow {
     SaveParams saveParams_;
     // What the job "hammer" applies, taken when it starts, and the copy of
     // the list it walks (the list on screen keeps showing grid_ meanwhile).
-    enum class Strategy { EqDelta, Rescan, Sizes };
-    Strategy hammerStrategy_ = Strategy::EqDelta;
+    Strategy hammerStrategy_ = Strategy::RemoveRunsEqualToDelta;
     RepairOptions hammerOptions_;
-    ErrorGrid hammerGrid_;
+    // The blocks the list named when the hammer was pressed.
+    std::vector<size_t> hammerListed_;
     std::string hammerInput_;
     // What the job "join" joins, taken when it starts, and how.
     JoinParams joinParams_;

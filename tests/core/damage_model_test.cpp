@@ -114,10 +114,6 @@ Model damagedStream(std::mt19937& rng) {
     return m;
 }
 
-struct NoProgress : RepairProgress {
-    void show(const std::string&) override {}
-};
-
 TEST(DamageModel, ScanRowsAndRepairFollowTheModel) {
     test::TempDir dir;
     for (unsigned seed = 1; seed <= 60; ++seed) {
@@ -136,8 +132,9 @@ TEST(DamageModel, ScanRowsAndRepairFollowTheModel) {
         ASSERT_EQ(s.grid.rowCount(), modelRows.rowCount());
         for (int r = 0; r < s.grid.rowCount(); ++r) ASSERT_EQ(s.grid.row(r), modelRows.row(r));
 
-        NoProgress progress;
-        removeRunsEqualToDelta(s.state, s.grid, RepairOptions{}, progress);
+        QuietRepairProgress progress;
+        applyStrategy(s.state, s.grid, Strategy::RemoveRunsEqualToDelta, RepairOptions{}, s.path,
+                      progress);
         s.state.view.resetCache();
         test::GridSink sink(s.state, s.grid);
         ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("out.mpg")}, sink));

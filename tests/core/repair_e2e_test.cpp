@@ -18,10 +18,6 @@ namespace {
 
 using test::readFile;
 
-struct NoProgress : RepairProgress {
-    void show(const std::string&) override {}
-};
-
 // Inserts runs of zero bytes into the payloads of packets of an elementary
 // stream: {which packet, run length}, each at a place whose neighbours are
 // not zero.
@@ -70,8 +66,9 @@ TEST_P(RepairRoad, InsertedZeroRunsAreRemovedExactly) {
     test::Scanned s;
     ASSERT_TRUE(s.scan(input));
     EXPECT_GE(s.grid.rowCount(), 4);
-    NoProgress progress;
-    removeRunsEqualToDelta(s.state, s.grid, RepairOptions{}, progress);
+    QuietRepairProgress progress;
+    applyStrategy(s.state, s.grid, Strategy::RemoveRunsEqualToDelta, RepairOptions{}, s.path,
+                  progress);
     EXPECT_EQ(s.state.view.cuts().size(), 3u);
 
     const std::string output = dir.file("repaired.mpg");

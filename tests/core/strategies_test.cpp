@@ -12,7 +12,10 @@ namespace {
 using test::StreamBuilder;
 
 struct Recorder : RepairProgress {
-    void show(const std::string& text) override { texts.push_back(text); }
+    void step(size_t row, size_t rows) override {
+        texts.push_back(strategyProgressText(row, rows));
+    }
+    void finished() override { texts.push_back(""); }
     std::vector<std::string> texts;
 };
 
@@ -49,6 +52,10 @@ class StrategyTest : public ::testing::Test {
         cleanTable = clean.state.table.entries();
     }
     using Scanned = test::Scanned;
+    // One press of the hammer, as the window and the command line make it.
+    void press(Strategy strategy) {
+        applyStrategy(s.state, s.grid, strategy, options, s.path, progress);
+    }
 
     test::TempDir dir;
     StreamBuilder original, damaged;
@@ -61,19 +68,19 @@ class StrategyTest : public ::testing::Test {
 TEST_F(StrategyTest, EqDeltaRestoresTheOriginalStream) {
     build(8, {{1, 100, 0x00}, {4, 2500, 0x00}, {6, 37, 0x00}});
     ASSERT_EQ(s.grid.rowCount(), 4);
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    press(Strategy::RemoveRunsEqualToDelta);
     // Each region lands on its own block's run, although the later blocks'
     // offsets were lowered by the earlier cuts.
     EXPECT_EQ(s.state.view.cuts().size(), 3u);
     EXPECT_EQ(s.state.table.entries(), cleanTable);
     EXPECT_EQ(s.streamBytes(), original.bytes());
-    EXPECT_EQ(s.grid.rowCount(), 1);  // every row qualified
+    EXPECT_TRUE(s.grid.listedEntries(s.state.table).empty());  // every row qualified
     EXPECT_EQ(progress.texts.back(), "");
 }
 
 TEST_F(StrategyTest, EqDeltaSecondPassAfterAnEarlierRepair) {
     build(8, {{1, 100, 0x00}, {3, 64, 0xFF}, {6, 300, 0x00}});
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);  // zeros only: the 0xFF run stays
+    press(Strategy::RemoveRunsEqualToDelta);  // zeros only: the 0xFF run stays
     EXPECT_EQ(s.state.view.cuts().size(), 2u);
     ASSERT_EQ(s.grid.rowCount(), 2);
     EXPECT_EQ(s.grid.cell(1, 1), std::to_string(videoOf(3)));
@@ -83,7 +90,7 @@ TEST_F(StrategyTest, EqDeltaSecondPassAfterAnEarlierRepair) {
 
     options.zerosOnly = false;
     s.grid.rebuildFromTable(s.state.table);
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    press(Strategy::RemoveRunsEqualToDelta);
     EXPECT_EQ(s.state.table.entries(), cleanTable);
     EXPECT_EQ(s.streamBytes(), original.bytes());
 }
@@ -93,18 +100,18 @@ TEST_F(StrategyTest, EqDeltaNeedsAnExactRun) {
     BlockRecord& e = s.state.table[videoOf(1)];
     for (uint32_t length : {99u, 101u}) {
         e.repeatLength = length;
-        removeRunsEqualToDelta(s.state, s.grid, options, progress);
+        press(Strategy::RemoveRunsEqualToDelta);
         EXPECT_TRUE(s.state.view.cuts().empty()) << length;
         EXPECT_EQ(s.grid.rowCount(), 2);
     }
     e.repeatLength = 100;
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    press(Strategy::RemoveRunsEqualToDelta);
     EXPECT_EQ(s.state.view.cuts().size(), 1u);
 }
 
 TEST_F(StrategyTest, EqDeltaProgressFollowsTheShrinkingList) {
     build(6, {{1, 100, 0x00}, {3, 50, 0xFF}, {5, 70, 0xFF}});
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    press(Strategy::RemoveRunsEqualToDelta);
     EXPECT_EQ(progress.texts,
               (std::vector<std::string>{"ptr: 1 >> 4", "ptr: 1 >> 3", "ptr: 2 >> 3", ""}));
 }
@@ -113,13 +120,13 @@ TEST_F(StrategyTest, RowsWithoutAnIndexAreLeftAlone) {
     build(3, {});
     const auto before = s.state.table.entries();
     ASSERT_EQ(s.grid.rowCount(), 2);  // the empty row
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    press(Strategy::RemoveRunsEqualToDelta);
+    press(Strategy::RemoveRunsAndRemeasure);
     s.grid.setCell(1, 1, "x7");
-    removeRunsEqualToDelta(s.state, s.grid, options, progress);
-    acceptRealSizes(s.state, s.grid, progress);
+    press(Strategy::RemoveRunsEqualToDelta);
+    press(Strategy::AcceptRealSizes);
     s.grid.setCell(1, 1, "99999");  // beyond the table
-    acceptRealSizes(s.state, s.grid, progress);
+    press(Strategy::AcceptRealSizes);
     EXPECT_EQ(s.state.table.entries(), before);
     EXPECT_TRUE(s.state.view.cuts().empty());
 }
@@ -131,11 +138,11 @@ TEST_F(StrategyTest, RescanRemovesOneRunPerPress) {
     ASSERT_EQ(s.state.table[packet].delta(), 500);
     ASSERT_EQ(s.state.table[packet].repeatLength, 300u);
 
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_EQ(s.grid.cell(1, 6), "200");
     EXPECT_EQ(s.grid.cell(1, 7).substr(0, 8), "200(00) ");
     EXPECT_EQ(s.state.table[packet].broken, kBrokenListed);
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_EQ(s.grid.cell(1, 6), "0");
     EXPECT_EQ(s.grid.rowCount(), 2);
     // Both runs are gone from the stream; the later blocks are where they were.
@@ -146,24 +153,24 @@ TEST_F(StrategyTest, RescanRemovesOneRunPerPress) {
 TEST_F(StrategyTest, RescanFilters) {
     build(4, {{1, 150, 0x00}});
     const size_t packet = videoOf(1);
-    for (const char* text : {"abc", "", "-", "99999999999"}) {
-        options.minRepeat = text;
-        removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
-        EXPECT_EQ(options.minRepeat, "100") << text;
-        s.state.view.clearCuts();
+    // What the field may hold: no whole number of 32 bits is taken as 100.
+    for (const char* text : {"abc", "", "-", "99999999999", "1.5"}) {
+        EXPECT_FALSE(parseMinRepeat(text)) << text;
     }
+    EXPECT_EQ(parseMinRepeat("-5"), -5);
+    EXPECT_EQ(parseMinRepeat("0150"), 150);
     // Put the block back as the scan found it.
     s.state.table[packet].repeatLength = 150;
     s.state.table[packet].repeatByte = 0;
     s.state.table[packet].realSize = 2006 + 150;
-    options.minRepeat = "-5";  // passes the digit check, but no run is that long unsigned
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    options.minRepeat = -5;  // passes the digit check, but no run is that long unsigned
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_TRUE(s.state.view.cuts().empty());
-    options.minRepeat = "151";
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    options.minRepeat = 151;
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_TRUE(s.state.view.cuts().empty());
-    options.minRepeat = "0";
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    options.minRepeat = 0;
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_EQ(s.state.view.cuts().size(), 1u);
 }
 
@@ -171,10 +178,10 @@ TEST_F(StrategyTest, RescanOfANegativeDeltaWhenAllowed) {
     build(4, {{1, 150, 0x00}});
     BlockRecord& e = s.state.table[videoOf(1)];
     e.realSize = e.declaredSize - 10;  // pretend the block ended early
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_TRUE(s.state.view.cuts().empty());
     options.positiveDelta = false;
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_EQ(e.delta(), -160);
 }
 
@@ -184,7 +191,7 @@ TEST_F(StrategyTest, RescanOfAShortBlockFindsNoRun) {
     e.realSize = 150 + 8;  // 8 bytes left after the excision
     e.repeatStart = 8;
     options.positiveDelta = false;
-    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    press(Strategy::RemoveRunsAndRemeasure);
     EXPECT_EQ(e.realSize, 8);
     EXPECT_EQ(e.repeatLength, 0u);
     EXPECT_EQ(e.repeatStart, 0u);
@@ -193,7 +200,7 @@ TEST_F(StrategyTest, RescanOfAShortBlockFindsNoRun) {
 
 TEST_F(StrategyTest, FixSizesMarksAndEmptiesTheList) {
     build(5, {{1, 100, 0x00}, {3, 40, 0xFF}});
-    acceptRealSizes(s.state, s.grid, progress);
+    press(Strategy::AcceptRealSizes);
     EXPECT_EQ(s.state.table[videoOf(1)].broken, kBrokenAccepted);
     EXPECT_EQ(s.state.table[videoOf(3)].broken, kBrokenAccepted);
     EXPECT_EQ(s.grid.rowCount(), 2);
