@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     AppState state;
     params.output = joined.path();
-    const int32_t result = joinStructured(state, params, sink);
+    const int32_t result = joinStructured(state.job, params, sink);
     FUZZ_CHECK(result == kJoinDone || result == kJoinFailed);
     // Every block is copied at most once, the last of each piece padded by
     // no more than a largest block, and one end code closes the join.
@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     params.output = glued.path();
-    FUZZ_CHECK(glueFiles(state, params, sink) == kJoinDone);
+    FUZZ_CHECK(glueFiles(state.job, params, sink) == kJoinDone);
     FUZZ_CHECK(glued.bytes() == std::vector<uint8_t>(body, body + n));
     return 0;
 }

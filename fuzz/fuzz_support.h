@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/grid_sink.h"
 #include "analysis/job_sink.h"
 #include "analysis/scan.h"
 #include "repair/strategies.h"
-#include "stream/variables.h"
 
 namespace mpg::fuzz {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/app_state.h"
 #include "stream/procedures.h"
-#include "stream/variables.h"
 
 namespace mpg {
 

@@ -2,9 +2,9 @@
 // as the window does, and shows nothing else: for batch work and tests.
 #pragma once
 
+#include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/job_sink.h"
-#include "stream/variables.h"
 
 namespace mpg {
 

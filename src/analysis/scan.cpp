@@ -244,7 +244,6 @@ Failure scanStream(AppState& state, JobSink& sink) {
         pos = size;
         endSearch();
     }
-    state.scanPos = pos;
     table.trimToLast();
     // Bytes of a file that changed while they were read describe no file.
     if (!failure) failure = view.verifyUnchanged();

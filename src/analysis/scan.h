@@ -3,9 +3,9 @@
 // size does not lead to a valid start code.
 #pragma once
 
+#include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/job_sink.h"
-#include "stream/variables.h"
 
 namespace mpg {
 

@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "analysis/app_state.h"
 #include "stream/failure.h"
-#include "stream/variables.h"
 
 namespace mpg {
 

@@ -357,8 +357,8 @@ int runJoin(Session& s, JoinArgs& a) {
     int32_t result = kJoinFailed;
     {
         CliSink sink(s.state, s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));
-        result =
-            a.glue ? glueFiles(s.state, a.params, sink) : joinStructured(s.state, a.params, sink);
+        result = a.glue ? glueFiles(s.state.job, a.params, sink)
+                        : joinStructured(s.state.job, a.params, sink);
     }
     const Failure& failure = s.state.job.failure;
     say(joinResultText(result, failure), result == kJoinDone ? "" : failureDetail(failure));

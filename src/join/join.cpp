@@ -76,13 +76,13 @@ std::string progressText(size_t k, size_t count) {
 }
 
 // Reports the progress in the current input; true when the user asked to stop.
-bool reportAndPoll(AppState& state, JobSink& sink, size_t k, size_t count, uint64_t pos,
+bool reportAndPoll(JobState& job, JobSink& sink, size_t k, size_t count, uint64_t pos,
                    uint64_t size) {
     if (sink.progressDue()) {
-        state.job.progressText = progressText(k, count);
+        job.progressText = progressText(k, count);
         sink.notify(Notify::JoinProgress, static_cast<int32_t>(progressPercent(pos, size)));
     }
-    return state.job.stopRequested.load(std::memory_order_relaxed);
+    return job.stopRequested.load(std::memory_order_relaxed);
 }
 
 // What a structured join does with a block.
@@ -122,9 +122,9 @@ namespace {
 // inputs) and each input opened in turn and walked; a walk returns kJoinDone
 // to go on with the next input.
 template <class Walk>
-int32_t eachInput(AppState& state, const JoinParams& params, JobSink& sink, OutputFile& out,
+int32_t eachInput(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out,
                   Walk walk) {
-    Failure& failure = state.job.failure;
+    Failure& failure = job.failure;
     const auto refused = [&] {
         sink.showMessage(std::string(kOpenFailedText) + failureDetail(failure));
         return kJoinFailed;
@@ -150,8 +150,8 @@ int32_t eachInput(AppState& state, const JoinParams& params, JobSink& sink, Outp
 
 // Ends a join: a finished one gives the output its name, a stopped one keeps
 // what it wrote under that name, a failed one leaves nothing new behind.
-int32_t endJoin(int32_t result, AppState& state, const JoinParams& params, OutputFile& out) {
-    Failure& failure = state.job.failure;
+int32_t endJoin(int32_t result, JobState& job, const JoinParams& params, OutputFile& out) {
+    Failure& failure = job.failure;
     if (result == kJoinFailed) {
         if (!failure) failure = out.failure();
         out.discard();
@@ -169,16 +169,16 @@ int32_t endJoin(int32_t result, AppState& state, const JoinParams& params, Outpu
 
 }  // namespace
 
-int32_t joinStructured(AppState& state, const JoinParams& params, JobSink& sink) {
-    state.job.failure = {};
+int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
+    job.failure = {};
     OutputFile out;
     int systemHeaders = 0, paddings = 0;
     const size_t count = params.inputs.size();
-    Failure& failure = state.job.failure;
+    Failure& failure = job.failure;
     // The join's own codes, from the initial ones: those of the repair
     // page's table must stay as its scan left them.
     StreamCodes codes;
-    int32_t result = eachInput(state, params, sink, out, [&](InputFile& in, size_t k) {
+    int32_t result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20, failure);
@@ -226,22 +226,22 @@ int32_t joinStructured(AppState& state, const JoinParams& params, JobSink& sink)
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
             if (pos + 4 >= size) break;
-            if (reportAndPoll(state, sink, k, count, pos, size)) return kJoinStopped;
+            if (reportAndPoll(job, sink, k, count, pos, size)) return kJoinStopped;
         }
         return kJoinDone;
     });
     static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
     if (result == kJoinDone && !out.append(kEnd, sizeof kEnd)) result = kJoinFailed;
-    return endJoin(result, state, params, out);
+    return endJoin(result, job, params, out);
 }
 
-int32_t glueFiles(AppState& state, const JoinParams& params, JobSink& sink) {
-    state.job.failure = {};
+int32_t glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
+    job.failure = {};
     OutputFile out;
     // In chunks between which the progress is reported and a stop is noticed.
     constexpr uint64_t kChunk = uint64_t{8} << 20;
     const size_t count = params.inputs.size();
-    const int32_t result = eachInput(state, params, sink, out, [&](InputFile& in, size_t k) {
+    const int32_t result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const int64_t moved =
@@ -250,11 +250,11 @@ int32_t glueFiles(AppState& state, const JoinParams& params, JobSink& sink) {
             if (moved == 0) break;  // the file shrank meanwhile
             pos += static_cast<uint64_t>(moved);
             if (pos >= size) break;
-            if (reportAndPoll(state, sink, k, count, pos, size)) return kJoinStopped;
+            if (reportAndPoll(job, sink, k, count, pos, size)) return kJoinStopped;
         }
         return kJoinDone;
     });
-    return endJoin(result, state, params, out);
+    return endJoin(result, job, params, out);
 }
 
 }  // namespace mpg

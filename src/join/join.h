@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "analysis/app_state.h"
 #include "analysis/job_sink.h"
 #include "analysis/scan_control.h"
 #include "stream/failure.h"
-#include "stream/variables.h"
 
 namespace mpg {
 
@@ -35,19 +35,19 @@ struct JoinParams {
 // Whether the output names one of the inputs, however it is spelled.
 bool outputIsAnInput(const JoinParams& params);
 
-// Both report progress per input as JoinProgress with state.job.progressText
-// "идёт работа    [ k  >>  n ]" and poll state.job.stopRequested after each
+// Both report progress per input as JoinProgress with job.progressText
+// "идёт работа    [ k  >>  n ]" and poll job.stopRequested after each
 // report. They write through OutputFile, and every input must be a regular
 // file that can be opened: all of them are checked before the output is
 // touched, and one that is not refuses the join with its own text through
 // sink.showMessage, as does an output that is one of the inputs. A failed
 // join leaves nothing new behind (an output it was to replace stays whole);
 // a stopped one keeps what it wrote under the output's name. The reason of
-// anything but kJoinDone is in state.job.failure. The structured join starts
+// anything but kJoinDone is in job.failure. The structured join starts
 // from the initial stream codes and takes those of every system header it
-// reads; state.codes stays as it was.
-int32_t joinStructured(AppState& state, const JoinParams& params, JobSink& sink);
-int32_t glueFiles(AppState& state, const JoinParams& params, JobSink& sink);
+// reads; the repair's own stream codes are not touched.
+int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
+int32_t glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
 
 // The text the front ends show for a join's result, with
 // failureDetail(failure) behind it for anything but kJoinDone.

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/app_state.h"
 #include "analysis/error_list.h"
-#include "stream/variables.h"
 
 namespace mpg {
 

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <string>
 
+#include "analysis/app_state.h"
 #include "analysis/job_sink.h"
 #include "stream/failure.h"
-#include "stream/variables.h"
 
 namespace mpg {
 

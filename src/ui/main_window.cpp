@@ -685,8 +685,8 @@ int32_t TFormMain::runJob() {
         return 0;
     }
     if (job == "join")
-        return glue_ ? glueFiles(state_, joinParams_, *sink_)
-                     : joinStructured(state_, joinParams_, *sink_);
+        return glue_ ? glueFiles(state_.job, joinParams_, *sink_)
+                     : joinStructured(state_.job, joinParams_, *sink_);
     return 0;
 }
 

@@ -9,11 +9,11 @@
 #include <QWidget>
 #include <memory>
 
+#include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "join/join.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
-#include "stream/variables.h"
 #include "ui/job_runner.h"
 
 class QCheckBox;

@@ -34,7 +34,7 @@ class JoinTest : public ::testing::Test {
         params.inputs = paths;
         params.output = dir.file("out.mpg");
         const int32_t r =
-            glue ? glueFiles(state, params, sink) : joinStructured(state, params, sink);
+            glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink);
         for (const auto& bytes : inputs) {
             const std::string path =
                 dir.file("in" + std::to_string(&bytes - inputs.data() + 1) + ".mpg");
@@ -178,7 +178,7 @@ TEST_F(JoinTest, StopAfterAReport) {
     params.inputs = {input(a.bytes())};
     params.output = dir.file("out.mpg");
     dir.write("out.mpg", std::vector<uint8_t>(5000, 0x5A));  // replaced by what was written
-    EXPECT_EQ(joinStructured(state, params, stopping), kJoinStopped);
+    EXPECT_EQ(joinStructured(state.job, params, stopping), kJoinStopped);
     EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
     EXPECT_EQ(std::string(joinResultText(kJoinStopped, state.job.failure)) +
                   failureDetail(state.job.failure),
@@ -222,8 +222,9 @@ TEST_F(JoinTest, OutputThatIsAnInputIsRefused) {
         params.inputs = {a};
         params.output = dir.path() + "/./in1.mpg";
         sink.messages.clear();
-        EXPECT_EQ(glue ? glueFiles(state, params, sink) : joinStructured(state, params, sink),
-                  kJoinFailed);
+        EXPECT_EQ(
+            glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink),
+            kJoinFailed);
         EXPECT_EQ(sink.messages,
                   std::vector<std::string>{"выходной файл совпадает с одним из входных"});
         EXPECT_EQ(readFile(a), inputs[0]);

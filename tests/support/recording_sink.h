@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/app_state.h"
 #include "analysis/grid_sink.h"
 #include "analysis/job_sink.h"
-#include "stream/variables.h"
 
 namespace mpg::test {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/grid_sink.h"
 #include "analysis/scan.h"
-#include "stream/variables.h"
 
 namespace mpg::test {
 

@@ -1,5 +1,6 @@
-// The state that the stream model, the scan and the job runner share. One
-// instance is made at start-up and passed by reference; a test makes its own.
+// The state of one repair: the input seen as a stream, its block table and
+// stream codes, and the running job's control. One instance is made at
+// start-up and passed by reference; a test makes its own.
 #pragma once
 
 #include <atomic>
@@ -27,8 +28,6 @@ struct AppState {
     StreamCodes codes;
     JobState job;
 
-    // Stream position of the scan's current step (the join counts with it too).
-    uint64_t scanPos = 0;
     // 'y': the next scan continues after the last BlockTable entry.
     char resumeScan = '0';
     // The settings page's "высокий приоритет задачи": when off, a job's
