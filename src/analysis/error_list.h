@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 
 namespace mpg {
 

@@ -30,6 +30,10 @@ inline constexpr const char* kReadFailedText = "ошибка чтения фай
 inline constexpr const char* kInputChangedText = "входной файл изменился во время работы";
 inline constexpr const char* kNoIndexText = "нет файла ошибок";
 inline constexpr const char* kBadIndexText = "файл ошибок повреждён";
+inline constexpr const char* kSavedText = "файл сохранён";
+inline constexpr const char* kSaveFailedText = "ошибка сохранения файла";
+inline constexpr const char* kOutputIsInputText = "выходной файл совпадает с входным";
+inline constexpr const char* kStoppedText = "прервано пользователем";
 
 // The status text the window shows for a result, without the detail.
 const char* checkResultText(CheckResult result);

@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "analysis/scan_control.h"
-#include "repair/writer.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/app_state.h"
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 #include "stream/failure.h"
 
 namespace mpg {

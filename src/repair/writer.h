@@ -17,11 +17,6 @@ struct SaveParams {
     std::string outputPath;
 };
 
-inline constexpr const char* kSavedText = "файл сохранён";
-inline constexpr const char* kSaveFailedText = "ошибка сохранения файла";
-inline constexpr const char* kOutputIsInputText = "выходной файл совпадает с входным";
-inline constexpr const char* kStoppedText = "прервано пользователем";
-
 // The body of the job "save", written through OutputFile. True when every
 // block and the end code were written and the output took its name; false,
 // with the reason in state.job.failure, otherwise:

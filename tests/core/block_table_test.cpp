@@ -1,4 +1,4 @@
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 
 #include <gtest/gtest.h>
 
