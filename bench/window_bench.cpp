@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 class RecordingSink : public mpg::ThrottledSink {
   public:
-    void notify(mpg::Notify kind, int32_t payload) override { events.emplace_back(kind, payload); }
+    void notify(const mpg::Notice& n) override { events.emplace_back(n.kind, n.payload); }
     void setTitle(const std::string&) override {}
     void clearErrorList() override {}
     std::vector<std::pair<mpg::Notify, int32_t>> events;

@@ -139,7 +139,7 @@ TEST(DamageModel, ScanRowsAndRepairFollowTheModel) {
         NoProgress progress;
         FixEQDelta(s.state, s.grid, RepairOptions{}, progress);
         s.state.view.resetCache();
-        test::GridSink sink(s.state, s.grid);
+        test::GridSink sink(s.grid);
         ASSERT_TRUE(SaveOutFile(s.state, {s.path, dir.file("out.mpg")}, sink));
         s.state.view.closeFile();
         EXPECT_EQ(test::readFile(dir.file("out.mpg")), m.repaired);
