@@ -9,7 +9,7 @@ namespace {
 // How often the window takes what the job reported, and how many reports it
 // handles at most before it lets its other events in.
 constexpr int kDrainMs = 30;
-constexpr size_t kBatch = 4096;
+constexpr size_t kBatch = 16384;
 
 }  // namespace
 
@@ -49,8 +49,14 @@ JobController::JobController(AppState& state, QObject* parent) : QObject(parent)
     drainTimer_.setInterval(kDrainMs);
     connect(&drainTimer_, &QTimer::timeout, this, [this] {
         // A backlog is taken batch by batch, each on its own turn of the
-        // event loop, so that painting and input go on in between.
-        drainTimer_.setInterval(deliver(kBatch) ? 0 : kDrainMs);
+        // event loop, so that painting and input go on in between; an ended
+        // job is over once the last of it has been taken.
+        const bool more = deliver(kBatch);
+        if (!more && ended_) {
+            finish();
+        } else {
+            drainTimer_.setInterval(more ? 0 : kDrainMs);
+        }
     });
 }
 
@@ -62,6 +68,7 @@ void JobController::shutdown() {
     worker_.reset();
     drainTimer_.stop();
     sink_.reset();
+    ended_ = false;
     state_.job.stopRequested = false;
 }
 
@@ -69,6 +76,7 @@ void JobController::start(Job job, Body body) {
     if (running()) return;
     job_ = job;
     ++generation_;
+    ended_ = false;
     sink_ = std::make_unique<QueueSink>();
     sink_->onJobThread = hook_;
     const bool lowPriority = !state_.highPriority.load();
@@ -136,11 +144,15 @@ bool JobController::deliver(size_t limit) {
 
 void JobController::jobEnded() {
     worker_->wait();
-    worker_.reset();
+    ended_ = true;
+    drainTimer_.setInterval(0);
+}
+
+void JobController::finish() {
     drainTimer_.stop();
-    while (deliver(kBatch)) {
-    }
+    worker_.reset();
     sink_.reset();
+    ended_ = false;
     emit finished(job_, result_);
     state_.job.stopRequested = false;
 }

@@ -64,6 +64,8 @@ class JobController : public QObject {
     // waited for, and what it still reports is dropped.
     void shutdown();
 
+    // From the start until every report has been delivered and `finished`
+    // is being emitted.
     bool running() const { return worker_ != nullptr; }
     // The job running, or the last one that ran.
     Job job() const { return job_; }
@@ -94,7 +96,9 @@ class JobController : public QObject {
   private:
     // Hands on up to `limit` queued reports; whether more remain.
     bool deliver(size_t limit);
+    // The worker has returned; its reports may still be queued.
     void jobEnded();
+    void finish();
 
     AppState& state_;
     Job job_ = Job::Scan;
@@ -102,6 +106,7 @@ class JobController : public QObject {
     std::unique_ptr<QueueSink> sink_;
     std::unique_ptr<QThread> worker_;
     std::atomic<int32_t> result_{0};
+    bool ended_ = false;
     std::function<void(const Notice&)> hook_;
     QTimer drainTimer_;
 };
