@@ -61,14 +61,12 @@ JobController::JobController(AppState& state, QObject* parent) : QObject(parent)
 }
 
 void JobController::shutdown() {
-    if (!worker_) return;
-    worker_->disconnect(this);
+    if (!running_) return;
     state_.job.stopRequested = true;
-    worker_->wait();
-    worker_.reset();
+    if (worker_.joinable()) worker_.join();
+    running_ = ended_ = false;
     drainTimer_.stop();
     sink_.reset();
-    ended_ = false;
     state_.job.stopRequested = false;
 }
 
@@ -80,20 +78,23 @@ void JobController::start(Job job, Body body) {
     sink_ = std::make_unique<QueueSink>();
     sink_->onJobThread = hook_;
     const bool lowPriority = !state_.highPriority.load();
-    worker_.reset(QThread::create([this, body = std::move(body), lowPriority] {
+    running_ = true;
+    drainTimer_.setInterval(kDrainMs);
+    drainTimer_.start();
+    const uint64_t generation = generation_;
+    worker_ = std::thread([this, body = std::move(body), lowPriority, generation] {
         // On the job's own thread, which ends with the job: the window's
         // thread and the next job are not touched.
         if (lowPriority) lowerThreadPriority();
         result_ = body(*sink_);
-    }));
-    connect(worker_.get(), &QThread::finished, this, &JobController::jobEnded);
-    drainTimer_.setInterval(kDrainMs);
-    drainTimer_.start();
-    worker_->start(QThread::NormalPriority);
+        // The job's last action; a window gone meanwhile drops the event.
+        QMetaObject::invokeMethod(
+            this, [this, generation] { jobEnded(generation); }, Qt::QueuedConnection);
+    });
 }
 
 void JobController::stop(uint64_t generation) {
-    if (running() && generation == generation_) state_.job.stopRequested = true;
+    if (running_ && !ended_ && generation == generation_) state_.job.stopRequested = true;
 }
 
 bool JobController::deliver(size_t limit) {
@@ -142,17 +143,17 @@ bool JobController::deliver(size_t limit) {
     return more;
 }
 
-void JobController::jobEnded() {
-    worker_->wait();
+void JobController::jobEnded(uint64_t generation) {
+    if (generation != generation_ || !worker_.joinable()) return;
+    worker_.join();
     ended_ = true;
     drainTimer_.setInterval(0);
 }
 
 void JobController::finish() {
     drainTimer_.stop();
-    worker_.reset();
     sink_.reset();
-    ended_ = false;
+    running_ = ended_ = false;
     emit finished(job_, result_);
     state_.job.stopRequested = false;
 }

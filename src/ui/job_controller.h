@@ -7,12 +7,12 @@
 #pragma once
 
 #include <QObject>
-#include <QThread>
 #include <QTimer>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "analysis/progress_throttle.h"
@@ -66,7 +66,7 @@ class JobController : public QObject {
 
     // From the start until every report has been delivered and `finished`
     // is being emitted.
-    bool running() const { return worker_ != nullptr; }
+    bool running() const { return running_; }
     // The job running, or the last one that ran.
     Job job() const { return job_; }
     // Counts the jobs started, so that an answer to a stop question that
@@ -97,14 +97,15 @@ class JobController : public QObject {
     // Hands on up to `limit` queued reports; whether more remain.
     bool deliver(size_t limit);
     // The worker has returned; its reports may still be queued.
-    void jobEnded();
+    void jobEnded(uint64_t generation);
     void finish();
 
     AppState& state_;
     Job job_ = Job::Scan;
     uint64_t generation_ = 0;
     std::unique_ptr<QueueSink> sink_;
-    std::unique_ptr<QThread> worker_;
+    std::thread worker_;
+    bool running_ = false;
     std::atomic<int32_t> result_{0};
     bool ended_ = false;
     std::function<void(const Notice&)> hook_;
