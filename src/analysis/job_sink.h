@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 
 namespace mpg {
 

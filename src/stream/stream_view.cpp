@@ -99,7 +99,7 @@ void StreamView::resetCache() {
 }
 
 bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out) {
-    if (count > CacheSize) return false;
+    if (count > kCacheSize) return false;
     out.resize(count);
     if (count == 0) return true;
     const uint8_t* bytes = view(pos, count);
@@ -109,14 +109,14 @@ bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out)
 }
 
 const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count, uint32_t fill) {
-    if (count > CacheSize || !refill(pos, std::min(fill, CacheSize))) return nullptr;
+    if (count > kCacheSize || !refill(pos, std::min(fill, kCacheSize))) return nullptr;
     return window_;
 }
 
 // The window always starts at the requested position and never keeps bytes
 // of the old window; excised regions are jumped over piece by piece.
 bool StreamView::refill(uint32_t pos, uint32_t fill) {
-    constexpr size_t kRoom = CacheSize + 2 * kAlign;
+    constexpr size_t kRoom = kCacheSize + 2 * kAlign;
     if (!buffer_) buffer_.reset(new uint8_t[kRoom]());
     uint64_t f = streamToFile(pos);
     uint8_t* const aligned = buffer_.get() + (-reinterpret_cast<uintptr_t>(buffer_.get()) % kAlign);

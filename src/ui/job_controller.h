@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "analysis/progress_throttle.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg::ui {
 

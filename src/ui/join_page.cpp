@@ -243,7 +243,7 @@ void JoinPage::BitBtnSUMClick() {
     ImageZ->show();
     LabelME->setText(tr("идёт работа"));
     jobs_.start(Job::Join, [this](JobSink& sink) {
-        return glue_ ? doGlue(state_, joinParams_, sink) : doJOIN(state_, joinParams_, sink);
+        return glue_ ? glueFiles(state_, joinParams_, sink) : joinStructured(state_, joinParams_, sink);
     });
 }
 
@@ -279,7 +279,7 @@ void JoinPage::showProgress(int percent, const QString& text) {
 
 void JoinPage::jobFinished(Job job, int32_t result) {
     // An input refused at the start has shown its own text already.
-    if (job == Job::Join && (result != JOIN_FAILED || !joinMessageShown_)) {
+    if (job == Job::Join && (result != kJoinFailed || !joinMessageShown_)) {
         LabelME->setText(
             withDetail(joinResultText(result, state_.job.failure), state_.job.failure));
     }

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "join/join.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 #include "ui/job_controller.h"
 
 class QCheckBox;

@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "analysis/error_list.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 #include "ui/job_controller.h"
 
 class QFrame;

@@ -267,7 +267,7 @@ void RepairPage::PanelBBResize() {
 void RepairPage::dfx() {
     ColumnWidths now{};
     for (int c = 0; c < kErrorColumns; ++c) now[static_cast<size_t>(c)] = StringER->columnWidth(c);
-    const ColumnWidths w = ::mpg::dfx(StringER->viewport()->width(), now);
+    const ColumnWidths w = ::mpg::columnWidthsFor(StringER->viewport()->width(), now);
     // A width the rule computes as zero or negative shows as a hidden column.
     for (int c = 0; c < kErrorColumns; ++c)
         StringER->setColumnWidth(c, std::max(0, w[static_cast<size_t>(c)]));
@@ -304,7 +304,7 @@ std::string RepairPage::inputPath() const {
 void RepairPage::proposeOutputName() {
     const QString input = EditIN->text();
     if (input.isEmpty() || input == QString::fromUtf8(kNeedFileNameText)) return;
-    EditOUT->setText(QString::fromStdString(makeOutFN(input.toStdString())));
+    EditOUT->setText(QString::fromStdString(outputNameFor(input.toStdString())));
 }
 
 void RepairPage::showExcisionMarker() {
@@ -392,7 +392,7 @@ void RepairPage::BitBtnGOClick() {
     LabelPTR->show();
     jobs_.start(Job::Scan, [this](JobSink& sink) {
         // Read by the window only once the job has ended.
-        scanFailure_ = EnumPacks(state_, sink);
+        scanFailure_ = scanStream(state_, sink);
         return 0;
     });
 }
@@ -485,13 +485,13 @@ void RepairPage::runHammer(JobSink& sink) {
     SinkProgress progress(sink);
     switch (hammerStrategy_) {
         case Strategy::EqDelta:
-            FixEQDelta(state_, hammerGrid_, hammerOptions_, progress);
+            removeRunsEqualToDelta(state_, hammerGrid_, hammerOptions_, progress);
             break;
         case Strategy::Rescan:
-            RemoveAndRescan(state_, hammerGrid_, hammerOptions_, hammerInput_, progress);
+            removeRunsAndRemeasure(state_, hammerGrid_, hammerOptions_, hammerInput_, progress);
             break;
         case Strategy::Sizes:
-            FixSizes(state_, hammerGrid_, progress);
+            acceptRealSizes(state_, hammerGrid_, progress);
             break;
     }
 }
@@ -504,7 +504,7 @@ void RepairPage::hammerDone() {
     }
     hammerGrid_ = ErrorGrid();
     state_.view.resetCache();
-    grid_.erpacks2sg(state_.table);
+    grid_.rebuildFromTable(state_.table);
     model_->sync();
     dfx();
     showExcisionMarker();
@@ -526,7 +526,7 @@ void RepairPage::ImageSAClick() {
     GaugeZZ->setValue(0);
     GaugeZZ->show();
     jobs_.start(Job::Save,
-                [this](JobSink& sink) { return SaveOutFile(state_, saveParams_, sink) ? 1 : 0; });
+                [this](JobSink& sink) { return saveRepairedStream(state_, saveParams_, sink) ? 1 : 0; });
 }
 
 // --- the list's menu ---------------------------------------------------------------
@@ -577,7 +577,7 @@ void RepairPage::MIzaerClick() {
     state_.view.resetCache();
     state_.view.clearCuts();
     ImageEX->hide();
-    grid_.erpacks2sg(state_.table);
+    grid_.rebuildFromTable(state_.table);
     model_->sync();
     dfx();
 }

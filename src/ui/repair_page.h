@@ -10,7 +10,7 @@
 #include "analysis/error_list.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 #include "ui/job_controller.h"
 
 class QAction;

@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 class QCheckBox;
 
