@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     std::vector<double> scans;
     for (int r = 0; r < runs; ++r) {
         scans.push_back(seconds([&] {
-            mpg::GridSink sink(state, grid);
+            mpg::GridSink sink(grid);
             if (mpg::scanFileAfresh(state, path, sink)) std::exit(1);
         }));
     }

@@ -124,8 +124,18 @@ memory_limit_kb=$(( 64 * 1024 + blocks * 32 / 1024 ))
   echo
   echo "Throughput of the clean scan: $(mbps "$clean_bytes" "${T[scan]}") MB/s."
 } > "$report"
-# The repair strategies beside the scan, and memory on hostile inputs.
+# The window with many broken blocks, the repair strategies beside the scan,
+# and memory on hostile inputs.
 {
+  if [ -x "$build/bench/window_bench" ]; then
+    echo
+    echo "## The window with many broken blocks"
+    echo
+    echo "\`window_bench --broken\`: the scan through the window beside the same scan writing the"
+    echo "command line's rows, on streams whose every block is broken; target: at most 1.5."
+    echo
+    "$build/bench/window_bench" --broken "$runs" 2>/dev/null | sed -e '2i |---|---|---|---|---|---|' -e 's/^/| /; s/$/ |/'
+  fi
   echo
   bash "$here/hammer.sh" "$build" "$out" "$runs"
   echo

@@ -2,9 +2,15 @@
 // (offscreen, started with its "го" button, timed until the job has ended)
 // beside the same scan on the same thread layout with a sink that only
 // records what it is told. Prints the median seconds of each and the ratio.
+// window_bench --broken [RUNS]: the same for streams of 1,000, 10,000 and
+// 100,000 broken blocks (made by mpgsynth), with the longest time the
+// window's thread went without serving a 10 ms timer during the scan.
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 #include <algorithm>
@@ -13,6 +19,7 @@
 #include <functional>
 #include <vector>
 
+#include "analysis/grid_sink.h"
 #include "analysis/progress_throttle.h"
 #include "analysis/scan.h"
 #include "ui/form_du.h"
@@ -26,15 +33,15 @@ using Clock = std::chrono::steady_clock;
 
 class RecordingSink : public mpg::ThrottledSink {
   public:
-    void notify(mpg::Notify kind, int32_t payload) override { events.emplace_back(kind, payload); }
+    void notify(const mpg::Notice& n) override { events.emplace_back(n.kind, n.payload); }
     void setTitle(const std::string&) override {}
     void clearErrorList() override {}
     std::vector<std::pair<mpg::Notify, int32_t>> events;
 };
 
-double sinkScan(const std::string& path) {
+// The scan on a worker thread, as the window runs it, reporting to `sink`.
+double threadScan(const std::string& path, mpg::JobSink& sink) {
     mpg::AppState state;
-    RecordingSink sink;
     const auto start = Clock::now();
     // On a worker thread, as the window runs it.
     std::unique_ptr<QThread> worker(QThread::create([&] {
@@ -45,6 +52,18 @@ double sinkScan(const std::string& path) {
     worker->start();
     worker->wait();
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double sinkScan(const std::string& path) {
+    RecordingSink sink;
+    return threadScan(path, sink);
+}
+
+// The scan writing the list's rows as the command line does.
+double gridScan(const std::string& path) {
+    mpg::ErrorGrid grid;
+    mpg::GridSink sink(grid);
+    return threadScan(path, sink);
 }
 
 // The window program with its input named, as start-up makes it.
@@ -70,9 +89,27 @@ struct Program {
     void scan() { main.findChild<QPushButton*>("BitBtnGO")->click(); }
 };
 
-double windowScan(const std::string& path) {
+// Counts the longest gap between the turns of a 10 ms timer on the window's thread.
+struct PauseMeter {
+    QTimer tick;
+    Clock::time_point last = Clock::now();
+    double longest = 0;
+    PauseMeter() {
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            longest = std::max(longest, std::chrono::duration<double>(now - last).count());
+            last = now;
+        });
+        tick.start(10);
+    }
+};
+
+double windowScan(const std::string& path, double* longestPause = nullptr) {
     Program p(path);
-    return p.timed([&] { p.scan(); });
+    PauseMeter meter;
+    const double seconds = p.timed([&] { p.scan(); });
+    if (longestPause != nullptr) *longestPause = meter.longest;
+    return seconds;
 }
 
 // The scan through the window, then one press of the hammer (the strategy
@@ -81,22 +118,45 @@ double windowScan(const std::string& path) {
 double windowHammer(const std::string& path, double& longestPause) {
     Program p(path);
     p.timed([&] { p.scan(); });
-    QTimer tick;
-    auto last = Clock::now();
-    longestPause = 0;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const auto now = Clock::now();
-        longestPause = std::max(longestPause, std::chrono::duration<double>(now - last).count());
-        last = now;
-    });
-    tick.start(10);
-    last = Clock::now();
-    return p.timed([&] { emit p.main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked(); });
+    PauseMeter meter;
+    const double seconds =
+        p.timed([&] { emit p.main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked(); });
+    longestPause = meter.longest;
+    return seconds;
 }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// Streams whose every block after the headers is broken: 7 bytes each.
+int brokenBlocks(int runs) {
+    QTemporaryDir dir;
+    std::printf(
+        "broken blocks | scan with a recording sink | with the command line's rows | through the "
+        "window | window / command line's rows | longest pause of the window\n");
+    for (const int blocks : {1000, 10000, 100000}) {
+        const QString path = dir.filePath(QStringLiteral("broken-%1.mpg").arg(blocks));
+        const int made =
+            QProcess::execute(QStringLiteral(MPGSYNTH),
+                              {path, QStringLiteral("--size"), QString::number(64 + 7 * blocks),
+                               QStringLiteral("--broken-packets")});
+        if (made != 0) return 1;
+        std::vector<double> sink, rows, window;
+        double pause = 0;
+        for (int i = 0; i < runs; ++i) {
+            double p = 0;
+            sink.push_back(sinkScan(path.toStdString()));
+            rows.push_back(gridScan(path.toStdString()));
+            window.push_back(windowScan(path.toStdString(), &p));
+            pause = std::max(pause, p);
+        }
+        const double s = median(sink), r = median(rows), w = median(window);
+        std::printf("%d | %.3f s | %.3f s | %.3f s | %.2f | %.0f ms\n", blocks, s, r, w, w / r,
+                    pause * 1000);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -105,11 +165,12 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_bench FILE [RUNS]\n");
+        std::fprintf(stderr, "usage: window_bench FILE [RUNS] | --broken [RUNS]\n");
         return 2;
     }
     const std::string path = argv[1];
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    if (path == "--broken") return brokenBlocks(runs);
     std::vector<double> sink, window;
     for (int i = 0; i < runs; ++i) {
         sink.push_back(sinkScan(path));

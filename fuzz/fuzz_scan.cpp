@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // file, now and then, takes it. A sink that takes every progress report
     // makes the scan step byte by byte as well.
     state.highPriority = !((settings & 0xCF) == 0 && size < 24);
-    GridSink quiet(state, grid);
-    EverySink every(state, grid);
+    GridSink quiet(grid);
+    EverySink every(grid);
     JobSink& sink = (settings & 0x20) ? static_cast<JobSink&>(every) : quiet;
     // A resumed scan over an empty table starts afresh.
     state.resumeScan = (settings & 0x10) ? 'y' : '0';

@@ -78,7 +78,7 @@ class EverySink : public GridSink {
 
 class NullSink : public JobSink {
   public:
-    void notify(Notify, int32_t) override {}
+    void notify(const Notice&) override {}
     void setTitle(const std::string&) override {}
     void clearErrorList() override {}
 };
@@ -86,7 +86,7 @@ class NullSink : public JobSink {
 // Scans the file afresh as the window's scan button does; false when it
 // cannot be opened or read.
 inline bool scanFile(AppState& state, ErrorGrid& grid, const std::string& path) {
-    GridSink sink(state, grid);
+    GridSink sink(grid);
     return !scanFileAfresh(state, path, sink);
 }
 

@@ -14,9 +14,7 @@
 namespace mpg {
 
 struct JobState {
-    std::string jobName;                     // "scan", "save" or "join"
     std::atomic<bool> stopRequested{false};  // set by the window, polled by the job
-    std::string progressText;  // set by the job just before each progress notification
     // Why the last save or join did not end as asked: none after success;
     // read by the front end once the job has ended.
     Failure failure;

@@ -87,17 +87,32 @@ bool ErrorGrid::onWithdrawn(int64_t index) {
     return true;
 }
 
-int ErrorGrid::onBroken(int64_t index, const BlockTable& table) {
+int ErrorGrid::onBroken(int64_t index, const BlockRecord& record) {
     const int r = takeRow();
-    writeHead(r, index, table[static_cast<size_t>(index)]);
+    writeHead(r, index, record);
     return r;
 }
 
-int ErrorGrid::onResolved(int64_t index, const BlockTable& table) {
+int ErrorGrid::onResolved(int64_t index, const BlockRecord& record) {
     const int r = rowCount() - 1;
-    writeHead(r, index, table[static_cast<size_t>(index)]);
-    writeTail(r, table[static_cast<size_t>(index)]);
+    writeHead(r, index, record);
+    writeTail(r, record);
     return r;
+}
+
+int ErrorGrid::onNotice(const Notice& notice) {
+    switch (notice.kind) {
+        case Notify::Broken:
+            return onBroken(notice.payload, notice.record);
+        case Notify::Resolved:
+            return onResolved(notice.payload, notice.record);
+        case Notify::Withdrawn:
+            return onWithdrawn(notice.payload) ? rowCount() - 1 : -1;
+        case Notify::Progress:
+        case Notify::JoinProgress:
+            break;
+    }
+    return -1;
 }
 
 void ErrorGrid::rebuildFromTable(const BlockTable& table) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/job_sink.h"
 #include "model/block_table.h"
 
 namespace mpg {
@@ -61,13 +62,16 @@ class ErrorGrid {
 
     // A block was just found broken (its real size is not known yet); returns
     // the row written, which becomes the current row.
-    int onBroken(int64_t index, const BlockTable& table);
+    int onBroken(int64_t index, const BlockRecord& record);
     // The same block's real size and run are known: completes the last row.
-    int onResolved(int64_t index, const BlockTable& table);
+    int onResolved(int64_t index, const BlockRecord& record);
     // A resumed scan examines its last block afresh: that block's row, the
     // last one when it names `index`, is removed (or emptied when it is the
     // only data row). Returns whether it was.
     bool onWithdrawn(int64_t index);
+    // A scan's report applied to the rows as above: the row it wrote or
+    // removed (the row that becomes current), or -1 when it touches none.
+    int onNotice(const Notice& notice);
     // Rebuilds the list from the table: one row per entry marked 'y'.
     void rebuildFromTable(const BlockTable& table);
 

@@ -10,12 +10,8 @@ namespace mpg {
 
 class GridSink : public JobSink {
   public:
-    GridSink(const AppState& state, ErrorGrid& grid) : state_(state), grid_(grid) {}
-    void notify(Notify kind, int32_t payload) override {
-        if (kind == Notify::Broken) grid_.onBroken(payload, state_.table);
-        if (kind == Notify::Resolved) grid_.onResolved(payload, state_.table);
-        if (kind == Notify::Withdrawn) grid_.onWithdrawn(payload);
-    }
+    explicit GridSink(ErrorGrid& grid) : grid_(grid) {}
+    void notify(const Notice& notice) override { grid_.onNotice(notice); }
     void setTitle(const std::string&) override {}
     void clearErrorList() override { grid_.clear(); }
 
@@ -28,7 +24,6 @@ class GridSink : public JobSink {
     }
 
   private:
-    const AppState& state_;
     ErrorGrid& grid_;
 };
 

@@ -1,28 +1,38 @@
-// How a running job reports to whoever shows it: the window (blocking calls
-// into its thread), the command-line companion (a progress line) or a test
-// (a recorder). Every call is synchronous: the job waits until it returns, so
-// the receiver may read progressText and the table entry named in a
-// notification while it handles it.
+// How a running job reports to whoever shows it: the window (a queue it
+// drains at its own pace), the command-line companion (a progress line) or a
+// test (a recorder). Every report carries the values it reports: a receiver
+// on another thread shows those and never reads the job's state (the table,
+// the stream view), which the job goes on changing meanwhile.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "model/block_table.h"
+
 namespace mpg {
 
 enum class Notify : int {
-    Progress = 1,      // payload: percentage of the work done; progressText is set
+    Progress = 1,      // payload: percentage of the work done; text: the progress line
     Broken = 2,        // payload: BlockTable index of a block just found broken
     Resolved = 3,      // payload: the same index, now with real size and run
-    JoinProgress = 4,  // payload: percentage of the current join input
+    JoinProgress = 4,  // payload: percentage of the current join input; text: its line
     Withdrawn = 5,     // payload: index of a last entry whose row a resumed scan takes back
+};
+
+// One report: its kind, its payload, and the values that go with it.
+struct Notice {
+    Notify kind = Notify::Progress;
+    int32_t payload = 0;
+    std::string text;    // Progress, JoinProgress: the line shown beside the gauge
+    BlockRecord record;  // Broken, Resolved: a copy of the entry as it stands
 };
 
 class JobSink {
   public:
     virtual ~JobSink() = default;
 
-    virtual void notify(Notify kind, int32_t payload) = 0;
+    virtual void notify(const Notice& notice) = 0;
     virtual void setTitle(const std::string& text) = 0;
     virtual void clearErrorList() = 0;
     // A message for the joining page, such as an input that cannot be opened.

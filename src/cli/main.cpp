@@ -69,9 +69,8 @@ void say(const std::string& text, const std::string& detail = "") {
 // line with the rate on a terminal's standard error.
 class CliSink : public ThrottledSink {
   public:
-    CliSink(const AppState& state, ErrorGrid& grid, bool quiet, uint64_t bytes)
-        : state_(state),
-          grid_(grid),
+    CliSink(ErrorGrid& grid, bool quiet, uint64_t bytes)
+        : grid_(grid),
           show_(!quiet && ::isatty(STDERR_FILENO) != 0),
           bytes_(bytes),
           start_(Clock::now()) {}
@@ -79,21 +78,11 @@ class CliSink : public ThrottledSink {
         if (drawn_) std::fputs("\r\033[K", stderr);
     }
 
-    void notify(Notify kind, int32_t payload) override {
-        switch (kind) {
-            case Notify::Broken:
-                grid_.onBroken(payload, state_.table);
-                break;
-            case Notify::Resolved:
-                grid_.onResolved(payload, state_.table);
-                break;
-            case Notify::Withdrawn:
-                grid_.onWithdrawn(payload);
-                break;
-            case Notify::Progress:
-            case Notify::JoinProgress:
-                draw(payload);
-                break;
+    void notify(const Notice& notice) override {
+        if (notice.kind == Notify::Progress || notice.kind == Notify::JoinProgress) {
+            draw(notice.payload, notice.text);
+        } else {
+            grid_.onNotice(notice);
         }
     }
     void setTitle(const std::string& text) override { say(text); }
@@ -102,19 +91,17 @@ class CliSink : public ThrottledSink {
     // says, and that is printed once, at the end.
 
   private:
-    void draw(int32_t percent) {
+    void draw(int32_t percent, const std::string& text) {
         if (!show_) return;
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         const double rate =
             seconds > 0 ? double(bytes_) * std::min(percent, 100) / 100 / seconds / 1e6 : 0;
         const int filled = std::clamp(percent, 0, 100) / 4;
         std::fprintf(stderr, "\r[%-25s] %3d%%  %s  %.0f MB/s\033[K",
-                     std::string(size_t(filled), '#').c_str(), percent,
-                     state_.job.progressText.c_str(), rate);
+                     std::string(size_t(filled), '#').c_str(), percent, text.c_str(), rate);
         drawn_ = true;
     }
 
-    const AppState& state_;
     ErrorGrid& grid_;
     bool show_;
     uint64_t bytes_;
@@ -224,7 +211,7 @@ bool checkAndScan(Session& s) {
     }
     Failure failure;
     {
-        CliSink sink(s.state, s.grid, s.quiet, fileSize(s.path));
+        CliSink sink(s.grid, s.quiet, fileSize(s.path));
         failure = scanFileAfresh(s.state, s.path, sink);
     }
     if (failure) {
@@ -314,7 +301,7 @@ int runRepair(Session& s, RepairArgs& a) {
     s.state.headerFromRealSize = !a.cutPad;
     bool saved = false;
     {
-        CliSink sink(s.state, s.grid, s.quiet, s.state.view.streamSize());
+        CliSink sink(s.grid, s.quiet, s.state.view.streamSize());
         saved = saveRepairedStream(s.state, {s.path, output}, sink);
     }
     s.state.view.closeFile();
@@ -356,7 +343,7 @@ int runJoin(Session& s, JoinArgs& a) {
     for (const std::string& in : a.params.inputs) bytes += fileSize(in);
     int32_t result = kJoinFailed;
     {
-        CliSink sink(s.state, s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));
+        CliSink sink(s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));
         result = a.glue ? glueFiles(s.state.job, a.params, sink)
                         : joinStructured(s.state.job, a.params, sink);
     }

@@ -78,8 +78,10 @@ std::string progressText(size_t k, size_t count) {
 bool reportAndPoll(JobState& job, JobSink& sink, size_t k, size_t count, uint64_t pos,
                    uint64_t size) {
     if (sink.progressDue()) {
-        job.progressText = progressText(k, count);
-        sink.notify(Notify::JoinProgress, static_cast<int32_t>(progressPercent(pos, size)));
+        sink.notify({Notify::JoinProgress,
+                     static_cast<int32_t>(progressPercent(pos, size)),
+                     progressText(k, count),
+                     {}});
     }
     return job.stopRequested.load(std::memory_order_relaxed);
 }

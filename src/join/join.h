@@ -35,7 +35,7 @@ struct JoinParams {
 // Whether the output names one of the inputs, however it is spelled.
 bool outputIsAnInput(const JoinParams& params);
 
-// Both report progress per input as JoinProgress with job.progressText
+// Both report progress per input as JoinProgress with the text
 // "идёт работа    [ k  >>  n ]" and poll job.stopRequested after each
 // report. They write through OutputFile, and every input must be a regular
 // file that can be opened: all of them are checked before the output is

@@ -179,10 +179,11 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
 
         if (sink.progressDue()) {
             if (changed()) return false;
-            state.job.progressText = progressOf(n + 1, blocks);
-            sink.notify(Notify::Progress,
-                        static_cast<int32_t>(progressPercent(static_cast<uint32_t>(n + 1),
-                                                             static_cast<uint32_t>(blocks))));
+            sink.notify({Notify::Progress,
+                         static_cast<int32_t>(progressPercent(static_cast<uint32_t>(n + 1),
+                                                              static_cast<uint32_t>(blocks))),
+                         progressOf(n + 1, blocks),
+                         {}});
         }
         if (state.job.stopRequested.load(std::memory_order_relaxed)) {
             // The blocks written so far stay, under the output's name.

@@ -18,7 +18,7 @@ constexpr int kMemoTop = 24;
 
 TFormDU::TFormDU(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("FormDU"));
-    setWindowTitle(QStringLiteral("dump"));
+    setWindowTitle(tr("dump"));
     resize(450, 256);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect s = screen->geometry();

@@ -1,5 +1,6 @@
 #include "ui/form_yes_no.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,25 +22,24 @@ constexpr int kHeight = 88;
 // The picture letters in the order double clicks cycle through them.
 constexpr char16_t kPictureOrder[] = u"qrby";
 
-const QString& designText() {
-    static const QString text = QStringLiteral("Вы действительно хотите удалить текущую запись?");
-    return text;
+QString text(const char* source) {
+    return QCoreApplication::translate("mpg::ui::TFormYesNo", source);
 }
 
-const QString& emptyMessageText() {
-    static const QString text =
-        QStringLiteral("Вы действительно хотите\r\nудалить текущую запись?");
-    return text;
+QString designText() {
+    return text("Вы действительно хотите удалить текущую запись?");
 }
 
-const QString& yesText() {
-    static const QString text = QStringLiteral("да");
-    return text;
+QString emptyMessageText() {
+    return text("Вы действительно хотите\r\nудалить текущую запись?");
 }
 
-const QString& noText() {
-    static const QString text = QStringLiteral("нет");
-    return text;
+QString yesText() {
+    return text("да");
+}
+
+QString noText() {
+    return text("нет");
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST(DamageModel, ScanRowsAndRepairFollowTheModel) {
         applyStrategy(s.state, s.grid, Strategy::RemoveRunsEqualToDelta, RepairOptions{}, s.path,
                       progress);
         s.state.view.resetCache();
-        test::GridSink sink(s.state, s.grid);
+        test::GridSink sink(s.grid);
         ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("out.mpg")}, sink));
         s.state.view.closeFile();
         EXPECT_EQ(test::readFile(dir.file("out.mpg")), m.repaired);

@@ -17,9 +17,9 @@ TEST(ErrorGrid, CellFormats) {
         {0x1E0, 3000000000u, 1012, kBrokenListed, 1000, 0x0A, 4096, 8},
     });
     ErrorGrid g;
-    EXPECT_EQ(g.onBroken(1, t), 1);
+    EXPECT_EQ(g.onBroken(1, t[1]), 1);
     EXPECT_EQ(g.row(1), (ErrorRow{"1", "1", "000001E0", "3000000000", "1012", "", "", ""}));
-    EXPECT_EQ(g.onResolved(1, t), 1);
+    EXPECT_EQ(g.onResolved(1, t[1]), 1);
     EXPECT_EQ(g.row(1), (ErrorRow{"1", "1", "000001E0", "3000000000", "1012", "1000", "-12",
                                   "4096(0A) at 8"}));
     EXPECT_EQ(g.row(0), ErrorGrid::kHeader);
@@ -30,9 +30,9 @@ TEST(ErrorGrid, RowsAreTakenBelowTheLastUsedOne) {
         {{0x1BA, 0, 12, kBrokenListed, 112, 0, 100, 7}, {0x1BB, 112, 18, kBrokenListed, 30}});
     ErrorGrid g;
     EXPECT_EQ(g.rowCount(), 2);
-    g.onBroken(0, t);
-    g.onResolved(0, t);
-    EXPECT_EQ(g.onBroken(1, t), 2);
+    g.onBroken(0, t[0]);
+    g.onResolved(0, t[0]);
+    EXPECT_EQ(g.onBroken(1, t[1]), 2);
     EXPECT_EQ(g.rowCount(), 3);
     EXPECT_EQ(g.cell(1, 7), "100(00) at 7");
     g.clear();

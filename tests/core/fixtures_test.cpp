@@ -10,7 +10,7 @@ namespace {
 
 struct Scanned {
     AppState state;
-    test::RecordingSink sink{state};
+    test::RecordingSink sink;
 };
 
 void scanFixture(Scanned& s, const std::string& name) {

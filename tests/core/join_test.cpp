@@ -62,7 +62,7 @@ class JoinTest : public ::testing::Test {
 
     test::TempDir dir;
     AppState state;
-    Messages sink{state};
+    Messages sink;
     JoinParams params;
     std::vector<std::vector<uint8_t>> inputs;
 };
@@ -167,9 +167,9 @@ TEST_F(JoinTest, BlockCutShortByTheEndOfItsFileKeepsItsSize) {
 
 TEST_F(JoinTest, StopAfterAReport) {
     struct Stopping : Messages {
-        Stopping(AppState& s) : Messages(s), st(s) {}
-        void notify(Notify kind, int32_t payload) override {
-            Messages::notify(kind, payload);
+        explicit Stopping(AppState& s) : st(s) {}
+        void notify(const Notice& n) override {
+            Messages::notify(n);
             st.job.stopRequested = true;
         }
         AppState& st;

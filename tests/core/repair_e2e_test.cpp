@@ -72,7 +72,7 @@ TEST_P(RepairRoad, InsertedZeroRunsAreRemovedExactly) {
     EXPECT_EQ(s.state.view.cuts().size(), 3u);
 
     const std::string output = dir.file("repaired.mpg");
-    test::GridSink sink(s.state, s.grid);
+    test::GridSink sink(s.grid);
     ASSERT_TRUE(saveRepairedStream(s.state, {input, output}, sink));
     s.state.view.closeFile();
     std::vector<uint8_t> expect = original;
@@ -114,7 +114,7 @@ TEST(JoinRoad, JoinedFixturesDecodeAsOne) {
     test::TempDir dir;
     AppState state;
     ErrorGrid grid;
-    test::GridSink sink(state, grid);
+    test::GridSink sink(grid);
     JoinParams params{{test::fixture("av.mpg"), test::fixture("video-only.mpg")},
                       dir.file("joined.mpg")};
     ASSERT_EQ(joinStructured(state.job, params, sink), kJoinDone);

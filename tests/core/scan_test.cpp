@@ -22,10 +22,10 @@ using test::TempDir;
 
 // Asks to stop at the k-th progress report, as the user's "да" would.
 struct StopAt : RecordingSink {
-    StopAt(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
-    void notify(Notify kind, int32_t payload) override {
-        RecordingSink::notify(kind, payload);
-        if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
+    StopAt(AppState& s, size_t k) : st(s), k(k) {}
+    void notify(const Notice& n) override {
+        RecordingSink::notify(n);
+        if (n.kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
     }
     AppState& st;
     size_t k, seen = 0;
@@ -60,7 +60,7 @@ class ScanTest : public ::testing::Test {
     TempDir dir;
     std::string path;
     AppState state;
-    RecordingSink sink{state};
+    RecordingSink sink;
 };
 
 TEST_F(ScanTest, PackAndEndCode) {
@@ -193,15 +193,14 @@ TEST_F(ScanTest, ProgressTextAndPercentage) {
 
 // A sink that shows progress rarely lets the scan take quiet steps in bulk:
 // the table and the error notifications must be exactly those of a scan that
-// reports every step, and no progress text is formatted for declined reports.
+// reports every step.
 TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
     struct Declining : RecordingSink {
-        using RecordingSink::RecordingSink;
         bool refreshProgress() override {
             countdown_ = 997;
             return false;
         }
-    } declining(state);
+    } declining;
     StreamBuilder b = test::typicalStream(40);
     b.insert(b.blocks()[6].offset + 20, 5000, 0x00);
     b.insert(b.blocks()[30].offset + 1000, 64, 0x00);
@@ -211,7 +210,6 @@ TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
     scan(b.bytes());
     const auto full = state.table.entries();
     const auto errorsOfFull = errors();
-    state.job.progressText.clear();
 
     ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
     scanStream(state, declining);
@@ -220,7 +218,6 @@ TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
     EXPECT_EQ(declining.of(Notify::Broken).size() + declining.of(Notify::Resolved).size(),
               errorsOfFull.size());
     EXPECT_EQ(errorsOfFull.size(), 8u);
-    EXPECT_TRUE(state.job.progressText.empty());
 }
 
 TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {
@@ -278,10 +275,10 @@ TEST_F(ScanTest, BlockCutShortByTheEndIsListed) {
 
 TEST_F(ScanTest, StopEndsAfterTheCurrentStep) {
     struct Stopping : RecordingSink {
-        Stopping(AppState& s) : RecordingSink(s), st(s) {}
-        void notify(Notify kind, int32_t payload) override {
-            RecordingSink::notify(kind, payload);
-            if (kind == Notify::Progress) st.job.stopRequested = true;
+        explicit Stopping(AppState& s) : st(s) {}
+        void notify(const Notice& n) override {
+            RecordingSink::notify(n);
+            if (n.kind == Notify::Progress) st.job.stopRequested = true;
         }
         AppState& st;
     } stopping(state);
@@ -376,12 +373,12 @@ TEST_F(ScanTest, ResumeExaminesALastBlockCutShortAgain) {
 TEST(ScanCodes, EveryFileStartsFromTheInitialCodes) {
     const std::string av = test::fixture("av.mpg"), vcd = test::fixture("vcd.mpg");
     AppState fresh;
-    RecordingSink freshSink(fresh);
+    RecordingSink freshSink;
     ASSERT_EQ(openAndCheck(fresh, vcd), CheckResult::Ok);
     ASSERT_FALSE(scanFileAfresh(fresh, vcd, freshSink));
 
     AppState state;
-    RecordingSink sink(state);
+    RecordingSink sink;
     for (const std::string& path : {av, vcd}) {
         ASSERT_EQ(openAndCheck(state, path), CheckResult::Ok);
         ASSERT_FALSE(scanFileAfresh(state, path, sink));
@@ -441,10 +438,10 @@ std::vector<uint8_t> severalWindows() {
 TEST_F(ScanTest, ReadFailureStopsTheScanWithPositionAndReason) {
     path = dir.write("s.mpg", severalWindows());
     struct Failing : RecordingSink {
-        Failing(AppState& s, const std::string& folder) : RecordingSink(s), st(s), folder(folder) {}
-        void notify(Notify kind, int32_t payload) override {
-            RecordingSink::notify(kind, payload);
-            if (kind != Notify::Progress || swapped) return;
+        Failing(AppState& s, const std::string& folder) : st(s), folder(folder) {}
+        void notify(const Notice& n) override {
+            RecordingSink::notify(n);
+            if (n.kind != Notify::Progress || swapped) return;
             const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
             ASSERT_GE(fd, 0);
             ASSERT_GE(::dup2(fd, st.view.fileHandle()), 0);
@@ -484,10 +481,10 @@ TEST_F(ScanTest, InputChangedDuringTheScanFails) {
             const timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
             ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
             struct Changing : RecordingSink {
-                Changing(AppState& s, std::string p, Change c) : RecordingSink(s), p(p), c(c) {}
-                void notify(Notify kind, int32_t payload) override {
-                    RecordingSink::notify(kind, payload);
-                    if (kind != Notify::Progress || done) return;
+                Changing(std::string p, Change c) : p(p), c(c) {}
+                void notify(const Notice& n) override {
+                    RecordingSink::notify(n);
+                    if (n.kind != Notify::Progress || done) return;
                     done = true;
                     const int fd = ::open(p.c_str(), O_WRONLY);
                     const bool changed = c == Cut    ? ::ftruncate(fd, 1'000'000) == 0
@@ -499,7 +496,7 @@ TEST_F(ScanTest, InputChangedDuringTheScanFails) {
                 std::string p;
                 Change c;
                 bool done = false;
-            } changing(state, path, change);
+            } changing(path, change);
             ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
             const Failure f = scanStream(state, changing);
             state.view.closeFile();

@@ -37,7 +37,7 @@ class WriterTest : public ::testing::Test {
     }
     bool save(const std::string& out = "") {
         output = out.empty() ? dir.file("out.mpg") : out;
-        test::GridSink sink(s.state, s.grid);
+        test::GridSink sink(s.grid);
         const bool ok = saveRepairedStream(s.state, {s.path, output}, sink);
         s.state.view.closeFile();
         EXPECT_EQ(readFile(s.path), input) << "the input must never change";
@@ -227,7 +227,7 @@ TEST_F(WriterTest, WriteFailureIsReported) {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{100'000, 100'000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        test::GridSink sink(s.state, s.grid);
+        test::GridSink sink(s.grid);
         const bool saved = saveRepairedStream(s.state, {s.path, target}, sink);
         const Failure& f = s.state.job.failure;
         ::_exit(saved ? 0 : f.kind == FailureKind::WriteFailed && f.systemError == EFBIG ? 3 : 4);
@@ -312,8 +312,8 @@ TEST_F(WriterTest, RemovedOutputFolderIsReported) {
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     struct Remover : test::GridSink {
         using GridSink::GridSink;
-        void notify(Notify kind, int32_t) override {
-            if (kind == Notify::Progress && !done) {
+        void notify(const Notice& n) override {
+            if (n.kind == Notify::Progress && !done) {
                 for (const std::string& name : test::listFolder(folder))
                     ::unlink((folder + "/" + name).c_str());
                 done = ::rmdir(folder.c_str()) == 0;
@@ -325,7 +325,7 @@ TEST_F(WriterTest, RemovedOutputFolderIsReported) {
         }
         std::string folder;
         bool done = false;
-    } sink(s.state, s.grid);
+    } sink(s.grid);
     sink.folder = folder;
     EXPECT_FALSE(saveRepairedStream(s.state, {s.path, folder + "/out.mpg"}, sink));
     s.state.view.closeFile();
@@ -351,8 +351,8 @@ TEST_F(WriterTest, InputChangedIsReported) {
     scan(test::typicalStream(50).bytes());
     struct Cutter : test::GridSink {
         using GridSink::GridSink;
-        void notify(Notify kind, int32_t) override {
-            if (kind == Notify::Progress && !path.empty()) {
+        void notify(const Notice& n) override {
+            if (n.kind == Notify::Progress && !path.empty()) {
                 // The same length, other bytes: only the time tells.
                 const std::vector<uint8_t> other(size, 0x47);
                 FILE* f = std::fopen(path.c_str(), "r+b");
@@ -368,7 +368,7 @@ TEST_F(WriterTest, InputChangedIsReported) {
         }
         std::string path;
         size_t size = 0;
-    } sink(s.state, s.grid);
+    } sink(s.grid);
     sink.path = s.path;
     sink.size = input.size();
     ::usleep(20'000);  // a new modification time even on coarse clocks
@@ -416,19 +416,23 @@ TEST_F(WriterTest, ProgressCountsBlocks) {
     ASSERT_EQ(s.state.table.size(), 1050u);
     struct Last : test::GridSink {
         using GridSink::GridSink;
-        void notify(Notify kind, int32_t payload) override {
-            if (kind == Notify::Progress) last = payload;
+        void notify(const Notice& n) override {
+            if (n.kind == Notify::Progress) {
+                last = n.payload;
+                text = n.text;
+            }
         }
         bool refreshProgress() override {
             countdown_ = 1;
             return true;
         }
         int32_t last = -1;
-    } sink(s.state, s.grid);
+        std::string text;
+    } sink(s.grid);
     ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("p.mpg")}, sink));
     s.state.view.closeFile();
     EXPECT_EQ(sink.last, 105);
-    EXPECT_EQ(s.state.job.progressText, "1'050 >> 1'050");
+    EXPECT_EQ(sink.text, "1'050 >> 1'050");
 }
 
 }  // namespace

@@ -14,19 +14,17 @@ namespace mpg::test {
 struct Event {
     Notify kind;
     int32_t payload;
-    std::string progressText;  // as the job had set it when notifying
+    std::string progressText;  // the text a progress report carried
+    BlockRecord record;        // the entry a Broken or Resolved report carried
 };
 
 class RecordingSink : public JobSink {
   public:
-    explicit RecordingSink(const AppState& state) : state_(state), rows_(state, grid) {}
+    RecordingSink() : rows_(grid) {}
 
-    void notify(Notify kind, int32_t payload) override {
-        events.push_back({kind, payload,
-                          kind == Notify::Progress || kind == Notify::JoinProgress
-                              ? state_.job.progressText
-                              : ""});
-        rows_.notify(kind, payload);
+    void notify(const Notice& n) override {
+        events.push_back({n.kind, n.payload, n.text, n.record});
+        rows_.notify(n);
     }
     void setTitle(const std::string& text) override { titles.push_back(text); }
     void clearErrorList() override {
@@ -55,7 +53,6 @@ class RecordingSink : public JobSink {
     ErrorGrid grid;
 
   private:
-    const AppState& state_;
     GridSink rows_;
 };
 

@@ -23,7 +23,7 @@ struct Scanned {
     // Scans `file` afresh; false when it cannot be opened or read.
     bool scan(const std::string& file) {
         path = file;
-        GridSink sink(state, grid);
+        GridSink sink(grid);
         return !scanFileAfresh(state, file, sink);
     }
     // The whole stream as the view shows it through the cut list.

@@ -8,6 +8,7 @@
 
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "ui/join_page.h"
 #include "ui/program.h"
 #include "ui/widgets.h"
 
@@ -54,23 +55,23 @@ void JoinPageTest::dragAndDropReorders() {
     auto* list = p.get<QListWidget>("JList");
     const QStringList abcd = {"a", "b", "c", "d"};
     list->addItems(abcd);
-    p.main.JListStartDrag(0);
-    p.main.JListDragDrop(2);
+    p.main.joinPage()->JListStartDrag(0);
+    p.main.joinPage()->JListDragDrop(2);
     QCOMPARE(entries(list), QStringList({"b", "c", "a", "d"}));
     QCOMPARE(list->currentRow(), 2);
     QVERIFY(list->item(2)->isSelected());
 
     list->clear();
     list->addItems(abcd);
-    p.main.JListStartDrag(3);
-    p.main.JListDragDrop(1);
+    p.main.joinPage()->JListStartDrag(3);
+    p.main.joinPage()->JListDragDrop(1);
     QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
 
     // Below the last entry, or a drag that started there: nothing moves.
-    p.main.JListStartDrag(1);
-    p.main.JListDragDrop(-1);
-    p.main.JListStartDrag(-1);
-    p.main.JListDragDrop(2);
+    p.main.joinPage()->JListStartDrag(1);
+    p.main.joinPage()->JListDragDrop(-1);
+    p.main.joinPage()->JListStartDrag(-1);
+    p.main.joinPage()->JListDragDrop(2);
     QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
 
     // The entry taken is the one pressed, even when the pointer has moved on
@@ -90,9 +91,9 @@ void JoinPageTest::deleteSelected() {
     list->addItems({"0", "1", "2", "3", "4"});
     list->item(1)->setSelected(true);
     list->item(3)->setSelected(true);
-    p.main.N3Click();
+    p.main.joinPage()->N3Click();
     QCOMPARE(entries(list), QStringList({"0", "2", "4"}));
-    p.main.N2Click();
+    p.main.joinPage()->N2Click();
     QCOMPARE(list->count(), 0);
 }
 

@@ -1,0 +1,115 @@
+// The background job of the window: one at a time, on a worker thread that
+// the controller owns. The job never waits for the window: its reports, with
+// the values they report, go into a queue that the window's thread drains
+// every 30 ms and hands on as typed signals, rows in batches. The window
+// thus reads nothing the job is still changing (the table grows on the job's
+// thread), and stays responsive however many broken blocks the job reports.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "analysis/app_state.h"
+#include "analysis/progress_throttle.h"
+
+namespace mpg::ui {
+
+// The jobs the window runs.
+enum class Job { Scan, Save, Hammer, Join };
+
+// A report as the job thread queues it: a notice, or one of the sink's calls
+// that carry a text or nothing.
+struct JobReport {
+    enum class Kind { Notice, Title, ClearList, Message };
+    Kind kind = Kind::Notice;
+    Notice notice;  // the notice, or the text of a title or message in notice.text
+};
+
+// The job's side of the queue: appends under a mutex and returns at once.
+// Progress is offered at most about 30 times a second.
+class QueueSink : public ThrottledSink {
+  public:
+    void notify(const Notice& notice) override;
+    void setTitle(const std::string& text) override;
+    void clearErrorList() override;
+    void showMessage(const std::string& text) override;
+
+    // Moves up to `limit` of the oldest reports into `out`; whether any remain.
+    bool take(std::vector<JobReport>& out, size_t limit);
+    // Runs on the job's thread with every notice before it is queued.
+    std::function<void(const Notice&)> onJobThread;
+
+  private:
+    void push(JobReport report);
+
+    std::mutex mutex_;
+    std::deque<JobReport> queue_;
+};
+
+class JobController : public QObject {
+    Q_OBJECT
+  public:
+    using Body = std::function<int32_t(JobSink&)>;
+
+    explicit JobController(AppState& state, QObject* parent = nullptr);
+    ~JobController() override { shutdown(); }
+
+    // A job cannot outlive the window: a running one is asked to stop and
+    // waited for, and what it still reports is dropped.
+    void shutdown();
+
+    // From the start until every report has been delivered and `finished`
+    // is being emitted.
+    bool running() const { return running_; }
+    // The job running, or the last one that ran.
+    Job job() const { return job_; }
+    // Counts the jobs started, so that an answer to a stop question that
+    // arrives after its job has ended does not reach the next job.
+    uint64_t generation() const { return generation_; }
+
+    // Runs `body` on a new worker thread, at idle priority unless the
+    // settings ask for a high one. Does nothing while a job runs.
+    void start(Job job, Body body);
+    // Asks the job started as `generation` to stop, if it still runs.
+    void stop(uint64_t generation);
+    // Called on the job's thread with each notice, before the window sees
+    // it: tests act at an exact point of a job, as a user might.
+    void setJobThreadHook(std::function<void(const Notice&)> hook) { hook_ = std::move(hook); }
+
+  signals:
+    void progress(int percent, const QString& text);
+    void joinProgress(int percent, const QString& text);
+    // Broken, Resolved and Withdrawn notices, in the order the job sent them.
+    void rowsReported(const std::vector<mpg::Notice>& notices);
+    void titleSet(const QString& text);
+    void listCleared();
+    void messageShown(const QString& text);
+    // The job has ended and every report of it has been delivered.
+    void finished(mpg::ui::Job job, int32_t result);
+
+  private:
+    // Hands on up to `limit` queued reports; whether more remain.
+    bool deliver(size_t limit);
+    // The worker has returned; its reports may still be queued.
+    void jobEnded(uint64_t generation);
+    void finish();
+
+    AppState& state_;
+    Job job_ = Job::Scan;
+    uint64_t generation_ = 0;
+    std::unique_ptr<QueueSink> sink_;
+    std::thread worker_;
+    bool running_ = false;
+    std::atomic<int32_t> result_{0};
+    bool ended_ = false;
+    std::function<void(const Notice&)> hook_;
+    QTimer drainTimer_;
+};
+
+}  // namespace mpg::ui

@@ -1,0 +1,291 @@
+#include "ui/join_page.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+
+#include "ui/form_yes_no.h"
+#include "ui/page_kit.h"
+#include "ui/widgets.h"
+
+#define PAGE_TEXT(text) QT_TRANSLATE_NOOP("mpg::ui::JoinPage", text)
+
+namespace mpg::ui {
+
+namespace {
+
+// The right panel is 338 pixels wide at first; the list takes the rest.
+namespace layout {
+constexpr int kPanelSRWidth = 338;
+constexpr int kHandleWidth = 6;
+
+constexpr ControlSpec LabelJINFO{"LabelJINFO", {16, 8, 321, 57}, PAGE_TEXT("info")};
+constexpr const char* kBeforeJoining = PAGE_TEXT(
+    "перед запуском процесса сборки убедитесь,\r\nчто все файлы исправны и являются "
+    "кусками\r\nодного фильма.\r\n");
+constexpr ControlSpec ImageSUM{
+    "ImageSUM", {4, 74, 17, 17}, PAGE_TEXT("сгенерить имя выходного файла")};
+constexpr ControlSpec EditSUM{"EditSUM", {32, 72, 305, 21}};
+constexpr ControlSpec Panel1{"Panel1", {8, 104, 329, 145}};
+constexpr ControlSpec CheckMS1{"CheckMS1", {8, 8, 17, 17}};
+constexpr ControlSpec LabelMS1{
+    "LabelMS1",
+    {26, 9, 295, 56},
+    PAGE_TEXT("iso_end_code из файлов выкидываются; файлы слепляются последовательно, включая "
+              "system_header каждого файла; в конце файла кладётся один iso_end_code на всех.")};
+constexpr ControlSpec Check1PP{
+    "Check1PP", {8, 70, 313, 17}, PAGE_TEXT("убрать все padding паки, кроме первого.")};
+constexpr ControlSpec Check1SH{"Check1SH",
+                               {8, 92, 313, 17},
+                               PAGE_TEXT("оставить только один system header из первого файла.")};
+constexpr ControlSpec Label1SH{
+    "Label1SH",
+    {26, 107, 297, 33},
+    PAGE_TEXT("если вдруг в середине файлов будут встречаться system headers, то их тоже "
+              "выкидывать.")};
+constexpr ControlSpec CheckGlue{
+    "CheckGlue", {16, 256, 289, 17}, PAGE_TEXT("не надо мудрить, надо просто склеить файлы")};
+constexpr ControlSpec BitBtnSUM{"BitBtnSUM", {8, 284, 89, 25}, PAGE_TEXT("склеить")};
+constexpr ControlSpec GaugeZ{"GaugeZ", {226, 279, 33, 33}};
+constexpr ControlSpec ImageZ{"ImageZ", {278, 276, 40, 40}};
+constexpr ControlSpec LabelME{"LabelME", {6, 322, 323, 17}, PAGE_TEXT("mess")};
+}  // namespace layout
+
+QLabel* wrapped(QLabel* label) {
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+}  // namespace
+
+JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
+    : QWidget(parent), state_(state), jobs_(jobs), panelSRWidth_(layout::kPanelSRWidth) {
+    setObjectName(QStringLiteral("TabSheetAD"));
+    Splitter3 = new QSplitter(Qt::Horizontal, this);
+    Splitter3->setObjectName(QStringLiteral("Splitter3"));
+    Splitter3->setHandleWidth(layout::kHandleWidth);
+    Splitter3->setChildrenCollapsible(false);
+    auto* list = new TJList(QStringLiteral("JList"));
+    JList = list;
+    connect(list, &TJList::dragStarted, this, &JoinPage::JListStartDrag);
+    connect(list, &TJList::dropped, this, &JoinPage::JListDragDrop);
+    JList->setContextMenuPolicy(Qt::CustomContextMenu);
+    PopupJO = new QMenu(JList);
+    PopupJO->setObjectName(QStringLiteral("PopupJO"));
+    PopupJO->addAction(tr("очистить список"), this, &JoinPage::N2Click)
+        ->setObjectName(QStringLiteral("N2"));
+    PopupJO->addAction(tr("добавить в список"), this, &JoinPage::MenuItem1Click)
+        ->setObjectName(QStringLiteral("MenuItem1"));
+    PopupJO->addAction(tr("удалить"), this, &JoinPage::N3Click)
+        ->setObjectName(QStringLiteral("N3"));
+    connect(JList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupJO->popup(JList->viewport()->mapToGlobal(at)); });
+    PanelSR = new QWidget;
+    PanelSR->setObjectName(QStringLiteral("PanelSR"));
+    PanelSR->setMinimumWidth(layout::kPanelSRWidth);
+    Splitter3->addWidget(JList);
+    Splitter3->addWidget(PanelSR);
+    Splitter3->setStretchFactor(0, 1);
+    Splitter3->setStretchFactor(1, 0);
+    connect(Splitter3, &QSplitter::splitterMoved, this,
+            [this] { panelSRWidth_ = PanelSR->width(); });
+
+    LabelJINFO = makeLabel(PanelSR, layout::LabelJINFO, tr(layout::LabelJINFO.text), true, true);
+    LabelJINFO->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    LabelJINFO->setWordWrap(true);
+    ImageSUM = place(new TImage(QStringLiteral("ImageSUM"), QStringLiteral("chevrons"), PanelSR),
+                     layout::ImageSUM);
+    ImageSUM->setToolTip(tr(layout::ImageSUM.text));
+    EditSUM = place(new QLineEdit(PanelSR), layout::EditSUM);
+    QFrame* panel1 = makePanel(PanelSR, layout::Panel1.name);
+    panel1->setGeometry(layout::Panel1.geometry);
+    buildOptions(panel1);
+    CheckGlue = makeCheck(PanelSR, layout::CheckGlue, tr(layout::CheckGlue.text), false);
+    BitBtnSUM = place(new QPushButton(tr(layout::BitBtnSUM.text), PanelSR), layout::BitBtnSUM);
+    GaugeZ = place(new TGauge(QStringLiteral("GaugeZ"), PanelSR), layout::GaugeZ);
+    GaugeZ->hide();
+    ImageZ = place(new TImage(QStringLiteral("ImageZ"), QStringLiteral("skull-red"), PanelSR),
+                   layout::ImageZ);
+    ImageZ->hide();
+    LabelME = makeLabel(PanelSR, layout::LabelME, tr(layout::LabelME.text), true, true);
+    LabelME->setAlignment(Qt::AlignCenter);
+
+    connect(CheckMS1, &QCheckBox::clicked, this, &JoinPage::CheckMS1Click);
+    connect(CheckGlue, &QCheckBox::clicked, this, &JoinPage::CheckGlueClick);
+    connect(ImageSUM, &TImage::clicked, this, &JoinPage::ImageSUMClick);
+    connect(BitBtnSUM, &QPushButton::clicked, this, &JoinPage::BitBtnSUMClick);
+    connect(ImageZ, &TImage::clicked, this, &JoinPage::ImageZClick);
+    connect(&jobs_, &JobController::joinProgress, this, &JoinPage::showProgress);
+    connect(&jobs_, &JobController::messageShown, this, &JoinPage::showMessage);
+    connect(&jobs_, &JobController::finished, this, &JoinPage::jobFinished);
+}
+
+void JoinPage::buildOptions(QWidget* panel) {
+    CheckMS1 = makeCheck(panel, layout::CheckMS1, QString(), true);
+    LabelMS1 = wrapped(makeLabel(panel, layout::LabelMS1, tr(layout::LabelMS1.text), false, false));
+    Check1PP = makeCheck(panel, layout::Check1PP, tr(layout::Check1PP.text), false);
+    Check1SH = makeCheck(panel, layout::Check1SH, tr(layout::Check1SH.text), false);
+    Label1SH = wrapped(makeLabel(panel, layout::Label1SH, tr(layout::Label1SH.text), false, false));
+}
+
+QList<TImage*> JoinPage::framedPictures() const {
+    return {ImageSUM, ImageZ};
+}
+
+QList<QWidget*> JoinPage::mouseAreas() const {
+    return {JList->viewport(), PanelSR};
+}
+
+void JoinPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The list takes what the right panel (338 pixels at first, then as the
+    // user drags the splitter) leaves.
+    Splitter3->setGeometry(rect());
+    Splitter3->setSizes(
+        {std::max(0, width() - panelSRWidth_ - Splitter3->handleWidth()), panelSRWidth_});
+}
+
+void JoinPage::TabSheetADShow() {
+    LabelME->clear();
+    LabelJINFO->setText(tr(layout::kBeforeJoining));
+}
+
+void JoinPage::N2Click() {
+    JList->clear();
+}
+
+void JoinPage::MenuItem1Click() {
+    const QStringList chosen =
+        chooseFiles(this, QFileDialog::ExistingFiles, tr("*.* (все файлы) (*)"),
+                    near_ ? near_() : QString(), addDialogDir_, addDialogFilter_);
+    JList->addItems(chosen);
+}
+
+void JoinPage::N3Click() {
+    for (int i = JList->count() - 1; i >= 0; --i) {
+        if (JList->item(i)->isSelected()) delete JList->takeItem(i);
+    }
+}
+
+void JoinPage::JListStartDrag(int index) {
+    dragIndex_ = index;
+}
+
+void JoinPage::JListDragDrop(int target) {
+    const int from = dragIndex_;
+    if (from < 0 || target < 0 || from == target || from >= JList->count() ||
+        target >= JList->count()) {
+        return;
+    }
+    // The dragged entry takes the target's place; those between move one
+    // place towards where it was.
+    const QString moved = JList->item(from)->text();
+    const int step = from > target ? -1 : 1;
+    for (int i = from; i != target; i += step)
+        JList->item(i)->setText(JList->item(i + step)->text());
+    JList->item(target)->setText(moved);
+    JList->setCurrentRow(target);
+    JList->item(target)->setSelected(true);
+    JList->viewport()->update();
+}
+
+void JoinPage::ImageSUMClick() {
+    if (JList->count() == 0) {
+        LabelME->setText(tr("правая кнопка мыши в левом окне - вызов меню"));
+        return;
+    }
+    // The first piece's name with ".joined" before its extension; a dot in
+    // a folder's name does not count.
+    const QString first = JList->item(0)->text();
+    const int slash = static_cast<int>(first.lastIndexOf(QLatin1Char('/')));
+    const QString folder = first.left(slash + 1);
+    QString name = first.mid(slash + 1);
+    const int dot = static_cast<int>(name.lastIndexOf(QLatin1Char('.')));
+    const QString ext = dot >= 0 ? name.mid(dot) : QString();
+    if (name != ext) name.chop(ext.size());
+    EditSUM->setText(folder + name + QStringLiteral(".joined") + ext);
+}
+
+void JoinPage::BitBtnSUMClick() {
+    if (jobs_.running()) return;
+    if (JList->count() == 0) {
+        LabelME->setText(tr("нечего клеить. добавьте файлы в список"));
+        return;
+    }
+    JoinParams params;
+    for (int i = 0; i < JList->count(); ++i)
+        params.inputs.push_back(JList->item(i)->text().toStdString());
+    params.output = EditSUM->text().toStdString();
+    params.oneSystemHeader = Check1SH->isChecked();
+    params.onePadding = Check1PP->isChecked();
+    // Creating the output would empty that input before it is read.
+    if (outputIsAnInput(params)) {
+        LabelME->setText(QString::fromUtf8(kJoinOutputIsInputText));
+        return;
+    }
+    if (QFileInfo::exists(EditSUM->text()) && FormYesNo_ != nullptr &&
+        !FormYesNo_->AskYesNo(tr("файл с таким именем уже существует. перезаписать?"), window())) {
+        return;
+    }
+    window()->setWindowTitle(mainCaption());
+    joinParams_ = std::move(params);
+    glue_ = CheckGlue->isChecked();
+    joinMessageShown_ = false;
+    GaugeZ->setValue(0);
+    GaugeZ->show();
+    ImageZ->show();
+    LabelME->setText(tr("идёт работа"));
+    jobs_.start(Job::Join, [this](JobSink& sink) {
+        return glue_ ? glueFiles(state_.job, joinParams_, sink)
+                     : joinStructured(state_.job, joinParams_, sink);
+    });
+}
+
+void JoinPage::CheckGlueClick() {
+    const QSignalBlocker a(CheckMS1), b(CheckGlue);
+    CheckGlue->setChecked(true);
+    for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH}) box->setChecked(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH})
+        w->setEnabled(false);
+}
+
+void JoinPage::CheckMS1Click() {
+    const QSignalBlocker a(CheckMS1), b(CheckGlue);
+    CheckMS1->setChecked(true);
+    CheckGlue->setChecked(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH})
+        w->setEnabled(true);
+}
+
+void JoinPage::ImageZClick() {
+    askStop(jobs_, FormYesNo_, window());
+}
+
+void JoinPage::showMessage(const QString& text) {
+    LabelME->setText(text);
+    joinMessageShown_ = true;
+}
+
+void JoinPage::showProgress(int percent, const QString& text) {
+    LabelME->setText(text);
+    GaugeZ->setValue(percent);
+}
+
+void JoinPage::jobFinished(Job job, int32_t result) {
+    // An input refused at the start has shown its own text already.
+    if (job == Job::Join && (result != kJoinFailed || !joinMessageShown_)) {
+        LabelME->setText(
+            withDetail(joinResultText(result, state_.job.failure), state_.job.failure));
+    }
+    GaugeZ->hide();
+    ImageZ->hide();
+}
+
+}  // namespace mpg::ui

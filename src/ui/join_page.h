@@ -1,0 +1,96 @@
+// The joining page ("сборка"): the list of pieces on the left, what to make
+// of them on the right. The join runs as a job of the window's controller.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "analysis/app_state.h"
+#include "join/join.h"
+#include "ui/job_controller.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QSplitter;
+
+namespace mpg::ui {
+
+class TFormYesNo;
+class TGauge;
+class TImage;
+
+class JoinPage : public QWidget {
+    Q_OBJECT
+  public:
+    JoinPage(AppState& state, JobController& jobs, QWidget* parent = nullptr);
+
+    void setForms(TFormYesNo* yesNo) { FormYesNo_ = yesNo; }
+    // Where the add dialog opens when it has not been used yet: the folder
+    // of the text this gives (the repair page's input).
+    void setNearFolder(std::function<QString()> near) { near_ = std::move(near); }
+    QList<TImage*> framedPictures() const;
+    QList<QWidget*> mouseAreas() const;
+
+    void TabSheetADShow();
+    void N2Click();
+    void MenuItem1Click();
+    void N3Click();
+    void JListStartDrag(int index);
+    void JListDragDrop(int target);
+    void ImageSUMClick();
+    void BitBtnSUMClick();
+    void CheckMS1Click();
+    void CheckGlueClick();
+    void ImageZClick();
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void buildOptions(QWidget* panel);
+    void showMessage(const QString& text);
+    void showProgress(int percent, const QString& text);
+    void jobFinished(Job job, int32_t result);
+
+    AppState& state_;
+    JobController& jobs_;
+    TFormYesNo* FormYesNo_ = nullptr;
+    std::function<QString()> near_;
+
+    QSplitter* Splitter3;
+    QListWidget* JList;
+    QMenu* PopupJO;
+    QWidget* PanelSR;
+    int panelSRWidth_;  // as the user last dragged the splitter
+    QLabel* LabelJINFO;
+    TImage* ImageSUM;
+    QLineEdit* EditSUM;
+    QCheckBox* CheckMS1;
+    QLabel* LabelMS1;
+    QCheckBox* Check1PP;
+    QCheckBox* Check1SH;
+    QLabel* Label1SH;
+    QCheckBox* CheckGlue;
+    QPushButton* BitBtnSUM;
+    TGauge* GaugeZ;
+    TImage* ImageZ;
+    QLabel* LabelME;
+
+    // What the join joins, taken when it starts, and how.
+    JoinParams joinParams_;
+    bool glue_ = false;
+    // The join reported a text of its own (an input it could not open),
+    // which its failure must not cover.
+    bool joinMessageShown_ = false;
+    // The list entry a drag started on, -1 for none; the add dialog's last
+    // folder and filter.
+    int dragIndex_ = -1;
+    QString addDialogDir_;
+    int addDialogFilter_ = 0;
+};
+
+}  // namespace mpg::ui

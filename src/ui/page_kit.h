@@ -1,0 +1,60 @@
+// What the window's pages share: their controls described as data (object
+// name, place and text), the makers that build a control from such a
+// description, the stream file dialog and the stop question.
+#pragma once
+
+#include <QCoreApplication>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include "stream/failure.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QWidget;
+
+namespace mpg::ui {
+
+class JobController;
+class TFormYesNo;
+
+// One control as the design places it. The text is the untranslated source,
+// marked for the translation tools where it is written and shown through
+// tr() of the page that owns it.
+struct ControlSpec {
+    const char* name;
+    QRect geometry;
+    const char* text = "";
+};
+
+// The window's caption, and the caption put back over a message shown there.
+QString mainCaption();
+
+template <class W>
+W* place(W* widget, const ControlSpec& spec) {
+    widget->setObjectName(QString::fromLatin1(spec.name));
+    widget->setGeometry(spec.geometry);
+    return widget;
+}
+
+QFrame* makePanel(QWidget* parent, const char* name);
+// Grey status texts ("status", "mess", "info") are bold; plain grey labels are not.
+QLabel* makeLabel(QWidget* parent, const ControlSpec& spec, const QString& text, bool grey,
+                  bool bold);
+QCheckBox* makeCheck(QWidget* parent, const ControlSpec& spec, const QString& text, bool checked);
+
+// A status text with the failure's file and reason behind it.
+QString withDetail(const char* text, const Failure& failure);
+
+// An open-file dialog (a QFileDialog::FileMode) with the stream filter and
+// `allFiles`, starting in `folder` (else `near`'s folder, else the home
+// folder); remembers the folder and filter chosen.
+QStringList chooseFiles(QWidget* owner, int mode, const QString& allFiles, const QString& near,
+                        QString& folder, int& filter);
+
+// "остановить процесс?"; a yes stops the job that was running when asked.
+void askStop(JobController& jobs, TFormYesNo* yesNo, QWidget* owner);
+
+}  // namespace mpg::ui

@@ -1,0 +1,592 @@
+#include "ui/repair_page.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+
+#include "analysis/dump.h"
+#include "analysis/scan.h"
+#include "analysis/scan_control.h"
+#include "repair/index_file.h"
+#include "repair/naming.h"
+#include "ui/error_table.h"
+#include "ui/form_du.h"
+#include "ui/form_yes_no.h"
+#include "ui/page_kit.h"
+#include "ui/widgets.h"
+
+#define PAGE_TEXT(text) QT_TRANSLATE_NOOP("mpg::ui::RepairPage", text)
+
+namespace mpg::ui {
+
+namespace {
+
+// The page as designed for a window 618 by 422 pixels; the panels follow
+// the page's width, and the controls on their right the panels' width.
+namespace layout {
+constexpr int kPanelTTHeight = 73;
+constexpr int kPanelBBHeight = 113;
+
+constexpr ControlSpec ImageFI{"ImageFI", {72, 10, 17, 17}};
+constexpr ControlSpec EditIN{"EditIN", {96, 8, 385, 21}};
+constexpr ControlSpec BitBtnOP{"BitBtnOP", {496, 8, 97, 21}, PAGE_TEXT("open")};
+constexpr ControlSpec BitBtnGO{"BitBtnGO", {496, 44, 97, 21}, PAGE_TEXT("го")};
+constexpr ControlSpec BevelTT{"BevelTT", {70, 35, 523, 3}};
+constexpr ControlSpec GaugeZZ{"GaugeZZ", {18, 20, 33, 33}};
+constexpr ControlSpec LabelPTR{"LabelPTR", {72, 48, 0, 0}};
+// Two lines high: a failure names its file and the system's reason after the
+// text, and the longest fixed texts do not fit one line at the design width.
+constexpr ControlSpec LabelST{"LabelST", {296, 42, 185, 28}};
+constexpr ControlSpec Bevel2{"Bevel2", {280, 44, 3, 22}};
+constexpr ControlSpec Bevel3{"Bevel3", {285, 44, 3, 22}};
+constexpr ControlSpec ImageEX{"ImageEX", {259, 49, 13, 13}};
+
+constexpr ControlSpec RadioEQ{
+    "RadioEQ",
+    {15, 17, 337, 17},
+    PAGE_TEXT("убрать области повторов, там где их размеры равны дельте")};
+constexpr const char* RadioEQHint =
+    PAGE_TEXT("исправлять ничего не надо, ибо заявленный размер станет равен реальному.");
+constexpr ControlSpec RadioRERE{
+    "RadioRERE", {15, 33, 289, 17}, PAGE_TEXT("убрать области повторов и пересканировать pack-и")};
+constexpr ControlSpec RadioISALL{
+    "RadioISALL", {15, 49, 209, 17}, PAGE_TEXT("исправить размеры кривых блоков")};
+constexpr ControlSpec Bevel1{"Bevel1", {354, 19, 3, 46}};
+constexpr ControlSpec Bevel7{"Bevel7", {357, 19, 3, 46}};
+constexpr ControlSpec CheckDP{"CheckDP", {366, 17, 161, 17}, PAGE_TEXT("если дельта положительна")};
+constexpr ControlSpec CheckZR{"CheckZR", {366, 33, 139, 17}, PAGE_TEXT("только повторы нулей")};
+constexpr ControlSpec LabelMS{
+    "LabelMS", {365, 50, 0, 0}, PAGE_TEXT("размеры повторов не менее               байт")};
+constexpr ControlSpec EditMS{"EditMS", {518, 47, 33, 19}, "100"};
+constexpr ControlSpec ImageWA{"ImageWA", {308, 38, 45, 30}};
+constexpr ControlSpec ImageHAMMER{"ImageHAMMER", {560, 8, 33, 33}};
+constexpr ControlSpec BevelBB{"BevelBB", {16, 69, 577, 3}};
+constexpr ControlSpec EditOUT{"EditOUT", {16, 81, 529, 21}};
+constexpr ControlSpec ImageSA{"ImageSA", {560, 81, 20, 20}};
+}  // namespace layout
+
+TImage* picture(const ControlSpec& spec, const char* picture, QWidget* parent) {
+    return place(new TImage(QString::fromLatin1(spec.name), QString::fromLatin1(picture), parent),
+                 spec);
+}
+
+QFrame* bevel(const ControlSpec& spec, QWidget* parent) {
+    return makeBevel(QString::fromLatin1(spec.name), parent, spec.geometry);
+}
+
+// The strategies' row texts reach LabelPTR the way the scan's progress does:
+// through the job's sink, at most a few times a second.
+class SinkProgress : public RepairProgress {
+  public:
+    explicit SinkProgress(JobSink& sink) : sink_(sink) {}
+    bool due() override { return sink_.progressDue(); }
+    void step(size_t row, size_t rows) override { show(strategyProgressText(row, rows)); }
+    void finished() override { show(""); }
+
+  private:
+    void show(const std::string& text) { sink_.notify({Notify::Progress, 0, text, {}}); }
+
+    JobSink& sink_;
+};
+
+}  // namespace
+
+RepairPage::RepairPage(AppState& state, JobController& jobs, QWidget* parent)
+    : QWidget(parent), state_(state), jobs_(jobs) {
+    setObjectName(QStringLiteral("TabSheetREM"));
+    buildTop();
+    buildList();
+    buildBottom();
+    connect(&jobs_, &JobController::progress, this, &RepairPage::showProgress);
+    connect(&jobs_, &JobController::rowsReported, this, &RepairPage::takeRows);
+    connect(&jobs_, &JobController::listCleared, this, &RepairPage::clearErrorList);
+    connect(&jobs_, &JobController::finished, this, &RepairPage::jobFinished);
+}
+
+void RepairPage::setForms(TFormYesNo* yesNo, TFormDU* dump) {
+    FormYesNo_ = yesNo;
+    FormDU_ = dump;
+}
+
+QList<TImage*> RepairPage::framedPictures() const {
+    return {ImageFI, ImageHAMMER, ImageSA};
+}
+
+QList<QWidget*> RepairPage::mouseAreas() const {
+    return {const_cast<RepairPage*>(this), PanelTT, StringER->viewport(), PanelBB};
+}
+
+void RepairPage::buildTop() {
+    PanelTT = makePanel(this, "PanelTT");
+    PanelTT->installEventFilter(this);
+    ImageFI = picture(layout::ImageFI, "folder", PanelTT);
+    EditIN = place(new QLineEdit(PanelTT), layout::EditIN);
+    BitBtnOP = place(new QPushButton(tr(layout::BitBtnOP.text), PanelTT), layout::BitBtnOP);
+    BitBtnGO = place(new QPushButton(tr(layout::BitBtnGO.text), PanelTT), layout::BitBtnGO);
+    BitBtnOP->setFont(smallFont());
+    BitBtnGO->setFont(smallFont());
+    BevelTT = bevel(layout::BevelTT, PanelTT);
+    GaugeZZ =
+        place(new TGauge(QString::fromLatin1(layout::GaugeZZ.name), PanelTT), layout::GaugeZZ);
+    GaugeZZ->hide();
+    LabelPTR = makeLabel(PanelTT, layout::LabelPTR, QString(), true, false);
+    LabelPTR->hide();
+    LabelST = makeLabel(PanelTT, layout::LabelST, QString(), true, true);
+    LabelST->setWordWrap(true);
+    LabelST->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    bevel(layout::Bevel2, PanelTT);
+    bevel(layout::Bevel3, PanelTT);
+    ImageEX = picture(layout::ImageEX, "excision", PanelTT);
+    ImageEX->hide();
+
+    // A new input gets a new output name, whether chosen or typed: the save
+    // must never write the new file's repair over the name chosen for the old.
+    connect(EditIN, &QLineEdit::textChanged, this, &RepairPage::proposeOutputName);
+    connect(BitBtnOP, &QPushButton::clicked, this, &RepairPage::BitBtnOPClick);
+    connect(BitBtnGO, &QPushButton::clicked, this, &RepairPage::BitBtnGOClick);
+    connect(ImageFI, &TImage::clicked, this, &RepairPage::ImageFIClick);
+}
+
+void RepairPage::buildList() {
+    StringER = new QTableView(this);
+    StringER->setObjectName(QStringLiteral("StringER"));
+    model_ = new ErrorTableModel(grid_, StringER);
+    StringER->setModel(model_);
+    StringER->setItemDelegate(new StringERDrawCell(StringER));
+    StringER->verticalHeader()->hide();
+    StringER->verticalHeader()->setDefaultSectionSize(17);
+    StringER->verticalHeader()->setMinimumSectionSize(17);
+    // The header row holds two lines, so that "размер заявленный" and
+    // "размер реальный" stay readable in columns of 87 pixels.
+    QHeaderView* header = StringER->horizontalHeader();
+    header->setDefaultAlignment(Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
+    header->setFixedHeight(30);
+    header->setHighlightSections(false);
+    header->setSectionsClickable(false);
+    header->setMinimumSectionSize(0);
+    StringER->setShowGrid(true);
+    StringER->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringER->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    StringER->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringER->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringER->setWordWrap(false);
+    for (int c = 0; c < kErrorColumns; ++c)
+        StringER->setColumnWidth(c, kInitialColumnWidths[static_cast<size_t>(c)]);
+    StringER->viewport()->installEventFilter(this);
+
+    StringER->setContextMenuPolicy(Qt::CustomContextMenu);
+    PopupER = new QMenu(StringER);
+    PopupER->setObjectName(QStringLiteral("PopupER"));
+    MIdump = PopupER->addAction(tr("посмотреть dump"));
+    MIdump->setObjectName(QStringLiteral("MIdump"));
+    PopupER->addSeparator()->setObjectName(QStringLiteral("N1"));
+    MIsoer = PopupER->addAction(tr("сохранить ошибки"));
+    MIsoer->setObjectName(QStringLiteral("MIsoer"));
+    MIzaer = PopupER->addAction(tr("загрузить ошибки"));
+    MIzaer->setObjectName(QStringLiteral("MIzaer"));
+    PopupER->addSeparator()->setObjectName(QStringLiteral("N4"));
+    connect(StringER, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupER->popup(StringER->viewport()->mapToGlobal(at)); });
+    connect(MIsoer, &QAction::triggered, this, &RepairPage::MIsoerClick);
+    connect(MIdump, &QAction::triggered, this, &RepairPage::MIdumpClick);
+    connect(MIzaer, &QAction::triggered, this, &RepairPage::MIzaerClick);
+}
+
+void RepairPage::buildBottom() {
+    PanelBB = makePanel(this, "PanelBB");
+    PanelBB->installEventFilter(this);
+    RadioEQ = place(new QRadioButton(tr(layout::RadioEQ.text), PanelBB), layout::RadioEQ);
+    RadioEQ->setToolTip(tr(layout::RadioEQHint));
+    RadioEQ->setChecked(true);
+    RadioRERE = place(new QRadioButton(tr(layout::RadioRERE.text), PanelBB), layout::RadioRERE);
+    RadioISALL = place(new QRadioButton(tr(layout::RadioISALL.text), PanelBB), layout::RadioISALL);
+    QPalette black = RadioISALL->palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    RadioISALL->setPalette(black);
+    auto* strategies = new QButtonGroup(PanelBB);
+    for (QRadioButton* r : {RadioEQ, RadioRERE, RadioISALL}) strategies->addButton(r);
+    bevel(layout::Bevel1, PanelBB);
+    bevel(layout::Bevel7, PanelBB);
+    CheckDP = makeCheck(PanelBB, layout::CheckDP, tr(layout::CheckDP.text), true);
+    CheckZR = makeCheck(PanelBB, layout::CheckZR, tr(layout::CheckZR.text), true);
+    makeLabel(PanelBB, layout::LabelMS, tr(layout::LabelMS.text), false, false)->adjustSize();
+    EditMS =
+        place(new QLineEdit(QString::fromLatin1(layout::EditMS.text), PanelBB), layout::EditMS);
+    EditMS->setMaxLength(4);
+    ImageWA = picture(layout::ImageWA, "busy", PanelBB);
+    ImageWA->hide();
+    ImageHAMMER = picture(layout::ImageHAMMER, "hammer", PanelBB);
+    BevelBB = bevel(layout::BevelBB, PanelBB);
+    EditOUT = place(new QLineEdit(PanelBB), layout::EditOUT);
+    ImageSA = picture(layout::ImageSA, "floppy", PanelBB);
+
+    connect(ImageHAMMER, &TImage::clicked, this, &RepairPage::ImageHAMMERClick);
+    connect(ImageSA, &TImage::clicked, this, &RepairPage::ImageSAClick);
+}
+
+// --- geometry --------------------------------------------------------------
+
+void RepairPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int w = width(), h = height();
+    PanelTT->setGeometry(0, 0, w, layout::kPanelTTHeight);
+    PanelBB->setGeometry(0, h - layout::kPanelBBHeight, w, layout::kPanelBBHeight);
+    StringER->setGeometry(0, layout::kPanelTTHeight, w,
+                          std::max(0, h - layout::kPanelTTHeight - layout::kPanelBBHeight));
+    dfx();
+}
+
+void RepairPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    dfx();
+}
+
+void RepairPage::PanelTTResize() {
+    const int w = PanelTT->width();
+    BitBtnOP->move(w - BitBtnOP->width() - 8, BitBtnOP->y());
+    BitBtnGO->move(BitBtnOP->x(), BitBtnGO->y());
+    EditIN->resize(BitBtnGO->x() - EditIN->x() - 12, EditIN->height());
+    BevelTT->resize(w - BevelTT->x() - 8, BevelTT->height());
+    LabelST->resize(BitBtnGO->x() - LabelST->x() - 8, LabelST->height());
+}
+
+void RepairPage::PanelBBResize() {
+    const int w = PanelBB->width();
+    ImageHAMMER->move(w - ImageHAMMER->width() - 16, ImageHAMMER->y());
+    BevelBB->resize(w - BevelBB->x() - 8, BevelBB->height());
+    ImageSA->move(w - ImageSA->width() - 10, ImageSA->y());
+    EditOUT->resize(ImageSA->x() - EditOUT->x() - 10, EditOUT->height());
+}
+
+void RepairPage::dfx() {
+    ColumnWidths now{};
+    for (int c = 0; c < kErrorColumns; ++c) now[static_cast<size_t>(c)] = StringER->columnWidth(c);
+    const ColumnWidths w = ::mpg::columnWidthsFor(StringER->viewport()->width(), now);
+    // A width the rule computes as zero or negative shows as a hidden column.
+    for (int c = 0; c < kErrorColumns; ++c)
+        StringER->setColumnWidth(c, std::max(0, w[static_cast<size_t>(c)]));
+}
+
+bool RepairPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == PanelTT) PanelTTResize();
+        if (watched == PanelBB) PanelBBResize();
+        if (watched == StringER->viewport()) dfx();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- texts -----------------------------------------------------------------
+
+void RepairPage::setStatus(const QString& text) {
+    LabelST->setText(text);
+    LabelST->setToolTip(text);
+}
+
+void RepairPage::restoreCaption() {
+    window()->setWindowTitle(mainCaption());
+}
+
+QString RepairPage::inputText() const {
+    return EditIN->text();
+}
+
+std::string RepairPage::inputPath() const {
+    return EditIN->text().toStdString();
+}
+
+void RepairPage::proposeOutputName() {
+    const QString input = EditIN->text();
+    if (input.isEmpty() || input == QString::fromUtf8(kNeedFileNameText)) return;
+    EditOUT->setText(QString::fromStdString(outputNameFor(input.toStdString())));
+}
+
+void RepairPage::showExcisionMarker() {
+    ImageEX->setVisible(!state_.view.cuts().empty());
+}
+
+// --- open, check and scan ----------------------------------------------------
+
+void RepairPage::ImageFIClick() {
+    if (busy()) return;
+    const QStringList chosen =
+        chooseFiles(this, QFileDialog::ExistingFile, QStringLiteral("*.* (*)"), EditIN->text(),
+                    lastOpenDir_, lastFilterIndex_);
+    if (!chosen.isEmpty()) EditIN->setText(chosen.first());
+    // Also after a cancelled dialog: the proposal follows the input field.
+    proposeOutputName();
+}
+
+void RepairPage::BitBtnOPClick() {
+    if (busy()) return;
+    const CheckResult result = openAndCheck(state_, inputPath());
+    const QString text = QString::fromStdString(checkStatusText(result, state_.view.failure()));
+    switch (result) {
+        case CheckResult::NoName:
+            EditIN->setText(QString::fromUtf8(kNeedFileNameText));
+            return;
+        case CheckResult::OpenFailed:
+        case CheckResult::NotRegular:
+        case CheckResult::TooLarge:
+            setStatus(text);
+            return;
+        default:
+            break;
+    }
+    // The file could be opened: the table, the cut list and the list start anew.
+    ImageEX->hide();
+    clearErrorList();
+    if (result == CheckResult::Ok) {
+        MIsoer->setEnabled(true);
+        restoreCaption();
+    }
+    setStatus(text);
+}
+
+void RepairPage::BitBtnGOClick() {
+    if (EditIN->text().isEmpty()) {
+        EditIN->setText(QString::fromUtf8(kNeedFileNameText));
+        return;
+    }
+    if (BitBtnGO->text() == tr("стоп")) {
+        askStop(jobs_, FormYesNo_, window());
+        return;
+    }
+    if (busy()) return;  // a join runs
+    switch (state_.view.openStream(inputPath())) {
+        case OpenStatus::Opened:
+            break;
+        case OpenStatus::TooLarge:
+            setStatus(QString::fromUtf8(kTooLargeText));
+            return;
+        case OpenStatus::Failed:
+            setStatus(QString::fromStdString(failureText(state_.view.failure())));
+            return;
+    }
+    BitBtnGO->setText(tr("стоп"));
+    // After a repair that excised regions the table's offsets count the
+    // excised stream, while the scan reads the file as it is: continuing
+    // would misplace every later block, so the scan starts afresh.
+    const bool repaired = !state_.view.cuts().empty();
+    state_.view.resetCache();
+    state_.view.clearCuts();
+    ImageEX->hide();
+    if (repaired) {
+        state_.resumeScan = '0';
+    } else if (!state_.table.empty() && FormYesNo_ != nullptr) {
+        const bool resume = FormYesNo_->AskYesNoCaptions(
+            tr("продолжить проверку\r\nили начать сначала?"), tr("продолжить"), tr("сначала"),
+            QLatin1Char('n'), window());
+        state_.resumeScan = resume ? 'y' : '0';
+    }
+    restoreCaption();
+    setStatus(tr("идёт проверка потока"));
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
+    LabelPTR->show();
+    jobs_.start(Job::Scan, [this](JobSink& sink) {
+        // Read by the window only once the job has ended.
+        scanFailure_ = scanStream(state_, sink);
+        return 0;
+    });
+}
+
+// --- what the jobs report ------------------------------------------------------
+
+void RepairPage::showProgress(int percent, const QString& text) {
+    LabelPTR->setText(text);
+    LabelPTR->adjustSize();
+    GaugeZZ->setValue(percent);
+}
+
+void RepairPage::takeRows(const std::vector<Notice>& notices) {
+    // A batch of rows is written and shown at once: the rows, the current
+    // row (the last one written) and the column widths.
+    int current = -1;
+    for (const Notice& n : notices) {
+        const int row = grid_.onNotice(n);
+        if (row >= 0) current = row;
+    }
+    model_->sync();
+    if (current < 0) return;
+    const QModelIndex index = model_->index(current - 1, 0);
+    StringER->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    StringER->scrollTo(index);
+    dfx();
+}
+
+void RepairPage::clearErrorList() {
+    grid_.clear();
+    model_->sync();
+}
+
+void RepairPage::jobFinished(Job job, int32_t) {
+    switch (job) {
+        case Job::Scan:
+            scanDone();
+            break;
+        case Job::Hammer:
+            hammerDone();
+            break;
+        case Job::Save:
+            setStatus(withDetail(saveResultText(state_.job.failure), state_.job.failure));
+            break;
+        case Job::Join:
+            break;
+    }
+    BitBtnGO->setText(tr("го"));
+    GaugeZZ->hide();
+    LabelPTR->hide();
+}
+
+void RepairPage::scanDone() {
+    const Failure failure = std::exchange(scanFailure_, Failure{});
+    if (state_.job.stopRequested || failure) {
+        dropUnfinishedBlock(state_.table, grid_);
+        model_->sync();
+    }
+    if (failure) {
+        setStatus(QString::fromStdString(failureText(failure)));
+    } else if (state_.job.stopRequested) {
+        setStatus(tr("прервано пользователем"));
+    } else {
+        setStatus(tr("поиск завершен"));
+    }
+}
+
+// --- repair and save ------------------------------------------------------------
+
+void RepairPage::ImageHAMMERClick() {
+    if (busy()) return;
+    MIsoer->setEnabled(false);
+    LabelPTR->show();
+    ImageWA->show();
+    hammerStrategy_ = RadioEQ->isChecked()     ? Strategy::RemoveRunsEqualToDelta
+                      : RadioRERE->isChecked() ? Strategy::RemoveRunsAndRemeasure
+                                               : Strategy::AcceptRealSizes;
+    hammerOptions_ = {CheckZR->isChecked(), CheckDP->isChecked(), 100};
+    if (hammerStrategy_ == Strategy::RemoveRunsAndRemeasure) {
+        // A least length that is no whole number is shown, and taken, as 100.
+        const auto minRepeat = parseMinRepeat(EditMS->text().toStdString());
+        if (!minRepeat) EditMS->setText(QString::fromLatin1(kDefaultMinRepeat));
+        hammerOptions_.minRepeat = minRepeat.value_or(100);
+    }
+    hammerListed_ = grid_.listedEntries(state_.table);
+    hammerInput_ = inputPath();
+    BitBtnGO->setText(tr("стоп"));
+    jobs_.start(Job::Hammer, [this](JobSink& sink) {
+        runHammer(sink);
+        return 0;
+    });
+}
+
+void RepairPage::runHammer(JobSink& sink) {
+    SinkProgress progress(sink);
+    switch (hammerStrategy_) {
+        case Strategy::RemoveRunsEqualToDelta:
+            removeRunsEqualToDelta(state_, hammerListed_, hammerOptions_, progress);
+            break;
+        case Strategy::RemoveRunsAndRemeasure:
+            removeRunsAndRemeasure(state_, hammerListed_, hammerOptions_, hammerInput_, progress);
+            break;
+        case Strategy::AcceptRealSizes:
+            acceptRealSizes(state_, hammerListed_, progress);
+            break;
+    }
+}
+
+void RepairPage::hammerDone() {
+    // A stopped strategy has applied what it did to the rows before the stop.
+    if (state_.job.stopRequested) setStatus(tr("прервано пользователем"));
+    hammerListed_.clear();
+    state_.view.resetCache();
+    grid_.rebuildFromTable(state_.table);
+    model_->sync();
+    dfx();
+    showExcisionMarker();
+    ImageWA->hide();
+}
+
+void RepairPage::ImageSAClick() {
+    if (busy() || state_.table.empty() || state_.view.isOpen()) return;
+    const QString output = EditOUT->text();
+    if (QFileInfo::exists(output) && FormYesNo_ != nullptr &&
+        !FormYesNo_->AskYesNo(tr("файл уже существует. перезаписать?"), window())) {
+        return;
+    }
+    restoreCaption();
+    saveParams_ = {inputPath(), output.toStdString()};
+    BitBtnGO->setText(tr("стоп"));
+    setStatus(tr("идёт сохранение"));
+    LabelPTR->show();
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
+    jobs_.start(Job::Save, [this](JobSink& sink) {
+        return saveRepairedStream(state_, saveParams_, sink) ? 1 : 0;
+    });
+}
+
+// --- the list's menu ---------------------------------------------------------------
+
+void RepairPage::MIsoerClick() {
+    if (busy()) return;
+    const std::string name = indexFileName(inputPath());
+    if (fileExists(name) && FormYesNo_ != nullptr &&
+        !FormYesNo_->AskYesNo(tr("файл уже существует. перезаписать?"), window())) {
+        return;
+    }
+    const Failure failure = saveIndexFile(state_.table, name, {inputPath()});
+    if (failure) setStatus(withDetail(saveResultText(failure), failure));
+}
+
+void RepairPage::MIdumpClick() {
+    if (busy() || FormDU_ == nullptr) return;
+    const QModelIndex current = StringER->selectionModel()->currentIndex();
+    if (!current.isValid()) return;
+    const std::optional<size_t> index = grid_.rowEntry(current.row() + 1, state_.table);
+    BlockDump bytes;
+    if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
+    FormDU_->MakeDump(bytes);
+    FormDU_->show();
+    FormDU_->raise();
+    FormDU_->activateWindow();
+}
+
+void RepairPage::MIzaerClick() {
+    if (busy()) return;
+    // Records that do not fit the input are refused, with the reason: the
+    // repair would cut real data where a foreign index places its blocks.
+    Failure inputFailure;
+    switch (loadIndexFile(indexFileName(inputPath()), inputPath(), state_, &inputFailure)) {
+        case IndexLoad::Loaded:
+            break;
+        case IndexLoad::Missing:
+            setStatus(QString::fromUtf8(kNoIndexText));
+            return;
+        case IndexLoad::InputFailed:
+            setStatus(QString::fromStdString(failureText(inputFailure)));
+            return;
+        case IndexLoad::Unreadable:
+        case IndexLoad::Damaged:
+            setStatus(QString::fromUtf8(kBadIndexText));
+            return;
+    }
+    state_.view.resetCache();
+    state_.view.clearCuts();
+    ImageEX->hide();
+    grid_.rebuildFromTable(state_.table);
+    model_->sync();
+    dfx();
+}
+
+}  // namespace mpg::ui

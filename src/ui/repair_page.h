@@ -1,0 +1,140 @@
+// The repair page ("ремонт"): the input and its scan at the top, the list of
+// broken blocks, the strategies and the output at the bottom. Its commands
+// start their jobs through the window's JobController and show what the jobs
+// report; the list shows the page's own ErrorGrid, which only the window's
+// thread writes, from the values the scan reports.
+#pragma once
+
+#include <QWidget>
+
+#include "analysis/app_state.h"
+#include "analysis/error_list.h"
+#include "repair/strategies.h"
+#include "repair/writer.h"
+#include "ui/job_controller.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+
+namespace mpg::ui {
+
+class ErrorTableModel;
+class TFormDU;
+class TFormYesNo;
+class TGauge;
+class TImage;
+
+class RepairPage : public QWidget {
+    Q_OBJECT
+  public:
+    RepairPage(AppState& state, JobController& jobs, QWidget* parent = nullptr);
+
+    void setForms(TFormYesNo* yesNo, TFormDU* dump);
+    const ErrorGrid& grid() const { return grid_; }
+    // The pictures that get the window's hover frame, and the areas where a
+    // mouse move takes it away.
+    QList<TImage*> framedPictures() const;
+    QList<QWidget*> mouseAreas() const;
+    QString inputText() const;
+
+    void BitBtnOPClick();
+    void BitBtnGOClick();
+    void ImageHAMMERClick();
+    void ImageSAClick();
+    void ImageFIClick();
+    void MIsoerClick();
+    void MIzaerClick();
+    void MIdumpClick();
+
+    // The error list's width rule, applied to the grid's current width.
+    void dfx();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void buildTop();
+    void buildList();
+    void buildBottom();
+    void PanelTTResize();
+    void PanelBBResize();
+
+    void showProgress(int percent, const QString& text);
+    void takeRows(const std::vector<Notice>& notices);
+    void clearErrorList();
+    void jobFinished(Job job, int32_t result);
+    void scanDone();
+    void hammerDone();
+    // The chosen strategy, on the job's thread.
+    void runHammer(JobSink& sink);
+
+    std::string inputPath() const;
+    void setStatus(const QString& text);
+    void proposeOutputName();
+    void showExcisionMarker();
+    void restoreCaption();
+    bool busy() const { return jobs_.running(); }
+
+    AppState& state_;
+    JobController& jobs_;
+    ErrorGrid grid_;
+    TFormYesNo* FormYesNo_ = nullptr;
+    TFormDU* FormDU_ = nullptr;
+
+    QFrame* PanelTT;
+    TImage* ImageFI;
+    QLineEdit* EditIN;
+    QPushButton* BitBtnOP;
+    QPushButton* BitBtnGO;
+    QFrame* BevelTT;
+    TGauge* GaugeZZ;
+    QLabel* LabelPTR;
+    QLabel* LabelST;
+    TImage* ImageEX;
+
+    QTableView* StringER;
+    ErrorTableModel* model_;
+    QMenu* PopupER;
+    QAction* MIdump;
+    QAction* MIsoer;
+    QAction* MIzaer;
+
+    QFrame* PanelBB;
+    QRadioButton* RadioEQ;
+    QRadioButton* RadioRERE;
+    QRadioButton* RadioISALL;
+    QCheckBox* CheckDP;
+    QCheckBox* CheckZR;
+    QLineEdit* EditMS;
+    TImage* ImageWA;
+    TImage* ImageHAMMER;
+    QFrame* BevelBB;
+    QLineEdit* EditOUT;
+    TImage* ImageSA;
+
+    // The input dialog's last folder and filter.
+    QString lastOpenDir_;
+    int lastFilterIndex_ = 0;
+    // Why the last scan ended early (a failed read, a changed input); set by
+    // the job, read when it has ended.
+    Failure scanFailure_;
+    // What the save writes, taken when it starts.
+    SaveParams saveParams_;
+    // What the hammer applies, taken when it starts, and the blocks the list
+    // named then (the list on screen keeps showing grid_ meanwhile).
+    Strategy hammerStrategy_ = Strategy::RemoveRunsEqualToDelta;
+    RepairOptions hammerOptions_;
+    std::vector<size_t> hammerListed_;
+    std::string hammerInput_;
+};
+
+}  // namespace mpg::ui

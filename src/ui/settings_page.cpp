@@ -1,0 +1,67 @@
+#include "ui/settings_page.h"
+
+#include <QCheckBox>
+#include <QLabel>
+
+#include "ui/page_kit.h"
+#include "ui/widgets.h"
+
+#define PAGE_TEXT(text) QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", text)
+
+namespace mpg::ui {
+
+namespace {
+
+namespace layout {
+constexpr ControlSpec CheckHP{"CheckHP", {24, 31, 161, 17}, PAGE_TEXT("высокий приоритет задачи")};
+constexpr ControlSpec Label1{"Label1", {24, 88, 0, 0}, PAGE_TEXT("как сохранять битые паки")};
+constexpr ControlSpec Bevel4{"Bevel4", {24, 104, 457, 3}};
+constexpr ControlSpec CheckFA{
+    "CheckFA",
+    {24, 112, 361, 17},
+    PAGE_TEXT("выставить размер в заголовке по фактическому размеру блока")};
+constexpr ControlSpec CheckPR{
+    "CheckPR",
+    {24, 128, 465, 17},
+    PAGE_TEXT(
+        "если блок длиннее, чем указано в заголовке - обрезать, если короче - добить нулями")};
+constexpr ControlSpec ImageVLG{"ImageVLG", {392, 12, 100, 10}};
+constexpr ControlSpec ImageVLB{"ImageVLB", {392, 28, 100, 10}};
+}  // namespace layout
+
+}  // namespace
+
+SettingsPage::SettingsPage(AppState& state, QWidget* parent) : QWidget(parent), state_(state) {
+    setObjectName(QStringLiteral("TabSheetCFG"));
+    CheckHP = makeCheck(this, layout::CheckHP, tr(layout::CheckHP.text), true);
+    connect(CheckHP, &QCheckBox::toggled, this, [this](bool on) { state_.highPriority = on; });
+    state_.highPriority = true;
+    makeLabel(this, layout::Label1, tr(layout::Label1.text), true, false)->adjustSize();
+    makeBevel(QString::fromLatin1(layout::Bevel4.name), this, layout::Bevel4.geometry);
+    CheckFA = makeCheck(this, layout::CheckFA, tr(layout::CheckFA.text), true);
+    CheckPR = makeCheck(this, layout::CheckPR, tr(layout::CheckPR.text), false);
+    for (QCheckBox* box : {CheckFA, CheckPR}) {
+        connect(box, &QCheckBox::clicked, this, [this, box] { CheckFAClick(box); });
+    }
+    ImageVLG = place(new TImage(QStringLiteral("ImageVLG"), QStringLiteral("logo"), this),
+                     layout::ImageVLG);
+    ImageVLB = place(new TImage(QStringLiteral("ImageVLB"), QStringLiteral("logo-hover"), this),
+                     layout::ImageVLB);
+    ImageVLG->hide();
+    ImageVLB->hide();
+}
+
+void SettingsPage::CheckFAClick(QCheckBox* sender) {
+    // Exactly one of the two is checked; clicking the checked one keeps it.
+    const QSignalBlocker blockFA(CheckFA), blockPR(CheckPR);
+    CheckFA->setChecked(false);
+    CheckPR->setChecked(false);
+    sender->setChecked(true);
+    state_.headerFromRealSize = CheckFA->isChecked();
+}
+
+QString SettingsPage::logoPicture(bool hovered) const {
+    return (hovered ? ImageVLB : ImageVLG)->picture();
+}
+
+}  // namespace mpg::ui
