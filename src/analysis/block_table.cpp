@@ -48,13 +48,13 @@ std::vector<BlockRecord> BlockTable::entries() const {
 }
 
 void BlockTable::resize(size_t n) {
-    const size_t chunks = (n + kChunkMask) >> kChunkBits;
+    const size_t chunks = chunksFor(n);
     // Entries between the new and the old length must read as empty when the
     // table grows again.
-    for (size_t i = n; i < size_ && (i >> kChunkBits) < chunks; ++i) (*this)[i] = BlockRecord{};
+    for (size_t i = n; i < size_ && placeOf(i).chunk < chunks; ++i) (*this)[i] = BlockRecord{};
     chunks_.resize(chunks);
-    for (auto& chunk : chunks_) {
-        if (!chunk) chunk.reset(new BlockRecord[kChunkMask + 1]());
+    for (size_t k = 0; k < chunks; ++k) {
+        if (!chunks_[k]) chunks_[k].reset(new BlockRecord[chunkCapacity(k)]());
     }
     size_ = n;
 }
