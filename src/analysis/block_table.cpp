@@ -1,5 +1,7 @@
 #include "analysis/block_table.h"
 
+#include <algorithm>
+
 namespace mpg {
 
 namespace {
@@ -50,8 +52,14 @@ std::vector<BlockRecord> BlockTable::entries() const {
 void BlockTable::resize(size_t n) {
     const size_t chunks = chunksFor(n);
     // Entries between the new and the old length must read as empty when the
-    // table grows again.
-    for (size_t i = n; i < size_ && placeOf(i).chunk < chunks; ++i) (*this)[i] = BlockRecord{};
+    // table grows again; those in chunks that go are dropped with them.
+    for (size_t i = n; i < size_;) {
+        const Place p = placeOf(i);
+        if (p.chunk >= chunks) break;
+        const size_t run = std::min(chunkCapacity(p.chunk) - p.slot, size_ - i);
+        std::fill_n(&chunks_[p.chunk][p.slot], run, BlockRecord{});
+        i += run;
+    }
     chunks_.resize(chunks);
     for (size_t k = 0; k < chunks; ++k) {
         if (!chunks_[k]) chunks_[k].reset(new BlockRecord[chunkCapacity(k)]());
