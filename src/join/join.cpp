@@ -24,7 +24,7 @@ namespace {
 // a short piece does not clear a megabyte to read a few kilobytes.
 class InputFile {
   public:
-    static constexpr size_t kChunk = size_t{1} << 20;
+    static constexpr size_t kChunk = kIoBuffer;
 
     ~InputFile() {
         if (fd_ != -1) ::close(fd_);

@@ -16,9 +16,9 @@ namespace mpg {
 
 namespace {
 
-// Whole records per read or write: about 1 MiB. A table of a million blocks
-// is never held twice in encoded form.
-constexpr size_t kRecordsPerChunk = (size_t{1} << 20) / kBlockRecordSize;
+// Whole records per read or write: about kIoBuffer bytes. A table of a
+// million blocks is never held twice in encoded form.
+constexpr size_t kRecordsPerChunk = kIoBuffer / kBlockRecordSize;
 
 bool writeRecords(OutputFile& out, const BlockTable& table) {
     std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * kBlockRecordSize);
