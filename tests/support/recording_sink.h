@@ -59,4 +59,15 @@ class RecordingSink : public JobSink {
     GridSink rows_;
 };
 
+// Asks to stop at the k-th progress report, as the user's "да" would.
+struct StopAt : RecordingSink {
+    StopAt(AppState& s, size_t k) : RecordingSink(s), st(s), k(k) {}
+    void notify(Notify kind, int32_t payload) override {
+        RecordingSink::notify(kind, payload);
+        if (kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
+    }
+    AppState& st;
+    size_t k, seen = 0;
+};
+
 }  // namespace mpg::test
