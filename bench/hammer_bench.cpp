@@ -73,11 +73,11 @@ int main(int argc, char** argv) {
         return median(times);
     };
     const double eq =
-        timed([&](mpg::RepairOptions& o, Quiet& p) { mpg::FixEQDelta(state, grid, o, p); });
+        timed([&](mpg::RepairOptions& o, Quiet& p) { mpg::removeRunsEqualToDelta(state, grid, o, p); });
     const double rescan = timed(
-        [&](mpg::RepairOptions& o, Quiet& p) { mpg::RemoveAndRescan(state, grid, o, path, p); });
+        [&](mpg::RepairOptions& o, Quiet& p) { mpg::removeRunsAndRemeasure(state, grid, o, path, p); });
     const double sizes =
-        timed([&](mpg::RepairOptions&, Quiet& p) { mpg::FixSizes(state, grid, p); });
+        timed([&](mpg::RepairOptions&, Quiet& p) { mpg::acceptRealSizes(state, grid, p); });
     std::printf("rows=%d blocks=%zu scan=%.3f eq=%.3f rescan=%.3f sizes=%.3f\n",
                 found.rowCount() - 1, scanned.size(), median(scans), eq, rescan, sizes);
     return 0;

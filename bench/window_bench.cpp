@@ -39,7 +39,7 @@ double sinkScan(const std::string& path) {
     // On a worker thread, as the window runs it.
     std::unique_ptr<QThread> worker(QThread::create([&] {
         if (state.view.openStream(path) != mpg::OpenStatus::Opened) return;
-        mpg::EnumPacks(state, sink);
+        mpg::scanStream(state, sink);
         state.view.closeFile();
     }));
     worker->start();

@@ -63,12 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (load != IndexLoad::Loaded) FUZZ_CHECK(state.table.empty());
 
     ErrorGrid grid;
-    grid.erpacks2sg(state.table);
+    grid.rebuildFromTable(state.table);
 
     NullSink sink;
     for (bool fromRealSize : {true, false}) {
         state.headerFromRealSize = fromRealSize;
-        SaveOutFile(state, {input.path(), output.path()}, sink);
+        saveRepairedStream(state, {input.path(), output.path()}, sink);
         FUZZ_CHECK(output.size() <= kMostOutput);
     }
 

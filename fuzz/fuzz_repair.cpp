@@ -40,13 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         state.headerFromRealSize = !(step & 0x80);
         switch (step & 3) {
             case 0:
-                FixEQDelta(state, grid, options, progress);
+                removeRunsEqualToDelta(state, grid, options, progress);
                 break;
             case 1:
-                RemoveAndRescan(state, grid, options, input.path(), progress);
+                removeRunsAndRemeasure(state, grid, options, input.path(), progress);
                 break;
             case 2:
-                FixSizes(state, grid, progress);
+                acceptRealSizes(state, grid, progress);
                 break;
             default:
                 break;
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t broken = 0;
     for (size_t i = 0; i < state.table.size(); ++i) broken += state.table[i].isBroken();
     NullSink sink;
-    SaveOutFile(state, {input.path(), output.path()}, sink);
+    saveRepairedStream(state, {input.path(), output.path()}, sink);
     // Each stream byte is copied once; a block may run one largest block past
     // the end of the file, and a broken block cut back to its declared size
     // is padded by no more than that.

@@ -53,7 +53,7 @@ void stoppedScan(AppState& state, ErrorGrid& grid, const std::string& path, uint
     if (state.view.openStream(path) != OpenStatus::Opened) abort();
     StoppingSink sink(state, grid, steps);
     state.resumeScan = '0';
-    EnumPacks(state, sink);
+    scanStream(state, sink);
     state.view.closeFile();
     if (state.job.stopRequested) dropUnfinishedBlock(state.table, grid);
     state.job.stopRequested = false;
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case Made::Accepted:
             if (!scanFile(state, grid, input.path())) abort();
-            FixSizes(state, grid, progress);
+            acceptRealSizes(state, grid, progress);
             break;
     }
 
@@ -130,11 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A stopped scan resumed from its index records what a whole scan does.
     if (load == IndexLoad::Loaded && (made == Made::Stopped || made == Made::StoppedAtOnce)) {
         ErrorGrid loadedGrid;
-        loadedGrid.erpacks2sg(loaded.table);
+        loadedGrid.rebuildFromTable(loaded.table);
         GridSink sink(loaded, loadedGrid);
         if (loaded.view.openStream(input.path()) != OpenStatus::Opened) abort();
         loaded.resumeScan = 'y';
-        EnumPacks(loaded, sink);
+        scanStream(loaded, sink);
         loaded.view.closeFile();
         FUZZ_CHECK(loaded.table.entries() == whole.table.entries());
         FUZZ_CHECK(sameCodes(loaded.codes, whole.codes));

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A resumed scan over an empty table starts afresh.
     state.resumeScan = (settings & 0x10) ? 'y' : '0';
     if (state.view.openStream(file.path()) != OpenStatus::Opened) abort();
-    EnumPacks(state, sink);
+    scanStream(state, sink);
     state.view.closeFile();
     checkTable(state.table, file.size());
     const std::vector<BlockRecord> first = state.table.entries();
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.highPriority = true;
     state.view.openStream(file.path());
     state.resumeScan = 'y';
-    EnumPacks(state, sink);
+    scanStream(state, sink);
     state.view.closeFile();
     checkTable(state.table, file.size());
     FUZZ_CHECK(state.table.entries() == first);

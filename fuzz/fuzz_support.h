@@ -18,7 +18,7 @@
 #include "analysis/job_sink.h"
 #include "analysis/scan.h"
 #include "repair/strategies.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg::fuzz {
 

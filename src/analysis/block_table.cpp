@@ -1,4 +1,4 @@
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 
 #include <algorithm>
 
@@ -73,7 +73,7 @@ int64_t BlockTable::appendBlock() {
     return lastIndex_;
 }
 
-void BlockTable::zerpack(int64_t index) {
+void BlockTable::clearErrorFields(int64_t index) {
     BlockRecord& r = (*this)[static_cast<uint32_t>(index)];
     r.broken = kSound;
     r.realSize = 0;

@@ -75,7 +75,7 @@ class BlockTable {
     int64_t appendBlock();
     // Clears the error fields of an entry; code, offset and declaredSize stay.
     // Only the low 32 bits of the index address the entry.
-    void zerpack(int64_t index);
+    void clearErrorFields(int64_t index);
 
     void clear();            // no entries (the open check)
     void startFresh();       // kGrowth empty entries, lastIndex -1 (a fresh scan)

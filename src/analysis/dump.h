@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "stream/procedures.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 

@@ -89,7 +89,7 @@ int ErrorGrid::onResolved(int64_t index, const BlockTable& table) {
     return r;
 }
 
-void ErrorGrid::erpacks2sg(const BlockTable& table) {
+void ErrorGrid::rebuildFromTable(const BlockTable& table) {
     clear();
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
@@ -99,7 +99,7 @@ void ErrorGrid::erpacks2sg(const BlockTable& table) {
     }
 }
 
-ColumnWidths dfx(int clientWidth, const ColumnWidths& widths) {
+ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths) {
     ColumnWidths w = widths;
     const int share = (clientWidth - w[0] - w[1] - w[2]) / 5;
     w[3] = w[4] = w[5] = w[6] = share;

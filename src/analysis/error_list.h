@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 
 namespace mpg {
 
@@ -64,7 +64,7 @@ class ErrorGrid {
     // only data row). Returns whether it was.
     bool onWithdrawn(int64_t index);
     // Rebuilds the list from the table: one row per entry marked 'y'.
-    void erpacks2sg(const BlockTable& table);
+    void rebuildFromTable(const BlockTable& table);
 
   private:
     // Removes the last data row, or empties it when it is the only one.
@@ -80,6 +80,6 @@ class ErrorGrid {
 // a narrow grid gives zero or negative widths.
 using ColumnWidths = std::array<int, kErrorColumns>;
 inline constexpr ColumnWidths kInitialColumnWidths = {31, 47, 84, 76, 102, 96, 67, 86};
-ColumnWidths dfx(int clientWidth, const ColumnWidths& widths);
+ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths);
 
 }  // namespace mpg

@@ -4,7 +4,7 @@
 
 #include "analysis/error_list.h"
 #include "analysis/job_sink.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 

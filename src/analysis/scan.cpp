@@ -100,7 +100,7 @@ class WindowPause {
 
 }  // namespace
 
-Failure EnumPacks(AppState& state, JobSink& sink) {
+Failure scanStream(AppState& state, JobSink& sink) {
     StreamView& view = state.view;
     BlockTable& table = state.table;
     if (!view.isOpen()) return {};
@@ -152,7 +152,7 @@ Failure EnumPacks(AppState& state, JobSink& sink) {
         // fresh scan of the file as it is now would examine it.
         if (last.isBroken()) {
             sink.notify(Notify::Withdrawn, static_cast<int32_t>(table.lastIndex()));
-            table.zerpack(table.lastIndex());
+            table.clearErrorFields(table.lastIndex());
         }
         pos = uint64_t{last.offset} + static_cast<uint64_t>(std::max(last.declaredSize, 0));
         if (pos > size) startSearch();
@@ -221,7 +221,7 @@ Failure EnumPacks(AppState& state, JobSink& sink) {
                 entry.code = code;
                 entry.offset = static_cast<uint32_t>(pos);
                 entry.declaredSize = blockSize(kind, block);
-                table.zerpack(index);
+                table.clearErrorFields(index);
                 pos += static_cast<uint64_t>(entry.declaredSize);
                 if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);
                 // Cut short by the end of the file: what its header declares
@@ -267,7 +267,7 @@ Failure scanFileAfresh(AppState& state, const std::string& path, JobSink& sink) 
     state.view.clearCuts();
     state.view.resetCache();
     state.resumeScan = '0';
-    const Failure failure = EnumPacks(state, sink);
+    const Failure failure = scanStream(state, sink);
     state.view.closeFile();
     return failure;
 }

@@ -5,7 +5,7 @@
 
 #include "analysis/error_list.h"
 #include "analysis/job_sink.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 
@@ -17,7 +17,7 @@ inline constexpr const char* kNoSignatureText = "отсутствует сигн
 // stream), and so does a file that changed while it was read; the result
 // says why, and the table holds what was recorded before. A stop request
 // or a missing signature is no failure.
-Failure EnumPacks(AppState& state, JobSink& sink);
+Failure scanStream(AppState& state, JobSink& sink);
 
 // Opens `path`, drops the cut list and the cache, scans the file afresh and
 // closes it again: a whole scan as batch work and tests run it. The failure

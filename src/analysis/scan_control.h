@@ -8,7 +8,7 @@
 #include <string>
 
 #include "stream/failure.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <csignal>
 
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
 #include "ui/main_window.h"

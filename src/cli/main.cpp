@@ -267,11 +267,11 @@ struct NoProgress : RepairProgress {
 // One press of the hammer per strategy, as the window does.
 void hammer(Session& s, const std::string& strategy, RepairOptions& options) {
     NoProgress progress;
-    if (strategy == "eq") FixEQDelta(s.state, s.grid, options, progress);
-    if (strategy == "rescan") RemoveAndRescan(s.state, s.grid, options, s.path, progress);
-    if (strategy == "sizes") FixSizes(s.state, s.grid, progress);
+    if (strategy == "eq") removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    if (strategy == "rescan") removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
+    if (strategy == "sizes") acceptRealSizes(s.state, s.grid, progress);
     s.state.view.resetCache();
-    s.grid.erpacks2sg(s.state.table);
+    s.grid.rebuildFromTable(s.state.table);
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard
@@ -307,7 +307,7 @@ int runRepair(Session& s, RepairArgs& a) {
         if (load == IndexLoad::Missing) say(kNoIndexText);
         if (load == IndexLoad::Damaged || load == IndexLoad::Unreadable) say(kBadIndexText);
         if (load != IndexLoad::Loaded) return 1;
-        s.grid.erpacks2sg(s.state.table);
+        s.grid.rebuildFromTable(s.state.table);
     } else if (!checkAndScan(s)) {
         return 1;
     }
@@ -315,13 +315,13 @@ int runRepair(Session& s, RepairArgs& a) {
     if (a.apply.empty()) a.apply.push_back("eq");
     for (const std::string& strategy : a.apply) hammer(s, strategy, options);
 
-    const std::string output = a.output.empty() ? makeOutFN(s.path) : a.output;
+    const std::string output = a.output.empty() ? outputNameFor(s.path) : a.output;
     if (!mayOverwrite(output, a.force)) return 1;
     s.state.headerFromRealSize = !a.cutPad;
     bool saved = false;
     {
         CliSink sink(s.state, s.grid, s.quiet, s.state.view.streamSize());
-        saved = SaveOutFile(s.state, {s.path, output}, sink);
+        saved = saveRepairedStream(s.state, {s.path, output}, sink);
     }
     s.state.view.closeFile();
     if (a.json) printJson(s.state, s.grid);
@@ -360,14 +360,14 @@ int runJoin(Session& s, JoinArgs& a) {
     if (!mayOverwrite(a.params.output, a.force)) return 1;
     uint64_t bytes = 0;
     for (const std::string& in : a.params.inputs) bytes += fileSize(in);
-    int32_t result = JOIN_FAILED;
+    int32_t result = kJoinFailed;
     {
         CliSink sink(s.state, s.grid, s.quiet, bytes / std::max<size_t>(1, a.params.inputs.size()));
-        result = a.glue ? doGlue(s.state, a.params, sink) : doJOIN(s.state, a.params, sink);
+        result = a.glue ? glueFiles(s.state, a.params, sink) : joinStructured(s.state, a.params, sink);
     }
     const Failure& failure = s.state.job.failure;
-    say(joinResultText(result, failure), result == JOIN_DONE ? "" : failureDetail(failure));
-    return result == JOIN_DONE ? 0 : 1;
+    say(joinResultText(result, failure), result == kJoinDone ? "" : failureDetail(failure));
+    return result == kJoinDone ? 0 : 1;
 }
 
 }  // namespace

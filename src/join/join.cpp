@@ -98,8 +98,8 @@ bool outputIsAnInput(const JoinParams& params) {
 }
 
 const char* joinResultText(int32_t result, const Failure& failure) {
-    if (result == JOIN_DONE) return kJoinDoneText;
-    if (result == JOIN_STOPPED) return kStoppedText;
+    if (result == kJoinDone) return kJoinDoneText;
+    if (result == kJoinStopped) return kStoppedText;
     switch (failure.kind) {
         case FailureKind::OutputIsInput:
             return kJoinOutputIsInputText;
@@ -121,7 +121,7 @@ namespace {
 // What both joins share. Every input is opened once before anything is
 // written: a missing or odd piece then leaves no output behind, not even on
 // standard output. Then the output is created (refused when it is one of the
-// inputs) and each input opened in turn and walked; a walk returns JOIN_DONE
+// inputs) and each input opened in turn and walked; a walk returns kJoinDone
 // to go on with the next input.
 template <class Walk>
 int32_t eachInput(AppState& state, const JoinParams& params, JobSink& sink, OutputFile& out,
@@ -129,7 +129,7 @@ int32_t eachInput(AppState& state, const JoinParams& params, JobSink& sink, Outp
     Failure& failure = state.job.failure;
     const auto refused = [&] {
         sink.showMessage(std::string(kOpenFailedText) + failureDetail(failure));
-        return JOIN_FAILED;
+        return kJoinFailed;
     };
     for (const std::string& path : params.inputs) {
         InputFile in;
@@ -139,31 +139,31 @@ int32_t eachInput(AppState& state, const JoinParams& params, JobSink& sink, Outp
         if (out.failure().kind == FailureKind::OutputIsInput) {
             sink.showMessage(kJoinOutputIsInputText);
         }
-        return JOIN_FAILED;
+        return kJoinFailed;
     }
     for (size_t k = 0; k < params.inputs.size(); ++k) {
         InputFile in;
         if (!in.open(params.inputs[k], failure)) return refused();  // gone meanwhile
         const int32_t result = walk(in, k);
-        if (result != JOIN_DONE) return result;
+        if (result != kJoinDone) return result;
     }
-    return JOIN_DONE;
+    return kJoinDone;
 }
 
 // Ends a join: a finished one gives the output its name, a stopped one keeps
 // what it wrote under that name, a failed one leaves nothing new behind.
 int32_t endJoin(int32_t result, AppState& state, const JoinParams& params, OutputFile& out) {
     Failure& failure = state.job.failure;
-    if (result == JOIN_FAILED) {
+    if (result == kJoinFailed) {
         if (!failure) failure = out.failure();
         out.discard();
-        return JOIN_FAILED;
+        return kJoinFailed;
     }
     if (!out.finish()) {
         failure = out.failure();
-        return JOIN_FAILED;
+        return kJoinFailed;
     }
-    if (result == JOIN_STOPPED) {
+    if (result == kJoinStopped) {
         failure = failureOf(FailureKind::Stopped, params.output, 0, out.written());
     }
     return result;
@@ -171,7 +171,7 @@ int32_t endJoin(int32_t result, AppState& state, const JoinParams& params, Outpu
 
 }  // namespace
 
-int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
+int32_t joinStructured(AppState& state, const JoinParams& params, JobSink& sink) {
     state.job.failure = {};
     OutputFile out;
     int systemHeaders = 0, paddings = 0;
@@ -184,7 +184,7 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20, failure);
-            if (head == nullptr) return JOIN_FAILED;
+            if (head == nullptr) return kJoinFailed;
             const uint32_t code = loadBE32(head);
             const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
@@ -196,7 +196,7 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
                     break;
                 case BlockKind::SystemHeader: {
                     const uint8_t* header = in.at(pos, length, failure);
-                    if (header == nullptr) return JOIN_FAILED;
+                    if (header == nullptr) return kJoinFailed;
                     takeStreamCodes(codes, ByteSpan(header, length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
                     if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
@@ -217,27 +217,27 @@ int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink) {
             }
             if (step == Step::Fail) {
                 failure = failureOf(FailureKind::BadStructure, in.path(), 0, pos);
-                return JOIN_FAILED;
+                return kJoinFailed;
             }
             if (step == Step::EndOfFile) break;
             if (step == Step::Write) {
                 const uint8_t* block = in.at(pos, length, failure);
-                if (block == nullptr || !out.append(block, length)) return JOIN_FAILED;
+                if (block == nullptr || !out.append(block, length)) return kJoinFailed;
             }
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
             if (pos + 4 >= size) break;
-            if (reportAndPoll(state, sink, k, count, pos, size)) return JOIN_STOPPED;
+            if (reportAndPoll(state, sink, k, count, pos, size)) return kJoinStopped;
         }
-        return JOIN_DONE;
+        return kJoinDone;
     });
     static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
-    if (result == JOIN_DONE && !out.append(kEnd, sizeof kEnd)) result = JOIN_FAILED;
+    if (result == kJoinDone && !out.append(kEnd, sizeof kEnd)) result = kJoinFailed;
     return endJoin(result, state, params, out);
 }
 
-int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink) {
+int32_t glueFiles(AppState& state, const JoinParams& params, JobSink& sink) {
     state.job.failure = {};
     OutputFile out;
     // In chunks between which the progress is reported and a stop is noticed.
@@ -248,13 +248,13 @@ int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink) {
         for (uint64_t pos = 0; pos < size;) {
             const int64_t moved =
                 out.copyFrom(in.fd(), pos, std::min(kChunk, size - pos), in.path());
-            if (moved < 0) return JOIN_FAILED;
+            if (moved < 0) return kJoinFailed;
             if (moved == 0) break;  // the file shrank meanwhile
             pos += static_cast<uint64_t>(moved);
             if (pos >= size) break;
-            if (reportAndPoll(state, sink, k, count, pos, size)) return JOIN_STOPPED;
+            if (reportAndPoll(state, sink, k, count, pos, size)) return kJoinStopped;
         }
-        return JOIN_DONE;
+        return kJoinDone;
     });
     return endJoin(result, state, params, out);
 }

@@ -12,13 +12,13 @@
 #include "analysis/job_sink.h"
 #include "analysis/scan_control.h"
 #include "stream/failure.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 
-inline constexpr int32_t JOIN_DONE = 0;
-inline constexpr int32_t JOIN_FAILED = -1;
-inline constexpr int32_t JOIN_STOPPED = -2;
+inline constexpr int32_t kJoinDone = 0;
+inline constexpr int32_t kJoinFailed = -1;
+inline constexpr int32_t kJoinStopped = -2;
 
 inline constexpr const char* kJoinDoneText = "операция завершена";
 inline constexpr const char* kJoinBrokenText = "нарушена структура файла";
@@ -43,14 +43,14 @@ bool outputIsAnInput(const JoinParams& params);
 // sink.showMessage, as does an output that is one of the inputs. A failed
 // join leaves nothing new behind (an output it was to replace stays whole);
 // a stopped one keeps what it wrote under the output's name. The reason of
-// anything but JOIN_DONE is in state.job.failure. The structured join starts
+// anything but kJoinDone is in state.job.failure. The structured join starts
 // from the initial stream codes and takes those of every system header it
 // reads; state.codes stays as it was.
-int32_t doJOIN(AppState& state, const JoinParams& params, JobSink& sink);
-int32_t doGlue(AppState& state, const JoinParams& params, JobSink& sink);
+int32_t joinStructured(AppState& state, const JoinParams& params, JobSink& sink);
+int32_t glueFiles(AppState& state, const JoinParams& params, JobSink& sink);
 
 // The text the front ends show for a join's result, with
-// failureDetail(failure) behind it for anything but JOIN_DONE.
+// failureDetail(failure) behind it for anything but kJoinDone.
 const char* joinResultText(int32_t result, const Failure& failure);
 
 }  // namespace mpg

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 #include "stream/failure.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 

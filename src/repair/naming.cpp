@@ -64,16 +64,16 @@ std::string lowerFileName(std::string_view text) {
 // a number: ".001.mpg" gives ".001.001.mpg".
 bool hasNumber(std::string_view name) {
     if (countChars(name) <= 4) return false;
-    return isNumExt(name.substr(name.size() - 4));
+    return isNumberExtension(name.substr(name.size() - 4));
 }
 
 }  // namespace
 
-bool isNumExt(std::string_view text) {
+bool isNumberExtension(std::string_view text) {
     return text.size() == 4 && text[0] == '.' && endsInThreeDigits(text);
 }
 
-std::string nextNumExt(std::string_view name) {
+std::string nextNumberExtension(std::string_view name) {
     if (!endsInThreeDigits(name)) return std::string(name) + ".001";
     const size_t cut = name.size() - 3;
     const int k = (name[cut] - '0') * 100 + (name[cut + 1] - '0') * 10 + (name[cut + 2] - '0') + 1;
@@ -89,7 +89,7 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-std::string makeOutFN(const std::string& input, const ExistsFn& exists) {
+std::string outputNameFor(const std::string& input, const ExistsFn& exists) {
     const size_t slash = input.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string dir = input.substr(0, nameStart);
@@ -101,8 +101,8 @@ std::string makeOutFN(const std::string& input, const ExistsFn& exists) {
     const std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
     std::string name = file.substr(0, file.size() - ext.size());
 
-    name = hasNumber(name) ? nextNumExt(name) : name + ".001";
-    while (exists(dir + name + ext)) name = nextNumExt(name);
+    name = hasNumber(name) ? nextNumberExtension(name) : name + ".001";
+    while (exists(dir + name + ext)) name = nextNumberExtension(name);
     return dir + name + ext;
 }
 

@@ -11,12 +11,12 @@
 namespace mpg {
 
 // true exactly when text has 4 characters: a dot and three decimal digits.
-bool isNumExt(std::string_view text);
+bool isNumberExtension(std::string_view text);
 
 // A name ending in three digits: those digits + 1, zero-padded to at least 3
 // (".009" -> ".010", ".999" -> ".1000", ".1999" -> ".11000"). A name that
 // does not end in three digits gets ".001", the first number.
-std::string nextNumExt(std::string_view name);
+std::string nextNumberExtension(std::string_view name);
 
 // Whether a file of that name exists (the default looks at the file system).
 using ExistsFn = std::function<bool(const std::string&)>;
@@ -28,6 +28,6 @@ bool fileExists(const std::string& path);
 // installed, is never a place to write). The file name is lower-cased
 // (UTF-8: ASCII, Latin-1 and Cyrillic capitals). The result names no file
 // that exists.
-std::string makeOutFN(const std::string& input, const ExistsFn& exists = fileExists);
+std::string outputNameFor(const std::string& input, const ExistsFn& exists = fileExists);
 
 }  // namespace mpg

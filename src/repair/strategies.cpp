@@ -159,7 +159,7 @@ std::optional<size_t> rowEntry(const ErrorGrid& grid, int row, const BlockTable&
 // list shows meanwhile is worked out as it would be with the rows removed one
 // by one: the progress counts the rows still in the list, and a row that
 // moved up shows its block's offset as lowered by the excisions above it.
-void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
+void removeRunsEqualToDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
                 RepairProgress& progress) {
     BlockTable& table = state.table;
     OffsetShifts shifts(grid, table);
@@ -183,7 +183,7 @@ void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
         const uint64_t offset = shifts.offsetOf(table, *index);
         if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) continue;
         shifts.lowerAfter(*index, e.repeatLength);
-        table.zerpack(static_cast<int64_t>(*index));
+        table.clearErrorFields(static_cast<int64_t>(*index));
         removed[static_cast<size_t>(row)] = true;
         ++removedCount;
     }
@@ -195,7 +195,7 @@ void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
 // The input is opened once for the whole walk, and each block's bytes are
 // read alone: a block is a few kilobytes, the cache two megabytes, and the
 // excision just made leaves nothing of a window worth keeping.
-void RemoveAndRescan(AppState& state, ErrorGrid& grid, RepairOptions& options,
+void removeRunsAndRemeasure(AppState& state, ErrorGrid& grid, RepairOptions& options,
                      const std::string& inputPath, RepairProgress& progress) {
     BlockTable& table = state.table;
     StreamView& view = state.view;
@@ -235,7 +235,7 @@ void RemoveAndRescan(AppState& state, ErrorGrid& grid, RepairOptions& options,
     progress.show("");
 }
 
-void FixSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress) {
+void acceptRealSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress) {
     for (int row = 1; row < grid.rowCount() && !stopRequested(state); ++row) {
         if (progress.due()) progress.show(progressText(row, grid.rowCount()));
         if (const auto index = rowEntry(grid, row, state.table)) {
@@ -245,7 +245,7 @@ void FixSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress) {
     grid.clear();
 }
 
-void scanpack(AppState& state, const std::string& inputPath, uint32_t offset, uint32_t length,
+void measureLongestRun(AppState& state, const std::string& inputPath, uint32_t offset, uint32_t length,
               size_t index) {
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return;

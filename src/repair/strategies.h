@@ -9,7 +9,7 @@
 #include <string>
 
 #include "analysis/error_list.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 
@@ -41,7 +41,7 @@ std::optional<size_t> rowEntry(const ErrorGrid& grid, int row, const BlockTable&
 // Excises, from every listed block, its longest run when the run is exactly
 // as long as the block's excess (real minus declared size); such a block
 // becomes sound and its row leaves the list.
-void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
+void removeRunsEqualToDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
                 RepairProgress& progress);
 
 // Excises the longest run of every listed block that passes the filters
@@ -51,18 +51,18 @@ void FixEQDelta(AppState& state, ErrorGrid& grid, const RepairOptions& options,
 // whole number. Reads the input file named `inputPath` for the search: it is
 // opened once for the walk and closed at its end, and of each block only its
 // own bytes are read.
-void RemoveAndRescan(AppState& state, ErrorGrid& grid, RepairOptions& options,
+void removeRunsAndRemeasure(AppState& state, ErrorGrid& grid, RepairOptions& options,
                      const std::string& inputPath, RepairProgress& progress);
 
 // Accepts every listed block at its real size ('x'): the writer corrects its
 // header or its length. The list is emptied.
-void FixSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress);
+void acceptRealSizes(AppState& state, ErrorGrid& grid, RepairProgress& progress);
 
 // Finds the longest run of equal bytes among bytes 8 to length - 1 of the
 // block at stream position `offset`, read from `inputPath` through the cut
 // list, and stores it in entry `index`. Blocks longer than the cache are
 // read in pieces. Nothing changes when the file cannot be opened or read.
-void scanpack(AppState& state, const std::string& inputPath, uint32_t offset, uint32_t length,
+void measureLongestRun(AppState& state, const std::string& inputPath, uint32_t offset, uint32_t length,
               size_t index);
 
 }  // namespace mpg

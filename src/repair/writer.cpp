@@ -102,7 +102,7 @@ const char* saveResultText(const Failure& failure) {
     }
 }
 
-bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink) {
+bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
     Failure& failure = state.job.failure;
     failure = {};
     OutputFile out;

@@ -8,7 +8,7 @@
 
 #include "analysis/job_sink.h"
 #include "stream/failure.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg {
 
@@ -32,7 +32,7 @@ inline constexpr const char* kStoppedText = "прервано пользоват
 // - a stop keeps the blocks written so far, without end code, under the
 //   output's name (Stopped, with the bytes kept).
 // Reads state.headerFromRealSize anew for every broken block.
-bool SaveOutFile(AppState& state, const SaveParams& params, JobSink& sink);
+bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
 
 // The status text for the outcome of a save, of the repaired stream or of
 // the index file: "файл сохранён" when nothing failed. The front ends put

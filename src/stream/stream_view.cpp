@@ -100,7 +100,7 @@ void StreamView::resetCache() {
 }
 
 bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out) {
-    if (count > CacheSize) return false;
+    if (count > kCacheSize) return false;
     out.resize(count);
     if (count == 0) return true;
     const uint8_t* bytes = view(pos, count);
@@ -110,7 +110,7 @@ bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out)
 }
 
 const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count, uint32_t fill) {
-    if (count > CacheSize || !refill(pos, count, std::min(fill, CacheSize))) return nullptr;
+    if (count > kCacheSize || !refill(pos, count, std::min(fill, kCacheSize))) return nullptr;
     return window_;
 }
 
@@ -123,7 +123,7 @@ const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count, uint32_t fill)
 // 2 MB buffer.
 void StreamView::reserveWindow(uint32_t length) {
     if (buffer_ && capacity_ >= length) return;
-    capacity_ = std::min(CacheSize, std::max(length, 2 * capacity_));
+    capacity_ = std::min(kCacheSize, std::max(length, 2 * capacity_));
     buffer_.reset(new uint8_t[capacity_ + 2 * kAlign]());
     dirtyEnd_ = 0;
 }

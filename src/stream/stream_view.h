@@ -1,7 +1,7 @@
 // The input file seen as a stream: every excised region (CutRegion, in file
 // positions) is left out, so the scan, the repair strategies, the writer and
 // the dump all read the same corrected stream while the file itself is never
-// written. Reads go through one window of CacheSize stream bytes because the
+// written. Reads go through one window of kCacheSize stream bytes because the
 // scan asks for 6 bytes per block and per byte it steps over.
 #pragma once
 
@@ -35,7 +35,7 @@ enum class OpenStatus {
 
 class StreamView {
   public:
-    static constexpr uint32_t CacheSize = 2'048'000;
+    static constexpr uint32_t kCacheSize = 2'048'000;
 
     StreamView() = default;
     ~StreamView();
@@ -73,7 +73,7 @@ class StreamView {
     void clearCuts();
 
     // Delivers `count` stream bytes from stream position `pos` into `out`,
-    // resized to exactly `count`. Refuses a count above CacheSize (out is
+    // resized to exactly `count`. Refuses a count above kCacheSize (out is
     // left as it was). Bytes past the end of the file read as zero. A read
     // that the system refuses, or a file that changed, gives false and
     // leaves its reason in failure(): such bytes are never delivered.
@@ -101,7 +101,7 @@ class StreamView {
     bool readPieces(uint64_t pos, uint64_t count, Take&& take, Fill fill = Fill::Window) {
         for (uint64_t done = 0; done < count;) {
             const uint32_t piece =
-                static_cast<uint32_t>(std::min<uint64_t>(CacheSize, count - done));
+                static_cast<uint32_t>(std::min<uint64_t>(kCacheSize, count - done));
             const uint32_t at = static_cast<uint32_t>(pos + done);
             const uint8_t* bytes = fill == Fill::Window ? view(at, piece) : viewExact(at, piece);
             if (bytes == nullptr || !take(bytes, piece, done)) return false;
@@ -142,7 +142,7 @@ class StreamView {
     bool hasBuffer() const { return buffer_ != nullptr; }
 
   private:
-    const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = CacheSize);
+    const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = kCacheSize);
     bool refill(uint32_t pos, uint32_t count, uint32_t fill);
     void reserveWindow(uint32_t length);
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 #include "stream/failure.h"
 #include "stream/stream_view.h"
 

@@ -461,7 +461,7 @@ void TFormMain::PanelBBResize() {
 }
 
 void TFormMain::dfx() {
-    const ColumnWidths w = ::mpg::dfx(StringER->viewport()->width(), [this] {
+    const ColumnWidths w = ::mpg::columnWidthsFor(StringER->viewport()->width(), [this] {
         ColumnWidths now{};
         for (int c = 0; c < kErrorColumns; ++c)
             now[static_cast<size_t>(c)] = StringER->columnWidth(c);
@@ -556,7 +556,7 @@ void TFormMain::clearCaptionMessage() {
 void TFormMain::proposeOutputName() {
     const QString input = EditIN->text();
     if (input.isEmpty() || input == QString::fromUtf8(kNeedFileNameText)) return;
-    EditOUT->setText(QString::fromStdString(makeOutFN(input.toStdString())));
+    EditOUT->setText(QString::fromStdString(outputNameFor(input.toStdString())));
 }
 
 QString TFormMain::dialogFolder(const QString& remembered) const {
@@ -676,16 +676,16 @@ int32_t TFormMain::runJob() {
     const std::string& job = state_.job.jobName;
     if (job == "scan") {
         // Read by the window only once the job has ended.
-        scanFailure_ = EnumPacks(state_, *sink_);
+        scanFailure_ = scanStream(state_, *sink_);
         return 0;
     }
-    if (job == "save") return SaveOutFile(state_, saveParams_, *sink_) ? 1 : 0;
+    if (job == "save") return saveRepairedStream(state_, saveParams_, *sink_) ? 1 : 0;
     if (job == "hammer") {
         runHammer();
         return 0;
     }
     if (job == "join")
-        return glue_ ? doGlue(state_, joinParams_, *sink_) : doJOIN(state_, joinParams_, *sink_);
+        return glue_ ? glueFiles(state_, joinParams_, *sink_) : joinStructured(state_, joinParams_, *sink_);
     return 0;
 }
 
@@ -886,13 +886,13 @@ void TFormMain::runHammer() {
     SinkProgress progress(state_.job, *sink_);
     switch (hammerStrategy_) {
         case Strategy::EqDelta:
-            FixEQDelta(state_, hammerGrid_, hammerOptions_, progress);
+            removeRunsEqualToDelta(state_, hammerGrid_, hammerOptions_, progress);
             break;
         case Strategy::Rescan:
-            RemoveAndRescan(state_, hammerGrid_, hammerOptions_, hammerInput_, progress);
+            removeRunsAndRemeasure(state_, hammerGrid_, hammerOptions_, hammerInput_, progress);
             break;
         case Strategy::Sizes:
-            FixSizes(state_, hammerGrid_, progress);
+            acceptRealSizes(state_, hammerGrid_, progress);
             break;
     }
 }
@@ -905,7 +905,7 @@ void TFormMain::hammerDone() {
     }
     hammerGrid_ = ErrorGrid();
     state_.view.resetCache();
-    grid_.erpacks2sg(state_.table);
+    grid_.rebuildFromTable(state_.table);
     model_->sync();
     dfx();
     showExcisionMarker();
@@ -994,7 +994,7 @@ void TFormMain::MIzaerClick() {
     state_.view.resetCache();
     state_.view.clearCuts();
     ImageEX->hide();
-    grid_.erpacks2sg(state_.table);
+    grid_.rebuildFromTable(state_.table);
     model_->sync();
     dfx();
 }
@@ -1070,7 +1070,7 @@ void TFormMain::onJobDone(int32_t result) {
         setStatus(withDetail(saveResultText(state_.job.failure), state_.job.failure));
     } else if (job == "join") {
         // An input refused at the start has shown its own text already.
-        if (result != JOIN_FAILED || !joinMessageShown_) {
+        if (result != kJoinFailed || !joinMessageShown_) {
             LabelME->setText(
                 withDetail(joinResultText(result, state_.job.failure), state_.job.failure));
         }

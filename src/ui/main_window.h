@@ -13,7 +13,7 @@
 #include "join/join.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 #include "ui/job_runner.h"
 
 class QCheckBox;

@@ -1,4 +1,4 @@
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 
 #include <gtest/gtest.h>
 
@@ -101,7 +101,7 @@ TEST(BlockTable, ZerpackClearsOnlyTheErrorFields) {
     t.startFresh();
     const int64_t i = t.appendBlock();
     t[0] = {0x1E0, 500, 2006, kBrokenListed, 2106, 0, 100, 7};
-    t.zerpack(i + (int64_t{1} << 32));  // only the low 32 bits address the entry
+    t.clearErrorFields(i + (int64_t{1} << 32));  // only the low 32 bits address the entry
     EXPECT_EQ(t[0], (BlockRecord{0x1E0, 500, 2006, kSound, 0, 0, 0, 0}));
 }
 

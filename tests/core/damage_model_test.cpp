@@ -132,15 +132,15 @@ TEST(DamageModel, ScanRowsAndRepairFollowTheModel) {
         BlockTable modelTable;
         modelTable.assign(m.table);
         ErrorGrid modelRows;
-        modelRows.erpacks2sg(modelTable);
+        modelRows.rebuildFromTable(modelTable);
         ASSERT_EQ(s.grid.rowCount(), modelRows.rowCount());
         for (int r = 0; r < s.grid.rowCount(); ++r) ASSERT_EQ(s.grid.row(r), modelRows.row(r));
 
         NoProgress progress;
-        FixEQDelta(s.state, s.grid, RepairOptions{}, progress);
+        removeRunsEqualToDelta(s.state, s.grid, RepairOptions{}, progress);
         s.state.view.resetCache();
         test::GridSink sink(s.state, s.grid);
-        ASSERT_TRUE(SaveOutFile(s.state, {s.path, dir.file("out.mpg")}, sink));
+        ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("out.mpg")}, sink));
         s.state.view.closeFile();
         EXPECT_EQ(test::readFile(dir.file("out.mpg")), m.repaired);
         EXPECT_EQ(test::readFile(s.path), m.bytes);

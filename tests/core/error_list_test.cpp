@@ -42,10 +42,10 @@ TEST(ErrorGrid, RowsAreTakenBelowTheLastUsedOne) {
 
 TEST(ErrorGrid, RebuildListsOnlyListedEntries) {
     ErrorGrid g;
-    g.erpacks2sg(tableOf({}));
+    g.rebuildFromTable(tableOf({}));
     EXPECT_EQ(g.rowCount(), 2);
     EXPECT_TRUE(g.cell(1, 0).empty());
-    g.erpacks2sg(tableOf({{0x1BA, 0, 12, kBrokenAccepted, 20},
+    g.rebuildFromTable(tableOf({{0x1BA, 0, 12, kBrokenAccepted, 20},
                           {0x1C0, 20, 100, kBrokenListed, 90},
                           {0x1BA, 110, 12},
                           {0x1E0, 122, 100, kBrokenListed, 150, 0xFF, 50, 9}}));
@@ -59,9 +59,9 @@ TEST(ErrorGrid, RebuildListsOnlyListedEntries) {
 }
 
 TEST(ErrorGrid, ColumnWidthRule) {
-    const ColumnWidths w = dfx(597, kInitialColumnWidths);
+    const ColumnWidths w = columnWidthsFor(597, kInitialColumnWidths);
     EXPECT_EQ(w, (ColumnWidths{31, 47, 84, 87, 87, 87, 87, 79}));
-    const ColumnWidths narrow = dfx(150, kInitialColumnWidths);
+    const ColumnWidths narrow = columnWidthsFor(150, kInitialColumnWidths);
     EXPECT_EQ(narrow[3], -2);  // (150 - 162) / 5, truncated toward zero
     EXPECT_EQ(narrow[7], 150 - (162 - 8) - 8);
 }

@@ -212,7 +212,7 @@ TEST(IndexFile, AStoppedScansIndexLoadsBack) {
         AppState state;
         test::StopAt stopping(state, k);
         ASSERT_EQ(state.view.openStream(whole.input), OpenStatus::Opened);
-        EnumPacks(state, stopping);
+        scanStream(state, stopping);
         state.view.closeFile();
         if (!state.job.stopRequested) break;
         dropUnfinishedBlock(state.table, stopping.grid);
@@ -224,10 +224,10 @@ TEST(IndexFile, AStoppedScansIndexLoadsBack) {
         ASSERT_EQ(loadIndexFile(index, whole.input, loaded), IndexLoad::Loaded);
         EXPECT_EQ(loaded.table.entries(), state.table.entries());
         test::RecordingSink sink(loaded);
-        sink.grid.erpacks2sg(loaded.table);
+        sink.grid.rebuildFromTable(loaded.table);
         ASSERT_EQ(loaded.view.openStream(whole.input), OpenStatus::Opened);
         loaded.resumeScan = 'y';
-        EnumPacks(loaded, sink);
+        scanStream(loaded, sink);
         EXPECT_EQ(loaded.table.entries(), whole.scanned.state.table.entries());
     }
     EXPECT_GT(endingBroken, 0u);

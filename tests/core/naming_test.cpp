@@ -14,25 +14,25 @@ ExistsFn present(std::set<std::string> files) {
 }
 
 std::string outFor(const std::string& input, std::set<std::string> files = {}) {
-    return makeOutFN(input, present(std::move(files)));
+    return outputNameFor(input, present(std::move(files)));
 }
 
 TEST(NamingNumExt, RecognisesDotAndThreeDigits) {
-    EXPECT_TRUE(isNumExt(".001"));
-    EXPECT_TRUE(isNumExt(".999"));
-    EXPECT_FALSE(isNumExt(".x12"));
-    EXPECT_FALSE(isNumExt("0001"));
-    EXPECT_FALSE(isNumExt(".01"));
-    EXPECT_FALSE(isNumExt(".0001"));
+    EXPECT_TRUE(isNumberExtension(".001"));
+    EXPECT_TRUE(isNumberExtension(".999"));
+    EXPECT_FALSE(isNumberExtension(".x12"));
+    EXPECT_FALSE(isNumberExtension("0001"));
+    EXPECT_FALSE(isNumberExtension(".01"));
+    EXPECT_FALSE(isNumberExtension(".0001"));
 }
 
 TEST(NamingNumExt, CountsOnPastThreeDigits) {
-    EXPECT_EQ(nextNumExt("film.009"), "film.010");
-    EXPECT_EQ(nextNumExt("film.099"), "film.100");
-    EXPECT_EQ(nextNumExt("film.999"), "film.1000");
-    EXPECT_EQ(nextNumExt("film.1000"), "film.1001");
-    EXPECT_EQ(nextNumExt("film.1999"), "film.11000");
-    EXPECT_EQ(nextNumExt("film"), "film.001");
+    EXPECT_EQ(nextNumberExtension("film.009"), "film.010");
+    EXPECT_EQ(nextNumberExtension("film.099"), "film.100");
+    EXPECT_EQ(nextNumberExtension("film.999"), "film.1000");
+    EXPECT_EQ(nextNumberExtension("film.1000"), "film.1001");
+    EXPECT_EQ(nextNumberExtension("film.1999"), "film.11000");
+    EXPECT_EQ(nextNumberExtension("film"), "film.001");
 }
 
 TEST(NamingOutFN, NumberGoesBeforeTheExtension) {
@@ -76,7 +76,7 @@ TEST(NamingOutFN, RealFilesAreSkipped) {
     test::TempDir dir;
     const std::string input = dir.write("Take.MPG", {1, 2, 3});
     dir.write("take.001.mpg", {});
-    EXPECT_EQ(makeOutFN(input), dir.file("take.002.mpg"));
+    EXPECT_EQ(outputNameFor(input), dir.file("take.002.mpg"));
     EXPECT_EQ(test::readFile(input), (std::vector<uint8_t>{1, 2, 3}));
 }
 

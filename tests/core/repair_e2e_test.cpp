@@ -71,12 +71,12 @@ TEST_P(RepairRoad, InsertedZeroRunsAreRemovedExactly) {
     ASSERT_TRUE(s.scan(input));
     EXPECT_GE(s.grid.rowCount(), 4);
     NoProgress progress;
-    FixEQDelta(s.state, s.grid, RepairOptions{}, progress);
+    removeRunsEqualToDelta(s.state, s.grid, RepairOptions{}, progress);
     EXPECT_EQ(s.state.view.cuts().size(), 3u);
 
     const std::string output = dir.file("repaired.mpg");
     test::GridSink sink(s.state, s.grid);
-    ASSERT_TRUE(SaveOutFile(s.state, {input, output}, sink));
+    ASSERT_TRUE(saveRepairedStream(s.state, {input, output}, sink));
     s.state.view.closeFile();
     std::vector<uint8_t> expect = original;
     expect.insert(expect.end(), {0x00, 0x00, 0x01, 0xB9});
@@ -120,7 +120,7 @@ TEST(JoinRoad, JoinedFixturesDecodeAsOne) {
     test::GridSink sink(state, grid);
     JoinParams params{{test::fixture("av.mpg"), test::fixture("video-only.mpg")},
                       dir.file("joined.mpg")};
-    ASSERT_EQ(doJOIN(state, params, sink), JOIN_DONE);
+    ASSERT_EQ(joinStructured(state, params, sink), kJoinDone);
     EXPECT_EQ(decodeErrors(params.output), "");
     EXPECT_EQ(videoFrames(params.output),
               videoFrames(params.inputs[0]) + videoFrames(params.inputs[1]));

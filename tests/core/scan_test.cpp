@@ -30,7 +30,7 @@ class ScanTest : public ::testing::Test {
     void rescan() {
         ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
         sink.events.clear();
-        EnumPacks(state, sink);
+        scanStream(state, sink);
         state.view.closeFile();
     }
     std::vector<Event> errors() const {
@@ -204,7 +204,7 @@ TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
     state.job.progressText.clear();
 
     ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
-    EnumPacks(state, declining);
+    scanStream(state, declining);
     EXPECT_EQ(state.table.entries(), full);
     EXPECT_TRUE(declining.of(Notify::Progress).empty());
     EXPECT_EQ(declining.of(Notify::Broken).size() + declining.of(Notify::Resolved).size(),
@@ -223,7 +223,7 @@ TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {
 }
 
 TEST_F(ScanTest, NoFileOpenDoesNothing) {
-    EnumPacks(state, sink);
+    scanStream(state, sink);
     EXPECT_TRUE(sink.titles.empty());
     EXPECT_EQ(sink.clears, 0);
 }
@@ -277,7 +277,7 @@ TEST_F(ScanTest, StopEndsAfterTheCurrentStep) {
     } stopping(state);
     path = dir.write("s.mpg", test::typicalStream(5).bytes());
     ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
-    EnumPacks(state, stopping);
+    scanStream(state, stopping);
     EXPECT_EQ(stopping.of(Notify::Progress).size(), 1u);
     ASSERT_EQ(state.table.size(), 1u);
     EXPECT_EQ(state.table[0].code, 0x1BAu);
@@ -310,13 +310,13 @@ TEST_F(ScanTest, StoppedAndResumedScanMatchesAFullScan) {
         StopAt stopping(state, k);
         state.resumeScan = '0';
         ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
-        EnumPacks(state, stopping);
+        scanStream(state, stopping);
         ASSERT_TRUE(state.job.stopRequested);
         const BlockRecord& last = state.table[state.table.size() - 1];
         if (last.broken == kBrokenListed && last.realSize == 0) state.table.dropLast();
         state.job.stopRequested = false;
         state.resumeScan = 'y';
-        EnumPacks(state, stopping);
+        scanStream(state, stopping);
         state.view.closeFile();
         EXPECT_EQ(state.table.entries(), full);
     }
@@ -406,12 +406,12 @@ TEST_F(ScanTest, StopAndResumeBetweenAdjacentBrokenBlocks) {
         StopAt stopping(state, k);
         state.resumeScan = '0';
         ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
-        EXPECT_FALSE(EnumPacks(state, stopping));
+        EXPECT_FALSE(scanStream(state, stopping));
         ASSERT_TRUE(state.job.stopRequested);
         dropUnfinishedBlock(state.table, stopping.grid);
         state.job.stopRequested = false;
         state.resumeScan = 'y';
-        EXPECT_FALSE(EnumPacks(state, stopping));
+        EXPECT_FALSE(scanStream(state, stopping));
         state.view.closeFile();
         EXPECT_EQ(state.table.entries(), full);
         EXPECT_EQ(stopping.rows(), fullRows);
@@ -446,13 +446,13 @@ TEST_F(ScanTest, ReadFailureStopsTheScanWithPositionAndReason) {
         bool swapped = false;
     } failing(state, dir.path());
     ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
-    const Failure f = EnumPacks(state, failing);
+    const Failure f = scanStream(state, failing);
     state.view.closeFile();
     EXPECT_EQ(f.kind, FailureKind::ReadFailed);
     EXPECT_EQ(f.systemError, EISDIR);
     EXPECT_EQ(f.path, path);
     // The first window ends at 2,048,000: the scan stopped where it needed more.
-    EXPECT_GT(f.position, StreamView::CacheSize - 6);
+    EXPECT_GT(f.position, StreamView::kCacheSize - 6);
     EXPECT_EQ(f.position, state.scanPos);
     const BlockRecord& last = state.table[state.table.size() - 1];
     EXPECT_LE(uint64_t{last.offset} + static_cast<uint64_t>(last.declaredSize), f.position + 6);
@@ -492,11 +492,11 @@ TEST_F(ScanTest, InputChangedDuringTheScanFails) {
                 bool done = false;
             } changing(state, path, change);
             ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
-            const Failure f = EnumPacks(state, changing);
+            const Failure f = scanStream(state, changing);
             state.view.closeFile();
             EXPECT_EQ(f.kind, FailureKind::InputChanged);
             EXPECT_EQ(failureText(f), "входной файл изменился во время работы: " + path);
-            if (bytes.size() > StreamView::CacheSize) {
+            if (bytes.size() > StreamView::kCacheSize) {
                 EXPECT_LT(state.scanPos, bytes.size());  // stopped at the next window
             }
         }

@@ -212,16 +212,16 @@ TEST(StrategiesAgainstModel, RandomPressesOnManyBrokenBlocks) {
             Recorder progress;
             const int strategy = static_cast<int>(rng() % 7);
             if (strategy < 3) {
-                FixEQDelta(s.state, s.grid, options, progress);
+                removeRunsEqualToDelta(s.state, s.grid, options, progress);
                 m.eqDelta(options.zerosOnly);
             } else if (strategy < 6) {
                 const bool number = options.minRepeat != "x";
                 const uint32_t minRepeat =
                     number ? static_cast<uint32_t>(std::stoul(options.minRepeat)) : 100;
-                RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+                removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
                 m.rescan(options, minRepeat);
             } else {
-                FixSizes(s.state, s.grid, progress);
+                acceptRealSizes(s.state, s.grid, progress);
                 m.fixSizes();
             }
             ASSERT_EQ(s.state.table.entries(), m.table);
@@ -231,7 +231,7 @@ TEST(StrategiesAgainstModel, RandomPressesOnManyBrokenBlocks) {
             ASSERT_EQ(s.state.view.cuts(), m.regions());
             ASSERT_EQ(s.state.view.fileHandle(), -1);
             // The hammer then shows the list anew from the table.
-            s.grid.erpacks2sg(s.state.table);
+            s.grid.rebuildFromTable(s.state.table);
             m.rows = rowsOf(s.grid);
         }
     }
@@ -248,13 +248,13 @@ TEST(StrategiesAgainstModel, AStopLeavesTableListAndCutsAgreeing) {
     s.state.job.stopRequested = true;
     RepairOptions options;
     Recorder progress;
-    FixEQDelta(s.state, s.grid, options, progress);
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_EQ(s.state.table.entries(), table);
     EXPECT_EQ(rowsOf(s.grid), rows);
     EXPECT_TRUE(s.state.view.cuts().empty());
     EXPECT_EQ(progress.texts, (std::vector<std::string>{"", ""}));
-    FixSizes(s.state, s.grid, progress);
+    acceptRealSizes(s.state, s.grid, progress);
     EXPECT_EQ(s.state.table.entries(), table);
 }
 

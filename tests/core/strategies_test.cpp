@@ -61,7 +61,7 @@ class StrategyTest : public ::testing::Test {
 TEST_F(StrategyTest, EqDeltaRestoresTheOriginalStream) {
     build(8, {{1, 100, 0x00}, {4, 2500, 0x00}, {6, 37, 0x00}});
     ASSERT_EQ(s.grid.rowCount(), 4);
-    FixEQDelta(s.state, s.grid, options, progress);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
     // Each region lands on its own block's run, although the later blocks'
     // offsets were lowered by the earlier cuts.
     EXPECT_EQ(s.state.view.cuts().size(), 3u);
@@ -73,7 +73,7 @@ TEST_F(StrategyTest, EqDeltaRestoresTheOriginalStream) {
 
 TEST_F(StrategyTest, EqDeltaSecondPassAfterAnEarlierRepair) {
     build(8, {{1, 100, 0x00}, {3, 64, 0xFF}, {6, 300, 0x00}});
-    FixEQDelta(s.state, s.grid, options, progress);  // zeros only: the 0xFF run stays
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);  // zeros only: the 0xFF run stays
     EXPECT_EQ(s.state.view.cuts().size(), 2u);
     ASSERT_EQ(s.grid.rowCount(), 2);
     EXPECT_EQ(s.grid.cell(1, 1), std::to_string(videoOf(3)));
@@ -82,8 +82,8 @@ TEST_F(StrategyTest, EqDeltaSecondPassAfterAnEarlierRepair) {
     EXPECT_EQ(s.state.table[videoOf(3)].offset, cleanTable[videoOf(3)].offset);
 
     options.zerosOnly = false;
-    s.grid.erpacks2sg(s.state.table);
-    FixEQDelta(s.state, s.grid, options, progress);
+    s.grid.rebuildFromTable(s.state.table);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
     EXPECT_EQ(s.state.table.entries(), cleanTable);
     EXPECT_EQ(s.streamBytes(), original.bytes());
 }
@@ -93,18 +93,18 @@ TEST_F(StrategyTest, EqDeltaNeedsAnExactRun) {
     BlockRecord& e = s.state.table[videoOf(1)];
     for (uint32_t length : {99u, 101u}) {
         e.repeatLength = length;
-        FixEQDelta(s.state, s.grid, options, progress);
+        removeRunsEqualToDelta(s.state, s.grid, options, progress);
         EXPECT_TRUE(s.state.view.cuts().empty()) << length;
         EXPECT_EQ(s.grid.rowCount(), 2);
     }
     e.repeatLength = 100;
-    FixEQDelta(s.state, s.grid, options, progress);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
     EXPECT_EQ(s.state.view.cuts().size(), 1u);
 }
 
 TEST_F(StrategyTest, EqDeltaProgressFollowsTheShrinkingList) {
     build(6, {{1, 100, 0x00}, {3, 50, 0xFF}, {5, 70, 0xFF}});
-    FixEQDelta(s.state, s.grid, options, progress);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
     EXPECT_EQ(progress.texts,
               (std::vector<std::string>{"ptr: 1 >> 4", "ptr: 1 >> 3", "ptr: 2 >> 3", ""}));
 }
@@ -113,13 +113,13 @@ TEST_F(StrategyTest, RowsWithoutAnIndexAreLeftAlone) {
     build(3, {});
     const auto before = s.state.table.entries();
     ASSERT_EQ(s.grid.rowCount(), 2);  // the empty row
-    FixEQDelta(s.state, s.grid, options, progress);
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     s.grid.setCell(1, 1, "x7");
-    FixEQDelta(s.state, s.grid, options, progress);
-    FixSizes(s.state, s.grid, progress);
+    removeRunsEqualToDelta(s.state, s.grid, options, progress);
+    acceptRealSizes(s.state, s.grid, progress);
     s.grid.setCell(1, 1, "99999");  // beyond the table
-    FixSizes(s.state, s.grid, progress);
+    acceptRealSizes(s.state, s.grid, progress);
     EXPECT_EQ(s.state.table.entries(), before);
     EXPECT_TRUE(s.state.view.cuts().empty());
 }
@@ -131,11 +131,11 @@ TEST_F(StrategyTest, RescanRemovesOneRunPerPress) {
     ASSERT_EQ(s.state.table[packet].delta(), 500);
     ASSERT_EQ(s.state.table[packet].repeatLength, 300u);
 
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_EQ(s.grid.cell(1, 6), "200");
     EXPECT_EQ(s.grid.cell(1, 7).substr(0, 8), "200(00) ");
     EXPECT_EQ(s.state.table[packet].broken, kBrokenListed);
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_EQ(s.grid.cell(1, 6), "0");
     EXPECT_EQ(s.grid.rowCount(), 2);
     // Both runs are gone from the stream; the later blocks are where they were.
@@ -148,7 +148,7 @@ TEST_F(StrategyTest, RescanFilters) {
     const size_t packet = videoOf(1);
     for (const char* text : {"abc", "", "-", "99999999999"}) {
         options.minRepeat = text;
-        RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+        removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
         EXPECT_EQ(options.minRepeat, "100") << text;
         s.state.view.clearCuts();
     }
@@ -157,13 +157,13 @@ TEST_F(StrategyTest, RescanFilters) {
     s.state.table[packet].repeatByte = 0;
     s.state.table[packet].realSize = 2006 + 150;
     options.minRepeat = "-5";  // passes the digit check, but no run is that long unsigned
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_TRUE(s.state.view.cuts().empty());
     options.minRepeat = "151";
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_TRUE(s.state.view.cuts().empty());
     options.minRepeat = "0";
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_EQ(s.state.view.cuts().size(), 1u);
 }
 
@@ -171,10 +171,10 @@ TEST_F(StrategyTest, RescanOfANegativeDeltaWhenAllowed) {
     build(4, {{1, 150, 0x00}});
     BlockRecord& e = s.state.table[videoOf(1)];
     e.realSize = e.declaredSize - 10;  // pretend the block ended early
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_TRUE(s.state.view.cuts().empty());
     options.positiveDelta = false;
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_EQ(e.delta(), -160);
 }
 
@@ -184,7 +184,7 @@ TEST_F(StrategyTest, RescanOfAShortBlockFindsNoRun) {
     e.realSize = 150 + 8;  // 8 bytes left after the excision
     e.repeatStart = 8;
     options.positiveDelta = false;
-    RemoveAndRescan(s.state, s.grid, options, s.path, progress);
+    removeRunsAndRemeasure(s.state, s.grid, options, s.path, progress);
     EXPECT_EQ(e.realSize, 8);
     EXPECT_EQ(e.repeatLength, 0u);
     EXPECT_EQ(e.repeatStart, 0u);
@@ -193,12 +193,12 @@ TEST_F(StrategyTest, RescanOfAShortBlockFindsNoRun) {
 
 TEST_F(StrategyTest, FixSizesMarksAndEmptiesTheList) {
     build(5, {{1, 100, 0x00}, {3, 40, 0xFF}});
-    FixSizes(s.state, s.grid, progress);
+    acceptRealSizes(s.state, s.grid, progress);
     EXPECT_EQ(s.state.table[videoOf(1)].broken, kBrokenAccepted);
     EXPECT_EQ(s.state.table[videoOf(3)].broken, kBrokenAccepted);
     EXPECT_EQ(s.grid.rowCount(), 2);
     EXPECT_TRUE(s.grid.cell(1, 0).empty());
-    s.grid.erpacks2sg(s.state.table);
+    s.grid.rebuildFromTable(s.state.table);
     EXPECT_TRUE(s.grid.cell(1, 0).empty());
     EXPECT_TRUE(s.state.view.cuts().empty());
 }
@@ -209,7 +209,7 @@ TEST_F(StrategyTest, ScanpackReadsBlocksLongerThanTheCache) {
     BlockRecord& e = s.state.table[packet];
     ASSERT_EQ(e.repeatLength, 3'000'000u);
     e.repeatLength = 0;
-    scanpack(s.state, s.path, e.offset, static_cast<uint32_t>(e.realSize), packet);
+    measureLongestRun(s.state, s.path, e.offset, static_cast<uint32_t>(e.realSize), packet);
     EXPECT_EQ(e.repeatLength, 3'000'000u);
     EXPECT_EQ(e.repeatByte, 0);
     EXPECT_EQ(s.state.view.fileHandle(), -1);

@@ -136,7 +136,7 @@ TEST_F(ReadAtTest, WindowShorterNearTheEndAndZerosPastIt) {
 }
 
 TEST_F(ReadAtTest, NoLeftoversOfAnEarlierWindow) {
-    const size_t size = StreamView::CacheSize + 5000;
+    const size_t size = StreamView::kCacheSize + 5000;
     const auto file = makeFile(size);
     ASSERT_TRUE(view.readAt(0, 100, out));  // a full window of non-zero bytes
     ASSERT_TRUE(view.readAt(static_cast<uint32_t>(size - 3), 20, out));
@@ -158,9 +158,9 @@ TEST_F(ReadAtTest, NoLeftoversOfAnEarlierWindow) {
 }
 
 TEST_F(ReadAtTest, WindowBoundaryIsAMiss) {
-    makeFile(StreamView::CacheSize + 100);
+    makeFile(StreamView::kCacheSize + 100);
     ASSERT_TRUE(view.readAt(0, 6, out));
-    EXPECT_EQ(view.windowLength(), StreamView::CacheSize);
+    EXPECT_EQ(view.windowLength(), StreamView::kCacheSize);
     ASSERT_TRUE(view.readAt(2'047'994, 6, out));  // ends on the window's last byte: a hit
     EXPECT_EQ(view.windowStart(), 0u);
     ASSERT_TRUE(view.readAt(2'047'996, 6, out));
@@ -179,11 +179,11 @@ TEST_F(ReadAtTest, BufferFollowsTheFile) {
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 100), small);
     EXPECT_EQ(std::count(out.begin() + 100, out.end(), 0), 4900);
 
-    const auto large = makeFile(StreamView::CacheSize + 300);
+    const auto large = makeFile(StreamView::kCacheSize + 300);
     view.invalidateWindow();  // the window is the caller's to drop
     ASSERT_TRUE(view.readAt(0, 6, out));
-    EXPECT_EQ(view.windowLength(), StreamView::CacheSize);
-    ASSERT_TRUE(view.readAt(StreamView::CacheSize - 3, 6, out));
+    EXPECT_EQ(view.windowLength(), StreamView::kCacheSize);
+    ASSERT_TRUE(view.readAt(StreamView::kCacheSize - 3, 6, out));
     EXPECT_EQ(out, std::vector<uint8_t>(large.end() - 303, large.end() - 297));
 
     const std::string name = dir.write("short.bin", small);
@@ -199,10 +199,10 @@ TEST_F(ReadAtTest, BufferFollowsTheFile) {
 TEST_F(ReadAtTest, CountLimits) {
     makeFile(100);
     out = {1, 2, 3};
-    EXPECT_FALSE(view.readAt(0, StreamView::CacheSize + 1, out));
+    EXPECT_FALSE(view.readAt(0, StreamView::kCacheSize + 1, out));
     EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_TRUE(view.readAt(0, StreamView::CacheSize, out));
-    EXPECT_EQ(out.size(), StreamView::CacheSize);
+    EXPECT_TRUE(view.readAt(0, StreamView::kCacheSize, out));
+    EXPECT_EQ(out.size(), StreamView::kCacheSize);
     EXPECT_TRUE(view.readAt(50, 0, out));
     EXPECT_TRUE(out.empty());
 }
@@ -343,7 +343,7 @@ TEST_F(ReadAtTest, RefusedReadGivesItsPositionAndReason) {
 // Size and time are taken at the open: a file that changed since is not read
 // on, and verifyUnchanged says so at any time.
 TEST_F(ReadAtTest, ChangedFileIsNotReadOn) {
-    const size_t size = StreamView::CacheSize + 5000;
+    const size_t size = StreamView::kCacheSize + 5000;
     makeFile(size);
     EXPECT_FALSE(view.verifyUnchanged());
     ASSERT_TRUE(view.readAt(0, 6, out));

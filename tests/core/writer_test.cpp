@@ -38,7 +38,7 @@ class WriterTest : public ::testing::Test {
     bool save(const std::string& out = "") {
         output = out.empty() ? dir.file("out.mpg") : out;
         test::GridSink sink(s.state, s.grid);
-        const bool ok = SaveOutFile(s.state, {s.path, output}, sink);
+        const bool ok = saveRepairedStream(s.state, {s.path, output}, sink);
         s.state.view.closeFile();
         EXPECT_EQ(readFile(s.path), input) << "the input must never change";
         return ok;
@@ -187,7 +187,7 @@ TEST_F(WriterTest, UnknownExtentIsWrittenAsDeclared) {
     b.pack().systemHeader({0xE0}).pack().packet(0xE0, 200).raw(StreamBuilder::pattern(50, 0x03));
     scan(b.bytes());
     ASSERT_EQ(s.state.table[3].broken, kBrokenListed);
-    s.state.table.zerpack(3);
+    s.state.table.clearErrorFields(3);
     s.state.table[3].broken = kBrokenListed;
     for (bool fa : {true, false}) {
         s.state.headerFromRealSize = fa;
@@ -228,7 +228,7 @@ TEST_F(WriterTest, WriteFailureIsReported) {
         rlimit limit{100'000, 100'000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         test::GridSink sink(s.state, s.grid);
-        const bool saved = SaveOutFile(s.state, {s.path, target}, sink);
+        const bool saved = saveRepairedStream(s.state, {s.path, target}, sink);
         const Failure& f = s.state.job.failure;
         ::_exit(saved ? 0 : f.kind == FailureKind::WriteFailed && f.systemError == EFBIG ? 3 : 4);
     }
@@ -327,7 +327,7 @@ TEST_F(WriterTest, RemovedOutputFolderIsReported) {
         bool done = false;
     } sink(s.state, s.grid);
     sink.folder = folder;
-    EXPECT_FALSE(SaveOutFile(s.state, {s.path, folder + "/out.mpg"}, sink));
+    EXPECT_FALSE(saveRepairedStream(s.state, {s.path, folder + "/out.mpg"}, sink));
     s.state.view.closeFile();
     EXPECT_TRUE(sink.done);
     const Failure& f = s.state.job.failure;
@@ -372,7 +372,7 @@ TEST_F(WriterTest, InputChangedIsReported) {
     sink.path = s.path;
     sink.size = input.size();
     ::usleep(20'000);  // a new modification time even on coarse clocks
-    EXPECT_FALSE(SaveOutFile(s.state, {s.path, output}, sink));
+    EXPECT_FALSE(saveRepairedStream(s.state, {s.path, output}, sink));
     s.state.view.closeFile();
     EXPECT_EQ(s.state.job.failure.kind, FailureKind::InputChanged);
     EXPECT_EQ(saveResultText(s.state.job.failure),
@@ -425,7 +425,7 @@ TEST_F(WriterTest, ProgressCountsBlocks) {
         }
         int32_t last = -1;
     } sink(s.state, s.grid);
-    ASSERT_TRUE(SaveOutFile(s.state, {s.path, dir.file("p.mpg")}, sink));
+    ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("p.mpg")}, sink));
     s.state.view.closeFile();
     EXPECT_EQ(sink.last, 105);
     EXPECT_EQ(s.state.job.progressText, "1'050 >> 1'050");

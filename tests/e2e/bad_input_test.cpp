@@ -11,7 +11,7 @@
 #include <random>
 #include <regex>
 
-#include "analysis/block_table.h"
+#include "model/block_table.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 

@@ -7,7 +7,7 @@
 
 #include "analysis/grid_sink.h"
 #include "analysis/job_sink.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg::test {
 

@@ -9,7 +9,7 @@
 #include "analysis/error_list.h"
 #include "analysis/grid_sink.h"
 #include "analysis/scan.h"
-#include "stream/variables.h"
+#include "analysis/app_state.h"
 
 namespace mpg::test {
 
