@@ -29,8 +29,6 @@ std::vector<uint8_t> fixedFile() {
 
 // The model's own loops are left out of the coverage feedback: they would
 // only slow the search down and guide it nowhere.
-#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
-
 struct Model {
     std::vector<uint8_t> removed = std::vector<uint8_t>(kModelSize);
     std::vector<uint32_t> kept = std::vector<uint32_t>(kModelSize);  // file position of each

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppState state;
     ErrorGrid grid;
     // The low-priority scan rests after each read window: only a very short
-    // file, now and then, takes it. A sink that takes every progress report
+    // file, now and then, takes it. A sink asked for progress at every step
     // makes the scan step byte by byte as well.
     state.highPriority = !((settings & 0xCF) == 0 && size < 24);
     GridSink quiet(grid);

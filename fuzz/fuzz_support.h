@@ -31,6 +31,10 @@ namespace mpg::fuzz {
         }                                                                            \
     } while (0)
 
+// A checking loop of a target that the coverage feedback leaves out: it
+// would only slow the search down and guide it nowhere.
+#define NO_COVERAGE __attribute__((no_sanitize("coverage")))
+
 class MemFile {
   public:
     explicit MemFile(const uint8_t* data = nullptr, size_t size = 0)
@@ -47,7 +51,23 @@ class MemFile {
     MemFile(const MemFile&) = delete;
     MemFile& operator=(const MemFile&) = delete;
 
+    int fd() const { return fd_; }
     std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+    // Appends bytes at the end of the file.
+    void append(const uint8_t* data, size_t size) {
+        for (size_t done = 0; done < size;) {
+            const ssize_t put =
+                ::pwrite(fd_, data + done, size - done, static_cast<off_t>(this->size()));
+            if (put <= 0) abort();
+            done += static_cast<size_t>(put);
+        }
+    }
+    // Lengthens the file by `count` zero bytes that take no memory (a hole):
+    // a block that swallowed megabytes of zeros, or a file of 4 GiB, costs
+    // the run nothing.
+    void extend(uint64_t count) {
+        if (::ftruncate(fd_, static_cast<off_t>(size() + count)) != 0) abort();
+    }
     uint64_t size() const {
         struct stat st {};
         return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
@@ -63,8 +83,10 @@ class MemFile {
 };
 
 // Fills the error list as the window does. The quiet one declines progress
-// reports so that they cost nothing; the other takes every one, so the scan
-// never takes its quiet steps in one go.
+// reports so that they cost nothing; the other is asked at every step, so the
+// scan never takes its quiet steps in one go, and takes one report in 64:
+// formatting the progress text at every byte would cost the run most of its
+// time and reach nothing new.
 class EverySink : public GridSink {
   public:
     using GridSink::GridSink;
@@ -72,8 +94,11 @@ class EverySink : public GridSink {
   protected:
     bool refreshProgress() override {
         countdown_ = 1;
-        return true;
+        return ++asked_ % 64 == 1;
     }
+
+  private:
+    uint32_t asked_ = 0;
 };
 
 class NullSink : public JobSink {
@@ -88,6 +113,44 @@ class NullSink : public JobSink {
 inline bool scanFile(AppState& state, ErrorGrid& grid, const std::string& path) {
     GridSink sink(grid);
     return !scanFileAfresh(state, path, sink);
+}
+
+// What the loader promises of the records it takes, from the file's bytes:
+// the first at offset 0, each next one where the one before ends (its real
+// size when broken), each inside the file with its start code there and the
+// size its header declares, and a broken block's run inside it, made of its
+// byte.
+NO_COVERAGE inline void checkIndexFits(const BlockTable& table, const std::vector<uint8_t>& file) {
+    const auto at = [&](uint64_t i) -> uint32_t { return i < file.size() ? file[i] : 0; };
+    uint64_t next = 0;
+    for (size_t i = 0; i < table.size(); ++i) {
+        const BlockRecord& r = table[i];
+        FUZZ_CHECK(r.offset == next && r.offset < file.size());
+        const uint32_t code =
+            at(r.offset) << 24 | at(r.offset + 1) << 16 | at(r.offset + 2) << 8 | at(r.offset + 3);
+        FUZZ_CHECK(r.code == code && (code >> 8) == 1);
+        // An end code that a system header made a stream's code is a packet.
+        const int32_t counted = int32_t(at(r.offset + 4) << 8 | at(r.offset + 5)) + 6;
+        if (code == kPackStartCode) {
+            FUZZ_CHECK(r.declaredSize == kPackHeaderSize);
+        } else if (code == kEndCode) {
+            FUZZ_CHECK(r.declaredSize == kEndCodeSize || r.declaredSize == counted);
+        } else {
+            FUZZ_CHECK(r.declaredSize == counted);
+        }
+        uint64_t extent = static_cast<uint64_t>(r.declaredSize);
+        if (r.isBroken()) {
+            FUZZ_CHECK(r.realSize >= 0 && r.realSize != r.declaredSize);
+            extent = static_cast<uint64_t>(r.realSize);
+            FUZZ_CHECK(r.repeatLength == 0 || r.repeatStart >= kLengthFieldEnd);
+            FUZZ_CHECK(uint64_t{r.repeatStart} + r.repeatLength <= extent);
+            for (uint64_t k = 0; k < r.repeatLength; ++k) {
+                FUZZ_CHECK(at(r.offset + r.repeatStart + k) == r.repeatByte);
+            }
+        }
+        next = r.offset + extent;
+        FUZZ_CHECK(next <= file.size());
+    }
 }
 
 }  // namespace mpg::fuzz

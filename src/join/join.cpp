@@ -19,9 +19,11 @@ namespace {
 
 // An input read ahead in large chunks: the join looks at 20 bytes per block
 // and copies the block, and a read call per block would cost more than both.
+// A chunk is no longer than the file (nor shorter than the bytes asked for):
+// a short piece does not clear a megabyte to read a few kilobytes.
 class InputFile {
   public:
-    static constexpr size_t kChunk = size_t{1} << 20;
+    static constexpr size_t kChunk = kIoBuffer;
 
     ~InputFile() {
         if (fd_ != -1) ::close(fd_);
@@ -48,7 +50,7 @@ class InputFile {
     const uint8_t* at(uint64_t pos, size_t count, Failure& failure) {
         if (pos >= start_ && pos + count <= start_ + length_)
             return buffer_.data() + (pos - start_);
-        buffer_.resize(std::max(kChunk, count));
+        buffer_.resize(std::max(std::min<uint64_t>(kChunk, size_), uint64_t{count}));
         const int64_t got =
             readFully(fd_, buffer_.data(), buffer_.size(), static_cast<int64_t>(pos));
         if (got < 0) {

@@ -1,5 +1,7 @@
 #include "model/block_table.h"
 
+#include <algorithm>
+
 namespace mpg {
 
 namespace {
@@ -48,13 +50,19 @@ std::vector<BlockRecord> BlockTable::entries() const {
 }
 
 void BlockTable::resize(size_t n) {
-    const size_t chunks = (n + kChunkMask) >> kChunkBits;
+    const size_t chunks = chunksFor(n);
     // Entries between the new and the old length must read as empty when the
-    // table grows again.
-    for (size_t i = n; i < size_ && (i >> kChunkBits) < chunks; ++i) (*this)[i] = BlockRecord{};
+    // table grows again; those in chunks that go are dropped with them.
+    for (size_t i = n; i < size_;) {
+        const Place p = placeOf(i);
+        if (p.chunk >= chunks) break;
+        const size_t run = std::min(chunkCapacity(p.chunk) - p.slot, size_ - i);
+        std::fill_n(&chunks_[p.chunk][p.slot], run, BlockRecord{});
+        i += run;
+    }
     chunks_.resize(chunks);
-    for (auto& chunk : chunks_) {
-        if (!chunk) chunk.reset(new BlockRecord[kChunkMask + 1]());
+    for (size_t k = 0; k < chunks; ++k) {
+        if (!chunks_[k]) chunks_[k].reset(new BlockRecord[chunkCapacity(k)]());
     }
     size_ = n;
 }

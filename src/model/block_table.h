@@ -3,6 +3,7 @@
 // which packets count as blocks.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -44,18 +45,25 @@ BlockRecord decodeBlockRecord(const uint8_t* in);
 
 // While a scan runs the table's length is its capacity and may be larger than
 // lastIndex + 1; at every other time its length is the number of blocks.
-// Entries are stored in fixed chunks, so growing never moves or copies them:
-// a 1 GB stream has about a million blocks, and a doubling array would
-// briefly hold two copies.
+// Entries are stored in chunks that are never moved or copied, so a
+// reference to an entry stays valid while the table grows: a 1 GB stream has
+// about a million blocks, and a doubling array would briefly hold two copies.
+// The first chunk holds 1,024 entries and each next one twice as many, up to
+// 65,536 per chunk from then on: a short file (or a fuzz input) takes 32 KiB
+// of table, not 2 MiB.
 class BlockTable {
   public:
     static constexpr size_t kGrowth = 1000;
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    BlockRecord& operator[](size_t i) { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+    BlockRecord& operator[](size_t i) {
+        const Place p = placeOf(i);
+        return chunks_[p.chunk][p.slot];
+    }
     const BlockRecord& operator[](size_t i) const {
-        return chunks_[i >> kChunkBits][i & kChunkMask];
+        const Place p = placeOf(i);
+        return chunks_[p.chunk][p.slot];
     }
     std::vector<BlockRecord> entries() const;
 
@@ -80,8 +88,34 @@ class BlockTable {
     void allocate(size_t count);
 
   private:
-    static constexpr size_t kChunkBits = 16;
-    static constexpr size_t kChunkMask = (size_t{1} << kChunkBits) - 1;
+    static constexpr size_t kFirstChunkBits = 10;
+    static constexpr size_t kFullChunkBits = 16;
+    static constexpr size_t kFirstChunk = size_t{1} << kFirstChunkBits;
+    static constexpr size_t kFullChunk = size_t{1} << kFullChunkBits;
+    // Chunks of 1,024 to 32,768 entries, then full ones.
+    static constexpr size_t kGrowingChunks = kFullChunkBits - kFirstChunkBits;
+
+    // Entry i, counted from kFirstChunk on (j = i + kFirstChunk), lies in
+    // the chunk given by j's highest bit while j < 2 * kFullChunk (chunk k
+    // spans j from kFirstChunk << k to twice that), and past that in full
+    // chunks that continue the same numbering.
+    struct Place {
+        size_t chunk;
+        size_t slot;
+    };
+    static Place placeOf(size_t i) {
+        const size_t j = i + kFirstChunk;
+        if (j >= kFullChunk)
+            return {(j >> kFullChunkBits) + kGrowingChunks - 1, j & (kFullChunk - 1)};
+        const size_t top = static_cast<size_t>(std::bit_width(j)) - 1;
+        return {top - kFirstChunkBits, j - (size_t{1} << top)};
+    }
+    // The number of entries chunk `chunk` holds.
+    static constexpr size_t chunkCapacity(size_t chunk) {
+        return chunk < kGrowingChunks ? kFirstChunk << chunk : kFullChunk;
+    }
+    // The number of chunks that hold `n` entries.
+    static size_t chunksFor(size_t n) { return n == 0 ? 0 : placeOf(n - 1).chunk + 1; }
     // Sets the length; new entries are zero, dropped ones are forgotten.
     void resize(size_t n);
 

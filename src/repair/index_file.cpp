@@ -16,9 +16,9 @@ namespace mpg {
 
 namespace {
 
-// Whole records per read or write: about 1 MiB. A table of a million blocks
-// is never held twice in encoded form.
-constexpr size_t kRecordsPerChunk = (size_t{1} << 20) / kBlockRecordSize;
+// Whole records per read or write: about kIoBuffer bytes. A table of a
+// million blocks is never held twice in encoded form.
+constexpr size_t kRecordsPerChunk = kIoBuffer / kBlockRecordSize;
 
 bool writeRecords(OutputFile& out, const BlockTable& table) {
     std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * kBlockRecordSize);
@@ -76,9 +76,16 @@ class RecordCheck {
         next_ = uint64_t{r.offset} + extent;
         return next_ <= size_;
     }
-    // After the last record: a broken one's search ended at the end of the
-    // file (at a start code, the block found there would have been recorded).
-    bool complete() const { return !lastBroken_ || ended_ || next_ == size_; }
+    // After the last record: a broken one's search ended where a search
+    // ends, at the end of the file or at a valid start code. The block found
+    // at that start code is missing when the scan was stopped inside that
+    // block's own search: the window drops its unfinished entry.
+    bool complete() {
+        if (!lastBroken_ || ended_ || next_ == size_) return true;
+        const uint8_t* there = input_.view(static_cast<uint32_t>(next_), 4);
+        if (there == nullptr) readFailed_ = true;
+        return there != nullptr && codes_.isValidStartCode(loadBE32(there));
+    }
     bool readFailed() const { return readFailed_; }
     const StreamCodes& codes() const { return codes_; }
 
@@ -144,7 +151,8 @@ IndexLoad readRecords(int fd, size_t count, RecordCheck& check, BlockTable& tabl
                 return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
         }
     }
-    return check.complete() ? IndexLoad::Loaded : IndexLoad::Damaged;
+    if (check.complete()) return IndexLoad::Loaded;
+    return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
 }
 
 IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Failure& why) {

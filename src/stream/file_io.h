@@ -17,6 +17,17 @@
 
 namespace mpg {
 
+// The size of the buffers through which inputs are read ahead and outputs
+// written: 1 MiB, so that a system call costs little beside the bytes it
+// moves. Fuzz builds take 4 KiB: their inputs are a few kilobytes, and only
+// so do they reach the code that refills or flushes a buffer midway. No
+// result depends on the size.
+#ifdef MPGMEND_SMALL_BUFFERS
+inline constexpr size_t kIoBuffer = size_t{4} << 10;
+#else
+inline constexpr size_t kIoBuffer = size_t{1} << 20;
+#endif
+
 // Reads `count` bytes, from file position `at` (pread) or, when `at` is -1,
 // from the current position. Returns the bytes read (fewer only at the end
 // of the file) or -1 on an error, with errno set and, when `readBefore` is
@@ -55,12 +66,12 @@ bool sameFile(const std::string& a, const std::string& b);
 //   "-" for standard output) is written directly: a rename over /dev/null
 //   would replace the device for the whole machine.
 //
-// Writes go through a buffer of 1 MiB: one write call per block would cost
-// more than the copy itself. Every write is checked; the first failure is
+// Writes go through a buffer of kIoBuffer bytes: one write call per block
+// would cost more than the copy itself. Every write is checked; the first failure is
 // kept in failure() and every later call fails at once.
 class OutputFile {
   public:
-    static constexpr size_t kBuffer = size_t{1} << 20;
+    static constexpr size_t kBuffer = kIoBuffer;
     // The output name that stands for standard output.
     static constexpr const char* kStandardOutput = "-";
 

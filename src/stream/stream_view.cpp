@@ -93,6 +93,7 @@ void StreamView::closeFile() {
 
 void StreamView::resetCache() {
     buffer_.reset();
+    capacity_ = 0;
     window_ = nullptr;
     dirtyEnd_ = 0;
     winStart_ = winLen_ = 0;
@@ -109,15 +110,31 @@ bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out)
 }
 
 const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count, uint32_t fill) {
-    if (count > kCacheSize || !refill(pos, std::min(fill, kCacheSize))) return nullptr;
+    if (count > kCacheSize || !refill(pos, count, std::min(fill, kCacheSize))) return nullptr;
     return window_;
+}
+
+// A window holds no more than the file positions up to the end of the file,
+// or of the last excised region (a piece before a region past the end reads
+// as zeros), from its first position on; so the window of a short file, and
+// the buffer under it, are no longer than that, though never shorter than the
+// bytes asked for. The buffer grows, doubling, when a window needs more: a
+// stream of a few kilobytes (a fuzz input, a test fixture) never clears a
+// 2 MB buffer.
+void StreamView::reserveWindow(uint32_t length) {
+    if (buffer_ && capacity_ >= length) return;
+    capacity_ = std::min(kCacheSize, std::max(length, 2 * capacity_));
+    buffer_.reset(new uint8_t[capacity_ + 2 * kAlign]());
+    dirtyEnd_ = 0;
 }
 
 // The window always starts at the requested position and never keeps bytes
 // of the old window; excised regions are jumped over piece by piece.
-bool StreamView::refill(uint32_t pos, uint32_t fill) {
-    constexpr size_t kRoom = kCacheSize + 2 * kAlign;
-    if (!buffer_) buffer_.reset(new uint8_t[kRoom]());
+bool StreamView::refill(uint32_t pos, uint32_t count, uint32_t fill) {
+    const uint64_t lastCutEnd = cutCount() == 0 ? 0 : cutAt(cutCount() - 1).end();
+    const uint64_t reach = std::max(opened_.size, lastCutEnd);
+    fill = static_cast<uint32_t>(std::min<uint64_t>(fill, std::max<uint64_t>(count, reach)));
+    reserveWindow(fill);
     uint64_t f = streamToFile(pos);
     uint8_t* const aligned = buffer_.get() + (-reinterpret_cast<uintptr_t>(buffer_.get()) % kAlign);
     window_ = aligned + f % kAlign;
@@ -150,7 +167,7 @@ bool StreamView::refill(uint32_t pos, uint32_t fill) {
         got = -1;
     }
     if (got < 0) {
-        dirtyEnd_ = kRoom;
+        dirtyEnd_ = capacity_ + 2 * kAlign;
         invalidateWindow();
         return false;
     }

@@ -143,7 +143,8 @@ class StreamView {
 
   private:
     const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = kCacheSize);
-    bool refill(uint32_t pos, uint32_t fill);
+    bool refill(uint32_t pos, uint32_t count, uint32_t fill);
+    void reserveWindow(uint32_t length);
 
     // The cut list is a gap buffer: the regions before the gap in cuts_, those
     // behind it in gapTail_ (nearest the gap last). A repair adds one region
@@ -178,6 +179,7 @@ class StreamView {
     Failure failure_;
     uint32_t streamSize_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;
+    uint32_t capacity_ = 0;  // the longest window the buffer holds
     // The window's first byte. The kernel copies from the page cache fastest
     // when source and destination share their alignment within a cache line,
     // so each refill places the window at the file position's offset modulo

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 namespace mpg {
 namespace {
@@ -56,6 +57,43 @@ TEST(BlockTable, GrowsByThousand) {
     t.dropLast();
     EXPECT_EQ(t.size(), 1000u);
     EXPECT_EQ(t.lastIndex(), 999);
+}
+
+// The chunks grow from 1,024 entries to 65,536: every entry keeps its own
+// place while the table grows past each chunk's end, and an entry dropped at
+// a chunk's edge reads as empty when the table grows over it again.
+TEST(BlockTable, EntriesStayPutAcrossChunks) {
+    BlockTable t;
+    t.startFresh();
+    std::vector<const BlockRecord*> places;
+    constexpr size_t kCount = 200'000;
+    for (size_t i = 0; i < kCount; ++i) {
+        const int64_t index = t.appendBlock();
+        ASSERT_EQ(index, static_cast<int64_t>(i));
+        t[i].offset = static_cast<uint32_t>(i);
+        t[i].code = static_cast<uint32_t>(i * 7);
+        places.push_back(&t[i]);
+    }
+    t.trimToLast();
+    ASSERT_EQ(t.size(), kCount);
+    for (size_t i = 0; i < kCount; ++i) {
+        ASSERT_EQ(places[i], &t[i]) << i;
+        ASSERT_EQ(t[i].offset, i);
+        ASSERT_EQ(t[i].code, i * 7);
+    }
+    // The edges between chunks (1,024, then 2,048 more, and so on).
+    for (size_t edge : {size_t{1024}, size_t{3072}, size_t{64'512}, size_t{130'048}}) {
+        BlockTable u;
+        u.startFresh();
+        for (size_t i = 0; i <= edge; ++i) u[u.appendBlock()].offset = 1;
+        u.trimToLast();
+        u.dropLast();  // the first entry of a chunk: the chunk goes
+        u.dropLast();  // the last entry of the chunk before: cleared in place
+        ASSERT_EQ(u.size(), edge - 1);
+        EXPECT_EQ(u[u.appendBlock()], BlockRecord{}) << edge;
+        EXPECT_EQ(u[u.appendBlock()], BlockRecord{}) << edge;
+        EXPECT_EQ(u[edge - 2].offset, 1u);
+    }
 }
 
 TEST(BlockTable, ZerpackClearsOnlyTheErrorFields) {

@@ -17,19 +17,9 @@ namespace {
 
 using test::Event;
 using test::RecordingSink;
+using test::StopAt;
 using test::StreamBuilder;
 using test::TempDir;
-
-// Asks to stop at the k-th progress report, as the user's "да" would.
-struct StopAt : RecordingSink {
-    StopAt(AppState& s, size_t k) : st(s), k(k) {}
-    void notify(const Notice& n) override {
-        RecordingSink::notify(n);
-        if (n.kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
-    }
-    AppState& st;
-    size_t k, seen = 0;
-};
 
 class ScanTest : public ::testing::Test {
   protected:

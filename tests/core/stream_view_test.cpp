@@ -167,6 +167,35 @@ TEST_F(ReadAtTest, WindowBoundaryIsAMiss) {
     EXPECT_EQ(view.windowStart(), 2'047'996u);
 }
 
+// The buffer is sized to the file it reads and grows with the next file or a
+// longer read; the windows are those a full-sized buffer gives, and bytes
+// past the end of a file read as zero after a longer file filled the buffer.
+TEST_F(ReadAtTest, BufferFollowsTheFile) {
+    const auto small = makeFile(100);
+    ASSERT_TRUE(view.readAt(90, 20, out));
+    EXPECT_EQ(view.windowLength(), 10u);
+    EXPECT_EQ(std::count(out.begin() + 10, out.end(), 0), 10);
+    ASSERT_TRUE(view.readAt(0, 5000, out));  // more than the file holds
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 100), small);
+    EXPECT_EQ(std::count(out.begin() + 100, out.end(), 0), 4900);
+
+    const auto large = makeFile(StreamView::kCacheSize + 300);
+    view.invalidateWindow();  // the window is the caller's to drop
+    ASSERT_TRUE(view.readAt(0, 6, out));
+    EXPECT_EQ(view.windowLength(), StreamView::kCacheSize);
+    ASSERT_TRUE(view.readAt(StreamView::kCacheSize - 3, 6, out));
+    EXPECT_EQ(out, std::vector<uint8_t>(large.end() - 303, large.end() - 297));
+
+    const std::string name = dir.write("short.bin", small);
+    ASSERT_EQ(view.openStream(name), OpenStatus::Opened);
+    view.invalidateWindow();
+    ASSERT_TRUE(view.readAt(95, 40, out));
+    EXPECT_EQ(view.windowLength(), 5u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 5),
+              std::vector<uint8_t>(small.end() - 5, small.end()));
+    EXPECT_EQ(std::count(out.begin() + 5, out.end(), 0), 35);
+}
+
 TEST_F(ReadAtTest, CountLimits) {
     makeFile(100);
     out = {1, 2, 3};

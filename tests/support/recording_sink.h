@@ -56,4 +56,15 @@ class RecordingSink : public JobSink {
     GridSink rows_;
 };
 
+// Asks to stop at the k-th progress report, as the user's "да" would.
+struct StopAt : RecordingSink {
+    StopAt(AppState& s, size_t k) : st(s), k(k) {}
+    void notify(const Notice& n) override {
+        RecordingSink::notify(n);
+        if (n.kind == Notify::Progress && ++seen == k) st.job.stopRequested = true;
+    }
+    AppState& st;
+    size_t k, seen = 0;
+};
+
 }  // namespace mpg::test

@@ -1,0 +1,173 @@
+// The index file's round trip. A table made from arbitrary bytes (a whole
+// scan, a scan stopped partway, or a whole scan whose broken blocks the size
+// fix accepted) is saved and loaded back unchanged, and a stopped scan
+// resumed from its loaded index ends with the table of a whole scan. An
+// index saved over its input, by any other path to it, is refused and the
+// input stays whole. An index loaded beside an input that has changed since
+// either fits that input block by block or leaves the state as it was.
+//
+// Byte 0 chooses how the table is made, the path to the input that the
+// refused save takes and how the input changes; bytes 1 and 2 give a number
+// (the steps before the stop, the position of the change); the stream is the
+// rest.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "repair/index_file.h"
+
+#include "fuzz_support.h"
+
+using namespace mpg;
+using namespace mpg::fuzz;
+
+namespace {
+
+constexpr size_t kHead = 3;
+
+enum class Made { Whole, Stopped, Accepted, StoppedAtOnce };
+
+// Asked for progress at every step; asks the scan to stop after `steps` of them.
+class StoppingSink : public GridSink {
+  public:
+    StoppingSink(AppState& state, ErrorGrid& grid, uint32_t steps)
+        : GridSink(state, grid), state_(state), left_(steps) {}
+
+  protected:
+    bool refreshProgress() override {
+        countdown_ = 1;
+        if (left_ > 0 && --left_ == 0) state_.job.stopRequested = true;
+        return false;
+    }
+
+  private:
+    AppState& state_;
+    uint32_t left_;
+};
+
+// A scan stopped after `steps` steps, as the window leaves it: the block
+// whose search the stop cut short is dropped.
+void stoppedScan(AppState& state, ErrorGrid& grid, const std::string& path, uint32_t steps) {
+    if (state.view.openStream(path) != OpenStatus::Opened) abort();
+    StoppingSink sink(state, grid, steps);
+    state.resumeScan = '0';
+    scanStream(state, sink);
+    state.view.closeFile();
+    if (state.job.stopRequested) dropUnfinishedBlock(state.table, grid);
+    state.job.stopRequested = false;
+}
+
+bool sameCodes(const StreamCodes& a, const StreamCodes& b) {
+    return a.first == b.first && a.second == b.second;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < kHead) return 0;
+    const uint8_t settings = data[0];
+    const uint32_t number = uint32_t{data[1]} << 8 | data[2];
+    const std::vector<uint8_t> stream(data + kHead, data + size);
+    MemFile input(stream);
+    const Made made = static_cast<Made>(settings & 3);
+
+    AppState whole;
+    ErrorGrid wholeGrid;
+    if (!scanFile(whole, wholeGrid, input.path())) abort();
+    AppState state;
+    ErrorGrid grid;
+    NullProgress progress;
+    switch (made) {
+        case Made::Whole:
+            state.table.assign(whole.table.entries());
+            state.codes = whole.codes;
+            break;
+        case Made::Stopped:
+        case Made::StoppedAtOnce:
+            stoppedScan(state, grid, input.path(), made == Made::Stopped ? 1 + number : 1);
+            break;
+        case Made::Accepted:
+            if (!scanFile(state, grid, input.path())) abort();
+            acceptRealSizes(state, grid, progress);
+            break;
+    }
+
+    MemFile index;
+    FUZZ_CHECK(!saveIndexFile(state.table, index.path(), {input.path()}));
+    FUZZ_CHECK(index.size() == state.table.size() * kBlockRecordSize);
+
+    // The index saved over its input, named by another path than the one
+    // the input was named by, or the other way round: refused.
+    const int second = ::open(input.path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (second == -1) abort();
+    const std::string fd = std::to_string(input.fd());
+    const std::string aliases[4] = {
+        "/dev/fd/" + fd, "/proc/" + std::to_string(::getpid()) + "/fd/" + fd,
+        "/proc/self/fd/" + std::to_string(second), "/proc/thread-self/fd/" + fd};
+    const std::string& alias = aliases[(settings >> 2) & 3];
+    FUZZ_CHECK(saveIndexFile(state.table, alias, {input.path()}).kind ==
+               FailureKind::OutputIsInput);
+    FUZZ_CHECK(saveIndexFile(state.table, input.path(), {alias}).kind ==
+               FailureKind::OutputIsInput);
+    ::close(second);
+    FUZZ_CHECK(input.bytes() == stream);
+
+    // Loaded back: the same records, and the codes in force at the table's
+    // end (a stopped scan may have taken those of a header it then dropped).
+    AppState loaded;
+    const IndexLoad load = loadIndexFile(index.path(), input.path(), loaded);
+    if (state.table.empty()) {
+        FUZZ_CHECK(load == IndexLoad::Damaged);
+    } else {
+        FUZZ_CHECK(load == IndexLoad::Loaded);
+        FUZZ_CHECK(loaded.table.entries() == state.table.entries());
+        if (made == Made::Whole || made == Made::Accepted) {
+            FUZZ_CHECK(sameCodes(loaded.codes, state.codes));
+        }
+    }
+    // A stopped scan resumed from its index records what a whole scan does.
+    if (load == IndexLoad::Loaded && (made == Made::Stopped || made == Made::StoppedAtOnce)) {
+        ErrorGrid loadedGrid;
+        loadedGrid.rebuildFromTable(loaded.table);
+        GridSink sink(loaded, loadedGrid);
+        if (loaded.view.openStream(input.path()) != OpenStatus::Opened) abort();
+        loaded.resumeScan = 'y';
+        scanStream(loaded, sink);
+        loaded.view.closeFile();
+        FUZZ_CHECK(loaded.table.entries() == whole.table.entries());
+        FUZZ_CHECK(sameCodes(loaded.codes, whole.codes));
+    }
+
+    // The input changed since the index was saved: a byte flipped, the file
+    // cut short or lengthened.
+    std::vector<uint8_t> changed = stream;
+    const size_t where = stream.empty() ? 0 : number % stream.size();
+    switch ((settings >> 4) & 3) {
+        case 0:
+            if (!changed.empty()) changed[where] ^= uint8_t(1u << (settings >> 6));
+            break;
+        case 1:
+            changed.resize(where);
+            break;
+        case 2:
+            changed.insert(changed.end(), data + kHead, data + std::min(size, kHead + 16));
+            break;
+        default:
+            changed.insert(changed.begin() + static_cast<ptrdiff_t>(where), 0);
+            break;
+    }
+    MemFile other(changed);
+    AppState beside;
+    const BlockRecord kept{0x1BA, 0, 12, kSound, 0, 0, 0, 0};
+    beside.table.assign({kept});
+    beside.codes = {0x1C5, 0x1E5};
+    if (loadIndexFile(index.path(), other.path(), beside) == IndexLoad::Loaded) {
+        checkIndexFits(beside.table, changed);
+    } else {
+        FUZZ_CHECK(beside.table.entries() == std::vector<BlockRecord>{kept});
+        FUZZ_CHECK(sameCodes(beside.codes, StreamCodes{0x1C5, 0x1E5}));
+    }
+    return 0;
+}
