@@ -33,7 +33,7 @@ enum class Made { Whole, Stopped, Accepted, StoppedAtOnce };
 class StoppingSink : public GridSink {
   public:
     StoppingSink(AppState& state, ErrorGrid& grid, uint32_t steps)
-        : GridSink(state, grid), state_(state), left_(steps) {}
+        : GridSink(grid), state_(state), left_(steps) {}
 
   protected:
     bool refreshProgress() override {
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!scanFile(whole, wholeGrid, input.path())) abort();
     AppState state;
     ErrorGrid grid;
-    NullProgress progress;
+    QuietRepairProgress progress;
     switch (made) {
         case Made::Whole:
             state.table.assign(whole.table.entries());
@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case Made::Accepted:
             if (!scanFile(state, grid, input.path())) abort();
-            acceptRealSizes(state, grid, progress);
+            applyStrategy(state, grid, Strategy::AcceptRealSizes, RepairOptions{}, input.path(),
+                          progress);
             break;
     }
 
@@ -131,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (load == IndexLoad::Loaded && (made == Made::Stopped || made == Made::StoppedAtOnce)) {
         ErrorGrid loadedGrid;
         loadedGrid.rebuildFromTable(loaded.table);
-        GridSink sink(loaded, loadedGrid);
+        GridSink sink(loadedGrid);
         if (loaded.view.openStream(input.path()) != OpenStatus::Opened) abort();
         loaded.resumeScan = 'y';
         scanStream(loaded, sink);
