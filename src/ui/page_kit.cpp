@@ -25,15 +25,15 @@ QFrame* makePanel(QWidget* parent, const char* name) {
     return panel;
 }
 
-QLabel* makeLabel(QWidget* parent, const ControlSpec& spec, const QString& text, bool grey,
+QLabel* makeLabel(QWidget* parent, const ControlSpec& control, const QString& text, bool grey,
                   bool bold) {
     auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(spec.name));
+    label->setObjectName(QString::fromLatin1(control.name));
     // An empty geometry: the label takes its text's size at its place.
-    if (spec.geometry.size().isEmpty()) {
-        label->move(spec.geometry.topLeft());
+    if (control.geometry.size().isEmpty()) {
+        label->move(control.geometry.topLeft());
     } else {
-        label->setGeometry(spec.geometry);
+        label->setGeometry(control.geometry);
     }
     if (grey) {
         QPalette p = label->palette();
@@ -48,8 +48,9 @@ QLabel* makeLabel(QWidget* parent, const ControlSpec& spec, const QString& text,
     return label;
 }
 
-QCheckBox* makeCheck(QWidget* parent, const ControlSpec& spec, const QString& text, bool checked) {
-    auto* box = place(new QCheckBox(text, parent), spec);
+QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString& text,
+                     bool checked) {
+    auto* box = place(new QCheckBox(text, parent), control);
     box->setChecked(checked);
     return box;
 }

@@ -33,17 +33,18 @@ struct ControlSpec {
 QString mainCaption();
 
 template <class W>
-W* place(W* widget, const ControlSpec& spec) {
-    widget->setObjectName(QString::fromLatin1(spec.name));
-    widget->setGeometry(spec.geometry);
+W* place(W* widget, const ControlSpec& control) {
+    widget->setObjectName(QString::fromLatin1(control.name));
+    widget->setGeometry(control.geometry);
     return widget;
 }
 
 QFrame* makePanel(QWidget* parent, const char* name);
 // Grey status texts ("status", "mess", "info") are bold; plain grey labels are not.
-QLabel* makeLabel(QWidget* parent, const ControlSpec& spec, const QString& text, bool grey,
+QLabel* makeLabel(QWidget* parent, const ControlSpec& control, const QString& text, bool grey,
                   bool bold);
-QCheckBox* makeCheck(QWidget* parent, const ControlSpec& spec, const QString& text, bool checked);
+QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString& text,
+                     bool checked);
 
 // A status text with the failure's file and reason behind it.
 QString withDetail(const char* text, const Failure& failure);

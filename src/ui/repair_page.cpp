@@ -74,13 +74,14 @@ constexpr ControlSpec EditOUT{"EditOUT", {16, 81, 529, 21}};
 constexpr ControlSpec ImageSA{"ImageSA", {560, 81, 20, 20}};
 }  // namespace layout
 
-TImage* picture(const ControlSpec& spec, const char* picture, QWidget* parent) {
-    return place(new TImage(QString::fromLatin1(spec.name), QString::fromLatin1(picture), parent),
-                 spec);
+TImage* picture(const ControlSpec& control, const char* picture, QWidget* parent) {
+    return place(
+        new TImage(QString::fromLatin1(control.name), QString::fromLatin1(picture), parent),
+        control);
 }
 
-QFrame* bevel(const ControlSpec& spec, QWidget* parent) {
-    return makeBevel(QString::fromLatin1(spec.name), parent, spec.geometry);
+QFrame* bevel(const ControlSpec& control, QWidget* parent) {
+    return makeBevel(QString::fromLatin1(control.name), parent, control.geometry);
 }
 
 // The strategies' row texts reach LabelPTR the way the scan's progress does:
