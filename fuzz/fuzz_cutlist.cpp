@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 1: {
                 if (!ops.take(4)) return 0;
                 const uint32_t pos = ops.word() % 6'000;
-                const uint32_t count = ops.word() % 3'001;
+                const uint32_t count = ops.word() % (StreamView::CacheSize + 1);
                 const uint64_t ws = view.windowStart(), we = ws + view.windowLength();
                 const bool hit = pos >= ws && pos + count <= we;
                 FUZZ_CHECK(view.readAt(pos, count, got));

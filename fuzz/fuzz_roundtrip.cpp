@@ -76,23 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppState whole;
     ErrorGrid wholeGrid;
     if (!scanFile(whole, wholeGrid, input.path())) abort();
-    AppState state;
-    ErrorGrid grid;
-    NullProgress progress;
-    switch (made) {
-        case Made::Whole:
-            state.table.assign(whole.table.entries());
-            state.codes = whole.codes;
-            break;
-        case Made::Stopped:
-        case Made::StoppedAtOnce:
-            stoppedScan(state, grid, input.path(), made == Made::Stopped ? 1 + number : 1);
-            break;
-        case Made::Accepted:
-            if (!scanFile(state, grid, input.path())) abort();
-            FixSizes(state, grid, progress);
-            break;
+    // The table saved: the whole scan's, its broken blocks accepted or not,
+    // or that of a scan stopped partway.
+    const bool stopped = made == Made::Stopped || made == Made::StoppedAtOnce;
+    if (made == Made::Accepted) {
+        NullProgress progress;
+        FixSizes(whole, wholeGrid, progress);
     }
+    AppState partial;
+    ErrorGrid partialGrid;
+    if (stopped) {
+        stoppedScan(partial, partialGrid, input.path(), made == Made::Stopped ? 1 + number : 1);
+    }
+    const AppState& state = stopped ? partial : whole;
 
     MemFile index;
     FUZZ_CHECK(!saveIndexFile(state.table, index.path(), {input.path()}));
@@ -123,12 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         FUZZ_CHECK(load == IndexLoad::Loaded);
         FUZZ_CHECK(loaded.table.entries() == state.table.entries());
-        if (made == Made::Whole || made == Made::Accepted) {
-            FUZZ_CHECK(sameCodes(loaded.codes, state.codes));
-        }
+        if (!stopped) FUZZ_CHECK(sameCodes(loaded.codes, state.codes));
     }
     // A stopped scan resumed from its index records what a whole scan does.
-    if (load == IndexLoad::Loaded && (made == Made::Stopped || made == Made::StoppedAtOnce)) {
+    if (load == IndexLoad::Loaded && stopped) {
         ErrorGrid loadedGrid;
         loadedGrid.erpacks2sg(loaded.table);
         GridSink sink(loaded, loadedGrid);

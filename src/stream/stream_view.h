@@ -35,7 +35,14 @@ enum class OpenStatus {
 
 class StreamView {
   public:
+#ifdef MPGMEND_SMALL_BUFFERS
+    // Fuzz builds: inputs of a few kilobytes then cross windows as streams
+    // of many megabytes do. No result depends on the size: every read
+    // outside readPieces asks for at most 40 bytes.
+    static constexpr uint32_t CacheSize = 1'024;
+#else
     static constexpr uint32_t CacheSize = 2'048'000;
+#endif
 
     StreamView() = default;
     ~StreamView();
@@ -50,14 +57,22 @@ class StreamView {
     // would block the open or the reads, or never end.
     bool openFile(const std::string& name);
     void closeFile();
-    int fileHandle() const { return fileHandle_; }
-    bool isOpen() const { return fileHandle_ != -1; }
-    uint32_t streamSize() const { return streamSize_; }
+    int fileHandle() const {
+        return fileHandle_;
+    }
+    bool isOpen() const {
+        return fileHandle_ != -1;
+    }
+    uint32_t streamSize() const {
+        return streamSize_;
+    }
 
     // Why the last open or read failed (OpenFailed, NotRegular, ReadFailed
     // with the file position and the system's reason, or InputChanged); no
     // failure after a successful open until a read fails.
-    const Failure& failure() const { return failure_; }
+    const Failure& failure() const {
+        return failure_;
+    }
     // The file's size and modification time are taken when it is opened and
     // compared before every refill of the window is used: bytes of a file
     // that is cut, extended or overwritten while a job reads it would be
@@ -69,7 +84,9 @@ class StreamView {
     // Releases the buffer and drops the window.
     void resetCache();
     // Drops the window and keeps the buffer.
-    void invalidateWindow() { winStart_ = winLen_ = 0; }
+    void invalidateWindow() {
+        winStart_ = winLen_ = 0;
+    }
     void clearCuts();
 
     // Delivers `count` stream bytes from stream position `pos` into `out`,
@@ -137,9 +154,15 @@ class StreamView {
     // together with the excised regions met on the way.
     uint64_t fileSpan(uint64_t f0, uint64_t count) const;
 
-    uint32_t windowStart() const { return winStart_; }
-    uint32_t windowLength() const { return winLen_; }
-    bool hasBuffer() const { return buffer_ != nullptr; }
+    uint32_t windowStart() const {
+        return winStart_;
+    }
+    uint32_t windowLength() const {
+        return winLen_;
+    }
+    bool hasBuffer() const {
+        return buffer_ != nullptr;
+    }
 
   private:
     const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = CacheSize);
@@ -153,7 +176,9 @@ class StreamView {
     // second pass inserting between the first pass's regions costs no more.
     // cutSums_[i] holds the lengths of regions 0 to i before the gap;
     // tailSums_[j] the lengths of gapTail_[j] and every region behind it.
-    size_t cutCount() const { return cuts_.size() + gapTail_.size(); }
+    size_t cutCount() const {
+        return cuts_.size() + gapTail_.size();
+    }
     const CutRegion& cutAt(size_t i) const {
         return i < cuts_.size() ? cuts_[i] : gapTail_[cutCount() - 1 - i];
     }
@@ -162,7 +187,9 @@ class StreamView {
     // The number of regions whose start is at most `f`.
     size_t cutsFrom(uint64_t f) const;
     void moveGap(size_t to) const;
-    void closeGap() const { moveGap(cutCount()); }
+    void closeGap() const {
+        moveGap(cutCount());
+    }
 
     // Size and modification time of the open file, as taken at the open.
     struct Stamp {
