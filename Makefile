@@ -51,10 +51,12 @@ test-sanitize: deps
 # libFuzzer targets (fuzz/README.md), built with clang in their own folder and
 # each run for FUZZ_SECONDS on a copy of its seed corpus; a crash, a hang or
 # a broken check stops with an error and leaves the input in
-# $(FUZZ_DIR)/findings/<target>/.
+# $(FUZZ_DIR)/findings/<target>/. Each target's line gives its runs, its
+# executions per second (and per second of processor time, which other work
+# on the machine does not lower) and libFuzzer's coverage figures.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_scan fuzz_repair fuzz_index fuzz_join fuzz_cutlist
+FUZZ_TARGETS := fuzz_scan fuzz_repair fuzz_index fuzz_join fuzz_cutlist fuzz_roundtrip fuzz_dump fuzz_open
 fuzz:
 	@bash scripts/install-deps.sh fuzz
 	@cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DMPGMEND_FUZZ=ON \
@@ -66,14 +68,21 @@ fuzz:
 	  cp fuzz/corpus/$$t/* $(FUZZ_DIR)/corpus/$$t/ || exit 1; \
 	  extra=""; if [ -d fuzz/regressions/$$t ]; then extra=fuzz/regressions/$$t; fi; \
 	  echo "== $$t: $(FUZZ_SECONDS) s"; \
-	  if ! $(FUZZ_DIR)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
-	      -artifact_prefix=$(FUZZ_DIR)/findings/$$t/ $(FUZZ_DIR)/corpus/$$t $$extra \
-	      >$(FUZZ_DIR)/$$t.log 2>&1; then \
+	  if ! /usr/bin/time -f '%U %S' -o $(FUZZ_DIR)/$$t.time \
+	      $(FUZZ_DIR)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	      -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/findings/$$t/ \
+	      $(FUZZ_DIR)/corpus/$$t $$extra >$(FUZZ_DIR)/$$t.log 2>&1; then \
 	    tail -n 40 $(FUZZ_DIR)/$$t.log; \
 	    echo "$$t FOUND A FAULT: input in $(FUZZ_DIR)/findings/$$t/, log $(FUZZ_DIR)/$$t.log"; \
 	    exit 1; \
 	  fi; \
-	  grep '^Done' $(FUZZ_DIR)/$$t.log; \
+	  awk -v t=$$t -v cpu="$$(tail -n 1 $(FUZZ_DIR)/$$t.time)" \
+	    '/^Done/ { runs = $$2; secs = $$5 } \
+	     /stat::average_exec_per_sec/ { rate = $$2 } \
+	     / cov: / { for (i = 1; i < NF; ++i) { if ($$i == "cov:") cov = $$(i + 1); if ($$i == "ft:") ft = $$(i + 1) } } \
+	     END { split(cpu, c, " "); used = c[1] + c[2]; \
+	       printf "%s: %d runs in %d s, %d exec/s (%d per CPU second), cov %d, ft %d\n", \
+	         t, runs, secs, rate, (used > 0 ? runs / used : 0), cov, ft }' $(FUZZ_DIR)/$$t.log; \
 	done
 
 # A .deb of both programs, in the build folder.

@@ -31,7 +31,7 @@ constexpr uint64_t kMostZerosScanned = 8 * 1024;
 // Lines are made of this many bytes at each edge, and of the file's first
 // bytes on their own: formatting all 128 KiB of a long block's edges would
 // cost a run most of its time.
-constexpr size_t kLinesOf = 300;
+constexpr size_t kLinesOf = 100;
 
 uint32_t le32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;

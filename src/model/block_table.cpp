@@ -50,20 +50,21 @@ std::vector<BlockRecord> BlockTable::entries() const {
 }
 
 void BlockTable::resize(size_t n) {
-    const size_t chunks = chunksFor(n);
-    // Entries between the new and the old length must read as empty when the
-    // table grows again; those in chunks that go are dropped with them.
-    for (size_t i = n; i < size_;) {
+    // Entries the table grows over in a chunk it already holds may keep the
+    // values of entries it dropped: they must read as empty. New chunks are
+    // empty, and a table that shrinks (a scan trimmed to its blocks) clears
+    // nothing.
+    const size_t held = chunks_.size();
+    for (size_t i = size_; i < n;) {
         const Place p = placeOf(i);
-        if (p.chunk >= chunks) break;
-        const size_t run = std::min(chunkCapacity(p.chunk) - p.slot, size_ - i);
+        if (p.chunk >= held) break;
+        const size_t run = std::min(chunkCapacity(p.chunk) - p.slot, n - i);
         std::fill_n(&chunks_[p.chunk][p.slot], run, BlockRecord{});
         i += run;
     }
+    const size_t chunks = chunksFor(n);
     chunks_.resize(chunks);
-    for (size_t k = 0; k < chunks; ++k) {
-        if (!chunks_[k]) chunks_[k].reset(new BlockRecord[chunkCapacity(k)]());
-    }
+    for (size_t k = held; k < chunks; ++k) chunks_[k].reset(new BlockRecord[chunkCapacity(k)]());
     size_ = n;
 }
 

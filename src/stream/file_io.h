@@ -67,8 +67,8 @@ bool sameFile(const std::string& a, const std::string& b);
 //   would replace the device for the whole machine.
 //
 // Writes go through a buffer of kIoBuffer bytes: one write call per block
-// would cost more than the copy itself. Every write is checked; the first failure is
-// kept in failure() and every later call fails at once.
+// would cost more than the copy itself. Every write is checked; the first
+// failure is kept in failure() and every later call fails at once.
 class OutputFile {
   public:
     static constexpr size_t kBuffer = kIoBuffer;

@@ -231,6 +231,7 @@ TEST(IndexFile, AStoppedScansIndexLoadsBack) {
         EXPECT_EQ(loaded.table.entries(), whole.scanned.state.table.entries());
     }
     EXPECT_GT(endingBroken, 0u);
+    EXPECT_EQ(test::readFile(whole.input), b.bytes());
 }
 
 // The codes in force at the end of a video CD stream are not those of its
