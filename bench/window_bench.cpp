@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 class RecordingSink : public mpg::ThrottledSink {
   public:
     void notify(const mpg::Notice& n) override { events.emplace_back(n.kind, n.payload); }
-    void setTitle(const std::string&) override {}
+    void reportCheck(mpg::CheckResult) override {}
     void clearErrorList() override {}
     std::vector<std::pair<mpg::Notify, int32_t>> events;
 };

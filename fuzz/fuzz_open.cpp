@@ -17,6 +17,7 @@
 #include "analysis/scan_control.h"
 
 #include "fuzz_support.h"
+#include "text/messages.h"
 
 using namespace mpg;
 using namespace mpg::fuzz;

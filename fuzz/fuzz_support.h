@@ -105,7 +105,7 @@ class EverySink : public GridSink {
 class NullSink : public JobSink {
   public:
     void notify(const Notice&) override {}
-    void setTitle(const std::string&) override {}
+    void reportCheck(CheckResult) override {}
     void clearErrorList() override {}
 };
 

@@ -65,21 +65,6 @@ std::vector<std::string> dumpLines(ByteSpan bytes, uint32_t baseOffset, int perL
     return lines;
 }
 
-std::string dumpGapLine(uint64_t skipped) {
-    return "-------- пропущено " + groupDigits(std::to_string(skipped)) + " байт";
-}
-
-std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
-    std::vector<std::string> lines = dumpLines(dump.head, dump.offset, perLine);
-    if (dump.tail.empty()) return lines;
-    lines.push_back(dumpGapLine(dump.skipped()));
-    const uint64_t tailAt = uint64_t{dump.offset} + dump.length - dump.tail.size();
-    for (std::string& line : dumpLines(dump.tail, static_cast<uint32_t>(tailAt), perLine)) {
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
 bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out) {
     if (index >= state.table.size()) return false;
     const BlockRecord& e = state.table[index];

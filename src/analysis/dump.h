@@ -40,13 +40,6 @@ struct BlockDump {
     uint64_t skipped() const { return length - head.size() - tail.size(); }
 };
 
-// The line that stands for the bytes left out: "-------- пропущено 1'234 байт".
-std::string dumpGapLine(uint64_t skipped);
-
-// The head's lines, then the gap line and the tail's lines (their offsets
-// those of the tail's bytes in the stream) when there is a tail.
-std::vector<std::string> dumpLines(const BlockDump& dump, int perLine);
-
 // The bytes of BlockTable entry `index` as the stream shows them through the
 // cut list: the larger of its declared and real size, never more than the
 // file can hold, read exactly (no read-ahead); bytes that cannot be read are

@@ -6,10 +6,6 @@
 
 namespace mpg {
 
-const ErrorRow ErrorGrid::kHeader = {
-    "",       "#",         "id", "offset в файле", "размер заявленный", "размер реальный",
-    "дельта", "max повтор"};
-
 std::string formatCode(uint32_t code) {
     char text[9];
     std::snprintf(text, sizeof text, "%08X", code);
@@ -24,7 +20,6 @@ std::string formatRun(const BlockRecord& r) {
 
 void ErrorGrid::clear() {
     rows_.assign(2, ErrorRow{});
-    rows_[0] = kHeader;
 }
 
 int ErrorGrid::takeRow() {
@@ -110,6 +105,7 @@ int ErrorGrid::onNotice(const Notice& notice) {
             return onWithdrawn(notice.payload) ? rowCount() - 1 : -1;
         case Notify::Progress:
         case Notify::JoinProgress:
+        case Notify::RowProgress:
             break;
     }
     return -1;

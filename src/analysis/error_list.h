@@ -27,8 +27,6 @@ std::string formatRun(const BlockRecord& record);
 
 class ErrorGrid {
   public:
-    static const ErrorRow kHeader;
-
     ErrorGrid() { clear(); }
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
@@ -40,7 +38,8 @@ class ErrorGrid {
         rows_[static_cast<size_t>(r)][static_cast<size_t>(c)] = std::move(text);
     }
 
-    // The header row and one empty data row.
+    // The header row (its titles are the front ends' own) and one empty
+    // data row.
     void clear();
     // The row a new entry goes into: the last row when it is unused (column 0
     // empty), else a new row below it.

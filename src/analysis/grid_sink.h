@@ -12,7 +12,7 @@ class GridSink : public JobSink {
   public:
     explicit GridSink(ErrorGrid& grid) : grid_(grid) {}
     void notify(const Notice& notice) override { grid_.onNotice(notice); }
-    void setTitle(const std::string&) override {}
+    void reportCheck(CheckResult) override {}
     void clearErrorList() override { grid_.clear(); }
 
   protected:

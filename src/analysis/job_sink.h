@@ -6,25 +6,31 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
+#include "analysis/check_result.h"
 #include "model/block_table.h"
+#include "stream/failure.h"
 
 namespace mpg {
 
 enum class Notify : int {
-    Progress = 1,      // payload: percentage of the work done; text: the progress line
+    Progress = 1,      // payload: percentage of the work done; done of total: where it is
     Broken = 2,        // payload: BlockTable index of a block just found broken
     Resolved = 3,      // payload: the same index, now with real size and run
-    JoinProgress = 4,  // payload: percentage of the current join input; text: its line
+    JoinProgress = 4,  // payload: percentage of the current input; done of total: which input
     Withdrawn = 5,     // payload: index of a last entry whose row a resumed scan takes back
+    RowProgress = 6,   // a repair's walk over the list: row done of rows total; 0 of 0 at its end
 };
 
 // One report: its kind, its payload, and the values that go with it.
 struct Notice {
     Notify kind = Notify::Progress;
     int32_t payload = 0;
-    std::string text;    // Progress, JoinProgress: the line shown beside the gauge
+    // Progress: the stream position or the blocks written, of the stream's
+    // size or the blocks; JoinProgress: the input's number, from 1, of the
+    // inputs; RowProgress: the row, of the rows.
+    uint64_t done = 0;
+    uint64_t total = 0;
     BlockRecord record;  // Broken, Resolved: a copy of the entry as it stands
 };
 
@@ -33,10 +39,14 @@ class JobSink {
     virtual ~JobSink() = default;
 
     virtual void notify(const Notice& notice) = 0;
-    virtual void setTitle(const std::string& text) = 0;
+    // The scan found no stream where it was to start (NoSignature); the
+    // window names it in its caption.
+    virtual void reportCheck(CheckResult result) = 0;
     virtual void clearErrorList() = 0;
-    // A message for the joining page, such as an input that cannot be opened.
-    virtual void showMessage(const std::string& text) { (void)text; }
+    // A join refused before it wrote anything, and why: an input that cannot
+    // be opened, or an output that is one of the inputs. For the joining
+    // page's message line.
+    virtual void reportRefusal(const Failure& why) { (void)why; }
 
     // Asked before every progress notification. A receiver that shows at most
     // a few updates a second declines the others, and the job then does not

@@ -109,7 +109,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     const uint8_t* head = view.view(0, 29);
     if (head == nullptr) return view.failure();
     if (loadBE32(head) != kPackStartCode) {
-        sink.setTitle(kNoSignatureText);
+        sink.reportCheck(CheckResult::NoSignature);
         return {};
     }
 
@@ -121,7 +121,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     // code and length field, so a block shorter than declared is found as
     // well as a longer one.
     const auto startSearch = [&] {
-        sink.notify({Notify::Broken, static_cast<int32_t>(table.lastIndex()), {}, table.last()});
+        sink.notify({Notify::Broken, static_cast<int32_t>(table.lastIndex()), 0, 0, table.last()});
         inResync = true;
         BlockRecord& broken = table.last();
         pos = uint64_t{broken.offset} + kLengthFieldEnd;
@@ -137,7 +137,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         broken.repeatByte = run.maxByte;
         broken.repeatLength = static_cast<uint32_t>(run.maxLength);
         broken.repeatStart = static_cast<uint32_t>(run.maxStart - broken.offset);
-        sink.notify({Notify::Resolved, static_cast<int32_t>(table.lastIndex()), {}, broken});
+        sink.notify({Notify::Resolved, static_cast<int32_t>(table.lastIndex()), 0, 0, broken});
         inResync = false;
     };
 
@@ -151,7 +151,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         // written): its row is withdrawn and the block examined afresh, as a
         // fresh scan of the file as it is now would examine it.
         if (last.isBroken()) {
-            sink.notify({Notify::Withdrawn, static_cast<int32_t>(table.lastIndex()), {}, last});
+            sink.notify({Notify::Withdrawn, static_cast<int32_t>(table.lastIndex()), 0, 0, last});
             table.clearErrorFields(table.lastIndex());
         }
         pos = uint64_t{last.offset} + static_cast<uint64_t>(std::max(last.declaredSize, 0));
@@ -232,10 +232,10 @@ Failure scanStream(AppState& state, JobSink& sink) {
 
         if (pos >= size) break;
         if (sink.progressDue()) {
-            const uint32_t at = static_cast<uint32_t>(pos);
             sink.notify({Notify::Progress,
-                         static_cast<int32_t>(progressPercent(at, size)),
-                         progressOf(at, size),
+                         static_cast<int32_t>(progressPercent(pos, size)),
+                         pos,
+                         size,
                          {}});
         }
         if (state.job.stopRequested.load(std::memory_order_relaxed)) break;

@@ -9,8 +9,6 @@
 
 namespace mpg {
 
-inline constexpr const char* kNoSignatureText = "отсутствует сигнатура файла";
-
 // The body of the job "scan". Reads through state.view, which the caller has
 // opened; continues after the last entry when state.resumeScan is 'y'. A
 // read the system refuses stops the scan (its bytes are never taken for the

@@ -72,17 +72,14 @@ class InputFile {
     uint64_t start_ = 0, length_ = 0;
 };
 
-std::string progressText(size_t k, size_t count) {
-    return "идёт работа    [ " + std::to_string(k + 1) + "  >>  " + std::to_string(count) + " ]";
-}
-
 // Reports the progress in the current input; true when the user asked to stop.
 bool reportAndPoll(JobState& job, JobSink& sink, size_t k, size_t count, uint64_t pos,
                    uint64_t size) {
     if (sink.progressDue()) {
         sink.notify({Notify::JoinProgress,
                      static_cast<int32_t>(progressPercent(pos, size)),
-                     progressText(k, count),
+                     k + 1,
+                     count,
                      {}});
     }
     return job.stopRequested.load(std::memory_order_relaxed);
@@ -98,25 +95,6 @@ bool outputIsAnInput(const JoinParams& params) {
                        [&](const std::string& in) { return sameFile(in, params.output); });
 }
 
-const char* joinResultText(int32_t result, const Failure& failure) {
-    if (result == kJoinDone) return kJoinDoneText;
-    if (result == kJoinStopped) return kStoppedText;
-    switch (failure.kind) {
-        case FailureKind::OutputIsInput:
-            return kJoinOutputIsInputText;
-        case FailureKind::OpenFailed:
-        case FailureKind::NotRegular:
-            return kOpenFailedText;
-        case FailureKind::ReadFailed:
-            return kReadFailedText;
-        case FailureKind::WriteFailed:
-        case FailureKind::RenameFailed:
-            return kSaveFailedText;
-        default:
-            return kJoinBrokenText;
-    }
-}
-
 namespace {
 
 // What both joins share. Every input is opened once before anything is
@@ -129,7 +107,7 @@ int32_t eachInput(JobState& job, const JoinParams& params, JobSink& sink, Output
                   Walk walk) {
     Failure& failure = job.failure;
     const auto refused = [&] {
-        sink.showMessage(std::string(kOpenFailedText) + failureDetail(failure));
+        sink.reportRefusal(failure);
         return kJoinFailed;
     };
     for (const std::string& path : params.inputs) {
@@ -138,7 +116,7 @@ int32_t eachInput(JobState& job, const JoinParams& params, JobSink& sink, Output
     }
     if (!out.create(params.output, params.inputs)) {
         if (out.failure().kind == FailureKind::OutputIsInput) {
-            sink.showMessage(kJoinOutputIsInputText);
+            sink.reportRefusal(out.failure());
         }
         return kJoinFailed;
     }

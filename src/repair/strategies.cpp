@@ -143,10 +143,6 @@ bool cutAt(StreamView& view, uint64_t pos, uint32_t length) {
 
 }  // namespace
 
-std::string strategyProgressText(size_t row, size_t rows) {
-    return "ptr: " + std::to_string(row) + " >> " + std::to_string(rows);
-}
-
 std::optional<int32_t> parseMinRepeat(const std::string& text) {
     const bool number = isDecimal(text) && text != "-" && text.size() <= 11;
     const long long value = number ? std::stoll(text) : 0;

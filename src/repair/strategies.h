@@ -37,9 +37,6 @@ class QuietRepairProgress : public RepairProgress {
     void step(size_t, size_t) override {}
 };
 
-// "ptr: 3 >> 17".
-std::string strategyProgressText(size_t row, size_t rows);
-
 struct RepairOptions {
     bool zerosOnly = true;      // only runs of zero bytes qualify
     bool positiveDelta = true;  // only blocks longer than declared (rescan strategy)

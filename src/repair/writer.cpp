@@ -85,23 +85,6 @@ uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
 
 }  // namespace
 
-const char* saveResultText(const Failure& failure) {
-    switch (failure.kind) {
-        case FailureKind::None:
-            return kSavedText;
-        case FailureKind::OutputIsInput:
-            return kOutputIsInputText;
-        case FailureKind::Stopped:
-            return kStoppedText;
-        case FailureKind::InputChanged:
-            return kInputChangedText;
-        case FailureKind::ReadFailed:
-            return kReadFailedText;
-        default:
-            return kSaveFailedText;
-    }
-}
-
 bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
     Failure& failure = state.job.failure;
     failure = {};
@@ -180,9 +163,9 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
         if (sink.progressDue()) {
             if (changed()) return false;
             sink.notify({Notify::Progress,
-                         static_cast<int32_t>(progressPercent(static_cast<uint32_t>(n + 1),
-                                                              static_cast<uint32_t>(blocks))),
-                         progressOf(n + 1, blocks),
+                         static_cast<int32_t>(progressPercent(n + 1, blocks)),
+                         n + 1,
+                         blocks,
                          {}});
         }
         if (state.job.stopRequested.load(std::memory_order_relaxed)) {

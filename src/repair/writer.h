@@ -29,9 +29,4 @@ struct SaveParams {
 // Reads state.headerFromRealSize anew for every broken block.
 bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
 
-// The status text for the outcome of a save, of the repaired stream or of
-// the index file: "файл сохранён" when nothing failed. The front ends put
-// failureDetail() behind it.
-const char* saveResultText(const Failure& failure);
-
 }  // namespace mpg

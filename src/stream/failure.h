@@ -4,10 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
-
-#include "stream/procedures.h"
 
 namespace mpg {
 
@@ -37,31 +34,6 @@ struct Failure {
 inline Failure failureOf(FailureKind kind, const std::string& path, int systemError = 0,
                          uint64_t position = 0) {
     return Failure{kind, path, position, systemError};
-}
-
-// The reason given for a directory, a pipe or a device where a file was named.
-inline constexpr const char* kNotRegularText = "это не обычный файл";
-
-// ": path: reason" to put behind a status text, so that a user sees which file
-// failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
-// A failed read names its position between the file and the reason, so that
-// the user knows where the medium is damaged ("film.mpg: позиция 123'456:
-// Input/output error"); a stopped job names the output it kept and its size
-// ("out.mpg: 1'234 байт").
-inline std::string failureDetail(const Failure& f) {
-    std::string out;
-    if (!f.path.empty()) out += ": " + f.path;
-    if (f.kind == FailureKind::ReadFailed) {
-        out += ": позиция " + groupDigits(std::to_string(f.position));
-    }
-    if (f.systemError != 0) {
-        out += std::string(": ") + std::strerror(f.systemError);
-    } else if (f.kind == FailureKind::NotRegular) {
-        out += std::string(": ") + kNotRegularText;
-    } else if (f.kind == FailureKind::Stopped && !f.path.empty()) {
-        out += ": " + groupDigits(std::to_string(f.position)) + " байт";
-    }
-    return out;
 }
 
 }  // namespace mpg

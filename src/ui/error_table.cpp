@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "text/messages.h"
+
 namespace mpg::ui {
 
 const QColor StringERDrawCell::kSelected(208, 255, 208);
@@ -25,7 +27,7 @@ QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
 
 QVariant ErrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
-    return QString::fromStdString(grid_.cell(0, section));
+    return QString::fromUtf8(errorListHeader(section));
 }
 
 void ErrorTableModel::sync() {

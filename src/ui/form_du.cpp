@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "analysis/dump.h"
+#include "text/messages.h"
 #include "ui/widgets.h"
 
 namespace mpg::ui {

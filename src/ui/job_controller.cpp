@@ -1,6 +1,7 @@
 #include "ui/job_controller.h"
 
 #include "stream/thread_priority.h"
+#include "text/messages.h"
 
 namespace mpg::ui {
 
@@ -20,19 +21,29 @@ void QueueSink::push(JobReport report) {
 
 void QueueSink::notify(const Notice& notice) {
     if (onJobThread) onJobThread(notice);
-    push({JobReport::Kind::Notice, notice});
+    JobReport report;
+    report.notice = notice;
+    push(std::move(report));
 }
 
-void QueueSink::setTitle(const std::string& text) {
-    push({JobReport::Kind::Title, {Notify::Progress, 0, text, {}}});
+void QueueSink::reportCheck(CheckResult result) {
+    JobReport report;
+    report.kind = JobReport::Kind::Check;
+    report.check = result;
+    push(std::move(report));
 }
 
 void QueueSink::clearErrorList() {
-    push({JobReport::Kind::ClearList, {}});
+    JobReport report;
+    report.kind = JobReport::Kind::ClearList;
+    push(std::move(report));
 }
 
-void QueueSink::showMessage(const std::string& text) {
-    push({JobReport::Kind::Message, {Notify::Progress, 0, text, {}}});
+void QueueSink::reportRefusal(const Failure& why) {
+    JobReport report;
+    report.kind = JobReport::Kind::Refusal;
+    report.refusal = why;
+    push(std::move(report));
 }
 
 bool QueueSink::take(std::vector<JobReport>& out, size_t limit) {
@@ -111,30 +122,31 @@ bool JobController::deliver(size_t limit) {
     for (const JobReport& r : reports) {
         switch (r.kind) {
             case JobReport::Kind::Notice:
-                if (r.notice.kind == Notify::Progress || r.notice.kind == Notify::JoinProgress) {
+                if (r.notice.kind == Notify::Progress || r.notice.kind == Notify::JoinProgress ||
+                    r.notice.kind == Notify::RowProgress) {
                     lastProgress = &r.notice;
                 } else {
                     rows.push_back(r.notice);
                 }
                 break;
-            case JobReport::Kind::Title:
+            case JobReport::Kind::Check:
                 flushRows();
-                emit titleSet(QString::fromStdString(r.notice.text));
+                emit titleSet(QString::fromUtf8(checkResultText(r.check)));
                 break;
             case JobReport::Kind::ClearList:
                 flushRows();
                 emit listCleared();
                 break;
-            case JobReport::Kind::Message:
+            case JobReport::Kind::Refusal:
                 flushRows();
-                emit messageShown(QString::fromStdString(r.notice.text));
+                emit messageShown(QString::fromStdString(joinRefusalText(r.refusal)));
                 break;
         }
     }
     flushRows();
     if (lastProgress != nullptr) {
-        const QString text = QString::fromStdString(lastProgress->text);
-        if (lastProgress->kind == Notify::Progress) {
+        const QString text = QString::fromStdString(progressLine(*lastProgress));
+        if (lastProgress->kind != Notify::JoinProgress) {
             emit progress(lastProgress->payload, text);
         } else {
             emit joinProgress(lastProgress->payload, text);

@@ -23,12 +23,14 @@ namespace mpg::ui {
 // The jobs the window runs.
 enum class Job { Scan, Save, Hammer, Join };
 
-// A report as the job thread queues it: a notice, or one of the sink's calls
-// that carry a text or nothing.
+// A report as the job thread queues it: a notice, or one of the sink's other
+// calls with its value.
 struct JobReport {
-    enum class Kind { Notice, Title, ClearList, Message };
+    enum class Kind { Notice, Check, ClearList, Refusal };
     Kind kind = Kind::Notice;
-    Notice notice;  // the notice, or the text of a title or message in notice.text
+    Notice notice;
+    CheckResult check = CheckResult::Ok;  // Check
+    Failure refusal;                      // Refusal
 };
 
 // The job's side of the queue: appends under a mutex and returns at once.
@@ -36,9 +38,9 @@ struct JobReport {
 class QueueSink : public ThrottledSink {
   public:
     void notify(const Notice& notice) override;
-    void setTitle(const std::string& text) override;
+    void reportCheck(CheckResult result) override;
     void clearErrorList() override;
-    void showMessage(const std::string& text) override;
+    void reportRefusal(const Failure& why) override;
 
     // Moves up to `limit` of the oldest reports into `out`; whether any remain.
     bool take(std::vector<JobReport>& out, size_t limit);

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSplitter>
 
+#include "text/messages.h"
 #include "ui/form_yes_no.h"
 #include "ui/page_kit.h"
 #include "ui/widgets.h"
@@ -227,7 +228,7 @@ void JoinPage::BitBtnSUMClick() {
     params.onePadding = Check1PP->isChecked();
     // Creating the output would empty that input before it is read.
     if (outputIsAnInput(params)) {
-        LabelME->setText(QString::fromUtf8(kJoinOutputIsInputText));
+        LabelME->setText(QString::fromUtf8(messageText(Message::JoinOutputIsInput)));
         return;
     }
     if (QFileInfo::exists(EditSUM->text()) && FormYesNo_ != nullptr &&

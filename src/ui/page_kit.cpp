@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QLabel>
 
+#include "text/messages.h"
 #include "ui/form_yes_no.h"
 #include "ui/job_controller.h"
 

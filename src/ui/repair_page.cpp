@@ -18,6 +18,7 @@
 #include "analysis/scan_control.h"
 #include "repair/index_file.h"
 #include "repair/naming.h"
+#include "text/messages.h"
 #include "ui/error_table.h"
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
@@ -90,11 +91,11 @@ class SinkProgress : public RepairProgress {
   public:
     explicit SinkProgress(JobSink& sink) : sink_(sink) {}
     bool due() override { return sink_.progressDue(); }
-    void step(size_t row, size_t rows) override { show(strategyProgressText(row, rows)); }
-    void finished() override { show(""); }
+    void step(size_t row, size_t rows) override { show(row, rows); }
+    void finished() override { show(0, 0); }
 
   private:
-    void show(const std::string& text) { sink_.notify({Notify::Progress, 0, text, {}}); }
+    void show(size_t row, size_t rows) { sink_.notify({Notify::RowProgress, 0, row, rows, {}}); }
 
     JobSink& sink_;
 };
@@ -307,7 +308,7 @@ std::string RepairPage::inputPath() const {
 
 void RepairPage::proposeOutputName() {
     const QString input = EditIN->text();
-    if (input.isEmpty() || input == QString::fromUtf8(kNeedFileNameText)) return;
+    if (input.isEmpty() || input == QString::fromUtf8(messageText(Message::NeedFileName))) return;
     EditOUT->setText(QString::fromStdString(outputNameFor(input.toStdString())));
 }
 
@@ -333,7 +334,7 @@ void RepairPage::BitBtnOPClick() {
     const QString text = QString::fromStdString(checkStatusText(result, state_.view.failure()));
     switch (result) {
         case CheckResult::NoName:
-            EditIN->setText(QString::fromUtf8(kNeedFileNameText));
+            EditIN->setText(QString::fromUtf8(messageText(Message::NeedFileName)));
             return;
         case CheckResult::OpenFailed:
         case CheckResult::NotRegular:
@@ -355,7 +356,7 @@ void RepairPage::BitBtnOPClick() {
 
 void RepairPage::BitBtnGOClick() {
     if (EditIN->text().isEmpty()) {
-        EditIN->setText(QString::fromUtf8(kNeedFileNameText));
+        EditIN->setText(QString::fromUtf8(messageText(Message::NeedFileName)));
         return;
     }
     if (BitBtnGO->text() == tr("стоп")) {
@@ -367,7 +368,7 @@ void RepairPage::BitBtnGOClick() {
         case OpenStatus::Opened:
             break;
         case OpenStatus::TooLarge:
-            setStatus(QString::fromUtf8(kTooLargeText));
+            setStatus(QString::fromUtf8(messageText(Message::TooLarge)));
             return;
         case OpenStatus::Failed:
             setStatus(QString::fromStdString(failureText(state_.view.failure())));
@@ -572,14 +573,14 @@ void RepairPage::MIzaerClick() {
         case IndexLoad::Loaded:
             break;
         case IndexLoad::Missing:
-            setStatus(QString::fromUtf8(kNoIndexText));
+            setStatus(QString::fromUtf8(messageText(Message::NoIndex)));
             return;
         case IndexLoad::InputFailed:
             setStatus(QString::fromStdString(failureText(inputFailure)));
             return;
         case IndexLoad::Unreadable:
         case IndexLoad::Damaged:
-            setStatus(QString::fromUtf8(kBadIndexText));
+            setStatus(QString::fromUtf8(messageText(Message::BadIndex)));
             return;
     }
     state_.view.resetCache();

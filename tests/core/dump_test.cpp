@@ -5,6 +5,7 @@
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {

@@ -9,6 +9,7 @@
 #include "support/recording_sink.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
@@ -22,7 +23,9 @@ class JoinTest : public ::testing::Test {
   protected:
     struct Messages : test::RecordingSink {
         using RecordingSink::RecordingSink;
-        void showMessage(const std::string& text) override { messages.push_back(text); }
+        void reportRefusal(const Failure& why) override {
+            messages.push_back(joinRefusalText(why));
+        }
         std::vector<std::string> messages;
     };
 

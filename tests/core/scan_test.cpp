@@ -11,6 +11,7 @@
 #include "support/recording_sink.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
@@ -213,7 +214,7 @@ TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
 TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {
     state.table.assign({BlockRecord{0x1BA, 0, 12}});
     scan(StreamBuilder().systemHeader({0xE0}).pack().endCode().bytes());
-    EXPECT_EQ(sink.titles, std::vector<std::string>{kNoSignatureText});
+    EXPECT_EQ(sink.checks, std::vector<CheckResult>{CheckResult::NoSignature});
     EXPECT_EQ(state.table.size(), 1u);
     EXPECT_EQ(sink.clears, 0);
     EXPECT_TRUE(sink.events.empty());
@@ -221,7 +222,7 @@ TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {
 
 TEST_F(ScanTest, NoFileOpenDoesNothing) {
     scanStream(state, sink);
-    EXPECT_TRUE(sink.titles.empty());
+    EXPECT_TRUE(sink.checks.empty());
     EXPECT_EQ(sink.clears, 0);
 }
 

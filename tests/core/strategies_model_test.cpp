@@ -14,6 +14,7 @@
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
@@ -138,7 +139,7 @@ struct Model {
             texts.push_back(progressText(row, rows.size()));
             if (const auto index = entryOf(rows[row])) table[*index].broken = kBrokenAccepted;
         }
-        rows = {ErrorGrid::kHeader, ErrorRow{}};
+        rows = {ErrorRow{}, ErrorRow{}};
         texts.push_back("");
     }
 

@@ -19,6 +19,7 @@
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
@@ -419,7 +420,7 @@ TEST_F(WriterTest, ProgressCountsBlocks) {
         void notify(const Notice& n) override {
             if (n.kind == Notify::Progress) {
                 last = n.payload;
-                text = n.text;
+                text = progressLine(n);
             }
         }
         bool refreshProgress() override {

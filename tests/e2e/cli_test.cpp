@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -115,6 +116,10 @@ TEST(Cli, ExitStatusOfFailures) {
         cli({"scan", dir.write("np.mpg", test::StreamBuilder().systemHeader({0xE0}).bytes())}, dir);
     EXPECT_EQ(noPack.status, 1);
     EXPECT_NE(noPack.err.find("отсутствует сигнатура файла"), std::string::npos);
+    // Every status text comes with its gloss, that of an empty name too.
+    const CliRun noName = cli({"scan", ""}, dir);
+    EXPECT_EQ(noName.status, 1);
+    EXPECT_EQ(noName.err, "сюда надо положить имя файла (no file name given)\n");
     const CliRun same = cli({"repair", input, "-o", input, "--force"}, dir);
     EXPECT_EQ(same.status, 1);
     EXPECT_NE(
@@ -201,6 +206,12 @@ TEST(Cli, JsonDocumentOfManyBlocks) {
         next += uint64_t(real > 0 ? real : field("\"declaredSize\":"));
     }
     EXPECT_EQ(blocks, 2 + 3 * 700 + 1u);
+    // One valid document, whatever its size: the frame around the streamed
+    // values holds.
+    const nlohmann::json doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["blocks"].size(), blocks);
+    EXPECT_EQ(doc["rows"].size(), 3u);
+    EXPECT_EQ(doc["secondStreamCode"], 480);
     const std::string plain = cli({"scan", input}, dir).out;
     std::string json = r.out.substr(r.out.find("\"rows\":[") + 8);
     const auto replaceAll = [&](const std::string& from, const std::string& to) {

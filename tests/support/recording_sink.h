@@ -8,13 +8,14 @@
 #include "analysis/app_state.h"
 #include "analysis/grid_sink.h"
 #include "analysis/job_sink.h"
+#include "text/messages.h"
 
 namespace mpg::test {
 
 struct Event {
     Notify kind;
     int32_t payload;
-    std::string progressText;  // the text a progress report carried
+    std::string progressText;  // the line a progress report is shown as
     BlockRecord record;        // the entry a Broken or Resolved report carried
 };
 
@@ -23,10 +24,10 @@ class RecordingSink : public JobSink {
     RecordingSink() : rows_(grid) {}
 
     void notify(const Notice& n) override {
-        events.push_back({n.kind, n.payload, n.text, n.record});
+        events.push_back({n.kind, n.payload, progressLine(n), n.record});
         rows_.notify(n);
     }
-    void setTitle(const std::string& text) override { titles.push_back(text); }
+    void reportCheck(CheckResult result) override { checks.push_back(result); }
     void clearErrorList() override {
         ++clears;
         rows_.clearErrorList();
@@ -48,7 +49,7 @@ class RecordingSink : public JobSink {
     }
 
     std::vector<Event> events;
-    std::vector<std::string> titles;
+    std::vector<CheckResult> checks;
     int clears = 0;
     ErrorGrid grid;
 

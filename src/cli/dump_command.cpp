@@ -1,0 +1,55 @@
+// dump: the hex dump of one block after the scan and the chosen repairs.
+#include <iostream>
+
+#include "analysis/dump.h"
+#include "cli/command.h"
+#include "text/messages.h"
+
+namespace mpg::cli {
+
+namespace {
+
+class DumpCommand : public Command {
+  public:
+    CLI::App* define(CLI::App& app, Session& s) override {
+        CLI::App* dump =
+            app.add_subcommand("dump", "the hex dump of one block after the scan and the repairs");
+        dump->add_option("FILE", s.path, "the stream")->required();
+        dump->add_option("--block", block_,
+                         "the block's index in the table (a block over 128 KiB shows its first "
+                         "and last 64 KiB)")
+            ->required();
+        dump->add_option("--width", width_, "bytes per line")->check(CLI::IsMember({16, 24, 32}));
+        dump->add_option("--apply", apply_, "a repair first: eq, rescan or sizes")
+            ->check(CLI::IsMember(kStrategies))
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        return dump;
+    }
+
+    int run(Session& s) override {
+        if (!checkAndScan(s)) return 1;
+        RepairOptions options;
+        for (const std::string& strategy : apply_) hammer(s, strategy, options);
+        BlockDump bytes;
+        if (block_ < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes)) {
+            std::cerr << "no block " << block_ << " (the stream has " << s.state.table.size()
+                      << ")\n";
+            return 1;
+        }
+        for (const std::string& line : dumpLines(bytes, width_)) std::cout << line << "\n";
+        return 0;
+    }
+
+  private:
+    int64_t block_ = -1;
+    int width_ = 16;
+    std::vector<std::string> apply_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeDumpCommand() {
+    return std::make_unique<DumpCommand>();
+}
+
+}  // namespace mpg::cli

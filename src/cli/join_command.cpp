@@ -1,0 +1,58 @@
+// join: pieces into one stream, block by block or as a plain concatenation.
+#include <iostream>
+
+#include "cli/command.h"
+#include "cli/output.h"
+#include "join/join.h"
+
+namespace mpg::cli {
+
+namespace {
+
+class JoinCommand : public Command {
+  public:
+    CLI::App* define(CLI::App& app, Session&) override {
+        CLI::App* join = app.add_subcommand("join", "join pieces into one stream");
+        join->add_option("-o,--output", params_.output, "the joined file, - for standard output")
+            ->required();
+        join->add_flag("--force", force_, "overwrite an existing output");
+        join->add_flag("--glue", glue_, "plain concatenation of the files");
+        join->add_flag("--one-system-header", params_.oneSystemHeader,
+                       "keep only the first system header");
+        join->add_flag("--one-padding", params_.onePadding, "keep only the first padding packet");
+        join->add_option("FILE", params_.inputs, "the pieces, in order")->required();
+        return join;
+    }
+
+    int run(Session& s) override {
+        if (glue_ && (params_.oneSystemHeader || params_.onePadding)) {
+            std::cerr
+                << "--glue copies the files as they are: no --one-system-header or --one-padding\n";
+            return 2;
+        }
+        if (!mayOverwrite(params_.output, force_)) return 1;
+        uint64_t bytes = 0;
+        for (const std::string& in : params_.inputs) bytes += fileSize(in);
+        int32_t result = kJoinFailed;
+        {
+            CliSink sink(s.grid, s.quiet, bytes / std::max<size_t>(1, params_.inputs.size()));
+            result = glue_ ? glueFiles(s.state.job, params_, sink)
+                           : joinStructured(s.state.job, params_, sink);
+        }
+        const Failure& failure = s.state.job.failure;
+        say(joinMessage(result, failure), result == kJoinDone ? "" : failureDetail(failure));
+        return result == kJoinDone ? 0 : 1;
+    }
+
+  private:
+    JoinParams params_;
+    bool force_ = false, glue_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeJoinCommand() {
+    return std::make_unique<JoinCommand>();
+}
+
+}  // namespace mpg::cli

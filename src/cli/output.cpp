@@ -1,0 +1,224 @@
+#include "cli/output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+namespace mpg::cli {
+
+void say(Message message, const std::string& detail) {
+    std::cerr << messageText(message) << detail << " (" << messageGloss(message) << ")\n";
+}
+
+void sayFailure(const Failure& failure) {
+    if (const std::optional<Message> message = failureMessage(failure)) {
+        say(*message, failureDetail(failure));
+    }
+}
+
+CliSink::CliSink(ErrorGrid& grid, bool quiet, uint64_t bytes)
+    : grid_(grid),
+      show_(!quiet && ::isatty(STDERR_FILENO) != 0),
+      bytes_(bytes),
+      start_(Clock::now()) {}
+
+CliSink::~CliSink() {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+}
+
+void CliSink::notify(const Notice& notice) {
+    if (notice.kind == Notify::Progress || notice.kind == Notify::JoinProgress) {
+        draw(notice.payload, progressLine(notice));
+    } else {
+        grid_.onNotice(notice);
+    }
+}
+
+void CliSink::draw(int32_t percent, const std::string& text) {
+    if (!show_) return;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    const double rate =
+        seconds > 0 ? double(bytes_) * std::min(percent, 100) / 100 / seconds / 1e6 : 0;
+    const int filled = std::clamp(percent, 0, 100) / 4;
+    std::fprintf(stderr, "\r[%-25s] %3d%%  %s  %.0f MB/s\033[K",
+                 std::string(size_t(filled), '#').c_str(), percent, text.c_str(), rate);
+    drawn_ = true;
+}
+
+void printRows(const ErrorGrid& grid) {
+    for (int r = 1; r < grid.rowCount(); ++r) {
+        const ErrorRow& row = grid.row(r);
+        if (row[0].empty()) continue;
+        std::string line;
+        for (int c = 0; c < kErrorColumns; ++c) {
+            if (c > 0) line += '\t';
+            line += row[static_cast<size_t>(c)];
+        }
+        std::cout << line << "\n";
+    }
+}
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Writes a JSON document whose arrays are too long to hold: every key and
+// value is made by the library, the frame around them (brackets, commas) is
+// written here, and the text goes out in chunks.
+class JsonStream {
+  public:
+    JsonStream() : serializer_(nlohmann::detail::output_adapter<char>(out_), ' ') {}
+    ~JsonStream() { flush(); }
+
+    void openObject() { open('{'); }
+    void closeObject() { close('}'); }
+    void openArray() { open('['); }
+    void closeArray() { close(']'); }
+    void key(const char* name) {
+        separate();
+        serializer_.dump(Json(name), false, false, 0);
+        out_ += ':';
+        afterKey_ = true;
+    }
+    void value(const Json& value) {
+        separate();
+        serializer_.dump(value, false, false, 0);
+        flushWhenFull();
+    }
+    // Before a value written in parts (text, number).
+    void nextElement() { separate(); }
+    // A value the library has already written, such as a member's key made
+    // once for millions of objects.
+    void text(std::string_view made) { out_ += made; }
+    void number(uint64_t n) { serializer_.dump(Json(n), false, false, 0); }
+    void number(int64_t n) { serializer_.dump(Json(n), false, false, 0); }
+    void endLine() { out_ += '\n'; }
+    void flushWhenFull() {
+        if (out_.size() >= kFlushAt) flush();
+    }
+    void flush() {
+        std::cout.write(out_.data(), static_cast<std::streamsize>(out_.size()));
+        std::cout.flush();
+        out_.clear();
+    }
+
+  private:
+    static constexpr size_t kFlushAt = size_t{1} << 16;
+
+    // A comma before every member or element but the first of its object or
+    // array; none between a key and its value.
+    void separate() {
+        if (afterKey_) {
+            afterKey_ = false;
+            return;
+        }
+        if (!first_) out_ += ',';
+        first_ = false;
+    }
+    void open(char bracket) {
+        separate();
+        out_ += bracket;
+        first_ = true;
+    }
+    void close(char bracket) {
+        out_ += bracket;
+        first_ = false;
+    }
+
+    std::string out_;
+    // One serializer, appending to out_, for all values: dump() would make
+    // a new one and a new string for each of millions of blocks.
+    nlohmann::detail::serializer<Json> serializer_;
+    bool first_ = true;
+    bool afterKey_ = false;
+};
+
+// The block objects of the table. A table can hold tens of millions of
+// blocks, so the keys, each with the bracket or comma before it, and the
+// texts of the broken mark are made once: a block costs its numbers.
+class BlockWriter {
+  public:
+    BlockWriter() {
+        static constexpr const char* kKeys[kMembers] = {
+            "code",     "offset",     "declaredSize", "broken",
+            "realSize", "repeatByte", "repeatLength", "repeatStart"};
+        for (size_t i = 0; i < kMembers; ++i) {
+            keys_[i] = (i == 0 ? "{" : ",") + Json(kKeys[i]).dump() + ":";
+        }
+    }
+
+    void write(JsonStream& json, const BlockRecord& e) {
+        json.text(keys_[0]);
+        json.number(uint64_t{e.code});
+        json.text(keys_[1]);
+        json.number(uint64_t{e.offset});
+        json.text(keys_[2]);
+        json.number(int64_t{e.declaredSize});
+        json.text(keys_[3]);
+        json.text(brokenText(e.broken));
+        json.text(keys_[4]);
+        json.number(int64_t{e.realSize});
+        json.text(keys_[5]);
+        json.number(uint64_t{e.repeatByte});
+        json.text(keys_[6]);
+        json.number(uint64_t{e.repeatLength});
+        json.text(keys_[7]);
+        json.number(uint64_t{e.repeatStart});
+        json.text("}");
+        json.flushWhenFull();
+    }
+
+  private:
+    static constexpr size_t kMembers = 8;
+
+    // "" for a sound block, else the mark as a one-letter string.
+    const std::string& brokenText(uint8_t mark) {
+        std::string& made = broken_[mark];
+        if (made.empty()) {
+            made = Json(mark == kSound ? std::string() : std::string(1, char(mark)))
+                       .dump(-1, ' ', false, Json::error_handler_t::replace);
+        }
+        return made;
+    }
+
+    std::array<std::string, kMembers> keys_;
+    std::array<std::string, 256> broken_;
+};
+
+}  // namespace
+
+void printJson(const AppState& state, const ErrorGrid& grid) {
+    JsonStream json;
+    json.openObject();
+    json.key("firstStreamCode");
+    json.value(state.codes.first);
+    json.key("secondStreamCode");
+    json.value(state.codes.second);
+
+    json.key("blocks");
+    json.openArray();
+    BlockWriter blocks;
+    for (size_t i = 0; i < state.table.size(); ++i) {
+        json.nextElement();
+        blocks.write(json, state.table[i]);
+    }
+    json.closeArray();
+
+    json.key("rows");
+    json.openArray();
+    for (int r = 1; r < grid.rowCount(); ++r) {
+        if (grid.row(r)[0].empty()) continue;
+        Json row = Json::array();
+        for (int c = 0; c < kErrorColumns; ++c) row.push_back(grid.cell(r, c));
+        json.value(row);
+    }
+    json.closeArray();
+    json.closeObject();
+    json.endLine();
+}
+
+}  // namespace mpg::cli

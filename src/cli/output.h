@@ -1,0 +1,55 @@
+// What mpgmend-cli prints: status texts with their English gloss and a
+// progress line on standard error, the error list's rows or the block table
+// as JSON on standard output.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "analysis/app_state.h"
+#include "analysis/error_list.h"
+#include "analysis/progress_throttle.h"
+#include "text/messages.h"
+
+namespace mpg::cli {
+
+// A status text with a short English gloss, on standard error; a failure's
+// detail (the file, a read's position, the system's reason) follows the text,
+// before the gloss.
+void say(Message message, const std::string& detail = "");
+// The headline of a failure with its detail.
+void sayFailure(const Failure& failure);
+
+// Fills the error list from the scan's notifications and draws a progress
+// line with the rate on a terminal's standard error.
+class CliSink : public ThrottledSink {
+  public:
+    CliSink(ErrorGrid& grid, bool quiet, uint64_t bytes);
+    ~CliSink() override;
+
+    void notify(const Notice& notice) override;
+    void reportCheck(CheckResult result) override { say(checkMessage(result)); }
+    void clearErrorList() override { grid_.clear(); }
+    // reportRefusal() stays silent: the join's refusals say what its result
+    // says, and that is printed once, at the end.
+
+  private:
+    void draw(int32_t percent, const std::string& text);
+
+    ErrorGrid& grid_;
+    bool show_;
+    uint64_t bytes_;
+    Clock::time_point start_;
+    bool drawn_ = false;
+};
+
+// The listed rows, tab-separated, one per line.
+void printRows(const ErrorGrid& grid);
+
+// The whole table, the stream codes and the rows as one JSON document,
+// written as it is made: a stream of millions of tiny blocks gives a
+// document of gigabytes, which is never held whole.
+void printJson(const AppState& state, const ErrorGrid& grid);
+
+}  // namespace mpg::cli

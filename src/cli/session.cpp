@@ -1,0 +1,74 @@
+#include "cli/session.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "analysis/scan.h"
+#include "cli/output.h"
+#include "stream/file_io.h"
+
+namespace mpg::cli {
+
+uint64_t fileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+void sayCheck(const Session& s, CheckResult check) {
+    say(checkMessage(check), checkDetailText(check, s.state.view.failure()));
+}
+
+bool checkAndScan(Session& s) {
+    const CheckResult check = openAndCheck(s.state, s.path);
+    if (check != CheckResult::Ok) {
+        sayCheck(s, check);
+        return false;
+    }
+    Failure failure;
+    {
+        CliSink sink(s.grid, s.quiet, fileSize(s.path));
+        failure = scanFileAfresh(s.state, s.path, sink);
+    }
+    if (failure) {
+        sayFailure(failure);
+        return false;
+    }
+    if (s.state.job.stopRequested) {
+        say(Message::Stopped);
+        return false;
+    }
+    return true;
+}
+
+void hammer(Session& s, const std::string& strategy, const RepairOptions& options) {
+    QuietRepairProgress progress;
+    const Strategy kind = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
+                          : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
+                                                 : Strategy::AcceptRealSizes;
+    applyStrategy(s.state, s.grid, kind, options, s.path, progress);
+}
+
+// Only a regular file has contents to lose: a device, a FIFO or standard
+// output takes the stream as it comes.
+bool mayOverwrite(const std::string& output, bool force) {
+    struct stat st {};
+    if (force || output == OutputFile::kStandardOutput || ::stat(output.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+        return true;
+    }
+    if (::isatty(STDIN_FILENO) == 0) {
+        std::cerr << output << ": ";
+        say(Message::FileExists);
+        return false;
+    }
+    const Message question = Message::OverwriteQuestion;
+    std::cerr << output << ": " << messageText(question) << " (" << messageGloss(question)
+              << ") [y/N] ";
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "y" || answer == "Y";
+}
+
+}  // namespace mpg::cli

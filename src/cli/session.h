@@ -1,0 +1,40 @@
+// What the commands of mpgmend-cli share: the job's state and error list, the
+// named stream, and the steps every command takes the way the window does.
+#pragma once
+
+#include <string>
+
+#include "analysis/app_state.h"
+#include "analysis/error_list.h"
+#include "analysis/scan_control.h"
+#include "repair/strategies.h"
+
+namespace mpg::cli {
+
+struct Session {
+    AppState state;
+    ErrorGrid grid;
+    std::string path;
+    bool quiet = false;
+};
+
+// The size of a named file, 0 when it has none; for the progress line's rate.
+uint64_t fileSize(const std::string& path);
+
+// The open check's result, with why the file could not be opened or read.
+void sayCheck(const Session& s, CheckResult check);
+
+// The open check, then a fresh scan at high priority; false (reported) when
+// the file is refused, cannot be read, changed meanwhile, or the scan was
+// stopped.
+bool checkAndScan(Session& s);
+
+// One press of the hammer per strategy (eq, rescan or sizes), as the window
+// does.
+void hammer(Session& s, const std::string& strategy, const RepairOptions& options);
+
+// Whether the output may be written: it does not exist or is no regular
+// file, --force was given, or the user at a terminal says yes.
+bool mayOverwrite(const std::string& output, bool force);
+
+}  // namespace mpg::cli

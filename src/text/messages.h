@@ -1,0 +1,100 @@
+// The texts the programs show, at the edge: the core reports values (a
+// CheckResult, a Failure, a join's result) and this layer turns them into the
+// Russian status texts of the window and the command line, each with a short
+// English gloss that the command line prints behind it. One table holds both.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/check_result.h"
+#include "analysis/dump.h"
+#include "analysis/job_sink.h"
+#include "stream/failure.h"
+
+namespace mpg {
+
+enum class Message {
+    FileOpened,
+    NeedFileName,
+    OpenFailed,
+    NotRegular,  // the reason behind a failure's file, not a headline
+    TooLarge,
+    NoSignature,
+    NoSystemHeader,
+    ReadFailed,
+    InputChanged,
+    NoIndex,
+    BadIndex,
+    ScanDone,
+    Stopped,
+    Saved,
+    SaveFailed,
+    OutputIsInput,
+    FileExists,
+    OverwriteQuestion,
+    JoinDone,
+    JoinBroken,
+    JoinOutputIsInput,
+};
+inline constexpr int kMessageCount = static_cast<int>(Message::JoinOutputIsInput) + 1;
+
+// The Russian text the programs show, and its English gloss.
+const char* messageText(Message message);
+const char* messageGloss(Message message);
+
+// Core results to messages.
+Message checkMessage(CheckResult result);
+// Why a job or an open failed; none for a Failure that is none.
+std::optional<Message> failureMessage(const Failure& failure);
+// The outcome of a save, of the repaired stream or of the index file: Saved
+// when nothing failed.
+Message saveMessage(const Failure& failure);
+// The outcome of a join (kJoinDone, kJoinFailed, kJoinStopped).
+Message joinMessage(int32_t result, const Failure& failure);
+
+// ": path: reason" to put behind a status text, so that a user sees which file
+// failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
+// A failed read names its position between the file and the reason, so that
+// the user knows where the medium is damaged ("film.mpg: позиция 123'456:
+// Input/output error"); a stopped job names the output it kept and its size
+// ("out.mpg: 1'234 байт").
+std::string failureDetail(const Failure& failure);
+
+// The status texts of the results above, without the detail.
+const char* checkResultText(CheckResult result);
+const char* failureHeadline(const Failure& failure);  // "" for no failure
+const char* saveResultText(const Failure& failure);
+const char* joinResultText(int32_t result, const Failure& failure);
+
+// A failure's headline with its detail, as a status line shows it.
+std::string failureText(const Failure& failure);
+// The detail of the view's failure where the check's result is that the
+// file could not be opened or read, else nothing; and the status text with it.
+std::string checkDetailText(CheckResult result, const Failure& failure);
+std::string checkStatusText(CheckResult result, const Failure& failure);
+// The joining page's message for a join refused before it wrote anything:
+// an input that cannot be opened (with its detail) or an output that is one
+// of the inputs.
+std::string joinRefusalText(const Failure& failure);
+
+// The error list's column titles, from the row number to the longest run.
+const char* errorListHeader(int column);
+
+// The line beside the gauge for a progress notice: "1'234 >> 5'678" for a
+// scan or a save, "идёт работа    [ k  >>  n ]" for a join, "ptr: row >>
+// rows" for a repair's walk over the list (empty at its end).
+std::string progressLine(const Notice& notice);
+std::string strategyProgressText(size_t row, size_t rows);
+
+// The line that stands for the bytes a dump leaves out:
+// "-------- пропущено 1'234 байт".
+std::string dumpGapLine(uint64_t skipped);
+// A block's dump: the head's lines, then the gap line and the tail's lines
+// (their offsets those of the tail's bytes in the stream) when there is a
+// tail.
+std::vector<std::string> dumpLines(const BlockDump& dump, int perLine);
+
+}  // namespace mpg
