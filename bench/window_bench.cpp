@@ -46,7 +46,7 @@ double threadScan(const std::string& path, mpg::JobSink& sink) {
     // On a worker thread, as the window runs it.
     std::unique_ptr<QThread> worker(QThread::create([&] {
         if (state.view.openStream(path) != mpg::OpenStatus::Opened) return;
-        mpg::scanStream(state, sink);
+        if (mpg::scanStream(state, sink)) std::fprintf(stderr, "the scan failed\n");
         state.view.closeFile();
     }));
     worker->start();

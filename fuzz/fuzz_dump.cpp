@@ -107,19 +107,22 @@ int32_t nextCodePoint(const std::string& s, size_t& i) {
     return c;
 }
 
-// One line: the offset in 8 upper-case hex digits, each byte in two with a
+// One line: the offset in upper-case hex digits, at least 8 of them, each
+// byte in two with a
 // "| " after every fourth, spaces up to the characters' column, then one
 // visible character per byte (no control code, which would break the line
 // or start a terminal's escape sequence): printable ASCII as itself, 00,
 // 09, 0A and 0D as ".", bytes from 0x80 up as non-ASCII characters.
-NO_COVERAGE void checkLine(const std::string& line, uint32_t offset, const uint8_t* bytes,
+NO_COVERAGE void checkLine(const std::string& line, uint64_t offset, const uint8_t* bytes,
                            size_t count, size_t perLine) {
-    const size_t width = 3 * perLine + 2 * (perLine / 4) + 9;
-    FUZZ_CHECK(line.size() >= width + count && line[8] == ' ');
-    for (size_t k = 0; k < 8; ++k) {
-        FUZZ_CHECK(hexValue(line[k]) == int((offset >> (28 - 4 * k)) & 15));
+    size_t digits = 8;
+    while (digits < 16 && (offset >> (4 * digits)) != 0) ++digits;
+    const size_t width = 3 * perLine + 2 * (perLine / 4) + digits + 1;
+    FUZZ_CHECK(line.size() >= width + count && line[digits] == ' ');
+    for (size_t k = 0; k < digits; ++k) {
+        FUZZ_CHECK(hexValue(line[k]) == int((offset >> (4 * (digits - 1 - k))) & 15));
     }
-    size_t i = 9;
+    size_t i = digits + 1;
     for (size_t k = 0; k < count; ++k) {
         FUZZ_CHECK(hexValue(line[i]) * 16 + hexValue(line[i + 1]) == bytes[k] &&
                    hexValue(line[i]) >= 0 && hexValue(line[i + 1]) >= 0 && line[i + 2] == ' ');
@@ -153,7 +156,7 @@ NO_COVERAGE void checkLines(const std::vector<std::string>& lines, size_t first,
     FUZZ_CHECK(lines.size() >= first + count);
     for (size_t k = 0; k < count; ++k) {
         const size_t at = k * perLine;
-        checkLine(lines[first + k], static_cast<uint32_t>(base + at), bytes.data() + at,
+        checkLine(lines[first + k], base + at, bytes.data() + at,
                   std::min(perLine, bytes.size() - at), perLine);
     }
 }
@@ -228,7 +231,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(dump.offset == e.offset);
     FUZZ_CHECK(dump.length <= wanted && dump.length <= behind + kLargestBlock);
     FUZZ_CHECK(dump.length == wanted || wanted > behind);
-    FUZZ_CHECK(uint64_t{dump.offset} + dump.length <= UINT32_MAX);
     const bool whole = dump.length <= kDumpWhole;
     FUZZ_CHECK(dump.head.size() == (whole ? dump.length : kDumpEdge));
     FUZZ_CHECK(dump.tail.size() == (whole ? 0 : kDumpEdge));
@@ -257,12 +259,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    perLine);
     }
 
-    // The file's first bytes at any offset: past 4 GiB the offsets wrap.
+    // The file's first bytes at any offset, below 4 GiB and past it.
     const std::vector<uint8_t> first(body, body + std::min(bodySize, kLinesOf));
-    const uint32_t base = le32(data + 9);
-    const std::vector<std::string> own =
-        dumpLines(ByteSpan(first.data(), first.size()), base, perLine);
-    FUZZ_CHECK(own.size() == (first.size() + perLine - 1) / perLine);
-    checkLines(own, 0, first, base, perLine);
+    for (const uint64_t base : {uint64_t{le32(data + 9)}, uint64_t{le32(data + 9)} << 8}) {
+        const std::vector<std::string> own =
+            dumpLines(ByteSpan(first.data(), first.size()), base, perLine);
+        FUZZ_CHECK(own.size() == (first.size() + perLine - 1) / perLine);
+        checkLines(own, 0, first, base, perLine);
+    }
     return 0;
 }

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What an earlier file left: a table, a cut and the codes of its header.
     AppState state;
-    const BlockRecord earlier{0x1BA, 0, 12, kSound, 0, 0, 0, 0};
+    const BlockRecord earlier{0, 0x1BA, 12};
     state.table.assign({earlier});
     state.view.addCut(5, 3);
     state.codes = {0x1C7, 0x1E7};

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t broken = 0;
     for (size_t i = 0; i < state.table.size(); ++i) broken += state.table[i].isBroken();
     NullSink sink;
-    saveRepairedStream(state, {input.path(), output.path()}, sink);
+    (void)saveRepairedStream(state, {input.path(), output.path()}, sink);
     // Each stream byte is copied once; a block may run one largest block past
     // the end of the file, and a broken block cut back to its declared size
     // is padded by no more than that.

@@ -53,7 +53,7 @@ void stoppedScan(AppState& state, ErrorGrid& grid, const std::string& path, uint
     if (state.view.openStream(path) != OpenStatus::Opened) abort();
     StoppingSink sink(state, grid, steps);
     state.resumeScan = '0';
-    scanStream(state, sink);
+    FUZZ_CHECK(!scanStream(state, sink));
     state.view.closeFile();
     if (state.job.stopRequested) dropUnfinishedBlock(state.table, grid);
     state.job.stopRequested = false;
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         GridSink sink(loadedGrid);
         if (loaded.view.openStream(input.path()) != OpenStatus::Opened) abort();
         loaded.resumeScan = 'y';
-        scanStream(loaded, sink);
+        FUZZ_CHECK(!scanStream(loaded, sink));
         loaded.view.closeFile();
         FUZZ_CHECK(loaded.table.entries() == whole.table.entries());
         FUZZ_CHECK(sameCodes(loaded.codes, whole.codes));
@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     MemFile other(changed);
     AppState beside;
-    const BlockRecord kept{0x1BA, 0, 12, kSound, 0, 0, 0, 0};
+    const BlockRecord kept{0, 0x1BA, 12};
     beside.table.assign({kept});
     beside.codes = {0x1C5, 0x1E5};
     if (loadIndexFile(index.path(), other.path(), beside) == IndexLoad::Loaded) {

@@ -4,15 +4,8 @@
 
 namespace mpg {
 
-enum class CheckResult {
-    Ok,
-    NoName,
-    OpenFailed,
-    TooLarge,
-    NoSignature,
-    NoSystemHeader,
-    NotRegular,
-    ReadFailed,
+enum class [[nodiscard]] CheckResult{
+    Ok, NoName, OpenFailed, TooLarge, NoSignature, NoSystemHeader, NotRegular, ReadFailed,
 };
 
 }  // namespace mpg

@@ -43,16 +43,18 @@ std::string dumpChar(uint8_t b) {
     return utf8(0x0410 + (b - 0xC0));
 }
 
-std::vector<std::string> dumpLines(ByteSpan bytes, uint32_t baseOffset, int perLine) {
+std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine) {
     const size_t n = static_cast<size_t>(perLine);
-    const size_t width = 3 * n + 2 * (n / 4) + 9;
     std::vector<std::string> lines;
     lines.reserve(bytes.size() / n + 1);
     for (size_t index = 0; index < bytes.size(); index += n) {
         const size_t count = std::min(n, bytes.size() - index);
-        char text[16];
-        std::snprintf(text, sizeof text, "%08X ", static_cast<uint32_t>(baseOffset + index));
+        char text[24];
+        std::snprintf(text, sizeof text, "%08llX ",
+                      static_cast<unsigned long long>(baseOffset + index));
         std::string line = text;
+        // The characters' column stands behind a full line's bytes.
+        const size_t width = line.size() + 3 * n + 2 * (n / 4);
         for (size_t i = 0; i < count; ++i) {
             std::snprintf(text, sizeof text, "%02X ", bytes[index + i]);
             line += text;
@@ -70,20 +72,19 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     const BlockRecord& e = state.table[index];
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return false;
-    const uint64_t fileSize = view.fileLength();
+    const Position fileSize = view.fileLength();
     // An entry from a foreign index file may claim gigabytes: the dump shows
     // at most what the file holds behind the block and one largest block more.
-    const uint64_t room = (fileSize > e.offset ? fileSize - e.offset : 0) + kLargestBlock;
+    const Position room = (fileSize > e.offset ? fileSize - e.offset : 0) + kLargestBlock;
     const int64_t wanted = std::max<int64_t>({e.declaredSize, e.realSize, 0});
     out.offset = e.offset;
-    out.length =
-        std::min<uint64_t>({static_cast<uint64_t>(wanted), room, uint64_t{UINT32_MAX} - e.offset});
+    out.length = std::min<Position>(static_cast<Position>(wanted), room);
     const bool whole = out.length <= kDumpWhole;
-    const auto read = [&](uint64_t from, uint64_t count, std::vector<uint8_t>& into) {
+    const auto read = [&](Position from, Position count, std::vector<uint8_t>& into) {
         into.assign(count, 0);  // what cannot be read stays zero
         view.readPieces(
-            uint64_t{e.offset} + from, count,
-            [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+            e.offset + from, count,
+            [&](const uint8_t* bytes, uint32_t piece, Position done) {
                 std::copy(bytes, bytes + piece, into.begin() + static_cast<ptrdiff_t>(done));
                 return true;
             },

@@ -20,7 +20,7 @@ std::string dumpChar(uint8_t byte);
 // "000001E0 41 42 43 44 | ... ABCD....": the line's offset in 8 hex digits,
 // each byte and a "|" after every fourth, spaces up to 3n + 2(n/4) + 9
 // characters, then the characters.
-std::vector<std::string> dumpLines(ByteSpan bytes, uint32_t baseOffset, int perLine);
+std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine);
 
 // A block's bytes as the dump shows them. A block of at most kDumpWhole
 // bytes is shown whole (all in `head`); a longer one, such as a broken block
@@ -31,19 +31,20 @@ inline constexpr uint32_t kDumpEdge = 64 * 1024;
 inline constexpr uint64_t kDumpWhole = 2 * kDumpEdge;
 
 struct BlockDump {
-    uint32_t offset = 0;        // stream position of the block's first byte
-    uint64_t length = 0;        // the block's length as shown
+    Position offset = 0;        // stream position of the block's first byte
+    Position length = 0;        // the block's length as shown
     std::vector<uint8_t> head;  // its first bytes
     std::vector<uint8_t> tail;  // its last bytes; empty when the block is shown whole
 
     // The bytes left out between head and tail.
-    uint64_t skipped() const { return length - head.size() - tail.size(); }
+    Position skipped() const { return length - head.size() - tail.size(); }
 };
 
 // The bytes of BlockTable entry `index` as the stream shows them through the
 // cut list: the larger of its declared and real size, never more than the
 // file can hold, read exactly (no read-ahead); bytes that cannot be read are
 // zero. False when the entry does not exist or the input cannot be opened.
-bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out);
+[[nodiscard]] bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index,
+                                    BlockDump& out);
 
 }  // namespace mpg

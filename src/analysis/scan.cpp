@@ -18,15 +18,15 @@ namespace {
 struct RunTracker {
     uint8_t byte = 0;
     int64_t length = 0;
-    uint64_t start = 0;
+    Position start = 0;
     uint8_t maxByte = 0;
     int64_t maxLength = 0;
-    uint64_t maxStart = 0;
+    Position maxStart = 0;
 
     // A search that records no run gives its own start, not a position left
     // over from an earlier search: a resumed scan, whose tracker is new,
     // must record the same.
-    void restart(uint64_t at) {
+    void restart(Position at) {
         byte = maxByte = 0;
         length = maxLength = 0;
         start = maxStart = at;
@@ -40,7 +40,7 @@ struct RunTracker {
             maxStart = start;
         }
     }
-    void take(uint8_t b, uint64_t at) {
+    void take(uint8_t b, Position at) {
         if (b == byte) {
             ++length;
             return;
@@ -57,7 +57,7 @@ struct RunTracker {
 // progress report is due. Stops before `limit` steps, at the first position
 // that may hold a start code, or where fewer than 6 window bytes remain (the
 // general step then refills the window). Returns the number of steps taken.
-uint32_t quietResync(const uint8_t* bytes, uint32_t limit, uint64_t pos, const StreamCodes& codes,
+uint32_t quietResync(const uint8_t* bytes, uint32_t limit, Position pos, const StreamCodes& codes,
                      RunTracker& run) {
     uint32_t i = 0;
     for (; i < limit; ++i) {
@@ -80,7 +80,7 @@ class WindowPause {
   public:
     using Clock = std::chrono::steady_clock;
 
-    void after(uint32_t windowStart) {
+    void after(Position windowStart) {
         if (windowStart == window_) return;
         const Clock::time_point now = Clock::now();
         if (window_ != kNone) {
@@ -93,8 +93,8 @@ class WindowPause {
 
   private:
     static constexpr Clock::duration kPause = std::chrono::milliseconds(5);
-    static constexpr int64_t kNone = -1;
-    int64_t window_ = kNone;
+    static constexpr Position kNone = ~Position{0};
+    Position window_ = kNone;
     Clock::time_point resumed_{};
 };
 
@@ -113,8 +113,8 @@ Failure scanStream(AppState& state, JobSink& sink) {
         return {};
     }
 
-    const uint32_t size = view.streamSize();
-    uint64_t pos = 0;
+    const Position size = view.streamSize();
+    Position pos = 0;
     bool inResync = false;
     // The last entry's declared size led to no start code (or past the end
     // of the file): it is broken. The search starts right behind its start
@@ -124,7 +124,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         sink.notify({Notify::Broken, static_cast<int32_t>(table.lastIndex()), 0, 0, table.last()});
         inResync = true;
         BlockRecord& broken = table.last();
-        pos = uint64_t{broken.offset} + kLengthFieldEnd;
+        pos = broken.offset + kLengthFieldEnd;
         broken.broken = kBrokenListed;
         run.restart(pos);
     };
@@ -154,7 +154,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
             sink.notify({Notify::Withdrawn, static_cast<int32_t>(table.lastIndex()), 0, 0, last});
             table.clearErrorFields(table.lastIndex());
         }
-        pos = uint64_t{last.offset} + static_cast<uint64_t>(std::max(last.declaredSize, 0));
+        pos = last.offset + static_cast<Position>(std::max(last.declaredSize, 0));
         if (pos > size) startSearch();
     } else {
         sink.clearErrorList();
@@ -168,21 +168,21 @@ Failure scanStream(AppState& state, JobSink& sink) {
     Failure failure;
     while (pos < size) {
         if (!state.highPriority.load(std::memory_order_relaxed)) pause.after(view.windowStart());
-        const uint8_t* bytes = view.view(static_cast<uint32_t>(pos), 6);
+        const uint8_t* bytes = view.view(pos, 6);
         if (bytes == nullptr) {
             failure = view.failure();
             break;
         }
         if (inResync && sink.quietSteps() > 0) {
-            const uint64_t inWindow = uint64_t{view.windowStart()} + view.windowLength() - 5 - pos;
-            const uint64_t limit =
-                std::min<uint64_t>({inWindow, size - pos, uint64_t(sink.quietSteps())});
+            const Position inWindow = view.windowStart() + view.windowLength() - 5 - pos;
+            const Position limit =
+                std::min<Position>({inWindow, size - pos, Position(sink.quietSteps())});
             const uint32_t steps =
                 quietResync(bytes, static_cast<uint32_t>(limit), pos, state.codes, run);
             sink.skipQuietSteps(static_cast<int32_t>(steps));
             pos += steps;
             if (pos >= size) break;
-            bytes = view.view(static_cast<uint32_t>(pos), 6);
+            bytes = view.view(pos, 6);
             if (bytes == nullptr) {
                 failure = view.failure();
                 break;
@@ -209,7 +209,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
             } else {
                 ByteSpan block(bytes, 6);
                 if (kind == BlockKind::SystemHeader) {
-                    const uint8_t* header = view.view(static_cast<uint32_t>(pos), 20);
+                    const uint8_t* header = view.view(pos, 20);
                     if (header == nullptr) {
                         failure = view.failure();
                         break;
@@ -219,10 +219,10 @@ Failure scanStream(AppState& state, JobSink& sink) {
                 const int64_t index = table.appendBlock();
                 BlockRecord& entry = table[static_cast<size_t>(index)];
                 entry.code = code;
-                entry.offset = static_cast<uint32_t>(pos);
+                entry.offset = pos;
                 entry.declaredSize = blockSize(kind, block);
                 table.clearErrorFields(index);
-                pos += static_cast<uint64_t>(entry.declaredSize);
+                pos += static_cast<Position>(entry.declaredSize);
                 if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);
                 // Cut short by the end of the file: what its header declares
                 // is not there, and the writer must not make it up.

@@ -33,15 +33,15 @@ class JoinCommand : public Command {
         if (!mayOverwrite(params_.output, force_)) return 1;
         uint64_t bytes = 0;
         for (const std::string& in : params_.inputs) bytes += fileSize(in);
-        int32_t result = kJoinFailed;
+        JoinResult result = JoinResult::Failed;
         {
             CliSink sink(s.grid, s.quiet, bytes / std::max<size_t>(1, params_.inputs.size()));
             result = glue_ ? glueFiles(s.state.job, params_, sink)
                            : joinStructured(s.state.job, params_, sink);
         }
         const Failure& failure = s.state.job.failure;
-        say(joinMessage(result, failure), result == kJoinDone ? "" : failureDetail(failure));
-        return result == kJoinDone ? 0 : 1;
+        say(joinMessage(result, failure), result == JoinResult::Done ? "" : failureDetail(failure));
+        return result == JoinResult::Done ? 0 : 1;
     }
 
   private:

@@ -100,15 +100,15 @@ namespace {
 // What both joins share. Every input is opened once before anything is
 // written: a missing or odd piece then leaves no output behind, not even on
 // standard output. Then the output is created (refused when it is one of the
-// inputs) and each input opened in turn and walked; a walk returns kJoinDone
+// inputs) and each input opened in turn and walked; a walk returns JoinResult::Done
 // to go on with the next input.
 template <class Walk>
-int32_t eachInput(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out,
-                  Walk walk) {
+JoinResult eachInput(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out,
+                     Walk walk) {
     Failure& failure = job.failure;
     const auto refused = [&] {
         sink.reportRefusal(failure);
-        return kJoinFailed;
+        return JoinResult::Failed;
     };
     for (const std::string& path : params.inputs) {
         InputFile in;
@@ -118,31 +118,31 @@ int32_t eachInput(JobState& job, const JoinParams& params, JobSink& sink, Output
         if (out.failure().kind == FailureKind::OutputIsInput) {
             sink.reportRefusal(out.failure());
         }
-        return kJoinFailed;
+        return JoinResult::Failed;
     }
     for (size_t k = 0; k < params.inputs.size(); ++k) {
         InputFile in;
         if (!in.open(params.inputs[k], failure)) return refused();  // gone meanwhile
-        const int32_t result = walk(in, k);
-        if (result != kJoinDone) return result;
+        const JoinResult result = walk(in, k);
+        if (result != JoinResult::Done) return result;
     }
-    return kJoinDone;
+    return JoinResult::Done;
 }
 
 // Ends a join: a finished one gives the output its name, a stopped one keeps
 // what it wrote under that name, a failed one leaves nothing new behind.
-int32_t endJoin(int32_t result, JobState& job, const JoinParams& params, OutputFile& out) {
+JoinResult endJoin(JoinResult result, JobState& job, const JoinParams& params, OutputFile& out) {
     Failure& failure = job.failure;
-    if (result == kJoinFailed) {
+    if (result == JoinResult::Failed) {
         if (!failure) failure = out.failure();
         out.discard();
-        return kJoinFailed;
+        return JoinResult::Failed;
     }
     if (!out.finish()) {
         failure = out.failure();
-        return kJoinFailed;
+        return JoinResult::Failed;
     }
-    if (result == kJoinStopped) {
+    if (result == JoinResult::Stopped) {
         failure = failureOf(FailureKind::Stopped, params.output, 0, out.written());
     }
     return result;
@@ -150,7 +150,7 @@ int32_t endJoin(int32_t result, JobState& job, const JoinParams& params, OutputF
 
 }  // namespace
 
-int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
+JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
     job.failure = {};
     OutputFile out;
     int systemHeaders = 0, paddings = 0;
@@ -159,11 +159,11 @@ int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
     // The join's own codes, from the initial ones: those of the repair
     // page's table must stay as its scan left them.
     StreamCodes codes;
-    int32_t result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
+    JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20, failure);
-            if (head == nullptr) return kJoinFailed;
+            if (head == nullptr) return JoinResult::Failed;
             const uint32_t code = loadBE32(head);
             const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
@@ -175,7 +175,7 @@ int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
                     break;
                 case BlockKind::SystemHeader: {
                     const uint8_t* header = in.at(pos, length, failure);
-                    if (header == nullptr) return kJoinFailed;
+                    if (header == nullptr) return JoinResult::Failed;
                     takeStreamCodes(codes, ByteSpan(header, length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
                     if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
@@ -196,44 +196,45 @@ int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
             }
             if (step == Step::Fail) {
                 failure = failureOf(FailureKind::BadStructure, in.path(), 0, pos);
-                return kJoinFailed;
+                return JoinResult::Failed;
             }
             if (step == Step::EndOfFile) break;
             if (step == Step::Write) {
                 const uint8_t* block = in.at(pos, length, failure);
-                if (block == nullptr || !out.append(block, length)) return kJoinFailed;
+                if (block == nullptr || !out.append(block, length)) return JoinResult::Failed;
             }
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
             if (pos + 4 >= size) break;
-            if (reportAndPoll(job, sink, k, count, pos, size)) return kJoinStopped;
+            if (reportAndPoll(job, sink, k, count, pos, size)) return JoinResult::Stopped;
         }
-        return kJoinDone;
+        return JoinResult::Done;
     });
-    static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
-    if (result == kJoinDone && !out.append(kEnd, sizeof kEnd)) result = kJoinFailed;
+    if (result == JoinResult::Done && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {
+        result = JoinResult::Failed;
+    }
     return endJoin(result, job, params, out);
 }
 
-int32_t glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
+JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
     job.failure = {};
     OutputFile out;
     // In chunks between which the progress is reported and a stop is noticed.
     constexpr uint64_t kChunk = uint64_t{8} << 20;
     const size_t count = params.inputs.size();
-    const int32_t result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
+    const JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const int64_t moved =
                 out.copyFrom(in.fd(), pos, std::min(kChunk, size - pos), in.path());
-            if (moved < 0) return kJoinFailed;
+            if (moved < 0) return JoinResult::Failed;
             if (moved == 0) break;  // the file shrank meanwhile
             pos += static_cast<uint64_t>(moved);
             if (pos >= size) break;
-            if (reportAndPoll(job, sink, k, count, pos, size)) return kJoinStopped;
+            if (reportAndPoll(job, sink, k, count, pos, size)) return JoinResult::Stopped;
         }
-        return kJoinDone;
+        return JoinResult::Done;
     });
     return endJoin(result, job, params, out);
 }

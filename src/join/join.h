@@ -15,9 +15,9 @@
 
 namespace mpg {
 
-inline constexpr int32_t kJoinDone = 0;
-inline constexpr int32_t kJoinFailed = -1;
-inline constexpr int32_t kJoinStopped = -2;
+// How a join ended: Done, or Failed or Stopped with the reason in
+// job.failure. The window's job carries it as its number.
+enum class [[nodiscard]] JoinResult : int32_t{Done = 0, Failed = -1, Stopped = -2};
 
 // Taken when the job starts: later edits of the list do not reach it.
 struct JoinParams {
@@ -36,9 +36,9 @@ bool outputIsAnInput(const JoinParams& params);
 // is touched, and one that is not refuses the join through sink.reportRefusal, as does an output
 // that is one of the inputs. A failed join leaves nothing new behind (an output it was to replace
 // stays whole); a stopped one keeps what it wrote under the output's name. The reason of anything
-// but kJoinDone is in job.failure. The structured join starts from the initial stream codes and
+// but Done is in job.failure. The structured join starts from the initial stream codes and
 // takes those of every system header it reads; the repair's own stream codes are not touched.
-int32_t joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
-int32_t glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
+[[nodiscard]] JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
+[[nodiscard]] JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
 
 }  // namespace mpg

@@ -19,15 +19,18 @@ uint32_t getLE32(const uint8_t* p) {
 
 }  // namespace
 
-void encodeBlockRecord(const BlockRecord& r, uint8_t* out) {
+bool encodeBlockRecord(const BlockRecord& r, uint8_t* out) {
+    const std::optional<uint32_t> offset = narrowPosition<uint32_t>(r.offset);
+    if (!offset) return false;
     putLE32(out + 0, r.code);
-    putLE32(out + 4, r.offset);
+    putLE32(out + 4, *offset);
     putLE32(out + 8, static_cast<uint32_t>(r.declaredSize));
     out[12] = r.broken;
     putLE32(out + 13, static_cast<uint32_t>(r.realSize));
     out[17] = r.repeatByte;
     putLE32(out + 18, r.repeatLength);
     putLE32(out + 22, r.repeatStart);
+    return true;
 }
 
 BlockRecord decodeBlockRecord(const uint8_t* in) {

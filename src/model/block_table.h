@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "stream/position.h"
 #include "stream/procedures.h"
 #include "stream/start_codes.h"
 
@@ -18,15 +19,17 @@ inline constexpr uint8_t kSound = 0;
 inline constexpr uint8_t kBrokenListed = 'y';    // found by the scan, listed
 inline constexpr uint8_t kBrokenAccepted = 'x';  // accepted at its real size, no longer listed
 
+// The fields are ordered so that a record takes 32 bytes in memory: a stream
+// of several gigabytes has millions of blocks.
 struct BlockRecord {
+    Position offset = 0;        // stream position of the first byte
     uint32_t code = 0;          // start code at the block's first byte
-    uint32_t offset = 0;        // stream position of the first byte
     int32_t declaredSize = 0;   // size as the block's header states it
-    uint8_t broken = kSound;    // kSound, kBrokenListed or kBrokenAccepted
     int32_t realSize = 0;       // broken: distance to the next valid start code
-    uint8_t repeatByte = 0;     // value of the longest run of equal bytes
     uint32_t repeatLength = 0;  // its length; 0 when none was recorded
     uint32_t repeatStart = 0;   // its start, counted from the block's first byte
+    uint8_t broken = kSound;    // kSound, kBrokenListed or kBrokenAccepted
+    uint8_t repeatByte = 0;     // value of the longest run of equal bytes
 
     // realSize - declaredSize in 32-bit two's complement, as the list shows it.
     int32_t delta() const {
@@ -37,10 +40,14 @@ struct BlockRecord {
     bool operator==(const BlockRecord&) const = default;
 };
 
+static_assert(sizeof(BlockRecord) == 32);
+
 // The on-disk form of one record (the .index file): 26 bytes, little-endian,
-// fields in declaration order, no padding.
+// no padding: code, offset (32 bits), declared size, broken mark, real size,
+// run byte, run length, run start. False, with nothing written, for a record
+// whose offset does not fit in 32 bits.
 inline constexpr size_t kBlockRecordSize = 26;
-void encodeBlockRecord(const BlockRecord& record, uint8_t* out);
+[[nodiscard]] bool encodeBlockRecord(const BlockRecord& record, uint8_t* out);
 BlockRecord decodeBlockRecord(const uint8_t* in);
 
 // While a scan runs the table's length is its capacity and may be larger than

@@ -20,16 +20,20 @@ namespace {
 // million blocks is never held twice in encoded form.
 constexpr size_t kRecordsPerChunk = kIoBuffer / kBlockRecordSize;
 
-bool writeRecords(OutputFile& out, const BlockTable& table) {
+// A record whose offset the format cannot hold is a failed write (EFBIG):
+// a cut-short or wrapped offset would describe another block.
+Failure writeRecords(OutputFile& out, const BlockTable& table, const std::string& path) {
     std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * kBlockRecordSize);
     for (size_t first = 0; first < table.size(); first += kRecordsPerChunk) {
         const size_t n = std::min(kRecordsPerChunk, table.size() - first);
         for (size_t i = 0; i < n; ++i) {
-            encodeBlockRecord(table[first + i], buffer.data() + i * kBlockRecordSize);
+            if (!encodeBlockRecord(table[first + i], buffer.data() + i * kBlockRecordSize)) {
+                return failureOf(FailureKind::WriteFailed, path, EFBIG);
+            }
         }
-        if (!out.append(buffer.data(), n * kBlockRecordSize)) return false;
+        if (!out.append(buffer.data(), n * kBlockRecordSize)) return out.failure();
     }
-    return true;
+    return {};
 }
 
 // Empty for anything but a regular file: directories, pipes and devices.
@@ -60,20 +64,20 @@ class RecordCheck {
             return false;
         }
         if (kind == BlockKind::SystemHeader) takeStreamCodes(codes_, {head, kHeadBytes});
-        uint64_t extent = static_cast<uint64_t>(r.declaredSize);
+        Position extent = static_cast<Position>(r.declaredSize);
         if (r.broken == kSound) {
             if (r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 || r.repeatStart != 0)
                 return false;
         } else if (r.broken == kBrokenListed || r.broken == kBrokenAccepted) {
             if (r.realSize < 0 || !declaredEndIsNoBlock(r)) return false;
-            extent = static_cast<uint64_t>(r.realSize);
+            extent = static_cast<Position>(r.realSize);
             ended_ = r.realSize == 0;
             if (r.repeatLength > 0 && !runStandsThere(r)) return false;
         } else {
             return false;
         }
         lastBroken_ = r.isBroken();
-        next_ = uint64_t{r.offset} + extent;
+        next_ = r.offset + extent;
         return next_ <= size_;
     }
     // After the last record: a broken one's search ended where a search
@@ -82,7 +86,7 @@ class RecordCheck {
     // block's own search: the window drops its unfinished entry.
     bool complete() {
         if (!lastBroken_ || ended_ || next_ == size_) return true;
-        const uint8_t* there = input_.view(static_cast<uint32_t>(next_), 4);
+        const uint8_t* there = input_.view(next_, 4);
         if (there == nullptr) readFailed_ = true;
         return there != nullptr && codes_.isValidStartCode(loadBE32(there));
     }
@@ -97,9 +101,9 @@ class RecordCheck {
     // ends: its real size differs, and the file there holds no start code.
     bool declaredEndIsNoBlock(const BlockRecord& r) {
         if (r.realSize == r.declaredSize) return false;
-        const uint64_t end = uint64_t{r.offset} + static_cast<uint64_t>(r.declaredSize);
+        const Position end = r.offset + static_cast<Position>(r.declaredSize);
         if (end >= size_) return true;
-        const uint8_t* there = input_.view(static_cast<uint32_t>(end), 4);
+        const uint8_t* there = input_.view(end, 4);
         if (there == nullptr) readFailed_ = true;
         return there != nullptr && !codes_.isValidStartCode(loadBE32(there));
     }
@@ -114,7 +118,7 @@ class RecordCheck {
         }
         bool same = true;
         const bool read =
-            input_.readPieces(uint64_t{r.offset} + r.repeatStart, r.repeatLength,
+            input_.readPieces(r.offset + r.repeatStart, r.repeatLength,
                               [&](const uint8_t* bytes, uint32_t piece, uint64_t) {
                                   same = std::all_of(bytes, bytes + piece,
                                                      [&](uint8_t b) { return b == r.repeatByte; });
@@ -125,8 +129,8 @@ class RecordCheck {
     }
 
     StreamView& input_;
-    uint64_t size_;
-    uint64_t next_ = 0;
+    Position size_;
+    Position next_ = 0;
     bool ended_ = false;
     bool lastBroken_ = false;
     bool readFailed_ = false;
@@ -191,8 +195,11 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs) {
     OutputFile out;
-    if (out.create(path, inputs) && writeRecords(out, table) && out.finish()) return {};
-    return out.failure();
+    if (!out.create(path, inputs)) return out.failure();
+    // The unfinished output is removed when `out` goes.
+    if (Failure failed = writeRecords(out, table, path)) return failed;
+    if (!out.finish()) return out.failure();
+    return {};
 }
 
 IndexLoad loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,

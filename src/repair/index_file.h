@@ -25,7 +25,7 @@ inline std::string indexFileName(const std::string& input) {
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs);
 
-enum class IndexLoad {
+enum class [[nodiscard]] IndexLoad{
     Loaded,
     Missing,      // no index file of that name
     Unreadable,   // the index file cannot be opened or read, or is no regular file

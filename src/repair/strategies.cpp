@@ -34,19 +34,19 @@ class OffsetShifts {
         for (size_t p = k + 1; p < tree_.size(); p += p & (~p + 1)) tree_[p] += cut;
     }
     // The current offset of an entry, with the lowering counted so far.
-    uint32_t offsetOf(const BlockTable& table, size_t index) const {
-        uint64_t shift = 0;
+    Position offsetOf(const BlockTable& table, size_t index) const {
+        Position shift = 0;
         for (size_t p = placeOf(index); p > 0; p -= p & (~p + 1)) shift += tree_[p];
-        return table[index].offset - static_cast<uint32_t>(shift);
+        return table[index].offset - shift;
     }
     void applyTo(BlockTable& table) const {
-        if (std::all_of(added_.begin(), added_.end(), [](uint64_t a) { return a == 0; })) return;
-        uint64_t shift = 0;
+        if (std::all_of(added_.begin(), added_.end(), [](Position a) { return a == 0; })) return;
+        Position shift = 0;
         size_t k = 0;
         for (size_t i = 0; i < table.size(); ++i) {
             // The cuts of the listed entries before entry i.
             for (; k < listed_.size() && listed_[k] < i; ++k) shift += added_[k];
-            table[i].offset -= static_cast<uint32_t>(shift);
+            table[i].offset -= shift;
         }
     }
 
@@ -58,8 +58,8 @@ class OffsetShifts {
     }
 
     std::vector<size_t> listed_;
-    std::vector<uint64_t> tree_;
-    std::vector<uint64_t> added_;
+    std::vector<Position> tree_;
+    std::vector<Position> added_;
 };
 
 // Walks the listed blocks in the list's order: reports each row, stops after
@@ -93,20 +93,20 @@ struct Run {
     uint32_t start = 0;
 };
 
-std::optional<Run> longestRun(StreamView& view, uint64_t fileSize, uint32_t offset,
+std::optional<Run> longestRun(StreamView& view, Position fileSize, Position offset,
                               uint32_t length) {
     // A block from a foreign index file may claim gigabytes: no more is
     // searched than the file holds behind it.
-    const uint64_t end = std::min<uint64_t>(length, fileSize > offset ? fileSize - offset : 0);
+    const Position end = std::min<Position>(length, fileSize > offset ? fileSize - offset : 0);
     // The first 8 bytes (start code, length field and two more) are skipped.
     constexpr uint32_t kFirst = 8;
     uint8_t byte = 0;
     uint32_t run = 0, runStart = kFirst;
     Run best;
-    const uint64_t count = end > kFirst ? end - kFirst : 0;
+    const Position count = end > kFirst ? end - kFirst : 0;
     // The search starts inside an empty run of zero bytes; a run becomes the
     // longest only when strictly longer, so the first of two equal runs wins.
-    const auto take = [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+    const auto take = [&](const uint8_t* bytes, uint32_t piece, Position done) {
         for (uint32_t k = 0; k < piece; ++k) {
             if (bytes[k] == byte) {
                 if (++run > best.length) best = {byte, run, runStart};
@@ -119,7 +119,7 @@ std::optional<Run> longestRun(StreamView& view, uint64_t fileSize, uint32_t offs
         }
         return true;
     };
-    if (!view.readPieces(uint64_t{offset} + kFirst, count, take, StreamView::Fill::Exact)) {
+    if (!view.readPieces(offset + kFirst, count, take, StreamView::Fill::Exact)) {
         return std::nullopt;
     }
     return best;
@@ -131,14 +131,9 @@ void storeRun(BlockRecord& e, const Run& run) {
     e.repeatStart = run.start;
 }
 
-// Adds the excision of `length` bytes at stream position `pos`; false, and
-// nothing cut, when the region would lie beyond 32-bit file positions (only
-// an absurd table loaded from an index file gets there).
-bool cutAt(StreamView& view, uint64_t pos, uint32_t length) {
-    const uint64_t start = view.streamToFile(pos);
-    if (start + length > std::numeric_limits<uint32_t>::max()) return false;
-    view.addCut(static_cast<uint32_t>(start), length);
-    return true;
+// Adds the excision of `length` bytes at stream position `pos`.
+void cutAt(StreamView& view, Position pos, uint32_t length) {
+    view.addCut(view.streamToFile(pos), length);
 }
 
 }  // namespace
@@ -165,8 +160,8 @@ StrategyOutcome removeRunsEqualToDelta(AppState& state, const std::vector<size_t
             if ((options.zerosOnly && e.repeatByte != 0) || int64_t{e.repeatLength} != e.delta()) {
                 return;
             }
-            const uint64_t offset = shifts.offsetOf(table, index);
-            if (!cutAt(state.view, offset + e.repeatStart, e.repeatLength)) return;
+            const Position offset = shifts.offsetOf(table, index);
+            cutAt(state.view, offset + e.repeatStart, e.repeatLength);
             shifts.lowerAfter(index, e.repeatLength);
             done.bytesCut += e.repeatLength;
             table.clearErrorFields(static_cast<int64_t>(index));
@@ -188,15 +183,15 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
     const uint32_t minRepeat = static_cast<uint32_t>(options.minRepeat);
     OffsetShifts shifts(listed);
     bool opened = false;
-    uint64_t fileSize = 0;
+    Position fileSize = 0;
     const StrategyOutcome outcome =
         walkListed(state, listed, progress, false, [&](size_t index, StrategyOutcome& done) {
             BlockRecord& e = table[index];
             if (options.positiveDelta && e.delta() <= 0) return;
             if (e.repeatLength < minRepeat) return;
             if (options.zerosOnly && e.repeatByte != 0) return;
-            const uint64_t offset = shifts.offsetOf(table, index);
-            if (!cutAt(view, offset + e.repeatStart, e.repeatLength)) return;
+            const Position offset = shifts.offsetOf(table, index);
+            cutAt(view, offset + e.repeatStart, e.repeatLength);
             shifts.lowerAfter(index, e.repeatLength);
             done.bytesCut += e.repeatLength;
             ++done.remeasured;
@@ -208,8 +203,8 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
             }
             if (!opened) return;
             view.invalidateWindow();
-            if (const auto run = longestRun(view, fileSize, static_cast<uint32_t>(offset),
-                                            static_cast<uint32_t>(e.realSize))) {
+            if (const auto run =
+                    longestRun(view, fileSize, offset, static_cast<uint32_t>(e.realSize))) {
                 storeRun(e, *run);
             }
         });
@@ -247,7 +242,7 @@ StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strateg
     return outcome;
 }
 
-void measureLongestRun(AppState& state, const std::string& inputPath, uint32_t offset,
+void measureLongestRun(AppState& state, const std::string& inputPath, Position offset,
                        uint32_t length, size_t index) {
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return;

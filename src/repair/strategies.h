@@ -55,7 +55,7 @@ std::optional<int32_t> parseMinRepeat(const std::string& text);
 struct StrategyOutcome {
     size_t fixed = 0;       // blocks made sound or accepted
     size_t remeasured = 0;  // blocks cut and measured anew (they stay listed)
-    uint64_t bytesCut = 0;  // bytes excised
+    Position bytesCut = 0;  // bytes excised
     bool stopped = false;
 };
 
@@ -95,7 +95,7 @@ StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strateg
 // block at stream position `offset`, read from `inputPath` through the cut
 // list, and stores it in entry `index`. Blocks longer than the cache are
 // read in pieces. Nothing changes when the file cannot be opened or read.
-void measureLongestRun(AppState& state, const std::string& inputPath, uint32_t offset,
+void measureLongestRun(AppState& state, const std::string& inputPath, Position offset,
                        uint32_t length, size_t index);
 
 }  // namespace mpg

@@ -18,15 +18,15 @@ namespace mpg {
 namespace {
 
 bool isRewritable(uint32_t code, const StreamCodes& codes) {
-    return code == kSystemHeaderStartCode || code == kPaddingStreamCode || code == codes.first ||
-           code == codes.second;
+    const BlockKind kind = codes.classify(code);
+    return kind == BlockKind::SystemHeader || kind == BlockKind::Packet;
 }
 
 // Appends `count` stream bytes from `pos`. With `fixLength`, bytes 4 and 5
 // are written as that 16-bit value instead of the bytes read.
-bool copyStream(StreamView& view, uint32_t pos, uint64_t count, OutputFile& out,
+bool copyStream(StreamView& view, Position pos, Position count, OutputFile& out,
                 const uint16_t* fixLength) {
-    return view.readPieces(pos, count, [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
+    return view.readPieces(pos, count, [&](const uint8_t* bytes, uint32_t piece, Position done) {
         if (done > 0 || fixLength == nullptr || piece < 6) return out.append(bytes, piece);
         const uint8_t field[2] = {static_cast<uint8_t>(*fixLength >> 8),
                                   static_cast<uint8_t>(*fixLength)};
@@ -40,27 +40,27 @@ bool copyStream(StreamView& view, uint32_t pos, uint64_t count, OutputFile& out,
 // is at most kSpan bytes, so that a stop request is still noticed soon.
 class PlainSpan {
   public:
-    static constexpr uint64_t kSpan = uint64_t{64} << 20;
+    static constexpr Position kSpan = Position{64} << 20;
 
     // Takes the block into the span, or says it does not fit there.
-    bool extend(uint32_t offset, uint64_t size) {
+    bool extend(Position offset, Position size) {
         if (length_ == 0) start_ = offset;  // an empty span takes a block of any size
         if (start_ + length_ != offset || (length_ > 0 && length_ + size > kSpan)) return false;
         length_ += size;
         return true;
     }
     bool flush(const StreamView& view, OutputFile& out, const std::string& inputPath) {
-        uint64_t f = view.streamToFile(start_), left = length_;
+        Position f = view.streamToFile(start_), left = length_;
         length_ = 0;
         const CutList& cuts = view.cuts();
         auto next = std::upper_bound(cuts.begin(), cuts.end(), f,
-                                     [](uint64_t v, const CutRegion& r) { return v < r.start; });
+                                     [](Position v, const CutRegion& r) { return v < r.start; });
         while (left > 0) {
-            const uint64_t piece = next == cuts.end() ? left : std::min(left, next->start - f);
+            const Position piece = next == cuts.end() ? left : std::min(left, next->start - f);
             const int64_t got = out.copyFrom(view.fileHandle(), f, piece, inputPath);
             // Bytes past the end of the input (a last block cut short) are zeros.
             if (got < 0 ||
-                !out.appendZeros(static_cast<size_t>(piece - static_cast<uint64_t>(got)))) {
+                !out.appendZeros(static_cast<size_t>(piece - static_cast<Position>(got)))) {
                 return false;
             }
             left -= piece;
@@ -70,7 +70,7 @@ class PlainSpan {
     }
 
   private:
-    uint64_t start_ = 0, length_ = 0;
+    Position start_ = 0, length_ = 0;
 };
 
 // The number of stream bytes the input holds once the cuts are left out.
@@ -177,8 +177,8 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
             return false;
         }
     }
-    static constexpr uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB9};
-    if (!span.flush(view, out, params.inputPath) || !out.append(kEnd, sizeof kEnd)) {
+    if (!span.flush(view, out, params.inputPath) ||
+        !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {
         return failed(FailureKind::ReadFailed);
     }
     if (changed()) return false;

@@ -27,6 +27,6 @@ struct SaveParams {
 // - a stop keeps the blocks written so far, without end code, under the
 //   output's name (Stopped, with the bytes kept).
 // Reads state.headerFromRealSize anew for every broken block.
-bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
+[[nodiscard]] bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
 
 }  // namespace mpg

@@ -22,7 +22,7 @@ enum class FailureKind {
     BadStructure,   // a join input whose blocks do not follow one another
 };
 
-struct Failure {
+struct [[nodiscard]] Failure {
     FailureKind kind = FailureKind::None;
     std::string path;       // the file concerned, as the user named it
     uint64_t position = 0;  // the file position of a failed read; after a stop, the bytes kept

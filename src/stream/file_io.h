@@ -33,10 +33,10 @@ inline constexpr size_t kIoBuffer = size_t{1} << 20;
 // of the file) or -1 on an error, with errno set and, when `readBefore` is
 // given, the bytes read before the failing call in it (a bad sector fails
 // only the read that reaches it).
-int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at = -1,
-                  size_t* readBefore = nullptr);
+[[nodiscard]] int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at = -1,
+                                size_t* readBefore = nullptr);
 // Writes all `count` bytes; false on any error (a full disk, a file-size limit).
-bool writeFully(int fd, const uint8_t* data, size_t count);
+[[nodiscard]] bool writeFully(int fd, const uint8_t* data, size_t count);
 // Linux releases the descriptor even when close reports EINTR; closing again
 // could hit a file another thread has opened meanwhile.
 bool closeChecked(int fd);
@@ -81,9 +81,9 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Opens `path` for writing; `inputs` are the files it must not be.
-    bool create(const std::string& path, const std::vector<std::string>& inputs);
-    bool append(const uint8_t* bytes, size_t count);
-    bool appendZeros(size_t count);
+    [[nodiscard]] bool create(const std::string& path, const std::vector<std::string>& inputs);
+    [[nodiscard]] bool append(const uint8_t* bytes, size_t count);
+    [[nodiscard]] bool appendZeros(size_t count);
     // Appends `count` bytes of the file `fd` from position `pos`, copied by
     // the kernel where it can, so that they never pass through this process.
     // Returns the bytes copied (fewer only at the end of that file) or -1;
@@ -92,7 +92,7 @@ class OutputFile {
     // Writes what is buffered, closes, and gives a temporary file the
     // output's name. False (and the temporary file removed) if anything of
     // it failed, the rename included.
-    bool finish();
+    [[nodiscard]] bool finish();
     // Closes without finishing: a temporary file is removed, so the output's
     // name keeps what it held before. Whatever was written directly stays.
     void discard();

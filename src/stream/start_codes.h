@@ -1,9 +1,10 @@
 // Start codes of an MPEG-1 system stream (ISO/IEC 11172-1) that this program
 // walks. Every block of the stream begins with one of them; the two
 // elementary-stream codes are not fixed here: they come from the system header
-// (see analysis/block_table.h).
+// (see model/block_table.h).
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace mpg {
@@ -26,6 +27,10 @@ inline constexpr int32_t kEndCodeSize = 4;
 // Start code (4) + 16-bit length field (2) precede the counted bytes of a
 // system header or a packet.
 inline constexpr int32_t kLengthFieldEnd = 6;
+// The end code as it stands in the stream, for the writers that close one.
+inline constexpr std::array<uint8_t, 4> kEndCodeBytes = {
+    static_cast<uint8_t>(kEndCode >> 24), static_cast<uint8_t>(kEndCode >> 16),
+    static_cast<uint8_t>(kEndCode >> 8), static_cast<uint8_t>(kEndCode)};
 // The largest block a header can declare: a 16-bit length and those 6 bytes.
 inline constexpr uint32_t kLargestBlock = 65'541;
 

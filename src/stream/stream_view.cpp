@@ -15,7 +15,8 @@ namespace mpg {
 
 namespace {
 
-constexpr uint64_t kMaxPosition = std::numeric_limits<uint32_t>::max();
+// The largest file the index file's 32-bit offsets can describe.
+constexpr Position kLargestStream = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
 
@@ -25,11 +26,11 @@ StreamView::~StreamView() {
 
 OpenStatus StreamView::openStream(const std::string& name) {
     if (!openFile(name)) return OpenStatus::Failed;
-    if (opened_.size > kMaxPosition) {
+    if (opened_.size > kLargestStream) {
         closeFile();
         return OpenStatus::TooLarge;
     }
-    streamSize_ = static_cast<uint32_t>(opened_.size);
+    streamSize_ = opened_.size;
     return OpenStatus::Opened;
 }
 
@@ -67,7 +68,7 @@ bool StreamView::openFile(const std::string& name) {
 bool StreamView::stampOf(Stamp& out) const {
     struct stat st {};
     if (::fstat(fileHandle_, &st) != 0) return false;
-    out = {static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+    out = {static_cast<Position>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
            static_cast<int64_t>(st.st_mtim.tv_nsec)};
     return true;
 }
@@ -80,9 +81,9 @@ Failure StreamView::verifyUnchanged() const {
     return {};
 }
 
-uint64_t StreamView::fileLength() const {
+Position StreamView::fileLength() const {
     struct stat st {};
-    return ::fstat(fileHandle_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return ::fstat(fileHandle_, &st) == 0 ? static_cast<Position>(st.st_size) : 0;
 }
 
 void StreamView::closeFile() {
@@ -99,7 +100,7 @@ void StreamView::resetCache() {
     winStart_ = winLen_ = 0;
 }
 
-bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out) {
+bool StreamView::readAt(Position pos, uint32_t count, std::vector<uint8_t>& out) {
     if (count > kCacheSize) return false;
     out.resize(count);
     if (count == 0) return true;
@@ -109,7 +110,7 @@ bool StreamView::readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out)
     return true;
 }
 
-const uint8_t* StreamView::viewSlow(uint32_t pos, uint32_t count, uint32_t fill) {
+const uint8_t* StreamView::viewSlow(Position pos, uint32_t count, uint32_t fill) {
     if (count > kCacheSize || !refill(pos, count, std::min(fill, kCacheSize))) return nullptr;
     return window_;
 }
@@ -130,12 +131,12 @@ void StreamView::reserveWindow(uint32_t length) {
 
 // The window always starts at the requested position and never keeps bytes
 // of the old window; excised regions are jumped over piece by piece.
-bool StreamView::refill(uint32_t pos, uint32_t count, uint32_t fill) {
-    const uint64_t lastCutEnd = cutCount() == 0 ? 0 : cutAt(cutCount() - 1).end();
-    const uint64_t reach = std::max(opened_.size, lastCutEnd);
-    fill = static_cast<uint32_t>(std::min<uint64_t>(fill, std::max<uint64_t>(count, reach)));
+bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
+    const Position lastCutEnd = cutCount() == 0 ? 0 : cutAt(cutCount() - 1).end();
+    const Position reach = std::max(opened_.size, lastCutEnd);
+    fill = static_cast<uint32_t>(std::min<Position>(fill, std::max<Position>(count, reach)));
     reserveWindow(fill);
-    uint64_t f = streamToFile(pos);
+    Position f = streamToFile(pos);
     uint8_t* const aligned = buffer_.get() + (-reinterpret_cast<uintptr_t>(buffer_.get()) % kAlign);
     window_ = aligned + f % kAlign;
     winStart_ = pos;
@@ -186,15 +187,15 @@ void StreamView::clearCuts() {
     tailSums_.clear();
 }
 
-uint64_t StreamView::lengthBefore(size_t i) const {
+Position StreamView::lengthBefore(size_t i) const {
     if (i <= cuts_.size()) return i == 0 ? 0 : cutSums_[i - 1];
     const size_t tail = gapTail_.size(), k = i - cuts_.size();
-    const uint64_t tailTotal = tail == 0 ? 0 : tailSums_[tail - 1];
+    const Position tailTotal = tail == 0 ? 0 : tailSums_[tail - 1];
     return (cuts_.empty() ? 0 : cutSums_.back()) + tailTotal -
            (k < tail ? tailSums_[tail - 1 - k] : 0);
 }
 
-size_t StreamView::cutsFrom(uint64_t f) const {
+size_t StreamView::cutsFrom(Position f) const {
     size_t low = 0, high = cutCount();
     while (low < high) {
         const size_t mid = low + (high - low) / 2;
@@ -224,9 +225,10 @@ void StreamView::moveGap(size_t to) const {
     }
 }
 
-void StreamView::addCut(uint32_t start, uint32_t length) {
+void StreamView::addCut(Position start, Position length) {
     if (length == 0) return;  // nothing to cut: no empty region in the list
-    uint64_t s = start, e = std::min<uint64_t>(uint64_t{start} + length, kMaxPosition);
+    // A region reaching past the last position ends there.
+    Position s = start, e = start + std::min(length, ~Position{0} - start);
     // The new region goes behind every region that starts at or before it;
     // the one just before may overlap or touch it, and so may any behind.
     moveGap(cutsFrom(start));
@@ -241,7 +243,7 @@ void StreamView::addCut(uint32_t start, uint32_t length) {
         gapTail_.pop_back();
         tailSums_.pop_back();
     }
-    const CutRegion merged{static_cast<uint32_t>(s), static_cast<uint32_t>(e - s)};
+    const CutRegion merged{s, e - s};
     cutSums_.push_back((cuts_.empty() ? 0 : cutSums_.back()) + merged.length);
     cuts_.push_back(merged);
 }
@@ -250,7 +252,7 @@ void StreamView::addCut(uint32_t start, uint32_t length) {
 // it, reaches its start: when pos >= start_i - lengthBefore(i). That bound
 // grows strictly from region to region (regions never touch), so the regions
 // stepped over are a prefix of the list, found by halving.
-uint64_t StreamView::streamToFile(uint64_t pos) const {
+Position StreamView::streamToFile(Position pos) const {
     size_t low = 0, high = cutCount();
     while (low < high) {
         const size_t mid = low + (high - low) / 2;
@@ -265,7 +267,7 @@ uint64_t StreamView::streamToFile(uint64_t pos) const {
 
 // Only regions starting behind f0 count; once one starts beyond the span as
 // grown so far, so do all after it.
-uint64_t StreamView::fileSpan(uint64_t f0, uint64_t count) const {
+Position StreamView::fileSpan(Position f0, Position count) const {
     for (size_t i = cutsFrom(f0); i < cutCount(); ++i) {
         const CutRegion& r = cutAt(i);
         if (r.start > f0 + count) break;

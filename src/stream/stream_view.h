@@ -12,25 +12,26 @@
 #include <vector>
 
 #include "stream/failure.h"
+#include "stream/position.h"
 
 namespace mpg {
 
 // An excised region in file positions.
 struct CutRegion {
-    uint32_t start = 0;
-    uint32_t length = 0;
+    Position start = 0;
+    Position length = 0;
 
-    uint64_t end() const { return uint64_t{start} + length; }
+    Position end() const { return start + length; }
     bool operator==(const CutRegion&) const = default;
 };
 
 // Ordered by start; no two regions overlap or touch.
 using CutList = std::vector<CutRegion>;
 
-enum class OpenStatus {
+enum class [[nodiscard]] OpenStatus{
     Opened,
     Failed,    // missing, unreadable, or no regular file: failure() says which
-    TooLarge,  // 4 GiB or more: positions are 32-bit throughout
+    TooLarge,  // 4 GiB or more: the index file's records hold 32-bit offsets
 };
 
 class StreamView {
@@ -55,16 +56,24 @@ class StreamView {
     // re-examination of a block and the writer read a file whose size the
     // scan already took). Only a regular file is opened: a FIFO or a device
     // would block the open or the reads, or never end.
-    bool openFile(const std::string& name);
+    [[nodiscard]] bool openFile(const std::string& name);
     void closeFile();
-    int fileHandle() const { return fileHandle_; }
-    bool isOpen() const { return fileHandle_ != -1; }
-    uint32_t streamSize() const { return streamSize_; }
+    int fileHandle() const {
+        return fileHandle_;
+    }
+    bool isOpen() const {
+        return fileHandle_ != -1;
+    }
+    Position streamSize() const {
+        return streamSize_;
+    }
 
     // Why the last open or read failed (OpenFailed, NotRegular, ReadFailed
     // with the file position and the system's reason, or InputChanged); no
     // failure after a successful open until a read fails.
-    const Failure& failure() const { return failure_; }
+    const Failure& failure() const {
+        return failure_;
+    }
     // The file's size and modification time are taken when it is opened and
     // compared before every refill of the window is used: bytes of a file
     // that is cut, extended or overwritten while a job reads it would be
@@ -76,7 +85,9 @@ class StreamView {
     // Releases the buffer and drops the window.
     void resetCache();
     // Drops the window and keeps the buffer.
-    void invalidateWindow() { winStart_ = winLen_ = 0; }
+    void invalidateWindow() {
+        winStart_ = winLen_ = 0;
+    }
     void clearCuts();
 
     // Delivers `count` stream bytes from stream position `pos` into `out`,
@@ -84,12 +95,12 @@ class StreamView {
     // left as it was). Bytes past the end of the file read as zero. A read
     // that the system refuses, or a file that changed, gives false and
     // leaves its reason in failure(): such bytes are never delivered.
-    bool readAt(uint32_t pos, uint32_t count, std::vector<uint8_t>& out);
+    [[nodiscard]] bool readAt(Position pos, uint32_t count, std::vector<uint8_t>& out);
 
     // The same bytes without a copy: a pointer into the window, valid until
     // the next read or cache operation; nullptr when the read fails.
-    const uint8_t* view(uint32_t pos, uint32_t count) {
-        if (pos >= winStart_ && uint64_t{pos} + count <= uint64_t{winStart_} + winLen_) {
+    const uint8_t* view(Position pos, uint32_t count) {
+        if (pos >= winStart_ && pos + count <= winStart_ + winLen_) {
             return window_ + (pos - winStart_);
         }
         return viewSlow(pos, count);
@@ -105,11 +116,11 @@ class StreamView {
     // before it), so that a block longer than the cache is read whole and
     // never with stale bytes. False at a failed read or when take says so.
     template <class Take>
-    bool readPieces(uint64_t pos, uint64_t count, Take&& take, Fill fill = Fill::Window) {
-        for (uint64_t done = 0; done < count;) {
+    bool readPieces(Position pos, Position count, Take&& take, Fill fill = Fill::Window) {
+        for (Position done = 0; done < count;) {
             const uint32_t piece =
-                static_cast<uint32_t>(std::min<uint64_t>(kCacheSize, count - done));
-            const uint32_t at = static_cast<uint32_t>(pos + done);
+                static_cast<uint32_t>(std::min<Position>(kCacheSize, count - done));
+            const Position at = pos + done;
             const uint8_t* bytes = fill == Fill::Window ? view(at, piece) : viewExact(at, piece);
             if (bytes == nullptr || !take(bytes, piece, done)) return false;
             done += piece;
@@ -117,20 +128,20 @@ class StreamView {
         return true;
     }
     // view() whose miss reads only the `count` bytes asked for.
-    const uint8_t* viewExact(uint32_t pos, uint32_t count) {
-        if (pos >= winStart_ && uint64_t{pos} + count <= uint64_t{winStart_} + winLen_) {
+    const uint8_t* viewExact(Position pos, uint32_t count) {
+        if (pos >= winStart_ && pos + count <= winStart_ + winLen_) {
             return window_ + (pos - winStart_);
         }
         return viewSlow(pos, count, count);
     }
     // The size of the open file as it is now (0 when it cannot be taken).
-    uint64_t fileLength() const;
+    Position fileLength() const;
 
     // Adds an excised region in file positions, keeping the list ordered and
     // merging regions that overlap or touch. The window is left alone: a
     // caller that reads through the new region drops it first. Regions added
     // in ascending order cost a constant time each, however long the list.
-    void addCut(uint32_t start, uint32_t length);
+    void addCut(Position start, Position length);
     const CutList& cuts() const {
         closeGap();
         return cuts_;
@@ -139,18 +150,24 @@ class StreamView {
     // The file position that holds stream position `pos`. A position where a
     // region was removed maps to the first file byte after that region.
     // Logarithmic in the number of regions.
-    uint64_t streamToFile(uint64_t pos) const;
+    Position streamToFile(Position pos) const;
     // How many file bytes from file position f0 hold `count` stream bytes
     // together with the excised regions met on the way.
-    uint64_t fileSpan(uint64_t f0, uint64_t count) const;
+    Position fileSpan(Position f0, Position count) const;
 
-    uint32_t windowStart() const { return winStart_; }
-    uint32_t windowLength() const { return winLen_; }
-    bool hasBuffer() const { return buffer_ != nullptr; }
+    Position windowStart() const {
+        return winStart_;
+    }
+    uint32_t windowLength() const {
+        return winLen_;
+    }
+    bool hasBuffer() const {
+        return buffer_ != nullptr;
+    }
 
   private:
-    const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = kCacheSize);
-    bool refill(uint32_t pos, uint32_t count, uint32_t fill);
+    const uint8_t* viewSlow(Position pos, uint32_t count, uint32_t fill = kCacheSize);
+    bool refill(Position pos, uint32_t count, uint32_t fill);
     void reserveWindow(uint32_t length);
 
     // The cut list is a gap buffer: the regions before the gap in cuts_, those
@@ -160,20 +177,24 @@ class StreamView {
     // second pass inserting between the first pass's regions costs no more.
     // cutSums_[i] holds the lengths of regions 0 to i before the gap;
     // tailSums_[j] the lengths of gapTail_[j] and every region behind it.
-    size_t cutCount() const { return cuts_.size() + gapTail_.size(); }
+    size_t cutCount() const {
+        return cuts_.size() + gapTail_.size();
+    }
     const CutRegion& cutAt(size_t i) const {
         return i < cuts_.size() ? cuts_[i] : gapTail_[cutCount() - 1 - i];
     }
     // The lengths of regions 0 to i - 1 together.
-    uint64_t lengthBefore(size_t i) const;
+    Position lengthBefore(size_t i) const;
     // The number of regions whose start is at most `f`.
-    size_t cutsFrom(uint64_t f) const;
+    size_t cutsFrom(Position f) const;
     void moveGap(size_t to) const;
-    void closeGap() const { moveGap(cutCount()); }
+    void closeGap() const {
+        moveGap(cutCount());
+    }
 
     // Size and modification time of the open file, as taken at the open.
     struct Stamp {
-        uint64_t size = 0;
+        Position size = 0;
         int64_t seconds = 0;
         int64_t nanoseconds = 0;
         bool operator==(const Stamp&) const = default;
@@ -184,7 +205,7 @@ class StreamView {
     std::string path_;
     Stamp opened_;
     Failure failure_;
-    uint32_t streamSize_ = 0;
+    Position streamSize_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;
     uint32_t capacity_ = 0;  // the longest window the buffer holds
     // The window's first byte. The kernel copies from the page cache fastest
@@ -196,12 +217,12 @@ class StreamView {
     // Buffer bytes at and past buffer_ + dirtyEnd_ are known to be zero, so
     // bytes past the end of the file that a read delivers are never leftovers.
     size_t dirtyEnd_ = 0;
-    uint32_t winStart_ = 0;
+    Position winStart_ = 0;
     uint32_t winLen_ = 0;
     mutable CutList cuts_;
-    mutable std::vector<uint64_t> cutSums_;
+    mutable std::vector<Position> cutSums_;
     mutable CutList gapTail_;
-    mutable std::vector<uint64_t> tailSums_;
+    mutable std::vector<Position> tailSums_;
 };
 
 }  // namespace mpg

@@ -141,9 +141,9 @@ Message saveMessage(const Failure& failure) {
     }
 }
 
-Message joinMessage(int32_t result, const Failure& failure) {
-    if (result == kJoinDone) return Message::JoinDone;
-    if (result == kJoinStopped) return Message::Stopped;
+Message joinMessage(JoinResult result, const Failure& failure) {
+    if (result == JoinResult::Done) return Message::JoinDone;
+    if (result == JoinResult::Stopped) return Message::Stopped;
     switch (failure.kind) {
         case FailureKind::OutputIsInput:
             return Message::JoinOutputIsInput;
@@ -189,7 +189,7 @@ const char* saveResultText(const Failure& failure) {
     return messageText(saveMessage(failure));
 }
 
-const char* joinResultText(int32_t result, const Failure& failure) {
+const char* joinResultText(JoinResult result, const Failure& failure) {
     return messageText(joinMessage(result, failure));
 }
 
@@ -246,8 +246,8 @@ std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
     std::vector<std::string> lines = dumpLines(dump.head, dump.offset, perLine);
     if (dump.tail.empty()) return lines;
     lines.push_back(dumpGapLine(dump.skipped()));
-    const uint64_t tailAt = uint64_t{dump.offset} + dump.length - dump.tail.size();
-    for (std::string& line : dumpLines(dump.tail, static_cast<uint32_t>(tailAt), perLine)) {
+    const Position tailAt = dump.offset + dump.length - dump.tail.size();
+    for (std::string& line : dumpLines(dump.tail, tailAt, perLine)) {
         lines.push_back(std::move(line));
     }
     return lines;

@@ -12,6 +12,7 @@
 #include "analysis/check_result.h"
 #include "analysis/dump.h"
 #include "analysis/job_sink.h"
+#include "join/join.h"
 #include "stream/failure.h"
 
 namespace mpg {
@@ -52,8 +53,8 @@ std::optional<Message> failureMessage(const Failure& failure);
 // The outcome of a save, of the repaired stream or of the index file: Saved
 // when nothing failed.
 Message saveMessage(const Failure& failure);
-// The outcome of a join (kJoinDone, kJoinFailed, kJoinStopped).
-Message joinMessage(int32_t result, const Failure& failure);
+// The outcome of a join.
+Message joinMessage(JoinResult result, const Failure& failure);
 
 // ": path: reason" to put behind a status text, so that a user sees which file
 // failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
@@ -67,7 +68,7 @@ std::string failureDetail(const Failure& failure);
 const char* checkResultText(CheckResult result);
 const char* failureHeadline(const Failure& failure);  // "" for no failure
 const char* saveResultText(const Failure& failure);
-const char* joinResultText(int32_t result, const Failure& failure);
+const char* joinResultText(JoinResult result, const Failure& failure);
 
 // A failure's headline with its detail, as a status line shows it.
 std::string failureText(const Failure& failure);

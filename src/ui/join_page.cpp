@@ -244,8 +244,8 @@ void JoinPage::BitBtnSUMClick() {
     ImageZ->show();
     LabelME->setText(tr("идёт работа"));
     jobs_.start(Job::Join, [this](JobSink& sink) {
-        return glue_ ? glueFiles(state_.job, joinParams_, sink)
-                     : joinStructured(state_.job, joinParams_, sink);
+        return static_cast<int32_t>(glue_ ? glueFiles(state_.job, joinParams_, sink)
+                                          : joinStructured(state_.job, joinParams_, sink));
     });
 }
 
@@ -281,9 +281,10 @@ void JoinPage::showProgress(int percent, const QString& text) {
 
 void JoinPage::jobFinished(Job job, int32_t result) {
     // An input refused at the start has shown its own text already.
-    if (job == Job::Join && (result != kJoinFailed || !joinMessageShown_)) {
+    const JoinResult joined = static_cast<JoinResult>(result);
+    if (job == Job::Join && (joined != JoinResult::Failed || !joinMessageShown_)) {
         LabelME->setText(
-            withDetail(joinResultText(result, state_.job.failure), state_.job.failure));
+            withDetail(joinResultText(joined, state_.job.failure), state_.job.failure));
     }
     GaugeZ->hide();
     ImageZ->hide();

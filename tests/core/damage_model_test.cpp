@@ -61,7 +61,7 @@ Model damagedStream(std::mt19937& rng) {
         const test::BuiltBlock& c = clean.blocks()[n];
         const auto first = clean.bytes().begin() + static_cast<ptrdiff_t>(c.offset);
         std::vector<uint8_t> block(first, first + static_cast<ptrdiff_t>(c.size));
-        BlockRecord r{c.code, static_cast<uint32_t>(m.bytes.size()), static_cast<int32_t>(c.size)};
+        BlockRecord r{m.bytes.size(), c.code, static_cast<int32_t>(c.size)};
         const bool packet = c.code == 0x1E0 || c.code == 0x1C0;
         bool excisable = false;
         // Not in front of the end code: losing its 4 bytes would make the

@@ -45,6 +45,12 @@ TEST(DumpLines, LineBreaksAndWidths) {
     EXPECT_EQ(wide[0].substr(93), charsOf(0, 24));
     EXPECT_EQ(wide[1].substr(93), charsOf(24, 24));
     EXPECT_EQ(dumpLines(bytes, 0, 32)[1].substr(121), charsOf(32, 16));
+    // Past 4 GiB the offset takes the digits it needs, never wrapping to
+    // another block's offset, and the characters move behind it.
+    const auto far = dumpLines(ByteSpan(bytes).first(16), 0x1'2345'6780, 16);
+    ASSERT_EQ(far.size(), 1u);
+    EXPECT_EQ(far[0].substr(0, 13), "123456780 41 ");
+    EXPECT_EQ(far[0].substr(66), charsOf(0, 16));
 }
 
 TEST(DumpLines, Characters) {

@@ -14,8 +14,8 @@ BlockTable tableOf(std::vector<BlockRecord> entries) {
 
 TEST(ErrorGrid, CellFormats) {
     const BlockTable t = tableOf({
-        {0x1BA, 0, 12},
-        {0x1E0, 3000000000u, 1012, kBrokenListed, 1000, 0x0A, 4096, 8},
+        {0, 0x1BA, 12},
+        {3000000000u, 0x1E0, 1012, 1000, 4096, 8, kBrokenListed, 0x0A},
     });
     ErrorGrid g;
     EXPECT_EQ(g.onBroken(1, t[1]), 1);
@@ -28,7 +28,7 @@ TEST(ErrorGrid, CellFormats) {
 
 TEST(ErrorGrid, RowsAreTakenBelowTheLastUsedOne) {
     const BlockTable t = tableOf(
-        {{0x1BA, 0, 12, kBrokenListed, 112, 0, 100, 7}, {0x1BB, 112, 18, kBrokenListed, 30}});
+        {{0, 0x1BA, 12, 112, 100, 7, kBrokenListed}, {112, 0x1BB, 18, 30, 0, 0, kBrokenListed}});
     ErrorGrid g;
     EXPECT_EQ(g.rowCount(), 2);
     g.onBroken(0, t[0]);
@@ -46,10 +46,10 @@ TEST(ErrorGrid, RebuildListsOnlyListedEntries) {
     g.rebuildFromTable(tableOf({}));
     EXPECT_EQ(g.rowCount(), 2);
     EXPECT_TRUE(g.cell(1, 0).empty());
-    g.rebuildFromTable(tableOf({{0x1BA, 0, 12, kBrokenAccepted, 20},
-                                {0x1C0, 20, 100, kBrokenListed, 90},
-                                {0x1BA, 110, 12},
-                                {0x1E0, 122, 100, kBrokenListed, 150, 0xFF, 50, 9}}));
+    g.rebuildFromTable(tableOf({{0, 0x1BA, 12, 20, 0, 0, kBrokenAccepted},
+                                {20, 0x1C0, 100, 90, 0, 0, kBrokenListed},
+                                {110, 0x1BA, 12},
+                                {122, 0x1E0, 100, 150, 50, 9, kBrokenListed, 0xFF}}));
     ASSERT_EQ(g.rowCount(), 3);
     EXPECT_EQ(g.cell(1, 1), "1");
     EXPECT_EQ(g.cell(1, 6), "-10");

@@ -19,10 +19,10 @@ namespace mpg {
 namespace {
 
 const std::vector<BlockRecord> kSample = {
-    {0x1BA, 0, 12},
-    {0x1E0, 12, 2006, kBrokenListed, -5, 0xFF, 100, 7},
-    {0x1C0, 3000000000u, -1, kBrokenAccepted, 2106, 0, 0xFFFFFFFFu, 0},
-    {0x1B9, 4294967295u, 4},
+    {0, 0x1BA, 12},
+    {12, 0x1E0, 2006, -5, 100, 7, kBrokenListed, 0xFF},
+    {3000000000u, 0x1C0, -1, 2106, 0xFFFFFFFFu, 0, kBrokenAccepted},
+    {4294967295u, 0x1B9, 4},
 };
 
 BlockTable tableOf(const std::vector<BlockRecord>& entries) {
@@ -34,7 +34,7 @@ BlockTable tableOf(const std::vector<BlockRecord>& entries) {
 std::vector<uint8_t> encoded(const std::vector<BlockRecord>& entries) {
     std::vector<uint8_t> bytes(entries.size() * kBlockRecordSize);
     for (size_t i = 0; i < entries.size(); ++i) {
-        encodeBlockRecord(entries[i], bytes.data() + i * kBlockRecordSize);
+        EXPECT_TRUE(encodeBlockRecord(entries[i], bytes.data() + i * kBlockRecordSize));
     }
     return bytes;
 }
@@ -74,7 +74,7 @@ TEST(IndexFile, SavedBesideTheInputAndLoadedBack) {
 
     const Indexed a(dir, "a.mpg", damagedStream(5, 0x00));
     AppState state;
-    state.table = tableOf({{0x1BB, 1, 18}});
+    state.table = tableOf({{1, 0x1BB, 18}});
     state.codes = {0x1C7, 0x1E7};
     EXPECT_EQ(loadIndexFile(a.index, a.input, state), IndexLoad::Loaded);
     EXPECT_EQ(state.table.entries(), a.scanned.state.table.entries());
@@ -82,10 +82,27 @@ TEST(IndexFile, SavedBesideTheInputAndLoadedBack) {
     EXPECT_EQ(state.codes.second, a.scanned.state.codes.second);
 }
 
+// The record's offset field holds 32 bits: a block at 4 GiB or beyond is
+// refused as a failed write, never stored cut short as another block's
+// offset, and an index it would replace stays as it was.
+TEST(IndexFile, AnOffsetPastTheRecordsReachIsRefused) {
+    test::TempDir dir;
+    uint8_t bytes[kBlockRecordSize] = {};
+    EXPECT_TRUE(encodeBlockRecord({0xFFFF'FFFFu, 0x1E0, 2006}, bytes));
+    EXPECT_FALSE(encodeBlockRecord({0x1'0000'0000u, 0x1E0, 2006}, bytes));
+
+    const std::string path = dir.write("x.index", {1, 2, 3});
+    const Failure f =
+        saveIndexFile(tableOf({{0, 0x1BA, 12}, {0x1'0000'0000u, 0x1E0, 2006}}), path, {});
+    EXPECT_EQ(f.kind, FailureKind::WriteFailed);
+    EXPECT_EQ(f.systemError, EFBIG);
+    EXPECT_EQ(test::readFile(path), (std::vector<uint8_t>{1, 2, 3}));
+}
+
 TEST(IndexFile, TablesLargerThanOneWrite) {
     test::TempDir dir;
     std::vector<BlockRecord> many(100000);
-    for (size_t i = 0; i < many.size(); ++i) many[i] = {0x1E0, static_cast<uint32_t>(i), 2006};
+    for (size_t i = 0; i < many.size(); ++i) many[i] = {i, 0x1E0, 2006};
     ASSERT_FALSE(saveIndexFile(tableOf({many.begin(), many.begin() + 1000}), dir.file("a"), {}));
     EXPECT_EQ(std::filesystem::file_size(dir.file("a")), 26000u);
 
@@ -158,7 +175,7 @@ TEST(IndexFile, RandomlyAlteredRecordsAreRefused) {
         std::string what;
         switch (rng() % 7) {
             case 0:
-                r.offset += static_cast<uint32_t>(by), what = "offset";
+                r.offset = static_cast<uint32_t>(r.offset + by), what = "offset";  // as stored
                 break;
             case 1:
                 r.code = r.code == 0x1E0 ? 0x1C0 : 0x1E0, what = "code";
@@ -212,7 +229,7 @@ TEST(IndexFile, AStoppedScansIndexLoadsBack) {
         AppState state;
         test::StopAt stopping(state, k);
         ASSERT_EQ(state.view.openStream(whole.input), OpenStatus::Opened);
-        scanStream(state, stopping);
+        EXPECT_FALSE(scanStream(state, stopping));
         state.view.closeFile();
         if (!state.job.stopRequested) break;
         dropUnfinishedBlock(state.table, stopping.grid);
@@ -227,7 +244,7 @@ TEST(IndexFile, AStoppedScansIndexLoadsBack) {
         sink.grid.rebuildFromTable(loaded.table);
         ASSERT_EQ(loaded.view.openStream(whole.input), OpenStatus::Opened);
         loaded.resumeScan = 'y';
-        scanStream(loaded, sink);
+        EXPECT_FALSE(scanStream(loaded, sink));
         EXPECT_EQ(loaded.table.entries(), whole.scanned.state.table.entries());
     }
     EXPECT_GT(endingBroken, 0u);

@@ -33,10 +33,10 @@ class JoinTest : public ::testing::Test {
         inputs.push_back(bytes);
         return dir.write("in" + std::to_string(inputs.size()) + ".mpg", bytes);
     }
-    int32_t join(const std::vector<std::string>& paths, bool glue = false) {
+    JoinResult join(const std::vector<std::string>& paths, bool glue = false) {
         params.inputs = paths;
         params.output = dir.file("out.mpg");
-        const int32_t r =
+        const JoinResult r =
             glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink);
         for (const auto& bytes : inputs) {
             const std::string path =
@@ -73,7 +73,7 @@ class JoinTest : public ::testing::Test {
 TEST_F(JoinTest, InnerEndCodesGiveWayToOne) {
     const StreamBuilder a = piece(3), b = piece(2);
     const std::string empty = input({});
-    ASSERT_EQ(join({input(a.bytes()), empty, input(b.bytes())}), kJoinDone);
+    ASSERT_EQ(join({input(a.bytes()), empty, input(b.bytes())}), JoinResult::Done);
     EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(b), kEnd}));
     const auto progress = sink.of(Notify::JoinProgress);
     ASSERT_FALSE(progress.empty());
@@ -86,7 +86,7 @@ TEST_F(JoinTest, WhatFollowsAnEndCodeOrShortTailIsDropped) {
     a.pack().packet(0xE0, 50);  // behind the end code
     StreamBuilder b = piece(2, false);
     b.raw({0x00, 0x00, 0x01});  // a tail of 3 bytes
-    ASSERT_EQ(join({input(a.bytes()), input(b.bytes())}), kJoinDone);
+    ASSERT_EQ(join({input(a.bytes()), input(b.bytes())}), JoinResult::Done);
     const auto firstPart = std::vector<uint8_t>(
         a.bytes().begin(), a.bytes().begin() + static_cast<ptrdiff_t>(a.blocks()[8].offset));
     EXPECT_EQ(output(), cat({firstPart, withoutEnd(piece(2)), kEnd}));
@@ -99,7 +99,7 @@ TEST_F(JoinTest, TailOfExactlyFourBytesIsDropped) {
                                              std::vector<uint8_t>{0x47, 0x47, 0x47, 0x47}}) {
         StreamBuilder b = piece(2, false);
         b.raw(tail);
-        ASSERT_EQ(join({input(b.bytes()), input(piece(1).bytes())}), kJoinDone);
+        ASSERT_EQ(join({input(b.bytes()), input(piece(1).bytes())}), JoinResult::Done);
         EXPECT_EQ(output(), cat({withoutEnd(piece(2)), withoutEnd(piece(1)), kEnd}));
     }
 }
@@ -108,18 +108,18 @@ TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
     StreamBuilder b = piece(2, false);
     b.raw(StreamBuilder::pattern(5, 0x03));
     const StreamBuilder a = piece(1);
-    EXPECT_EQ(join({input(a.bytes()), input(b.bytes()), input(a.bytes())}), kJoinFailed);
+    EXPECT_EQ(join({input(a.bytes()), input(b.bytes()), input(a.bytes())}), JoinResult::Failed);
     // A failed join leaves nothing behind; the failure names the piece and where.
     EXPECT_FALSE(std::filesystem::exists(params.output));
     EXPECT_EQ(state.job.failure.kind, FailureKind::BadStructure);
     EXPECT_EQ(state.job.failure.path, dir.file("in2.mpg"));
     EXPECT_EQ(state.job.failure.position, b.size() - 5);
-    EXPECT_EQ(joinResultText(kJoinFailed, state.job.failure),
+    EXPECT_EQ(joinResultText(JoinResult::Failed, state.job.failure),
               std::string("нарушена структура файла"));
     // A packet of a stream the system header does not list fails the same way.
     StreamBuilder third = piece(1, false);
     third.pack().packet(0xC1, 30).endCode();
-    EXPECT_EQ(join({input(third.bytes())}), kJoinFailed);
+    EXPECT_EQ(join({input(third.bytes())}), JoinResult::Failed);
 }
 
 TEST_F(JoinTest, OnlyTheFirstSystemHeaderAndPadding) {
@@ -127,7 +127,7 @@ TEST_F(JoinTest, OnlyTheFirstSystemHeaderAndPadding) {
     a.padding(40).pack().systemHeader({0xE0, 0xC0}).padding(20).endCode();
     const StreamBuilder b = piece(1);
     params.oneSystemHeader = params.onePadding = true;
-    ASSERT_EQ(join({input(a.bytes()), input(b.bytes()), input(b.bytes())}), kJoinDone);
+    ASSERT_EQ(join({input(a.bytes()), input(b.bytes()), input(b.bytes())}), JoinResult::Done);
     // Count the blocks of each kind at the output's block starts.
     const auto out = output();
     size_t headers = 0, packs = 0, paddings = 0;
@@ -147,22 +147,22 @@ TEST_F(JoinTest, OnlyTheFirstSystemHeaderAndPadding) {
 TEST_F(JoinTest, LargestLengthFieldDoesNotWrap) {
     StreamBuilder a;
     a.pack().systemHeader({0xE0}).packet(0xE0, 65535).pack().endCode();
-    ASSERT_EQ(join({input(a.bytes())}), kJoinDone);
+    ASSERT_EQ(join({input(a.bytes())}), JoinResult::Done);
     EXPECT_EQ(output(), a.bytes());  // its own end code is the one appended
 }
 
 TEST_F(JoinTest, TinyInputs) {
-    EXPECT_EQ(join({input(kEnd)}), kJoinDone);  // only an end code: nothing
+    EXPECT_EQ(join({input(kEnd)}), JoinResult::Done);  // only an end code: nothing
     EXPECT_EQ(output(), kEnd);
-    EXPECT_EQ(join({input({0x47})}), kJoinFailed);  // no start code
-    EXPECT_EQ(join({input({0x00, 0x00, 0x01})}), kJoinFailed);
+    EXPECT_EQ(join({input({0x47})}), JoinResult::Failed);  // no start code
+    EXPECT_EQ(join({input({0x00, 0x00, 0x01})}), JoinResult::Failed);
 }
 
 TEST_F(JoinTest, BlockCutShortByTheEndOfItsFileKeepsItsSize) {
     StreamBuilder a = piece(1, false);
     a.pack().packet(0xE0, 300);
     a.erase(a.size() - 100, 100);
-    ASSERT_EQ(join({input(a.bytes())}), kJoinDone);
+    ASSERT_EQ(join({input(a.bytes())}), JoinResult::Done);
     auto expect = a.bytes();
     expect.insert(expect.end(), 100, 0x00);
     EXPECT_EQ(output(), cat({expect, kEnd}));
@@ -181,9 +181,9 @@ TEST_F(JoinTest, StopAfterAReport) {
     params.inputs = {input(a.bytes())};
     params.output = dir.file("out.mpg");
     dir.write("out.mpg", std::vector<uint8_t>(5000, 0x5A));  // replaced by what was written
-    EXPECT_EQ(joinStructured(state.job, params, stopping), kJoinStopped);
+    EXPECT_EQ(joinStructured(state.job, params, stopping), JoinResult::Stopped);
     EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
-    EXPECT_EQ(std::string(joinResultText(kJoinStopped, state.job.failure)) +
+    EXPECT_EQ(std::string(joinResultText(JoinResult::Stopped, state.job.failure)) +
                   failureDetail(state.job.failure),
               "прервано пользователем: " + params.output + ": 12 байт");
 }
@@ -206,14 +206,14 @@ TEST_F(JoinTest, InputsThatCannotBeOpened) {
                  {"/dev/zero", ": это не обычный файл"}}) {
             dir.write("out.mpg", old);
             sink.messages.clear();
-            EXPECT_EQ(join({first, bad}, glue), kJoinFailed) << bad;
+            EXPECT_EQ(join({first, bad}, glue), JoinResult::Failed) << bad;
             EXPECT_EQ(sink.messages,
                       std::vector<std::string>{"ошибка открытия файла: " + bad + reason});
             EXPECT_EQ(output(), old) << bad;
-            EXPECT_EQ(joinResultText(kJoinFailed, state.job.failure),
+            EXPECT_EQ(joinResultText(JoinResult::Failed, state.job.failure),
                       std::string("ошибка открытия файла"));
             ::unlink(params.output.c_str());
-            EXPECT_EQ(join({bad, first}, glue), kJoinFailed) << bad;
+            EXPECT_EQ(join({bad, first}, glue), JoinResult::Failed) << bad;
             EXPECT_FALSE(std::filesystem::exists(params.output)) << bad;
         }
     }
@@ -227,7 +227,7 @@ TEST_F(JoinTest, OutputThatIsAnInputIsRefused) {
         sink.messages.clear();
         EXPECT_EQ(
             glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink),
-            kJoinFailed);
+            JoinResult::Failed);
         EXPECT_EQ(sink.messages,
                   std::vector<std::string>{"выходной файл совпадает с одним из входных"});
         EXPECT_EQ(readFile(a), inputs[0]);
@@ -242,7 +242,7 @@ TEST_F(JoinTest, GlueIsAConcatenation) {
         paths.push_back(input(bytes));
         all.insert(all.end(), bytes.begin(), bytes.end());
     }
-    ASSERT_EQ(join(paths, true), kJoinDone);
+    ASSERT_EQ(join(paths, true), JoinResult::Done);
     EXPECT_EQ(output(), all);
 }
 

@@ -55,8 +55,8 @@ TEST(Messages, EveryResultHasAText) {
         const Failure f = failureOf(static_cast<FailureKind>(k), "in.mpg");
         EXPECT_EQ(std::string(failureHeadline(f)).empty(), !f) << k;
         EXPECT_STRNE(saveResultText(f), "") << k;
-        for (int32_t result : {kJoinDone, kJoinFailed, kJoinStopped}) {
-            EXPECT_STRNE(joinResultText(result, f), "") << k << " " << result;
+        for (JoinResult result : {JoinResult::Done, JoinResult::Failed, JoinResult::Stopped}) {
+            EXPECT_STRNE(joinResultText(result, f), "") << k << " " << int(result);
         }
     }
 }

@@ -117,7 +117,7 @@ TEST(JoinRoad, JoinedFixturesDecodeAsOne) {
     test::GridSink sink(grid);
     JoinParams params{{test::fixture("av.mpg"), test::fixture("video-only.mpg")},
                       dir.file("joined.mpg")};
-    ASSERT_EQ(joinStructured(state.job, params, sink), kJoinDone);
+    ASSERT_EQ(joinStructured(state.job, params, sink), JoinResult::Done);
     EXPECT_EQ(decodeErrors(params.output), "");
     EXPECT_EQ(videoFrames(params.output),
               videoFrames(params.inputs[0]) + videoFrames(params.inputs[1]));

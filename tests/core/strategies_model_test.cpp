@@ -85,7 +85,7 @@ struct Model {
                 ++row;
                 continue;
             }
-            *e = BlockRecord{e->code, e->offset, e->declaredSize};
+            *e = BlockRecord{e->offset, e->code, e->declaredSize};
             rows.erase(rows.begin() + static_cast<ptrdiff_t>(row));
             for (size_t r = row; r < rows.size(); ++r) {
                 if (const auto moved = entryOf(rows[r]))

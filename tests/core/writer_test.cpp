@@ -392,18 +392,18 @@ TEST_F(WriterTest, AbsurdTablesFailWithoutFiller) {
         EXPECT_FALSE(save());
         EXPECT_LT(written().size(), input.size() + 70'000u);
     };
-    tryWith({0x1E0, 40, -5});                                 // negative size
-    tryWith({0x1E0, 4'000'000'000u, 100});                    // far beyond the file
-    tryWith({0x1E0, 40, 100, kBrokenListed, 2'000'000'000});  // a huge real size
+    tryWith({40, 0x1E0, -5});                                       // negative size
+    tryWith({4'000'000'000u, 0x1E0, 100});                          // far beyond the file
+    tryWith({40, 0x1E0, 100, 2'000'000'000, 0, 0, kBrokenListed});  // a huge real size
     auto entries = sane;  // many blocks that each repeat the stream
     const auto size = static_cast<int32_t>(input.size());
-    for (int i = 0; i < 50; ++i) entries.push_back({0x1BA, 0, size, kBrokenAccepted, size});
+    for (int i = 0; i < 50; ++i) entries.push_back({0, 0x1BA, size, size, 0, 0, kBrokenAccepted});
     s.state.table.assign(entries);
     EXPECT_FALSE(save());
     EXPECT_LT(written().size(), 2 * input.size() + 70'000u);
     entries = sane;  // many blocks that would be padded to their declared size
     s.state.headerFromRealSize = false;
-    for (int i = 0; i < 50; ++i) entries.push_back({0x1E0, 40, 65'000, kBrokenListed, 6});
+    for (int i = 0; i < 50; ++i) entries.push_back({40, 0x1E0, 65'000, 6, 0, 0, kBrokenListed});
     s.state.table.assign(entries);
     EXPECT_FALSE(save());
     EXPECT_LT(written().size(), 2 * input.size() + 140'000u);

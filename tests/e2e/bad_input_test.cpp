@@ -267,13 +267,13 @@ TEST_F(BadInput, IndexFilesThatDoNotFit) {
     // offsets far beyond the file. The save fails without writing filler.
     std::vector<uint8_t> absurd;
     const BlockRecord records[] = {
-        {0x1BA, 0, 12},
-        {0x1E0, 4'000'000'000u, 2'000'000'000, kBrokenListed, 2'100'000'000, 0, 100'000'000, 5},
-        {0x1C0, 100, -7, kBrokenAccepted, -3},
+        {0, 0x1BA, 12},
+        {4'000'000'000u, 0x1E0, 2'000'000'000, 2'100'000'000, 100'000'000, 5, kBrokenListed},
+        {100, 0x1C0, -7, -3, 0, 0, kBrokenAccepted},
     };
     for (const BlockRecord& r : records) {
         uint8_t buf[kBlockRecordSize];
-        encodeBlockRecord(r, buf);
+        ASSERT_TRUE(encodeBlockRecord(r, buf));
         absurd.insert(absurd.end(), buf, buf + kBlockRecordSize);
     }
     ::unlink(dir.file("in.mpg.index").c_str());

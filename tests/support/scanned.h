@@ -34,11 +34,11 @@ struct Scanned {
                 end -= std::min<uint64_t>(r.end(), state.view.streamSize()) - r.start;
         }
         std::vector<uint8_t> all(end), piece;
-        state.view.openFile(path);
+        if (!state.view.openFile(path)) return {};
         state.view.invalidateWindow();
         for (uint64_t pos = 0; pos < end; pos += piece.size()) {
             const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(end - pos, 1 << 20));
-            if (!state.view.readAt(static_cast<uint32_t>(pos), count, piece)) break;
+            if (!state.view.readAt(pos, count, piece)) break;
             std::copy(piece.begin(), piece.end(), all.begin() + static_cast<ptrdiff_t>(pos));
         }
         state.view.closeFile();
