@@ -35,6 +35,10 @@ void QueueSink::showMessage(const std::string& text) {
     push({JobReport::Kind::Message, {Notify::Progress, 0, text, {}}});
 }
 
+void QueueSink::end() {
+    push({JobReport::Kind::End, {}});
+}
+
 bool QueueSink::take(std::vector<JobReport>& out, size_t limit) {
     const std::lock_guard lock(mutex_);
     const size_t n = std::min(limit, queue_.size());
@@ -81,15 +85,16 @@ void JobController::start(Job job, Body body) {
     running_ = true;
     drainTimer_.setInterval(kDrainMs);
     drainTimer_.start();
-    const uint64_t generation = generation_;
-    worker_ = std::thread([this, body = std::move(body), lowPriority, generation] {
+    worker_ = std::thread([this, body = std::move(body), lowPriority] {
         // On the job's own thread, which ends with the job: the window's
         // thread and the next job are not touched.
         if (lowPriority) lowerThreadPriority();
         result_ = body(*sink_);
-        // The job's last action; a window gone meanwhile drops the event.
-        QMetaObject::invokeMethod(
-            this, [this, generation] { jobEnded(generation); }, Qt::QueuedConnection);
+        // The job's last action. Its end goes through the queue, behind
+        // everything it reported, and not as an event posted to the window:
+        // the queue's mutex orders the result with the window's reading of
+        // it in a way ThreadSanitizer sees, which Qt's event queue is not.
+        sink_->end();
     });
 }
 
@@ -129,6 +134,9 @@ bool JobController::deliver(size_t limit) {
                 flushRows();
                 emit messageShown(QString::fromStdString(r.notice.text));
                 break;
+            case JobReport::Kind::End:
+                ended_ = true;
+                break;
         }
     }
     flushRows();
@@ -143,14 +151,8 @@ bool JobController::deliver(size_t limit) {
     return more;
 }
 
-void JobController::jobEnded(uint64_t generation) {
-    if (generation != generation_ || !worker_.joinable()) return;
-    worker_.join();
-    ended_ = true;
-    drainTimer_.setInterval(0);
-}
-
 void JobController::finish() {
+    if (worker_.joinable()) worker_.join();
     drainTimer_.stop();
     sink_.reset();
     running_ = ended_ = false;
