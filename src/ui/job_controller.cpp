@@ -46,6 +46,12 @@ void QueueSink::reportRefusal(const Failure& why) {
     push(std::move(report));
 }
 
+void QueueSink::end() {
+    JobReport report;
+    report.kind = JobReport::Kind::End;
+    push(std::move(report));
+}
+
 bool QueueSink::take(std::vector<JobReport>& out, size_t limit) {
     const std::lock_guard lock(mutex_);
     const size_t n = std::min(limit, queue_.size());
@@ -92,15 +98,16 @@ void JobController::start(Job job, Body body) {
     running_ = true;
     drainTimer_.setInterval(kDrainMs);
     drainTimer_.start();
-    const uint64_t generation = generation_;
-    worker_ = std::thread([this, body = std::move(body), lowPriority, generation] {
+    worker_ = std::thread([this, body = std::move(body), lowPriority] {
         // On the job's own thread, which ends with the job: the window's
         // thread and the next job are not touched.
         if (lowPriority) lowerThreadPriority();
         result_ = body(*sink_);
-        // The job's last action; a window gone meanwhile drops the event.
-        QMetaObject::invokeMethod(
-            this, [this, generation] { jobEnded(generation); }, Qt::QueuedConnection);
+        // The job's last action. Its end goes through the queue, behind
+        // everything it reported, and not as an event posted to the window:
+        // the queue's mutex orders the result with the window's reading of
+        // it in a way ThreadSanitizer sees, which Qt's event queue is not.
+        sink_->end();
     });
 }
 
@@ -141,6 +148,9 @@ bool JobController::deliver(size_t limit) {
                 flushRows();
                 emit messageShown(QString::fromStdString(joinRefusalText(r.refusal)));
                 break;
+            case JobReport::Kind::End:
+                ended_ = true;
+                break;
         }
     }
     flushRows();
@@ -155,14 +165,8 @@ bool JobController::deliver(size_t limit) {
     return more;
 }
 
-void JobController::jobEnded(uint64_t generation) {
-    if (generation != generation_ || !worker_.joinable()) return;
-    worker_.join();
-    ended_ = true;
-    drainTimer_.setInterval(0);
-}
-
 void JobController::finish() {
+    if (worker_.joinable()) worker_.join();
     drainTimer_.stop();
     sink_.reset();
     running_ = ended_ = false;

@@ -23,10 +23,10 @@ namespace mpg::ui {
 // The jobs the window runs.
 enum class Job { Scan, Save, Hammer, Join };
 
-// A report as the job thread queues it: a notice, or one of the sink's other
-// calls with its value.
+// A report as the job thread queues it: a notice, one of the sink's other
+// calls with its value, or the end of the job, which comes last.
 struct JobReport {
-    enum class Kind { Notice, Check, ClearList, Refusal };
+    enum class Kind { Notice, Check, ClearList, Refusal, End };
     Kind kind = Kind::Notice;
     Notice notice;
     CheckResult check = CheckResult::Ok;  // Check
@@ -41,6 +41,9 @@ class QueueSink : public ThrottledSink {
     void reportCheck(CheckResult result) override;
     void clearErrorList() override;
     void reportRefusal(const Failure& why) override;
+
+    // The job's thread has returned from the job and reports nothing more.
+    void end();
 
     // Moves up to `limit` of the oldest reports into `out`; whether any remain.
     bool take(std::vector<JobReport>& out, size_t limit);
@@ -98,8 +101,7 @@ class JobController : public QObject {
   private:
     // Hands on up to `limit` queued reports; whether more remain.
     bool deliver(size_t limit);
-    // The worker has returned; its reports may still be queued.
-    void jobEnded(uint64_t generation);
+    // Joins the worker, which has queued its end, and emits `finished`.
     void finish();
 
     AppState& state_;
@@ -108,8 +110,8 @@ class JobController : public QObject {
     std::unique_ptr<QueueSink> sink_;
     std::thread worker_;
     bool running_ = false;
-    std::atomic<int32_t> result_{0};
-    bool ended_ = false;
+    int32_t result_ = 0;  // written by the worker before it queues its end
+    bool ended_ = false;  // the end has been taken from the queue
     std::function<void(const Notice&)> hook_;
     QTimer drainTimer_;
 };
