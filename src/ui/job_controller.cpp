@@ -19,37 +19,41 @@ void QueueSink::push(JobReport report) {
     queue_.push_back(std::move(report));
 }
 
+namespace {
+
+JobReport reportOf(JobReport::Kind kind) {
+    JobReport report;
+    report.kind = kind;
+    return report;
+}
+
+}  // namespace
+
 void QueueSink::notify(const Notice& notice) {
     if (onJobThread) onJobThread(notice);
-    JobReport report;
+    JobReport report = reportOf(JobReport::Kind::Notice);
     report.notice = notice;
     push(std::move(report));
 }
 
 void QueueSink::reportCheck(CheckResult result) {
-    JobReport report;
-    report.kind = JobReport::Kind::Check;
+    JobReport report = reportOf(JobReport::Kind::Check);
     report.check = result;
     push(std::move(report));
 }
 
 void QueueSink::clearErrorList() {
-    JobReport report;
-    report.kind = JobReport::Kind::ClearList;
-    push(std::move(report));
+    push(reportOf(JobReport::Kind::ClearList));
 }
 
 void QueueSink::reportRefusal(const Failure& why) {
-    JobReport report;
-    report.kind = JobReport::Kind::Refusal;
+    JobReport report = reportOf(JobReport::Kind::Refusal);
     report.refusal = why;
     push(std::move(report));
 }
 
 void QueueSink::end() {
-    JobReport report;
-    report.kind = JobReport::Kind::End;
-    push(std::move(report));
+    push(reportOf(JobReport::Kind::End));
 }
 
 bool QueueSink::take(std::vector<JobReport>& out, size_t limit) {
