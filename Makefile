@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 COMMA := ,
 
-.PHONY: all deps configure build test test-sanitize test-tsan fuzz run bench screenshots package format clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz run bench screenshots fixtures package format clean
 
 all: build
 
@@ -33,6 +33,12 @@ screenshots: build
 bench: build
 	@bash scripts/install-deps.sh bench
 	bash bench/run.sh $(BUILD_DIR) bench/out
+
+# The fixture streams of tests/data made anew with ffmpeg and mplex; for one
+# version of each the files come out byte for byte as committed.
+fixtures:
+	@bash scripts/install-deps.sh fixtures
+	bash tests/data/make-fixtures.sh
 
 # A build with sanitizers in folder $(1): $(2) for -fsanitize=, $(3) more
 # compiler flags, $(4) more cmake settings. Warnings are errors in the plain

@@ -16,6 +16,13 @@ if [ "${1:-}" = "bench" ]; then
   PACKAGES+=(mpgtx mpegdemux)
 fi
 
+# `install-deps.sh fixtures` also brings mplex (mjpegtools), which with ffmpeg
+# makes the fixture streams anew (make fixtures). The streams are committed,
+# so the build and the tests never need it.
+if [ "${1:-}" = "fixtures" ]; then
+  PACKAGES+=(mjpegtools)
+fi
+
 # `install-deps.sh fuzz` also brings clang and its fuzzer runtime (make fuzz).
 if [ "${1:-}" = "fuzz" ]; then
   PACKAGES+=(clang-14 libclang-rt-14-dev)
