@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# Regenerates the fixture streams of this folder with ffmpeg.
-# The streams are small MPEG-1 system streams (mpeg1video + mp2) made from
-# ffmpeg's synthetic test sources, so they carry no third-party content.
-# -fflags +bitexact keeps the output reproducible for one ffmpeg version.
+# Regenerates the fixture streams of this folder with ffmpeg and mplex
+# (mjpegtools): `make fixtures`, which installs both first. The streams are
+# committed, so building and testing need neither tool's fixture part.
+# They are small program streams made from ffmpeg's synthetic test sources
+# (testsrc pictures, sine tones), so they carry no third-party content.
+# -fflags +bitexact and -flags +bitexact keep ffmpeg's output reproducible for
+# one ffmpeg version; mplex writes no dates and no random values, so its output
+# depends only on its inputs and its version. README.md says what each holds.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+# The elementary streams that mplex multiplexes are made in a scratch folder.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
 common=(-hide_banner -loglevel error -y -fflags +bitexact)
 video=(-f lavfi -i "testsrc=size=176x144:rate=25:duration=3")
@@ -16,8 +24,8 @@ acodec=(-c:a mp2 -b:a 128k -flags +bitexact)
 ffmpeg "${common[@]}" "${video[@]}" "${audio[@]}" "${vcodec[@]}" "${acodec[@]}" \
   -f mpeg av.mpg
 
-# The same sources muxed for a video CD: 2324-byte packs, system headers that
-# list one stream each, padding packets.
+# The same sources muxed for a video CD: 2048-byte packs, system headers that
+# list one stream each, padding packets, 20 zero bytes behind each audio packet.
 ffmpeg "${common[@]}" "${video[@]}" "${audio[@]}" -s 352x288 -r 25 \
   -c:v mpeg1video -b:v 1150k -minrate 1150k -maxrate 1150k -bufsize 327680 \
   -flags +bitexact -c:a mp2 -b:a 224k -ar 44100 -ac 2 -t 2 \
@@ -25,5 +33,61 @@ ffmpeg "${common[@]}" "${video[@]}" "${audio[@]}" -s 352x288 -r 25 \
 
 # Video only.
 ffmpeg "${common[@]}" "${video[@]}" "${vcodec[@]}" -t 2 -f mpeg video-only.mpg
+
+# A video CD as ffmpeg writes it for a disc: one pack per 2324-byte sector,
+# 20 zero bytes behind each audio packet, and whole zero sectors where the
+# video runs below the disc's fixed rate of 75 sectors a second (the video's
+# 700 kbit/s leaves room for them: eleven after the first sector, one or two
+# between video sectors, and one last sector that follows straight on the 20
+# zero bytes that close the last audio sector, so that 2344 zeros end the file).
+ffmpeg "${common[@]}" "${video[@]}" "${audio[@]}" -target pal-vcd \
+  -b:v 700k -minrate:v 700k -maxrate:v 700k -flags +bitexact -t 2 vcd-2324.mpg
+
+# Elementary streams for mplex: MPEG-1 video for the video CD, MPEG-2 video
+# for the super video CD and the DVD, MP2 audio at 44.1 and 48 kHz.
+ffmpeg "${common[@]}" -f lavfi -i "testsrc=size=352x288:rate=25:duration=2" \
+  -c:v mpeg1video -b:v 1150k -minrate 1150k -maxrate 1150k -bufsize 327680 \
+  -flags +bitexact -f mpeg1video "$work/vcd.m1v"
+ffmpeg "${common[@]}" -f lavfi -i "testsrc=size=480x576:rate=25:duration=2" \
+  -c:v mpeg2video -b:v 1500k -maxrate 2500k -bufsize 1835008 -g 12 \
+  -flags +bitexact -f mpeg2video "$work/svcd.m2v"
+ffmpeg "${common[@]}" -f lavfi -i "testsrc=size=352x288:rate=25:duration=2" \
+  -c:v mpeg2video -b:v 1000k -maxrate 2000k -bufsize 1835008 -g 12 \
+  -flags +bitexact -f mpeg2video "$work/dvd.m2v"
+ffmpeg "${common[@]}" -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=2" \
+  -ac 2 -c:a mp2 -b:a 224k -flags +bitexact -f mp2 "$work/a44.mp2"
+ffmpeg "${common[@]}" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=2" \
+  -ac 2 -c:a mp2 -b:a 192k -flags +bitexact -f mp2 "$work/a48.mp2"
+
+# A video CD as mplex writes it: 2324-byte sectors, 20 zero bytes behind each
+# audio packet, padding packets where the video runs short, an end code.
+mplex -v 0 -f 1 -o vcd-mplex.mpg "$work/vcd.m1v" "$work/a44.mp2"
+
+# A super video CD: MPEG-2 packs of 2324 bytes, each filled out by a padding
+# packet rather than by zeros.
+mplex -v 0 -f 4 -o svcd-mplex.mpg "$work/svcd.m2v" "$work/a44.mp2"
+
+# An MPEG-1 system stream with one video and two audio streams (0xC0, 0xC1).
+ffmpeg "${common[@]}" "${video[@]}" "${audio[@]}" \
+  -f lavfi -i "sine=frequency=660:sample_rate=44100:duration=3" \
+  -map 0:v -map 1:a -map 2:a "${vcodec[@]}" "${acodec[@]}" -t 2 \
+  -f mpeg two-audio.mpg
+
+# MPEG-2 program streams with 2048-byte packs: a DVD stream with AC-3 audio
+# in private stream 1 (0xBD) and the navigation packets of private stream 2
+# (0xBF), and a VOB with MP2 audio (0xC0).
+dvdvideo=(-f lavfi -i "testsrc=size=352x288:rate=25:duration=3")
+dvdaudio=(-f lavfi -i "sine=frequency=440:sample_rate=48000:duration=3")
+m2vcodec=(-c:v mpeg2video -b:v 1000k -maxrate 2000k -bufsize 1835008 -g 12 -flags +bitexact)
+ffmpeg "${common[@]}" "${dvdvideo[@]}" "${dvdaudio[@]}" "${m2vcodec[@]}" \
+  -c:a ac3 -b:a 192k -t 2 -f dvd dvd.mpg
+ffmpeg "${common[@]}" "${dvdvideo[@]}" "${dvdaudio[@]}" "${m2vcodec[@]}" \
+  -c:a mp2 -b:a 192k -t 2 -f vob vob.mpg
+
+# An MPEG-2 program stream with no system header at all, as a real muxer
+# writes it: mplex's DVD format without navigation sectors writes none (each
+# of ffmpeg's program stream muxers puts one in the first pack, and none has
+# an option to leave it out).
+mplex -v 0 -f 9 -o no-system-header.mpg "$work/dvd.m2v" "$work/a48.mp2"
 
 ls -l ./*.mpg
