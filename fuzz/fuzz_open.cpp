@@ -121,17 +121,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto at = [&](size_t i) { return i < bytes.size() ? bytes[i] : 0; };
         if (result == CheckResult::Ok) {
             // Each code is the initial one or the stream the header lists.
-            FUZZ_CHECK(state.codes.first == initial.first ||
-                       state.codes.first == (kStartCodePrefix | at(24)));
-            FUZZ_CHECK(state.codes.second == initial.second ||
-                       state.codes.second == (kStartCodePrefix | at(27)));
+            FUZZ_CHECK(state.codes.first() == initial.first() ||
+                       state.codes.first() == (kStartCodePrefix | at(24)));
+            FUZZ_CHECK(state.codes.second() == initial.second() ||
+                       state.codes.second() == (kStartCodePrefix | at(27)));
         } else {
-            FUZZ_CHECK(state.codes.first == initial.first && state.codes.second == initial.second);
+            FUZZ_CHECK(state.codes.first() == initial.first() && state.codes.second() == initial.second());
         }
     } else {
         FUZZ_CHECK(state.table.entries() == std::vector<BlockRecord>{earlier});
         FUZZ_CHECK(state.view.cuts() == (CutList{{5, 3}}));
-        FUZZ_CHECK(state.codes.first == 0x1C7 && state.codes.second == 0x1E7);
+        FUZZ_CHECK(state.codes.first() == 0x1C7 && state.codes.second() == 0x1E7);
     }
 
     // The detail, with the name and the reason, only where the file could

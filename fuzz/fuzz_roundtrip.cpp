@@ -60,7 +60,7 @@ void stoppedScan(AppState& state, ErrorGrid& grid, const std::string& path, uint
 }
 
 bool sameCodes(const StreamCodes& a, const StreamCodes& b) {
-    return a.first == b.first && a.second == b.second;
+    return a == b;
 }
 
 bool sameRows(const ErrorGrid& a, const ErrorGrid& b) {

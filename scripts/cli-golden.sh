@@ -6,9 +6,14 @@
 #   ... rework, rebuild ...
 #   scripts/cli-golden.sh build/src/cli/mpgmend-cli /tmp/after
 #   diff -r /tmp/before /tmp/after
+# Options after the folder (such as --literal) are given to every run; the
+# recorded command lines leave them out, so that records made with and
+# without them compare.
 set -euo pipefail
 cli=$(realpath "$1")
 out=$(realpath -m "$2")
+shift 2
+extra=("$@")
 data=$(realpath "$(dirname "$0")/../tests/data")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,7 +39,7 @@ run() {
   n=$((n + 1))
   local name
   name=$(printf '%02d' "$n")
-  (cd "$work" && "$cli" -q "$@" >"$out/$name.out" 2>"$out/$name.err"; echo $? >"$out/$name.rc") || true
+  (cd "$work" && "$cli" -q "${extra[@]}" "$@" >"$out/$name.out" 2>"$out/$name.err"; echo $? >"$out/$name.rc") || true
   echo "$*" >"$out/$name.cmd"
 }
 

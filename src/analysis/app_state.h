@@ -36,6 +36,10 @@ struct AppState {
     // its length field to the real size; false cuts or pads the block to
     // its declared size.
     std::atomic<bool> headerFromRealSize{true};
+    // The settings page's "строго по схеме MPEG-1" and the command line's
+    // --literal: how the next open check, scan or index load reads a
+    // stream. A job in progress keeps the rules it started with.
+    std::atomic<StreamRules> rules{StreamRules::Sound};
 };
 
 }  // namespace mpg

@@ -161,7 +161,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         table.startFresh();
         // Every fresh scan starts from the initial codes, never from those a
         // previous file, check or join left.
-        state.codes = StreamCodes{};
+        state.codes = StreamCodes{state.rules.load()};
     }
 
     WindowPause pause;

@@ -20,7 +20,7 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
     view.resetCache();
     view.clearCuts();
     state.table.clear();
-    state.codes = StreamCodes{};
+    state.codes = StreamCodes{state.rules.load()};
 
     CheckResult result = CheckResult::Ok;
     std::vector<uint8_t> bytes;

@@ -33,6 +33,7 @@ class JoinCommand : public Command {
         if (!mayOverwrite(params_.output, force_)) return 1;
         uint64_t bytes = 0;
         for (const std::string& in : params_.inputs) bytes += fileSize(in);
+        params_.rules = s.state.rules.load();
         JoinResult result = JoinResult::Failed;
         {
             CliSink sink(s.grid, s.quiet, bytes / std::max<size_t>(1, params_.inputs.size()));

@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
     app.fallthrough();
     Session s;
     app.add_flag("-q,--quiet", s.quiet, "no progress bar");
+    bool literal = false;
+    app.add_flag("--literal", literal,
+                 "the strict MPEG-1 walk: two stream codes per system header, sector fill listed "
+                 "as broken");
 
     std::unique_ptr<Command> commands[] = {makeScanCommand(), makeRepairCommand(),
                                            makeDumpCommand(), makeJoinCommand()};
@@ -43,6 +47,7 @@ int main(int argc, char** argv) {
 
     // A write beyond a file-size limit (ulimit -f) must fail like any other
     // write, be reported and leave nothing behind, not end the program.
+    if (literal) s.state.rules = mpg::StreamRules::Literal;
     std::signal(SIGXFSZ, SIG_IGN);
     gStop = &s.state.job.stopRequested;
     std::signal(SIGINT, onInterrupt);

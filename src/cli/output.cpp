@@ -195,9 +195,9 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
     JsonStream json;
     json.openObject();
     json.key("firstStreamCode");
-    json.value(state.codes.first);
+    json.value(state.codes.first());
     json.key("secondStreamCode");
-    json.value(state.codes.second);
+    json.value(state.codes.second());
 
     json.key("blocks");
     json.openArray();

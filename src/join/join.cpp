@@ -158,7 +158,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
     Failure& failure = job.failure;
     // The join's own codes, from the initial ones: those of the repair
     // page's table must stay as its scan left them.
-    StreamCodes codes;
+    StreamCodes codes{params.rules};
     JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {

@@ -23,8 +23,9 @@ enum class [[nodiscard]] JoinResult : int32_t{Done = 0, Failed = -1, Stopped = -
 struct JoinParams {
     std::vector<std::string> inputs;
     std::string output;
-    bool oneSystemHeader = false;  // drop every system header but the first of the join
-    bool onePadding = false;       // drop every padding packet but the first of the join
+    bool oneSystemHeader = false;            // drop every system header but the first of the join
+    bool onePadding = false;                 // drop every padding packet but the first of the join
+    StreamRules rules = StreamRules::Sound;  // how the inputs are walked
 };
 
 // Whether the output names one of the inputs, however it is spelled.

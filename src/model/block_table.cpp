@@ -141,6 +141,10 @@ int32_t blockSize(BlockKind kind, ByteSpan head) {
 }
 
 void takeStreamCodes(StreamCodes& codes, ByteSpan header) {
+    codes.takeFromHeader(header);
+}
+
+void StreamCodes::takeFromHeader(ByteSpan header) {
     const int32_t declared = blockSize(BlockKind::SystemHeader, header);
     constexpr size_t kFirstEntry = 12, kEntrySize = 3;
     const auto entryInside = [&](size_t k) {
@@ -148,8 +152,8 @@ void takeStreamCodes(StreamCodes& codes, ByteSpan header) {
         return lastByte < static_cast<size_t>(declared) &&
                kFirstEntry + kEntrySize * k < header.size();
     };
-    if (entryInside(0)) codes.first = kStartCodePrefix | header[kFirstEntry];
-    if (entryInside(1)) codes.second = kStartCodePrefix | header[kFirstEntry + kEntrySize];
+    if (entryInside(0)) first_ = kStartCodePrefix | header[kFirstEntry];
+    if (entryInside(1)) second_ = kStartCodePrefix | header[kFirstEntry + kEntrySize];
 }
 
 }  // namespace mpg

@@ -132,21 +132,45 @@ class BlockTable {
 };
 
 // What a start code opens, tested in this order: pack header, system header,
-// packet (padding or one of the two stream codes), end code.
+// packet (padding or one of the stream codes), end code.
 enum class BlockKind { Pack, SystemHeader, Packet, End, None };
 
-struct StreamCodes {
-    uint32_t first = kInitialFirstStreamCode;
-    uint32_t second = kInitialSecondStreamCode;
+// How the walk reads a stream. Literal is the strict MPEG-1 walk: the two
+// stream codes of bytes 12 and 15 of each system header and nothing else.
+enum class StreamRules : uint8_t { Sound, Literal };
+
+class StreamCodes {
+  public:
+    explicit StreamCodes(StreamRules rules = StreamRules::Sound) : rules_(rules) {}
+    // The literal rules with the two given codes (tests and what an earlier
+    // file left).
+    StreamCodes(uint32_t first, uint32_t second)
+        : rules_(StreamRules::Literal), first_(first), second_(second) {}
+
+    StreamRules rules() const { return rules_; }
+    // The codes of the first two entries of the last system header read.
+    uint32_t first() const { return first_; }
+    uint32_t second() const { return second_; }
 
     BlockKind classify(uint32_t code) const {
         if (code == kPackStartCode) return BlockKind::Pack;
         if (code == kSystemHeaderStartCode) return BlockKind::SystemHeader;
-        if (code == kPaddingStreamCode || code == first || code == second) return BlockKind::Packet;
+        if (code == kPaddingStreamCode || code == first_ || code == second_)
+            return BlockKind::Packet;
         if (code == kEndCode) return BlockKind::End;
         return BlockKind::None;
     }
     bool isValidStartCode(uint32_t code) const { return classify(code) != BlockKind::None; }
+
+    // Takes the codes a system header lists (see takeStreamCodes).
+    void takeFromHeader(ByteSpan header);
+
+    bool operator==(const StreamCodes&) const = default;
+
+  private:
+    StreamRules rules_;
+    uint32_t first_ = kInitialFirstStreamCode;
+    uint32_t second_ = kInitialSecondStreamCode;
 };
 
 // declaredSize of a block of the given kind from its first bytes (at least 6

@@ -47,7 +47,8 @@ std::optional<uint64_t> regularFileSize(int fd) {
 // claim to describe, as the scan would have recorded them.
 class RecordCheck {
   public:
-    explicit RecordCheck(StreamView& input) : input_(input), size_(input.streamSize()) {}
+    RecordCheck(StreamView& input, StreamRules rules)
+        : input_(input), size_(input.streamSize()), codes_(rules) {}
 
     bool fits(const BlockRecord& r) {
         // A broken block whose search ran to the end (real size 0, as scans
@@ -177,7 +178,7 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
             return IndexLoad::InputFailed;
     }
     BlockTable loaded;
-    RecordCheck check(input);
+    RecordCheck check(input, state.rules.load());
     IndexLoad result =
         readRecords(fd, static_cast<size_t>(*size / kBlockRecordSize), check, loaded);
     if (result == IndexLoad::InputFailed) why = input.failure();

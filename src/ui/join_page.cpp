@@ -226,6 +226,7 @@ void JoinPage::BitBtnSUMClick() {
     params.output = EditSUM->text().toStdString();
     params.oneSystemHeader = Check1SH->isChecked();
     params.onePadding = Check1PP->isChecked();
+    params.rules = state_.rules.load();
     // Creating the output would empty that input before it is read.
     if (outputIsAnInput(params)) {
         LabelME->setText(QString::fromUtf8(messageText(Message::JoinOutputIsInput)));

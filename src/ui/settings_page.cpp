@@ -14,6 +14,9 @@ namespace {
 
 namespace layout {
 constexpr ControlSpec CheckHP{"CheckHP", {24, 31, 161, 17}, PAGE_TEXT("высокий приоритет задачи")};
+constexpr ControlSpec CheckST{"CheckST",
+                              {24, 55, 465, 17},
+                              PAGE_TEXT("строго по схеме MPEG-1 (заполнение секторов — ошибка)")};
 constexpr ControlSpec Label1{"Label1", {24, 88, 0, 0}, PAGE_TEXT("как сохранять битые паки")};
 constexpr ControlSpec Bevel4{"Bevel4", {24, 104, 457, 3}};
 constexpr ControlSpec CheckFA{
@@ -36,6 +39,10 @@ SettingsPage::SettingsPage(AppState& state, QWidget* parent) : QWidget(parent), 
     CheckHP = makeCheck(this, layout::CheckHP, tr(layout::CheckHP.text), true);
     connect(CheckHP, &QCheckBox::toggled, this, [this](bool on) { state_.highPriority = on; });
     state_.highPriority = true;
+    CheckST = makeCheck(this, layout::CheckST, tr(layout::CheckST.text), false);
+    connect(CheckST, &QCheckBox::toggled, this,
+            [this](bool on) { state_.rules = on ? StreamRules::Literal : StreamRules::Sound; });
+    state_.rules = StreamRules::Sound;
     makeLabel(this, layout::Label1, tr(layout::Label1.text), true, false)->adjustSize();
     makeBevel(QString::fromLatin1(layout::Bevel4.name), this, layout::Bevel4.geometry);
     CheckFA = makeCheck(this, layout::CheckFA, tr(layout::CheckFA.text), true);

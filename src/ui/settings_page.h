@@ -1,6 +1,6 @@
-// The settings page ("настройки"): the job's priority and how the save
-// writes broken blocks. It also holds the logo's two pictures, hidden, from
-// which the window's logo takes its looks.
+// The settings page ("настройки"): the job's priority, whether streams are
+// walked by the strict MPEG-1 rules, and how the save writes broken blocks. It also holds the
+// logo's two pictures, hidden, from which the window's logo takes its looks.
 #pragma once
 
 #include <QWidget>
@@ -25,6 +25,7 @@ class SettingsPage : public QWidget {
   private:
     AppState& state_;
     QCheckBox* CheckHP;
+    QCheckBox* CheckST;
     QCheckBox* CheckFA;
     QCheckBox* CheckPR;
     TImage* ImageVLG;

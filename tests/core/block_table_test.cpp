@@ -132,8 +132,8 @@ TEST(StartCodes, ValidSetFollowsTheSystemHeader) {
     const std::vector<uint8_t> header = {0,    0,    1,    0xBB, 0x00, 0x0C, 0x80, 0x1B, 0x83,
                                          0x04, 0xE1, 0xFF, 0xE0, 0xE0, 0x2E, 0xC0, 0xC0, 0x20};
     takeStreamCodes(codes, header);
-    EXPECT_EQ(codes.first, 0x1E0u);
-    EXPECT_EQ(codes.second, 0x1C0u);
+    EXPECT_EQ(codes.first(), 0x1E0u);
+    EXPECT_EQ(codes.second(), 0x1C0u);
     for (uint32_t c : {0x1BAu, 0x1BBu, 0x1BEu, 0x1E0u, 0x1C0u, 0x1B9u}) {
         EXPECT_TRUE(codes.isValidStartCode(c)) << std::hex << c;
     }
@@ -141,7 +141,7 @@ TEST(StartCodes, ValidSetFollowsTheSystemHeader) {
         EXPECT_FALSE(codes.isValidStartCode(c)) << std::hex << c;
     }
     // A stream code that shadows the end code is taken as a packet first.
-    codes.second = 0x1B9;
+    codes = StreamCodes{0x1E0, 0x1B9};
     EXPECT_EQ(codes.classify(0x1B9), BlockKind::Packet);
 }
 
@@ -152,18 +152,18 @@ TEST(StartCodes, EntriesBehindTheHeaderAreNotTaken) {
                                             0x1C, 0x61, 0x01, 0xE1, 0xFF, 0xE0, 0xE0,
                                             0x2E, 0x00, 0x00, 0x01, 0xBE, 0x07};
     takeStreamCodes(codes, oneStream);
-    EXPECT_EQ(codes.first, 0x1E0u);
-    EXPECT_EQ(codes.second, 0x1E0u);
+    EXPECT_EQ(codes.first(), 0x1E0u);
+    EXPECT_EQ(codes.second(), 0x1E0u);
     // header_length 6: no entry at all.
     const std::vector<uint8_t> none = {0,    0,    1,    0xBB, 0x00, 0x06, 0x80, 0x1C,
                                        0x61, 0x01, 0xE1, 0xFF, 0x00, 0x00, 0x01, 0xBA};
     codes = {0x1C5, 0x1E5};
     takeStreamCodes(codes, none);
-    EXPECT_EQ(codes.first, 0x1C5u);
-    EXPECT_EQ(codes.second, 0x1E5u);
+    EXPECT_EQ(codes.first(), 0x1C5u);
+    EXPECT_EQ(codes.second(), 0x1E5u);
     // Fewer bytes than the header declares: only what was read is taken.
     takeStreamCodes(codes, std::vector<uint8_t>(oneStream.begin(), oneStream.begin() + 12));
-    EXPECT_EQ(codes.first, 0x1C5u);
+    EXPECT_EQ(codes.first(), 0x1C5u);
 }
 
 }  // namespace

@@ -78,8 +78,8 @@ TEST(IndexFile, SavedBesideTheInputAndLoadedBack) {
     state.codes = {0x1C7, 0x1E7};
     EXPECT_EQ(loadIndexFile(a.index, a.input, state), IndexLoad::Loaded);
     EXPECT_EQ(state.table.entries(), a.scanned.state.table.entries());
-    EXPECT_EQ(state.codes.first, a.scanned.state.codes.first);
-    EXPECT_EQ(state.codes.second, a.scanned.state.codes.second);
+    EXPECT_EQ(state.codes.first(), a.scanned.state.codes.first());
+    EXPECT_EQ(state.codes.second(), a.scanned.state.codes.second());
 }
 
 // The record's offset field holds 32 bits: a block at 4 GiB or beyond is
@@ -149,7 +149,7 @@ TEST(IndexFile, ForeignIndexIsRefused) {
         state.codes = {0x1C7, 0x1E7};
         EXPECT_EQ(loadIndexFile(a.index, other->input, state), IndexLoad::Damaged);
         EXPECT_EQ(state.table.entries(), kSample);
-        EXPECT_EQ(state.codes.first, 0x1C7u);
+        EXPECT_EQ(state.codes.first(), 0x1C7u);
     }
     // The input itself cannot be read: its own failure is given.
     AppState state;
@@ -258,10 +258,10 @@ TEST(IndexFile, LoadingGivesTheCodesAtTheTablesEnd) {
     const Indexed vcd(dir, "vcd.mpg", test::readFile(test::fixture("vcd.mpg")));
     AppState state;
     ASSERT_EQ(openAndCheck(state, vcd.input), CheckResult::Ok);
-    ASSERT_NE(state.codes.first, vcd.scanned.state.codes.first);
+    ASSERT_NE(state.codes.first(), vcd.scanned.state.codes.first());
     ASSERT_EQ(loadIndexFile(vcd.index, vcd.input, state), IndexLoad::Loaded);
-    EXPECT_EQ(state.codes.first, vcd.scanned.state.codes.first);
-    EXPECT_EQ(state.codes.second, vcd.scanned.state.codes.second);
+    EXPECT_EQ(state.codes.first(), vcd.scanned.state.codes.first());
+    EXPECT_EQ(state.codes.second(), vcd.scanned.state.codes.second());
 }
 
 TEST(IndexFile, SaveIntoMissingFolderFails) {

@@ -150,8 +150,8 @@ TEST_F(ScanTest, UnlistedStreamIdBreaksThePrecedingBlock) {
     b.pack().systemHeader({0xE0, 0xC0}).pack().packet(0xE1, 100).pack().packet(0xE1, 100).endCode();
     scan(b.bytes());
     ASSERT_EQ(state.table.size(), 5u);
-    EXPECT_EQ(state.codes.first, 0x1E0u);
-    EXPECT_EQ(state.codes.second, 0x1C0u);
+    EXPECT_EQ(state.codes.first(), 0x1E0u);
+    EXPECT_EQ(state.codes.second(), 0x1C0u);
     EXPECT_EQ(state.table[2].broken, kBrokenListed);
     EXPECT_EQ(state.table[2].realSize, 12 + 106);
     EXPECT_EQ(state.table[3].broken, kBrokenListed);

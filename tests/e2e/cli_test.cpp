@@ -301,5 +301,29 @@ TEST(Cli, JoinAndGlue) {
     EXPECT_EQ(readFile(copy), first);
 }
 
+// --literal belongs to every command, before or behind its name; on a stream
+// that both walks read alike it changes nothing.
+TEST(Cli, LiteralForEveryCommand) {
+    test::TempDir dir;
+    const std::string av = test::fixture("av.mpg");
+    const std::vector<std::vector<std::string>> commands = {
+        {"scan", "--json", av},
+        {"repair", av, "--apply", "eq", "-o", dir.file("r.mpg"), "--force"},
+        {"dump", av, "--block", "3"},
+        {"join", "--force", "-o", dir.file("j.mpg"), av, av}};
+    for (const auto& command : commands) {
+        const CliRun plain = cli(command, dir);
+        EXPECT_EQ(plain.status, 0) << command[0] << plain.err;
+        std::vector<std::string> before = {"--literal"}, behind = command;
+        before.insert(before.end(), command.begin(), command.end());
+        behind.insert(behind.begin() + 1, "--literal");
+        for (const auto& args : {before, behind}) {
+            const CliRun literal = cli(args, dir);
+            EXPECT_EQ(literal.status, 0) << command[0] << literal.err;
+            EXPECT_EQ(literal.out, plain.out) << command[0];
+        }
+    }
+}
+
 }  // namespace
 }  // namespace mpg

@@ -117,6 +117,10 @@ void MainWindowTest::startValues() {
     QVERIFY(p.get<QCheckBox>("CheckFA")->isChecked());
     QVERIFY(!p.get<QCheckBox>("CheckPR")->isChecked());
     QVERIFY(p.state.highPriority);
+    QVERIFY(!p.get<QCheckBox>("CheckST")->isChecked());
+    QCOMPARE(p.get<QCheckBox>("CheckST")->text(),
+             QStringLiteral("строго по схеме MPEG-1 (заполнение секторов — ошибка)"));
+    QVERIFY(p.state.rules == StreamRules::Sound);
 }
 
 void MainWindowTest::resizeRules() {
@@ -225,8 +229,8 @@ void MainWindowTest::openCheck() {
     p.setInput(dir.write("ok.mpg", ok.bytes()));
     p.get<QPushButton>("BitBtnOP")->click();
     QCOMPARE(p.status(), QStringLiteral("файл открыт, заголовок найден"));
-    QCOMPARE(p.state.codes.first, 0x1E0u);
-    QCOMPARE(p.state.codes.second, 0x1C0u);
+    QCOMPARE(p.state.codes.first(), 0x1E0u);
+    QCOMPARE(p.state.codes.second(), 0x1C0u);
     QCOMPARE(p.state.view.fileHandle(), -1);
 
     // 4 GiB or more: refused with its own text by both commands.
@@ -750,6 +754,13 @@ void MainWindowTest::saveSettingsArePaired() {
     fa->click();
     QVERIFY(fa->isChecked() && !pr->isChecked());
     QVERIFY(p.state.headerFromRealSize);
+    // The strict walk is a setting of its own, for every job that reads a stream.
+    auto* strict = p.get<QCheckBox>("CheckST");
+    strict->click();
+    QVERIFY(p.state.rules == StreamRules::Literal);
+    QVERIFY(fa->isChecked());
+    strict->click();
+    QVERIFY(p.state.rules == StreamRules::Sound);
 }
 
 // Runs `act` on the next file dialog once it shows, and again while that
