@@ -209,12 +209,13 @@ Failure scanStream(AppState& state, JobSink& sink) {
             } else {
                 ByteSpan block(bytes, 6);
                 if (kind == BlockKind::SystemHeader) {
-                    const uint8_t* header = view.view(pos, 20);
+                    // Every entry that its declared length holds.
+                    const uint8_t* header = view.view(pos, kSystemHeaderReadSize);
                     if (header == nullptr) {
                         failure = view.failure();
                         break;
                     }
-                    block = ByteSpan(header, 20);
+                    block = ByteSpan(header, kSystemHeaderReadSize);
                 }
                 const int64_t index = table.appendBlock();
                 BlockRecord& entry = table[static_cast<size_t>(index)];

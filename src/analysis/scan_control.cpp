@@ -29,7 +29,7 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
         result = CheckResult::ReadFailed;
     } else if (!readBE32(bytes, 0, code) || code != kPackStartCode) {
         result = CheckResult::NoSignature;
-    } else if (!view.readAt(kPackHeaderSize, 40, bytes)) {
+    } else if (!view.readAt(kPackHeaderSize, kSystemHeaderReadSize, bytes)) {
         result = CheckResult::ReadFailed;
     } else if (!readBE32(bytes, 0, code) || code != kSystemHeaderStartCode) {
         result = CheckResult::NoSystemHeader;

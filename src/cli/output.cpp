@@ -198,6 +198,10 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
     json.value(state.codes.first());
     json.key("secondStreamCode");
     json.value(state.codes.second());
+    if (state.codes.rules() == StreamRules::Sound) {
+        json.key("streamCodes");
+        json.value(Json(state.codes.packetCodes()));
+    }
 
     json.key("blocks");
     json.openArray();

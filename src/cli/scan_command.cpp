@@ -28,6 +28,9 @@ class ScanCommand : public Command {
                 return 1;
             }
         }
+        // The strict walk says nothing it never said.
+        if (s.state.codes.rules() == StreamRules::Sound)
+            say(Message::StreamsFound, streamCodesList(s.state.codes));
         json_ ? printJson(s.state, s.grid) : printRows(s.grid);
         return 0;
     }

@@ -144,16 +144,55 @@ void takeStreamCodes(StreamCodes& codes, ByteSpan header) {
     codes.takeFromHeader(header);
 }
 
+void StreamCodes::rebuildLiteral() {
+    if (rules_ != StreamRules::Literal && listed_) return;
+    // Under the sound rules the two initial codes stand until a system
+    // header lists streams.
+    packets_ = {};
+    add(kPaddingStreamCode & 0xFF);
+    add(first_ & 0xFF);
+    add(second_ & 0xFF);
+}
+
+std::vector<uint32_t> StreamCodes::packetCodes() const {
+    std::vector<uint32_t> codes;
+    for (uint32_t id = 0; id < 256; ++id) {
+        if (id != (kPaddingStreamCode & 0xFF) && ((packets_[id >> 6] >> (id & 63)) & 1))
+            codes.push_back(kStartCodePrefix | id);
+    }
+    return codes;
+}
+
 void StreamCodes::takeFromHeader(ByteSpan header) {
-    const int32_t declared = blockSize(BlockKind::SystemHeader, header);
+    const size_t declared = static_cast<size_t>(blockSize(BlockKind::SystemHeader, header));
     constexpr size_t kFirstEntry = 12, kEntrySize = 3;
+    // Entry k lies wholly inside the declared size and its stream_id was read.
     const auto entryInside = [&](size_t k) {
-        const size_t lastByte = kFirstEntry + kEntrySize * k + 2;
-        return lastByte < static_cast<size_t>(declared) &&
-               kFirstEntry + kEntrySize * k < header.size();
+        const size_t at = kFirstEntry + kEntrySize * k;
+        return at + 2 < declared && at < header.size();
     };
     if (entryInside(0)) first_ = kStartCodePrefix | header[kFirstEntry];
     if (entryInside(1)) second_ = kStartCodePrefix | header[kFirstEntry + kEntrySize];
+    if (rules_ == StreamRules::Literal) {
+        rebuildLiteral();
+        return;
+    }
+    for (size_t k = 0; entryInside(k); ++k) {
+        const uint32_t id = header[kFirstEntry + kEntrySize * k];
+        if ((id & 0x80) == 0) break;
+        if (!listed_) {
+            packets_ = {};
+            add(kPaddingStreamCode & 0xFF);
+            listed_ = true;
+        }
+        if (id == kAllAudioStreams) {
+            for (uint32_t a = kFirstAudioStream; a <= kLastAudioStream; ++a) add(a);
+        } else if (id == kAllVideoStreams) {
+            for (uint32_t v = kFirstVideoStream; v <= kLastVideoStream; ++v) add(v);
+        } else if (id >= kFirstListableStream) {
+            add(id);
+        }
+    }
 }
 
 }  // namespace mpg

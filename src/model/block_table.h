@@ -3,6 +3,7 @@
 // which packets count as blocks.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <memory>
@@ -135,28 +136,41 @@ class BlockTable {
 // packet (padding or one of the stream codes), end code.
 enum class BlockKind { Pack, SystemHeader, Packet, End, None };
 
-// How the walk reads a stream. Literal is the strict MPEG-1 walk: the two
-// stream codes of bytes 12 and 15 of each system header and nothing else.
+// How the walk reads a stream. Sound takes every stream a system header
+// lists; Literal is the strict MPEG-1 walk: the two stream codes of bytes 12
+// and 15 of each system header and nothing else.
 enum class StreamRules : uint8_t { Sound, Literal };
 
+// The packet codes in force: padding and the streams that the system headers
+// read so far list. Kept as a set over the start code's last byte, so that
+// classify(), which runs per block and per byte of a resynchronisation,
+// costs one bit test.
 class StreamCodes {
   public:
-    explicit StreamCodes(StreamRules rules = StreamRules::Sound) : rules_(rules) {}
+    explicit StreamCodes(StreamRules rules = StreamRules::Sound) : rules_(rules) {
+        rebuildLiteral();
+    }
     // The literal rules with the two given codes (tests and what an earlier
     // file left).
     StreamCodes(uint32_t first, uint32_t second)
-        : rules_(StreamRules::Literal), first_(first), second_(second) {}
+        : rules_(StreamRules::Literal), first_(first), second_(second) {
+        rebuildLiteral();
+    }
 
     StreamRules rules() const { return rules_; }
-    // The codes of the first two entries of the last system header read.
+    // The codes of the first two entries of the last system header read
+    // (under both rules: the JSON document names them).
     uint32_t first() const { return first_; }
     uint32_t second() const { return second_; }
+    // Every packet code in force but padding, in increasing order.
+    std::vector<uint32_t> packetCodes() const;
 
     BlockKind classify(uint32_t code) const {
+        if ((code >> 8) != (kStartCodePrefix >> 8)) return BlockKind::None;
         if (code == kPackStartCode) return BlockKind::Pack;
         if (code == kSystemHeaderStartCode) return BlockKind::SystemHeader;
-        if (code == kPaddingStreamCode || code == first_ || code == second_)
-            return BlockKind::Packet;
+        const uint32_t id = code & 0xFF;
+        if ((packets_[id >> 6] >> (id & 63)) & 1) return BlockKind::Packet;
         if (code == kEndCode) return BlockKind::End;
         return BlockKind::None;
     }
@@ -168,9 +182,17 @@ class StreamCodes {
     bool operator==(const StreamCodes&) const = default;
 
   private:
+    void add(uint32_t id) { packets_[id >> 6] |= uint64_t{1} << (id & 63); }
+    // The set the literal rules use: padding and the two codes.
+    void rebuildLiteral();
+
     StreamRules rules_;
     uint32_t first_ = kInitialFirstStreamCode;
     uint32_t second_ = kInitialSecondStreamCode;
+    // Under the sound rules, whether a system header has listed a stream:
+    // the first one replaces the initial codes, later ones add to the set.
+    bool listed_ = false;
+    std::array<uint64_t, 4> packets_{};
 };
 
 // declaredSize of a block of the given kind from its first bytes (at least 6
@@ -183,7 +205,12 @@ int32_t blockSize(BlockKind kind, ByteSpan head);
 // the low bytes of the two stream codes. Entry k occupies header bytes 12+3k
 // to 14+3k and is taken only when it lies wholly inside the header's declared
 // size: a header that lists one stream (as video CD streams have) leaves the
-// second code as it was instead of reading the next block's bytes.
+// second code as it was instead of reading the next block's bytes. Under the
+// sound rules every entry inside the declared size counts (up to the first
+// byte that is no stream_id, whose top bit is clear): 0xB8 stands for every
+// audio stream (0xC0-0xDF), 0xB9 for every video stream (0xE0-0xEF), and any
+// other id from 0xBC on for itself. `header` needs at most
+// kSystemHeaderReadSize bytes.
 void takeStreamCodes(StreamCodes& codes, ByteSpan header);
 
 }  // namespace mpg

@@ -95,8 +95,8 @@ class RecordCheck {
     const StreamCodes& codes() const { return codes_; }
 
   private:
-    // The 20 bytes the scan reads of a system header (6 of any other block).
-    static constexpr uint32_t kHeadBytes = 20;
+    // The bytes the scan reads of a system header (fewer of any other block).
+    static constexpr uint32_t kHeadBytes = kSystemHeaderReadSize;
 
     // A block is broken because no block begins where its header says it
     // ends: its real size differs, and the file there holds no start code.

@@ -18,6 +18,15 @@ inline constexpr uint32_t kEndCode = 0x000001B9;                // iso_11172_end
 inline constexpr uint32_t kInitialFirstStreamCode = 0x000001C0;   // audio stream 0
 inline constexpr uint32_t kInitialSecondStreamCode = 0x000001E0;  // video stream 0
 
+// stream_ids a system header lists: the two that stand for all audio or all
+// video streams, and the ranges they cover. Ids from 0xBC on name one stream
+// each (0xBD and 0xBF, the private streams, and 0xBE, padding, among them).
+inline constexpr uint32_t kAllAudioStreams = 0xB8;
+inline constexpr uint32_t kAllVideoStreams = 0xB9;
+inline constexpr uint32_t kFirstAudioStream = 0xC0, kLastAudioStream = 0xDF;
+inline constexpr uint32_t kFirstVideoStream = 0xE0, kLastVideoStream = 0xEF;
+inline constexpr uint32_t kFirstListableStream = 0xBC;
+
 // Every start code is the prefix 00 00 01 followed by one identifying byte.
 inline constexpr uint32_t kStartCodePrefix = 0x00000100;
 
@@ -27,6 +36,9 @@ inline constexpr int32_t kEndCodeSize = 4;
 // Start code (4) + 16-bit length field (2) precede the counted bytes of a
 // system header or a packet.
 inline constexpr int32_t kLengthFieldEnd = 6;
+// The bytes of a system header that can list streams: its 12 fixed bytes and
+// one 3-byte entry for each of the 72 stream_ids from 0xB8 to 0xFF.
+inline constexpr uint32_t kSystemHeaderReadSize = 12 + 3 * 72;
 // The end code as it stands in the stream, for the writers that close one.
 inline constexpr std::array<uint8_t, 4> kEndCodeBytes = {
     static_cast<uint8_t>(kEndCode >> 24), static_cast<uint8_t>(kEndCode >> 16),

@@ -39,7 +39,7 @@ class StreamView {
 #ifdef MPGMEND_SMALL_BUFFERS
     // Fuzz builds: inputs of a few kilobytes then cross windows as streams
     // of many megabytes do. No result depends on the size: every read
-    // outside readPieces asks for at most 40 bytes.
+    // outside readPieces asks for at most kSystemHeaderReadSize bytes.
     static constexpr uint32_t kCacheSize = 1'024;
 #else
     static constexpr uint32_t kCacheSize = 2'048'000;

@@ -1,5 +1,6 @@
 #include "text/messages.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "analysis/error_list.h"
@@ -45,6 +46,8 @@ MessageTexts textsOf(Message message) {
             return {"файл ошибок повреждён", "the index file is damaged"};
         case Message::ScanDone:
             return {"поиск завершен", "scan finished"};
+        case Message::StreamsFound:
+            return {"найдены потоки:", "streams found"};
         case Message::Stopped:
             return {"прервано пользователем", "stopped by the user"};
         case Message::Saved:
@@ -210,6 +213,32 @@ std::string checkStatusText(CheckResult result, const Failure& failure) {
 std::string joinRefusalText(const Failure& failure) {
     if (failure.kind == FailureKind::OutputIsInput) return messageText(Message::JoinOutputIsInput);
     return messageText(Message::OpenFailed) + failureDetail(failure);
+}
+
+std::string streamCodesList(const StreamCodes& codes) {
+    const std::vector<uint32_t> list = codes.packetCodes();
+    std::string text;
+    char hex[8];
+    for (size_t i = 0; i < list.size();) {
+        size_t j = i;
+        while (j + 1 < list.size() && list[j + 1] == list[j] + 1) ++j;
+        std::snprintf(hex, sizeof hex, " %02X", list[i] & 0xFF);
+        text += hex;
+        if (j > i) {
+            std::snprintf(hex, sizeof hex, "-%02X", list[j] & 0xFF);
+            text += hex;
+        }
+        i = j + 1;
+    }
+    return text;
+}
+
+std::string streamsFoundText(const StreamCodes& codes) {
+    std::string text = messageText(Message::ScanDone);
+    text += "; ";
+    text += messageText(Message::StreamsFound);
+    text += streamCodesList(codes);
+    return text;
 }
 
 const char* errorListHeader(int column) {

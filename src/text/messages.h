@@ -30,6 +30,7 @@ enum class Message {
     NoIndex,
     BadIndex,
     ScanDone,
+    StreamsFound,
     Stopped,
     Saved,
     SaveFailed,
@@ -80,6 +81,12 @@ std::string checkStatusText(CheckResult result, const Failure& failure);
 // an input that cannot be opened (with its detail) or an output that is one
 // of the inputs.
 std::string joinRefusalText(const Failure& failure);
+
+// The packet codes in force after a scan by the sound rules, as the last
+// byte of each in hex, consecutive ones as a range: " BD C0-C1 E0"; and the
+// status line behind a finished scan: "поиск завершен; найдены потоки: BD E0".
+std::string streamCodesList(const StreamCodes& codes);
+std::string streamsFoundText(const StreamCodes& codes);
 
 // The error list's column titles, from the row number to the longest run.
 const char* errorListHeader(int column);

@@ -461,6 +461,8 @@ void RepairPage::scanDone() {
         setStatus(QString::fromStdString(failureText(failure)));
     } else if (state_.job.stopRequested) {
         setStatus(tr("прервано пользователем"));
+    } else if (state_.codes.rules() == StreamRules::Sound) {
+        setStatus(QString::fromStdString(streamsFoundText(state_.codes)));
     } else {
         setStatus(tr("поиск завершен"));
     }

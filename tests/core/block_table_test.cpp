@@ -166,5 +166,66 @@ TEST(StartCodes, EntriesBehindTheHeaderAreNotTaken) {
     EXPECT_EQ(codes.first(), 0x1C5u);
 }
 
+// Random system headers, some with entries past their declared length or
+// cut short, read one after another by the sound rules, against a model: the
+// first header that lists a stream replaces the initial codes, later ones add
+// to them; entries count inside the declared length up to the first byte
+// that is no stream_id; 0xB8 and 0xB9 stand for all audio and all video.
+TEST(StartCodes, SoundRulesTakeEveryListedStream) {
+    uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1103515245 + 12345, seed >> 8; };
+    for (int file = 0; file < 300; ++file) {
+        StreamCodes codes;
+        std::array<bool, 256> model{};
+        model[0xBE] = model[0xC0] = model[0xE0] = true;
+        bool listed = false;
+        for (int h = 0, headers = 1 + int(next() % 4); h < headers; ++h) {
+            const size_t entries = next() % 6;
+            std::vector<uint8_t> header = {0, 0, 1, 0xBB, 0, 0, 0x80, 0x1B, 0x83, 0x04, 0xE1, 0xFF};
+            static constexpr uint8_t kIds[] = {0xB8, 0xB9, 0xBD, 0xBF, 0xC0, 0xC1, 0xC7,
+                                               0xE0, 0xE2, 0xBC, 0xBA, 0x47, 0xFF};
+            for (size_t k = 0; k < entries + 2; ++k) {
+                header.push_back(kIds[next() % std::size(kIds)]);
+                header.push_back(0xE0);
+                header.push_back(0x2E);
+            }
+            // Declared: the entries, or a few bytes fewer or more.
+            const size_t declared = 6 + 3 * entries + next() % 5 - 2;
+            header[4] = uint8_t(declared >> 8);
+            header[5] = uint8_t(declared);
+            const size_t read = next() % 4 == 0 ? next() % header.size() : header.size();
+            header.resize(read);
+            const size_t length = declared + 6;
+            std::array<bool, 256> found{};
+            bool any = false;
+            for (size_t at = 12; at + 2 < length && at < header.size(); at += 3) {
+                const uint8_t id = header[at];
+                if (id < 0x80) break;
+                any = true;
+                if (id == 0xB8) std::fill(found.begin() + 0xC0, found.begin() + 0xE0, true);
+                if (id == 0xB9) std::fill(found.begin() + 0xE0, found.begin() + 0xF0, true);
+                if (id >= 0xBC) found[id] = true;
+            }
+            if (any && !listed) {
+                model = {};
+                model[0xBE] = true;
+                listed = true;
+            }
+            for (size_t id = 0; id < 256; ++id) model[id] = model[id] || found[id];
+            takeStreamCodes(codes, header);
+            for (uint32_t id = 0; id < 256; ++id) {
+                const BlockKind expect = id == 0xBA   ? BlockKind::Pack
+                                         : id == 0xBB ? BlockKind::SystemHeader
+                                         : model[id]  ? BlockKind::Packet
+                                         : id == 0xB9 ? BlockKind::End
+                                                      : BlockKind::None;
+                ASSERT_EQ(codes.classify(kStartCodePrefix | id), expect)
+                    << "file " << file << " header " << h << " id " << std::hex << id;
+                EXPECT_EQ(codes.classify(0x200 | id), BlockKind::None);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace mpg

@@ -191,8 +191,14 @@ TEST(Cli, JsonDocumentOfManyBlocks) {
     const CliRun r = cli({"scan", "--json", input}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_GT(r.out.size(), size_t{3} << 16);
-    const std::string head = "{\"firstStreamCode\":448,\"secondStreamCode\":480,\"blocks\":[";
+    const std::string head =
+        "{\"firstStreamCode\":448,\"secondStreamCode\":480,\"streamCodes\":[448,480],\"blocks\":[";
     EXPECT_EQ(r.out.substr(0, head.size()), head);
+    // The strict walk names the two codes alone, as it always has.
+    const CliRun literal = cli({"--literal", "scan", "--json", input}, dir);
+    const std::string literalHead =
+        "{\"firstStreamCode\":448,\"secondStreamCode\":480,\"blocks\":[";
+    EXPECT_EQ(literal.out.substr(0, literalHead.size()), literalHead);
     EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
     size_t blocks = 0;
     uint64_t next = 0;
@@ -307,7 +313,7 @@ TEST(Cli, LiteralForEveryCommand) {
     test::TempDir dir;
     const std::string av = test::fixture("av.mpg");
     const std::vector<std::vector<std::string>> commands = {
-        {"scan", "--json", av},
+        {"scan", av},
         {"repair", av, "--apply", "eq", "-o", dir.file("r.mpg"), "--force"},
         {"dump", av, "--block", "3"},
         {"join", "--force", "-o", dir.file("j.mpg"), av, av}};
@@ -323,6 +329,25 @@ TEST(Cli, LiteralForEveryCommand) {
             EXPECT_EQ(literal.out, plain.out) << command[0];
         }
     }
+}
+
+// Every stream the system header lists is a packet code: a stream with two
+// audio tracks scans clean and says which it found; the strict walk lists
+// the third stream's packets as it always did.
+TEST(Cli, EveryListedStreamCounts) {
+    test::TempDir dir;
+    const std::string input = test::fixture("two-audio.mpg");
+    const CliRun sound = cli({"scan", input}, dir);
+    EXPECT_EQ(sound.status, 0);
+    EXPECT_EQ(sound.out, "");
+    EXPECT_EQ(sound.err, "найдены потоки: C0-C1 E0 (streams found)\n");
+    const nlohmann::json doc = nlohmann::json::parse(cli({"scan", "--json", input}, dir).out);
+    EXPECT_EQ(doc["streamCodes"], nlohmann::json({0x1C0, 0x1C1, 0x1E0}));
+    EXPECT_EQ(doc["rows"].size(), 0u);
+    const CliRun literal = cli({"scan", "--literal", input}, dir);
+    EXPECT_EQ(literal.status, 0);
+    EXPECT_EQ(literal.err, "");
+    EXPECT_EQ(std::count(literal.out.begin(), literal.out.end(), '\n'), 16);
 }
 
 }  // namespace

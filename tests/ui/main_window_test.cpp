@@ -253,9 +253,9 @@ void MainWindowTest::scanJobEndToEnd() {
     p.setInput(dir.write("d.mpg", b.bytes()));
     p.get<QPushButton>("BitBtnOP")->click();
     p.get<QPushButton>("BitBtnGO")->click();
-    QVERIFY(p.main.jobRunning() || p.status() == QStringLiteral("поиск завершен"));
+    QVERIFY(p.main.jobRunning() || p.status().startsWith(QStringLiteral("поиск завершен")));
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: C0 E0"));
     QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
     QVERIFY(!p.get<TGauge>("GaugeZZ")->isVisibleTo(&p.main));
     QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
@@ -350,7 +350,7 @@ void MainWindowTest::manyBrokenRowsKeepTheWindowResponsive() {
         QCOMPARE(grid.cell(r, 1), std::to_string(r + 1));  // behind the two headers
     }
     QCOMPARE(cliRows(path), printedRows(grid));
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: E0"));
 }
 
 void MainWindowTest::continueOrStartAgain() {
@@ -373,7 +373,7 @@ void MainWindowTest::continueOrStartAgain() {
     QVERIFY(p.waitForJobEnd());
     QCOMPARE(p.state.table.size(), blocks);
     QCOMPARE(p.main.grid().rowCount(), 2);
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: C0 E0"));
 }
 
 // A window whose job reports also reach `hook`, on the job's thread before
@@ -558,7 +558,7 @@ void MainWindowTest::lateStopAnswerIsIgnored() {
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(!p.main.jobRunning());
     QVERIFY(!p.state.job.stopRequested);
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен"));
+    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: C0 E0"));
 }
 
 // Open, scan, hammer, save: the saved stream is the undamaged one with an

@@ -1,0 +1,125 @@
+// Streams of the kinds muxers write today, walked by the sound rules: every
+// fixture scans clean, every strategy gives it back unchanged, and damage put
+// into a packet of any listed stream is found and cut out exactly. The strict
+// walk still lists what it always listed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "repair/strategies.h"
+#include "repair/writer.h"
+#include "support/scanned.h"
+#include "support/temp_dir.h"
+
+namespace mpg {
+namespace {
+
+using test::readFile;
+
+struct Kind {
+    const char* file;
+    size_t literalRows;    // rows the strict walk lists (sector fill, third stream)
+    uint32_t damagedCode;  // a stream whose packets take the inserted runs
+};
+
+const Kind kKinds[] = {
+    {"av.mpg", 0, 0x1C0},
+    {"video-only.mpg", 0, 0x1E0},
+    {"two-audio.mpg", 16, 0x1C1},
+};
+
+size_t rows(const test::Scanned& s) {
+    size_t n = 0;
+    for (int r = 1; r < s.grid.rowCount(); ++r) n += s.grid.row(r)[0].empty() ? 0 : 1;
+    return n;
+}
+
+std::vector<uint8_t> withEndCode(std::vector<uint8_t> bytes) {
+    if (bytes.size() < 4 ||
+        !std::equal(kEndCodeBytes.begin(), kEndCodeBytes.end(), bytes.end() - 4))
+        bytes.insert(bytes.end(), kEndCodeBytes.begin(), kEndCodeBytes.end());
+    return bytes;
+}
+
+// Scans `input`, presses the strategy and saves; the saved bytes.
+std::vector<uint8_t> repaired(const std::string& input, Strategy strategy,
+                              const RepairOptions& options, const test::TempDir& dir,
+                              size_t* listed = nullptr) {
+    test::Scanned s;
+    EXPECT_TRUE(s.scan(input));
+    if (listed != nullptr) *listed = rows(s);
+    QuietRepairProgress progress;
+    applyStrategy(s.state, s.grid, strategy, options, s.path, progress);
+    const std::string output = dir.file("out.mpg");
+    test::GridSink sink(s.grid);
+    EXPECT_TRUE(saveRepairedStream(s.state, {input, output}, sink));
+    return readFile(output);
+}
+
+class StreamKinds : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(StreamKinds, ScanCleanAndRepairToItself) {
+    const Kind kind = GetParam();
+    const std::string input = test::fixture(kind.file);
+    const std::vector<uint8_t> original = readFile(input);
+    test::Scanned sound;
+    ASSERT_TRUE(sound.scan(input));
+    EXPECT_EQ(rows(sound), 0u);
+    test::Scanned literal;
+    literal.state.rules = StreamRules::Literal;
+    ASSERT_TRUE(literal.scan(input));
+    EXPECT_EQ(rows(literal), kind.literalRows);
+
+    test::TempDir dir;
+    for (Strategy strategy : {Strategy::RemoveRunsEqualToDelta, Strategy::RemoveRunsAndRemeasure,
+                              Strategy::AcceptRealSizes}) {
+        EXPECT_EQ(repaired(input, strategy, RepairOptions{}, dir), withEndCode(original));
+    }
+    EXPECT_EQ(readFile(input), original);
+}
+
+// Runs of zeros and of 0xFF, of random lengths, each inserted into a random
+// packet of the kind's chosen stream, away from bytes of the same value.
+TEST_P(StreamKinds, RunsInsertedIntoPacketsAreCutOutExactly) {
+    const Kind kind = GetParam();
+    const std::vector<uint8_t> original = readFile(test::fixture(kind.file));
+    test::Scanned clean;
+    ASSERT_TRUE(clean.scan(test::fixture(kind.file)));
+    std::vector<size_t> packets;
+    const BlockTable& t = clean.state.table;
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i].code == kind.damagedCode && t[i].declaredSize > 200) packets.push_back(i);
+    }
+    ASSERT_GT(packets.size(), 3u);
+    test::TempDir dir;
+    uint32_t seed = 0x2545F491;
+    const auto next = [&] { return seed = seed * 1664525 + 1013904223; };
+    for (int round = 0; round < 6; ++round) {
+        const uint8_t value = round % 2 == 0 ? 0x00 : 0xFF;
+        const BlockRecord& block = t[packets[next() % packets.size()]];
+        size_t at = block.offset + 20 + next() % (block.declaredSize - 40);
+        while (original[at - 1] == value || original[at] == value) ++at;
+        const size_t length = 30 + next() % 3000;
+        std::vector<uint8_t> damaged = original;
+        damaged.insert(damaged.begin() + static_cast<ptrdiff_t>(at), length, value);
+        const std::string input = dir.write("damaged.mpg", damaged);
+        SCOPED_TRACE(testing::Message() << "run of " << length << " at " << at);
+        RepairOptions options;
+        options.zerosOnly = value == 0x00;
+        size_t listed = 0;
+        EXPECT_EQ(repaired(input, Strategy::RemoveRunsEqualToDelta, options, dir, &listed),
+                  withEndCode(original));
+        EXPECT_EQ(listed, 1u);
+        EXPECT_EQ(readFile(input), damaged);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, StreamKinds, ::testing::ValuesIn(kKinds), [](const auto& info) {
+    std::string name = info.param.file;
+    name = name.substr(0, name.find('.'));
+    name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+    return name;
+});
+
+}  // namespace
+}  // namespace mpg
