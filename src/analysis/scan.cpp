@@ -208,7 +208,15 @@ Failure scanStream(AppState& state, JobSink& sink) {
                 startSearch();
             } else {
                 ByteSpan block(bytes, 6);
-                if (kind == BlockKind::SystemHeader) {
+                if (kind == BlockKind::Pack) {
+                    const uint8_t* header = view.view(pos, kMpeg2PackHeaderSize);
+                    if (header == nullptr) {
+                        failure = view.failure();
+                        break;
+                    }
+                    block = ByteSpan(header, kMpeg2PackHeaderSize);
+                    state.codes.takePackHeader(block);
+                } else if (kind == BlockKind::SystemHeader) {
                     // Every entry that its declared length holds.
                     const uint8_t* header = view.view(pos, kSystemHeaderReadSize);
                     if (header == nullptr) {
@@ -221,7 +229,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
                 BlockRecord& entry = table[static_cast<size_t>(index)];
                 entry.code = code;
                 entry.offset = pos;
-                entry.declaredSize = blockSize(kind, block);
+                entry.declaredSize = state.codes.sizeOf(kind, block);
                 table.clearErrorFields(index);
                 pos += static_cast<Position>(entry.declaredSize);
                 if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);

@@ -25,16 +25,24 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
     CheckResult result = CheckResult::Ok;
     std::vector<uint8_t> bytes;
     uint32_t code = 0;
-    if (!view.readAt(0, kPackHeaderSize, bytes)) {
+    if (!view.readAt(0, kMpeg2PackHeaderSize, bytes)) {
         result = CheckResult::ReadFailed;
     } else if (!readBE32(bytes, 0, code) || code != kPackStartCode) {
         result = CheckResult::NoSignature;
-    } else if (!view.readAt(kPackHeaderSize, kSystemHeaderReadSize, bytes)) {
-        result = CheckResult::ReadFailed;
-    } else if (!readBE32(bytes, 0, code) || code != kSystemHeaderStartCode) {
-        result = CheckResult::NoSystemHeader;
     } else {
-        takeStreamCodes(state.codes, bytes);
+        // An MPEG-2 stream needs no system header; an MPEG-1 stream starts
+        // with one behind its first pack header.
+        StreamCodes& codes = state.codes;
+        const Position header = static_cast<Position>(codes.sizeOf(BlockKind::Pack, bytes));
+        const bool optional = codes.rules() == StreamRules::Sound && isMpeg2Pack(bytes);
+        codes.takePackHeader(bytes);
+        if (!view.readAt(header, kSystemHeaderReadSize, bytes)) {
+            result = CheckResult::ReadFailed;
+        } else if (!readBE32(bytes, 0, code) || code != kSystemHeaderStartCode) {
+            if (!optional) result = CheckResult::NoSystemHeader;
+        } else {
+            takeStreamCodes(codes, bytes);
+        }
     }
     view.closeFile();
     return result;

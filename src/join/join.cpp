@@ -168,10 +168,11 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
             const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
             // wraps nor stalls the walk.
-            const uint64_t length = static_cast<uint64_t>(blockSize(kind, ByteSpan(head, 20)));
+            const uint64_t length = static_cast<uint64_t>(codes.sizeOf(kind, ByteSpan(head, 20)));
             Step step = Step::Write;
             switch (kind) {
                 case BlockKind::Pack:
+                    codes.takePackHeader(ByteSpan(head, 20));
                     break;
                 case BlockKind::SystemHeader: {
                     const uint8_t* header = in.at(pos, length, failure);

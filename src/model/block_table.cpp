@@ -195,4 +195,18 @@ void StreamCodes::takeFromHeader(ByteSpan header) {
     }
 }
 
+void StreamCodes::takePackHeader(ByteSpan head) {
+    if (rules_ != StreamRules::Sound || listed_ || !isMpeg2Pack(head)) return;
+    add(kPrivateStream1);
+    add(kPrivateStream2);
+    for (uint32_t id = kFirstAudioStream; id <= kLastVideoStream; ++id) add(id);
+}
+
+int32_t StreamCodes::sizeOf(BlockKind kind, ByteSpan head) const {
+    if (kind != BlockKind::Pack || rules_ != StreamRules::Sound || !isMpeg2Pack(head))
+        return blockSize(kind, head);
+    if (head.size() < static_cast<size_t>(kMpeg2PackHeaderSize)) return 0;
+    return kMpeg2PackHeaderSize + (head[kMpeg2PackHeaderSize - 1] & kPackStuffingMask);
+}
+
 }  // namespace mpg

@@ -178,6 +178,16 @@ class StreamCodes {
 
     // Takes the codes a system header lists (see takeStreamCodes).
     void takeFromHeader(ByteSpan header);
+    // A pack header met (its first kMpeg2PackHeaderSize bytes): under the
+    // sound rules an MPEG-2 pack met before any system header has listed a
+    // stream makes every PES stream id (0xBD, 0xBF, 0xC0-0xEF) a packet
+    // code, as MPEG-2 streams need no system header.
+    void takePackHeader(ByteSpan head);
+    // declaredSize of a block under these rules: blockSize(), except that
+    // the sound rules read an MPEG-2 pack header (the bits 01 at the top of
+    // byte 4) as 14 bytes plus the stuffing count in the low 3 bits of byte
+    // 13. `head` holds kMpeg2PackHeaderSize bytes of a pack header.
+    int32_t sizeOf(BlockKind kind, ByteSpan head) const;
 
     bool operator==(const StreamCodes&) const = default;
 
@@ -200,6 +210,11 @@ class StreamCodes {
 // computed in 32 bits, so they range from 6 to 65,541. 0 for BlockKind::None
 // or too few bytes.
 int32_t blockSize(BlockKind kind, ByteSpan head);
+
+// Whether a pack header's first bytes are those of an MPEG-2 pack header.
+inline bool isMpeg2Pack(ByteSpan head) {
+    return head.size() > 4 && (head[4] >> 6) == 1;
+}
 
 // Takes the stream_ids of the first two stream entries of a system header as
 // the low bytes of the two stream codes. Entry k occupies header bytes 12+3k

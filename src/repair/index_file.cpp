@@ -61,10 +61,11 @@ class RecordCheck {
             readFailed_ = true;
             return false;
         }
-        if (loadBE32(head) != r.code || r.declaredSize != blockSize(kind, {head, kHeadBytes})) {
+        if (loadBE32(head) != r.code || r.declaredSize != codes_.sizeOf(kind, {head, kHeadBytes})) {
             return false;
         }
         if (kind == BlockKind::SystemHeader) takeStreamCodes(codes_, {head, kHeadBytes});
+        if (kind == BlockKind::Pack) codes_.takePackHeader({head, kHeadBytes});
         Position extent = static_cast<Position>(r.declaredSize);
         if (r.broken == kSound) {
             if (r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 || r.repeatStart != 0)

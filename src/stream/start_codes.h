@@ -26,12 +26,17 @@ inline constexpr uint32_t kAllVideoStreams = 0xB9;
 inline constexpr uint32_t kFirstAudioStream = 0xC0, kLastAudioStream = 0xDF;
 inline constexpr uint32_t kFirstVideoStream = 0xE0, kLastVideoStream = 0xEF;
 inline constexpr uint32_t kFirstListableStream = 0xBC;
+inline constexpr uint32_t kPrivateStream1 = 0xBD, kPrivateStream2 = 0xBF;
 
 // Every start code is the prefix 00 00 01 followed by one identifying byte.
 inline constexpr uint32_t kStartCodePrefix = 0x00000100;
 
 // A pack header of MPEG-1 is always 12 bytes; an end code is the bare 4-byte code.
 inline constexpr int32_t kPackHeaderSize = 12;
+// An MPEG-2 pack header (ISO/IEC 13818-1) is 14 bytes and up to 7 stuffing
+// bytes, their count in the low 3 bits of its last byte.
+inline constexpr int32_t kMpeg2PackHeaderSize = 14;
+inline constexpr uint8_t kPackStuffingMask = 0x07;
 inline constexpr int32_t kEndCodeSize = 4;
 // Start code (4) + 16-bit length field (2) precede the counted bytes of a
 // system header or a packet.

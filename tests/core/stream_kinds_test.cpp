@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "analysis/scan_control.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
 #include "support/scanned.h"
@@ -18,7 +19,7 @@ using test::readFile;
 
 struct Kind {
     const char* file;
-    size_t literalRows;    // rows the strict walk lists (sector fill, third stream)
+    int literalRows;       // rows the strict walk lists; -1: it refuses the stream
     uint32_t damagedCode;  // a stream whose packets take the inserted runs
 };
 
@@ -26,6 +27,10 @@ const Kind kKinds[] = {
     {"av.mpg", 0, 0x1C0},
     {"video-only.mpg", 0, 0x1E0},
     {"two-audio.mpg", 16, 0x1C1},
+    {"svcd-mplex.mpg", -1, 0x1E0},
+    {"dvd.mpg", -1, 0x1BD},
+    {"vob.mpg", -1, 0x1C0},
+    {"no-system-header.mpg", -1, 0x1C0},
 };
 
 size_t rows(const test::Scanned& s) {
@@ -34,10 +39,10 @@ size_t rows(const test::Scanned& s) {
     return n;
 }
 
+// The writer closes every stream with an end code, also one that ends with
+// one already (mplex's streams do).
 std::vector<uint8_t> withEndCode(std::vector<uint8_t> bytes) {
-    if (bytes.size() < 4 ||
-        !std::equal(kEndCodeBytes.begin(), kEndCodeBytes.end(), bytes.end() - 4))
-        bytes.insert(bytes.end(), kEndCodeBytes.begin(), kEndCodeBytes.end());
+    bytes.insert(bytes.end(), kEndCodeBytes.begin(), kEndCodeBytes.end());
     return bytes;
 }
 
@@ -63,12 +68,19 @@ TEST_P(StreamKinds, ScanCleanAndRepairToItself) {
     const std::string input = test::fixture(kind.file);
     const std::vector<uint8_t> original = readFile(input);
     test::Scanned sound;
+    EXPECT_EQ(openAndCheck(sound.state, input), CheckResult::Ok);
     ASSERT_TRUE(sound.scan(input));
     EXPECT_EQ(rows(sound), 0u);
     test::Scanned literal;
     literal.state.rules = StreamRules::Literal;
-    ASSERT_TRUE(literal.scan(input));
-    EXPECT_EQ(rows(literal), kind.literalRows);
+    if (kind.literalRows < 0) {
+        // The strict walk knows MPEG-1 alone, whose first pack is followed by a system header.
+        EXPECT_EQ(openAndCheck(literal.state, input), CheckResult::NoSystemHeader);
+    } else {
+        EXPECT_EQ(openAndCheck(literal.state, input), CheckResult::Ok);
+        ASSERT_TRUE(literal.scan(input));
+        EXPECT_EQ(rows(literal), static_cast<size_t>(kind.literalRows));
+    }
 
     test::TempDir dir;
     for (Strategy strategy : {Strategy::RemoveRunsEqualToDelta, Strategy::RemoveRunsAndRemeasure,
