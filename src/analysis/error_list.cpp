@@ -1,5 +1,6 @@
 #include "analysis/error_list.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace mpg {
@@ -52,6 +53,24 @@ ErrorRow ErrorGrid::row(int r) const {
     if (!rowUsed(r)) return texts;
     for (int c = 0; c < kErrorColumns; ++c) texts[static_cast<size_t>(c)] = cell(r, c);
     return texts;
+}
+
+bool ErrorGrid::operator==(const ErrorGrid& other) const {
+    const auto sameShown = [](const Row& a, const Row& b) {
+        if (a.state != b.state) return false;
+        if (a.state == RowState::Empty) return true;
+        const BlockRecord &x = a.record, &y = b.record;
+        if (a.index != b.index || x.code != y.code || x.offset != y.offset ||
+            x.declaredSize != y.declaredSize) {
+            return false;
+        }
+        // The delta follows from the two sizes.
+        return a.state != RowState::Resolved ||
+               (x.realSize == y.realSize && x.repeatByte == y.repeatByte &&
+                x.repeatLength == y.repeatLength && x.repeatStart == y.repeatStart);
+    };
+    return std::equal(rows_.begin(), rows_.end(), other.rows_.begin(), other.rows_.end(),
+                      sameShown);
 }
 
 void ErrorGrid::clear() {

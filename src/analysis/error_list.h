@@ -41,6 +41,9 @@ class ErrorGrid {
     // search has ended.
     std::string cell(int r, int c) const;
     ErrorRow row(int r) const;
+    // Whether both lists show the same rows, cell for cell; compared by the
+    // values the cells show, without making their texts.
+    bool operator==(const ErrorGrid& other) const;
 
     // The header row (its titles are the front ends' own) and one empty
     // data row.

@@ -222,6 +222,37 @@ TEST(ErrorGrid, KeepsTheRowsATextListKeeps) {
     }
 }
 
+// Two lists are equal exactly when they show the same texts: fields no cell
+// shows (the entry's mark, the tail of a row not yet resolved) do not count.
+TEST(ErrorGrid, EqualWhenEveryCellIs) {
+    std::mt19937 rng(5);
+    const auto bit = [&] { return uint32_t(rng() % 2); };
+    const auto fill = [&](ErrorGrid& g) {
+        g.clear();
+        for (int steps = int(rng() % 4); steps > 0; --steps) {
+            const BlockRecord e{0x1E0 + bit(),  bit(),          int32_t(bit()), uint8_t(bit()),
+                                int32_t(bit()), uint8_t(bit()), bit(),          bit()};
+            const int64_t index = bit();
+            if (rng() % 3 == 0) {
+                g.onResolved(index, e);
+            } else {
+                g.onBroken(index, e);
+            }
+        }
+    };
+    int equal = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        ErrorGrid a, b;
+        fill(a);
+        fill(b);
+        bool sameTexts = a.rowCount() == b.rowCount();
+        for (int r = 0; sameTexts && r < a.rowCount(); ++r) sameTexts = a.row(r) == b.row(r);
+        ASSERT_EQ(a == b, sameTexts) << trial;
+        equal += sameTexts;
+    }
+    EXPECT_GT(equal, 100);  // the pairs alike in every cell were many
+}
+
 TEST(ErrorGrid, ColumnWidthRule) {
     const ColumnWidths w = columnWidthsFor(597, kInitialColumnWidths);
     EXPECT_EQ(w, (ColumnWidths{31, 47, 84, 87, 87, 87, 87, 79}));
