@@ -13,6 +13,8 @@
 
 #include "stream/failure.h"
 
+struct stat;
+
 namespace mpg {
 
 // An excised region in file positions.
@@ -57,14 +59,22 @@ class StreamView {
     // would block the open or the reads, or never end.
     bool openFile(const std::string& name);
     void closeFile();
-    int fileHandle() const { return fileHandle_; }
-    bool isOpen() const { return fileHandle_ != -1; }
-    uint32_t streamSize() const { return streamSize_; }
+    int fileHandle() const {
+        return fileHandle_;
+    }
+    bool isOpen() const {
+        return fileHandle_ != -1;
+    }
+    uint32_t streamSize() const {
+        return streamSize_;
+    }
 
     // Why the last open or read failed (OpenFailed, NotRegular, ReadFailed
     // with the file position and the system's reason, or InputChanged); no
     // failure after a successful open until a read fails.
-    const Failure& failure() const { return failure_; }
+    const Failure& failure() const {
+        return failure_;
+    }
     // The file's size and modification time are taken when it is opened and
     // compared before every refill of the window is used: bytes of a file
     // that is cut, extended or overwritten while a job reads it would be
@@ -76,7 +86,9 @@ class StreamView {
     // Releases the buffer and drops the window.
     void resetCache();
     // Drops the window and keeps the buffer.
-    void invalidateWindow() { winStart_ = winLen_ = 0; }
+    void invalidateWindow() {
+        winStart_ = winLen_ = 0;
+    }
     void clearCuts();
 
     // Delivers `count` stream bytes from stream position `pos` into `out`,
@@ -144,9 +156,15 @@ class StreamView {
     // together with the excised regions met on the way.
     uint64_t fileSpan(uint64_t f0, uint64_t count) const;
 
-    uint32_t windowStart() const { return winStart_; }
-    uint32_t windowLength() const { return winLen_; }
-    bool hasBuffer() const { return buffer_ != nullptr; }
+    uint32_t windowStart() const {
+        return winStart_;
+    }
+    uint32_t windowLength() const {
+        return winLen_;
+    }
+    bool hasBuffer() const {
+        return buffer_ != nullptr;
+    }
 
   private:
     const uint8_t* viewSlow(uint32_t pos, uint32_t count, uint32_t fill = kCacheSize);
@@ -160,7 +178,9 @@ class StreamView {
     // second pass inserting between the first pass's regions costs no more.
     // cutSums_[i] holds the lengths of regions 0 to i before the gap;
     // tailSums_[j] the lengths of gapTail_[j] and every region behind it.
-    size_t cutCount() const { return cuts_.size() + gapTail_.size(); }
+    size_t cutCount() const {
+        return cuts_.size() + gapTail_.size();
+    }
     const CutRegion& cutAt(size_t i) const {
         return i < cuts_.size() ? cuts_[i] : gapTail_[cutCount() - 1 - i];
     }
@@ -169,7 +189,9 @@ class StreamView {
     // The number of regions whose start is at most `f`.
     size_t cutsFrom(uint64_t f) const;
     void moveGap(size_t to) const;
-    void closeGap() const { moveGap(cutCount()); }
+    void closeGap() const {
+        moveGap(cutCount());
+    }
 
     // Size and modification time of the open file, as taken at the open.
     struct Stamp {
@@ -178,7 +200,7 @@ class StreamView {
         int64_t nanoseconds = 0;
         bool operator==(const Stamp&) const = default;
     };
-    bool stampOf(Stamp& out) const;
+    static Stamp stampOf(const struct stat& st);
 
     int fileHandle_ = -1;
     std::string path_;
