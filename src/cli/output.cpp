@@ -51,12 +51,11 @@ void CliSink::draw(int32_t percent, const std::string& text) {
 
 void printRows(const ErrorGrid& grid) {
     for (int r = 1; r < grid.rowCount(); ++r) {
-        const ErrorRow& row = grid.row(r);
-        if (row[0].empty()) continue;
+        if (!grid.rowUsed(r)) continue;
         std::string line;
         for (int c = 0; c < kErrorColumns; ++c) {
             if (c > 0) line += '\t';
-            line += row[static_cast<size_t>(c)];
+            line += grid.cell(r, c);
         }
         std::cout << line << "\n";
     }
@@ -211,7 +210,7 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
     json.key("rows");
     json.openArray();
     for (int r = 1; r < grid.rowCount(); ++r) {
-        if (grid.row(r)[0].empty()) continue;
+        if (!grid.rowUsed(r)) continue;
         Json row = Json::array();
         for (int c = 0; c < kErrorColumns; ++c) row.push_back(grid.cell(r, c));
         json.value(row);
