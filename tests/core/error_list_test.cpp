@@ -150,6 +150,21 @@ struct TextList {
     }
 };
 
+// A record whose every field is drawn from `next`, a source of 32-bit values.
+template <class Next>
+BlockRecord recordDrawnFrom(Next&& next) {
+    BlockRecord r;
+    r.code = next();
+    r.offset = next();
+    r.declaredSize = int32_t(next());
+    r.broken = uint8_t(next());
+    r.realSize = int32_t(next());
+    r.repeatByte = uint8_t(next());
+    r.repeatLength = next();
+    r.repeatStart = next();
+    return r;
+}
+
 TEST(ErrorGrid, KeepsTheRowsATextListKeeps) {
     std::mt19937 rng(77);
     const auto any32 = [&]() -> uint32_t {
@@ -164,18 +179,7 @@ TEST(ErrorGrid, KeepsTheRowsATextListKeeps) {
                 return uint32_t(rng());
         }
     };
-    const auto record = [&] {
-        BlockRecord r;
-        r.code = any32();
-        r.offset = any32();
-        r.declaredSize = int32_t(any32());
-        r.broken = uint8_t(rng());
-        r.realSize = int32_t(any32());
-        r.repeatByte = uint8_t(rng());
-        r.repeatLength = any32();
-        r.repeatStart = any32();
-        return r;
-    };
+    const auto record = [&] { return recordDrawnFrom(any32); };
     for (int round = 0; round < 40; ++round) {
         std::vector<BlockRecord> entries(rng() % 12);
         for (BlockRecord& e : entries) {
@@ -238,15 +242,8 @@ TEST(ErrorGrid, EqualWhenEveryCellIs) {
     const auto fill = [&](ErrorGrid& g) {
         g.clear();
         for (int steps = int(rng() % 4); steps > 0; --steps) {
-            BlockRecord e;
-            e.code = 0x1E0 + bit();
-            e.offset = bit();
-            e.declaredSize = int32_t(bit());
-            e.broken = uint8_t(bit());
-            e.realSize = int32_t(bit());
-            e.repeatByte = uint8_t(bit());
-            e.repeatLength = bit();
-            e.repeatStart = bit();
+            BlockRecord e = recordDrawnFrom(bit);
+            e.code += 0x1E0;
             const int64_t index = bit();
             if (rng() % 3 == 0) {
                 g.onResolved(index, e);
