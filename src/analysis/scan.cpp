@@ -45,6 +45,10 @@ struct RunTracker {
             ++length;
             return;
         }
+        begin(b, at);
+    }
+    // A byte other than the run's begins a new run.
+    void begin(uint8_t b, uint64_t at) {
         keepLongest();
         byte = b;
         length = 1;
@@ -60,13 +64,25 @@ struct RunTracker {
 uint32_t quietResync(const uint8_t* bytes, uint32_t limit, uint64_t pos, const StreamCodes& codes,
                      RunTracker& run) {
     uint32_t i = 0;
-    for (; i < limit; ++i) {
+    while (i < limit) {
         const uint8_t b = bytes[i];
         if (b == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 &&
             codes.isValidStartCode(loadBE32(bytes + i))) {
             break;
         }
-        run.take(b, pos + i);
+        if (b != run.byte) {
+            run.begin(b, pos + i);
+            ++i;
+            continue;
+        }
+        // The run goes on: this byte and the equal ones behind it are
+        // stepped over at once, but for the last two of a run of zeros: only
+        // those may begin a start code (00 00 01), and they are tested as
+        // this one was.
+        uint32_t next = endOfRun(bytes, i + 1, limit, b);
+        if (b == 0) next = next > i + 3 ? next - 2 : i + 1;
+        run.length += next - i;
+        i = next;
     }
     return i;
 }

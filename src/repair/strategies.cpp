@@ -107,15 +107,20 @@ std::optional<Run> longestRun(StreamView& view, uint64_t fileSize, uint32_t offs
     // The search starts inside an empty run of zero bytes; a run becomes the
     // longest only when strictly longer, so the first of two equal runs wins.
     const auto take = [&](const uint8_t* bytes, uint32_t piece, uint64_t done) {
-        for (uint32_t k = 0; k < piece; ++k) {
+        for (uint32_t k = 0; k < piece;) {
             if (bytes[k] == byte) {
-                if (++run > best.length) best = {byte, run, runStart};
+                // The run goes on: its equal bytes are counted at once.
+                const uint32_t end = endOfRun(bytes, k + 1, piece, byte);
+                run += end - k;
+                if (run > best.length) best = {byte, run, runStart};
+                k = end;
                 continue;
             }
             if (run > best.length) best = {byte, run, runStart};
             byte = bytes[k];
             run = 1;
             runStart = static_cast<uint32_t>(kFirst + done + k);
+            ++k;
         }
         return true;
     };

@@ -2,7 +2,9 @@
 // writer and the join.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +24,27 @@ inline uint32_t loadBE32(const uint8_t* p) {
 }
 inline uint16_t loadBE16(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+// The first position from `from` on, before `end`, whose byte is not
+// `value`; `end` when there is none. Eight bytes are compared at a time: a
+// run of one byte (zeros that swallowed part of a block) is the damage the
+// scan and the repair step over most.
+inline uint32_t endOfRun(const uint8_t* bytes, uint32_t from, uint32_t end, uint8_t value) {
+    const uint64_t eight = 0x0101010101010101ULL * value;
+    for (; end - from >= 8; from += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + from, sizeof word);
+        if (const uint64_t differ = word ^ eight) {
+            // The byte first in memory is the word's lowest on a
+            // little-endian machine, its highest on a big-endian one.
+            const int bits = std::endian::native == std::endian::little ? std::countr_zero(differ)
+                                                                        : std::countl_zero(differ);
+            return from + static_cast<uint32_t>(bits / 8);
+        }
+    }
+    while (from < end && bytes[from] == value) ++from;
+    return from;
 }
 
 // A whole decimal number: an optional single leading '-', then only digits.
