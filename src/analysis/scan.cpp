@@ -1,6 +1,7 @@
 #include "analysis/scan.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -54,6 +55,16 @@ struct RunTracker {
         length = 1;
         start = at;
     }
+    // `count` bytes from `at` on, each other than the one before it, as
+    // `count` calls of begin: of their runs of one only the first may be
+    // kept as the longest, and the last goes on.
+    void beginEach(const uint8_t* bytes, uint64_t at, uint32_t count) {
+        begin(bytes[0], at);
+        if (count == 1) return;
+        keepLongest();
+        byte = bytes[count - 1];
+        start = at + count - 1;
+    }
 };
 
 // The quiet steps of a resynchronisation in one tight loop over the window:
@@ -65,6 +76,20 @@ uint32_t quietResync(const uint8_t* bytes, uint32_t limit, uint64_t pos, const S
                      RunTracker& run) {
     uint32_t i = 0;
     while (i < limit) {
+        // Most of a block's payload is bytes that are not zero (so begin no
+        // start code) and differ from the byte before them: those are taken
+        // eight at a time, up to the first that is zero or repeats.
+        if (limit - i >= 8) {
+            const uint64_t word = loadLE64(bytes + i);
+            const uint64_t stops = zeroBytes(word) | zeroBytes(word ^ (word << 8 | run.byte));
+            const uint32_t plain =
+                stops == 0 ? 8 : static_cast<uint32_t>(std::countr_zero(stops) / 8);
+            if (plain > 0) {
+                run.beginEach(bytes + i, pos + i, plain);
+                i += plain;
+                continue;
+            }
+        }
         const uint8_t b = bytes[i];
         if (b == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 &&
             codes.isValidStartCode(loadBE32(bytes + i))) {

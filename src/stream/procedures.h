@@ -26,6 +26,21 @@ inline uint16_t loadBE16(const uint8_t* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
+// Eight bytes as one word, the byte first in memory lowest.
+inline uint64_t loadLE64(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+// The bytes of `word` that are zero, each marked by its top bit. A byte above
+// a zero byte may be marked as well, but never one below the lowest: the
+// lowest mark is exact.
+constexpr uint64_t zeroBytes(uint64_t word) {
+    return (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
+}
+
 // The first position from `from` on, before `end`, whose byte is not
 // `value`; `end` when there is none. Eight bytes are compared at a time: a
 // run of one byte (zeros that swallowed part of a block) is the damage the
@@ -33,14 +48,8 @@ inline uint16_t loadBE16(const uint8_t* p) {
 inline uint32_t endOfRun(const uint8_t* bytes, uint32_t from, uint32_t end, uint8_t value) {
     const uint64_t eight = 0x0101010101010101ULL * value;
     for (; end - from >= 8; from += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + from, sizeof word);
-        if (const uint64_t differ = word ^ eight) {
-            // The byte first in memory is the word's lowest on a
-            // little-endian machine, its highest on a big-endian one.
-            const int bits = std::endian::native == std::endian::little ? std::countr_zero(differ)
-                                                                        : std::countl_zero(differ);
-            return from + static_cast<uint32_t>(bits / 8);
+        if (const uint64_t differ = loadLE64(bytes + from) ^ eight) {
+            return from + static_cast<uint32_t>(std::countr_zero(differ) / 8);
         }
     }
     while (from < end && bytes[from] == value) ++from;
