@@ -1,7 +1,6 @@
 #include "analysis/scan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -81,9 +80,7 @@ uint32_t quietResync(const uint8_t* bytes, uint32_t limit, uint64_t pos, const S
         // eight at a time, up to the first that is zero or repeats.
         if (limit - i >= 8) {
             const uint64_t word = loadLE64(bytes + i);
-            const uint64_t stops = zeroBytes(word) | zeroBytes(word ^ (word << 8 | run.byte));
-            const uint32_t plain =
-                stops == 0 ? 8 : static_cast<uint32_t>(std::countr_zero(stops) / 8);
+            const uint32_t plain = beforeFirstMark(zeroBytes(word) | repeatedBytes(word, run.byte));
             if (plain > 0) {
                 run.beginEach(bytes + i, pos + i, plain);
                 i += plain;

@@ -41,6 +41,18 @@ constexpr uint64_t zeroBytes(uint64_t word) {
     return (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
 }
 
+// The bytes of `word` equal to the byte before them (`before` for the
+// lowest), marked as zeroBytes marks.
+constexpr uint64_t repeatedBytes(uint64_t word, uint8_t before) {
+    return zeroBytes(word ^ (word << 8 | before));
+}
+
+// How many of a word's bytes, from the lowest, come before its lowest mark:
+// 8 when none is marked.
+constexpr uint32_t beforeFirstMark(uint64_t marks) {
+    return marks == 0 ? 8 : static_cast<uint32_t>(std::countr_zero(marks) / 8);
+}
+
 // The first position from `from` on, before `end`, whose byte is not
 // `value`; `end` when there is none. Eight bytes are compared at a time: a
 // run of one byte (zeros that swallowed part of a block) is the damage the

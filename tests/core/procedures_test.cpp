@@ -55,6 +55,23 @@ TEST(FieldReaders, EndOfRunAsAWalk) {
     }
 }
 
+// The first zero byte and the first byte equal to the one before it, found
+// in a word, against a walk over its eight bytes.
+TEST(FieldReaders, FirstZeroAndFirstRepeatInAWord) {
+    std::mt19937 rng(12);
+    for (int round = 0; round < 20000; ++round) {
+        uint8_t bytes[8];
+        for (uint8_t& b : bytes) b = uint8_t(rng() % 4 == 0 ? rng() % 3 : rng());
+        const uint8_t before = uint8_t(rng() % 3);
+        uint32_t zero = 0, repeat = 0;
+        while (zero < 8 && bytes[zero] != 0) ++zero;
+        while (repeat < 8 && bytes[repeat] != (repeat == 0 ? before : bytes[repeat - 1])) ++repeat;
+        const uint64_t word = loadLE64(bytes);
+        ASSERT_EQ(beforeFirstMark(zeroBytes(word)), zero) << round;
+        ASSERT_EQ(beforeFirstMark(repeatedBytes(word, before)), repeat) << round;
+    }
+}
+
 TEST(NumberText, IsDecimal) {
     EXPECT_TRUE(isDecimal("100"));
     EXPECT_TRUE(isDecimal("-100"));
