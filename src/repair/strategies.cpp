@@ -107,15 +107,36 @@ std::optional<Run> longestRun(StreamView& view, Position fileSize, Position offs
     // The search starts inside an empty run of zero bytes; a run becomes the
     // longest only when strictly longer, so the first of two equal runs wins.
     const auto take = [&](const uint8_t* bytes, uint32_t piece, Position done) {
-        for (uint32_t k = 0; k < piece; ++k) {
+        for (uint32_t k = 0; k < piece;) {
+            // Bytes that each differ from the one before them (most of a
+            // payload), eight at a time: each begins a run of one, and only
+            // the first of those may become the longest.
+            const uint32_t plain =
+                piece - k >= 8 ? beforeFirstMark(repeatedBytes(loadLE64(bytes + k), byte)) : 0;
+            if (plain > 0) {
+                if (run > best.length) best = {byte, run, runStart};
+                if (plain > 1 && best.length == 0) {
+                    best = {bytes[k], 1, static_cast<uint32_t>(kFirst + done + k)};
+                }
+                byte = bytes[k + plain - 1];
+                run = 1;
+                runStart = static_cast<uint32_t>(kFirst + done + k + plain - 1);
+                k += plain;
+                continue;
+            }
             if (bytes[k] == byte) {
-                if (++run > best.length) best = {byte, run, runStart};
+                // The run goes on: its equal bytes are counted at once.
+                const uint32_t end = endOfRun(bytes, k + 1, piece, byte);
+                run += end - k;
+                if (run > best.length) best = {byte, run, runStart};
+                k = end;
                 continue;
             }
             if (run > best.length) best = {byte, run, runStart};
             byte = bytes[k];
             run = 1;
             runStart = static_cast<uint32_t>(kFirst + done + k);
+            ++k;
         }
         return true;
     };
