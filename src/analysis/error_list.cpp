@@ -17,15 +17,13 @@ std::string formatRun(const BlockRecord& r) {
     return std::to_string(r.repeatLength) + "(" + byte + ") at " + std::to_string(r.repeatStart);
 }
 
-std::string ErrorGrid::cell(int r, int c) const {
-    const Row& row = rows_[static_cast<size_t>(r)];
-    if (row.state == RowState::Empty) return {};
-    const BlockRecord& e = row.record;
-    switch (c) {
+std::string errorCell(int column, int number, int64_t index, const BlockRecord& e,
+                      bool resolved) {
+    switch (column) {
         case 0:
-            return std::to_string(r);
+            return std::to_string(number);
         case 1:
-            return std::to_string(row.index);
+            return std::to_string(index);
         case 2:
             return formatCode(e.code);
         case 3:
@@ -35,8 +33,8 @@ std::string ErrorGrid::cell(int r, int c) const {
         default:
             break;
     }
-    if (row.state != RowState::Resolved) return {};
-    switch (c) {
+    if (!resolved) return {};
+    switch (column) {
         case 5:
             return std::to_string(e.realSize);
         case 6:
@@ -46,6 +44,23 @@ std::string ErrorGrid::cell(int r, int c) const {
         default:
             return {};
     }
+}
+
+std::vector<size_t> listedInTable(const BlockTable& table) {
+    size_t count = 0;
+    for (size_t i = 0; i < table.size(); ++i) count += table[i].broken == kBrokenListed;
+    std::vector<size_t> listed;
+    listed.reserve(count);
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (table[i].broken == kBrokenListed) listed.push_back(i);
+    }
+    return listed;
+}
+
+std::string ErrorGrid::cell(int r, int c) const {
+    const Row& row = rows_[static_cast<size_t>(r)];
+    if (row.state == RowState::Empty) return {};
+    return errorCell(c, r, row.index, row.record, row.state == RowState::Resolved);
 }
 
 ErrorRow ErrorGrid::row(int r) const {

@@ -27,6 +27,15 @@ using ErrorRow = std::array<std::string, kErrorColumns>;
 std::string formatCode(uint32_t code);
 std::string formatRun(const BlockRecord& record);
 
+// One cell of the data row `number` that names table entry `index`: columns
+// 5 to 7 (the real size, delta and run) stay empty until `resolved`.
+std::string errorCell(int column, int number, int64_t index, const BlockRecord& record,
+                      bool resolved = true);
+// The entries a list rebuilt from the table would name: those marked listed,
+// in the table's order. What a front end that keeps no rows of its own
+// repairs and prints.
+std::vector<size_t> listedInTable(const BlockTable& table);
+
 class ErrorGrid {
   public:
     ErrorGrid() { clear(); }

@@ -35,7 +35,7 @@ class JoinCommand : public Command {
         for (const std::string& in : params_.inputs) bytes += fileSize(in);
         JoinResult result = JoinResult::Failed;
         {
-            CliSink sink(s.grid, s.quiet, bytes / std::max<size_t>(1, params_.inputs.size()));
+            CliSink sink(s.quiet, bytes / std::max<size_t>(1, params_.inputs.size()));
             result = glue_ ? glueFiles(s.state.job, params_, sink)
                            : joinStructured(s.state.job, params_, sink);
         }

@@ -28,7 +28,7 @@ class ScanCommand : public Command {
                 return 1;
             }
         }
-        json_ ? printJson(s.state, s.grid) : printRows(s.grid);
+        json_ ? printJson(s.state) : printRows(s.state.table);
         return 0;
     }
 
