@@ -21,9 +21,7 @@ void sayFailure(const Failure& failure) {
 }
 
 CliSink::CliSink(bool quiet, uint64_t bytes)
-    : show_(!quiet && ::isatty(STDERR_FILENO) != 0),
-      bytes_(bytes),
-      start_(Clock::now()) {}
+    : show_(!quiet && ::isatty(STDERR_FILENO) != 0), bytes_(bytes), start_(Clock::now()) {}
 
 CliSink::~CliSink() {
     if (drawn_) std::fputs("\r\033[K", stderr);
