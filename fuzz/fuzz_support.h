@@ -36,33 +36,25 @@ namespace mpg::fuzz {
 // instrumented caller its loops would be instrumented after all.
 #define NO_COVERAGE __attribute__((no_sanitize("coverage"), noinline))
 
+// A file in memory. Files outlive their run: making one and freeing it costs
+// the kernel more than a run's reads of it, so a run takes the files that
+// runs before it gave back, writes its bytes over the old ones and cuts the
+// file to them.
 class MemFile {
   public:
-    explicit MemFile(const uint8_t* data = nullptr, size_t size = 0)
-        : fd_(::memfd_create("mpgmend-fuzz", MFD_CLOEXEC)) {
-        if (fd_ == -1) abort();
-        for (size_t done = 0; done < size;) {
-            const ssize_t put = ::write(fd_, data + done, size - done);
-            if (put <= 0) abort();
-            done += static_cast<size_t>(put);
-        }
+    explicit MemFile(const uint8_t* data = nullptr, size_t size = 0) : fd_(take()) {
+        put(data, size, 0);
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) abort();
     }
     explicit MemFile(const std::vector<uint8_t>& bytes) : MemFile(bytes.data(), bytes.size()) {}
-    ~MemFile() { ::close(fd_); }
+    ~MemFile() { spare().push_back(fd_); }
     MemFile(const MemFile&) = delete;
     MemFile& operator=(const MemFile&) = delete;
 
     int fd() const { return fd_; }
     std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
     // Appends bytes at the end of the file.
-    void append(const uint8_t* data, size_t size) {
-        for (size_t done = 0; done < size;) {
-            const ssize_t put =
-                ::pwrite(fd_, data + done, size - done, static_cast<off_t>(this->size()));
-            if (put <= 0) abort();
-            done += static_cast<size_t>(put);
-        }
-    }
+    void append(const uint8_t* data, size_t size) { put(data, size, this->size()); }
     // Lengthens the file by `count` zero bytes that take no memory (a hole):
     // a block that swallowed megabytes of zeros, or a file of 4 GiB, costs
     // the run nothing.
@@ -80,6 +72,30 @@ class MemFile {
     }
 
   private:
+    static std::vector<int>& spare() {
+        static std::vector<int> files;
+        return files;
+    }
+    static int take() {
+        std::vector<int>& files = spare();
+        if (files.empty()) {
+            const int fd = ::memfd_create("mpgmend-fuzz", MFD_CLOEXEC);
+            if (fd == -1) abort();
+            return fd;
+        }
+        const int fd = files.back();
+        files.pop_back();
+        return fd;
+    }
+    void put(const uint8_t* data, size_t size, uint64_t at) {
+        for (size_t done = 0; done < size;) {
+            const ssize_t put =
+                ::pwrite(fd_, data + done, size - done, static_cast<off_t>(at + done));
+            if (put <= 0) abort();
+            done += static_cast<size_t>(put);
+        }
+    }
+
     int fd_;
 };
 
@@ -102,11 +118,21 @@ class EverySink : public GridSink {
     uint32_t asked_ = 0;
 };
 
+// Takes no report, and is asked for progress as a front end asks: at the
+// first ask and then at one in 64. The save asks after every block and, when
+// a report is due, looks at the input for changes: at every block that would
+// cost a run more than the copy itself.
 class NullSink : public JobSink {
   public:
     void notify(const Notice&) override {}
     void reportCheck(CheckResult) override {}
     void clearErrorList() override {}
+
+  protected:
+    bool refreshProgress() override {
+        countdown_ = 64;
+        return true;
+    }
 };
 
 // Scans the file afresh as the window's scan button does; false when it

@@ -1,7 +1,6 @@
 #include "analysis/dump.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace mpg {
 
@@ -17,8 +16,7 @@ constexpr char16_t kHighHalf[64] = {
     0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
     0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
 
-std::string utf8(char32_t c) {
-    std::string out;
+void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -29,18 +27,35 @@ std::string utf8(char32_t c) {
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
-    return out;
 }
+
+void appendDumpChar(std::string& out, uint8_t b) {
+    if (b == 0x00 || b == 0x09 || b == 0x0A || b == 0x0D) {
+        out += '.';
+    } else if (b < 0x20) {
+        appendUtf8(out, 0x2400 + b);
+    } else if (b == 0x7F) {
+        appendUtf8(out, 0x2421);
+    } else if (b < 0x80) {
+        out += static_cast<char>(b);
+    } else if (b < 0xC0) {
+        appendUtf8(out, kHighHalf[b - 0x80]);
+    } else {
+        appendUtf8(out, 0x0410 + (b - 0xC0));
+    }
+}
+
+// Upper-case hex digits, written by hand: a dump of 128 KiB has 8,192 lines
+// and 131,072 bytes to show, and a formatted print per byte costs more than
+// everything else the dump does.
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
 std::string dumpChar(uint8_t b) {
-    if (b == 0x00 || b == 0x09 || b == 0x0A || b == 0x0D) return ".";
-    if (b < 0x20) return utf8(0x2400 + b);
-    if (b == 0x7F) return utf8(0x2421);
-    if (b < 0x80) return std::string(1, static_cast<char>(b));
-    if (b < 0xC0) return utf8(kHighHalf[b - 0x80]);
-    return utf8(0x0410 + (b - 0xC0));
+    std::string out;
+    appendDumpChar(out, b);
+    return out;
 }
 
 std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine) {
@@ -49,19 +64,27 @@ std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perL
     lines.reserve(bytes.size() / n + 1);
     for (size_t index = 0; index < bytes.size(); index += n) {
         const size_t count = std::min(n, bytes.size() - index);
-        char text[24];
-        std::snprintf(text, sizeof text, "%08llX ",
-                      static_cast<unsigned long long>(baseOffset + index));
-        std::string line = text;
+        std::string line;
+        const Position offset = baseOffset + index;
+        // At least 8 hex digits, and those the offset needs past 4 GiB.
+        int digits = 8;
+        while (digits < 16 && (offset >> (4 * digits)) != 0) ++digits;
+        for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
+            line += kHexDigits[(offset >> shift) & 15];
+        }
+        line += ' ';
         // The characters' column stands behind a full line's bytes.
         const size_t width = line.size() + 3 * n + 2 * (n / 4);
+        line.reserve(width + 3 * count);
         for (size_t i = 0; i < count; ++i) {
-            std::snprintf(text, sizeof text, "%02X ", bytes[index + i]);
-            line += text;
+            const uint8_t b = bytes[index + i];
+            line += kHexDigits[b >> 4];
+            line += kHexDigits[b & 15];
+            line += ' ';
             if (i % 4 == 3) line += "| ";
         }
         line.resize(std::max(line.size(), width), ' ');
-        for (size_t i = 0; i < count; ++i) line += dumpChar(bytes[index + i]);
+        for (size_t i = 0; i < count; ++i) appendDumpChar(line, bytes[index + i]);
         lines.push_back(std::move(line));
     }
     return lines;

@@ -1,7 +1,6 @@
 #include "analysis/error_list.h"
 
 #include <algorithm>
-
 #include <cstdio>
 
 namespace mpg {
@@ -18,40 +17,92 @@ std::string formatRun(const BlockRecord& r) {
     return std::to_string(r.repeatLength) + "(" + byte + ") at " + std::to_string(r.repeatStart);
 }
 
+std::string errorCell(int column, int number, int64_t index, const BlockRecord& e,
+                      bool resolved) {
+    switch (column) {
+        case 0:
+            return std::to_string(number);
+        case 1:
+            return std::to_string(index);
+        case 2:
+            return formatCode(e.code);
+        case 3:
+            return std::to_string(e.offset);
+        case 4:
+            return std::to_string(e.declaredSize);
+        default:
+            break;
+    }
+    if (!resolved) return {};
+    switch (column) {
+        case 5:
+            return std::to_string(e.realSize);
+        case 6:
+            return std::to_string(e.delta());
+        case 7:
+            return formatRun(e);
+        default:
+            return {};
+    }
+}
+
+std::vector<size_t> listedInTable(const BlockTable& table) {
+    size_t count = 0;
+    for (size_t i = 0; i < table.size(); ++i) count += table[i].broken == kBrokenListed;
+    std::vector<size_t> listed;
+    listed.reserve(count);
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (table[i].broken == kBrokenListed) listed.push_back(i);
+    }
+    return listed;
+}
+
+std::string ErrorGrid::cell(int r, int c) const {
+    const Row& row = rows_[static_cast<size_t>(r)];
+    if (row.state == RowState::Empty) return {};
+    return errorCell(c, r, row.index, row.record, row.state == RowState::Resolved);
+}
+
+ErrorRow ErrorGrid::row(int r) const {
+    ErrorRow texts;
+    if (!rowUsed(r)) return texts;
+    for (int c = 0; c < kErrorColumns; ++c) texts[static_cast<size_t>(c)] = cell(r, c);
+    return texts;
+}
+
+bool ErrorGrid::operator==(const ErrorGrid& other) const {
+    const auto sameShown = [](const Row& a, const Row& b) {
+        if (a.state != b.state) return false;
+        if (a.state == RowState::Empty) return true;
+        const BlockRecord &x = a.record, &y = b.record;
+        if (a.index != b.index || x.code != y.code || x.offset != y.offset ||
+            x.declaredSize != y.declaredSize) {
+            return false;
+        }
+        // The delta follows from the two sizes.
+        return a.state != RowState::Resolved ||
+               (x.realSize == y.realSize && x.repeatByte == y.repeatByte &&
+                x.repeatLength == y.repeatLength && x.repeatStart == y.repeatStart);
+    };
+    return std::equal(rows_.begin(), rows_.end(), other.rows_.begin(), other.rows_.end(),
+                      sameShown);
+}
+
 void ErrorGrid::clear() {
-    rows_.assign(2, ErrorRow{});
+    rows_.assign(2, Row{});
 }
 
 int ErrorGrid::takeRow() {
-    if (!rows_.back()[0].empty()) rows_.emplace_back();
+    if (rows_.back().state != RowState::Empty) rows_.emplace_back();
     return rowCount() - 1;
 }
 
-void ErrorGrid::writeHead(int r, int64_t index, const BlockRecord& e) {
-    ErrorRow& row = rows_[static_cast<size_t>(r)];
-    row[0] = std::to_string(r);
-    row[1] = std::to_string(index);
-    row[2] = formatCode(e.code);
-    row[3] = std::to_string(e.offset);
-    row[4] = std::to_string(e.declaredSize);
-}
-
-void ErrorGrid::writeTail(int r, const BlockRecord& e) {
-    ErrorRow& row = rows_[static_cast<size_t>(r)];
-    row[5] = std::to_string(e.realSize);
-    row[6] = std::to_string(e.delta());
-    row[7] = formatRun(e);
-}
-
 std::optional<size_t> ErrorGrid::rowEntry(int row, const BlockTable& table) const {
-    const std::string& text = cell(row, 1);
-    if (text.empty() || text.size() > 18 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const Row& at = rows_[static_cast<size_t>(row)];
+    if (at.state == RowState::Empty || at.index < 0 || uint64_t(at.index) >= table.size()) {
         return std::nullopt;
     }
-    const unsigned long long index = std::stoull(text);
-    if (index >= table.size()) return std::nullopt;
-    return static_cast<size_t>(index);
+    return static_cast<size_t>(at.index);
 }
 
 std::vector<size_t> ErrorGrid::listedEntries(const BlockTable& table) const {
@@ -66,32 +117,32 @@ void ErrorGrid::dropLastRow() {
     if (rows_.size() > 2) {
         rows_.pop_back();
     } else {
-        rows_.back() = ErrorRow{};
+        rows_.back() = Row{};
     }
 }
 
 bool ErrorGrid::dropUnfinishedRow() {
-    if (!rows_.back()[5].empty()) return false;
+    if (rows_.back().state == RowState::Resolved) return false;
     dropLastRow();
     return true;
 }
 
 bool ErrorGrid::onWithdrawn(int64_t index) {
-    if (rows_.back()[1] != std::to_string(index)) return false;
+    const Row& last = rows_.back();
+    if (last.state == RowState::Empty || last.index != index) return false;
     dropLastRow();
     return true;
 }
 
 int ErrorGrid::onBroken(int64_t index, const BlockRecord& record) {
     const int r = takeRow();
-    writeHead(r, index, record);
+    rows_[static_cast<size_t>(r)] = {record, index, RowState::Found};
     return r;
 }
 
 int ErrorGrid::onResolved(int64_t index, const BlockRecord& record) {
     const int r = rowCount() - 1;
-    writeHead(r, index, record);
-    writeTail(r, record);
+    rows_[static_cast<size_t>(r)] = {record, index, RowState::Resolved};
     return r;
 }
 
@@ -115,9 +166,8 @@ void ErrorGrid::rebuildFromTable(const BlockTable& table) {
     clear();
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
-        const int r = takeRow();
-        writeHead(r, static_cast<int64_t>(i), table[i]);
-        writeTail(r, table[i]);
+        rows_[static_cast<size_t>(takeRow())] = {table[i], static_cast<int64_t>(i),
+                                                 RowState::Resolved};
     }
 }
 

@@ -1,7 +1,9 @@
-// The rows of the error list: one per broken block of the BlockTable, as
-// plain cell texts. The repair strategies walk these rows (column 1 is the
-// BlockTable index), the window shows them through a model, and the
-// command-line companion prints them.
+// The rows of the error list: one per broken block of the BlockTable. A row
+// keeps the values it was reported with (the table index and a copy of the
+// entry) and makes its cell texts only when they are asked for: a stream with
+// a million broken blocks holds a million rows that nobody may ever look at.
+// The repair strategies walk the rows' entries, the window shows the cells
+// through a model, and the command-line companion prints them.
 #pragma once
 
 #include <array>
@@ -25,32 +27,39 @@ using ErrorRow = std::array<std::string, kErrorColumns>;
 std::string formatCode(uint32_t code);
 std::string formatRun(const BlockRecord& record);
 
+// One cell of the data row `number` that names table entry `index`: columns
+// 5 to 7 (the real size, delta and run) stay empty until `resolved`.
+std::string errorCell(int column, int number, int64_t index, const BlockRecord& record,
+                      bool resolved = true);
+// The entries a list rebuilt from the table would name: those marked listed,
+// in the table's order. What a front end that keeps no rows of its own
+// repairs and prints.
+std::vector<size_t> listedInTable(const BlockTable& table);
+
 class ErrorGrid {
   public:
     ErrorGrid() { clear(); }
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
-    const ErrorRow& row(int r) const { return rows_[static_cast<size_t>(r)]; }
-    const std::string& cell(int r, int c) const {
-        return rows_[static_cast<size_t>(r)][static_cast<size_t>(c)];
-    }
-    void setCell(int r, int c, std::string text) {
-        rows_[static_cast<size_t>(r)][static_cast<size_t>(c)] = std::move(text);
-    }
+    // Whether a data row names a block: the header row and an emptied row
+    // do not, and all their cells are empty.
+    bool rowUsed(int r) const { return rows_[static_cast<size_t>(r)].state != RowState::Empty; }
+    // The cell's text, made from the row's values: column 0 is the row
+    // number, 1 the index, 2 to 4 the code, offset and declared size, and 5
+    // to 7 (the real size, delta and run) stay empty until the block's
+    // search has ended.
+    std::string cell(int r, int c) const;
+    ErrorRow row(int r) const;
+    // Whether both lists show the same rows, cell for cell; compared by the
+    // values the cells show, without making their texts.
+    bool operator==(const ErrorGrid& other) const;
 
     // The header row (its titles are the front ends' own) and one empty
     // data row.
     void clear();
-    // The row a new entry goes into: the last row when it is unused (column 0
-    // empty), else a new row below it.
-    int takeRow();
-    // Columns 0 to 4 (row number, index, code, offset, declared size).
-    void writeHead(int r, int64_t index, const BlockRecord& record);
-    // Columns 5 to 7 (real size, delta, run).
-    void writeTail(int r, const BlockRecord& record);
-    // The BlockTable entries the rows name (column 1), in the list's order;
-    // a row whose column 1 is empty, no whole number or outside the table
-    // names none. This is what the repair strategies take.
+    // The BlockTable entries the rows name, in the list's order; a row that
+    // is empty or whose index lies outside the table names none. This is
+    // what the repair strategies take.
     std::vector<size_t> listedEntries(const BlockTable& table) const;
     // The entry one row names, if any.
     std::optional<size_t> rowEntry(int row, const BlockTable& table) const;
@@ -60,7 +69,8 @@ class ErrorGrid {
     bool dropUnfinishedRow();
 
     // A block was just found broken (its real size is not known yet); returns
-    // the row written, which becomes the current row.
+    // the row written, which becomes the current row: the last row when it
+    // is unused, else a new row below it.
     int onBroken(int64_t index, const BlockRecord& record);
     // The same block's real size and run are known: completes the last row.
     int onResolved(int64_t index, const BlockRecord& record);
@@ -75,12 +85,22 @@ class ErrorGrid {
     void rebuildFromTable(const BlockTable& table);
 
   private:
+    enum class RowState : uint8_t { Empty, Found, Resolved };
+    struct Row {
+        BlockRecord record;  // the entry as last reported
+        int64_t index = 0;   // its place in the BlockTable
+        RowState state = RowState::Empty;
+    };
+
+    // The row a new entry goes into: the last row when it is unused, else a
+    // new row below it.
+    int takeRow();
     // Removes the last data row, or empties it when it is the only one.
     void dropLastRow();
 
     // A deque: a scan that lists millions of blocks grows the list row by row,
     // and a doubling array would hold the old rows and their new home at once.
-    std::deque<ErrorRow> rows_;
+    std::deque<Row> rows_;
 };
 
 // The column-width rule: columns 0 to 2 keep their widths, 3 to 6 share four

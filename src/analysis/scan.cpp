@@ -45,10 +45,24 @@ struct RunTracker {
             ++length;
             return;
         }
+        begin(b, at);
+    }
+    // A byte other than the run's begins a new run.
+    void begin(uint8_t b, Position at) {
         keepLongest();
         byte = b;
         length = 1;
         start = at;
+    }
+    // `count` bytes from `at` on, each other than the one before it, as
+    // `count` calls of begin: of their runs of one only the first may be
+    // kept as the longest, and the last goes on.
+    void beginEach(const uint8_t* bytes, Position at, uint32_t count) {
+        begin(bytes[0], at);
+        if (count == 1) return;
+        keepLongest();
+        byte = bytes[count - 1];
+        start = at + count - 1;
     }
 };
 
@@ -60,13 +74,37 @@ struct RunTracker {
 uint32_t quietResync(const uint8_t* bytes, uint32_t limit, Position pos, const StreamCodes& codes,
                      RunTracker& run) {
     uint32_t i = 0;
-    for (; i < limit; ++i) {
+    while (i < limit) {
+        // Most of a block's payload is bytes that are not zero (so begin no
+        // start code) and differ from the byte before them: those are taken
+        // eight at a time, up to the first that is zero or repeats.
+        if (limit - i >= 8) {
+            const uint64_t word = loadLE64(bytes + i);
+            const uint32_t plain = beforeFirstMark(zeroBytes(word) | repeatedBytes(word, run.byte));
+            if (plain > 0) {
+                run.beginEach(bytes + i, pos + i, plain);
+                i += plain;
+                continue;
+            }
+        }
         const uint8_t b = bytes[i];
         if (b == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 &&
             codes.isValidStartCode(loadBE32(bytes + i))) {
             break;
         }
-        run.take(b, pos + i);
+        if (b != run.byte) {
+            run.begin(b, pos + i);
+            ++i;
+            continue;
+        }
+        // The run goes on: this byte and the equal ones behind it are
+        // stepped over at once, but for the last two of a run of zeros: only
+        // those may begin a start code (00 00 01), and they are tested as
+        // this one was.
+        uint32_t next = endOfRun(bytes, i + 1, limit, b);
+        if (b == 0) next = next > i + 3 ? next - 2 : i + 1;
+        run.length += next - i;
+        i = next;
     }
     return i;
 }

@@ -20,11 +20,8 @@ void sayFailure(const Failure& failure) {
     }
 }
 
-CliSink::CliSink(ErrorGrid& grid, bool quiet, uint64_t bytes)
-    : grid_(grid),
-      show_(!quiet && ::isatty(STDERR_FILENO) != 0),
-      bytes_(bytes),
-      start_(Clock::now()) {}
+CliSink::CliSink(bool quiet, uint64_t bytes)
+    : show_(!quiet && ::isatty(STDERR_FILENO) != 0), bytes_(bytes), start_(Clock::now()) {}
 
 CliSink::~CliSink() {
     if (drawn_) std::fputs("\r\033[K", stderr);
@@ -33,8 +30,6 @@ CliSink::~CliSink() {
 void CliSink::notify(const Notice& notice) {
     if (notice.kind == Notify::Progress || notice.kind == Notify::JoinProgress) {
         draw(notice.payload, progressLine(notice));
-    } else {
-        grid_.onNotice(notice);
     }
 }
 
@@ -49,14 +44,16 @@ void CliSink::draw(int32_t percent, const std::string& text) {
     drawn_ = true;
 }
 
-void printRows(const ErrorGrid& grid) {
-    for (int r = 1; r < grid.rowCount(); ++r) {
-        const ErrorRow& row = grid.row(r);
-        if (row[0].empty()) continue;
-        std::string line;
+void printRows(const BlockTable& table) {
+    int number = 0;
+    std::string line;
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (table[i].broken != kBrokenListed) continue;
+        line.clear();
+        ++number;
         for (int c = 0; c < kErrorColumns; ++c) {
             if (c > 0) line += '\t';
-            line += row[static_cast<size_t>(c)];
+            line += errorCell(c, number, static_cast<int64_t>(i), table[i]);
         }
         std::cout << line << "\n";
     }
@@ -191,7 +188,7 @@ class BlockWriter {
 
 }  // namespace
 
-void printJson(const AppState& state, const ErrorGrid& grid) {
+void printJson(const AppState& state) {
     JsonStream json;
     json.openObject();
     json.key("firstStreamCode");
@@ -214,10 +211,14 @@ void printJson(const AppState& state, const ErrorGrid& grid) {
 
     json.key("rows");
     json.openArray();
-    for (int r = 1; r < grid.rowCount(); ++r) {
-        if (grid.row(r)[0].empty()) continue;
+    int number = 0;
+    for (size_t i = 0; i < state.table.size(); ++i) {
+        if (state.table[i].broken != kBrokenListed) continue;
+        ++number;
         Json row = Json::array();
-        for (int c = 0; c < kErrorColumns; ++c) row.push_back(grid.cell(r, c));
+        for (int c = 0; c < kErrorColumns; ++c) {
+            row.push_back(errorCell(c, number, static_cast<int64_t>(i), state.table[i]));
+        }
         json.value(row);
     }
     json.closeArray();

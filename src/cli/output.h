@@ -21,35 +21,35 @@ void say(Message message, const std::string& detail = "");
 // The headline of a failure with its detail.
 void sayFailure(const Failure& failure);
 
-// Fills the error list from the scan's notifications and draws a progress
-// line with the rate on a terminal's standard error.
+// Draws a progress line with the rate on a terminal's standard error. The
+// rows are printed from the table once the job is done: a list of its own
+// would cost as much again as the table when every block is broken.
 class CliSink : public ThrottledSink {
   public:
-    CliSink(ErrorGrid& grid, bool quiet, uint64_t bytes);
+    CliSink(bool quiet, uint64_t bytes);
     ~CliSink() override;
 
     void notify(const Notice& notice) override;
     void reportCheck(CheckResult result) override { say(checkMessage(result)); }
-    void clearErrorList() override { grid_.clear(); }
+    void clearErrorList() override {}
     // reportRefusal() stays silent: the join's refusals say what its result
     // says, and that is printed once, at the end.
 
   private:
     void draw(int32_t percent, const std::string& text);
 
-    ErrorGrid& grid_;
     bool show_;
     uint64_t bytes_;
     Clock::time_point start_;
     bool drawn_ = false;
 };
 
-// The listed rows, tab-separated, one per line.
-void printRows(const ErrorGrid& grid);
+// The rows of the table's listed entries, tab-separated, one per line.
+void printRows(const BlockTable& table);
 
 // The whole table, the stream codes and the rows as one JSON document,
 // written as it is made: a stream of millions of tiny blocks gives a
 // document of gigabytes, which is never held whole.
-void printJson(const AppState& state, const ErrorGrid& grid);
+void printJson(const AppState& state);
 
 }  // namespace mpg::cli

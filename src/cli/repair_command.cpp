@@ -54,11 +54,11 @@ class RepairCommand : public Command {
         s.state.headerFromRealSize = !cutPad_;
         bool saved = false;
         {
-            CliSink sink(s.grid, s.quiet, s.state.view.streamSize());
+            CliSink sink(s.quiet, s.state.view.streamSize());
             saved = saveRepairedStream(s.state, {s.path, output}, sink);
         }
         s.state.view.closeFile();
-        if (json_) printJson(s.state, s.grid);
+        if (json_) printJson(s.state);
         const Failure& failure = s.state.job.failure;
         say(saveMessage(failure), failureDetail(failure));
         // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
@@ -80,9 +80,7 @@ class RepairCommand : public Command {
         if (load == IndexLoad::InputFailed) sayFailure(inputFailure);
         if (load == IndexLoad::Missing) say(Message::NoIndex);
         if (load == IndexLoad::Damaged || load == IndexLoad::Unreadable) say(Message::BadIndex);
-        if (load != IndexLoad::Loaded) return false;
-        s.grid.rebuildFromTable(s.state.table);
-        return true;
+        return load == IndexLoad::Loaded;
     }
 
     std::string output_;

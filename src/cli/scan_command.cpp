@@ -31,7 +31,7 @@ class ScanCommand : public Command {
         // The strict walk says nothing it never said.
         if (s.state.codes.rules() == StreamRules::Sound)
             say(Message::StreamsFound, streamCodesList(s.state.codes));
-        json_ ? printJson(s.state, s.grid) : printRows(s.grid);
+        json_ ? printJson(s.state) : printRows(s.state.table);
         return 0;
     }
 

@@ -28,7 +28,7 @@ bool checkAndScan(Session& s) {
     }
     Failure failure;
     {
-        CliSink sink(s.grid, s.quiet, fileSize(s.path));
+        CliSink sink(s.quiet, fileSize(s.path));
         failure = scanFileAfresh(s.state, s.path, sink);
     }
     if (failure) {
@@ -47,7 +47,7 @@ void hammer(Session& s, const std::string& strategy, const RepairOptions& option
     const Strategy kind = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
                           : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
                                                  : Strategy::AcceptRealSizes;
-    applyStrategy(s.state, s.grid, kind, options, s.path, progress);
+    applyStrategy(s.state, listedInTable(s.state.table), kind, options, s.path, progress);
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "analysis/app_state.h"
-#include "analysis/error_list.h"
 #include "analysis/scan_control.h"
 #include "repair/strategies.h"
 
@@ -13,7 +12,6 @@ namespace mpg::cli {
 
 struct Session {
     AppState state;
-    ErrorGrid grid;
     std::string path;
     bool quiet = false;
 };

@@ -57,11 +57,18 @@ BlockRecord decodeBlockRecord(const uint8_t* in);
 // reference to an entry stays valid while the table grows: a 1 GB stream has
 // about a million blocks, and a doubling array would briefly hold two copies.
 // The first chunk holds 1,024 entries and each next one twice as many, up to
-// 65,536 per chunk from then on: a short file (or a fuzz input) takes 32 KiB
-// of table, not 2 MiB.
+// 65,536 per chunk from then on: a short file takes 32 KiB of table, not
+// 2 MiB. Fuzz builds take chunks of 16 to 256 entries and grow by 40: a fuzz
+// input of a few kilobytes then fills full chunks and grows its table midway
+// as a stream of many megabytes does, and no run clears 32 KiB it never
+// uses. No result depends on these sizes.
 class BlockTable {
   public:
+#ifdef MPGMEND_SMALL_BUFFERS
+    static constexpr size_t kGrowth = 40;
+#else
     static constexpr size_t kGrowth = 1000;
+#endif
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
@@ -96,11 +103,16 @@ class BlockTable {
     void allocate(size_t count);
 
   private:
+#ifdef MPGMEND_SMALL_BUFFERS
+    static constexpr size_t kFirstChunkBits = 4;
+    static constexpr size_t kFullChunkBits = 8;
+#else
     static constexpr size_t kFirstChunkBits = 10;
     static constexpr size_t kFullChunkBits = 16;
+#endif
     static constexpr size_t kFirstChunk = size_t{1} << kFirstChunkBits;
     static constexpr size_t kFullChunk = size_t{1} << kFullChunkBits;
-    // Chunks of 1,024 to 32,768 entries, then full ones.
+    // Chunks of 1,024 to 32,768 entries (16 to 128), then full ones.
     static constexpr size_t kGrowingChunks = kFullChunkBits - kFirstChunkBits;
 
     // Entry i, counted from kFirstChunk on (j = i + kFirstChunk), lies in

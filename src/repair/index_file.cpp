@@ -122,8 +122,7 @@ class RecordCheck {
         const bool read =
             input_.readPieces(r.offset + r.repeatStart, r.repeatLength,
                               [&](const uint8_t* bytes, uint32_t piece, uint64_t) {
-                                  same = std::all_of(bytes, bytes + piece,
-                                                     [&](uint8_t b) { return b == r.repeatByte; });
+                                  same = endOfRun(bytes, 0, piece, r.repeatByte) == piece;
                                   return same;
                               });
         if (!read && same) readFailed_ = true;

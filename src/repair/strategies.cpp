@@ -1,6 +1,7 @@
 #include "repair/strategies.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -12,15 +13,18 @@ namespace {
 
 // The offsets of the entries behind each excised block are lowered by the
 // excision. Doing that entry by entry for every block would cost a pass over
-// the whole table per block (a million entries times a thousand blocks), so
-// the lowering is counted in a Fenwick tree while the strategy runs and
-// applied to the table in one pass at the end. Only the entries that the list
-// names can be excised from, so the tree has a place for each of those alone,
-// not for every entry of the table: a stream of millions of tiny blocks with
-// a few broken ones costs a few bytes per listed block.
+// the whole table per block (a million entries times a thousand blocks).
+// Walking in the table's order, the lowering is one running sum applied
+// behind the walk. In any other order it is counted in a Fenwick tree and
+// applied in one pass at the end; only the entries that the list names can
+// be excised from, so the tree has a place for each of those alone.
 class OffsetShifts {
   public:
-    explicit OffsetShifts(const std::vector<size_t>& listed) : listed_(listed) {
+    explicit OffsetShifts(const std::vector<size_t>& listed)
+        : running_(std::adjacent_find(listed.begin(), listed.end(), std::greater_equal<>()) ==
+                   listed.end()) {
+        if (running_) return;
+        listed_ = listed;
         std::sort(listed_.begin(), listed_.end());
         listed_.erase(std::unique(listed_.begin(), listed_.end()), listed_.end());
         tree_.assign(listed_.size() + 1, 0);
@@ -28,18 +32,28 @@ class OffsetShifts {
     }
 
     // Every entry after listed entry `index` moves down by `cut` bytes.
-    void lowerAfter(size_t index, uint32_t cut) {
+    void lowerAfter(BlockTable& table, size_t index, uint32_t cut) {
+        if (running_) {
+            lowerUpTo(table, index + 1);
+            shift_ += cut;
+            return;
+        }
         const size_t k = placeOf(index);
         added_[k] += cut;
         for (size_t p = k + 1; p < tree_.size(); p += p & (~p + 1)) tree_[p] += cut;
     }
     // The current offset of an entry, with the lowering counted so far.
     Position offsetOf(const BlockTable& table, size_t index) const {
+        if (running_) return table[index].offset - shift_;
         Position shift = 0;
         for (size_t p = placeOf(index); p > 0; p -= p & (~p + 1)) shift += tree_[p];
         return table[index].offset - shift;
     }
-    void applyTo(BlockTable& table) const {
+    void applyTo(BlockTable& table) {
+        if (running_) {
+            lowerUpTo(table, table.size());
+            return;
+        }
         if (std::all_of(added_.begin(), added_.end(), [](Position a) { return a == 0; })) return;
         Position shift = 0;
         size_t k = 0;
@@ -51,12 +65,27 @@ class OffsetShifts {
     }
 
   private:
+    // Walking in ascending order: the entries before `end` that were not
+    // lowered yet are lowered by the cuts made so far, which all lie before
+    // them.
+    void lowerUpTo(BlockTable& table, size_t end) {
+        if (shift_ > 0) {
+            for (size_t i = lowered_; i < end; ++i) table[i].offset -= shift_;
+        }
+        lowered_ = std::max(lowered_, end);
+    }
     // The number of listed entries before `index`.
     size_t placeOf(size_t index) const {
         return static_cast<size_t>(std::lower_bound(listed_.begin(), listed_.end(), index) -
                                    listed_.begin());
     }
 
+    // A list in strictly ascending order (as a scan lists) is walked with
+    // one running sum and the table lowered behind the walk: nothing is held
+    // per listed block. Any other order counts the cuts in the tree.
+    bool running_;
+    Position shift_ = 0;
+    size_t lowered_ = 0;
     std::vector<size_t> listed_;
     std::vector<Position> tree_;
     std::vector<Position> added_;
@@ -107,15 +136,36 @@ std::optional<Run> longestRun(StreamView& view, Position fileSize, Position offs
     // The search starts inside an empty run of zero bytes; a run becomes the
     // longest only when strictly longer, so the first of two equal runs wins.
     const auto take = [&](const uint8_t* bytes, uint32_t piece, Position done) {
-        for (uint32_t k = 0; k < piece; ++k) {
+        for (uint32_t k = 0; k < piece;) {
+            // Bytes that each differ from the one before them (most of a
+            // payload), eight at a time: each begins a run of one, and only
+            // the first of those may become the longest.
+            const uint32_t plain =
+                piece - k >= 8 ? beforeFirstMark(repeatedBytes(loadLE64(bytes + k), byte)) : 0;
+            if (plain > 0) {
+                if (run > best.length) best = {byte, run, runStart};
+                if (plain > 1 && best.length == 0) {
+                    best = {bytes[k], 1, static_cast<uint32_t>(kFirst + done + k)};
+                }
+                byte = bytes[k + plain - 1];
+                run = 1;
+                runStart = static_cast<uint32_t>(kFirst + done + k + plain - 1);
+                k += plain;
+                continue;
+            }
             if (bytes[k] == byte) {
-                if (++run > best.length) best = {byte, run, runStart};
+                // The run goes on: its equal bytes are counted at once.
+                const uint32_t end = endOfRun(bytes, k + 1, piece, byte);
+                run += end - k;
+                if (run > best.length) best = {byte, run, runStart};
+                k = end;
                 continue;
             }
             if (run > best.length) best = {byte, run, runStart};
             byte = bytes[k];
             run = 1;
             runStart = static_cast<uint32_t>(kFirst + done + k);
+            ++k;
         }
         return true;
     };
@@ -162,7 +212,7 @@ StrategyOutcome removeRunsEqualToDelta(AppState& state, const std::vector<size_t
             }
             const Position offset = shifts.offsetOf(table, index);
             cutAt(state.view, offset + e.repeatStart, e.repeatLength);
-            shifts.lowerAfter(index, e.repeatLength);
+            shifts.lowerAfter(table, index, e.repeatLength);
             done.bytesCut += e.repeatLength;
             table.clearErrorFields(static_cast<int64_t>(index));
             ++done.fixed;
@@ -192,7 +242,7 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
             if (options.zerosOnly && e.repeatByte != 0) return;
             const Position offset = shifts.offsetOf(table, index);
             cutAt(view, offset + e.repeatStart, e.repeatLength);
-            shifts.lowerAfter(index, e.repeatLength);
+            shifts.lowerAfter(table, index, e.repeatLength);
             done.bytesCut += e.repeatLength;
             ++done.remeasured;
             e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - e.repeatLength);
@@ -221,10 +271,9 @@ StrategyOutcome acceptRealSizes(AppState& state, const std::vector<size_t>& list
     });
 }
 
-StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strategy,
-                              const RepairOptions& options, const std::string& inputPath,
-                              RepairProgress& progress) {
-    const std::vector<size_t> listed = grid.listedEntries(state.table);
+StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed,
+                              Strategy strategy, const RepairOptions& options,
+                              const std::string& inputPath, RepairProgress& progress) {
     StrategyOutcome outcome;
     switch (strategy) {
         case Strategy::RemoveRunsEqualToDelta:
@@ -238,6 +287,14 @@ StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strateg
             break;
     }
     state.view.resetCache();
+    return outcome;
+}
+
+StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strategy,
+                              const RepairOptions& options, const std::string& inputPath,
+                              RepairProgress& progress) {
+    const StrategyOutcome outcome = applyStrategy(state, grid.listedEntries(state.table), strategy,
+                                                  options, inputPath, progress);
     grid.rebuildFromTable(state.table);
     return outcome;
 }

@@ -45,7 +45,7 @@ bool closeChecked(int fd) {
     return ::close(fd) == 0 || errno == EINTR;
 }
 
-int openRegularForRead(const std::string& path, Failure& failure) {
+int openRegularForRead(const std::string& path, Failure& failure, struct stat* status) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd == -1) {
         failure = failureOf(FailureKind::OpenFailed, path, errno);
@@ -59,6 +59,7 @@ int openRegularForRead(const std::string& path, Failure& failure) {
     } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         failure = failureOf(FailureKind::OpenFailed, path, errno);
     } else {
+        if (status != nullptr) *status = st;
         return fd;
     }
     ::close(fd);

@@ -46,8 +46,9 @@ bool closeChecked(int fd);
 // NotRegular). A directory, a FIFO, a socket or a device such as /dev/zero
 // has no size a stream could be measured by. The open itself is made with
 // O_NONBLOCK, so that a FIFO without a writer cannot hang it before fstat
-// has told what it is; the flag is cleared again for the reads.
-int openRegularForRead(const std::string& path, Failure& failure);
+// has told what it is; the flag is cleared again for the reads. `status`,
+// when given, receives what fstat told of the opened file.
+int openRegularForRead(const std::string& path, Failure& failure, struct stat* status = nullptr);
 
 // Whether two paths name the same existing file (device and inode), through
 // any symbolic link, hard link or second spelling of the path.

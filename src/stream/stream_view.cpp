@@ -2,7 +2,6 @@
 
 #include "stream/file_io.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,47 +36,25 @@ OpenStatus StreamView::openStream(const std::string& name) {
 bool StreamView::openFile(const std::string& name) {
     closeFile();  // never leak a handle a caller forgot to close
     failure_ = {};
-    // O_NONBLOCK: the open of a FIFO without a writer would wait for one
-    // (and hang the window's thread); the file's kind is known only after
-    // the open.
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd == -1) {
-        failure_ = failureOf(FailureKind::OpenFailed, name, errno);
-        return false;
-    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        failure_ = failureOf(FailureKind::OpenFailed, name, errno);
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        failure_ = failureOf(FailureKind::NotRegular, name);
-        ::close(fd);
-        return false;
-    }
-    // Reads of a regular file never block; the flag goes so that nothing
-    // else about the descriptor differs from a plain open.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int fd = openRegularForRead(name, failure_, &st);
+    if (fd == -1) return false;
     fileHandle_ = fd;
     path_ = name;
-    stampOf(opened_);
+    opened_ = stampOf(st);
     return true;
 }
 
-bool StreamView::stampOf(Stamp& out) const {
-    struct stat st {};
-    if (::fstat(fileHandle_, &st) != 0) return false;
-    out = {static_cast<Position>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-           static_cast<int64_t>(st.st_mtim.tv_nsec)};
-    return true;
+StreamView::Stamp StreamView::stampOf(const struct stat& st) {
+    return {static_cast<Position>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+            static_cast<int64_t>(st.st_mtim.tv_nsec)};
 }
 
 Failure StreamView::verifyUnchanged() const {
     if (fileHandle_ == -1) return {};
-    Stamp now;
-    if (!stampOf(now)) return failureOf(FailureKind::ReadFailed, path_, errno);
-    if (now != opened_) return failureOf(FailureKind::InputChanged, path_);
+    struct stat st {};
+    if (::fstat(fileHandle_, &st) != 0) return failureOf(FailureKind::ReadFailed, path_, errno);
+    if (stampOf(st) != opened_) return failureOf(FailureKind::InputChanged, path_);
     return {};
 }
 

@@ -14,6 +14,8 @@
 #include "stream/failure.h"
 #include "stream/position.h"
 
+struct stat;
+
 namespace mpg {
 
 // An excised region in file positions.
@@ -199,7 +201,7 @@ class StreamView {
         int64_t nanoseconds = 0;
         bool operator==(const Stamp&) const = default;
     };
-    bool stampOf(Stamp& out) const;
+    static Stamp stampOf(const struct stat& st);
 
     int fileHandle_ = -1;
     std::string path_;

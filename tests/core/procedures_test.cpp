@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace mpg {
@@ -33,6 +34,42 @@ TEST(FieldReaders, ShortArrayLeavesValueUnchanged) {
     EXPECT_EQ(v, 99u);
     EXPECT_TRUE(readBE32(five, 1, v));
     EXPECT_EQ(v, 0x02030405u);
+}
+
+// The end of a run against a byte-by-byte walk, from every start to every
+// end of buffers with runs of every length, so that eight-byte steps meet
+// every alignment and every position of the first differing byte.
+TEST(FieldReaders, EndOfRunAsAWalk) {
+    std::mt19937 rng(8);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<uint8_t> bytes;
+        while (bytes.size() < 80) bytes.insert(bytes.end(), 1 + rng() % 20, uint8_t(rng() % 3));
+        for (uint32_t from = 0; from < bytes.size(); ++from) {
+            for (uint32_t end = from; end <= bytes.size(); ++end) {
+                const uint8_t value = rng() % 4 ? bytes[from] : uint8_t(rng());
+                uint32_t walk = from;
+                while (walk < end && bytes[walk] == value) ++walk;
+                ASSERT_EQ(endOfRun(bytes.data(), from, end, value), walk) << from << " " << end;
+            }
+        }
+    }
+}
+
+// The first zero byte and the first byte equal to the one before it, found
+// in a word, against a walk over its eight bytes.
+TEST(FieldReaders, FirstZeroAndFirstRepeatInAWord) {
+    std::mt19937 rng(12);
+    for (int round = 0; round < 20000; ++round) {
+        uint8_t bytes[8];
+        for (uint8_t& b : bytes) b = uint8_t(rng() % 4 == 0 ? rng() % 3 : rng());
+        const uint8_t before = uint8_t(rng() % 3);
+        uint32_t zero = 0, repeat = 0;
+        while (zero < 8 && bytes[zero] != 0) ++zero;
+        while (repeat < 8 && bytes[repeat] != (repeat == 0 ? before : bytes[repeat - 1])) ++repeat;
+        const uint64_t word = loadLE64(bytes);
+        ASSERT_EQ(beforeFirstMark(zeroBytes(word)), zero) << round;
+        ASSERT_EQ(beforeFirstMark(repeatedBytes(word, before)), repeat) << round;
+    }
 }
 
 TEST(NumberText, IsDecimal) {

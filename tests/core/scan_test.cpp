@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 
 #include "analysis/scan_control.h"
 #include "support/recording_sink.h"
@@ -209,6 +211,43 @@ TEST_F(ScanTest, DecliningSinkGetsTheSameResults) {
     EXPECT_EQ(declining.of(Notify::Broken).size() + declining.of(Notify::Resolved).size(),
               errorsOfFull.size());
     EXPECT_EQ(errorsOfFull.size(), 8u);
+}
+
+// Runs of one byte inserted anywhere (inside packets, right before a start
+// code, so that a run of zeros runs into 00 00 01), bytes cut: the scan that
+// takes its quiet steps in bulk finds the blocks, sizes and runs of the scan
+// asked for progress at every step.
+TEST_F(ScanTest, RunsSteppedOverInBulkAsByteByByte) {
+    struct Declining : RecordingSink {
+        bool refreshProgress() override {
+            countdown_ = 1 << 30;
+            return false;
+        }
+    };
+    std::mt19937 rng(31);
+    for (int round = 0; round < 25; ++round) {
+        StreamBuilder b = test::typicalStream(6);
+        for (int damage = int(rng() % 6); damage >= 0; --damage) {
+            const size_t at = rng() % 2 ? b.blocks()[rng() % b.blocks().size()].offset
+                                        : 1 + rng() % (b.size() - 1);
+            const uint8_t byte = std::vector<uint8_t>{0x00, 0x00, 0xFF, 0x01}[rng() % 4];
+            if (rng() % 5 == 0) {
+                b.erase(at, std::min<size_t>(1 + rng() % 40, b.size() - at));
+            } else {
+                b.insert(at, 1 + rng() % (rng() % 2 ? 9 : 3000), byte);
+            }
+        }
+        SCOPED_TRACE(round);
+        scan(b.bytes());
+        const auto stepwise = state.table.entries();
+        const auto rows = sink.rows();
+        Declining declining;
+        ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+        EXPECT_FALSE(scanStream(state, declining));
+        state.view.closeFile();
+        EXPECT_EQ(state.table.entries(), stepwise);
+        EXPECT_EQ(declining.rows(), rows);
+    }
 }
 
 TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {

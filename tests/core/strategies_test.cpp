@@ -123,10 +123,13 @@ TEST_F(StrategyTest, RowsWithoutAnIndexAreLeftAlone) {
     ASSERT_EQ(s.grid.rowCount(), 2);  // the empty row
     press(Strategy::RemoveRunsEqualToDelta);
     press(Strategy::RemoveRunsAndRemeasure);
-    s.grid.setCell(1, 1, "x7");
+    // A row whose index is negative, then one beyond the table.
+    s.grid.onBroken(-7, s.state.table[0]);
+    s.grid.onResolved(-7, s.state.table[0]);
     press(Strategy::RemoveRunsEqualToDelta);
     press(Strategy::AcceptRealSizes);
-    s.grid.setCell(1, 1, "99999");  // beyond the table
+    s.grid.onBroken(99999, s.state.table[0]);
+    s.grid.onResolved(99999, s.state.table[0]);
     press(Strategy::AcceptRealSizes);
     EXPECT_EQ(s.state.table.entries(), before);
     EXPECT_TRUE(s.state.view.cuts().empty());

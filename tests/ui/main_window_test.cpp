@@ -278,7 +278,7 @@ void MainWindowTest::scanJobEndToEnd() {
 std::string printedRows(const ErrorGrid& grid) {
     std::string rows;
     for (int r = 1; r < grid.rowCount(); ++r) {
-        const ErrorRow& row = grid.row(r);
+        const ErrorRow row = grid.row(r);
         for (size_t c = 0; c < row.size(); ++c) rows += (c ? "\t" : "") + row[c];
         rows += "\n";
     }
