@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <thread>
 
+#include "model/sector_grid.h"
 #include "stream/procedures.h"
 
 namespace mpg {
@@ -136,6 +138,80 @@ class WindowPause {
     Clock::time_point resumed_{};
 };
 
+// The sector grid of the stream under the sound rules, learned from its
+// head; none under the strict walk, which takes fill for damage.
+// False when a read fails.
+bool learnGrid(StreamView& view, StreamRules rules, SectorGrid& grid) {
+    grid = SectorGrid{};
+    if (rules != StreamRules::Sound) return true;
+    SectorSizeLearner learner;
+    const Position head = std::min<Position>(view.streamSize(), SectorSizeLearner::kHeadBytes);
+    if (!view.readPieces(0, head, [&](const uint8_t* bytes, uint32_t piece, Position done) {
+            learner.take(bytes, piece, done);
+            return true;
+        })) {
+        return false;
+    }
+    grid = SectorGrid{learner.sectorSize()};
+    return true;
+}
+
+// The end of the run of zero bytes from `from` on, no further than `size`;
+// read window by window, each from where the last one ended. Nothing when a
+// read fails.
+std::optional<Position> endOfZeros(StreamView& view, Position from, Position size) {
+    Position at = from;
+    while (at < size) {
+        const Position windowEnd = view.windowStart() + view.windowLength();
+        const Position inWindow =
+            at >= view.windowStart() && at < windowEnd ? windowEnd - at : StreamView::kCacheSize;
+        const uint32_t count = static_cast<uint32_t>(
+            std::min<Position>({inWindow, size - at, StreamView::kCacheSize}));
+        const uint8_t* bytes = view.view(at, count);
+        if (bytes == nullptr) return std::nullopt;
+        const uint32_t zeros = endOfRun(bytes, 0, count, 0);
+        at += zeros;
+        if (zeros < count) break;
+    }
+    return at;
+}
+
+// Sector fill from `pos` on, where the block before it ends: zero bytes up
+// to a pack header, or to the end of the file, that lies on the grid. Its
+// length, 0 when the bytes there are no fill; nothing when a read fails.
+std::optional<Position> fillAt(StreamView& view, Position pos, Position size,
+                               const SectorGrid& grid) {
+    if (grid.sectorSize() == 0) return 0;
+    const std::optional<Position> zerosEnd = endOfZeros(view, pos, size);
+    if (!zerosEnd) return std::nullopt;
+    Position next = size;
+    if (*zerosEnd < size) {
+        // The pack start code's own two zero bytes end the run: 00 00 | 01 BA.
+        if (*zerosEnd - pos < 3 || size - *zerosEnd < 2) return 0;
+        const uint8_t* there = view.view(*zerosEnd, 2);
+        if (there == nullptr) return std::nullopt;
+        if (there[0] != (kPackStartCode >> 8 & 0xFF) || there[1] != (kPackStartCode & 0xFF)) {
+            return 0;
+        }
+        next = *zerosEnd - 2;
+    }
+    if (next == pos || next - pos > kLargestFill || !grid.onGrid(next)) return 0;
+    return next - pos;
+}
+
+// The grid of the sector a resumed scan goes on in: its pack header, moved
+// by the broken blocks behind it.
+void gridAtEnd(const BlockTable& table, SectorGrid& grid) {
+    for (size_t i = table.size(); i-- > 0;) {
+        if (table[i].code != kPackStartCode) continue;
+        grid.packAt(table[i].offset);
+        for (size_t k = i; k < table.size(); ++k) {
+            if (table[k].isBroken()) grid.brokenBlock(table[k].delta());
+        }
+        return;
+    }
+}
+
 }  // namespace
 
 Failure scanStream(AppState& state, JobSink& sink) {
@@ -154,6 +230,16 @@ Failure scanStream(AppState& state, JobSink& sink) {
     const Position size = view.streamSize();
     Position pos = 0;
     bool inResync = false;
+    SectorGrid grid;
+    // An entry of sector fill behind the last block.
+    const auto appendFill = [&](Position at, Position length) {
+        const int64_t index = table.appendBlock();
+        BlockRecord& entry = table[static_cast<size_t>(index)];
+        entry.code = kFillCode;
+        entry.offset = at;
+        entry.declaredSize = static_cast<int32_t>(length);
+        table.clearErrorFields(index);
+    };
     // The last entry's declared size led to no start code (or past the end
     // of the file): it is broken. The search starts right behind its start
     // code and length field, so a block shorter than declared is found as
@@ -167,22 +253,38 @@ Failure scanStream(AppState& state, JobSink& sink) {
         run.restart(pos);
     };
     // The search ends at `pos`: at a valid start code, or at the end of the
-    // file, which holds no more of the block.
-    const auto endSearch = [&] {
+    // file, which holds no more of the block. Zero bytes in front of a pack
+    // header there, or in front of the end, may be the sector's fill: they
+    // are then no part of the block, nor of its runs.
+    const auto endSearch = [&](bool atPack) {
         BlockRecord& broken = table.last();
+        Position fill = 0;
+        if (atPack || pos == size) {
+            const Position zeros =
+                run.byte == 0 && run.start + Position(run.length) == pos ? Position(run.length) : 0;
+            const Position declaredEnd =
+                broken.offset + static_cast<Position>(std::max(broken.declaredSize, 0));
+            fill = std::min(fillBehindBrokenBlock(declaredEnd, pos, zeros, grid), kLargestFill);
+            run.length -= static_cast<int64_t>(fill);
+        }
         run.keepLongest();
-        broken.realSize = static_cast<int32_t>(pos - broken.offset);
+        broken.realSize = static_cast<int32_t>(pos - fill - broken.offset);
+        grid.brokenBlock(broken.delta());
         broken.repeatByte = run.maxByte;
         broken.repeatLength = static_cast<uint32_t>(run.maxLength);
         broken.repeatStart = static_cast<uint32_t>(run.maxStart - broken.offset);
         sink.notify({Notify::Resolved, static_cast<int32_t>(table.lastIndex()), 0, 0, broken});
         inResync = false;
+        if (fill > 0) appendFill(pos - fill, fill);
     };
 
     if (state.resumeScan == 'y' && !table.empty()) {
         // The codes in force are those the scan that made the table left:
         // an open check empties the table and a join keeps its own codes.
         table.resumeAfterLast();
+        // Fill at the end was measured up to the end the file had; what
+        // follows it now is examined afresh.
+        while (table.size() > 1 && table.last().code == kFillCode) table.dropLast();
         BlockRecord& last = table.last();
         // A last entry that is broken had its search ended by the end of the
         // file, which may have grown since (a recording still being
@@ -193,6 +295,8 @@ Failure scanStream(AppState& state, JobSink& sink) {
             table.clearErrorFields(table.lastIndex());
         }
         pos = last.offset + static_cast<Position>(std::max(last.declaredSize, 0));
+        if (!learnGrid(view, state.codes.rules(), grid)) return view.failure();
+        gridAtEnd(table, grid);
         if (pos > size) startSearch();
     } else {
         sink.clearErrorList();
@@ -200,6 +304,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         // Every fresh scan starts from the initial codes, never from those a
         // previous file, check or join left.
         state.codes = StreamCodes{state.rules.load()};
+        if (!learnGrid(view, state.codes.rules(), grid)) return view.failure();
     }
 
     WindowPause pause;
@@ -231,7 +336,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         bool record = true;
         if (inResync) {
             if (bytes[0] == 0 && state.codes.isValidStartCode(code)) {
-                endSearch();
+                endSearch(code == kPackStartCode);
             } else {
                 run.take(bytes[0], pos);
                 ++pos;
@@ -243,7 +348,18 @@ Failure scanStream(AppState& state, JobSink& sink) {
             const BlockKind kind = state.codes.classify(code);
             if (kind == BlockKind::None) {
                 if (table.lastIndex() < 0) break;
-                startSearch();
+                const std::optional<Position> fill =
+                    bytes[0] == 0 ? fillAt(view, pos, size, grid) : Position{0};
+                if (!fill) {
+                    failure = view.failure();
+                    break;
+                }
+                if (*fill > 0) {
+                    appendFill(pos, *fill);
+                    pos += *fill;
+                } else {
+                    startSearch();
+                }
             } else {
                 ByteSpan block(bytes, 6);
                 if (kind == BlockKind::Pack) {
@@ -265,6 +381,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
                 }
                 const int64_t index = table.appendBlock();
                 BlockRecord& entry = table[static_cast<size_t>(index)];
+                if (kind == BlockKind::Pack) grid.packAt(pos);
                 entry.code = code;
                 entry.offset = pos;
                 entry.declaredSize = state.codes.sizeOf(kind, block);
@@ -291,7 +408,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     // the rest of the file.
     if (!failure && inResync && pos >= size) {
         pos = size;
-        endSearch();
+        endSearch(false);
     }
     table.trimToLast();
     // Bytes of a file that changed while they were read describe no file.

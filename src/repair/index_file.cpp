@@ -54,6 +54,7 @@ class RecordCheck {
         // A broken block whose search ran to the end (real size 0, as scans
         // once recorded it) has no known end: nothing can follow it.
         if (ended_ || r.offset != next_ || r.offset >= size_) return false;
+        if (r.code == kFillCode) return fillFits(r);
         const BlockKind kind = codes_.classify(r.code);
         if (kind == BlockKind::None) return false;
         const uint8_t* head = input_.view(r.offset, kHeadBytes);
@@ -127,6 +128,34 @@ class RecordCheck {
                               });
         if (!read && same) readFailed_ = true;
         return read && same;
+    }
+
+    // Sector fill, which only the sound rules know: zero bytes behind a
+    // block, up to a pack header or the end of the file.
+    bool fillFits(const BlockRecord& r) {
+        if (codes_.rules() != StreamRules::Sound || r.offset == 0 || r.declaredSize <= 0 ||
+            r.broken != kSound || r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 ||
+            r.repeatStart != 0) {
+            return false;
+        }
+        const Position end = r.offset + static_cast<Position>(r.declaredSize);
+        if (end > size_) return false;
+        bool zeros = true;
+        const bool read = input_.readPieces(r.offset, static_cast<Position>(r.declaredSize),
+                                            [&](const uint8_t* bytes, uint32_t piece, uint64_t) {
+                                                zeros = endOfRun(bytes, 0, piece, 0) == piece;
+                                                return zeros;
+                                            });
+        if (!read && zeros) readFailed_ = true;
+        if (!read || !zeros) return false;
+        if (end < size_) {
+            const uint8_t* there = input_.view(end, 4);
+            if (there == nullptr) readFailed_ = true;
+            if (there == nullptr || loadBE32(there) != kPackStartCode) return false;
+        }
+        lastBroken_ = false;
+        next_ = end;
+        return true;
     }
 
     StreamView& input_;

@@ -14,6 +14,12 @@ inline constexpr uint32_t kSystemHeaderStartCode = 0x000001BB;  // system_header
 inline constexpr uint32_t kPaddingStreamCode = 0x000001BE;      // padding_stream
 inline constexpr uint32_t kEndCode = 0x000001B9;                // iso_11172_end_code
 
+// The code of a table entry that is no block: sector fill, the zero bytes a
+// video CD or DVD muxer puts between a sector's last packet and the next
+// sector's pack header. No start code is zero, and a fill entry begins with
+// zero bytes.
+inline constexpr uint32_t kFillCode = 0x00000000;
+
 // The elementary-stream codes in force before any system header has been read.
 inline constexpr uint32_t kInitialFirstStreamCode = 0x000001C0;   // audio stream 0
 inline constexpr uint32_t kInitialSecondStreamCode = 0x000001E0;  // video stream 0

@@ -24,13 +24,11 @@ struct Kind {
 };
 
 const Kind kKinds[] = {
-    {"av.mpg", 0, 0x1C0},
-    {"video-only.mpg", 0, 0x1E0},
-    {"two-audio.mpg", 16, 0x1C1},
-    {"svcd-mplex.mpg", -1, 0x1E0},
-    {"dvd.mpg", -1, 0x1BD},
-    {"vob.mpg", -1, 0x1C0},
-    {"no-system-header.mpg", -1, 0x1C0},
+    {"av.mpg", 0, 0x1C0},          {"video-only.mpg", 0, 0x1E0},
+    {"two-audio.mpg", 16, 0x1C1},  {"vcd.mpg", 30, 0x1C0},
+    {"vcd-2324.mpg", 64, 0x1C0},   {"vcd-mplex.mpg", 26, 0x1C0},
+    {"svcd-mplex.mpg", -1, 0x1E0}, {"dvd.mpg", -1, 0x1BD},
+    {"vob.mpg", -1, 0x1C0},        {"no-system-header.mpg", -1, 0x1C0},
 };
 
 size_t rows(const test::Scanned& s) {
@@ -106,7 +104,7 @@ TEST_P(StreamKinds, RunsInsertedIntoPacketsAreCutOutExactly) {
     test::TempDir dir;
     uint32_t seed = 0x2545F491;
     const auto next = [&] { return seed = seed * 1664525 + 1013904223; };
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 16; ++round) {
         const uint8_t value = round % 2 == 0 ? 0x00 : 0xFF;
         const BlockRecord& block = t[packets[next() % packets.size()]];
         size_t at = block.offset + 20 + next() % (block.declaredSize - 40);

@@ -70,7 +70,10 @@ std::vector<uint8_t> withZeroRun(const std::vector<uint8_t>& original, size_t at
 
 TEST(Cli, ScanPrintsTheListRows) {
     test::TempDir dir;
-    const CliRun r = cli({"scan", test::fixture("vcd.mpg")}, dir);
+    // The strict walk lists the fill of a video CD's sectors; the sound
+    // rules list nothing.
+    EXPECT_EQ(cli({"scan", test::fixture("vcd.mpg")}, dir).out, "");
+    const CliRun r = cli({"scan", "--literal", test::fixture("vcd.mpg")}, dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
               "1\t7\t000001BE\t4123\t2001\t2021\t20\t1994(FF) at 7");

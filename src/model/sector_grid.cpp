@@ -1,0 +1,56 @@
+#include "model/sector_grid.h"
+
+#include <algorithm>
+
+#include "stream/start_codes.h"
+
+namespace mpg {
+
+void SectorSizeLearner::take(const uint8_t* bytes, size_t count, Position at) {
+    for (size_t i = 0; i < count; ++i) {
+        carry_ = (carry_ << 8) | bytes[i];
+        if (carried_ < 4) ++carried_;
+        if (carried_ < 4 || carry_ != kPackStartCode) continue;
+        const Position pack = at + i - 3;
+        if (packSeen_ && counted_ < kMostDistances) {
+            ++distances_[pack - lastPack_];
+            ++counted_;
+        }
+        packSeen_ = true;
+        lastPack_ = pack;
+    }
+}
+
+uint32_t SectorSizeLearner::sectorSize() const {
+    constexpr Position kSmallest = 512, kLargest = 65'536;
+    if (counted_ < 4) return 0;
+    for (const auto& [candidate, times] : distances_) {
+        if (times < 2 || candidate < kSmallest) continue;
+        if (candidate > kLargest) break;
+        uint32_t multiples = 0;
+        for (const auto& [distance, n] : distances_) {
+            if (distance % candidate == 0) multiples += n;
+        }
+        if (multiples * 10 >= counted_ * 9) return static_cast<uint32_t>(candidate);
+    }
+    return 0;
+}
+
+Position fillBehindBrokenBlock(Position declaredEnd, Position found, Position zerosBefore,
+                               const SectorGrid& grid) {
+    const Position sectorSize = grid.sectorSize();
+    if (sectorSize == 0 || grid.start() < 0 || found <= declaredEnd) return 0;
+    const Position sectorStart = static_cast<Position>(grid.start());
+    if (found < sectorStart) return 0;
+    const Position excess = found - declaredEnd;
+    const Position most = std::min(zerosBefore, excess);
+    // found - fill must be a whole number of sectors plus the damage behind
+    // sectorStart; the damage is excess - fill, so fill = excess - damage,
+    // and the damage is congruent to (found - sectorStart) modulo a sector.
+    const Position offGrid = (found - sectorStart) % sectorSize;
+    const Position least = (excess % sectorSize + sectorSize - offGrid) % sectorSize;
+    if (least > most) return 0;
+    return least + (most - least) / sectorSize * sectorSize;
+}
+
+}  // namespace mpg

@@ -1,0 +1,90 @@
+// Video CD, SVCD and DVD streams are laid out in sectors: every sector
+// begins with a pack header, and a muxer fills the rest of a sector behind
+// its last packet with zero bytes, or writes whole sectors of zeros. Such
+// fill is part of the stream's layout, not damage: zero bytes that run from
+// the end of a block exactly to the next pack header (or to the end of the
+// file) are fill when that position lies on the sector grid, a whole number
+// of sectors behind the pack header of the sector the block is in. A run of
+// zeros inserted in front of a pack header moves it off the grid and stays
+// damage.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+
+#include "stream/position.h"
+#include "stream/procedures.h"
+
+namespace mpg {
+
+// A fill entry's size is a block size, 32 bits signed.
+inline constexpr Position kLargestFill = 0x7FFF'FFFF;
+
+// Learns a stream's sector size from where its pack headers stand: fed the
+// stream's first bytes in pieces, it notes the distances between
+// consecutive pack start codes. The sector size is the smallest distance
+// met at least twice of which nearly every distance (9 in 10) is a whole
+// multiple; 0 when there is none, or fewer than four distances, or it lies
+// outside 512 to 65,536 bytes. A stream whose packs follow no grid (or only
+// a few of them were read) gets no sector size, and no fill is found in it.
+class SectorSizeLearner {
+  public:
+    // The stream bytes from stream position `at` on, following the ones
+    // taken before.
+    void take(const uint8_t* bytes, size_t count, Position at);
+    uint32_t sectorSize() const;
+
+    // How much of a stream's head is read to learn it: some four hundred
+    // video CD sectors.
+    static constexpr uint32_t kHeadBytes = 1u << 20;
+
+  private:
+    static constexpr size_t kMostDistances = 1024;
+    std::map<Position, uint32_t> distances_;  // distance -> how often
+    uint32_t counted_ = 0;
+    Position lastPack_ = 0;
+    bool packSeen_ = false;
+    uint32_t carry_ = 0;  // the last bytes taken, for a start code split between pieces
+    int carried_ = 0;
+};
+
+// Where the grid runs through the sector a block lies in: its pack header's
+// position, moved by the excess of the broken blocks met since (bytes
+// inserted earlier in the sector move everything behind them, fill too).
+class SectorGrid {
+  public:
+    explicit SectorGrid(uint32_t sectorSize = 0) : size_(sectorSize) {}
+    uint32_t sectorSize() const { return size_; }
+
+    void packAt(Position pack) { start_ = static_cast<int64_t>(pack); }
+    // A broken block of the sector holds `excess` bytes more (or fewer)
+    // than its header declares.
+    void brokenBlock(int64_t excess) { start_ += excess; }
+    int64_t start() const { return start_; }
+    // Whether `at` lies a whole number of sectors behind the sector's start.
+    bool onGrid(Position at) const {
+        return size_ > 0 && start_ >= 0 && at >= Position(start_) &&
+               (at - Position(start_)) % size_ == 0;
+    }
+
+  private:
+    uint32_t size_;
+    int64_t start_ = 0;
+};
+
+// A broken block's search found a pack header (or the end of the file) at
+// `found`, with `zerosBefore` zero bytes right in front of it; the block's
+// header declared it to end at `declaredEnd`, and the sector it lies in
+// begins at the grid's start. Of those zero bytes, how many are the sector's own
+// fill and not part of the block: the bytes the block holds beyond its
+// declared end are damage (inserted bytes) plus fill, and the damage is what
+// moved `found` off the grid, give or take whole sectors. The fill is the
+// largest count, no more than the zeros there nor the excess, that puts the
+// rest back on the grid; 0 when none does. Runs of zeros inserted next to
+// the fill and as long as a sector or more cannot be told from whole zero
+// sectors: a whole number of sectors of them counts as fill.
+Position fillBehindBrokenBlock(Position declaredEnd, Position found, Position zerosBefore,
+                               const SectorGrid& grid);
+
+}  // namespace mpg
