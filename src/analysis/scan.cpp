@@ -176,27 +176,19 @@ std::optional<Position> endOfZeros(StreamView& view, Position from, Position siz
     return at;
 }
 
-// Sector fill from `pos` on, where the block before it ends: zero bytes up
-// to a pack header, or to the end of the file, that lies on the grid. Its
-// length, 0 when the bytes there are no fill; nothing when a read fails.
+// Sector fill from `pos` on, where the block before it ends (see
+// fillLength); nothing when a read fails.
 std::optional<Position> fillAt(StreamView& view, Position pos, Position size,
                                const SectorGrid& grid) {
     if (grid.sectorSize() == 0) return 0;
     const std::optional<Position> zerosEnd = endOfZeros(view, pos, size);
     if (!zerosEnd) return std::nullopt;
-    Position next = size;
-    if (*zerosEnd < size) {
-        // The pack start code's own two zero bytes end the run: 00 00 | 01 BA.
-        if (*zerosEnd - pos < 3 || size - *zerosEnd < 2) return 0;
-        const uint8_t* there = view.view(*zerosEnd, 2);
-        if (there == nullptr) return std::nullopt;
-        if (there[0] != (kPackStartCode >> 8 & 0xFF) || there[1] != (kPackStartCode & 0xFF)) {
-            return 0;
-        }
-        next = *zerosEnd - 2;
+    const uint8_t* after = nullptr;
+    if (size - *zerosEnd >= 2) {
+        after = view.view(*zerosEnd, 2);
+        if (after == nullptr) return std::nullopt;
     }
-    if (next == pos || next - pos > kLargestFill || !grid.onGrid(next)) return 0;
-    return next - pos;
+    return fillLength(pos, *zerosEnd, size, after, grid);
 }
 
 // The grid of the sector a resumed scan goes on in: its pack header, moved

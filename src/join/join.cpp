@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "analysis/scan_control.h"
+#include "model/sector_grid.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
 
@@ -88,6 +89,45 @@ bool reportAndPoll(JobState& job, JobSink& sink, size_t k, size_t count, uint64_
 // What a structured join does with a block.
 enum class Step { Write, Skip, EndOfFile, Fail };
 
+// The sector grid of an input under the sound rules, from its head; false
+// when the read fails.
+bool learnGrid(InputFile& in, StreamRules rules, SectorGrid& grid, Failure& failure) {
+    grid = SectorGrid{};
+    if (rules != StreamRules::Sound || in.size() == 0) return true;
+    const size_t head =
+        static_cast<size_t>(std::min<uint64_t>(in.size(), SectorSizeLearner::kHeadBytes));
+    const uint8_t* bytes = in.at(0, head, failure);
+    if (bytes == nullptr) return false;
+    SectorSizeLearner learner;
+    learner.take(bytes, head, 0);
+    grid = SectorGrid{learner.sectorSize()};
+    return true;
+}
+
+// Sector fill at `pos` of an input (see fillLength): read a few kilobytes at
+// a time, as fill is most often shorter than a sector. Nothing when a read
+// fails.
+std::optional<uint64_t> fillAt(InputFile& in, uint64_t pos, const SectorGrid& grid,
+                               Failure& failure) {
+    if (grid.sectorSize() == 0) return 0;
+    const uint64_t size = in.size();
+    uint64_t end = pos;
+    for (size_t piece = 4096; end < size; piece = std::min<size_t>(piece * 2, InputFile::kChunk)) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(piece, size - end));
+        const uint8_t* bytes = in.at(end, count, failure);
+        if (bytes == nullptr) return std::nullopt;
+        const uint32_t zeros = endOfRun(bytes, 0, static_cast<uint32_t>(count), 0);
+        end += zeros;
+        if (zeros < count) break;
+    }
+    const uint8_t* after = nullptr;
+    if (size - end >= 2) {
+        after = in.at(end, 2, failure);
+        if (after == nullptr) return std::nullopt;
+    }
+    return fillLength(pos, end, size, after, grid);
+}
+
 }  // namespace
 
 bool outputIsAnInput(const JoinParams& params) {
@@ -161,6 +201,10 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
     StreamCodes codes{params.rules};
     JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
         const uint64_t size = in.size();
+        // Sector fill is copied as it is: the sectors behind it stay on
+        // their grid, and each piece's length is a whole number of sectors.
+        SectorGrid grid;
+        if (!learnGrid(in, codes.rules(), grid, failure)) return JoinResult::Failed;
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20, failure);
             if (head == nullptr) return JoinResult::Failed;
@@ -168,11 +212,12 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
             const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
             // wraps nor stalls the walk.
-            const uint64_t length = static_cast<uint64_t>(codes.sizeOf(kind, ByteSpan(head, 20)));
+            uint64_t length = static_cast<uint64_t>(codes.sizeOf(kind, ByteSpan(head, 20)));
             Step step = Step::Write;
             switch (kind) {
                 case BlockKind::Pack:
                     codes.takePackHeader(ByteSpan(head, 20));
+                    grid.packAt(pos);
                     break;
                 case BlockKind::SystemHeader: {
                     const uint8_t* header = in.at(pos, length, failure);
@@ -191,9 +236,14 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                 case BlockKind::End:
                     step = Step::EndOfFile;
                     break;
-                case BlockKind::None:
-                    step = Step::Fail;
+                case BlockKind::None: {
+                    const std::optional<uint64_t> fill =
+                        head[0] == 0 && pos > 0 ? fillAt(in, pos, grid, failure) : uint64_t{0};
+                    if (!fill) return JoinResult::Failed;
+                    length = *fill;
+                    if (length == 0) step = Step::Fail;
                     break;
+                }
             }
             if (step == Step::Fail) {
                 failure = failureOf(FailureKind::BadStructure, in.path(), 0, pos);

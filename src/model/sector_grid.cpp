@@ -36,6 +36,21 @@ uint32_t SectorSizeLearner::sectorSize() const {
     return 0;
 }
 
+Position fillLength(Position from, Position zerosEnd, Position size, const uint8_t* after,
+                    const SectorGrid& grid) {
+    if (grid.sectorSize() == 0 || zerosEnd <= from) return 0;
+    Position next = size;
+    if (zerosEnd < size) {
+        if (zerosEnd - from < 3 || after == nullptr) return 0;
+        if (after[0] != (kPackStartCode >> 8 & 0xFF) || after[1] != (kPackStartCode & 0xFF)) {
+            return 0;
+        }
+        next = zerosEnd - 2;
+    }
+    if (next - from > kLargestFill || !grid.onGrid(next)) return 0;
+    return next - from;
+}
+
 Position fillBehindBrokenBlock(Position declaredEnd, Position found, Position zerosBefore,
                                const SectorGrid& grid) {
     const Position sectorSize = grid.sectorSize();

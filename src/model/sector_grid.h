@@ -73,6 +73,15 @@ class SectorGrid {
     int64_t start_ = 0;
 };
 
+// Sector fill from `from` on, where a block ends: the stream's zero bytes
+// run from there up to `zerosEnd`, and `after` holds the two bytes there
+// (nullptr when fewer are left before `size`, the stream's end). The fill
+// ends at a pack header, whose start code's own two zero bytes close the
+// run (00 00 | 01 BA), or at the end of the stream, and that end must lie on
+// the grid. Its length; 0 when the bytes there are no fill.
+Position fillLength(Position from, Position zerosEnd, Position size, const uint8_t* after,
+                    const SectorGrid& grid);
+
 // A broken block's search found a pack header (or the end of the file) at
 // `found`, with `zerosBefore` zero bytes right in front of it; the block's
 // header declared it to end at `declaredEnd`, and the sector it lies in

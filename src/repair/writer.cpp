@@ -177,8 +177,15 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
             return false;
         }
     }
+    // One end code closes the stream. The strict walk appends it even behind
+    // the stream's own, as it always did; the sound rules leave a stream
+    // that ends with a sound end code as it is, so that a clean stream
+    // comes back byte for byte.
+    const bool endsClosed =
+        blocks > 0 && table[blocks - 1].code == kEndCode && !table[blocks - 1].isBroken();
+    const bool closeIt = state.codes.rules() == StreamRules::Literal || !endsClosed;
     if (!span.flush(view, out, params.inputPath) ||
-        !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {
+        (closeIt && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size()))) {
         return failed(FailureKind::ReadFailed);
     }
     if (changed()) return false;

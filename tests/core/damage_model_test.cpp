@@ -110,7 +110,10 @@ Model damagedStream(std::mt19937& rng) {
         }
         m.repaired.insert(m.repaired.end(), block.begin(), block.end());
     }
-    m.repaired.insert(m.repaired.end(), {0x00, 0x00, 0x01, 0xB9});
+    // One end code closes the stream, unless it ends with one.
+    if (m.table.empty() || m.table.back().code != kEndCode || m.table.back().isBroken()) {
+        m.repaired.insert(m.repaired.end(), {0x00, 0x00, 0x01, 0xB9});
+    }
     return m;
 }
 

@@ -9,6 +9,7 @@
 #include "join/join.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
+#include "support/decode.h"
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -16,7 +17,10 @@
 namespace mpg {
 namespace {
 
+using test::decodeErrors;
+using test::haveFfmpeg;
 using test::readFile;
+using test::videoFrames;
 
 // Inserts runs of zero bytes into the payloads of packets of an elementary
 // stream: {which packet, run length}, each at a place whose neighbours are
@@ -40,15 +44,6 @@ std::vector<uint8_t> damage(std::vector<uint8_t> bytes, const BlockTable& table,
         bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(pos), length, 0x00);
     }
     return bytes;
-}
-
-// ffmpeg's complaints about a stream; empty when it decodes cleanly.
-std::string decodeErrors(const std::string& path) {
-    const std::string log = path + ".log";
-    const std::string cmd = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>'" + log + "'";
-    const int rc = std::system(cmd.c_str());
-    const auto text = readFile(log);
-    return std::string(text.begin(), text.end()) + (rc == 0 ? "" : " (exit status)");
 }
 
 class RepairRoad : public ::testing::TestWithParam<const char*> {};
@@ -79,7 +74,7 @@ TEST_P(RepairRoad, InsertedZeroRunsAreRemovedExactly) {
     expect.insert(expect.end(), {0x00, 0x00, 0x01, 0xB9});
     EXPECT_EQ(readFile(output), expect);
     EXPECT_EQ(readFile(input), damaged);
-    if (std::system("command -v ffmpeg >/dev/null 2>&1") == 0) {
+    if (haveFfmpeg()) {
         EXPECT_EQ(decodeErrors(output), "");
     }
 }
@@ -89,23 +84,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, RepairRoad, ::testing::Values("av.mpg", "vide
                              std::string name = info.param;
                              return name.substr(0, name.find('.')) == "av" ? "av" : "videoOnly";
                          });
-
-bool haveFfmpeg() {
-    return std::system("command -v ffprobe >/dev/null 2>&1") == 0;
-}
-
-// The number of video frames ffprobe decodes from a file.
-int videoFrames(const std::string& path) {
-    const std::string cmd =
-        "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-        "stream=nb_read_frames -of csv=p=0 '" +
-        path + "'";
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    int frames = -1;
-    if (pipe != nullptr && std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
-    if (pipe != nullptr) ::pclose(pipe);
-    return frames;
-}
 
 // Two encoder-made pieces joined block by block play as one stream that
 // lasts as long as both.

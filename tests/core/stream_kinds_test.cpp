@@ -37,10 +37,13 @@ size_t rows(const test::Scanned& s) {
     return n;
 }
 
-// The writer closes every stream with an end code, also one that ends with
-// one already (mplex's streams do).
+// The writer closes a stream with an end code unless it ends with one
+// (mplex's streams do).
 std::vector<uint8_t> withEndCode(std::vector<uint8_t> bytes) {
-    bytes.insert(bytes.end(), kEndCodeBytes.begin(), kEndCodeBytes.end());
+    if (bytes.size() < kEndCodeBytes.size() ||
+        !std::equal(kEndCodeBytes.begin(), kEndCodeBytes.end(), bytes.end() - 4)) {
+        bytes.insert(bytes.end(), kEndCodeBytes.begin(), kEndCodeBytes.end());
+    }
     return bytes;
 }
 
