@@ -246,12 +246,13 @@ Failure scanStream(AppState& state, JobSink& sink) {
     };
     // The search ends at `pos`: at a valid start code, or at the end of the
     // file, which holds no more of the block. Zero bytes in front of a pack
-    // header there, or in front of the end, may be the sector's fill: they
+    // header or an end code there, or in front of the end, may be the
+    // sector's fill: they
     // are then no part of the block, nor of its runs.
-    const auto endSearch = [&](bool atPack) {
+    const auto endSearch = [&](bool mayEndFill) {
         BlockRecord& broken = table.last();
         Position fill = 0;
-        if (atPack || pos == size) {
+        if (mayEndFill || pos == size) {
             const Position zeros =
                 run.byte == 0 && run.start + Position(run.length) == pos ? Position(run.length) : 0;
             const Position declaredEnd =
@@ -328,7 +329,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         bool record = true;
         if (inResync) {
             if (bytes[0] == 0 && state.codes.isValidStartCode(code)) {
-                endSearch(code == kPackStartCode);
+                endSearch(code == kPackStartCode || code == kEndCode);
             } else {
                 run.take(bytes[0], pos);
                 ++pos;

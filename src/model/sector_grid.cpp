@@ -42,9 +42,10 @@ Position fillLength(Position from, Position zerosEnd, Position size, const uint8
     Position next = size;
     if (zerosEnd < size) {
         if (zerosEnd - from < 3 || after == nullptr) return 0;
-        if (after[0] != (kPackStartCode >> 8 & 0xFF) || after[1] != (kPackStartCode & 0xFF)) {
-            return 0;
-        }
+        // A pack header, or the end code that closes the stream there.
+        const bool pack = after[0] == 0x01 && after[1] == (kPackStartCode & 0xFF);
+        const bool end = after[0] == 0x01 && after[1] == (kEndCode & 0xFF);
+        if (!pack && !end) return 0;
         next = zerosEnd - 2;
     }
     if (next - from > kLargestFill || !grid.onGrid(next)) return 0;

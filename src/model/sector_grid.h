@@ -2,9 +2,9 @@
 // begins with a pack header, and a muxer fills the rest of a sector behind
 // its last packet with zero bytes, or writes whole sectors of zeros. Such
 // fill is part of the stream's layout, not damage: zero bytes that run from
-// the end of a block exactly to the next pack header (or to the end of the
-// file) are fill when that position lies on the sector grid, a whole number
-// of sectors behind the pack header of the sector the block is in. A run of
+// the end of a block exactly to the next pack header (or to the end code
+// that closes the stream, or to the end of the file) are fill when that position lies on the sector
+// grid, a whole number of sectors behind the pack header of the sector the block is in. A run of
 // zeros inserted in front of a pack header moves it off the grid and stays
 // damage.
 #pragma once
@@ -76,13 +76,14 @@ class SectorGrid {
 // Sector fill from `from` on, where a block ends: the stream's zero bytes
 // run from there up to `zerosEnd`, and `after` holds the two bytes there
 // (nullptr when fewer are left before `size`, the stream's end). The fill
-// ends at a pack header, whose start code's own two zero bytes close the
-// run (00 00 | 01 BA), or at the end of the stream, and that end must lie on
+// ends at a pack header or an end code, whose start code's own two zero
+// bytes close the run (00 00 | 01 BA), or at the end of the stream, and that end must lie on
 // the grid. Its length; 0 when the bytes there are no fill.
 Position fillLength(Position from, Position zerosEnd, Position size, const uint8_t* after,
                     const SectorGrid& grid);
 
-// A broken block's search found a pack header (or the end of the file) at
+// A broken block's search found a pack header, an end code or the end of
+// the file at
 // `found`, with `zerosBefore` zero bytes right in front of it; the block's
 // header declared it to end at `declaredEnd`, and the sector it lies in
 // begins at the grid's start. Of those zero bytes, how many are the sector's own

@@ -131,7 +131,7 @@ class RecordCheck {
     }
 
     // Sector fill, which only the sound rules know: zero bytes behind a
-    // block, up to a pack header or the end of the file.
+    // block, up to a pack header, an end code or the end of the file.
     bool fillFits(const BlockRecord& r) {
         if (codes_.rules() != StreamRules::Sound || r.offset == 0 || r.declaredSize <= 0 ||
             r.broken != kSound || r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 ||
@@ -151,7 +151,10 @@ class RecordCheck {
         if (end < size_) {
             const uint8_t* there = input_.view(end, 4);
             if (there == nullptr) readFailed_ = true;
-            if (there == nullptr || loadBE32(there) != kPackStartCode) return false;
+            if (there == nullptr ||
+                (loadBE32(there) != kPackStartCode && loadBE32(there) != kEndCode)) {
+                return false;
+            }
         }
         lastBroken_ = false;
         next_ = end;

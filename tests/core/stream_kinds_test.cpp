@@ -7,8 +7,10 @@
 #include <algorithm>
 
 #include "analysis/scan_control.h"
+#include "join/join.h"
 #include "repair/strategies.h"
 #include "repair/writer.h"
+#include "support/decode.h"
 #include "support/scanned.h"
 #include "support/temp_dir.h"
 
@@ -127,12 +129,78 @@ TEST_P(StreamKinds, RunsInsertedIntoPacketsAreCutOutExactly) {
     }
 }
 
+// Two copies joined block by block: the join keeps every block and the
+// fill, drops the inner end code, scans clean and plays twice as long.
+TEST_P(StreamKinds, TwoCopiesJoinIntoOneStream) {
+    const Kind kind = GetParam();
+    const std::string input = test::fixture(kind.file);
+    const std::vector<uint8_t> original = readFile(input);
+    test::TempDir dir;
+    AppState state;
+    ErrorGrid grid;
+    test::GridSink sink(grid);
+    const JoinParams params{{input, input}, dir.file("joined.mpg")};
+    ASSERT_EQ(joinStructured(state.job, params, sink), JoinResult::Done);
+    EXPECT_EQ(readFile(input), original);
+
+    test::Scanned joined;
+    ASSERT_TRUE(joined.scan(params.output));
+    EXPECT_EQ(rows(joined), 0u);
+    if (test::haveFfmpeg()) {
+        EXPECT_EQ(test::decodeErrors(params.output), "");
+        EXPECT_EQ(test::videoFrames(params.output), 2 * test::videoFrames(input));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, StreamKinds, ::testing::ValuesIn(kKinds), [](const auto& info) {
     std::string name = info.param.file;
     name = name.substr(0, name.find('.'));
     name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
     return name;
 });
+
+// A run inserted right in front of a sector's pack header, behind a block
+// or behind an audio sector's fill, moves that pack header off the grid:
+// the block in front of it is listed, exactly the run longer than declared.
+// eq takes out the run and leaves the fill, unless the block ends in zeros
+// of its own (video packets may), which make its longest run longer than
+// its excess.
+TEST(SectorFill, ARunInFrontOfAPackHeaderIsFound) {
+    for (const char* file : {"vcd.mpg", "vcd-2324.mpg", "vcd-mplex.mpg"}) {
+        SCOPED_TRACE(file);
+        const std::vector<uint8_t> original = readFile(test::fixture(file));
+        test::Scanned clean;
+        ASSERT_TRUE(clean.scan(test::fixture(file)));
+        const BlockTable& t = clean.state.table;
+        std::vector<size_t> packs;
+        for (size_t i = 2; i < t.size(); ++i) {
+            if (t[i].code == kPackStartCode) packs.push_back(i);
+        }
+        test::TempDir dir;
+        uint32_t seed = 0x9E3779B9;
+        const auto next = [&] { return seed = seed * 1664525 + 1013904223; };
+        size_t restored = 0;
+        for (int round = 0; round < 16; ++round) {
+            const size_t pack = packs[next() % packs.size()];
+            const size_t length = 1 + next() % 2000;
+            std::vector<uint8_t> damaged = original;
+            damaged.insert(damaged.begin() + static_cast<ptrdiff_t>(t[pack].offset), length, 0);
+            const std::string input = dir.write("damaged.mpg", damaged);
+            SCOPED_TRACE(testing::Message() << length << " zeros in front of entry " << pack);
+            test::Scanned s;
+            ASSERT_TRUE(s.scan(input));
+            ASSERT_EQ(rows(s), 1u);
+            const BlockRecord& listed = s.state.table[*s.grid.rowEntry(1, s.state.table)];
+            EXPECT_EQ(listed.delta(), static_cast<int32_t>(length));
+            if (listed.repeatLength != length) continue;
+            EXPECT_EQ(repaired(input, Strategy::RemoveRunsEqualToDelta, RepairOptions{}, dir),
+                      withEndCode(original));
+            EXPECT_EQ(readFile(input), damaged);
+            ++restored;
+        }
+        EXPECT_GT(restored, 4u);
+    }
+}
 
 }  // namespace
 }  // namespace mpg
