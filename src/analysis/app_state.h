@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/check_result.h"
 #include "model/block_table.h"
 #include "stream/failure.h"
 #include "stream/stream_view.h"
@@ -24,6 +25,8 @@ struct AppState {
     StreamView view;
     BlockTable table;
     StreamCodes codes;
+    // What the last open check found.
+    StreamKind kind;
     JobState job;
 
     // 'y': the next scan continues after the last BlockTable entry.

@@ -17,8 +17,7 @@ std::string formatRun(const BlockRecord& r) {
     return std::to_string(r.repeatLength) + "(" + byte + ") at " + std::to_string(r.repeatStart);
 }
 
-std::string errorCell(int column, int number, int64_t index, const BlockRecord& e,
-                      bool resolved) {
+std::string errorCell(int column, int number, int64_t index, const BlockRecord& e, bool resolved) {
     switch (column) {
         case 0:
             return std::to_string(number);

@@ -139,21 +139,14 @@ class WindowPause {
 };
 
 // The sector grid of the stream under the sound rules, learned from its
-// head; none under the strict walk, which takes fill for damage.
-// False when a read fails.
+// head; none under the strict walk, which takes fill for damage. False when
+// a read fails.
 bool learnGrid(StreamView& view, StreamRules rules, SectorGrid& grid) {
     grid = SectorGrid{};
     if (rules != StreamRules::Sound) return true;
-    SectorSizeLearner learner;
-    const Position head = std::min<Position>(view.streamSize(), SectorSizeLearner::kHeadBytes);
-    if (!view.readPieces(0, head, [&](const uint8_t* bytes, uint32_t piece, Position done) {
-            learner.take(bytes, piece, done);
-            return true;
-        })) {
-        return false;
-    }
-    grid = SectorGrid{learner.sectorSize()};
-    return true;
+    const std::optional<uint32_t> size = learnSectorSize(view);
+    if (size) grid = SectorGrid{*size};
+    return size.has_value();
 }
 
 // The end of the run of zero bytes from `from` on, no further than `size`;
@@ -205,6 +198,18 @@ void gridAtEnd(const BlockTable& table, SectorGrid& grid) {
 }
 
 }  // namespace
+
+std::optional<uint32_t> learnSectorSize(StreamView& view) {
+    SectorSizeLearner learner;
+    const Position head = std::min<Position>(view.streamSize(), SectorSizeLearner::kHeadBytes);
+    if (!view.readPieces(0, head, [&](const uint8_t* bytes, uint32_t piece, Position done) {
+            learner.take(bytes, piece, done);
+            return true;
+        })) {
+        return std::nullopt;
+    }
+    return learner.sectorSize();
+}
 
 Failure scanStream(AppState& state, JobSink& sink) {
     StreamView& view = state.view;

@@ -3,6 +3,8 @@
 // size does not lead to a valid start code.
 #pragma once
 
+#include <optional>
+
 #include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/job_sink.h"
@@ -16,6 +18,10 @@ namespace mpg {
 // says why, and the table holds what was recorded before. A stop request
 // or a missing signature is no failure.
 Failure scanStream(AppState& state, JobSink& sink);
+
+// The sector size the pack headers of the open stream's head follow (see
+// SectorSizeLearner); 0 when they follow none, nothing when a read fails.
+std::optional<uint32_t> learnSectorSize(StreamView& view);
 
 // Opens `path`, drops the cut list and the cache, scans the file afresh and
 // closes it again: a whole scan as batch work and tests run it. The failure

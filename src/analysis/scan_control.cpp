@@ -21,9 +21,10 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
     view.clearCuts();
     state.table.clear();
     state.codes = StreamCodes{state.rules.load()};
+    state.kind = {};
 
     CheckResult result = CheckResult::Ok;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes, firstPack;
     uint32_t code = 0;
     if (!view.readAt(0, kMpeg2PackHeaderSize, bytes)) {
         result = CheckResult::ReadFailed;
@@ -34,6 +35,7 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
         // with one behind its first pack header.
         StreamCodes& codes = state.codes;
         const Position header = static_cast<Position>(codes.sizeOf(BlockKind::Pack, bytes));
+        firstPack = bytes;
         const bool optional = codes.rules() == StreamRules::Sound && isMpeg2Pack(bytes);
         codes.takePackHeader(bytes);
         if (!view.readAt(header, kSystemHeaderReadSize, bytes)) {
@@ -42,6 +44,14 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
             if (!optional) result = CheckResult::NoSystemHeader;
         } else {
             takeStreamCodes(codes, bytes);
+        }
+    }
+    if (result == CheckResult::Ok && state.codes.rules() == StreamRules::Sound) {
+        state.kind.mpeg2 = isMpeg2Pack(firstPack);
+        if (const std::optional<uint32_t> sector = learnSectorSize(view)) {
+            state.kind.sectorSize = *sector;
+        } else {
+            result = CheckResult::ReadFailed;
         }
     }
     view.closeFile();

@@ -48,6 +48,8 @@ MessageTexts textsOf(Message message) {
             return {"поиск завершен", "scan finished"};
         case Message::StreamsFound:
             return {"найдены потоки:", "streams found"};
+        case Message::SectorSize:
+            return {"сектор", "sector size"};
         case Message::Stopped:
             return {"прервано пользователем", "stopped by the user"};
         case Message::Saved:
@@ -208,6 +210,19 @@ std::string checkDetailText(CheckResult result, const Failure& failure) {
 
 std::string checkStatusText(CheckResult result, const Failure& failure) {
     return checkResultText(result) + checkDetailText(result, failure);
+}
+
+std::string streamKindText(const StreamKind& kind) {
+    // Video CD and SVCD sectors hold 2,324 bytes of stream.
+    constexpr uint32_t kCdSector = 2324;
+    std::string text = kind.mpeg2 ? "MPEG-2 PS" : "MPEG-1";
+    if (kind.sectorSize == kCdSector) text += kind.mpeg2 ? " SVCD" : " VCD";
+    if (kind.sectorSize > 0) {
+        text += ", ";
+        text += messageText(Message::SectorSize);
+        text += " " + std::to_string(kind.sectorSize);
+    }
+    return text;
 }
 
 std::string joinRefusalText(const Failure& failure) {

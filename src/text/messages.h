@@ -31,6 +31,7 @@ enum class Message {
     BadIndex,
     ScanDone,
     StreamsFound,
+    SectorSize,
     Stopped,
     Saved,
     SaveFailed,
@@ -77,6 +78,9 @@ std::string failureText(const Failure& failure);
 // file could not be opened or read, else nothing; and the status text with it.
 std::string checkDetailText(CheckResult result, const Failure& failure);
 std::string checkStatusText(CheckResult result, const Failure& failure);
+// The kind of stream the open check found: "MPEG-1", "MPEG-1 VCD, сектор
+// 2324", "MPEG-2 PS, сектор 2048"...
+std::string streamKindText(const StreamKind& kind);
 // The joining page's message for a join refused before it wrote anything:
 // an input that cannot be opened (with its detail) or an output that is one
 // of the inputs.

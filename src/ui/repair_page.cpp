@@ -351,6 +351,12 @@ void RepairPage::BitBtnOPClick() {
         MIsoer->setEnabled(true);
         restoreCaption();
     }
+    // The sound rules name the kind of stream; the strict walk knows one.
+    if (result == CheckResult::Ok && state_.codes.rules() == StreamRules::Sound) {
+        setStatus(text + QStringLiteral(": ") +
+                  QString::fromStdString(streamKindText(state_.kind)));
+        return;
+    }
     setStatus(text);
 }
 

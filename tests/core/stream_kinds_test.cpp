@@ -13,6 +13,7 @@
 #include "support/decode.h"
 #include "support/scanned.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
@@ -23,15 +24,23 @@ struct Kind {
     const char* file;
     int literalRows;       // rows the strict walk lists; -1: it refuses the stream
     uint32_t damagedCode;  // a stream whose packets take the inserted runs
+    const char* kind;      // what the window says after the open check
 };
 
+// clang-format off
 const Kind kKinds[] = {
-    {"av.mpg", 0, 0x1C0},          {"video-only.mpg", 0, 0x1E0},
-    {"two-audio.mpg", 16, 0x1C1},  {"vcd.mpg", 30, 0x1C0},
-    {"vcd-2324.mpg", 64, 0x1C0},   {"vcd-mplex.mpg", 26, 0x1C0},
-    {"svcd-mplex.mpg", -1, 0x1E0}, {"dvd.mpg", -1, 0x1BD},
-    {"vob.mpg", -1, 0x1C0},        {"no-system-header.mpg", -1, 0x1C0},
+    {"av.mpg", 0, 0x1C0, "MPEG-1, сектор 2048"},
+    {"video-only.mpg", 0, 0x1E0, "MPEG-1, сектор 2048"},
+    {"two-audio.mpg", 16, 0x1C1, "MPEG-1, сектор 2048"},
+    {"vcd.mpg", 30, 0x1C0, "MPEG-1, сектор 2048"},
+    {"vcd-2324.mpg", 64, 0x1C0, "MPEG-1 VCD, сектор 2324"},
+    {"vcd-mplex.mpg", 26, 0x1C0, "MPEG-1 VCD, сектор 2324"},
+    {"svcd-mplex.mpg", -1, 0x1E0, "MPEG-2 PS SVCD, сектор 2324"},
+    {"dvd.mpg", -1, 0x1BD, "MPEG-2 PS, сектор 2048"},
+    {"vob.mpg", -1, 0x1C0, "MPEG-2 PS, сектор 2048"},
+    {"no-system-header.mpg", -1, 0x1C0, "MPEG-2 PS, сектор 2048"},
 };
+// clang-format on
 
 size_t rows(const test::Scanned& s) {
     size_t n = 0;
@@ -72,6 +81,7 @@ TEST_P(StreamKinds, ScanCleanAndRepairToItself) {
     const std::vector<uint8_t> original = readFile(input);
     test::Scanned sound;
     EXPECT_EQ(openAndCheck(sound.state, input), CheckResult::Ok);
+    EXPECT_EQ(streamKindText(sound.state.kind), kind.kind);
     ASSERT_TRUE(sound.scan(input));
     EXPECT_EQ(rows(sound), 0u);
     test::Scanned literal;

@@ -228,10 +228,19 @@ void MainWindowTest::openCheck() {
     ok.pack().systemHeader({0xE0, 0xC0}).endCode();
     p.setInput(dir.write("ok.mpg", ok.bytes()));
     p.get<QPushButton>("BitBtnOP")->click();
-    QCOMPARE(p.status(), QStringLiteral("файл открыт, заголовок найден"));
+    QCOMPARE(p.status(), QStringLiteral("файл открыт, заголовок найден: MPEG-1"));
     QCOMPARE(p.state.codes.first(), 0x1E0u);
+    // The strict walk knows one kind and names none.
+    p.get<QCheckBox>("CheckST")->setChecked(true);
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("файл открыт, заголовок найден"));
+    p.get<QCheckBox>("CheckST")->setChecked(false);
     QCOMPARE(p.state.codes.second(), 0x1C0u);
     QCOMPARE(p.state.view.fileHandle(), -1);
+    // A video CD names its sector.
+    p.setInput(test::fixture("vcd-2324.mpg"));
+    p.get<QPushButton>("BitBtnOP")->click();
+    QCOMPARE(p.status(), QStringLiteral("файл открыт, заголовок найден: MPEG-1 VCD, сектор 2324"));
 
     // 4 GiB or more: refused with its own text by both commands.
     const std::string big = dir.file("big.mpg");
@@ -438,7 +447,7 @@ void MainWindowTest::anotherFileScansAsAfresh() {
     for (const char* name : {"av.mpg", "vcd.mpg"}) {
         q.setInput(test::fixture(name));
         q.get<QPushButton>("BitBtnOP")->click();
-        QCOMPARE(q.status(), QStringLiteral("файл открыт, заголовок найден"));
+        QVERIFY(q.status().startsWith(QStringLiteral("файл открыт, заголовок найден: MPEG-1")));
         q.get<QPushButton>("BitBtnGO")->click();
         QVERIFY(q.waitForJobEnd());
     }
