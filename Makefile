@@ -60,7 +60,7 @@ test-sanitize: deps
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --output-on-failure -j $(JOBS)
+	  ctest --output-on-failure -j $(JOBS) -LE big
 
 # Everything built with ThreadSanitizer, and every test that runs more than
 # one thread run with it: the window's jobs run on a worker thread that talks
@@ -77,7 +77,7 @@ test-tsan: deps
 	$(call sanitized_build,$(TSAN_DIR),thread,,-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 	cd $(TSAN_DIR) && QT_QPA_PLATFORM=offscreen \
 	  TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:die_after_fork=0 \
-	  ctest --output-on-failure -j $(JOBS) -LE one-thread
+	  ctest --output-on-failure -j $(JOBS) -LE 'one-thread|big'
 
 # libFuzzer targets (fuzz/README.md), built with clang in their own folder and
 # each run for FUZZ_SECONDS on a copy of its seed corpus; a crash, a hang or

@@ -7,7 +7,7 @@
 namespace mpg {
 
 enum class [[nodiscard]] CheckResult{
-    Ok, NoName, OpenFailed, TooLarge, NoSignature, NoSystemHeader, NotRegular, ReadFailed,
+    Ok, NoName, OpenFailed, NoSignature, NoSystemHeader, NotRegular, ReadFailed,
 };
 
 // What the open check learned of a stream's layout under the sound rules:

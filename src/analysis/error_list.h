@@ -19,6 +19,7 @@
 namespace mpg {
 
 inline constexpr int kErrorColumns = 8;
+inline constexpr int kOffsetColumn = 3;
 using ErrorRow = std::array<std::string, kErrorColumns>;
 
 // Column texts of one data row, in the list's formats: the row number, the

@@ -228,14 +228,18 @@ Failure scanStream(AppState& state, JobSink& sink) {
     Position pos = 0;
     bool inResync = false;
     SectorGrid grid;
-    // An entry of sector fill behind the last block.
+    // Entries of sector fill behind the last block.
     const auto appendFill = [&](Position at, Position length) {
-        const int64_t index = table.appendBlock();
-        BlockRecord& entry = table[static_cast<size_t>(index)];
-        entry.code = kFillCode;
-        entry.offset = at;
-        entry.declaredSize = static_cast<int32_t>(length);
-        table.clearErrorFields(index);
+        for (Position done = 0; done < length;) {
+            const Position piece = std::min(length - done, kLargestExtent);
+            const int64_t index = table.appendBlock();
+            BlockRecord& entry = table[static_cast<size_t>(index)];
+            entry.code = kFillCode;
+            entry.offset = at + done;
+            entry.declaredSize = static_cast<int32_t>(piece);
+            table.clearErrorFields(index);
+            done += piece;
+        }
     };
     // The last entry's declared size led to no start code (or past the end
     // of the file): it is broken. The search starts right behind its start
@@ -262,7 +266,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
                 run.byte == 0 && run.start + Position(run.length) == pos ? Position(run.length) : 0;
             const Position declaredEnd =
                 broken.offset + static_cast<Position>(std::max(broken.declaredSize, 0));
-            fill = std::min(fillBehindBrokenBlock(declaredEnd, pos, zeros, grid), kLargestFill);
+            fill = fillBehindBrokenBlock(declaredEnd, pos, zeros, grid);
             run.length -= static_cast<int64_t>(fill);
         }
         run.keepLongest();
@@ -305,10 +309,29 @@ Failure scanStream(AppState& state, JobSink& sink) {
         if (!learnGrid(view, state.codes.rules(), grid)) return view.failure();
     }
 
+    // A search that has run as far as a block's size can reach (2 GiB, a
+    // region without a single start code) ends there, and the bytes behind
+    // it go on as a broken entry of their own, with no header (kFillCode,
+    // declared size 0): no byte of the file is left out of the table.
+    const auto continueSearch = [&] {
+        endSearch(false);
+        const int64_t index = table.appendBlock();
+        BlockRecord& entry = table[static_cast<size_t>(index)];
+        entry.code = kFillCode;
+        entry.offset = pos;
+        entry.declaredSize = 0;
+        table.clearErrorFields(index);
+        sink.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
+        entry.broken = kBrokenListed;
+        inResync = true;
+        run.restart(pos);
+    };
+
     WindowPause pause;
     Failure failure;
     while (pos < size) {
         if (!state.highPriority.load(std::memory_order_relaxed)) pause.after(view.windowStart());
+        if (inResync && pos - table.last().offset >= kLargestExtent) continueSearch();
         const uint8_t* bytes = view.view(pos, 6);
         if (bytes == nullptr) {
             failure = view.failure();
@@ -317,12 +340,15 @@ Failure scanStream(AppState& state, JobSink& sink) {
         if (inResync && sink.quietSteps() > 0) {
             const Position inWindow = view.windowStart() + view.windowLength() - 5 - pos;
             const Position limit =
-                std::min<Position>({inWindow, size - pos, Position(sink.quietSteps())});
+                std::min<Position>({inWindow, size - pos, Position(sink.quietSteps()),
+                                    kLargestExtent - (pos - table.last().offset)});
             const uint32_t steps =
                 quietResync(bytes, static_cast<uint32_t>(limit), pos, state.codes, run);
             sink.skipQuietSteps(static_cast<int32_t>(steps));
             pos += steps;
             if (pos >= size) break;
+            // A search as long as an entry can span goes on in a new one.
+            if (pos - table.last().offset >= kLargestExtent) continue;
             bytes = view.view(pos, 6);
             if (bytes == nullptr) {
                 failure = view.failure();
@@ -422,8 +448,6 @@ Failure scanFileAfresh(AppState& state, const std::string& path, JobSink& sink) 
     switch (state.view.openStream(path)) {
         case OpenStatus::Opened:
             break;
-        case OpenStatus::TooLarge:
-            return failureOf(FailureKind::OpenFailed, path, EFBIG);
         case OpenStatus::Failed:
             return state.view.failure();
     }

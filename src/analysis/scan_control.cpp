@@ -11,8 +11,6 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
     switch (view.openStream(path)) {
         case OpenStatus::Opened:
             break;
-        case OpenStatus::TooLarge:
-            return CheckResult::TooLarge;
         case OpenStatus::Failed:
             return view.failure().kind == FailureKind::NotRegular ? CheckResult::NotRegular
                                                                   : CheckResult::OpenFailed;

@@ -22,7 +22,8 @@ class ScanCommand : public Command {
     int run(Session& s) override {
         if (!checkAndScan(s)) return 1;
         if (saveIndex_) {
-            const Failure failure = saveIndexFile(s.state.table, indexFileName(s.path), {s.path});
+            const Failure failure = saveIndexFile(s.state.table, indexFileName(s.path), {s.path},
+                                                  s.state.view.streamSize());
             if (failure) {
                 say(saveMessage(failure), failureDetail(failure));
                 return 1;

@@ -250,7 +250,16 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                 return JoinResult::Failed;
             }
             if (step == Step::EndOfFile) break;
-            if (step == Step::Write) {
+            if (step == Step::Write && kind == BlockKind::None) {
+                // Fill, which may be gigabytes of a sparse file: copied by
+                // the kernel, never held.
+                for (uint64_t done = 0; done < length;) {
+                    const int64_t moved =
+                        out.copyFrom(in.fd(), pos + done, length - done, in.path());
+                    if (moved <= 0) return JoinResult::Failed;
+                    done += static_cast<uint64_t>(moved);
+                }
+            } else if (step == Step::Write) {
                 const uint8_t* block = in.at(pos, length, failure);
                 if (block == nullptr || !out.append(block, length)) return JoinResult::Failed;
             }

@@ -17,6 +17,25 @@ uint32_t getLE32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
+// The fields behind the offset, alike in both forms.
+void putTail(const BlockRecord& r, uint8_t* out) {
+    putLE32(out + 0, static_cast<uint32_t>(r.declaredSize));
+    out[4] = r.broken;
+    putLE32(out + 5, static_cast<uint32_t>(r.realSize));
+    out[9] = r.repeatByte;
+    putLE32(out + 10, r.repeatLength);
+    putLE32(out + 14, r.repeatStart);
+}
+
+void getTail(const uint8_t* in, BlockRecord& r) {
+    r.declaredSize = static_cast<int32_t>(getLE32(in + 0));
+    r.broken = in[4];
+    r.realSize = static_cast<int32_t>(getLE32(in + 5));
+    r.repeatByte = in[9];
+    r.repeatLength = getLE32(in + 10);
+    r.repeatStart = getLE32(in + 14);
+}
+
 }  // namespace
 
 bool encodeBlockRecord(const BlockRecord& r, uint8_t* out) {
@@ -24,25 +43,30 @@ bool encodeBlockRecord(const BlockRecord& r, uint8_t* out) {
     if (!offset) return false;
     putLE32(out + 0, r.code);
     putLE32(out + 4, *offset);
-    putLE32(out + 8, static_cast<uint32_t>(r.declaredSize));
-    out[12] = r.broken;
-    putLE32(out + 13, static_cast<uint32_t>(r.realSize));
-    out[17] = r.repeatByte;
-    putLE32(out + 18, r.repeatLength);
-    putLE32(out + 22, r.repeatStart);
+    putTail(r, out + 8);
     return true;
+}
+
+void encodeWideBlockRecord(const BlockRecord& r, uint8_t* out) {
+    putLE32(out + 0, r.code);
+    putLE32(out + 4, static_cast<uint32_t>(r.offset));
+    putLE32(out + 8, static_cast<uint32_t>(r.offset >> 32));
+    putTail(r, out + 12);
+}
+
+BlockRecord decodeWideBlockRecord(const uint8_t* in) {
+    BlockRecord r;
+    r.code = getLE32(in + 0);
+    r.offset = Position{getLE32(in + 4)} | (Position{getLE32(in + 8)} << 32);
+    getTail(in + 12, r);
+    return r;
 }
 
 BlockRecord decodeBlockRecord(const uint8_t* in) {
     BlockRecord r;
     r.code = getLE32(in + 0);
     r.offset = getLE32(in + 4);
-    r.declaredSize = static_cast<int32_t>(getLE32(in + 8));
-    r.broken = in[12];
-    r.realSize = static_cast<int32_t>(getLE32(in + 13));
-    r.repeatByte = in[17];
-    r.repeatLength = getLE32(in + 18);
-    r.repeatStart = getLE32(in + 22);
+    getTail(in + 8, r);
     return r;
 }
 

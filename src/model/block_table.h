@@ -51,6 +51,12 @@ inline constexpr size_t kBlockRecordSize = 26;
 [[nodiscard]] bool encodeBlockRecord(const BlockRecord& record, uint8_t* out);
 BlockRecord decodeBlockRecord(const uint8_t* in);
 
+// The wide form of a record, for streams of 4 GiB and more: 30 bytes, the
+// same fields in the same order with a 64-bit offset.
+inline constexpr size_t kWideBlockRecordSize = 30;
+void encodeWideBlockRecord(const BlockRecord& record, uint8_t* out);
+BlockRecord decodeWideBlockRecord(const uint8_t* in);
+
 // While a scan runs the table's length is its capacity and may be larger than
 // lastIndex + 1; at every other time its length is the number of blocks.
 // Entries are stored in chunks that are never moved or copied, so a
@@ -70,8 +76,12 @@ class BlockTable {
     static constexpr size_t kGrowth = 1000;
 #endif
 
-    size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
+    size_t size() const {
+        return size_;
+    }
+    bool empty() const {
+        return size_ == 0;
+    }
     BlockRecord& operator[](size_t i) {
         const Place p = placeOf(i);
         return chunks_[p.chunk][p.slot];
@@ -82,8 +92,12 @@ class BlockTable {
     }
     std::vector<BlockRecord> entries() const;
 
-    int64_t lastIndex() const { return lastIndex_; }
-    BlockRecord& last() { return (*this)[static_cast<size_t>(lastIndex_)]; }
+    int64_t lastIndex() const {
+        return lastIndex_;
+    }
+    BlockRecord& last() {
+        return (*this)[static_cast<size_t>(lastIndex_)];
+    }
 
     // Takes the next entry, growing the table by kGrowth when it is full, and
     // returns the new lastIndex.
@@ -135,7 +149,9 @@ class BlockTable {
         return chunk < kGrowingChunks ? kFirstChunk << chunk : kFullChunk;
     }
     // The number of chunks that hold `n` entries.
-    static size_t chunksFor(size_t n) { return n == 0 ? 0 : placeOf(n - 1).chunk + 1; }
+    static size_t chunksFor(size_t n) {
+        return n == 0 ? 0 : placeOf(n - 1).chunk + 1;
+    }
     // Sets the length; new entries are zero, dropped ones are forgotten.
     void resize(size_t n);
 

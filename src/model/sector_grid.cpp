@@ -48,7 +48,7 @@ Position fillLength(Position from, Position zerosEnd, Position size, const uint8
         if (!pack && !end) return 0;
         next = zerosEnd - 2;
     }
-    if (next - from > kLargestFill || !grid.onGrid(next)) return 0;
+    if (!grid.onGrid(next)) return 0;
     return next - from;
 }
 

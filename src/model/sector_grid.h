@@ -18,8 +18,10 @@
 
 namespace mpg {
 
-// A fill entry's size is a block size, 32 bits signed.
-inline constexpr Position kLargestFill = 0x7FFF'FFFF;
+// The most bytes one table entry spans: its sizes are 32 bits signed. Fill
+// longer than that (a hole of gigabytes in a sparse file) is kept as
+// several entries, each of this size but the last.
+inline constexpr Position kLargestExtent = 0x7FFF'FFFF;
 
 // Learns a stream's sector size from where its pack headers stand: fed the
 // stream's first bytes in pieces, it notes the distances between

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <optional>
 #include <vector>
 
+#include "model/sector_grid.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
 #include "stream/stream_view.h"
@@ -18,20 +20,40 @@ namespace {
 
 // Whole records per read or write: about kIoBuffer bytes. A table of a
 // million blocks is never held twice in encoded form.
-constexpr size_t kRecordsPerChunk = kIoBuffer / kBlockRecordSize;
+constexpr size_t kRecordsPerChunk = kIoBuffer / kWideBlockRecordSize;
+
+void putLE64(uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The wide format's header: its magic text, its version, the size of its
+// records, the size of the input it describes and how many records follow.
+std::array<uint8_t, kWideIndexHeaderSize> wideHeader(Position inputSize, uint64_t records) {
+    std::array<uint8_t, kWideIndexHeaderSize> head{};
+    std::copy(kWideIndexMagic.begin(), kWideIndexMagic.end(), head.begin());
+    putLE64(head.data() + 8, kWideIndexVersion | (uint64_t{kWideBlockRecordSize} << 32));
+    putLE64(head.data() + 16, inputSize);
+    putLE64(head.data() + 24, records);
+    return head;
+}
 
 // A record whose offset the format cannot hold is a failed write (EFBIG):
 // a cut-short or wrapped offset would describe another block.
-Failure writeRecords(OutputFile& out, const BlockTable& table, const std::string& path) {
-    std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * kBlockRecordSize);
+Failure writeRecords(OutputFile& out, const BlockTable& table, const std::string& path,
+                     IndexFormat format) {
+    const size_t size = format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * size);
     for (size_t first = 0; first < table.size(); first += kRecordsPerChunk) {
         const size_t n = std::min(kRecordsPerChunk, table.size() - first);
         for (size_t i = 0; i < n; ++i) {
-            if (!encodeBlockRecord(table[first + i], buffer.data() + i * kBlockRecordSize)) {
+            uint8_t* at = buffer.data() + i * size;
+            if (format == IndexFormat::Wide) {
+                encodeWideBlockRecord(table[first + i], at);
+            } else if (!encodeBlockRecord(table[first + i], at)) {
                 return failureOf(FailureKind::WriteFailed, path, EFBIG);
             }
         }
-        if (!out.append(buffer.data(), n * kBlockRecordSize)) return out.failure();
+        if (!out.append(buffer.data(), n * size)) return out.failure();
     }
     return {};
 }
@@ -54,7 +76,8 @@ class RecordCheck {
         // A broken block whose search ran to the end (real size 0, as scans
         // once recorded it) has no known end: nothing can follow it.
         if (ended_ || r.offset != next_ || r.offset >= size_) return false;
-        if (r.code == kFillCode) return fillFits(r);
+        if (r.code == kFillCode) return r.isBroken() ? continuationFits(r) : fillFits(r);
+        if (fillGoesOn_) return false;
         const BlockKind kind = codes_.classify(r.code);
         if (kind == BlockKind::None) return false;
         const uint8_t* head = input_.view(r.offset, kHeadBytes);
@@ -80,6 +103,7 @@ class RecordCheck {
             return false;
         }
         lastBroken_ = r.isBroken();
+        lastExtent_ = extent;
         next_ = r.offset + extent;
         return next_ <= size_;
     }
@@ -88,6 +112,7 @@ class RecordCheck {
     // at that start code is missing when the scan was stopped inside that
     // block's own search: the window drops its unfinished entry.
     bool complete() {
+        if (fillGoesOn_) return false;
         if (!lastBroken_ || ended_ || next_ == size_) return true;
         const uint8_t* there = input_.view(next_, 4);
         if (there == nullptr) readFailed_ = true;
@@ -114,8 +139,8 @@ class RecordCheck {
     // The longest run lies behind the start code and length field, inside
     // the block, and is made of its byte: the index of another file with
     // blocks of the same sizes still differs there.
-    bool runStandsThere(const BlockRecord& r) {
-        if (r.repeatStart < kLengthFieldEnd ||
+    bool runStandsThere(const BlockRecord& r, uint32_t least = kLengthFieldEnd) {
+        if (r.repeatStart < least ||
             uint64_t{r.repeatStart} + r.repeatLength > static_cast<uint64_t>(r.realSize)) {
             return false;
         }
@@ -128,6 +153,18 @@ class RecordCheck {
                               });
         if (!read && same) readFailed_ = true;
         return read && same;
+    }
+
+    // The bytes of a broken block beyond the 2 GiB an entry spans: behind a
+    // broken entry that spans all of it, with no header of their own.
+    bool continuationFits(const BlockRecord& r) {
+        if (!lastBroken_ || lastExtent_ != kLargestExtent || r.declaredSize != 0 ||
+            r.realSize <= 0 || (r.repeatLength > 0 && !runStandsThere(r, 0))) {
+            return false;
+        }
+        lastExtent_ = static_cast<Position>(r.realSize);
+        next_ = r.offset + lastExtent_;
+        return next_ <= size_;
     }
 
     // Sector fill, which only the sound rules know: zero bytes behind a
@@ -148,15 +185,20 @@ class RecordCheck {
                                             });
         if (!read && zeros) readFailed_ = true;
         if (!read || !zeros) return false;
+        // Fill ends at a pack header, an end code or the end of the file;
+        // fill longer than an entry spans goes on in the next entry.
+        fillGoesOn_ = false;
         if (end < size_) {
             const uint8_t* there = input_.view(end, 4);
             if (there == nullptr) readFailed_ = true;
-            if (there == nullptr ||
-                (loadBE32(there) != kPackStartCode && loadBE32(there) != kEndCode)) {
-                return false;
-            }
+            if (there == nullptr) return false;
+            const uint32_t code = loadBE32(there);
+            fillGoesOn_ = Position(r.declaredSize) == kLargestExtent && there[0] == 0 &&
+                          code != kPackStartCode && code != kEndCode;
+            if (code != kPackStartCode && code != kEndCode && !fillGoesOn_) return false;
         }
         lastBroken_ = false;
+        lastExtent_ = end - r.offset;
         next_ = end;
         return true;
     }
@@ -166,24 +208,29 @@ class RecordCheck {
     Position next_ = 0;
     bool ended_ = false;
     bool lastBroken_ = false;
+    Position lastExtent_ = 0;
+    bool fillGoesOn_ = false;
     bool readFailed_ = false;
     StreamCodes codes_;
 };
 
-// The file's size was checked: exactly `count` records, each checked as it
-// is decoded into its place in `table`.
-IndexLoad readRecords(int fd, size_t count, RecordCheck& check, BlockTable& table) {
+// The file's size was checked: exactly `count` records from where the file
+// stands, each checked as it is decoded into its place in `table`.
+IndexLoad readRecords(int fd, size_t count, IndexFormat format, RecordCheck& check,
+                      BlockTable& table) {
+    const size_t size = format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
     table.allocate(count);
-    std::vector<uint8_t> buffer(std::min(count, kRecordsPerChunk) * kBlockRecordSize);
+    std::vector<uint8_t> buffer(std::min(count, kRecordsPerChunk) * size);
     for (size_t first = 0; first < count; first += kRecordsPerChunk) {
         const size_t n = std::min(kRecordsPerChunk, count - first);
-        const size_t bytes = n * kBlockRecordSize;
+        const size_t bytes = n * size;
         if (readFully(fd, buffer.data(), bytes) != static_cast<int64_t>(bytes)) {
             return IndexLoad::Unreadable;
         }
         for (size_t i = 0; i < n; ++i) {
             BlockRecord& r = table[first + i];
-            r = decodeBlockRecord(buffer.data() + i * kBlockRecordSize);
+            const uint8_t* at = buffer.data() + i * size;
+            r = format == IndexFormat::Wide ? decodeWideBlockRecord(at) : decodeBlockRecord(at);
             if (!check.fits(r))
                 return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
         }
@@ -192,27 +239,51 @@ IndexLoad readRecords(int fd, size_t count, RecordCheck& check, BlockTable& tabl
     return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
 }
 
+// Which format the file is in, from its head, and how many records it
+// holds; nothing for a file that fits neither: an empty one, one that is not
+// whole records, or a wide one whose header is not ours or names an input of
+// another size. The file is left standing at its first record.
+struct IndexShape {
+    IndexFormat format;
+    size_t records;
+};
+
+std::optional<IndexShape> indexShape(int fd, uint64_t fileSize, Position inputSize) {
+    std::array<uint8_t, kWideIndexHeaderSize> head{};
+    const bool wide = fileSize >= head.size() &&
+                      readFully(fd, head.data(), head.size()) == int64_t(head.size()) &&
+                      std::equal(kWideIndexMagic.begin(), kWideIndexMagic.end(), head.begin());
+    if (!wide) {
+        if (::lseek(fd, 0, SEEK_SET) != 0) return std::nullopt;
+        if (fileSize == 0 || fileSize % kBlockRecordSize != 0) return std::nullopt;
+        return IndexShape{IndexFormat::Classic, static_cast<size_t>(fileSize / kBlockRecordSize)};
+    }
+    const uint64_t body = fileSize - head.size();
+    const uint64_t records = body / kWideBlockRecordSize;
+    if (head != wideHeader(inputSize, records) || body == 0 || body % kWideBlockRecordSize != 0) {
+        return std::nullopt;
+    }
+    return IndexShape{IndexFormat::Wide, static_cast<size_t>(body / kWideBlockRecordSize)};
+}
+
 IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Failure& why) {
     const std::optional<uint64_t> size = regularFileSize(fd);
     if (!size) return IndexLoad::Unreadable;
-    if (*size == 0 || *size % kBlockRecordSize != 0) return IndexLoad::Damaged;
     // The input is read through a view of its own: the state's view, its cut
     // list and its window stay as they are when the file is refused.
     StreamView input;
     switch (input.openStream(inputPath)) {
         case OpenStatus::Opened:
             break;
-        case OpenStatus::TooLarge:
-            why = failureOf(FailureKind::OpenFailed, inputPath, EFBIG);
-            return IndexLoad::InputFailed;
         case OpenStatus::Failed:
             why = input.failure();
             return IndexLoad::InputFailed;
     }
+    const std::optional<IndexShape> shape = indexShape(fd, *size, input.streamSize());
+    if (!shape) return IndexLoad::Damaged;
     BlockTable loaded;
     RecordCheck check(input, state.rules.load());
-    IndexLoad result =
-        readRecords(fd, static_cast<size_t>(*size / kBlockRecordSize), check, loaded);
+    IndexLoad result = readRecords(fd, shape->records, shape->format, check, loaded);
     if (result == IndexLoad::InputFailed) why = input.failure();
     if (result == IndexLoad::Loaded && (why = input.verifyUnchanged())) {
         result = IndexLoad::InputFailed;
@@ -225,12 +296,22 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
 
 }  // namespace
 
+IndexFormat indexFormatFor(Position inputSize) {
+    return inputSize > kLargestClassicInput ? IndexFormat::Wide : IndexFormat::Classic;
+}
+
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
-                      const std::vector<std::string>& inputs) {
+                      const std::vector<std::string>& inputs, Position inputSize,
+                      std::optional<IndexFormat> format) {
+    const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
     OutputFile out;
     if (!out.create(path, inputs)) return out.failure();
     // The unfinished output is removed when `out` goes.
-    if (Failure failed = writeRecords(out, table, path)) return failed;
+    if (chosen == IndexFormat::Wide) {
+        const auto head = wideHeader(inputSize, table.size());
+        if (!out.append(head.data(), head.size())) return out.failure();
+    }
+    if (Failure failed = writeRecords(out, table, path, chosen)) return failed;
     if (!out.finish()) return out.failure();
     return {};
 }

@@ -1,9 +1,15 @@
 // The error index file: the whole block table saved beside the input, so a
-// long scan need not be repeated. The file is the table's 26-byte records
-// back to back, in table order, with no header, count or checksum; an empty
-// table gives an empty file.
+// long scan need not be repeated (docs/index-format.md). For an input under
+// 4 GiB the file is the table's 26-byte records back to back, in table
+// order, with no header, count or checksum; an empty table gives an empty
+// file. An input of 4 GiB or more, whose offsets need more than 32 bits, gets
+// the wide format: a 32-byte header (a magic text, the version, the record
+// size, the input's size and the number of records), then 30-byte records
+// with 64-bit offsets.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,19 +23,34 @@ inline std::string indexFileName(const std::string& input) {
     return input + ".index";
 }
 
+enum class IndexFormat { Classic, Wide };
+
+inline constexpr std::array<uint8_t, 8> kWideIndexMagic = {'M', 'P', 'G', 'I', 'N', 'D', 'E', 'X'};
+inline constexpr uint32_t kWideIndexVersion = 2;
+inline constexpr size_t kWideIndexHeaderSize = 32;
+// The largest input whose every offset the classic records hold.
+inline constexpr Position kLargestClassicInput = 0xFFFF'FFFF;
+
+// The format an index of an input of `inputSize` bytes is written in.
+IndexFormat indexFormatFor(Position inputSize);
+
 // Writes every entry to `path` through OutputFile, so the file takes its
 // name only once it is whole: a failed save leaves the index that was there
-// before, never a shorter table that would load as the whole one. An index
-// that would be one of `inputs` (the stream it describes), by whatever link,
-// is refused (OutputIsInput). Returns why it failed; none after success.
+// before, never a shorter table that would load as the whole one. The format
+// is the one for an input of `inputSize` bytes unless `format` is given; a
+// classic index refuses an offset past 32 bits (EFBIG). An index that would
+// be one of `inputs` (the stream it describes), by whatever link, is refused
+// (OutputIsInput). Returns why it failed; none after success.
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
-                      const std::vector<std::string>& inputs);
+                      const std::vector<std::string>& inputs, Position inputSize = 0,
+                      std::optional<IndexFormat> format = std::nullopt);
 
 enum class [[nodiscard]] IndexLoad{
     Loaded,
     Missing,      // no index file of that name
     Unreadable,   // the index file cannot be opened or read, or is no regular file
-    Damaged,      // empty, not whole records, or records that do not fit the input
+    Damaged,      // empty, not whole records, a wide header that is not ours or names
+                  // an input of another size, or records that do not fit the input
     InputFailed,  // the input could not be opened or read to check the records
 };
 

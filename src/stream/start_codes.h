@@ -16,8 +16,8 @@ inline constexpr uint32_t kEndCode = 0x000001B9;                // iso_11172_end
 
 // The code of a table entry that is no block: sector fill, the zero bytes a
 // video CD or DVD muxer puts between a sector's last packet and the next
-// sector's pack header. No start code is zero, and a fill entry begins with
-// zero bytes.
+// sector's pack header; or, listed as broken, the bytes of a broken block
+// beyond the 2 GiB one entry can span. No start code is zero.
 inline constexpr uint32_t kFillCode = 0x00000000;
 
 // The elementary-stream codes in force before any system header has been read.

@@ -12,23 +12,12 @@
 
 namespace mpg {
 
-namespace {
-
-// The largest file the index file's 32-bit offsets can describe.
-constexpr Position kLargestStream = std::numeric_limits<uint32_t>::max();
-
-}  // namespace
-
 StreamView::~StreamView() {
     closeFile();
 }
 
 OpenStatus StreamView::openStream(const std::string& name) {
     if (!openFile(name)) return OpenStatus::Failed;
-    if (opened_.size > kLargestStream) {
-        closeFile();
-        return OpenStatus::TooLarge;
-    }
     streamSize_ = opened_.size;
     return OpenStatus::Opened;
 }

@@ -32,8 +32,7 @@ using CutList = std::vector<CutRegion>;
 
 enum class [[nodiscard]] OpenStatus{
     Opened,
-    Failed,    // missing, unreadable, or no regular file: failure() says which
-    TooLarge,  // 4 GiB or more: the index file's records hold 32-bit offsets
+    Failed,  // missing, unreadable, or no regular file: failure() says which
 };
 
 class StreamView {

@@ -28,9 +28,6 @@ MessageTexts textsOf(Message message) {
             return {"ошибка открытия файла", "cannot open the file"};
         case Message::NotRegular:
             return {"это не обычный файл", "not a regular file"};
-        case Message::TooLarge:
-            return {"файл слишком большой (4 ГБ и более)",
-                    "files of 4 GiB or more are not supported"};
         case Message::NoSignature:
             return {"отсутствует сигнатура файла", "no pack header at the start"};
         case Message::NoSystemHeader:
@@ -92,8 +89,6 @@ Message checkMessage(CheckResult result) {
         case CheckResult::OpenFailed:
         case CheckResult::NotRegular:
             return Message::OpenFailed;
-        case CheckResult::TooLarge:
-            return Message::TooLarge;
         case CheckResult::NoSignature:
             return Message::NoSignature;
         case CheckResult::NoSystemHeader:

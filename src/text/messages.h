@@ -22,7 +22,6 @@ enum class Message {
     NeedFileName,
     OpenFailed,
     NotRegular,  // the reason behind a failure's file, not a headline
-    TooLarge,
     NoSignature,
     NoSystemHeader,
     ReadFailed,

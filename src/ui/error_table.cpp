@@ -22,7 +22,10 @@ int ErrorTableModel::columnCount(const QModelIndex& parent) const {
 QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() + 1 >= grid_.rowCount())
         return {};
-    return QString::fromStdString(grid_.cell(index.row() + 1, index.column()));
+    const std::string text = grid_.cell(index.row() + 1, index.column());
+    // Offsets past 4 GiB run to 10 and 11 digits: grouped by thousands.
+    if (index.column() == kOffsetColumn) return QString::fromStdString(groupDigits(text));
+    return QString::fromStdString(text);
 }
 
 QVariant ErrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -272,7 +272,12 @@ void RepairPage::PanelBBResize() {
 void RepairPage::dfx() {
     ColumnWidths now{};
     for (int c = 0; c < kErrorColumns; ++c) now[static_cast<size_t>(c)] = StringER->columnWidth(c);
-    const ColumnWidths w = ::mpg::columnWidthsFor(StringER->viewport()->width(), now);
+    ColumnWidths w = ::mpg::columnWidthsFor(StringER->viewport()->width(), now);
+    // The offset column holds 11 digits with their separators (a stream of
+    // tens of gigabytes); a narrower list scrolls sideways instead.
+    const int offsetWidth =
+        StringER->fontMetrics().horizontalAdvance(QStringLiteral("99'999'999'999")) + 12;
+    w[kOffsetColumn] = std::max(w[kOffsetColumn], offsetWidth);
     // A width the rule computes as zero or negative shows as a hidden column.
     for (int c = 0; c < kErrorColumns; ++c)
         StringER->setColumnWidth(c, std::max(0, w[static_cast<size_t>(c)]));
@@ -338,7 +343,6 @@ void RepairPage::BitBtnOPClick() {
             return;
         case CheckResult::OpenFailed:
         case CheckResult::NotRegular:
-        case CheckResult::TooLarge:
             setStatus(text);
             return;
         default:
@@ -373,9 +377,6 @@ void RepairPage::BitBtnGOClick() {
     switch (state_.view.openStream(inputPath())) {
         case OpenStatus::Opened:
             break;
-        case OpenStatus::TooLarge:
-            setStatus(QString::fromUtf8(messageText(Message::TooLarge)));
-            return;
         case OpenStatus::Failed:
             setStatus(QString::fromStdString(failureText(state_.view.failure())));
             return;
@@ -555,7 +556,8 @@ void RepairPage::MIsoerClick() {
         !FormYesNo_->AskYesNo(tr("файл уже существует. перезаписать?"), window())) {
         return;
     }
-    const Failure failure = saveIndexFile(state_.table, name, {inputPath()});
+    const Failure failure =
+        saveIndexFile(state_.table, name, {inputPath()}, state_.view.streamSize());
     if (failure) setStatus(withDetail(saveResultText(failure), failure));
 }
 

@@ -46,9 +46,8 @@ TEST(Messages, EveryMessageHasItsTextAndGloss) {
 // through to an empty status line.
 TEST(Messages, EveryResultHasAText) {
     for (CheckResult r :
-         {CheckResult::Ok, CheckResult::NoName, CheckResult::OpenFailed, CheckResult::TooLarge,
-          CheckResult::NoSignature, CheckResult::NoSystemHeader, CheckResult::NotRegular,
-          CheckResult::ReadFailed}) {
+         {CheckResult::Ok, CheckResult::NoName, CheckResult::OpenFailed, CheckResult::NoSignature,
+          CheckResult::NoSystemHeader, CheckResult::NotRegular, CheckResult::ReadFailed}) {
         EXPECT_STRNE(checkResultText(r), "") << int(r);
     }
     for (int k = 0; k <= int(FailureKind::BadStructure); ++k) {

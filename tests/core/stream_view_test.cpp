@@ -357,7 +357,7 @@ TEST_F(ReadAtTest, ChangedFileIsNotReadOn) {
     EXPECT_FALSE(view.verifyUnchanged());
 }
 
-TEST(OpenStream, TakesSizeAndRefusesFourGibibytes) {
+TEST(OpenStream, TakesSizesPastFourGibibytes) {
     TempDir dir;
     const std::string path = dir.file("sparse.mpg");
     const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
@@ -366,9 +366,12 @@ TEST(OpenStream, TakesSizeAndRefusesFourGibibytes) {
     StreamView view;
     EXPECT_EQ(view.openStream(path), OpenStatus::Opened);
     EXPECT_EQ(view.streamSize(), 4294967295u);
-    ASSERT_EQ(::ftruncate(fd, 4294967296LL), 0);
-    EXPECT_EQ(view.openStream(path), OpenStatus::TooLarge);
-    EXPECT_EQ(view.fileHandle(), -1);
+    ASSERT_EQ(::ftruncate(fd, 6'000'000'000LL), 0);
+    EXPECT_EQ(view.openStream(path), OpenStatus::Opened);
+    EXPECT_EQ(view.streamSize(), 6'000'000'000u);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(view.readAt(5'999'999'990u, 10, bytes));
+    EXPECT_EQ(bytes, std::vector<uint8_t>(10, 0));
     ::close(fd);
 }
 

@@ -107,14 +107,6 @@ TEST_F(BadInput, WhatCannotBeOpened) {
         EXPECT_EQ(run("scan " + q(locked)).status, 1);
         ::chmod(locked.c_str(), 0644);
     }
-    // 4 GiB and more do not fit the stream model's 32-bit positions.
-    const std::string big = dir.file("big.mpg");
-    ASSERT_EQ(
-        ::truncate(dir.write("big.mpg", test::typicalStream(1).bytes()).c_str(), 4'294'967'296LL),
-        0);
-    const Outcome o = run("repair " + q(big));
-    EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("файл слишком большой (4 ГБ и более)"), std::string::npos);
 }
 
 TEST_F(BadInput, BlocksRunningPastTheEnd) {
