@@ -256,8 +256,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     // The search ends at `pos`: at a valid start code, or at the end of the
     // file, which holds no more of the block. Zero bytes in front of a pack
     // header or an end code there, or in front of the end, may be the
-    // sector's fill: they
-    // are then no part of the block, nor of its runs.
+    // sector's fill: they are then no part of the block, nor of its runs.
     const auto endSearch = [&](bool mayEndFill) {
         BlockRecord& broken = table.last();
         Position fill = 0;
@@ -286,7 +285,9 @@ Failure scanStream(AppState& state, JobSink& sink) {
         table.resumeAfterLast();
         // Fill at the end was measured up to the end the file had; what
         // follows it now is examined afresh.
-        while (table.size() > 1 && table.last().code == kFillCode) table.dropLast();
+        while (table.size() > 1 && table.last().code == kFillCode && !table.last().isBroken()) {
+            table.dropLast();
+        }
         BlockRecord& last = table.last();
         // A last entry that is broken had its search ended by the end of the
         // file, which may have grown since (a recording still being

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "join/join.h"
 #include "repair/strategies.h"
@@ -209,6 +210,33 @@ TEST(SectorFill, ARunInFrontOfAPackHeaderIsFound) {
             ++restored;
         }
         EXPECT_GT(restored, 4u);
+    }
+}
+
+// A recording still being written: a scan of what there is so far, ended
+// anywhere (inside fill too), resumed once the file has grown, gives the
+// table and the rows of one scan of the whole.
+TEST(SectorFill, AResumedScanOfAGrowingFileEndsAsAWholeScan) {
+    for (const char* file : {"vcd.mpg", "vcd-2324.mpg", "vcd-mplex.mpg"}) {
+        SCOPED_TRACE(file);
+        const std::vector<uint8_t> whole = readFile(test::fixture(file));
+        test::Scanned fresh;
+        ASSERT_TRUE(fresh.scan(test::fixture(file)));
+        test::TempDir dir;
+        for (size_t cut : {whole.size() / 3, whole.size() / 2 + 1001, whole.size() - 20}) {
+            SCOPED_TRACE(cut);
+            const std::string path = dir.write("growing.mpg", {whole.begin(), whole.begin() + cut});
+            test::Scanned s;
+            ASSERT_TRUE(s.scan(path));
+            dir.write("growing.mpg", whole);
+            ASSERT_EQ(s.state.view.openStream(path), OpenStatus::Opened);
+            s.state.resumeScan = 'y';
+            test::GridSink sink(s.grid);
+            EXPECT_FALSE(scanStream(s.state, sink));
+            s.state.view.closeFile();
+            EXPECT_EQ(s.state.table.entries(), fresh.state.table.entries());
+            EXPECT_EQ(rows(s), 0u);
+        }
     }
 }
 
