@@ -128,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(state.codes.second() == initial.second() ||
                        state.codes.second() == (kStartCodePrefix | at(27)));
         } else {
-            FUZZ_CHECK(state.codes.first() == initial.first() && state.codes.second() == initial.second());
+            FUZZ_CHECK(state.codes.first() == initial.first() &&
+                       state.codes.second() == initial.second());
         }
     } else {
         FUZZ_CHECK(state.table.entries() == std::vector<BlockRecord>{earlier});

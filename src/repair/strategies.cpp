@@ -271,9 +271,9 @@ StrategyOutcome acceptRealSizes(AppState& state, const std::vector<size_t>& list
     });
 }
 
-StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed,
-                              Strategy strategy, const RepairOptions& options,
-                              const std::string& inputPath, RepairProgress& progress) {
+StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed, Strategy strategy,
+                              const RepairOptions& options, const std::string& inputPath,
+                              RepairProgress& progress) {
     StrategyOutcome outcome;
     switch (strategy) {
         case Strategy::RemoveRunsEqualToDelta:

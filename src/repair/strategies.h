@@ -91,9 +91,9 @@ StrategyOutcome applyStrategy(AppState& state, ErrorGrid& grid, Strategy strateg
                               const RepairOptions& options, const std::string& inputPath,
                               RepairProgress& progress);
 // The same on the entries given, for a front end that keeps no list.
-StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed,
-                              Strategy strategy, const RepairOptions& options,
-                              const std::string& inputPath, RepairProgress& progress);
+StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed, Strategy strategy,
+                              const RepairOptions& options, const std::string& inputPath,
+                              RepairProgress& progress);
 
 // Finds the longest run of equal bytes among bytes 8 to length - 1 of the
 // block at stream position `offset`, read from `inputPath` through the cut
