@@ -155,11 +155,26 @@ NO_COVERAGE inline void checkIndexFits(const BlockTable& table, const std::vecto
         FUZZ_CHECK(r.offset == next && r.offset < file.size());
         const uint32_t code =
             at(r.offset) << 24 | at(r.offset + 1) << 16 | at(r.offset + 2) << 8 | at(r.offset + 3);
-        FUZZ_CHECK(r.code == code && (code >> 8) == 1);
         // An end code that a system header made a stream's code is a packet.
         const int32_t counted = int32_t(at(r.offset + 4) << 8 | at(r.offset + 5)) + 6;
-        if (code == kPackStartCode) {
-            FUZZ_CHECK(r.declaredSize == kPackHeaderSize);
+        if (r.code == kFillCode && !r.isBroken()) {
+            // Sector fill: zero bytes.
+            FUZZ_CHECK(r.declaredSize > 0);
+            for (int32_t k = 0; k < r.declaredSize; ++k) FUZZ_CHECK(at(r.offset + k) == 0);
+        } else if (r.code == kFillCode) {
+            // A broken block's bytes past what one entry spans.
+            FUZZ_CHECK(r.declaredSize == 0);
+        } else {
+            FUZZ_CHECK(r.code == code && (code >> 8) == 1);
+        }
+        if (r.code == kFillCode) {
+            // Checked above.
+        } else if (code == kPackStartCode) {
+            // MPEG-1's 12 bytes, or MPEG-2's 14 and the stuffing.
+            const bool mpeg2 = (at(r.offset + 4) >> 6) == 1;
+            FUZZ_CHECK(
+                r.declaredSize == kPackHeaderSize ||
+                (mpeg2 && r.declaredSize == kMpeg2PackHeaderSize + int32_t(at(r.offset + 13) & 7)));
         } else if (code == kEndCode) {
             FUZZ_CHECK(r.declaredSize == kEndCodeSize || r.declaredSize == counted);
         } else {
@@ -171,7 +186,8 @@ NO_COVERAGE inline void checkIndexFits(const BlockTable& table, const std::vecto
             extent = static_cast<uint64_t>(r.realSize);
             // No run recorded: its start is where the search began, which
             // may lie behind a block cut short.
-            FUZZ_CHECK(r.repeatLength == 0 || (r.repeatStart >= kLengthFieldEnd &&
+            const uint32_t least = r.code == kFillCode ? 0 : kLengthFieldEnd;
+            FUZZ_CHECK(r.repeatLength == 0 || (r.repeatStart >= least &&
                                                uint64_t{r.repeatStart} + r.repeatLength <= extent));
             for (uint64_t k = 0; k < r.repeatLength; ++k) {
                 FUZZ_CHECK(at(r.offset + r.repeatStart + k) == r.repeatByte);

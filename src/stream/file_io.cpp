@@ -261,6 +261,11 @@ bool OutputFile::flush() {
 bool OutputFile::finish() {
     if (fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     if (!failure_) flush();
+    // The bytes reach the disk before the name does: a crash right after the
+    // rename must not leave an empty file where the user's old one was.
+    if (!failure_ && !temporary_.empty() && ::fsync(fd_) != 0) {
+        fail(FailureKind::WriteFailed, errno);
+    }
     if (!closeChecked(fd_)) fail(FailureKind::WriteFailed, errno);
     fd_ = -1;
     if (!failure_ && !temporary_.empty()) {
