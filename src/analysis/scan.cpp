@@ -227,6 +227,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     const Position size = view.streamSize();
     Position pos = 0;
     bool inResync = false;
+    Position searchStart = 0;  // where the entry being searched begins
     SectorGrid grid;
     // Entries of sector fill behind the last block.
     const auto appendFill = [&](Position at, Position length) {
@@ -249,6 +250,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         sink.notify({Notify::Broken, static_cast<int32_t>(table.lastIndex()), 0, 0, table.last()});
         inResync = true;
         BlockRecord& broken = table.last();
+        searchStart = broken.offset;
         pos = broken.offset + kLengthFieldEnd;
         broken.broken = kBrokenListed;
         run.restart(pos);
@@ -325,6 +327,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
         sink.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
         entry.broken = kBrokenListed;
         inResync = true;
+        searchStart = pos;
         run.restart(pos);
     };
 
@@ -332,7 +335,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     Failure failure;
     while (pos < size) {
         if (!state.highPriority.load(std::memory_order_relaxed)) pause.after(view.windowStart());
-        if (inResync && pos - table.last().offset >= kLargestExtent) continueSearch();
+        if (inResync && pos - searchStart >= kLargestExtent) continueSearch();
         const uint8_t* bytes = view.view(pos, 6);
         if (bytes == nullptr) {
             failure = view.failure();
@@ -342,14 +345,14 @@ Failure scanStream(AppState& state, JobSink& sink) {
             const Position inWindow = view.windowStart() + view.windowLength() - 5 - pos;
             const Position limit =
                 std::min<Position>({inWindow, size - pos, Position(sink.quietSteps()),
-                                    kLargestExtent - (pos - table.last().offset)});
+                                    kLargestExtent - (pos - searchStart)});
             const uint32_t steps =
                 quietResync(bytes, static_cast<uint32_t>(limit), pos, state.codes, run);
             sink.skipQuietSteps(static_cast<int32_t>(steps));
             pos += steps;
             if (pos >= size) break;
             // A search as long as an entry can span goes on in a new one.
-            if (pos - table.last().offset >= kLargestExtent) continue;
+            if (pos - searchStart >= kLargestExtent) continue;
             bytes = view.view(pos, 6);
             if (bytes == nullptr) {
                 failure = view.failure();
