@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -232,7 +231,7 @@ void JoinPage::BitBtnSUMClick() {
         LabelME->setText(QString::fromUtf8(messageText(Message::JoinOutputIsInput)));
         return;
     }
-    if (QFileInfo::exists(EditSUM->text()) && FormYesNo_ != nullptr &&
+    if (replacesAFile(EditSUM->text()) && FormYesNo_ != nullptr &&
         !FormYesNo_->AskYesNo(tr("файл с таким именем уже существует. перезаписать?"), window())) {
         return;
     }

@@ -94,4 +94,8 @@ void askStop(JobController& jobs, TFormYesNo* yesNo, QWidget* owner) {
     if (yesNo != nullptr && yesNo->AskYesNo(question, owner)) jobs.stop(job);
 }
 
+bool replacesAFile(const QString& path) {
+    return QFileInfo(path).isFile();
+}
+
 }  // namespace mpg::ui

@@ -58,4 +58,9 @@ QStringList chooseFiles(QWidget* owner, int mode, const QString& allFiles, const
 // "остановить процесс?"; a yes stops the job that was running when asked.
 void askStop(JobController& jobs, TFormYesNo* yesNo, QWidget* owner);
 
+// Whether writing to `path` replaces a file, so that the user is asked
+// first: only a regular file has contents to lose. A device (/dev/null), a
+// FIFO or a terminal takes the stream as it comes.
+bool replacesAFile(const QString& path);
+
 }  // namespace mpg::ui

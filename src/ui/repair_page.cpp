@@ -4,7 +4,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -531,7 +530,7 @@ void RepairPage::hammerDone() {
 void RepairPage::ImageSAClick() {
     if (busy() || state_.table.empty() || state_.view.isOpen()) return;
     const QString output = EditOUT->text();
-    if (QFileInfo::exists(output) && FormYesNo_ != nullptr &&
+    if (replacesAFile(output) && FormYesNo_ != nullptr &&
         !FormYesNo_->AskYesNo(tr("файл уже существует. перезаписать?"), window())) {
         return;
     }

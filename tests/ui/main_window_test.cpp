@@ -67,6 +67,7 @@ class MainWindowTest : public QObject {
     void indexFileRoundTrip();
     void busyCommandsDoNothing();
     void saveOverTheInputIsRefused();
+    void saveToADeviceAsksNothing();
     void saveSettingsArePaired();
     void inputChooserProposesTheOutput();
     void statusLineAndCaption();
@@ -762,6 +763,24 @@ void MainWindowTest::saveOverTheInputIsRefused() {
     QCOMPARE(p.status(),
              QStringLiteral("выходной файл совпадает с входным: ") + QString::fromStdString(index));
     QVERIFY(test::readFile(input) == bytes);
+}
+
+// Only a regular file has contents to lose: saving to a device asks nothing.
+void MainWindowTest::saveToADeviceAsksNothing() {
+    Program p;
+    test::TempDir dir;
+    const auto bytes = test::damagedStream().bytes();
+    p.setInput(dir.write("d.mpg", bytes));
+    p.get<QPushButton>("BitBtnGO")->click();
+    QVERIFY(p.waitForJobEnd());
+    p.get<QLineEdit>("EditOUT")->setText(QStringLiteral("/dev/null"));
+    p.answer(false);  // a question would be answered "нет", and nothing saved
+    p.get<TImage>("ImageSA")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.status(), QStringLiteral("файл сохранён"));
+    QVERIFY(p.captions.isEmpty());
+    QFileInfo null(QStringLiteral("/dev/null"));
+    QVERIFY(null.exists() && !null.isFile());
 }
 
 void MainWindowTest::saveSettingsArePaired() {
