@@ -22,7 +22,7 @@ class Command {
 };
 
 // The repairs --apply takes, in the order the window offers them.
-inline const std::vector<std::string> kStrategies = {"eq", "rescan", "sizes"};
+inline const std::vector<std::string> kStrategies = {"eq", "rescan", "sizes", "auto"};
 
 // The commands, in the order the help lists them.
 std::unique_ptr<Command> makeScanCommand();

@@ -46,6 +46,7 @@ void hammer(Session& s, const std::string& strategy, const RepairOptions& option
     QuietRepairProgress progress;
     const Strategy kind = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
                           : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
+                          : strategy == "auto"   ? Strategy::Automatic
                                                  : Strategy::AcceptRealSizes;
     applyStrategy(s.state, listedInTable(s.state.table), kind, options, s.path, progress);
 }

@@ -112,6 +112,7 @@ void BlockTable::clearErrorFields(int64_t index) {
 
 void BlockTable::clear() {
     chunks_.clear();
+    plans_.clear();
     size_ = 0;
     lastIndex_ = -1;
 }
@@ -132,6 +133,17 @@ void BlockTable::trimToLast() {
 void BlockTable::dropLast() {
     if (size_ > 0) resize(size_ - 1);
     lastIndex_ = static_cast<int64_t>(size_) - 1;
+    while (!plans_.empty() && plans_.back().index >= size_) plans_.pop_back();
+}
+
+void BlockTable::planWrite(size_t index, PlannedWrite how) {
+    const auto at = std::lower_bound(plans_.begin(), plans_.end(), index,
+                                     [](const WritePlan& p, size_t i) { return p.index < i; });
+    if (at != plans_.end() && at->index == index) {
+        at->how = how;
+    } else {
+        plans_.insert(at, {index, how});
+    }
 }
 
 void BlockTable::assign(const std::vector<BlockRecord>& entries) {

@@ -57,6 +57,20 @@ inline constexpr size_t kWideBlockRecordSize = 30;
 void encodeWideBlockRecord(const BlockRecord& record, uint8_t* out);
 BlockRecord decodeWideBlockRecord(const uint8_t* in);
 
+// How the writer saves a block that the automatic repair settled, whatever
+// the fallback for broken blocks says. Kept beside the table in memory only:
+// the index file records findings, not repairs.
+enum class PlannedWrite : uint8_t {
+    PadToDeclared,   // its real size, then zeros up to the declared size
+    LengthFromReal,  // its real size, the length field set to it
+    Drop,            // left out (a header the end of the file cut short)
+};
+struct WritePlan {
+    size_t index = 0;
+    PlannedWrite how = PlannedWrite::PadToDeclared;
+    bool operator==(const WritePlan&) const = default;
+};
+
 // While a scan runs the table's length is its capacity and may be larger than
 // lastIndex + 1; at every other time its length is the number of blocks.
 // Entries are stored in chunks that are never moved or copied, so a
@@ -116,6 +130,13 @@ class BlockTable {
     // place (the index file's loader) is never held twice.
     void allocate(size_t count);
 
+    // The planned writes, in ascending index order. Every change that makes
+    // the table anew (clear, startFresh, assign, allocate) forgets them.
+    void planWrite(size_t index, PlannedWrite how);
+    const std::vector<WritePlan>& plannedWrites() const {
+        return plans_;
+    }
+
   private:
 #ifdef MPGMEND_SMALL_BUFFERS
     static constexpr size_t kFirstChunkBits = 4;
@@ -158,6 +179,7 @@ class BlockTable {
     std::vector<std::unique_ptr<BlockRecord[]>> chunks_;
     size_t size_ = 0;
     int64_t lastIndex_ = -1;
+    std::vector<WritePlan> plans_;
 };
 
 // What a start code opens, tested in this order: pack header, system header,

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "repair/auto_repair.h"
 #include "stream/procedures.h"
 
 namespace mpg {
@@ -284,6 +285,9 @@ StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed
             break;
         case Strategy::AcceptRealSizes:
             outcome = acceptRealSizes(state, listed, progress);
+            break;
+        case Strategy::Automatic:
+            outcome = repairAutomatically(state, listed, inputPath, progress);
             break;
     }
     state.view.resetCache();

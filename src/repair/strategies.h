@@ -12,6 +12,7 @@
 
 #include "analysis/app_state.h"
 #include "analysis/error_list.h"
+#include "repair/repair_report.h"
 
 namespace mpg {
 
@@ -57,6 +58,9 @@ struct StrategyOutcome {
     size_t remeasured = 0;  // blocks cut and measured anew (they stay listed)
     Position bytesCut = 0;  // bytes excised
     bool stopped = false;
+    // The automatic repair's account of every block it was given, in
+    // ascending index order (empty for the other strategies).
+    std::vector<BlockRepair> repairs;
 };
 
 // Each strategy takes the listed blocks (BlockTable indices, in the list's
@@ -83,7 +87,7 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
 StrategyOutcome acceptRealSizes(AppState& state, const std::vector<size_t>& listed,
                                 RepairProgress& progress);
 
-enum class Strategy { RemoveRunsEqualToDelta, RemoveRunsAndRemeasure, AcceptRealSizes };
+enum class Strategy { RemoveRunsEqualToDelta, RemoveRunsAndRemeasure, AcceptRealSizes, Automatic };
 
 // One press of the hammer as the window and the command line make it: the
 // strategy on the blocks the list names, then the list rebuilt from the table.

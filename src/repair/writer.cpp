@@ -69,6 +69,9 @@ class PlainSpan {
         return true;
     }
 
+    // The bytes taken and not yet written.
+    Position pending() const { return length_; }
+
   private:
     Position start_ = 0, length_ = 0;
 };
@@ -120,6 +123,11 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
 
     BlockTable& table = state.table;
     const size_t blocks = table.size();
+    // Where the blocks the caller asks for begin in the output.
+    std::vector<Position>* located = params.located;
+    if (located != nullptr) located->clear();
+    const size_t* locate = params.locate != nullptr ? params.locate->data() : nullptr;
+    const size_t* locateEnd = locate != nullptr ? locate + params.locate->size() : nullptr;
     // A table from a scan of this input copies each stream byte at most once
     // (plus a last block cut short by the end of the file), and pads blocks
     // that lost bytes by no more than the stream could have lost. A table
@@ -127,8 +135,24 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
     const uint64_t limit = streamEnd + kLargestBlock;
     uint64_t copied = 0, padded = 0;
     PlainSpan span;
+    // The automatic repair's plans, met in index order.
+    const std::vector<WritePlan>& plans = table.plannedWrites();
+    auto plan = plans.begin();
     for (size_t n = 0; n < blocks; ++n) {
         const BlockRecord& e = table[n];
+        while (plan != plans.end() && plan->index < n) ++plan;
+        // A plan holds for a block the repair left broken (accepted), and
+        // says how it is written whatever the fallback for broken blocks.
+        const PlannedWrite* planned =
+            plan != plans.end() && plan->index == n && e.isBroken() ? &plan->how : nullptr;
+        if (located != nullptr && locate != locateEnd && *locate == n) {
+            located->push_back(out.written() + span.pending());
+            ++locate;
+        }
+        if (planned != nullptr && *planned == PlannedWrite::Drop) {
+            if (!span.flush(view, out, params.inputPath)) return failed(FailureKind::ReadFailed);
+            continue;
+        }
         // A broken block shorter than its own header has no known extent (its
         // search ran into the end of the stream): it is kept as it stands.
         const bool broken = e.isBroken() && e.realSize >= kLengthFieldEnd;
@@ -138,7 +162,10 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
         }
         copied += static_cast<uint64_t>(size);
         if (copied > limit) return failed(FailureKind::BadIndex);
-        const bool plain = !broken || !isRewritable(e.code, state.codes);
+        // Only a header with a length field can take a new length; padding
+        // back to the declared size suits any block.
+        const bool padPlanned = planned != nullptr && *planned == PlannedWrite::PadToDeclared;
+        const bool plain = !broken || (!isRewritable(e.code, state.codes) && !padPlanned);
         bool ok = true;
         if (plain && span.extend(e.offset, static_cast<uint64_t>(size))) {
             // Written with the span.
@@ -146,7 +173,8 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
             return failed(FailureKind::ReadFailed);
         } else if (plain) {
             span.extend(e.offset, static_cast<uint64_t>(size));
-        } else if (state.headerFromRealSize.load(std::memory_order_relaxed)) {
+        } else if (planned != nullptr ? *planned == PlannedWrite::LengthFromReal
+                                      : state.headerFromRealSize.load(std::memory_order_relaxed)) {
             const uint16_t length = static_cast<uint16_t>(e.realSize - kLengthFieldEnd);
             ok = copyStream(view, e.offset, static_cast<uint64_t>(size), out, &length);
         } else {

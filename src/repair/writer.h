@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "analysis/app_state.h"
 #include "analysis/job_sink.h"
@@ -15,6 +16,11 @@ namespace mpg {
 struct SaveParams {
     std::string inputPath;
     std::string outputPath;
+    // Table indices, ascending, whose positions in the output the writer
+    // stores in `located` (one each, for those it reached), so that a
+    // report can name where a repaired block now stands.
+    const std::vector<size_t>* locate = nullptr;
+    std::vector<Position>* located = nullptr;
 };
 
 // The body of the job "save", written through OutputFile. True when every
@@ -26,7 +32,8 @@ struct SaveParams {
 //   the input (BadIndex: an absurd index file), leaves nothing new behind;
 // - a stop keeps the blocks written so far, without end code, under the
 //   output's name (Stopped, with the bytes kept).
-// Reads state.headerFromRealSize anew for every broken block.
+// Reads state.headerFromRealSize anew for every broken block that the
+// table's planned writes do not settle.
 [[nodiscard]] bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
 
 }  // namespace mpg

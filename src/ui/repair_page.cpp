@@ -15,6 +15,7 @@
 #include "analysis/dump.h"
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
+#include "repair/auto_repair.h"
 #include "repair/index_file.h"
 #include "repair/naming.h"
 #include "text/messages.h"
@@ -511,6 +512,9 @@ void RepairPage::runHammer(JobSink& sink) {
             break;
         case Strategy::AcceptRealSizes:
             acceptRealSizes(state_, hammerListed_, progress);
+            break;
+        case Strategy::Automatic:
+            repairAutomatically(state_, hammerListed_, hammerInput_, progress);
             break;
     }
 }
