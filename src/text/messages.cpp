@@ -292,4 +292,59 @@ std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
     return lines;
 }
 
+std::string repairActionText(const BlockRepair& r, bool english) {
+    const auto number = [](uint64_t n) { return groupDigits(std::to_string(n)); };
+    switch (r.action) {
+        case RepairAction::LeftAlone:
+            return english ? "left alone" : "оставлен";
+        case RepairAction::Padded:
+            return english ? "padded with " + number(r.padded) + " bytes"
+                           : "дополнен " + number(r.padded) + " байтами";
+        case RepairAction::LengthFromFile:
+            return english ? "length set to what the file holds" : "длина по файлу";
+        case RepairAction::Dropped:
+            return english ? "dropped: its header is cut short" : "отброшен: заголовок неполон";
+        case RepairAction::CutRuns:
+        case RepairAction::CutAtBreak:
+            break;
+    }
+    std::string out;
+    for (size_t k = 0; k < r.cutCount && k < r.cuts.size(); ++k) {
+        const RepairCut& c = r.cuts[k];
+        if (!out.empty()) out += "; ";
+        char byte[8] = "";
+        if (c.byte >= 0) std::snprintf(byte, sizeof byte, " %02X", unsigned(c.byte));
+        out += english ? "cut " + number(c.length) + " bytes" + byte + " at " + number(c.fileOffset)
+                       : "вырезано " + number(c.length) + " байт" + byte + " с позиции " +
+                             number(c.fileOffset);
+    }
+    if (r.action == RepairAction::CutAtBreak) {
+        out += english ? " (where the stream breaks)" : " (на разрыве потока)";
+    }
+    return out;
+}
+
+const char* repairCertaintyText(RepairCertainty certainty, bool english) {
+    switch (certainty) {
+        case RepairCertainty::Exact:
+            return english ? "exact" : "точно";
+        case RepairCertainty::Probable:
+            return english ? "probable" : "вероятно";
+        case RepairCertainty::Unresolved:
+            break;
+    }
+    return english ? "unresolved" : "не решено";
+}
+
+std::string repairSummaryText(const RepairSummary& s, bool english) {
+    const auto n = [](size_t v) { return groupDigits(std::to_string(v)); };
+    if (english) {
+        return n(s.blocks) + (s.blocks == 1 ? " block: " : " blocks: ") + n(s.exact) +
+               " restored exactly, " + n(s.decodable) + " made decodable, " + n(s.unresolved) +
+               " unresolved";
+    }
+    return "блоков: " + n(s.blocks) + "; восстановлено точно: " + n(s.exact) +
+           ", стали декодируемыми: " + n(s.decodable) + ", не решено: " + n(s.unresolved);
+}
+
 }  // namespace mpg

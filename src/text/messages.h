@@ -13,6 +13,7 @@
 #include "analysis/dump.h"
 #include "analysis/job_sink.h"
 #include "join/join.h"
+#include "repair/repair_report.h"
 #include "stream/failure.h"
 
 namespace mpg {
@@ -107,5 +108,18 @@ std::string dumpGapLine(uint64_t skipped);
 // (their offsets those of the tail's bytes in the stream) when there is a
 // tail.
 std::vector<std::string> dumpLines(const BlockDump& dump, int perLine);
+
+// The automatic repair's account of one block, for the list's column and
+// the command line's plan: "вырезано 12 байт 00 с позиции 1'234", "дополнен
+// 40 байтами", "длина по файлу", "отброшен...", "оставлен"; several cuts are
+// joined by "; ". With `english`, the same in English.
+std::string repairActionText(const BlockRepair& repair, bool english = false);
+// "точно", "вероятно", "не решено" (or "exact", "probable", "unresolved").
+const char* repairCertaintyText(RepairCertainty certainty, bool english = false);
+// The summary behind the hammer and at the end of a repair: "блоков: 4;
+// восстановлено точно: 3, стали декодируемыми: 1, не решено: 0" (or "4
+// blocks: 3 restored exactly, 1 made decodable, 0 unresolved"); the
+// Russian form names its counts so that no plural needs agreeing.
+std::string repairSummaryText(const RepairSummary& summary, bool english = false);
 
 }  // namespace mpg
