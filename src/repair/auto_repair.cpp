@@ -1,6 +1,594 @@
 #include "repair/auto_repair.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "model/elementary.h"
+#include "stream/start_codes.h"
+
 namespace mpg {
+
+namespace {
+
+// A block is read whole for the search; a longer one (bytes inserted by the
+// megabyte) is left to the fallback.
+constexpr uint32_t kLargestSearched = 2u << 20;
+// How far back and ahead the neighbours of an audio packet are looked for.
+constexpr size_t kNeighbourReach = 4096;
+// Runs of several bytes cut together may keep a few bytes of those runs
+// that were the payload's own: no more than this many, or an eighth of the
+// excess, are kept in all.
+constexpr uint32_t kMostKeptInSeveralRuns = 16;
+// Of the longest runs this many are combined into pairs and triples.
+constexpr size_t kRunsCombined = 40;
+
+struct Run {
+    uint32_t start = 0;  // counted from the block's first byte
+    uint32_t length = 0;
+    uint8_t byte = 0;
+};
+
+// A cut within the block: `length` bytes from `start` (block-relative,
+// before any cut).
+struct Cut {
+    uint32_t start = 0;
+    uint32_t length = 0;
+    int16_t byte = -1;
+};
+
+struct Candidate {
+    std::array<Cut, 3> cuts{};
+    uint8_t count = 0;
+    uint32_t kept = 0;  // bytes of the runs cut from that stay: the payload's own
+    // Cuts whose neighbours are equal: a run inserted into a run of other
+    // bytes splits it, and cutting it joins the two halves again.
+    uint8_t joins = 0;
+};
+
+// The block's bytes with the candidate's cuts left out (cuts ascending and
+// apart).
+std::vector<uint8_t> withCuts(const std::vector<uint8_t>& bytes, const Candidate& c) {
+    std::vector<uint8_t> out;
+    out.reserve(bytes.size());
+    uint32_t at = 0;
+    for (uint8_t k = 0; k < c.count; ++k) {
+        out.insert(out.end(), bytes.begin() + at, bytes.begin() + c.cuts[k].start);
+        at = c.cuts[k].start + c.cuts[k].length;
+    }
+    out.insert(out.end(), bytes.begin() + at, bytes.end());
+    return out;
+}
+
+// The maximal runs of two or more equal bytes behind the start code.
+std::vector<Run> runsOf(const std::vector<uint8_t>& bytes) {
+    std::vector<Run> runs;
+    const uint32_t n = static_cast<uint32_t>(bytes.size());
+    for (uint32_t k = 4; k < n;) {
+        uint32_t end = k + 1;
+        while (end < n && bytes[end] == bytes[k]) ++end;
+        if (end - k >= 2) runs.push_back({k, end - k, bytes[k]});
+        k = end;
+    }
+    return runs;
+}
+
+// --- what the stream format can tell of a block's bytes ---------------------
+
+// The marker bits of a pack header, MPEG-1 or MPEG-2.
+bool packHeaderParses(const std::vector<uint8_t>& b) {
+    if (b.size() < static_cast<size_t>(kPackHeaderSize)) return false;
+    if ((b[4] >> 6) == 1) {
+        return b.size() >= static_cast<size_t>(kMpeg2PackHeaderSize) && (b[4] & 0x04) &&
+               (b[6] & 0x04) && (b[8] & 0x04) && (b[9] & 0x01) && (b[12] & 0x03) == 0x03;
+    }
+    return (b[4] & 0xF1) == 0x21 && (b[6] & 1) && (b[8] & 1) && (b[9] & 0x80) && (b[11] & 1);
+}
+
+// The marker bits of a system header and the form of its stream entries.
+bool systemHeaderParses(const std::vector<uint8_t>& b, uint32_t size) {
+    if (size < 12 || b.size() < size || !(b[6] & 0x80) || !(b[8] & 1) || !(b[10] & 0x20)) {
+        return false;
+    }
+    for (uint32_t k = 12; k + 3 <= size; k += 3) {
+        if (!(b[k] & 0x80) || (b[k + 1] >> 6) != 3) return false;
+    }
+    return true;
+}
+
+// Whether the block, cut, is what its header says it is: its size the
+// declared one, its header whole.
+bool headerParses(const std::vector<uint8_t>& b, int32_t declared, const StreamCodes& codes) {
+    if (b.size() < 4 || static_cast<int64_t>(b.size()) != declared) return false;
+    const uint32_t code = loadBE32(b.data());
+    const BlockKind kind = codes.classify(code);
+    const ByteSpan head(b.data(), std::min<size_t>(b.size(), kSystemHeaderReadSize));
+    if (kind == BlockKind::Pack) {
+        if (b.size() < static_cast<size_t>(kMpeg2PackHeaderSize) && (b[4] >> 6) == 1) return false;
+        return packHeaderParses(b) &&
+               codes.sizeOf(kind,
+                            ByteSpan(b.data(), std::min<size_t>(b.size(), kMpeg2PackHeaderSize))) ==
+                   declared;
+    }
+    if (kind == BlockKind::End) return true;
+    if (b.size() < static_cast<size_t>(kLengthFieldEnd) || codes.sizeOf(kind, head) != declared) {
+        return false;
+    }
+    if (kind == BlockKind::SystemHeader) return systemHeaderParses(b, b.size());
+    if (kind == BlockKind::Packet) {
+        return packetPayloadStart(b.data(), static_cast<uint32_t>(b.size())).has_value();
+    }
+    return true;
+}
+
+// --- the frame chain of an MPEG audio stream ---------------------------------
+
+// Where a walk of frame headers through a payload ended: the offset at which
+// the next frame header stands, counted from the payload's end (the bytes of
+// the last frame the next packet holds); or the offset where a header was
+// expected and none stands.
+struct ChainWalk {
+    bool whole = false;     // every header met was sound
+    int64_t carry = 0;      // whole: next header's offset minus the payload's length
+    uint32_t breaksAt = 0;  // not whole: where the missing header was expected
+};
+
+bool headerFits(const uint8_t* p, uint32_t& fixed, uint32_t& length) {
+    const std::optional<AudioFrameHeader> h = parseAudioFrameHeader(p);
+    if (!h || (fixed != 0 && h->fixedBits != fixed)) return false;
+    fixed = h->fixedBits;
+    length = h->length;
+    return true;
+}
+
+ChainWalk walkChain(const uint8_t* p, uint32_t n, uint32_t at, uint32_t fixed) {
+    while (at + 4 <= n) {
+        uint32_t length = 0;
+        if (!headerFits(p + at, fixed, length)) return {false, 0, at};
+        at += length;
+    }
+    return {true, static_cast<int64_t>(at) - n, 0};
+}
+
+// The first frame header of a payload whose next frame follows it (or lies
+// beyond the payload's end).
+std::optional<uint32_t> chainStart(const uint8_t* p, uint32_t n, uint32_t fixed) {
+    for (uint32_t h = 0; h + 4 <= n; ++h) {
+        uint32_t f = fixed, length = 0;
+        if (p[h] != 0xFF || !headerFits(p + h, f, length)) continue;
+        uint32_t next = 0;
+        if (h + length + 4 > n || headerFits(p + h + length, f, next)) return h;
+    }
+    return std::nullopt;
+}
+
+// What the neighbouring packets of the same audio stream say of a packet's
+// payload: where its first frame header stands (the rest of the frame the
+// packet before began), and where the packet after has its first one. A
+// header may be split between two packets: its bytes on the other side are
+// kept to read it whole.
+struct AudioContext {
+    uint32_t fixed = 0;
+    // The offset of the next header behind the packet before, counted from
+    // this payload's start (-3 to -1 for a split header), and that packet's
+    // last three bytes.
+    std::optional<int64_t> carry;
+    std::array<uint8_t, 3> before{};
+    // The first header of the packet after, and that payload's first bytes.
+    std::optional<uint32_t> nextFirst;
+    std::array<uint8_t, 4> after{};
+};
+
+// The length of the frame whose header begins `split` (1 to 3) bytes before
+// the end of `head`'s bytes and goes on in `tail`'s.
+std::optional<uint32_t> splitFrameLength(const uint8_t* head, uint32_t split, const uint8_t* tail,
+                                         uint32_t fixed) {
+    uint8_t h[4];
+    for (uint32_t k = 0; k < 4; ++k) h[k] = k < split ? head[k] : tail[k - split];
+    uint32_t length = 0;
+    if (!headerFits(h, fixed, length)) return std::nullopt;
+    return length;
+}
+
+enum class ChainVerdict { Fits, Fails, Unknown };
+
+// Where the payload's first frame header stands by the packet before: none
+// when that packet did not tell, or a split header does not read.
+std::optional<int64_t> firstHeaderOf(const uint8_t* p, uint32_t n, const AudioContext& ctx) {
+    if (!ctx.carry || *ctx.carry >= 0) return ctx.carry;
+    const uint32_t split = static_cast<uint32_t>(-*ctx.carry);
+    if (n < 4) return std::nullopt;
+    const std::optional<uint32_t> length =
+        splitFrameLength(ctx.before.data() + 3 - split, split, p, ctx.fixed);
+    if (!length) return std::nullopt;
+    return *ctx.carry + *length;
+}
+
+// Whether the frame headers of a payload stand where its neighbours say.
+ChainVerdict chainFits(const uint8_t* p, uint32_t n, const AudioContext& ctx) {
+    std::optional<int64_t> carry;
+    const std::optional<int64_t> first = firstHeaderOf(p, n, ctx);
+    if (ctx.carry && !first) return ChainVerdict::Fails;
+    if (first) {
+        if (*first >= n) {
+            carry = *first - n;
+        } else {
+            const ChainWalk w = walkChain(p, n, static_cast<uint32_t>(*first), ctx.fixed);
+            if (!w.whole) return ChainVerdict::Fails;
+            carry = w.carry;
+        }
+    } else if (const std::optional<uint32_t> h = chainStart(p, n, ctx.fixed)) {
+        const ChainWalk w = walkChain(p, n, *h, ctx.fixed);
+        if (!w.whole) return ChainVerdict::Fails;
+        carry = w.carry;
+    }
+    if (!carry) return ChainVerdict::Unknown;
+    if (!ctx.nextFirst) return first ? ChainVerdict::Fits : ChainVerdict::Unknown;
+    int64_t expected = *carry;
+    if (expected < 0) {
+        // The last header is split: the packet after holds its rest.
+        const uint32_t split = static_cast<uint32_t>(-expected);
+        const std::optional<uint32_t> length =
+            splitFrameLength(p + n - split, split, ctx.after.data(), ctx.fixed);
+        if (!length) return ChainVerdict::Fails;
+        expected += *length;
+    }
+    return expected == static_cast<int64_t>(*ctx.nextFirst) ? ChainVerdict::Fits
+                                                            : ChainVerdict::Fails;
+}
+
+// --- the walk -------------------------------------------------------------------
+
+class AutoRepair {
+  public:
+    AutoRepair(AppState& state, StrategyOutcome& outcome)
+        : state_(state), table_(state.table), view_(state.view), outcome_(outcome) {}
+
+    void repair(size_t index) {
+        lowerUpTo(index + 1);
+        BlockRecord& e = table_[index];
+        BlockRepair r;
+        r.index = index;
+        r.fileOffset = view_.streamToFile(e.offset);
+        r.code = e.code;
+        r.declaredSize = e.declaredSize;
+        r.realSize = e.realSize;
+        if (e.broken == kBrokenListed && e.code != kFillCode) settle(index, e, r);
+        if (r.action == RepairAction::LeftAlone) r.certainty = RepairCertainty::Unresolved;
+        outcome_.repairs.push_back(r);
+    }
+
+    void finish() { lowerUpTo(table_.size()); }
+
+  private:
+    void settle(size_t index, BlockRecord& e, BlockRepair& r) {
+        const int64_t delta = e.delta();
+        if (delta < 0 && lastBlock(index)) {
+            cutShort(index, e, r);
+        } else if (delta < 0) {
+            if (e.realSize < kLengthFieldEnd) return;
+            padBack(index, e, r);
+        } else if (delta > 0) {
+            cutInserted(index, e, r);
+        }
+    }
+
+    // Whether no block but sector fill follows the entry.
+    bool lastBlock(size_t index) const {
+        for (size_t k = index + 1; k < table_.size(); ++k) {
+            if (table_[k].code != kFillCode || table_[k].isBroken()) return false;
+        }
+        return true;
+    }
+
+    // The end of the file cut the block short: a header that is whole takes
+    // the length the file holds, one that is not is left out.
+    void cutShort(size_t index, BlockRecord& e, BlockRepair& r) {
+        std::vector<uint8_t> bytes;
+        const BlockKind kind = state_.codes.classify(e.code);
+        const bool lengthField = kind == BlockKind::Packet || kind == BlockKind::SystemHeader;
+        bool whole = false;
+        if (lengthField && e.realSize >= kLengthFieldEnd && read(e.offset, e.realSize, bytes)) {
+            whole = kind == BlockKind::SystemHeader ||
+                    packetPayloadStart(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        }
+        accept(index, e, whole ? PlannedWrite::LengthFromReal : PlannedWrite::Drop);
+        r.action = whole ? RepairAction::LengthFromFile : RepairAction::Dropped;
+        r.certainty = RepairCertainty::Probable;
+    }
+
+    // Bytes were lost inside the block: it keeps them all and is padded back
+    // to its declared size, so that every block behind it keeps its place.
+    void padBack(size_t index, BlockRecord& e, BlockRepair& r) {
+        accept(index, e, PlannedWrite::PadToDeclared);
+        r.action = RepairAction::Padded;
+        r.padded = static_cast<uint32_t>(-e.delta());
+        r.certainty = RepairCertainty::Probable;
+    }
+
+    void accept(size_t index, BlockRecord& e, PlannedWrite how) {
+        e.broken = kBrokenAccepted;
+        table_.planWrite(index, how);
+        ++outcome_.fixed;
+    }
+
+    void cutInserted(size_t index, BlockRecord& e, BlockRepair& r) {
+        const uint32_t real = static_cast<uint32_t>(e.realSize);
+        const uint32_t delta = static_cast<uint32_t>(e.delta());
+        std::vector<uint8_t> bytes;
+        if (real > kLargestSearched || !read(e.offset, real, bytes)) return;
+        std::optional<AudioContext> audio;
+        if (isAudioCode(e.code)) audio = audioContext(index, e.code);
+
+        std::vector<Candidate> candidates = runCandidates(bytes, delta);
+        std::optional<Candidate> chosen;
+        bool unique = true;
+        uint64_t chosenRank = 0;
+        for (const Candidate& c : candidates) {
+            const uint64_t rank = rankOf(c);
+            if (chosen && rank > chosenRank) break;
+            if (!passes(bytes, c, e, audio)) continue;
+            if (chosen) {
+                unique = false;
+                break;
+            }
+            chosen = c;
+            chosenRank = rank;
+        }
+        if (chosen) {
+            apply(index, e, *chosen, r);
+            r.action = RepairAction::CutRuns;
+            r.certainty = unique && chosen->kept <= delta ? RepairCertainty::Exact
+                                                          : RepairCertainty::Probable;
+            return;
+        }
+        if (audio) {
+            if (const std::optional<Candidate> c = cutAtBreak(bytes, delta, e, *audio)) {
+                apply(index, e, *c, r);
+                r.action = RepairAction::CutAtBreak;
+                r.certainty = RepairCertainty::Probable;
+            }
+        }
+    }
+
+    // Fewer bytes kept first, then fewer runs, then more halves joined.
+    static uint64_t rankOf(const Candidate& c) {
+        return (uint64_t{c.kept} * 4 + c.count) * 4 + (3 - c.joins);
+    }
+
+    // Cuts of `delta` bytes from one run at least that long, or from two or
+    // three runs whose lengths add up to it, best ranked first.
+    static std::vector<Candidate> runCandidates(const std::vector<uint8_t>& bytes, uint32_t delta) {
+        std::vector<Run> runs = runsOf(bytes);
+        std::vector<Candidate> out;
+        for (const Run& run : runs) {
+            if (run.length < delta) continue;
+            Candidate c;
+            c.cuts[0] = {run.start + run.length - delta, delta, run.byte};
+            c.count = 1;
+            c.kept = run.length - delta;
+            out.push_back(c);
+        }
+        std::sort(runs.begin(), runs.end(),
+                  [](const Run& a, const Run& b) { return a.length > b.length; });
+        if (runs.size() > kRunsCombined) runs.resize(kRunsCombined);
+        const uint32_t mostKept = std::min(kMostKeptInSeveralRuns, std::max(2u, delta / 8));
+        const auto add = [&](std::array<Run, 3> parts, uint8_t count) {
+            uint64_t total = 0;
+            for (uint8_t k = 0; k < count; ++k) {
+                if (parts[k].length >= delta) return;  // one run alone would do
+                total += parts[k].length;
+            }
+            if (total < delta || total - delta > mostKept) return;
+            std::sort(parts.begin(), parts.begin() + count,
+                      [](const Run& a, const Run& b) { return a.start < b.start; });
+            // The payload's own bytes are kept in the last run.
+            Candidate c;
+            c.count = count;
+            c.kept = static_cast<uint32_t>(total - delta);
+            for (uint8_t k = 0; k < count; ++k) {
+                const uint32_t keep = k + 1 == count ? c.kept : 0;
+                if (keep >= parts[k].length) return;
+                c.cuts[k] = {parts[k].start + keep, parts[k].length - keep, parts[k].byte};
+            }
+            out.push_back(c);
+        };
+        // The runs are longest first: once a pair or triple falls short of
+        // the excess, every later one does too.
+        for (size_t a = 0; a < runs.size(); ++a) {
+            for (size_t b = a + 1; b < runs.size(); ++b) {
+                const uint64_t two = uint64_t{runs[a].length} + runs[b].length;
+                if (two >= delta) add({runs[a], runs[b], Run{}}, 2);
+                for (size_t c = b + 1; c < runs.size(); ++c) {
+                    if (two + runs[c].length < delta) break;
+                    add({runs[a], runs[b], runs[c]}, 3);
+                }
+            }
+        }
+        for (Candidate& c : out) {
+            for (uint8_t k = 0; k < c.count; ++k) {
+                const Cut& cut = c.cuts[k];
+                const uint32_t before = cut.start - 1, after = cut.start + cut.length;
+                const bool joined = before >= 4 && after < bytes.size() &&
+                                    bytes[before] == bytes[after] &&
+                                    bytes[before] != bytes[cut.start];
+                c.joins = static_cast<uint8_t>(c.joins + (joined ? 1 : 0));
+            }
+        }
+        std::stable_sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
+            return rankOf(a) < rankOf(b);
+        });
+        return out;
+    }
+
+    // The checks a cut must pass: the block's header whole at its declared
+    // size, and an audio packet's frames reading on across the cut.
+    bool passes(const std::vector<uint8_t>& bytes, const Candidate& c, const BlockRecord& e,
+                const std::optional<AudioContext>& audio) const {
+        const std::vector<uint8_t> cut = withCuts(bytes, c);
+        if (!headerParses(cut, e.declaredSize, state_.codes)) return false;
+        if (!audio) return true;
+        const std::optional<uint32_t> start =
+            packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
+        return start && chainFits(cut.data() + *start, static_cast<uint32_t>(cut.size()) - *start,
+                                  *audio) != ChainVerdict::Fails;
+    }
+
+    // Bytes inserted into an audio packet that are no run: the frame chain
+    // breaks where the first header is missing, and the bytes right in
+    // front of the header that follows are cut; a chain that runs whole to
+    // the payload's end but does not meet the next packet's first header
+    // has them at its end.
+    std::optional<Candidate> cutAtBreak(const std::vector<uint8_t>& bytes, uint32_t delta,
+                                        const BlockRecord& e, const AudioContext& audio) const {
+        const std::optional<uint32_t> start =
+            packetPayloadStart(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        if (!start) return std::nullopt;
+        const uint8_t* p = bytes.data() + *start;
+        const uint32_t n = static_cast<uint32_t>(bytes.size()) - *start;
+        std::optional<uint32_t> first;
+        if (const std::optional<int64_t> f = firstHeaderOf(p, n, audio)) {
+            if (*f >= 0 && *f < n) first = static_cast<uint32_t>(*f);
+        } else if (!audio.carry) {
+            first = chainStart(p, n, audio.fixed);
+        }
+        std::vector<uint32_t> places;
+        if (first) {
+            const ChainWalk w = walkChain(p, n, *first, audio.fixed);
+            if (!w.whole) {
+                for (uint32_t s = w.breaksAt; s < w.breaksAt + 4; ++s) places.push_back(s);
+            }
+        }
+        places.push_back(n - delta);
+        for (const uint32_t s : places) {
+            if (s + delta > n) continue;
+            Candidate c;
+            c.cuts[0] = {*start + s, delta, -1};
+            c.count = 1;
+            if (passes(bytes, c, e, audio) && chainFitsAfter(bytes, c, audio)) return c;
+        }
+        return std::nullopt;
+    }
+
+    // A cut at a break must leave a chain that the neighbours confirm.
+    bool chainFitsAfter(const std::vector<uint8_t>& bytes, const Candidate& c,
+                        const AudioContext& audio) const {
+        const std::vector<uint8_t> cut = withCuts(bytes, c);
+        const std::optional<uint32_t> start =
+            packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
+        return start && chainFits(cut.data() + *start, static_cast<uint32_t>(cut.size()) - *start,
+                                  audio) == ChainVerdict::Fits;
+    }
+
+    // The sound packets of the same stream before and after the block.
+    AudioContext audioContext(size_t index, uint32_t code) {
+        AudioContext ctx;
+        std::vector<uint8_t> bytes;
+        const size_t from = index > kNeighbourReach ? index - kNeighbourReach : 0;
+        for (size_t k = index; k-- > from;) {
+            const BlockRecord& b = table_[k];
+            if (b.code != code) continue;
+            if (b.isBroken() || !payloadOf(b.offset, b.declaredSize, bytes)) break;
+            const uint32_t n = static_cast<uint32_t>(bytes.size());
+            if (const std::optional<uint32_t> h = chainStart(bytes.data(), n, 0)) {
+                ctx.fixed = parseAudioFrameHeader(bytes.data() + *h)->fixedBits;
+                const ChainWalk w = walkChain(bytes.data(), n, *h, ctx.fixed);
+                if (w.whole && n >= 3) {
+                    ctx.carry = w.carry;
+                    std::copy(bytes.end() - 3, bytes.end(), ctx.before.begin());
+                }
+            }
+            break;
+        }
+        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
+        for (size_t k = index + 1; k < to; ++k) {
+            const BlockRecord& b = table_[k];
+            if (b.code != code) continue;
+            if (b.isBroken() || !payloadOf(b.offset - shift_, b.declaredSize, bytes)) break;
+            const uint32_t n = static_cast<uint32_t>(bytes.size());
+            if (const std::optional<uint32_t> h = chainStart(bytes.data(), n, ctx.fixed)) {
+                if (ctx.fixed == 0) ctx.fixed = parseAudioFrameHeader(bytes.data() + *h)->fixedBits;
+                if (n >= 4) {
+                    ctx.nextFirst = *h;
+                    std::copy(bytes.begin(), bytes.begin() + 4, ctx.after.begin());
+                }
+            }
+            break;
+        }
+        return ctx;
+    }
+
+    // A sound packet's payload.
+    bool payloadOf(Position offset, int32_t size, std::vector<uint8_t>& out) {
+        if (size < kLengthFieldEnd || !read(offset, static_cast<uint32_t>(size), out)) return false;
+        const std::optional<uint32_t> start =
+            packetPayloadStart(out.data(), static_cast<uint32_t>(out.size()));
+        if (!start) return false;
+        out.erase(out.begin(), out.begin() + *start);
+        return true;
+    }
+
+    bool read(Position offset, int32_t size, std::vector<uint8_t>& out) {
+        if (size <= 0 || static_cast<uint32_t>(size) > kLargestSearched) return false;
+        if (!opened_) {
+            opened_ = true;
+            usable_ = view_.isOpen();
+            if (!usable_) usable_ = closeAfter_ = view_.openFile(inputPath_);
+        }
+        if (!usable_) return false;
+        out.resize(static_cast<size_t>(size));
+        return view_.readPieces(
+            offset, static_cast<Position>(size),
+            [&](const uint8_t* bytes, uint32_t piece, Position done) {
+                std::copy(bytes, bytes + piece, out.begin() + static_cast<ptrdiff_t>(done));
+                return true;
+            },
+            StreamView::Fill::Exact);
+    }
+
+    // Makes the cuts: the block then holds its declared size and is sound.
+    void apply(size_t index, BlockRecord& e, const Candidate& c, BlockRepair& r) {
+        // Cut from the last to the first, so that each stream position
+        // still names the byte it named before.
+        for (uint8_t k = c.count; k-- > 0;) {
+            const Cut& cut = c.cuts[k];
+            const Position file = view_.streamToFile(e.offset + cut.start);
+            view_.addCut(file, cut.length);
+            r.cuts[k] = {file, cut.length, cut.byte};
+            shift_ += cut.length;
+            outcome_.bytesCut += cut.length;
+        }
+        view_.invalidateWindow();
+        r.cutCount = c.count;
+        table_.clearErrorFields(static_cast<int64_t>(index));
+        ++outcome_.fixed;
+    }
+
+    // Every entry before `end` not lowered yet moves down by the bytes cut
+    // in front of it.
+    void lowerUpTo(size_t end) {
+        if (shift_ > 0) {
+            for (size_t i = lowered_; i < end; ++i) table_[i].offset -= shift_;
+        }
+        lowered_ = std::max(lowered_, end);
+    }
+
+  public:
+    std::string inputPath_;
+    void close() {
+        if (closeAfter_) view_.closeFile();
+    }
+
+  private:
+    AppState& state_;
+    BlockTable& table_;
+    StreamView& view_;
+    StrategyOutcome& outcome_;
+    Position shift_ = 0;
+    size_t lowered_ = 0;
+    bool opened_ = false, usable_ = false, closeAfter_ = false;
+};
+
+}  // namespace
 
 RepairSummary summarize(const std::vector<BlockRepair>& repairs) {
     RepairSummary s;
@@ -23,15 +611,24 @@ RepairSummary summarize(const std::vector<BlockRepair>& repairs) {
 
 StrategyOutcome repairAutomatically(AppState& state, const std::vector<size_t>& listed,
                                     const std::string& inputPath, RepairProgress& progress) {
-    (void)state;
-    (void)inputPath;
-    (void)progress;
+    std::vector<size_t> order = listed;
+    std::sort(order.begin(), order.end());
+    order.erase(std::unique(order.begin(), order.end()), order.end());
     StrategyOutcome outcome;
-    for (size_t index : listed) {
-        BlockRepair r;
-        r.index = index;
-        outcome.repairs.push_back(r);
+    AutoRepair walk(state, outcome);
+    walk.inputPath_ = inputPath;
+    const size_t rows = order.size() + 1;
+    for (size_t row = 1; row < rows; ++row) {
+        if (state.job.stopRequested.load(std::memory_order_relaxed)) {
+            outcome.stopped = true;
+            break;
+        }
+        if (progress.due()) progress.step(row, rows);
+        if (order[row - 1] < state.table.size()) walk.repair(order[row - 1]);
     }
+    walk.finish();
+    walk.close();
+    progress.finished();
     return outcome;
 }
 
