@@ -136,13 +136,13 @@ void BlockTable::dropLast() {
     while (!plans_.empty() && plans_.back().index >= size_) plans_.pop_back();
 }
 
-void BlockTable::planWrite(size_t index, PlannedWrite how) {
+void BlockTable::planWrite(size_t index, PlannedWrite how, uint32_t total) {
     const auto at = std::lower_bound(plans_.begin(), plans_.end(), index,
                                      [](const WritePlan& p, size_t i) { return p.index < i; });
     if (at != plans_.end() && at->index == index) {
-        at->how = how;
+        *at = {index, how, total};
     } else {
-        plans_.insert(at, {index, how});
+        plans_.insert(at, {index, how, total});
     }
 }
 

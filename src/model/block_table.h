@@ -68,6 +68,9 @@ enum class PlannedWrite : uint8_t {
 struct WritePlan {
     size_t index = 0;
     PlannedWrite how = PlannedWrite::PadToDeclared;
+    // PadToDeclared: the bytes written in all, when more than the declared
+    // size (the sector fill the lost bytes took along); 0 for the declared size.
+    uint32_t total = 0;
     bool operator==(const WritePlan&) const = default;
 };
 
@@ -132,7 +135,7 @@ class BlockTable {
 
     // The planned writes, in ascending index order. Every change that makes
     // the table anew (clear, startFresh, assign, allocate) forgets them.
-    void planWrite(size_t index, PlannedWrite how);
+    void planWrite(size_t index, PlannedWrite how, uint32_t total = 0);
     const std::vector<WritePlan>& plannedWrites() const {
         return plans_;
     }

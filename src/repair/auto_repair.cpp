@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "analysis/scan.h"
 #include "model/elementary.h"
 #include "stream/start_codes.h"
 
@@ -34,6 +35,13 @@ struct Cut {
     uint32_t start = 0;
     uint32_t length = 0;
     int16_t byte = -1;
+};
+
+// A block's declared size, and the bytes it should reach with the sector
+// fill behind it (the declared size when none).
+struct Shape {
+    uint32_t declared = 0;
+    uint32_t target = 0;
 };
 
 struct Candidate {
@@ -260,16 +268,46 @@ class AutoRepair {
     void finish() { lowerUpTo(table_.size()); }
 
   private:
+    // A block's bytes should reach the next block (its declared size, and in
+    // a stream laid out in sectors the fill up to the grid point behind it
+    // when a pack header follows): fewer are padded up to there, more are
+    // cut back to there.
     void settle(size_t index, BlockRecord& e, BlockRepair& r) {
-        const int64_t delta = e.delta();
-        if (delta < 0 && lastBlock(index)) {
-            cutShort(index, e, r);
-        } else if (delta < 0) {
-            if (e.realSize < kLengthFieldEnd) return;
-            padBack(index, e, r);
-        } else if (delta > 0) {
-            cutInserted(index, e, r);
+        if (e.realSize < e.declaredSize && lastBlock(index)) return cutShort(index, e, r);
+        if (e.realSize < kLengthFieldEnd || e.declaredSize < kLengthFieldEnd - 2) return;
+        const uint32_t declared = static_cast<uint32_t>(e.declaredSize);
+        const uint32_t real = static_cast<uint32_t>(e.realSize);
+        const std::optional<Grid> grid = gridAround(index, e);
+        if (!grid)
+            return real < declared ? padBack(index, e, r, declared)
+                                   : cutInserted(index, e, r, declared);
+        const uint32_t sector = grid->sector;
+        // The sector grid's first point at or behind the declared end.
+        const Position end = e.offset + declared;
+        const uint32_t first = static_cast<uint32_t>(
+            grid->pack + (end - grid->pack + sector - 1) / sector * sector - e.offset);
+        if (real <= first) return padBack(index, e, r, first);
+        // The next pack header stands `off` bytes behind a grid point: as
+        // many were inserted, or a sector less that many were lost. Zeros
+        // up to the pack header are fill in either reading; the smaller
+        // change wins.
+        const uint32_t off = static_cast<uint32_t>((e.offset + real - grid->pack) % sector);
+        const uint32_t below = real - off;
+        if (off == 0 || below < first) return cutInserted(index, e, r, off == 0 ? first : real);
+        if (sector - off < off && trailingZeros(e, real) >= off) {
+            return padBack(index, e, r, real + sector - off);
         }
+        cutInserted(index, e, r, below);
+    }
+
+    // The zero bytes at the end of a block's `real` bytes (up to a sector's worth).
+    uint32_t trailingZeros(const BlockRecord& e, uint32_t real) {
+        const uint32_t look = std::min<uint32_t>(real, grid_ ? grid_->sector : 0);
+        std::vector<uint8_t> tail;
+        if (look == 0 || !read(e.offset + real - look, static_cast<int32_t>(look), tail)) return 0;
+        uint32_t zeros = 0;
+        while (zeros < look && tail[look - 1 - zeros] == 0) ++zeros;
+        return zeros;
     }
 
     // Whether no block but sector fill follows the entry.
@@ -298,35 +336,66 @@ class AutoRepair {
 
     // Bytes were lost inside the block: it keeps them all and is padded back
     // to its declared size, so that every block behind it keeps its place.
-    void padBack(size_t index, BlockRecord& e, BlockRepair& r) {
-        accept(index, e, PlannedWrite::PadToDeclared);
+    // In a stream laid out in sectors the fill behind the block may have
+    // been taken into it: it is padded on to where the grid puts the next
+    // pack header.
+    void padBack(size_t index, BlockRecord& e, BlockRepair& r, uint32_t total) {
+        accept(index, e, PlannedWrite::PadToDeclared, total);
         r.action = RepairAction::Padded;
-        r.padded = static_cast<uint32_t>(-e.delta());
+        r.padded = total - static_cast<uint32_t>(e.realSize);
         r.certainty = RepairCertainty::Probable;
     }
 
-    void accept(size_t index, BlockRecord& e, PlannedWrite how) {
+    void accept(size_t index, BlockRecord& e, PlannedWrite how, uint32_t total = 0) {
         e.broken = kBrokenAccepted;
-        table_.planWrite(index, how);
+        table_.planWrite(index, how, total);
         ++outcome_.fixed;
     }
 
-    void cutInserted(size_t index, BlockRecord& e, BlockRepair& r) {
+    // The sector grid around a block that a pack header or an end code
+    // follows: the sector size and the pack header of the block's sector.
+    struct Grid {
+        uint32_t sector = 0;
+        Position pack = 0;
+    };
+    std::optional<Grid> gridAround(size_t index, const BlockRecord& e) {
+        if (index + 1 >= table_.size()) return std::nullopt;
+        const uint32_t next = table_[index + 1].code;
+        if (next != kPackStartCode && next != kEndCode) return std::nullopt;
+        if (!sectorSize_) {
+            sectorSize_ = state_.kind.sectorSize;
+            if (*sectorSize_ == 0 && usable()) sectorSize_ = learnSectorSize(view_).value_or(0);
+        }
+        const uint32_t sector = *sectorSize_;
+        if (sector == 0) return std::nullopt;
+        for (size_t k = index; k-- > 0;) {
+            if (table_[k].code != kPackStartCode) continue;
+            if (e.offset - table_[k].offset >= sector) return std::nullopt;
+            grid_ = Grid{sector, table_[k].offset};
+            return grid_;
+        }
+        return std::nullopt;
+    }
+
+    // Bytes were inserted: `real - target` of them are cut, from runs of
+    // equal bytes or where an audio stream's frame chain breaks.
+    void cutInserted(size_t index, BlockRecord& e, BlockRepair& r, uint32_t target) {
         const uint32_t real = static_cast<uint32_t>(e.realSize);
-        const uint32_t delta = static_cast<uint32_t>(e.delta());
+        const uint32_t excess = real - target;
         std::vector<uint8_t> bytes;
         if (real > kLargestSearched || !read(e.offset, real, bytes)) return;
         std::optional<AudioContext> audio;
         if (isAudioCode(e.code)) audio = audioContext(index, e.code);
 
-        std::vector<Candidate> candidates = runCandidates(bytes, delta);
+        const Shape shape{static_cast<uint32_t>(e.declaredSize), target};
+        std::vector<Candidate> candidates = runCandidates(bytes, excess);
         std::optional<Candidate> chosen;
         bool unique = true;
         uint64_t chosenRank = 0;
         for (const Candidate& c : candidates) {
             const uint64_t rank = rankOf(c);
             if (chosen && rank > chosenRank) break;
-            if (!passes(bytes, c, e, audio)) continue;
+            if (!passes(bytes, c, shape, audio)) continue;
             if (chosen) {
                 unique = false;
                 break;
@@ -335,15 +404,15 @@ class AutoRepair {
             chosenRank = rank;
         }
         if (chosen) {
-            apply(index, e, *chosen, r);
+            apply(index, e, *chosen, r, target);
             r.action = RepairAction::CutRuns;
-            r.certainty = unique && chosen->kept <= delta ? RepairCertainty::Exact
-                                                          : RepairCertainty::Probable;
+            r.certainty = unique && chosen->kept <= excess ? RepairCertainty::Exact
+                                                           : RepairCertainty::Probable;
             return;
         }
         if (audio) {
-            if (const std::optional<Candidate> c = cutAtBreak(bytes, delta, e, *audio)) {
-                apply(index, e, *c, r);
+            if (const std::optional<Candidate> c = cutAtBreak(bytes, excess, shape, *audio)) {
+                apply(index, e, *c, r, target);
                 r.action = RepairAction::CutAtBreak;
                 r.certainty = RepairCertainty::Probable;
             }
@@ -422,10 +491,15 @@ class AutoRepair {
 
     // The checks a cut must pass: the block's header whole at its declared
     // size, and an audio packet's frames reading on across the cut.
-    bool passes(const std::vector<uint8_t>& bytes, const Candidate& c, const BlockRecord& e,
+    bool passes(const std::vector<uint8_t>& bytes, const Candidate& c, const Shape& shape,
                 const std::optional<AudioContext>& audio) const {
-        const std::vector<uint8_t> cut = withCuts(bytes, c);
-        if (!headerParses(cut, e.declaredSize, state_.codes)) return false;
+        std::vector<uint8_t> cut = withCuts(bytes, c);
+        if (cut.size() != shape.target || !std::all_of(cut.begin() + shape.declared, cut.end(),
+                                                       [](uint8_t b) { return b == 0; })) {
+            return false;
+        }
+        cut.resize(shape.declared);
+        if (!headerParses(cut, static_cast<int32_t>(shape.declared), state_.codes)) return false;
         if (!audio) return true;
         const std::optional<uint32_t> start =
             packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
@@ -439,12 +513,13 @@ class AutoRepair {
     // the payload's end but does not meet the next packet's first header
     // has them at its end.
     std::optional<Candidate> cutAtBreak(const std::vector<uint8_t>& bytes, uint32_t delta,
-                                        const BlockRecord& e, const AudioContext& audio) const {
-        const std::optional<uint32_t> start =
-            packetPayloadStart(bytes.data(), static_cast<uint32_t>(bytes.size()));
+                                        const Shape& shape, const AudioContext& audio) const {
+        // The packet's own bytes: the fill behind it stays out of the search.
+        const uint32_t own = shape.declared + delta;
+        const std::optional<uint32_t> start = packetPayloadStart(bytes.data(), own);
         if (!start) return std::nullopt;
         const uint8_t* p = bytes.data() + *start;
-        const uint32_t n = static_cast<uint32_t>(bytes.size()) - *start;
+        const uint32_t n = own - *start;
         std::optional<uint32_t> first;
         if (const std::optional<int64_t> f = firstHeaderOf(p, n, audio)) {
             if (*f >= 0 && *f < n) first = static_cast<uint32_t>(*f);
@@ -464,15 +539,16 @@ class AutoRepair {
             Candidate c;
             c.cuts[0] = {*start + s, delta, -1};
             c.count = 1;
-            if (passes(bytes, c, e, audio) && chainFitsAfter(bytes, c, audio)) return c;
+            if (passes(bytes, c, shape, audio) && chainFitsAfter(bytes, c, shape, audio)) return c;
         }
         return std::nullopt;
     }
 
     // A cut at a break must leave a chain that the neighbours confirm.
-    bool chainFitsAfter(const std::vector<uint8_t>& bytes, const Candidate& c,
+    bool chainFitsAfter(const std::vector<uint8_t>& bytes, const Candidate& c, const Shape& shape,
                         const AudioContext& audio) const {
-        const std::vector<uint8_t> cut = withCuts(bytes, c);
+        std::vector<uint8_t> cut = withCuts(bytes, c);
+        cut.resize(shape.declared);
         const std::optional<uint32_t> start =
             packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
         return start && chainFits(cut.data() + *start, static_cast<uint32_t>(cut.size()) - *start,
@@ -527,14 +603,18 @@ class AutoRepair {
         return true;
     }
 
-    bool read(Position offset, int32_t size, std::vector<uint8_t>& out) {
-        if (size <= 0 || static_cast<uint32_t>(size) > kLargestSearched) return false;
+    // Opens the input on the first read.
+    bool usable() {
         if (!opened_) {
             opened_ = true;
             usable_ = view_.isOpen();
             if (!usable_) usable_ = closeAfter_ = view_.openFile(inputPath_);
         }
-        if (!usable_) return false;
+        return usable_;
+    }
+
+    bool read(Position offset, int32_t size, std::vector<uint8_t>& out) {
+        if (size <= 0 || static_cast<uint32_t>(size) > kLargestSearched || !usable()) return false;
         out.resize(static_cast<size_t>(size));
         return view_.readPieces(
             offset, static_cast<Position>(size),
@@ -545,8 +625,9 @@ class AutoRepair {
             StreamView::Fill::Exact);
     }
 
-    // Makes the cuts: the block then holds its declared size and is sound.
-    void apply(size_t index, BlockRecord& e, const Candidate& c, BlockRepair& r) {
+    // Makes the cuts: the block then holds its declared size and is sound,
+    // or, with sector fill behind it, is written with that fill.
+    void apply(size_t index, BlockRecord& e, const Candidate& c, BlockRepair& r, uint32_t target) {
         // Cut from the last to the first, so that each stream position
         // still names the byte it named before.
         for (uint8_t k = c.count; k-- > 0;) {
@@ -559,6 +640,11 @@ class AutoRepair {
         }
         view_.invalidateWindow();
         r.cutCount = c.count;
+        if (target > static_cast<uint32_t>(e.declaredSize)) {
+            e.realSize = static_cast<int32_t>(target);
+            accept(index, e, PlannedWrite::PadToDeclared, target);
+            return;
+        }
         table_.clearErrorFields(static_cast<int64_t>(index));
         ++outcome_.fixed;
     }
@@ -586,6 +672,8 @@ class AutoRepair {
     Position shift_ = 0;
     size_t lowered_ = 0;
     bool opened_ = false, usable_ = false, closeAfter_ = false;
+    std::optional<uint32_t> sectorSize_;
+    std::optional<Grid> grid_;
 };
 
 }  // namespace

@@ -143,8 +143,8 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
         while (plan != plans.end() && plan->index < n) ++plan;
         // A plan holds for a block the repair left broken (accepted), and
         // says how it is written whatever the fallback for broken blocks.
-        const PlannedWrite* planned =
-            plan != plans.end() && plan->index == n && e.isBroken() ? &plan->how : nullptr;
+        const bool hasPlan = plan != plans.end() && plan->index == n && e.isBroken();
+        const PlannedWrite* planned = hasPlan ? &plan->how : nullptr;
         if (located != nullptr && locate != locateEnd && *locate == n) {
             located->push_back(out.written() + span.pending());
             ++locate;
@@ -178,9 +178,13 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
             const uint16_t length = static_cast<uint16_t>(e.realSize - kLengthFieldEnd);
             ok = copyStream(view, e.offset, static_cast<uint64_t>(size), out, &length);
         } else {
-            // Cut to the declared size, or padded to it with zeros.
+            // Cut to the declared size, or padded to it with zeros (or to
+            // the planned size).
             if (e.declaredSize < 0) return failed(FailureKind::BadIndex);
-            const uint64_t declared = static_cast<uint64_t>(e.declaredSize);
+            const uint64_t declared =
+                padPlanned && plan->total > static_cast<uint32_t>(e.declaredSize)
+                    ? plan->total
+                    : static_cast<uint64_t>(e.declaredSize);
             const uint64_t kept = std::min<uint64_t>(declared, static_cast<uint64_t>(size));
             padded += declared - kept;
             if (padded > limit) return failed(FailureKind::BadIndex);

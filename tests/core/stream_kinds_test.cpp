@@ -98,7 +98,7 @@ TEST_P(StreamKinds, ScanCleanAndRepairToItself) {
 
     test::TempDir dir;
     for (Strategy strategy : {Strategy::RemoveRunsEqualToDelta, Strategy::RemoveRunsAndRemeasure,
-                              Strategy::AcceptRealSizes}) {
+                              Strategy::AcceptRealSizes, Strategy::Automatic}) {
         EXPECT_EQ(repaired(input, strategy, RepairOptions{}, dir), withEndCode(original));
     }
     EXPECT_EQ(readFile(input), original);
