@@ -205,6 +205,9 @@ int main(int argc, char** argv) {
     }
     TempDir dir;
     const Clock::time_point start = Clock::now();
+    std::printf("# The repair strategies on damaged copies of the fixtures\n\n`damage_bench");
+    for (int i = 1; i < argc; ++i) std::printf(" %s", argv[i]);
+    std::printf("`\n\n");
     std::printf(
         "Seed %llu, %zu damaged copies per row (the kind's fixtures in turn). A cell is the "
         "share of copies whose saved file passes the row's measure; where that is not "
