@@ -278,26 +278,39 @@ class AutoRepair {
         const uint32_t declared = static_cast<uint32_t>(e.declaredSize);
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const std::optional<Grid> grid = gridAround(index, e);
-        if (!grid)
-            return real < declared ? padBack(index, e, r, declared)
-                                   : cutInserted(index, e, r, declared);
+        if (!grid) {
+            if (real < declared) return padBack(index, e, r, declared);
+            cutInserted(index, e, r, declared);
+            return;
+        }
         const uint32_t sector = grid->sector;
         // The sector grid's first point at or behind the declared end.
         const Position end = e.offset + declared;
         const uint32_t first = static_cast<uint32_t>(
             grid->pack + (end - grid->pack + sector - 1) / sector * sector - e.offset);
         if (real <= first) return padBack(index, e, r, first);
-        // The next pack header stands `off` bytes behind a grid point: as
-        // many were inserted, or a sector less that many were lost. Zeros
-        // up to the pack header are fill in either reading; the smaller
-        // change wins.
+        // The next pack header stands `off` bytes behind a grid point: the
+        // bytes inserted fill whole sectors and `off` more, or a sector less
+        // than `off` were lost and zeros up to the pack header are fill. The
+        // readings are tried from the smallest change on; padding needs
+        // zeros enough for it, a cut passes its checks.
         const uint32_t off = static_cast<uint32_t>((e.offset + real - grid->pack) % sector);
-        const uint32_t below = real - off;
-        if (off == 0 || below < first) return cutInserted(index, e, r, off == 0 ? first : real);
-        if (sector - off < off && trailingZeros(e, real) >= off) {
-            return padBack(index, e, r, real + sector - off);
+        struct Reading {
+            uint32_t change;
+            bool pad;
+            uint32_t target;
+        };
+        std::vector<Reading> readings{{real - first, false, first}};
+        if (off != 0 && real - off > first) readings.push_back({off, false, real - off});
+        if (off != 0 && trailingZeros(e, real) >= off) {
+            readings.push_back({sector - off, true, real + sector - off});
         }
-        cutInserted(index, e, r, below);
+        std::stable_sort(readings.begin(), readings.end(),
+                         [](const Reading& a, const Reading& b) { return a.change < b.change; });
+        for (const Reading& reading : readings) {
+            if (reading.pad) return padBack(index, e, r, reading.target);
+            if (cutInserted(index, e, r, reading.target)) return;
+        }
     }
 
     // The zero bytes at the end of a block's `real` bytes (up to a sector's worth).
@@ -379,11 +392,11 @@ class AutoRepair {
 
     // Bytes were inserted: `real - target` of them are cut, from runs of
     // equal bytes or where an audio stream's frame chain breaks.
-    void cutInserted(size_t index, BlockRecord& e, BlockRepair& r, uint32_t target) {
+    bool cutInserted(size_t index, BlockRecord& e, BlockRepair& r, uint32_t target) {
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const uint32_t excess = real - target;
         std::vector<uint8_t> bytes;
-        if (real > kLargestSearched || !read(e.offset, real, bytes)) return;
+        if (real > kLargestSearched || !read(e.offset, real, bytes)) return false;
         std::optional<AudioContext> audio;
         if (isAudioCode(e.code)) audio = audioContext(index, e.code);
 
@@ -408,15 +421,17 @@ class AutoRepair {
             r.action = RepairAction::CutRuns;
             r.certainty = unique && chosen->kept <= excess ? RepairCertainty::Exact
                                                            : RepairCertainty::Probable;
-            return;
+            return true;
         }
         if (audio) {
             if (const std::optional<Candidate> c = cutAtBreak(bytes, excess, shape, *audio)) {
                 apply(index, e, *c, r, target);
                 r.action = RepairAction::CutAtBreak;
                 r.certainty = RepairCertainty::Probable;
+                return true;
             }
         }
+        return false;
     }
 
     // Fewer bytes kept first, then fewer runs, then more halves joined.
