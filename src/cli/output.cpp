@@ -59,6 +59,18 @@ void printRows(const BlockTable& table) {
     }
 }
 
+void printPlan(const std::vector<BlockRepair>& repairs) {
+    for (const BlockRepair& r : repairs) {
+        std::cout << r.index << '\t' << r.fileOffset << '\t' << formatCode(r.code) << '\t'
+                  << repairActionText(r) << '\t' << repairCertaintyText(r.certainty) << "\n";
+    }
+}
+
+void saySummary(const std::vector<BlockRepair>& repairs) {
+    const RepairSummary summary = summarize(repairs);
+    std::cerr << repairSummaryText(summary) << " (" << repairSummaryText(summary, true) << ")\n";
+}
+
 namespace {
 
 using Json = nlohmann::ordered_json;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/app_state.h"
 #include "analysis/error_list.h"
@@ -46,6 +47,14 @@ class CliSink : public ThrottledSink {
 
 // The rows of the table's listed entries, tab-separated, one per line.
 void printRows(const BlockTable& table);
+
+// The automatic repair's plan: one line per block it was given, its index,
+// file offset, start code, what was done and how sure, tab-separated.
+void printPlan(const std::vector<BlockRepair>& repairs);
+
+// The automatic repair's summary on standard error, the Russian text with
+// the English behind it like every status text.
+void saySummary(const std::vector<BlockRepair>& repairs);
 
 // The whole table, the stream codes and the rows as one JSON document,
 // written as it is made: a stream of millions of tiny blocks gives a

@@ -1,9 +1,13 @@
 // repair: the findings of a scan or of the index file, the chosen repairs in
-// order, and the repaired stream saved into a new file.
+// order, and the repaired stream saved into a new file; on request the
+// automatic repair's report, and a plan instead of a file.
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 #include "cli/command.h"
 #include "cli/output.h"
+#include "cli/report.h"
 #include "repair/index_file.h"
 #include "repair/naming.h"
 #include "repair/writer.h"
@@ -21,10 +25,10 @@ class RepairCommand : public Command {
         repair->add_option("-o,--output", output_,
                            "the repaired file, - for standard output (default: FILE with .001 "
                            "before the extension)");
-        repair->add_flag("--force", force_, "overwrite an existing output");
+        repair->add_flag("--force", force_, "overwrite an existing output or report");
         repair
             ->add_option("--apply", apply_,
-                         "a repair, in the order given: eq, rescan or sizes (default: eq)")
+                         "a repair, in the order given: eq, rescan, sizes or auto (default: eq)")
             ->check(CLI::IsMember(kStrategies))
             ->take_last()
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -36,37 +40,117 @@ class RepairCommand : public Command {
         repair->add_flag("--from-index", fromIndex_,
                          "take the findings from FILE.index instead of a scan");
         repair->add_flag("--json", json_, "print the block table after the repairs as JSON");
+        repair->add_option("--report", report_,
+                           "write the automatic repair's report as JSON into this file (needs "
+                           "--apply auto; with --dry-run it is the plan)");
+        repair->add_flag("--dry-run", dryRun_,
+                         "repair in memory only: print the plan (the automatic repair's blocks, "
+                         "else the rows still listed) and write no stream; a --report is still "
+                         "written");
         return repair;
     }
 
     int run(Session& s) override {
-        if (json_ && output_ == OutputFile::kStandardOutput) {
-            std::cerr << "--json prints to standard output: not with -o -\n";
+        const std::string output = output_.empty() ? outputNameFor(s.path) : output_;
+        if (const char* refusal = refusedCombination(output)) {
+            std::cerr << refusal << "\n";
             return 2;
         }
         if (!(fromIndex_ ? loadFindings(s) : checkAndScan(s))) return 1;
         const RepairOptions options{!anyByte_, !anyDelta_, parseMinRepeat(minRun_).value_or(100)};
         if (apply_.empty()) apply_.push_back("eq");
         for (const std::string& strategy : apply_) hammer(s, strategy, options);
+        const int status = dryRun_ ? planOnly(s) : save(s, output);
+        // The summary closes what the command says, whatever came of the save.
+        if (s.automatic) saySummary(s.repairs);
+        return status;
+    }
 
-        const std::string output = output_.empty() ? outputNameFor(s.path) : output_;
+  private:
+    // Why the options given do not go together, or nothing.
+    const char* refusedCombination(const std::string& output) const {
+        if (json_ && output_ == OutputFile::kStandardOutput) {
+            return "--json prints to standard output: not with -o -";
+        }
+        const bool automatic = std::find(apply_.begin(), apply_.end(), "auto") != apply_.end();
+        if (!report_.empty() && !automatic) {
+            return "--report writes the automatic repair's report: only with --apply auto";
+        }
+        if (report_ == OutputFile::kStandardOutput) {
+            return "--report needs a file: standard output carries the plan or the output's name";
+        }
+        if (dryRun_ && json_) return "--dry-run prints the plan: not with --json";
+        if (!dryRun_ && !report_.empty() && sameName(report_, output)) {
+            return "--report and the repaired stream cannot be one file";
+        }
+        return nullptr;
+    }
+
+    // Whether two names lead to one place, whether it exists or not yet.
+    static bool sameName(const std::string& a, const std::string& b) {
+        std::error_code error;
+        const auto full = [&](const std::string& path) {
+            return std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+        };
+        return a == b || sameFile(a, b) || full(a) == full(b);
+    }
+
+    // --dry-run: the plan on standard output, and the report when asked.
+    int planOnly(Session& s) const {
+        s.state.view.closeFile();
+        s.automatic ? printPlan(s.repairs) : printRows(s.state.table);
+        if (report_.empty()) return 0;
+        OutputFile report;
+        if (!openReport(report, {s.path})) return 1;
+        return finishReport(report, {s.path, ""}, s.repairs, {}) ? 0 : 1;
+    }
+
+    int save(Session& s, const std::string& output) {
         if (!mayOverwrite(output, force_)) return 1;
+        // Opened before the save, so that a report that cannot be written
+        // (the input's name, a folder that is not there) costs no stream.
+        OutputFile report;
+        if (!report_.empty() && !openReport(report, {s.path, output})) return 1;
         s.state.headerFromRealSize = !cutPad_;
+        std::vector<size_t> reported(s.repairs.size());
+        std::transform(s.repairs.begin(), s.repairs.end(), reported.begin(),
+                       [](const BlockRepair& r) { return r.index; });
+        std::vector<Position> located;
         bool saved = false;
         {
             CliSink sink(s.quiet, s.state.view.streamSize());
-            saved = saveRepairedStream(s.state, {s.path, output}, sink);
+            saved = saveRepairedStream(s.state, {s.path, output, &reported, &located}, sink);
         }
         s.state.view.closeFile();
         if (json_) printJson(s.state);
         const Failure& failure = s.state.job.failure;
         say(saveMessage(failure), failureDetail(failure));
+        if (!saved) return 1;
         // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
-        if (saved && output != OutputFile::kStandardOutput) std::cout << output << "\n";
-        return saved ? 0 : 1;
+        if (output != OutputFile::kStandardOutput) std::cout << output << "\n";
+        if (!report_.empty() && !finishReport(report, {s.path, output}, s.repairs, located)) {
+            return 1;
+        }
+        return 0;
     }
 
-  private:
+    // The report's file, refused when it is one of `taken`; false (told)
+    // when it may not be overwritten or cannot be created.
+    bool openReport(OutputFile& report, const std::vector<std::string>& taken) const {
+        if (!mayOverwrite(report_, force_)) return false;
+        if (report.create(report_, taken)) return true;
+        say(saveMessage(report.failure()), failureDetail(report.failure()));
+        return false;
+    }
+
+    static bool finishReport(OutputFile& report, const ReportFiles& files,
+                             const std::vector<BlockRepair>& repairs,
+                             const std::vector<Position>& located) {
+        if (writeReport(report, files, repairs, located)) return true;
+        say(saveMessage(report.failure()), failureDetail(report.failure()));
+        return false;
+    }
+
     // The open check, then the findings from the index file instead of a
     // scan; false (reported) when either fails.
     static bool loadFindings(Session& s) {
@@ -88,6 +172,8 @@ class RepairCommand : public Command {
     std::vector<std::string> apply_;
     bool anyByte_ = false, anyDelta_ = false, cutPad_ = false, fromIndex_ = false, json_ = false;
     std::string minRun_ = kDefaultMinRepeat;
+    std::string report_;
+    bool dryRun_ = false;
 };
 
 }  // namespace
