@@ -1,15 +1,20 @@
 // repair: the findings of a scan or of the index file, the chosen repairs in
 // order, and the repaired stream saved into a new file; on request the
-// automatic repair's report, and a plan instead of a file.
+// automatic repair's report, a plan instead of a file, and a check of the
+// file written.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 #include "cli/command.h"
 #include "cli/output.h"
 #include "cli/report.h"
 #include "repair/index_file.h"
 #include "repair/naming.h"
+#include "repair/verify.h"
 #include "repair/writer.h"
 #include "stream/file_io.h"
 
@@ -47,6 +52,13 @@ class RepairCommand : public Command {
                          "repair in memory only: print the plan (the automatic repair's blocks, "
                          "else the rows still listed) and write no stream; a --report is still "
                          "written");
+        repair->add_flag("--verify", verify_,
+                         "scan the written file and name the blocks whose length was rewritten or "
+                         "that were padded, which a scan cannot judge");
+        repair->footer(
+            "Exit status: 0 done, 1 failed or stopped, 2 options that do not go together, 3 with "
+            "--verify: blocks the automatic repair left unresolved, or broken blocks in the "
+            "written file.");
         return repair;
     }
 
@@ -79,11 +91,25 @@ class RepairCommand : public Command {
         if (report_ == OutputFile::kStandardOutput) {
             return "--report needs a file: standard output carries the plan or the output's name";
         }
-        if (dryRun_ && json_) return "--dry-run prints the plan: not with --json";
+        if (dryRun_ && (json_ || verify_)) {
+            return "--dry-run writes no file: not with --json or --verify";
+        }
+        if (verify_ && !isRegularOrNew(output)) {
+            return "--verify reads the written file back: not with -o - or an output that is no "
+                   "regular file";
+        }
         if (!dryRun_ && !report_.empty() && sameName(report_, output)) {
             return "--report and the repaired stream cannot be one file";
         }
         return nullptr;
+    }
+
+    // An output that a check can read back once written: a regular file or
+    // a name that does not exist yet.
+    static bool isRegularOrNew(const std::string& path) {
+        struct stat st {};
+        return path != OutputFile::kStandardOutput &&
+               (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode));
     }
 
     // Whether two names lead to one place, whether it exists or not yet.
@@ -131,7 +157,7 @@ class RepairCommand : public Command {
         if (!report_.empty() && !finishReport(report, {s.path, output}, s.repairs, located)) {
             return 1;
         }
-        return 0;
+        return verify_ ? verifyWritten(s, output, located) : 0;
     }
 
     // The report's file, refused when it is one of `taken`; false (told)
@@ -149,6 +175,34 @@ class RepairCommand : public Command {
         if (writeReport(report, files, repairs, located)) return true;
         say(saveMessage(report.failure()), failureDetail(report.failure()));
         return false;
+    }
+
+    // --verify: the written file scanned into a state of its own (the
+    // repair's table stays as it is), what the scan found and the blocks it
+    // cannot judge. 3 when a block stays unresolved or the file holds
+    // broken blocks.
+    int verifyWritten(Session& s, const std::string& output, const std::vector<Position>& located) {
+        auto scratch = std::make_unique<AppState>();
+        scratch->rules = s.state.rules.load();
+        stopOnInterrupt(scratch->job.stopRequested);
+        OutputCheck check;
+        {
+            CliSink sink(s.quiet, fileSize(output));
+            check = checkWrittenStream(*scratch, output, sink);
+        }
+        stopOnInterrupt(s.state.job.stopRequested);
+        if (check.failure) {
+            sayFailure(check.failure);
+            return 1;
+        }
+        if (check.stopped) {
+            say(Message::Stopped);
+            return 1;
+        }
+        sayOutputCheck(check);
+        sayUncheckable(s.state, s.repairs, located);
+        const bool unresolved = summarize(s.repairs).unresolved > 0;
+        return unresolved || check.broken > 0 ? 3 : 0;
     }
 
     // The open check, then the findings from the index file instead of a
@@ -173,7 +227,7 @@ class RepairCommand : public Command {
     bool anyByte_ = false, anyDelta_ = false, cutPad_ = false, fromIndex_ = false, json_ = false;
     std::string minRun_ = kDefaultMinRepeat;
     std::string report_;
-    bool dryRun_ = false;
+    bool dryRun_ = false, verify_ = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <iterator>
 
@@ -14,6 +15,14 @@
 namespace mpg::cli {
 
 namespace {
+
+// Where Ctrl-C stops a job: the session's own stop flag, or that of the
+// check of a written file while it runs.
+std::atomic<std::atomic<bool>*> gStop{nullptr};
+
+extern "C" void onInterrupt(int) {
+    if (std::atomic<bool>* flag = gStop.load()) flag->store(true);
+}
 
 // The accounts of a block given to the automatic repair again replace its
 // earlier ones; both lists ascend by index.
@@ -35,6 +44,11 @@ void keepLatest(std::vector<BlockRepair>& kept, const std::vector<BlockRepair>& 
 }
 
 }  // namespace
+
+void stopOnInterrupt(std::atomic<bool>& flag) {
+    gStop.store(&flag);
+    std::signal(SIGINT, onInterrupt);
+}
 
 uint64_t fileSize(const std::string& path) {
     struct stat st {};

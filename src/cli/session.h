@@ -2,6 +2,7 @@
 // named stream, and the steps every command takes the way the window does.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct Session {
     bool automatic = false;
     std::vector<BlockRepair> repairs;
 };
+
+// Ctrl-C from now on sets `flag`: the running job stops the way the
+// window's stop does. The flag must outlive the next call.
+void stopOnInterrupt(std::atomic<bool>& flag);
 
 // The size of a named file, 0 when it has none; for the progress line's rate.
 uint64_t fileSize(const std::string& path);

@@ -1,5 +1,5 @@
-// The automatic repair through mpgmend-cli: its report, its summary and the
-// plan of a dry run, as scripts see them.
+// The automatic repair through mpgmend-cli: its report, its summary, the
+// plan of a dry run and the check of the written file, as scripts see them.
 // Every assertion but those of the test that needs the real repair holds
 // whatever the repair decides for a block: the report is checked against
 // the scan and the written file, the texts against the report.
@@ -12,6 +12,7 @@
 
 #include "analysis/error_list.h"
 #include "cli_run.h"
+#include "stream/procedures.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
 
@@ -24,9 +25,10 @@ using test::CliRun;
 using test::readFile;
 
 // In av.mpg: the video packets at 61452 (index 43) and at 28672 (index
-// 17).
+// 17), and the pack header at 63488 (index 44).
 constexpr size_t kVideoPayload = 62'000;
 constexpr size_t kOtherVideoPayload = 29'500;
+constexpr size_t kBehindPackHeader = 63'500;
 
 // The bytes with `length` bytes of value `byte` inserted at `at`, or a
 // little further, where neither neighbour has that value: the run is then
@@ -54,6 +56,10 @@ std::vector<std::string> fields(const std::string& line) {
 std::string lastLine(const std::string& text) {
     const std::vector<std::string> all = lines(text);
     return all.empty() ? std::string() : all.back();
+}
+
+std::string grouped(uint64_t n) {
+    return groupDigits(std::to_string(n));
 }
 
 // The summary line a run must end with, made from the report's counts.
@@ -227,6 +233,9 @@ TEST_F(AutoCli, RefusedCombinations) {
     const std::string out = dir.file("out.mpg");
     const std::vector<std::vector<std::string>> usage = {
         {"--report", dir.file("r.json")},
+        {"--apply", "auto", "--verify", "-o", "-"},
+        {"--apply", "auto", "--verify", "-o", "/dev/null"},
+        {"--apply", "auto", "--dry-run", "--verify"},
         {"--apply", "auto", "--dry-run", "--json"},
         {"--apply", "auto", "--report", "-"},
         {"--apply", "auto", "--report", out, "-o", out},
@@ -250,12 +259,87 @@ TEST_F(AutoCli, RefusedCombinations) {
     EXPECT_EQ(names(), (std::vector<std::string>{"in.mpg", "kept.json"}));
 }
 
+TEST_F(AutoCli, VerifyCountsTheWrittenBlocks) {
+    // eq restores the stream: a clean file, nothing it cannot judge.
+    const std::string zeros = input("zeros.mpg", withRun(original, kVideoPayload, 300, 0x00));
+    const CliRun clean = cli({"repair", zeros, "--verify", "-o", dir.file("clean.mpg")}, dir);
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    const size_t blocks =
+        Json::parse(cli({"scan", "--json", dir.file("clean.mpg")}, dir).out)["blocks"].size();
+    EXPECT_EQ(lastLine(clean.err), "записанный файл проверен: блоков " + grouped(blocks) +
+                                       ", испорченных 0 (the written file scanned: blocks, of "
+                                       "them broken)");
+
+    // A pack header has no length field: accepted at its real size it is
+    // written as it stands, and the written file still holds it broken.
+    const std::string pack = input("pack.mpg", withRun(original, kBehindPackHeader, 300, 0xFF));
+    const std::string out = dir.file("pack.001.mpg");
+    const CliRun broken = cli({"repair", pack, "--apply", "sizes", "--verify", "-o", out}, dir);
+    EXPECT_EQ(broken.status, 3) << broken.err;
+    const Json table = Json::parse(cli({"scan", "--json", out}, dir).out)["blocks"];
+    std::vector<std::string> brokenAt;
+    for (const Json& b : table) {
+        if (b["broken"] != "") brokenAt.push_back(grouped(b["offset"]));
+    }
+    ASSERT_EQ(brokenAt.size(), 1u);
+    EXPECT_NE(broken.err.find("блоков " + grouped(table.size()) + ", испорченных 1 ("),
+              std::string::npos)
+        << broken.err;
+    EXPECT_NE(broken.err.find("испорченные блоки с позиций: " + brokenAt[0] +
+                              " (broken blocks in the written file)\n"),
+              std::string::npos)
+        << broken.err;
+}
+
+// The blocks a scan of the written file cannot judge are named with where
+// they stand in it, as the report says; the exit status is 3 exactly when
+// blocks stay unresolved or the written file holds broken ones.
+TEST_F(AutoCli, VerifyNamesWhatAScanCannotJudge) {
+    const std::string in = input("in.mpg", withRun(withRun(original, kVideoPayload, 300, 0xFF),
+                                                   kOtherVideoPayload, 80, 0xFF));
+    for (const bool cutPad : {false, true}) {
+        std::vector<std::string> args = {
+            "repair",  in,   "--apply",           "auto",     "--verify",
+            "--force", "-o", dir.file("out.mpg"), "--report", dir.file("r.json")};
+        if (cutPad) args.push_back("--cut-pad");
+        const CliRun r = cli(args, dir);
+        const Json report = json(dir.file("r.json"));
+        std::vector<std::string> expected;
+        for (const Json& b : report["blocks"]) {
+            std::string said;
+            if (b["action"] == "length_from_file") {
+                said = "длина переписана";
+            } else if (b["action"] == "padded") {
+                said = "дополнен нулями";
+            } else if (b["certainty"] == "unresolved") {
+                said = cutPad ? "обрезан или дополнен до заявленного размера" : "длина переписана";
+            } else {
+                continue;
+            }
+            expected.push_back(said + ": блок " + std::to_string(b["index"].get<size_t>()) +
+                               ", позиция " + grouped(b["output_offset"]) + " (");
+        }
+        std::vector<std::string> named;
+        for (const std::string& line : lines(r.err)) {
+            if (line.find(": блок ") != std::string::npos) {
+                named.push_back(line.substr(0, line.find('(') + 1));
+            }
+        }
+        EXPECT_EQ(named, expected) << r.err;
+        const bool brokenOutput = r.err.find(", испорченных 0 (") == std::string::npos;
+        const bool unresolved = report["summary"]["unresolved"] > 0;
+        EXPECT_EQ(r.status, unresolved || brokenOutput ? 3 : 0) << r.err;
+        EXPECT_EQ(lastLine(r.err), summaryLine(report));
+    }
+}
+
 // enabled when the automatic repair lands
 TEST_F(AutoCli, DISABLED_RestoresARunOfFFInAVideoPacket) {
     const std::string in = input("in.mpg", withRun(original, kVideoPayload, 300, 0xFF));
     const std::string out = dir.file("out.mpg");
-    const CliRun r =
-        cli({"repair", in, "--apply", "auto", "--report", dir.file("r.json"), "-o", out}, dir);
+    const CliRun r = cli(
+        {"repair", in, "--apply", "auto", "--verify", "--report", dir.file("r.json"), "-o", out},
+        dir);
     EXPECT_EQ(r.status, 0) << r.err;
     const Json report = json(dir.file("r.json"));
     EXPECT_EQ(report["summary"]["exact"], 1);
