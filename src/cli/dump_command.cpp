@@ -20,7 +20,7 @@ class DumpCommand : public Command {
                          "and last 64 KiB)")
             ->required();
         dump->add_option("--width", width_, "bytes per line")->check(CLI::IsMember({16, 24, 32}));
-        dump->add_option("--apply", apply_, "a repair first: eq, rescan or sizes")
+        dump->add_option("--apply", apply_, "a repair first: eq, rescan, sizes or auto")
             ->check(CLI::IsMember(kStrategies))
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         return dump;

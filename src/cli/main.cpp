@@ -2,21 +2,9 @@
 // command does what the window's commands do, in the same order and with the
 // same texts, so that both give identical results. Parsing and dispatch are
 // here; each command is in its own file.
-#include <atomic>
 #include <csignal>
 
 #include "cli/command.h"
-
-namespace {
-
-// Ctrl-C stops the running job the way the window's stop does.
-std::atomic<bool>* gStop = nullptr;
-
-extern "C" void onInterrupt(int) {
-    if (gStop != nullptr) gStop->store(true);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace mpg::cli;
@@ -49,8 +37,7 @@ int main(int argc, char** argv) {
     // write, be reported and leave nothing behind, not end the program.
     if (literal) s.state.rules = mpg::StreamRules::Literal;
     std::signal(SIGXFSZ, SIG_IGN);
-    gStop = &s.state.job.stopRequested;
-    std::signal(SIGINT, onInterrupt);
+    stopOnInterrupt(s.state.job.stopRequested);
     for (const auto& [subcommand, command] : table) {
         if (*subcommand) return command->run(s);
     }

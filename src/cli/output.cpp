@@ -59,6 +59,72 @@ void printRows(const BlockTable& table) {
     }
 }
 
+void printPlan(const std::vector<BlockRepair>& repairs) {
+    for (const BlockRepair& r : repairs) {
+        std::cout << r.index << '\t' << r.fileOffset << '\t' << formatCode(r.code) << '\t'
+                  << repairActionText(r) << '\t' << repairCertaintyText(r.certainty) << "\n";
+    }
+}
+
+void saySummary(const std::vector<BlockRepair>& repairs) {
+    const RepairSummary summary = summarize(repairs);
+    std::cerr << repairSummaryText(summary) << " (" << repairSummaryText(summary, true) << ")\n";
+}
+
+void sayOutputCheck(const OutputCheck& check) {
+    const auto n = [](uint64_t v) { return groupDigits(std::to_string(v)); };
+    std::cerr << "записанный файл проверен: блоков " << n(check.blocks) << ", испорченных "
+              << n(check.broken) << " (the written file scanned: blocks, of them broken)\n";
+    if (check.brokenAt.empty()) return;
+    std::cerr << "испорченные блоки с позиций:";
+    for (const Position at : check.brokenAt) std::cerr << ' ' << n(at);
+    if (check.broken > check.brokenAt.size()) std::cerr << " …";
+    std::cerr << " (broken blocks in the written file)\n";
+}
+
+namespace {
+
+// Whether the writer applied the fallback to a block: it was still broken
+// when saved, and only a header with a length field (a system header or a
+// packet) is rewritten, cut or padded; any other is copied as it stands.
+bool writtenByFallback(const AppState& state, size_t index) {
+    const BlockRecord& e = state.table[index];
+    const BlockKind kind = state.codes.classify(e.code);
+    return e.isBroken() && (kind == BlockKind::SystemHeader || kind == BlockKind::Packet);
+}
+
+}  // namespace
+
+void sayUncheckable(const AppState& state, const std::vector<BlockRepair>& repairs,
+                    const std::vector<Position>& located) {
+    const std::pair<const char*, const char*> rewritten = {"длина переписана",
+                                                           "length field rewritten"};
+    for (size_t k = 0; k < repairs.size(); ++k) {
+        const BlockRepair& r = repairs[k];
+        // The plan the repair made for a block wins over the fallback.
+        const bool fallback =
+            r.certainty == RepairCertainty::Unresolved && writtenByFallback(state, r.index);
+        std::pair<const char*, const char*> said;
+        if (r.action == RepairAction::LengthFromFile) {
+            said = rewritten;
+        } else if (r.action == RepairAction::Padded) {
+            said = {"дополнен нулями", "padded with zeros"};
+        } else if (fallback && state.headerFromRealSize) {
+            said = rewritten;
+        } else if (fallback) {
+            said = {"обрезан или дополнен до заявленного размера",
+                    "cut or padded to its declared size"};
+        } else {
+            continue;
+        }
+        std::cerr << said.first << ": блок " << r.index;
+        if (k < located.size()) {
+            std::cerr << ", позиция " << groupDigits(std::to_string(located[k]));
+        }
+        std::cerr << " (" << said.second << ")\n";
+    }
+}
+
 namespace {
 
 using Json = nlohmann::ordered_json;

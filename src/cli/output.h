@@ -6,10 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/progress_throttle.h"
+#include "repair/verify.h"
 #include "text/messages.h"
 
 namespace mpg::cli {
@@ -46,6 +48,27 @@ class CliSink : public ThrottledSink {
 
 // The rows of the table's listed entries, tab-separated, one per line.
 void printRows(const BlockTable& table);
+
+// The automatic repair's plan: one line per block it was given, its index,
+// file offset, start code, what was done and how sure, tab-separated.
+void printPlan(const std::vector<BlockRepair>& repairs);
+
+// The automatic repair's summary on standard error, the Russian text with
+// the English behind it like every status text.
+void saySummary(const std::vector<BlockRepair>& repairs);
+
+// What the scan of a written file found: the blocks, the broken ones and
+// where the first of those begin.
+void sayOutputCheck(const OutputCheck& check);
+
+// The blocks of the automatic repair's report that a rescan cannot judge,
+// each with where it begins in the output (`located`, as the writer gave
+// it): their length field was rewritten or they were padded, so they scan
+// clean whatever their payload holds. Blocks the repair left unresolved
+// were written by the fallback (state.headerFromRealSize): their length
+// rewritten, or cut or padded to their declared size.
+void sayUncheckable(const AppState& state, const std::vector<BlockRepair>& repairs,
+                    const std::vector<Position>& located);
 
 // The whole table, the stream codes and the rows as one JSON document,
 // written as it is made: a stream of millions of tiny blocks gives a

@@ -3,13 +3,52 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <iostream>
+#include <iterator>
 
 #include "analysis/scan.h"
 #include "cli/output.h"
 #include "stream/file_io.h"
 
 namespace mpg::cli {
+
+namespace {
+
+// Where Ctrl-C stops a job: the session's own stop flag, or that of the
+// check of a written file while it runs.
+std::atomic<std::atomic<bool>*> gStop{nullptr};
+
+extern "C" void onInterrupt(int) {
+    if (std::atomic<bool>* flag = gStop.load()) flag->store(true);
+}
+
+// The accounts of a block given to the automatic repair again replace its
+// earlier ones; both lists ascend by index.
+void keepLatest(std::vector<BlockRepair>& kept, const std::vector<BlockRepair>& latest) {
+    std::vector<BlockRepair> merged;
+    merged.reserve(kept.size() + latest.size());
+    const auto byIndex = [](const BlockRepair& a, const BlockRepair& b) {
+        return a.index < b.index;
+    };
+    // Of equal indices, std::merge puts the first range's first, and
+    // std::unique keeps the first of a row.
+    std::merge(latest.begin(), latest.end(), kept.begin(), kept.end(), std::back_inserter(merged),
+               byIndex);
+    const auto sameIndex = [](const BlockRepair& a, const BlockRepair& b) {
+        return a.index == b.index;
+    };
+    merged.erase(std::unique(merged.begin(), merged.end(), sameIndex), merged.end());
+    kept = std::move(merged);
+}
+
+}  // namespace
+
+void stopOnInterrupt(std::atomic<bool>& flag) {
+    gStop.store(&flag);
+    std::signal(SIGINT, onInterrupt);
+}
 
 uint64_t fileSize(const std::string& path) {
     struct stat st {};
@@ -48,7 +87,11 @@ void hammer(Session& s, const std::string& strategy, const RepairOptions& option
                           : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
                           : strategy == "auto"   ? Strategy::Automatic
                                                  : Strategy::AcceptRealSizes;
-    applyStrategy(s.state, listedInTable(s.state.table), kind, options, s.path, progress);
+    const StrategyOutcome outcome =
+        applyStrategy(s.state, listedInTable(s.state.table), kind, options, s.path, progress);
+    if (kind != Strategy::Automatic) return;
+    s.automatic = true;
+    keepLatest(s.repairs, outcome.repairs);
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard

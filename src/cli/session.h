@@ -2,7 +2,9 @@
 // named stream, and the steps every command takes the way the window does.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <vector>
 
 #include "analysis/app_state.h"
 #include "analysis/scan_control.h"
@@ -14,7 +16,16 @@ struct Session {
     AppState state;
     std::string path;
     bool quiet = false;
+    // Whether the automatic repair ran, and its account of every block it
+    // was given: ascending index, the last account of a block kept when it
+    // was given again.
+    bool automatic = false;
+    std::vector<BlockRepair> repairs;
 };
+
+// Ctrl-C from now on sets `flag`: the running job stops the way the
+// window's stop does. The flag must outlive the next call.
+void stopOnInterrupt(std::atomic<bool>& flag);
 
 // The size of a named file, 0 when it has none; for the progress line's rate.
 uint64_t fileSize(const std::string& path);
@@ -27,8 +38,8 @@ void sayCheck(const Session& s, CheckResult check);
 // stopped.
 bool checkAndScan(Session& s);
 
-// One press of the hammer per strategy (eq, rescan or sizes), as the window
-// does.
+// One press of the hammer per strategy (eq, rescan, sizes or auto), as the
+// window does; the automatic repair's accounts are kept in the session.
 void hammer(Session& s, const std::string& strategy, const RepairOptions& options);
 
 // Whether the output may be written: it does not exist or is no regular

@@ -99,8 +99,9 @@ class OutputFile {
     void discard();
 
     const Failure& failure() const { return failure_; }
-    // The bytes written so far.
-    uint64_t written() const { return written_; }
+    // The bytes taken so far, those still in the buffer included: where the
+    // next byte appended stands in the output.
+    uint64_t written() const { return written_ + buffer_.size(); }
 
   private:
     bool flush();

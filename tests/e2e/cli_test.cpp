@@ -11,55 +11,16 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "cli_run.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 
 namespace mpg {
 namespace {
 
+using test::cli;
+using test::CliRun;
 using test::readFile;
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Built by appending: gcc 12 reports a false -Wrestrict for "'" + s at -O3.
-std::string quote(const std::string& s) {
-    std::string q(1, '\'');
-    q += s;
-    q += '\'';
-    return q;
-}
-
-// Runs the CLI with the arguments (shell-quoted here) and no standard input,
-// from the folder `cwd` when one is given.
-CliRun cli(const std::vector<std::string>& args, const test::TempDir& dir,
-           const std::string& cwd = "") {
-    std::string cmd;
-    if (!cwd.empty()) {
-        cmd += "cd ";
-        cmd += quote(cwd);
-        cmd += " && ";
-    }
-    cmd += quote(MPGMEND_CLI);
-    for (const std::string& a : args) {
-        cmd += ' ';
-        cmd += quote(a);
-    }
-    const std::string errFile = dir.file("stderr.txt");
-    cmd += " </dev/null 2>";
-    cmd += quote(errFile);
-    CliRun r;
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    std::array<char, 4096> buf{};
-    while (size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) r.out.append(buf.data(), n);
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const auto err = readFile(errFile);
-    r.err.assign(err.begin(), err.end());
-    return r;
-}
 
 std::vector<uint8_t> withZeroRun(const std::vector<uint8_t>& original, size_t at, size_t length) {
     std::vector<uint8_t> bytes = original;

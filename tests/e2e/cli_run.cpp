@@ -1,0 +1,48 @@
+#include "cli_run.h"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+
+namespace mpg::test {
+
+namespace {
+
+// Built by appending: gcc 12 reports a false -Wrestrict for "'" + s at -O3.
+std::string quote(const std::string& s) {
+    std::string q(1, '\'');
+    q += s;
+    q += '\'';
+    return q;
+}
+
+}  // namespace
+
+CliRun cli(const std::vector<std::string>& args, const TempDir& dir, const std::string& cwd) {
+    std::string cmd;
+    if (!cwd.empty()) {
+        cmd += "cd ";
+        cmd += quote(cwd);
+        cmd += " && ";
+    }
+    cmd += quote(MPGMEND_CLI);
+    for (const std::string& a : args) {
+        cmd += ' ';
+        cmd += quote(a);
+    }
+    const std::string errFile = dir.file("stderr.txt");
+    cmd += " </dev/null 2>";
+    cmd += quote(errFile);
+    CliRun r;
+    FILE* pipe = ::popen(cmd.c_str(), "r");
+    std::array<char, 4096> buf{};
+    while (size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) r.out.append(buf.data(), n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const auto err = readFile(errFile);
+    r.err.assign(err.begin(), err.end());
+    return r;
+}
+
+}  // namespace mpg::test
