@@ -333,8 +333,7 @@ TEST_F(AutoCli, VerifyNamesWhatAScanCannotJudge) {
     }
 }
 
-// enabled when the automatic repair lands
-TEST_F(AutoCli, DISABLED_RestoresARunOfFFInAVideoPacket) {
+TEST_F(AutoCli, RestoresARunOfFFInAVideoPacket) {
     const std::string in = input("in.mpg", withRun(original, kVideoPayload, 300, 0xFF));
     const std::string out = dir.file("out.mpg");
     const CliRun r = cli(
