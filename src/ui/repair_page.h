@@ -76,6 +76,14 @@ class RepairPage : public QWidget {
     void hammerDone();
     // The chosen strategy, on the job's thread.
     void runHammer(JobSink& sink);
+    // The list after an automatic repair: a row for every block it reported
+    // on and for every block still listed broken, the action column filled.
+    void listRepairs();
+    // The list shows the table's broken blocks again, its action column empty.
+    void unlistRepairs();
+    // The table is made anew (an open, a fresh scan, an index load): the
+    // reports of the repairs on the old one are forgotten.
+    void forgetRepairs();
 
     std::string inputPath() const;
     void setStatus(const QString& text);
@@ -112,6 +120,7 @@ class RepairPage : public QWidget {
     QRadioButton* RadioEQ;
     QRadioButton* RadioRERE;
     QRadioButton* RadioISALL;
+    QRadioButton* RadioAUTO;
     QCheckBox* CheckDP;
     QCheckBox* CheckZR;
     QLineEdit* EditMS;
@@ -135,6 +144,16 @@ class RepairPage : public QWidget {
     RepairOptions hammerOptions_;
     std::vector<size_t> hammerListed_;
     std::string hammerInput_;
+    // What the strategy reported: written by the job, read once it has ended.
+    StrategyOutcome hammerOutcome_;
+
+    // The automatic repairs' reports on the table as it stands, merged in
+    // ascending index order (a later run's entry replaces an earlier one's):
+    // the action column shows them while the list holds a run's rows.
+    std::vector<BlockRepair> repairs_;
+    bool repairsListed_ = false;
+    // A typical action's width in the list, the action column's wish.
+    int actionWidth_ = 0;
 };
 
 }  // namespace mpg::ui

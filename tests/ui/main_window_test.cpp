@@ -141,7 +141,7 @@ void MainWindowTest::resizeRules() {
 
     // Panels 601 pixels wide give the design values.
     p.get<QFrame>("PanelTT")->resize(601, 73);
-    p.get<QFrame>("PanelBB")->resize(601, 113);
+    p.get<QFrame>("PanelBB")->resize(601, 129);
     QCOMPARE(p.get<QPushButton>("BitBtnOP")->x(), 496);
     QCOMPARE(p.get<QPushButton>("BitBtnGO")->x(), 496);
     QCOMPARE(p.get<QFrame>("BevelTT")->width(), 523);
