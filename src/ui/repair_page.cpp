@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "analysis/dump.h"
+#include "analysis/progress_throttle.h"
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "repair/auto_repair.h"
@@ -80,7 +81,12 @@ constexpr ControlSpec EditMS{"EditMS", {518, 47, 33, 19}, "100"};
 constexpr ControlSpec ImageWA{"ImageWA", {308, 38, 45, 30}};
 constexpr ControlSpec ImageHAMMER{"ImageHAMMER", {560, 8, 33, 33}};
 constexpr ControlSpec BevelBB{"BevelBB", {16, 85, 577, 3}};
-constexpr ControlSpec EditOUT{"EditOUT", {16, 97, 529, 21}};
+constexpr ControlSpec EditOUT{"EditOUT", {16, 97, 401, 21}};
+constexpr ControlSpec BitBtnVERIFY{
+    "BitBtnVERIFY", {425, 97, 125, 21}, PAGE_TEXT("проверить результат")};
+constexpr const char* BitBtnVERIFYHint = PAGE_TEXT(
+    "просканировать только что сохранённый файл; блоки с переписанной длиной "
+    "и дополненные блоки такая проверка считает целыми, поэтому они названы отдельно");
 constexpr ControlSpec ImageSA{"ImageSA", {560, 97, 20, 20}};
 
 // The action column: a typical action's width where the other columns keep
@@ -116,6 +122,39 @@ class SinkProgress : public RepairProgress {
     JobSink& sink_;
 };
 
+// The verification's scan reports to the window only its progress: its
+// rows are the scratch state's, not the list's. A stop asked of the job
+// reaches the scratch state's own flag, which its scan polls.
+class CheckSink : public ThrottledSink {
+  public:
+    CheckSink(JobSink& window, const std::atomic<bool>& stopAsked, std::atomic<bool>& scanStop)
+        : window_(window), stopAsked_(stopAsked), scanStop_(scanStop) {}
+    void notify(const Notice& notice) override {
+        if (notice.kind != Notify::Progress) return;
+        window_.notify(notice);
+        // The scan asks for its stop right after a progress report.
+        passStop();
+    }
+    void reportCheck(CheckResult) override {}
+    void clearErrorList() override {}
+
+  protected:
+    // Asked about once a millisecond while the scan runs.
+    bool refreshProgress() override {
+        passStop();
+        return ThrottledSink::refreshProgress();
+    }
+
+  private:
+    void passStop() {
+        if (stopAsked_.load()) scanStop_ = true;
+    }
+
+    JobSink& window_;
+    const std::atomic<bool>& stopAsked_;
+    std::atomic<bool>& scanStop_;
+};
+
 // `update` merged into `report`, both in ascending index order: an entry of
 // the update replaces the report's for the same block.
 void mergeReport(std::vector<BlockRepair>& report, std::vector<BlockRepair> update) {
@@ -133,6 +172,10 @@ void mergeReport(std::vector<BlockRepair>& report, std::vector<BlockRepair> upda
     }
     merged.insert(merged.end(), old, report.end());
     report = std::move(merged);
+}
+
+QString grouped(uint64_t n) {
+    return QString::fromStdString(groupDigits(std::to_string(n)));
 }
 
 }  // namespace
@@ -266,12 +309,18 @@ void RepairPage::buildBottom() {
     ImageHAMMER = picture(layout::ImageHAMMER, "hammer", PanelBB);
     BevelBB = bevel(layout::BevelBB, PanelBB);
     EditOUT = place(new QLineEdit(PanelBB), layout::EditOUT);
+    BitBtnVERIFY =
+        place(new QPushButton(tr(layout::BitBtnVERIFY.text), PanelBB), layout::BitBtnVERIFY);
+    BitBtnVERIFY->setFont(smallFont());
+    BitBtnVERIFY->setToolTip(tr(layout::BitBtnVERIFYHint));
+    BitBtnVERIFY->setEnabled(false);  // until a save has written a file
     ImageSA = picture(layout::ImageSA, "floppy", PanelBB);
     actionWidth_ =
         StringER->fontMetrics().horizontalAdvance(QString::fromUtf8(layout::kTypicalAction)) + 8;
 
     connect(ImageHAMMER, &TImage::clicked, this, &RepairPage::ImageHAMMERClick);
     connect(ImageSA, &TImage::clicked, this, &RepairPage::ImageSAClick);
+    connect(BitBtnVERIFY, &QPushButton::clicked, this, &RepairPage::BitBtnVERIFYClick);
 }
 
 // --- geometry --------------------------------------------------------------
@@ -305,7 +354,8 @@ void RepairPage::PanelBBResize() {
     ImageHAMMER->move(w - ImageHAMMER->width() - 16, ImageHAMMER->y());
     BevelBB->resize(w - BevelBB->x() - 8, BevelBB->height());
     ImageSA->move(w - ImageSA->width() - 10, ImageSA->y());
-    EditOUT->resize(ImageSA->x() - EditOUT->x() - 10, EditOUT->height());
+    BitBtnVERIFY->move(ImageSA->x() - BitBtnVERIFY->width() - 10, BitBtnVERIFY->y());
+    EditOUT->resize(BitBtnVERIFY->x() - EditOUT->x() - 8, EditOUT->height());
 }
 
 void RepairPage::dfx() {
@@ -504,7 +554,10 @@ void RepairPage::jobFinished(Job job, int32_t) {
             hammerDone();
             break;
         case Job::Save:
-            setStatus(withDetail(saveResultText(state_.job.failure), state_.job.failure));
+            saveDone();
+            break;
+        case Job::Verify:
+            verifyDone();
             break;
         case Job::Join:
             break;
@@ -633,6 +686,14 @@ void RepairPage::ImageSAClick() {
     }
     restoreCaption();
     saveParams_ = {inputPath(), output.toStdString()};
+    saving_ = {saveParams_.outputPath, !repairs_.empty()};
+    for (const BlockRepair& r : repairs_) {
+        saving_.lengthFromFile += r.action == RepairAction::LengthFromFile;
+        saving_.padded += r.action == RepairAction::Padded;
+    }
+    // What no repair resolved stays listed, and the fallback writes it.
+    for (size_t i = 0; i < state_.table.size(); ++i)
+        saving_.unresolved += state_.table[i].broken == kBrokenListed;
     BitBtnGO->setText(tr("стоп"));
     setStatus(tr("идёт сохранение"));
     LabelPTR->show();
@@ -641,6 +702,58 @@ void RepairPage::ImageSAClick() {
     jobs_.start(Job::Save, [this](JobSink& sink) {
         return saveRepairedStream(state_, saveParams_, sink) ? 1 : 0;
     });
+}
+
+void RepairPage::saveDone() {
+    const Failure& failure = state_.job.failure;
+    setStatus(withDetail(saveResultText(failure), failure));
+    // Only a file just written can be verified.
+    saved_ = failure ? WrittenRepairs{} : saving_;
+    BitBtnVERIFY->setEnabled(!saved_.output.empty());
+}
+
+// --- verification of the saved file ----------------------------------------------
+
+void RepairPage::BitBtnVERIFYClick() {
+    if (busy() || saved_.output.empty()) return;
+    checkState_.rules = state_.rules.load();
+    checkState_.job.stopRequested = false;
+    BitBtnGO->setText(tr("стоп"));
+    setStatus(tr("идёт проверка результата"));
+    LabelPTR->show();
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
+    jobs_.start(Job::Verify, [this](JobSink& sink) {
+        CheckSink check(sink, state_.job.stopRequested, checkState_.job.stopRequested);
+        outputCheck_ = checkWrittenStream(checkState_, saved_.output, check);
+        // Once counted, the output's table is of no more use: a file of
+        // gigabytes holds millions of entries.
+        checkState_.view.closeFile();
+        checkState_.table.clear();
+        return 0;
+    });
+}
+
+void RepairPage::verifyDone() {
+    const OutputCheck check = std::exchange(outputCheck_, OutputCheck{});
+    if (check.failure) {
+        setStatus(QString::fromStdString(failureText(check.failure)));
+        return;
+    }
+    if (check.stopped) {
+        setStatus(tr("прервано пользователем"));
+        return;
+    }
+    QString text =
+        tr("результат: блоков %1, с ошибками %2").arg(grouped(check.blocks), grouped(check.broken));
+    // A rewritten length or a padded block scans clean whatever its payload
+    // holds, and so does a block the fallback wrote: those are named apart.
+    if (saved_.automatic) {
+        text += tr("; длина переписана: %1, дополнено: %2")
+                    .arg(grouped(saved_.lengthFromFile), grouped(saved_.padded));
+    }
+    if (saved_.unresolved > 0) text += tr("; не решено: %1").arg(grouped(saved_.unresolved));
+    setStatus(text);
 }
 
 // --- the list's menu ---------------------------------------------------------------

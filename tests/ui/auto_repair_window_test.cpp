@@ -1,8 +1,10 @@
 // The automatic repair as the window offers it: the fourth round button,
-// the hammer's summary in the status line and the list's action column. The repair itself is judged
-// elsewhere; these tests hold whatever it resolves: the counts it reports add up, every block it
-// was given keeps a row that says what became of it.
+// the hammer's summary in the status line, the list's action column, and the
+// verification of a saved file. The repair itself is judged elsewhere; these
+// tests hold whatever it resolves: the counts it reports add up, every block
+// it was given keeps a row that says what became of it.
 #include <QAbstractButton>
+#include <QProcess>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTableView>
@@ -82,6 +84,15 @@ Summary summaryIn(const QString& status) {
     return s;
 }
 
+// The broken blocks the command line finds in a file, under the rules the
+// window uses by default.
+int cliBrokenRows(const QString& path) {
+    QProcess cli;
+    cli.start(QStringLiteral(MPGMEND_CLI), {QStringLiteral("scan"), path});
+    if (!cli.waitForFinished(20000) || cli.exitCode() != 0) return -1;
+    return int(cli.readAllStandardOutput().count('\n'));
+}
+
 QStringList actionColumn(Program& p) {
     auto* model = p.get<QTableView>("StringER")->model();
     QStringList texts;
@@ -119,6 +130,8 @@ class AutoRepairWindowTest : public QObject {
     void autoHammerListsWhatItDid();
     void furtherHammerTakesOnlyBrokenRows();
     void otherStrategiesLeaveTheColumnEmpty();
+    void verifyReportsTheSavedFile();
+    void verifyStopsLikeOtherJobs();
 };
 
 // The fourth round button sits below the three, in their group, and the
@@ -136,6 +149,8 @@ void AutoRepairWindowTest::fourthStrategyFitsThePanel() {
     automatic->click();
     QVERIFY(automatic->isChecked());
     QVERIFY(!p.get<QRadioButton>("RadioEQ")->isChecked());
+    QCOMPARE(p.get<QPushButton>("BitBtnVERIFY")->text(), QStringLiteral("проверить результат"));
+    QVERIFY(!p.get<QPushButton>("BitBtnVERIFY")->isEnabled());  // nothing saved yet
 
     auto* panel = p.get<QFrame>("PanelBB");
     for (int width : {618, 1000}) {
@@ -143,7 +158,7 @@ void AutoRepairWindowTest::fourthStrategyFitsThePanel() {
         QApplication::processEvents();
         const QList<QWidget*> controls =
             panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-        QVERIFY(controls.size() >= 14);
+        QVERIFY(controls.size() >= 15);
         for (QWidget* a : controls) {
             if (auto* button = qobject_cast<QAbstractButton*>(a)) {
                 QVERIFY2(panel->rect().contains(a->geometry()), qPrintable(a->objectName()));
@@ -285,6 +300,94 @@ void AutoRepairWindowTest::otherStrategiesLeaveTheColumnEmpty() {
     QVERIFY(scan(p, input).size() <= rows);
     for (const QString& action : actionColumn(p)) QVERIFY(action.isEmpty());
     QCOMPARE(list->columnWidth(kActionColumn), 0);
+}
+
+// One click scans the file just saved: the status line gives its blocks and
+// broken ones, as the command line finds them, and the blocks the writer
+// padded or gave a new length, which such a scan takes for sound; unresolved
+// blocks are named. The input stays as it was.
+void AutoRepairWindowTest::verifyReportsTheSavedFile() {
+    QTemporaryDir dir;
+    Program p;
+    const QString input = damagedCopy(dir, "vcd.mpg");
+    const std::vector<uint8_t> damaged = readAll(input);
+    QVERIFY(!scan(p, input).empty());
+    QVERIFY(hammer(p, "RadioAUTO"));
+    const Summary summary = summaryIn(p.status());
+    QVERIFY(summary.valid);
+    const QString output = dir.filePath(QStringLiteral("out.mpg"));
+    p.get<QLineEdit>("EditOUT")->setText(output);
+    p.get<TImage>("ImageSA")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    auto* verify = p.get<QPushButton>("BitBtnVERIFY");
+    QVERIFY(verify->isEnabled());
+    // The output field no longer names the file saved: the file saved is checked.
+    p.get<QLineEdit>("EditOUT")->setText(dir.filePath(QStringLiteral("other.mpg")));
+    const auto table = p.state.table.entries();
+
+    verify->click();
+    QVERIFY(p.main.jobRunning());
+    QVERIFY(p.main.jobs().job() == Job::Verify);
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    QVERIFY(p.waitForJobEnd());
+    const QString status = p.status();
+    static const QRegularExpression pattern(
+        QStringLiteral("^результат: блоков ([\\d']+), с ошибками ([\\d']+)"));
+    const QRegularExpressionMatch m = pattern.match(status);
+    QVERIFY2(m.hasMatch(), qPrintable(status));
+    QVERIFY(m.captured(1).remove(QLatin1Char('\'')).toInt() > 100);
+    QCOMPARE(m.captured(2).remove(QLatin1Char('\'')).toInt(), cliBrokenRows(output));
+    QVERIFY(status.contains(QStringLiteral("; длина переписана: ")));
+    QCOMPARE(status.contains(QStringLiteral("; не решено: ")), summary.counts.unresolved > 0);
+    if (summary.counts.unresolved > 0) {
+        QVERIFY(status.endsWith(QStringLiteral("; не решено: %1").arg(summary.counts.unresolved)));
+    }
+    QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
+    QVERIFY(!p.get<TGauge>("GaugeZZ")->isVisibleTo(&p.main));
+    // The repair's table and list are not the check's.
+    QVERIFY(p.state.table.entries() == table);
+    QVERIFY(!actionColumn(p).first().isEmpty());
+    QVERIFY(readAll(input) == damaged);
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("other.mpg"))));
+
+    // A save that fails leaves nothing to check.
+    p.get<QLineEdit>("EditOUT")->setText(dir.filePath(QStringLiteral("no/such/folder.mpg")));
+    p.get<TImage>("ImageSA")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(!verify->isEnabled());
+}
+
+// "стоп" during the check, answered yes, stops its scan: the status says so.
+void AutoRepairWindowTest::verifyStopsLikeOtherJobs() {
+    QTemporaryDir dir;
+    Program p;
+    QVERIFY(!scan(p, damagedCopy(dir, "av.mpg")).empty());
+    const QString output = dir.filePath(QStringLiteral("out.mpg"));
+    p.get<QLineEdit>("EditOUT")->setText(output);
+    p.get<TImage>("ImageSA")->clicked();
+    QVERIFY(p.waitForJobEnd());
+
+    // The user's stop arrives at the check's first progress report.
+    std::atomic<int> progress = 0;
+    p.main.jobs().setJobThreadHook([&](const Notice& n) {
+        if (n.kind == Notify::Progress && progress++ == 0) p.state.job.stopRequested = true;
+    });
+    p.get<QPushButton>("BitBtnVERIFY")->click();
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(progress > 0);
+    QCOMPARE(p.status(), QStringLiteral("прервано пользователем"));
+    QVERIFY(!p.state.job.stopRequested);
+
+    // The next check runs whole.
+    p.main.jobs().setJobThreadHook({});
+    p.get<QPushButton>("BitBtnVERIFY")->click();
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY2(p.status().startsWith(QStringLiteral("результат: блоков ")), qPrintable(p.status()));
+    // Without an automatic repair there is nothing rewritten to name, but
+    // the listed blocks the fallback wrote are.
+    QVERIFY(!p.status().contains(QStringLiteral("длина переписана")));
+    QVERIFY(
+        p.status().endsWith(QStringLiteral("; не решено: %1").arg(p.main.grid().rowCount() - 1)));
 }
 
 QTEST_MAIN(AutoRepairWindowTest)

@@ -150,7 +150,8 @@ void MainWindowTest::resizeRules() {
     QCOMPARE(p.get<QFrame>("BevelBB")->width(), 577);
     QCOMPARE(p.get<TImage>("ImageHAMMER")->x(), 552);
     QCOMPARE(p.get<TImage>("ImageSA")->x(), 571);
-    QCOMPARE(p.get<QLineEdit>("EditOUT")->width(), 545);
+    QCOMPARE(p.get<QPushButton>("BitBtnVERIFY")->x(), 436);
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->width(), 412);
 }
 
 void MainWindowTest::columnWidths() {
