@@ -694,14 +694,18 @@ void RepairPage::ImageSAClick() {
     // What no repair resolved stays listed, and the fallback writes it.
     for (size_t i = 0; i < state_.table.size(); ++i)
         saving_.unresolved += state_.table[i].broken == kBrokenListed;
-    BitBtnGO->setText(tr("стоп"));
-    setStatus(tr("идёт сохранение"));
-    LabelPTR->show();
-    GaugeZZ->setValue(0);
-    GaugeZZ->show();
+    showFileJob(tr("идёт сохранение"));
     jobs_.start(Job::Save, [this](JobSink& sink) {
         return saveRepairedStream(state_, saveParams_, sink) ? 1 : 0;
     });
+}
+
+void RepairPage::showFileJob(const QString& status) {
+    BitBtnGO->setText(tr("стоп"));
+    setStatus(status);
+    LabelPTR->show();
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
 }
 
 void RepairPage::saveDone() {
@@ -718,11 +722,7 @@ void RepairPage::BitBtnVERIFYClick() {
     if (busy() || saved_.output.empty()) return;
     checkState_.rules = state_.rules.load();
     checkState_.job.stopRequested = false;
-    BitBtnGO->setText(tr("стоп"));
-    setStatus(tr("идёт проверка результата"));
-    LabelPTR->show();
-    GaugeZZ->setValue(0);
-    GaugeZZ->show();
+    showFileJob(tr("идёт проверка результата"));
     jobs_.start(Job::Verify, [this](JobSink& sink) {
         CheckSink check(sink, state_.job.stopRequested, checkState_.job.stopRequested);
         outputCheck_ = checkWrittenStream(checkState_, saved_.output, check);

@@ -76,6 +76,9 @@ class RepairPage : public QWidget {
     void jobFinished(Job job, int32_t result);
     void scanDone();
     void hammerDone();
+    // A job that reads a whole file starts: "стоп" on the scan's button, its
+    // text in the status line, its progress in the gauge.
+    void showFileJob(const QString& status);
     void saveDone();
     void verifyDone();
     // The chosen strategy, on the job's thread.
