@@ -104,6 +104,11 @@ std::optional<size_t> ErrorGrid::rowEntry(int row, const BlockTable& table) cons
     return static_cast<size_t>(at.index);
 }
 
+int64_t ErrorGrid::rowIndex(int row) const {
+    const Row& at = rows_[static_cast<size_t>(row)];
+    return at.state == RowState::Empty ? -1 : at.index;
+}
+
 std::vector<size_t> ErrorGrid::listedEntries(const BlockTable& table) const {
     std::vector<size_t> listed;
     for (int row = 1; row < rowCount(); ++row) {
@@ -165,6 +170,15 @@ void ErrorGrid::rebuildFromTable(const BlockTable& table) {
     clear();
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
+        rows_[static_cast<size_t>(takeRow())] = {table[i], static_cast<int64_t>(i),
+                                                 RowState::Resolved};
+    }
+}
+
+void ErrorGrid::rebuildFromEntries(const BlockTable& table, const std::vector<size_t>& entries) {
+    clear();
+    for (const size_t i : entries) {
+        if (i >= table.size()) continue;
         rows_[static_cast<size_t>(takeRow())] = {table[i], static_cast<int64_t>(i),
                                                  RowState::Resolved};
     }

@@ -64,6 +64,9 @@ class ErrorGrid {
     std::vector<size_t> listedEntries(const BlockTable& table) const;
     // The entry one row names, if any.
     std::optional<size_t> rowEntry(int row, const BlockTable& table) const;
+    // The index a data row was reported with, without a look at the table
+    // (which a job may be changing meanwhile); -1 for an unused row.
+    int64_t rowIndex(int row) const;
     // After a stopped scan: a last row without its real size (its block's
     // search was cut short, or no block was listed) is removed, or emptied
     // when it is the only data row. Returns whether it was.
@@ -84,6 +87,11 @@ class ErrorGrid {
     int onNotice(const Notice& notice);
     // Rebuilds the list from the table: one row per entry marked 'y'.
     void rebuildFromTable(const BlockTable& table);
+    // Rebuilds the list from the table: one row per entry named, whether
+    // still broken or not, in the order given; names past the table's end
+    // are skipped. The automatic repair's list keeps the blocks it made
+    // sound, so that their rows can say what was done to them.
+    void rebuildFromEntries(const BlockTable& table, const std::vector<size_t>& entries);
 
   private:
     enum class RowState : uint8_t { Empty, Found, Resolved };

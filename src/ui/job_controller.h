@@ -21,7 +21,7 @@
 namespace mpg::ui {
 
 // The jobs the window runs.
-enum class Job { Scan, Save, Hammer, Join };
+enum class Job { Scan, Save, Hammer, Join, Verify };
 
 // A report as the job thread queues it: a notice, one of the sink's other
 // calls with its value, or the end of the job, which comes last.

@@ -11,8 +11,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <algorithm>
 
 #include "analysis/dump.h"
+#include "analysis/progress_throttle.h"
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "repair/auto_repair.h"
@@ -34,8 +36,9 @@ namespace {
 // The page as designed for a window 618 by 422 pixels; the panels follow
 // the page's width, and the controls on their right the panels' width.
 namespace layout {
-constexpr int kPanelTTHeight = 73;
-constexpr int kPanelBBHeight = 113;
+constexpr int kPanelTTHeight = 82;
+// Four strategies, one row each, above the output row.
+constexpr int kPanelBBHeight = 129;
 
 constexpr ControlSpec ImageFI{"ImageFI", {72, 10, 17, 17}};
 constexpr ControlSpec EditIN{"EditIN", {96, 8, 385, 21}};
@@ -44,11 +47,13 @@ constexpr ControlSpec BitBtnGO{"BitBtnGO", {496, 44, 97, 21}, PAGE_TEXT("го")}
 constexpr ControlSpec BevelTT{"BevelTT", {70, 35, 523, 3}};
 constexpr ControlSpec GaugeZZ{"GaugeZZ", {18, 20, 33, 33}};
 constexpr ControlSpec LabelPTR{"LabelPTR", {72, 48, 0, 0}};
-// Two lines high: a failure names its file and the system's reason after the
-// text, and the longest fixed texts do not fit one line at the design width.
-constexpr ControlSpec LabelST{"LabelST", {296, 42, 185, 28}};
-constexpr ControlSpec Bevel2{"Bevel2", {280, 44, 3, 22}};
-constexpr ControlSpec Bevel3{"Bevel3", {285, 44, 3, 22}};
+// Three lines high: a failure names its file and the system's reason after
+// the text, and the summary of an automatic repair, or of the check of its
+// output, takes three lines at the design width. What does not fit shows in
+// the label's tool tip.
+constexpr ControlSpec LabelST{"LabelST", {296, 40, 185, 39}};
+constexpr ControlSpec Bevel2{"Bevel2", {280, 44, 3, 31}};
+constexpr ControlSpec Bevel3{"Bevel3", {285, 44, 3, 31}};
 constexpr ControlSpec ImageEX{"ImageEX", {259, 49, 13, 13}};
 
 constexpr ControlSpec RadioEQ{
@@ -58,21 +63,38 @@ constexpr ControlSpec RadioEQ{
 constexpr const char* RadioEQHint =
     PAGE_TEXT("исправлять ничего не надо, ибо заявленный размер станет равен реальному.");
 constexpr ControlSpec RadioRERE{
-    "RadioRERE", {15, 33, 289, 17}, PAGE_TEXT("убрать области повторов и пересканировать pack-и")};
+    "RadioRERE", {15, 33, 292, 17}, PAGE_TEXT("убрать области повторов и пересканировать pack-и")};
 constexpr ControlSpec RadioISALL{
     "RadioISALL", {15, 49, 209, 17}, PAGE_TEXT("исправить размеры кривых блоков")};
-constexpr ControlSpec Bevel1{"Bevel1", {354, 19, 3, 46}};
-constexpr ControlSpec Bevel7{"Bevel7", {357, 19, 3, 46}};
-constexpr ControlSpec CheckDP{"CheckDP", {366, 17, 161, 17}, PAGE_TEXT("если дельта положительна")};
+constexpr ControlSpec RadioAUTO{
+    "RadioAUTO", {15, 65, 209, 17}, PAGE_TEXT("подобрать ремонт автоматически")};
+constexpr const char* RadioAUTOHint = PAGE_TEXT(
+    "для каждого блока ищется вырезка, после которой он кончается там, где "
+    "начинается следующий; что сделано с блоком, видно в списке");
+constexpr ControlSpec Bevel1{"Bevel1", {354, 19, 3, 62}};
+constexpr ControlSpec Bevel7{"Bevel7", {357, 19, 3, 62}};
+constexpr ControlSpec CheckDP{"CheckDP", {366, 17, 170, 17}, PAGE_TEXT("если дельта положительна")};
 constexpr ControlSpec CheckZR{"CheckZR", {366, 33, 139, 17}, PAGE_TEXT("только повторы нулей")};
 constexpr ControlSpec LabelMS{
     "LabelMS", {365, 50, 0, 0}, PAGE_TEXT("размеры повторов не менее               байт")};
 constexpr ControlSpec EditMS{"EditMS", {518, 47, 33, 19}, "100"};
 constexpr ControlSpec ImageWA{"ImageWA", {308, 38, 45, 30}};
 constexpr ControlSpec ImageHAMMER{"ImageHAMMER", {560, 8, 33, 33}};
-constexpr ControlSpec BevelBB{"BevelBB", {16, 69, 577, 3}};
-constexpr ControlSpec EditOUT{"EditOUT", {16, 81, 529, 21}};
-constexpr ControlSpec ImageSA{"ImageSA", {560, 81, 20, 20}};
+constexpr ControlSpec BevelBB{"BevelBB", {16, 85, 577, 3}};
+constexpr ControlSpec EditOUT{"EditOUT", {16, 97, 401, 21}};
+constexpr ControlSpec BitBtnVERIFY{
+    "BitBtnVERIFY", {425, 97, 125, 21}, PAGE_TEXT("проверить результат")};
+constexpr const char* BitBtnVERIFYHint = PAGE_TEXT(
+    "просканировать только что сохранённый файл; блоки с переписанной длиной "
+    "и дополненные блоки такая проверка считает целыми, поэтому они названы отдельно");
+constexpr ControlSpec ImageSA{"ImageSA", {560, 97, 20, 20}};
+
+// The action column: a typical action's width where the other columns keep
+// about 90 pixels each beside the first three, and never less than the
+// least; a longer action shows whole in its cell's tool tip.
+constexpr int kActionLeast = 110;
+constexpr int kOtherColumnsLeast = 620;
+constexpr const char* kTypicalAction = "вырезано 1'234 байт 00 с позиции 1'234'567'890 — вероятно";
 }  // namespace layout
 
 TImage* picture(const ControlSpec& control, const char* picture, QWidget* parent) {
@@ -99,6 +121,62 @@ class SinkProgress : public RepairProgress {
 
     JobSink& sink_;
 };
+
+// The verification's scan reports to the window only its progress: its
+// rows are the scratch state's, not the list's. A stop asked of the job
+// reaches the scratch state's own flag, which its scan polls.
+class CheckSink : public ThrottledSink {
+  public:
+    CheckSink(JobSink& window, const std::atomic<bool>& stopAsked, std::atomic<bool>& scanStop)
+        : window_(window), stopAsked_(stopAsked), scanStop_(scanStop) {}
+    void notify(const Notice& notice) override {
+        if (notice.kind != Notify::Progress) return;
+        window_.notify(notice);
+        // The scan asks for its stop right after a progress report.
+        passStop();
+    }
+    void reportCheck(CheckResult) override {}
+    void clearErrorList() override {}
+
+  protected:
+    // Asked about once a millisecond while the scan runs.
+    bool refreshProgress() override {
+        passStop();
+        return ThrottledSink::refreshProgress();
+    }
+
+  private:
+    void passStop() {
+        if (stopAsked_.load()) scanStop_ = true;
+    }
+
+    JobSink& window_;
+    const std::atomic<bool>& stopAsked_;
+    std::atomic<bool>& scanStop_;
+};
+
+// `update` merged into `report`, both in ascending index order: an entry of
+// the update replaces the report's for the same block.
+void mergeReport(std::vector<BlockRepair>& report, std::vector<BlockRepair> update) {
+    const auto byIndex = [](const BlockRepair& a, const BlockRepair& b) {
+        return a.index < b.index;
+    };
+    std::stable_sort(update.begin(), update.end(), byIndex);
+    std::vector<BlockRepair> merged;
+    merged.reserve(report.size() + update.size());
+    auto old = report.begin();
+    for (const BlockRepair& r : update) {
+        while (old != report.end() && old->index < r.index) merged.push_back(*old++);
+        if (old != report.end() && old->index == r.index) ++old;
+        merged.push_back(r);
+    }
+    merged.insert(merged.end(), old, report.end());
+    report = std::move(merged);
+}
+
+QString grouped(uint64_t n) {
+    return QString::fromStdString(groupDigits(std::to_string(n)));
+}
 
 }  // namespace
 
@@ -214,8 +292,10 @@ void RepairPage::buildBottom() {
     QPalette black = RadioISALL->palette();
     black.setColor(QPalette::WindowText, Qt::black);
     RadioISALL->setPalette(black);
+    RadioAUTO = place(new QRadioButton(tr(layout::RadioAUTO.text), PanelBB), layout::RadioAUTO);
+    RadioAUTO->setToolTip(tr(layout::RadioAUTOHint));
     auto* strategies = new QButtonGroup(PanelBB);
-    for (QRadioButton* r : {RadioEQ, RadioRERE, RadioISALL}) strategies->addButton(r);
+    for (QRadioButton* r : {RadioEQ, RadioRERE, RadioISALL, RadioAUTO}) strategies->addButton(r);
     bevel(layout::Bevel1, PanelBB);
     bevel(layout::Bevel7, PanelBB);
     CheckDP = makeCheck(PanelBB, layout::CheckDP, tr(layout::CheckDP.text), true);
@@ -229,10 +309,18 @@ void RepairPage::buildBottom() {
     ImageHAMMER = picture(layout::ImageHAMMER, "hammer", PanelBB);
     BevelBB = bevel(layout::BevelBB, PanelBB);
     EditOUT = place(new QLineEdit(PanelBB), layout::EditOUT);
+    BitBtnVERIFY =
+        place(new QPushButton(tr(layout::BitBtnVERIFY.text), PanelBB), layout::BitBtnVERIFY);
+    BitBtnVERIFY->setFont(smallFont());
+    BitBtnVERIFY->setToolTip(tr(layout::BitBtnVERIFYHint));
+    BitBtnVERIFY->setEnabled(false);  // until a save has written a file
     ImageSA = picture(layout::ImageSA, "floppy", PanelBB);
+    actionWidth_ =
+        StringER->fontMetrics().horizontalAdvance(QString::fromUtf8(layout::kTypicalAction)) + 8;
 
     connect(ImageHAMMER, &TImage::clicked, this, &RepairPage::ImageHAMMERClick);
     connect(ImageSA, &TImage::clicked, this, &RepairPage::ImageSAClick);
+    connect(BitBtnVERIFY, &QPushButton::clicked, this, &RepairPage::BitBtnVERIFYClick);
 }
 
 // --- geometry --------------------------------------------------------------
@@ -266,13 +354,22 @@ void RepairPage::PanelBBResize() {
     ImageHAMMER->move(w - ImageHAMMER->width() - 16, ImageHAMMER->y());
     BevelBB->resize(w - BevelBB->x() - 8, BevelBB->height());
     ImageSA->move(w - ImageSA->width() - 10, ImageSA->y());
-    EditOUT->resize(ImageSA->x() - EditOUT->x() - 10, EditOUT->height());
+    BitBtnVERIFY->move(ImageSA->x() - BitBtnVERIFY->width() - 10, BitBtnVERIFY->y());
+    EditOUT->resize(BitBtnVERIFY->x() - EditOUT->x() - 8, EditOUT->height());
 }
 
 void RepairPage::dfx() {
+    const int client = StringER->viewport()->width();
+    // The action column shows while the list holds an automatic repair's
+    // rows; the other columns share what it leaves by their own rule.
+    int action = 0;
+    if (repairsListed_) {
+        action = std::clamp(actionWidth_, layout::kActionLeast,
+                            std::max(layout::kActionLeast, client - layout::kOtherColumnsLeast));
+    }
     ColumnWidths now{};
     for (int c = 0; c < kErrorColumns; ++c) now[static_cast<size_t>(c)] = StringER->columnWidth(c);
-    ColumnWidths w = ::mpg::columnWidthsFor(StringER->viewport()->width(), now);
+    ColumnWidths w = ::mpg::columnWidthsFor(client - action, now);
     // The offset column holds 11 digits with their separators (a stream of
     // tens of gigabytes); a narrower list scrolls sideways instead.
     const int offsetWidth =
@@ -281,6 +378,7 @@ void RepairPage::dfx() {
     // A width the rule computes as zero or negative shows as a hidden column.
     for (int c = 0; c < kErrorColumns; ++c)
         StringER->setColumnWidth(c, std::max(0, w[static_cast<size_t>(c)]));
+    StringER->setColumnWidth(kActionColumn, action);
 }
 
 bool RepairPage::eventFilter(QObject* watched, QEvent* event) {
@@ -350,6 +448,7 @@ void RepairPage::BitBtnOPClick() {
     }
     // The file could be opened: the table, the cut list and the list start anew.
     ImageEX->hide();
+    forgetRepairs();
     clearErrorList();
     if (result == CheckResult::Ok) {
         MIsoer->setEnabled(true);
@@ -396,6 +495,13 @@ void RepairPage::BitBtnGOClick() {
             tr("продолжить проверку\r\nили начать сначала?"), tr("продолжить"), tr("сначала"),
             QLatin1Char('n'), window());
         state_.resumeScan = resume ? 'y' : '0';
+    }
+    // A resumed scan adds its rows to the table's broken blocks; a fresh
+    // one makes the table anew.
+    if (state_.resumeScan == 'y') {
+        unlistRepairs();
+    } else {
+        forgetRepairs();
     }
     restoreCaption();
     setStatus(tr("идёт проверка потока"));
@@ -448,7 +554,10 @@ void RepairPage::jobFinished(Job job, int32_t) {
             hammerDone();
             break;
         case Job::Save:
-            setStatus(withDetail(saveResultText(state_.job.failure), state_.job.failure));
+            saveDone();
+            break;
+        case Job::Verify:
+            verifyDone();
             break;
         case Job::Join:
             break;
@@ -482,9 +591,10 @@ void RepairPage::ImageHAMMERClick() {
     MIsoer->setEnabled(false);
     LabelPTR->show();
     ImageWA->show();
-    hammerStrategy_ = RadioEQ->isChecked()     ? Strategy::RemoveRunsEqualToDelta
-                      : RadioRERE->isChecked() ? Strategy::RemoveRunsAndRemeasure
-                                               : Strategy::AcceptRealSizes;
+    hammerStrategy_ = RadioEQ->isChecked()      ? Strategy::RemoveRunsEqualToDelta
+                      : RadioRERE->isChecked()  ? Strategy::RemoveRunsAndRemeasure
+                      : RadioISALL->isChecked() ? Strategy::AcceptRealSizes
+                                                : Strategy::Automatic;
     hammerOptions_ = {CheckZR->isChecked(), CheckDP->isChecked(), 100};
     if (hammerStrategy_ == Strategy::RemoveRunsAndRemeasure) {
         // A least length that is no whole number is shown, and taken, as 100.
@@ -493,6 +603,12 @@ void RepairPage::ImageHAMMERClick() {
         hammerOptions_.minRepeat = minRepeat.value_or(100);
     }
     hammerListed_ = grid_.listedEntries(state_.table);
+    // The list of an automatic repair also shows the blocks it made sound:
+    // the hammer takes only those still listed broken.
+    if (repairsListed_) {
+        std::erase_if(hammerListed_,
+                      [this](size_t i) { return state_.table[i].broken != kBrokenListed; });
+    }
     hammerInput_ = inputPath();
     BitBtnGO->setText(tr("стоп"));
     jobs_.start(Job::Hammer, [this](JobSink& sink) {
@@ -503,32 +619,62 @@ void RepairPage::ImageHAMMERClick() {
 
 void RepairPage::runHammer(JobSink& sink) {
     SinkProgress progress(sink);
-    switch (hammerStrategy_) {
-        case Strategy::RemoveRunsEqualToDelta:
-            removeRunsEqualToDelta(state_, hammerListed_, hammerOptions_, progress);
-            break;
-        case Strategy::RemoveRunsAndRemeasure:
-            removeRunsAndRemeasure(state_, hammerListed_, hammerOptions_, hammerInput_, progress);
-            break;
-        case Strategy::AcceptRealSizes:
-            acceptRealSizes(state_, hammerListed_, progress);
-            break;
-        case Strategy::Automatic:
-            repairAutomatically(state_, hammerListed_, hammerInput_, progress);
-            break;
-    }
+    hammerOutcome_ = applyStrategy(state_, hammerListed_, hammerStrategy_, hammerOptions_,
+                                   hammerInput_, progress);
 }
 
 void RepairPage::hammerDone() {
+    StrategyOutcome outcome = std::exchange(hammerOutcome_, StrategyOutcome{});
     // A stopped strategy has applied what it did to the rows before the stop.
-    if (state_.job.stopRequested) setStatus(tr("прервано пользователем"));
+    QString status = state_.job.stopRequested ? tr("прервано пользователем") : QString();
     hammerListed_.clear();
     state_.view.resetCache();
-    grid_.rebuildFromTable(state_.table);
-    model_->sync();
-    dfx();
+    if (hammerStrategy_ == Strategy::Automatic) {
+        const QString summary =
+            QString::fromStdString(repairSummaryText(summarize(outcome.repairs)));
+        status = status.isEmpty() ? summary : status + QStringLiteral(": ") + summary;
+        mergeReport(repairs_, std::move(outcome.repairs));
+        listRepairs();
+    } else {
+        unlistRepairs();
+    }
+    if (!status.isEmpty()) setStatus(status);
     showExcisionMarker();
     ImageWA->hide();
+}
+
+void RepairPage::listRepairs() {
+    // The blocks reported on, whether made sound or not, and those still
+    // listed broken (a stopped run has not reached all it was given).
+    std::vector<size_t> rows = listedInTable(state_.table);
+    std::vector<size_t> reported;
+    reported.reserve(repairs_.size());
+    for (const BlockRepair& r : repairs_) reported.push_back(r.index);
+    std::vector<size_t> merged;
+    merged.reserve(rows.size() + reported.size());
+    std::set_union(rows.begin(), rows.end(), reported.begin(), reported.end(),
+                   std::back_inserter(merged));
+    grid_.rebuildFromEntries(state_.table, merged);
+    repairsListed_ = true;
+    model_->showRepairs(&repairs_);
+    model_->sync();
+    dfx();
+}
+
+void RepairPage::unlistRepairs() {
+    grid_.rebuildFromTable(state_.table);
+    repairsListed_ = false;
+    model_->showRepairs(nullptr);
+    model_->sync();
+    dfx();
+}
+
+void RepairPage::forgetRepairs() {
+    repairsListed_ = false;
+    model_->showRepairs(nullptr);
+    repairs_.clear();
+    repairs_.shrink_to_fit();
+    dfx();
 }
 
 void RepairPage::ImageSAClick() {
@@ -540,14 +686,74 @@ void RepairPage::ImageSAClick() {
     }
     restoreCaption();
     saveParams_ = {inputPath(), output.toStdString()};
-    BitBtnGO->setText(tr("стоп"));
-    setStatus(tr("идёт сохранение"));
-    LabelPTR->show();
-    GaugeZZ->setValue(0);
-    GaugeZZ->show();
+    saving_ = {saveParams_.outputPath, !repairs_.empty()};
+    for (const BlockRepair& r : repairs_) {
+        saving_.lengthFromFile += r.action == RepairAction::LengthFromFile;
+        saving_.padded += r.action == RepairAction::Padded;
+    }
+    // What no repair resolved stays listed, and the fallback writes it.
+    for (size_t i = 0; i < state_.table.size(); ++i)
+        saving_.unresolved += state_.table[i].broken == kBrokenListed;
+    showFileJob(tr("идёт сохранение"));
     jobs_.start(Job::Save, [this](JobSink& sink) {
         return saveRepairedStream(state_, saveParams_, sink) ? 1 : 0;
     });
+}
+
+void RepairPage::showFileJob(const QString& status) {
+    BitBtnGO->setText(tr("стоп"));
+    setStatus(status);
+    LabelPTR->show();
+    GaugeZZ->setValue(0);
+    GaugeZZ->show();
+}
+
+void RepairPage::saveDone() {
+    const Failure& failure = state_.job.failure;
+    setStatus(withDetail(saveResultText(failure), failure));
+    // Only a file just written can be verified.
+    saved_ = failure ? WrittenRepairs{} : saving_;
+    BitBtnVERIFY->setEnabled(!saved_.output.empty());
+}
+
+// --- verification of the saved file ----------------------------------------------
+
+void RepairPage::BitBtnVERIFYClick() {
+    if (busy() || saved_.output.empty()) return;
+    checkState_.rules = state_.rules.load();
+    checkState_.job.stopRequested = false;
+    showFileJob(tr("идёт проверка результата"));
+    jobs_.start(Job::Verify, [this](JobSink& sink) {
+        CheckSink check(sink, state_.job.stopRequested, checkState_.job.stopRequested);
+        outputCheck_ = checkWrittenStream(checkState_, saved_.output, check);
+        // Once counted, the output's table is of no more use: a file of
+        // gigabytes holds millions of entries.
+        checkState_.view.closeFile();
+        checkState_.table.clear();
+        return 0;
+    });
+}
+
+void RepairPage::verifyDone() {
+    const OutputCheck check = std::exchange(outputCheck_, OutputCheck{});
+    if (check.failure) {
+        setStatus(QString::fromStdString(failureText(check.failure)));
+        return;
+    }
+    if (check.stopped) {
+        setStatus(tr("прервано пользователем"));
+        return;
+    }
+    QString text =
+        tr("результат: блоков %1, с ошибками %2").arg(grouped(check.blocks), grouped(check.broken));
+    // A rewritten length or a padded block scans clean whatever its payload
+    // holds, and so does a block the fallback wrote: those are named apart.
+    if (saved_.automatic) {
+        text += tr("; длина переписана: %1, дополнено: %2")
+                    .arg(grouped(saved_.lengthFromFile), grouped(saved_.padded));
+    }
+    if (saved_.unresolved > 0) text += tr("; не решено: %1").arg(grouped(saved_.unresolved));
+    setStatus(text);
 }
 
 // --- the list's menu ---------------------------------------------------------------
@@ -599,9 +805,8 @@ void RepairPage::MIzaerClick() {
     state_.view.resetCache();
     state_.view.clearCuts();
     ImageEX->hide();
-    grid_.rebuildFromTable(state_.table);
-    model_->sync();
-    dfx();
+    forgetRepairs();
+    unlistRepairs();
 }
 
 }  // namespace mpg::ui

@@ -10,6 +10,7 @@
 #include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "repair/strategies.h"
+#include "repair/verify.h"
 #include "repair/writer.h"
 #include "ui/job_controller.h"
 
@@ -48,6 +49,7 @@ class RepairPage : public QWidget {
     void BitBtnGOClick();
     void ImageHAMMERClick();
     void ImageSAClick();
+    void BitBtnVERIFYClick();
     void ImageFIClick();
     void MIsoerClick();
     void MIzaerClick();
@@ -74,8 +76,21 @@ class RepairPage : public QWidget {
     void jobFinished(Job job, int32_t result);
     void scanDone();
     void hammerDone();
+    // A job that reads a whole file starts: "стоп" on the scan's button, its
+    // text in the status line, its progress in the gauge.
+    void showFileJob(const QString& status);
+    void saveDone();
+    void verifyDone();
     // The chosen strategy, on the job's thread.
     void runHammer(JobSink& sink);
+    // The list after an automatic repair: a row for every block it reported
+    // on and for every block still listed broken, the action column filled.
+    void listRepairs();
+    // The list shows the table's broken blocks again, its action column empty.
+    void unlistRepairs();
+    // The table is made anew (an open, a fresh scan, an index load): the
+    // reports of the repairs on the old one are forgotten.
+    void forgetRepairs();
 
     std::string inputPath() const;
     void setStatus(const QString& text);
@@ -112,6 +127,7 @@ class RepairPage : public QWidget {
     QRadioButton* RadioEQ;
     QRadioButton* RadioRERE;
     QRadioButton* RadioISALL;
+    QRadioButton* RadioAUTO;
     QCheckBox* CheckDP;
     QCheckBox* CheckZR;
     QLineEdit* EditMS;
@@ -119,6 +135,7 @@ class RepairPage : public QWidget {
     TImage* ImageHAMMER;
     QFrame* BevelBB;
     QLineEdit* EditOUT;
+    QPushButton* BitBtnVERIFY;
     TImage* ImageSA;
 
     // The input dialog's last folder and filter.
@@ -135,6 +152,33 @@ class RepairPage : public QWidget {
     RepairOptions hammerOptions_;
     std::vector<size_t> hammerListed_;
     std::string hammerInput_;
+    // What the strategy reported: written by the job, read once it has ended.
+    StrategyOutcome hammerOutcome_;
+
+    // The automatic repairs' reports on the table as it stands, merged in
+    // ascending index order (a later run's entry replaces an earlier one's):
+    // the action column shows them while the list holds a run's rows, and a
+    // verification names the blocks they padded or gave a new length.
+    std::vector<BlockRepair> repairs_;
+    bool repairsListed_ = false;
+    // A typical action's width in the list, the action column's wish.
+    int actionWidth_ = 0;
+
+    // What the writer did beyond copying, as the reports tell it: counted
+    // when a save starts, kept for the verification of its output.
+    struct WrittenRepairs {
+        std::string output;
+        bool automatic = false;  // an automatic repair reported on the table
+        size_t lengthFromFile = 0;
+        size_t padded = 0;
+        size_t unresolved = 0;  // still listed broken: the fallback wrote them
+    };
+    WrittenRepairs saving_;
+    WrittenRepairs saved_;
+    // The verification's scan goes into a state of its own: the table and
+    // cut list of the repair stay as they are, for another save.
+    AppState checkState_;
+    OutputCheck outputCheck_;
 };
 
 }  // namespace mpg::ui

@@ -63,6 +63,25 @@ TEST(ErrorGrid, RebuildListsOnlyListedEntries) {
     EXPECT_EQ(g.cell(2, 7), "50(FF) at 9");
 }
 
+// The list an automatic repair leaves: the entries it was given, sound or
+// not, in the order given; names past the table's end give no row.
+TEST(ErrorGrid, RebuildFromEntriesListsSoundEntriesToo) {
+    const BlockTable t = tableOf({{0, 0x1BA, 12},
+                                  {12, 0x1E0, 100, 90, 0, 0, kBrokenListed},
+                                  {102, 0x1C0, 40, 40, 0, 0, kSound}});
+    ErrorGrid g;
+    g.rebuildFromEntries(t, {2, 7, 1});
+    ASSERT_EQ(g.rowCount(), 3);
+    EXPECT_EQ(g.rowIndex(1), 2);
+    EXPECT_EQ(g.cell(1, 6), "0");
+    EXPECT_EQ(g.rowIndex(2), 1);
+    EXPECT_EQ(g.cell(2, 0), "2");
+    EXPECT_EQ(g.listedEntries(t), (std::vector<size_t>{2, 1}));
+    g.rebuildFromEntries(t, {});
+    EXPECT_EQ(g.rowCount(), 2);
+    EXPECT_EQ(g.rowIndex(1), -1);
+}
+
 TEST(ErrorGrid, RowsNameTheirEntriesByValue) {
     const BlockTable t = tableOf({{0, 0x1BA, 12}, {12, 0x1E0, 100, 90, 0, 0, kBrokenListed}});
     ErrorGrid g;

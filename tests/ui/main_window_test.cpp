@@ -141,7 +141,7 @@ void MainWindowTest::resizeRules() {
 
     // Panels 601 pixels wide give the design values.
     p.get<QFrame>("PanelTT")->resize(601, 73);
-    p.get<QFrame>("PanelBB")->resize(601, 113);
+    p.get<QFrame>("PanelBB")->resize(601, 129);
     QCOMPARE(p.get<QPushButton>("BitBtnOP")->x(), 496);
     QCOMPARE(p.get<QPushButton>("BitBtnGO")->x(), 496);
     QCOMPARE(p.get<QFrame>("BevelTT")->width(), 523);
@@ -150,7 +150,8 @@ void MainWindowTest::resizeRules() {
     QCOMPARE(p.get<QFrame>("BevelBB")->width(), 577);
     QCOMPARE(p.get<TImage>("ImageHAMMER")->x(), 552);
     QCOMPARE(p.get<TImage>("ImageSA")->x(), 571);
-    QCOMPARE(p.get<QLineEdit>("EditOUT")->width(), 545);
+    QCOMPARE(p.get<QPushButton>("BitBtnVERIFY")->x(), 436);
+    QCOMPARE(p.get<QLineEdit>("EditOUT")->width(), 412);
 }
 
 void MainWindowTest::columnWidths() {
