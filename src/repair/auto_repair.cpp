@@ -20,6 +20,8 @@ constexpr size_t kNeighbourReach = 4096;
 // that were the payload's own: no more than this many, or an eighth of the
 // excess, are kept in all.
 constexpr uint32_t kMostKeptInSeveralRuns = 16;
+// The rank of a cut placed anywhere in a pack header: behind every run.
+constexpr uint32_t kAnyPlace = 1u << 20;
 // Of the longest runs this many are combined into pairs and triples.
 constexpr size_t kRunsCombined = 40;
 
@@ -102,6 +104,34 @@ bool systemHeaderParses(const std::vector<uint8_t>& b, uint32_t size) {
     }
     return true;
 }
+
+// The system clock reference of a pack header that parses.
+uint64_t packClock(const uint8_t* b) {
+    if ((b[4] >> 6) == 1) {
+        return (uint64_t{(b[4] >> 3) & 7u} << 30) | (uint64_t{b[4] & 3u} << 28) |
+               (uint64_t{b[5]} << 20) | (uint64_t{b[6]} >> 3 << 15) | (uint64_t{b[6] & 3u} << 13) |
+               (uint64_t{b[7]} << 5) | (b[8] >> 3);
+    }
+    return (uint64_t{(b[4] >> 1) & 7u} << 30) | (uint64_t{b[5]} << 22) |
+           (uint64_t{b[6]} >> 1 << 15) | (uint64_t{b[7]} << 7) | (b[8] >> 1);
+}
+
+// The pack headers before and after a broken one: its mux rate (and MPEG-2
+// stuffing) is theirs, and its clock lies between theirs.
+struct PackContext {
+    std::vector<uint8_t> before, after;
+
+    bool fits(const std::vector<uint8_t>& b) const {
+        if (!before.empty()) {
+            if ((b[4] >> 6) != (before[4] >> 6)) return false;
+            const size_t from = (b[4] >> 6) == 1 ? 10 : 9;
+            const size_t to = (b[4] >> 6) == 1 ? 14 : 12;
+            if (!std::equal(b.begin() + from, b.begin() + to, before.begin() + from)) return false;
+            if (packClock(b.data()) < packClock(before.data())) return false;
+        }
+        return after.empty() || packClock(b.data()) <= packClock(after.data());
+    }
+};
 
 // Whether the block, cut, is what its header says it is: its size the
 // declared one, its header whole.
@@ -275,12 +305,19 @@ class AutoRepair {
     void settle(size_t index, BlockRecord& e, BlockRepair& r) {
         if (e.realSize < e.declaredSize && lastBlock(index)) return cutShort(index, e, r);
         if (e.realSize < kLengthFieldEnd || e.declaredSize < kLengthFieldEnd - 2) return;
-        const uint32_t declared = static_cast<uint32_t>(e.declaredSize);
+        uint32_t declared = static_cast<uint32_t>(e.declaredSize);
+        pack_.reset();
+        if (e.code == kPackStartCode) {
+            pack_ = packContext(index);
+            // Bytes inserted into a pack header may have changed what it
+            // says of its own size: its neighbours tell.
+            if (!pack_->before.empty()) declared = static_cast<uint32_t>(pack_->before.size());
+        }
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const std::optional<Grid> grid = gridAround(index, e);
         if (!grid) {
             if (real < declared) return padBack(index, e, r, declared);
-            cutInserted(index, e, r, declared);
+            cutInserted(index, e, r, {declared, declared});
             return;
         }
         const uint32_t sector = grid->sector;
@@ -309,7 +346,7 @@ class AutoRepair {
                          [](const Reading& a, const Reading& b) { return a.change < b.change; });
         for (const Reading& reading : readings) {
             if (reading.pad) return padBack(index, e, r, reading.target);
-            if (cutInserted(index, e, r, reading.target)) return;
+            if (cutInserted(index, e, r, {declared, reading.target})) return;
         }
     }
 
@@ -392,16 +429,27 @@ class AutoRepair {
 
     // Bytes were inserted: `real - target` of them are cut, from runs of
     // equal bytes or where an audio stream's frame chain breaks.
-    bool cutInserted(size_t index, BlockRecord& e, BlockRepair& r, uint32_t target) {
+    bool cutInserted(size_t index, BlockRecord& e, BlockRepair& r, const Shape& shape) {
         const uint32_t real = static_cast<uint32_t>(e.realSize);
+        const uint32_t target = shape.target;
         const uint32_t excess = real - target;
         std::vector<uint8_t> bytes;
         if (real > kLargestSearched || !read(e.offset, real, bytes)) return false;
         std::optional<AudioContext> audio;
         if (isAudioCode(e.code)) audio = audioContext(index, e.code);
 
-        const Shape shape{static_cast<uint32_t>(e.declaredSize), target};
         std::vector<Candidate> candidates = runCandidates(bytes, excess);
+        // A pack header is short and its fields are known from its
+        // neighbours: the bytes may be cut at any place in it.
+        if (pack_) {
+            for (uint32_t at = 4; at + excess <= real; ++at) {
+                Candidate c;
+                c.cuts[0] = {at, excess, -1};
+                c.count = 1;
+                c.kept = kAnyPlace;
+                candidates.push_back(c);
+            }
+        }
         std::optional<Candidate> chosen;
         bool unique = true;
         uint64_t chosenRank = 0;
@@ -417,15 +465,16 @@ class AutoRepair {
             chosenRank = rank;
         }
         if (chosen) {
-            apply(index, e, *chosen, r, target);
+            apply(index, e, *chosen, r, shape);
             r.action = RepairAction::CutRuns;
-            r.certainty = unique && chosen->kept <= excess ? RepairCertainty::Exact
-                                                           : RepairCertainty::Probable;
+            r.certainty = unique && (chosen->kept <= excess || chosen->kept == kAnyPlace)
+                              ? RepairCertainty::Exact
+                              : RepairCertainty::Probable;
             return true;
         }
         if (audio) {
             if (const std::optional<Candidate> c = cutAtBreak(bytes, excess, shape, *audio)) {
-                apply(index, e, *c, r, target);
+                apply(index, e, *c, r, shape);
                 r.action = RepairAction::CutAtBreak;
                 r.certainty = RepairCertainty::Probable;
                 return true;
@@ -515,6 +564,7 @@ class AutoRepair {
         }
         cut.resize(shape.declared);
         if (!headerParses(cut, static_cast<int32_t>(shape.declared), state_.codes)) return false;
+        if (pack_ && !pack_->fits(cut)) return false;
         if (!audio) return true;
         const std::optional<uint32_t> start =
             packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
@@ -608,6 +658,31 @@ class AutoRepair {
         return ctx;
     }
 
+    // The sound pack headers nearest before and after the block.
+    PackContext packContext(size_t index) {
+        PackContext ctx;
+        const size_t from = index > kNeighbourReach ? index - kNeighbourReach : 0;
+        for (size_t k = index; k-- > from;) {
+            const BlockRecord& b = table_[k];
+            if (b.code != kPackStartCode || b.isBroken()) continue;
+            if (!read(b.offset, b.declaredSize, ctx.before) || !packHeaderParses(ctx.before)) {
+                ctx.before.clear();
+            }
+            break;
+        }
+        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
+        for (size_t k = index + 1; k < to; ++k) {
+            const BlockRecord& b = table_[k];
+            if (b.code != kPackStartCode || b.isBroken()) continue;
+            if (!read(b.offset - shift_, b.declaredSize, ctx.after) ||
+                !packHeaderParses(ctx.after)) {
+                ctx.after.clear();
+            }
+            break;
+        }
+        return ctx;
+    }
+
     // A sound packet's payload.
     bool payloadOf(Position offset, int32_t size, std::vector<uint8_t>& out) {
         if (size < kLengthFieldEnd || !read(offset, static_cast<uint32_t>(size), out)) return false;
@@ -642,7 +717,12 @@ class AutoRepair {
 
     // Makes the cuts: the block then holds its declared size and is sound,
     // or, with sector fill behind it, is written with that fill.
-    void apply(size_t index, BlockRecord& e, const Candidate& c, BlockRepair& r, uint32_t target) {
+    void apply(size_t index, BlockRecord& e, const Candidate& c, BlockRepair& r,
+               const Shape& shape) {
+        const uint32_t target = shape.target;
+        // A pack header whose own size field the bytes changed is the size
+        // of its neighbours again.
+        e.declaredSize = static_cast<int32_t>(shape.declared);
         // Cut from the last to the first, so that each stream position
         // still names the byte it named before.
         for (uint8_t k = c.count; k-- > 0;) {
@@ -689,6 +769,7 @@ class AutoRepair {
     bool opened_ = false, usable_ = false, closeAfter_ = false;
     std::optional<uint32_t> sectorSize_;
     std::optional<Grid> grid_;
+    std::optional<PackContext> pack_;  // of the pack header being settled
 };
 
 }  // namespace
