@@ -1,6 +1,7 @@
 #include "repair/auto_repair.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "analysis/scan.h"
@@ -53,6 +54,31 @@ struct Candidate {
     // Cuts whose neighbours are equal: a run inserted into a run of other
     // bytes splits it, and cutting it joins the two halves again.
     uint8_t joins = 0;
+    // How much less likely the block's own bytes look with the cut than
+    // without it (see rankOf).
+    int64_t gain = 0;
+};
+
+// What one more byte of a run costs a block's own bytes to hold, in
+// sixteenths of a bit, learnt from a sound block of the same stream: a byte
+// that makes up a share f of it follows itself about that often, so
+// repeating it costs -log2(f) bits. In a padding
+// packet 0xFF is nearly free and any other byte dear; in video zeros are
+// cheaper than a byte of no stuffing.
+class RepeatCosts {
+  public:
+    explicit RepeatCosts(const std::vector<uint8_t>& bytes) {
+        std::array<uint32_t, 256> count{};
+        for (const uint8_t b : bytes) ++count[b];
+        const double total = static_cast<double>(bytes.size()) + 256;
+        for (size_t b = 0; b < 256; ++b) {
+            cost_[b] = static_cast<int64_t>(-16 * std::log2((count[b] + 1) / total));
+        }
+    }
+    int64_t operator[](uint8_t byte) const { return cost_[byte]; }
+
+  private:
+    std::array<int64_t, 256> cost_{};
 };
 
 // The block's bytes with the candidate's cuts left out (cuts ascending and
@@ -344,10 +370,18 @@ class AutoRepair {
         }
         std::stable_sort(readings.begin(), readings.end(),
                          [](const Reading& a, const Reading& b) { return a.change < b.change; });
+        // Zeros cut from the end of the block, right in front of the pack
+        // header, are the fill a padding keeps: with padding possible only
+        // a cut elsewhere is taken.
+        const auto pad = std::find_if(readings.begin(), readings.end(),
+                                      [](const Reading& reading) { return reading.pad; });
         for (const Reading& reading : readings) {
-            if (reading.pad) return padBack(index, e, r, reading.target);
-            if (cutInserted(index, e, r, {declared, reading.target})) return;
+            if (reading.pad) continue;
+            if (cutInserted(index, e, r, {declared, reading.target}, pad != readings.end())) {
+                return;
+            }
         }
+        if (pad != readings.end()) padBack(index, e, r, pad->target);
     }
 
     // The zero bytes at the end of a block's `real` bytes (up to a sector's worth).
@@ -429,7 +463,8 @@ class AutoRepair {
 
     // Bytes were inserted: `real - target` of them are cut, from runs of
     // equal bytes or where an audio stream's frame chain breaks.
-    bool cutInserted(size_t index, BlockRecord& e, BlockRepair& r, const Shape& shape) {
+    bool cutInserted(size_t index, BlockRecord& e, BlockRepair& r, const Shape& shape,
+                     bool keepTrailingZeros = false) {
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const uint32_t target = shape.target;
         const uint32_t excess = real - target;
@@ -438,7 +473,9 @@ class AutoRepair {
         std::optional<AudioContext> audio;
         if (isAudioCode(e.code)) audio = audioContext(index, e.code);
 
-        std::vector<Candidate> candidates = runCandidates(bytes, excess);
+        std::vector<uint8_t> own;
+        if (!neighbourOf(index, e.code, own)) own = bytes;
+        std::vector<Candidate> candidates = runCandidates(bytes, excess, RepeatCosts(own));
         // A pack header is short and its fields are known from its
         // neighbours: the bytes may be cut at any place in it.
         if (pack_) {
@@ -456,6 +493,10 @@ class AutoRepair {
         for (const Candidate& c : candidates) {
             const uint64_t rank = rankOf(c);
             if (chosen && rank > chosenRank) break;
+            if (keepTrailingZeros && c.count == 1 && c.cuts[0].byte == 0 &&
+                c.cuts[0].start + c.cuts[0].length == real) {
+                continue;
+            }
             if (!passes(bytes, c, shape, audio)) continue;
             if (chosen) {
                 unique = false;
@@ -483,14 +524,21 @@ class AutoRepair {
         return false;
     }
 
-    // Fewer bytes kept first, then fewer runs, then more halves joined.
+    // A block's own bytes hold few long runs: each byte that repeats the one
+    // before it costs what RepeatCosts says. The cut that leaves the block
+    // cheapest is the likeliest: it saves the cost of the bytes it cuts,
+    // less one byte's for a run it takes away whole (a run's first byte is
+    // free) and one for two halves it joins. Every run beyond the first
+    // costs a byte of 8 bits: damage seldom strikes one packet twice.
     static uint64_t rankOf(const Candidate& c) {
-        return (uint64_t{c.kept} * 4 + c.count) * 4 + (3 - c.joins);
+        constexpr int64_t kBest = int64_t{1} << 40;
+        return static_cast<uint64_t>(kBest - c.gain);
     }
 
     // Cuts of `delta` bytes from one run at least that long, or from two or
     // three runs whose lengths add up to it, best ranked first.
-    static std::vector<Candidate> runCandidates(const std::vector<uint8_t>& bytes, uint32_t delta) {
+    static std::vector<Candidate> runCandidates(const std::vector<uint8_t>& bytes, uint32_t delta,
+                                                const RepeatCosts& repeatCost) {
         std::vector<Run> runs = runsOf(bytes);
         std::vector<Candidate> out;
         for (const Run& run : runs) {
@@ -538,13 +586,20 @@ class AutoRepair {
             }
         }
         for (Candidate& c : out) {
+            c.gain = -8 * 16 * (c.count - 1);
             for (uint8_t k = 0; k < c.count; ++k) {
                 const Cut& cut = c.cuts[k];
+                const int64_t cost = repeatCost[bytes[cut.start]];
+                c.gain += cost * cut.length;
                 const uint32_t before = cut.start - 1, after = cut.start + cut.length;
-                const bool joined = before >= 4 && after < bytes.size() &&
-                                    bytes[before] == bytes[after] &&
-                                    bytes[before] != bytes[cut.start];
-                c.joins = static_cast<uint8_t>(c.joins + (joined ? 1 : 0));
+                const bool whole = before >= 4 && bytes[before] != bytes[cut.start] &&
+                                   (after >= bytes.size() || bytes[after] != bytes[cut.start]);
+                if (!whole) continue;
+                c.gain -= cost;
+                if (after < bytes.size() && bytes[before] == bytes[after]) {
+                    c.gain -= repeatCost[bytes[before]];
+                    ++c.joins;
+                }
             }
         }
         std::stable_sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
@@ -656,6 +711,24 @@ class AutoRepair {
             break;
         }
         return ctx;
+    }
+
+    // The bytes of the sound block of the same code nearest before the
+    // block (or after it): what the stream's own bytes of that kind are like.
+    bool neighbourOf(size_t index, uint32_t code, std::vector<uint8_t>& out) {
+        const size_t from = index > kNeighbourReach ? index - kNeighbourReach : 0;
+        for (size_t k = index; k-- > from;) {
+            const BlockRecord& b = table_[k];
+            if (b.code == code && !b.isBroken()) return read(b.offset, b.declaredSize, out);
+        }
+        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
+        for (size_t k = index + 1; k < to; ++k) {
+            const BlockRecord& b = table_[k];
+            if (b.code == code && !b.isBroken()) {
+                return read(b.offset - shift_, b.declaredSize, out);
+            }
+        }
+        return false;
     }
 
     // The sound pack headers nearest before and after the block.
