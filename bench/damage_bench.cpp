@@ -1,7 +1,7 @@
 // damage_bench: every repair strategy on randomly damaged copies of the
 // fixture streams, and the automatic repair beside eq on a large stream.
 //
-//   damage_bench [--seed S] [--cases N] [--failures] [--big] [--big-dir DIR]
+//   damage_bench [--seed S] [--cases N] [--least-run L] [--failures] [--big] [--big-dir DIR]
 //                [--big-size BYTES]
 //
 // For each class of damage (tests/support/damage.h) and each kind of stream
@@ -14,7 +14,9 @@
 // file is judged against the clean stream by the class's measure. The table
 // goes to standard output in markdown, the rows as they are done to
 // standard error; --failures adds there the first copies each strategy did
-// not mend, with their ground truth.
+// not mend, with their ground truth. --least-run L makes every inserted run
+// at least L bytes long: a run of one to three bytes cannot be told from the
+// payload's own bytes, and this shows the strategies without them.
 //
 // --big also makes a stream of BYTES (default 1 GiB) with mpgsynth, 1,000 runs
 // of zeros inserted into its packets, in DIR (default the temporary folder),
@@ -43,6 +45,7 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     uint64_t seed = 20'261'207;
     size_t cases = 20;
+    size_t leastRun = 1;
     bool big = false;
     std::string bigDir;
     uint64_t bigSize = uint64_t{1} << 30;
@@ -55,6 +58,8 @@ bool parse(int argc, char** argv, Options& o) {
         const bool hasValue = i + 1 < argc;
         if (a == "--seed" && hasValue) {
             o.seed = std::strtoull(argv[++i], nullptr, 10);
+        } else if (a == "--least-run" && hasValue) {
+            o.leastRun = std::max<size_t>(1, std::strtoul(argv[++i], nullptr, 10));
         } else if (a == "--cases" && hasValue) {
             o.cases = std::strtoul(argv[++i], nullptr, 10);
         } else if (a == "--failures") {
@@ -219,7 +224,8 @@ int main(int argc, char** argv) {
     Totals totals;
     for (DamageClass c : kDamageClasses) {
         for (const FixtureKind& kind : fixtureKinds()) {
-            RowResult row = evaluateRow(c, kind, o.cases, o.seed, dir);
+            RowResult row = evaluateRow(c, kind, o.cases, o.seed, dir,
+                                        {kTrials.begin(), kTrials.end()}, o.leastRun);
             printRow(damageClassText(c), kind, measureOf(c), row, totals, o.failures);
         }
     }

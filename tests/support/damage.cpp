@@ -28,12 +28,13 @@ double unit(std::mt19937_64& rng) {
     return static_cast<double>(rng() >> 11) * 0x1.0p-53;
 }
 
-// A length from 1 to `most`, its logarithm uniform: a run of 3 bytes is as
-// likely as one of 3,000 to 9,000, and short damage, the most common, is
-// well represented.
-size_t logUniform(std::mt19937_64& rng, size_t most) {
-    const double x = std::exp(unit(rng) * std::log(static_cast<double>(most) + 1.0));
-    return std::clamp<size_t>(static_cast<size_t>(x), 1, most);
+// A length from `least` to `most`, its logarithm uniform: a run of 3 bytes
+// is as likely as one of 3,000 to 9,000, and short damage, the most common,
+// is well represented.
+size_t logUniform(std::mt19937_64& rng, size_t most, size_t least = 1) {
+    const double low = std::log(static_cast<double>(least));
+    const double x = std::exp(low + unit(rng) * (std::log(static_cast<double>(most) + 1.0) - low));
+    return std::clamp<size_t>(static_cast<size_t>(x), least, most);
 }
 
 // The value of a run: zeros and 0xFF, what drives and capture cards
@@ -241,7 +242,7 @@ const char* damageClassName(DamageClass c) {
 }
 
 std::optional<DamagedStream> damageStream(const CleanStream& clean, DamageClass damage,
-                                          std::mt19937_64& rng) {
+                                          std::mt19937_64& rng, size_t leastRun) {
     const Targets targets(clean);
     DamagedStream d;
     d.damage = damage;
@@ -253,7 +254,7 @@ std::optional<DamagedStream> damageStream(const CleanStream& clean, DamageClass 
         const size_t block = pick(rng, blocks);
         const size_t at = insideBlock(rng, clean, block);
         const int value = runValue(rng);
-        edits.push_back(run(clean, block, at, logUniform(rng, kLongestRun), value));
+        edits.push_back(run(clean, block, at, logUniform(rng, kLongestRun, leastRun), value));
         return true;
     };
     // `count` runs at different places inside one packet.
@@ -269,7 +270,8 @@ std::optional<DamagedStream> damageStream(const CleanStream& clean, DamageClass 
         while (places.size() < count) places.insert(insideBlock(rng, clean, block));
         for (size_t at : places) {
             const int value = static_cast<int>(below(rng, 256));
-            edits.push_back(run(clean, block, at, logUniform(rng, kLongestShortRun), value));
+            edits.push_back(
+                run(clean, block, at, logUniform(rng, kLongestShortRun, leastRun), value));
         }
         return true;
     };
@@ -307,7 +309,7 @@ std::optional<DamagedStream> damageStream(const CleanStream& clean, DamageClass 
             const size_t byte = payloadByte(blocks, block);
             const size_t at = byte + below(rng, 2);  // in front of it or behind it
             const int value = clean.bytes[byte];
-            edits.push_back(run(clean, block, at, logUniform(rng, kLongestRun), value));
+            edits.push_back(run(clean, block, at, logUniform(rng, kLongestRun, leastRun), value));
             made = true;
             break;
         }
@@ -371,7 +373,8 @@ std::optional<DamagedStream> damageStream(const CleanStream& clean, DamageClass 
             for (size_t block : blocks) {
                 const size_t at = insideBlock(rng, clean, block);
                 const int value = runValue(rng);
-                edits.push_back(run(clean, block, at, logUniform(rng, kLongestRun), value));
+                edits.push_back(
+                    run(clean, block, at, logUniform(rng, kLongestRun, leastRun), value));
             }
             made = true;
             break;

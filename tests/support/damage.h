@@ -88,8 +88,9 @@ struct DamagedStream {
 
 // A damaged copy of `clean`, or nothing when the stream has no block the
 // class can hit (no padding packets, no MPEG audio, too few packets).
+// Runs (not random bytes, nor losses) are at least `leastRun` bytes long.
 std::optional<DamagedStream> damageStream(const CleanStream& clean, DamageClass damage,
-                                          std::mt19937_64& rng);
+                                          std::mt19937_64& rng, size_t leastRun = 1);
 
 // Where edit `k` of `d` begins in the damaged bytes.
 size_t damagedPosition(const DamagedStream& d, size_t k);

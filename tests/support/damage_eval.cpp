@@ -381,7 +381,7 @@ void tally(TrialTally& t, const TrialRun& run, std::optional<bool> verdict, bool
 }  // namespace
 
 RowResult evaluateRow(DamageClass damage, const FixtureKind& kind, size_t cases, uint64_t seed,
-                      const TempDir& dir, const std::vector<Trial>& trials) {
+                      const TempDir& dir, const std::vector<Trial>& trials, size_t leastRun) {
     std::seed_seq seq{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32),
                       static_cast<uint32_t>(damage), static_cast<uint32_t>(kind.id)};
     std::mt19937_64 rng(seq);
@@ -394,7 +394,7 @@ RowResult evaluateRow(DamageClass damage, const FixtureKind& kind, size_t cases,
         std::optional<DamagedStream> d;
         for (size_t k = 0; k < kind.files.size() && !d; ++k) {
             clean = &cleanFixture(kind.files[(c + k) % kind.files.size()]);
-            if (!clean->bytes.empty()) d = damageStream(*clean, damage, rng);
+            if (!clean->bytes.empty()) d = damageStream(*clean, damage, rng, leastRun);
         }
         if (!d) break;
         ++row.cases;

@@ -139,7 +139,8 @@ struct RowResult {
 // and the repaired files are written into `dir`.
 RowResult evaluateRow(DamageClass damage, const FixtureKind& kind, size_t cases, uint64_t seed,
                       const TempDir& dir,
-                      const std::vector<Trial>& trials = {kTrials.begin(), kTrials.end()});
+                      const std::vector<Trial>& trials = {kTrials.begin(), kTrials.end()},
+                      size_t leastRun = 1);
 // Every fixture of the kind, undamaged, through every trial: exact is
 // written back byte for byte.
 RowResult evaluateCleanFixtures(const FixtureKind& kind, const TempDir& dir);
