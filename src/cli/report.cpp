@@ -22,6 +22,8 @@ const char* actionName(RepairAction action) {
             return "padded";
         case RepairAction::LengthFromFile:
             return "length_from_file";
+        case RepairAction::FillBehind:
+            return "fill_behind";
         case RepairAction::Dropped:
             break;
     }

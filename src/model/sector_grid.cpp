@@ -12,13 +12,16 @@ void SectorSizeLearner::take(const uint8_t* bytes, size_t count, Position at) {
         if (carried_ < 4) ++carried_;
         if (carried_ < 4 || carry_ != kPackStartCode) continue;
         const Position pack = at + i - 3;
-        if (packSeen_ && counted_ < kMostDistances) {
-            ++distances_[pack - lastPack_];
-            ++counted_;
-        }
+        if (packSeen_) takeDistance(pack - lastPack_);
         packSeen_ = true;
         lastPack_ = pack;
     }
+}
+
+void SectorSizeLearner::takeDistance(Position distance) {
+    if (counted_ >= kMostDistances) return;
+    ++distances_[distance];
+    ++counted_;
 }
 
 uint32_t SectorSizeLearner::sectorSize() const {

@@ -35,6 +35,9 @@ class SectorSizeLearner {
     // The stream bytes from stream position `at` on, following the ones
     // taken before.
     void take(const uint8_t* bytes, size_t count, Position at);
+    // The distance between two pack headers known to follow each other (a
+    // table's sound sectors).
+    void takeDistance(Position distance);
     uint32_t sectorSize() const;
 
     // How much of a stream's head is read to learn it: some four hundred

@@ -6,6 +6,7 @@
 
 #include "analysis/scan.h"
 #include "model/elementary.h"
+#include "model/sector_grid.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
@@ -425,15 +426,37 @@ class AutoRepair {
     // pack header.
     void padBack(size_t index, BlockRecord& e, BlockRepair& r, uint32_t total) {
         accept(index, e, PlannedWrite::PadToDeclared, total);
-        r.action = RepairAction::Padded;
         r.padded = total - static_cast<uint32_t>(e.realSize);
-        r.certainty = RepairCertainty::Probable;
+        // A block as long as declared with zeros up to the grid behind it
+        // is whole: the zeros are the sector's fill.
+        const bool whole = r.padded == 0 && e.realSize >= e.declaredSize;
+        r.action = whole ? RepairAction::FillBehind : RepairAction::Padded;
+        r.certainty = whole ? RepairCertainty::Exact : RepairCertainty::Probable;
     }
 
     void accept(size_t index, BlockRecord& e, PlannedWrite how, uint32_t total = 0) {
         e.broken = kBrokenAccepted;
         table_.planWrite(index, how, total);
         ++outcome_.fixed;
+    }
+
+    // The sector size that the pack headers of the sectors without a broken
+    // block follow. The bytes of the stream's head may hold the damage the
+    // repair is for: the table knows which sectors are sound.
+    uint32_t sectorFromTable() const {
+        SectorSizeLearner learner;
+        std::optional<Position> pack;
+        for (size_t k = 0; k < table_.size(); ++k) {
+            const BlockRecord& b = table_[k];
+            const Position offset = k < lowered_ ? b.offset : b.offset - shift_;
+            if (b.isBroken()) {
+                pack.reset();
+            } else if (b.code == kPackStartCode) {
+                if (pack) learner.takeDistance(offset - *pack);
+                pack = offset;
+            }
+        }
+        return learner.sectorSize();
     }
 
     // The sector grid around a block that a pack header or an end code
@@ -447,7 +470,8 @@ class AutoRepair {
         const uint32_t next = table_[index + 1].code;
         if (next != kPackStartCode && next != kEndCode) return std::nullopt;
         if (!sectorSize_) {
-            sectorSize_ = state_.kind.sectorSize;
+            sectorSize_ = sectorFromTable();
+            if (*sectorSize_ == 0) sectorSize_ = state_.kind.sectorSize;
             if (*sectorSize_ == 0 && usable()) sectorSize_ = learnSectorSize(view_).value_or(0);
         }
         const uint32_t sector = *sectorSize_;

@@ -19,6 +19,7 @@ enum class RepairAction : uint8_t {
     Padded,          // bytes lost: padded with zeros at the end of the payload
     LengthFromFile,  // the last block, cut short by the end of the file: its length rewritten
     Dropped,         // the last block, cut short inside its header: left out
+    FillBehind,      // whole: the bytes behind it are sector fill, kept as they are
 };
 
 // How sure the repair is of a block.

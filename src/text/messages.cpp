@@ -302,6 +302,8 @@ std::string repairActionText(const BlockRepair& r, bool english) {
                            : "дополнен " + number(r.padded) + " байтами";
         case RepairAction::LengthFromFile:
             return english ? "length set to what the file holds" : "длина по файлу";
+        case RepairAction::FillBehind:
+            return english ? "whole; sector fill behind it" : "цел; за ним заполнение сектора";
         case RepairAction::Dropped:
             return english ? "dropped: its header is cut short" : "отброшен: заголовок неполон";
         case RepairAction::CutRuns:
