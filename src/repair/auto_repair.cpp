@@ -22,6 +22,9 @@ constexpr size_t kNeighbourReach = 4096;
 // that were the payload's own: no more than this many, or an eighth of the
 // excess, are kept in all.
 constexpr uint32_t kMostKeptInSeveralRuns = 16;
+// The least gain (in sixteenths of a bit) of a cut that is not the only one
+// of its rank: three bytes of no stuffing.
+constexpr int64_t kWeakEvidence = 3 * 8 * 16;
 // The rank of a cut placed anywhere in a pack header: behind every run.
 constexpr uint32_t kAnyPlace = 1u << 20;
 // Of the longest runs this many are combined into pairs and triples.
@@ -529,6 +532,13 @@ class AutoRepair {
             chosen = c;
             chosenRank = rank;
         }
+        // A cut of a few cheap bytes that other places fit as well is a
+        // guess: in video it would damage a second place in the picture.
+        // Such a block is left to the fallback, which keeps every byte. A
+        // pack header's fields and an audio packet's frames are checks of
+        // their own, and a padding packet's bytes play no part.
+        const bool guess = chosen && !unique && chosen->gain < kWeakEvidence;
+        if (guess && !pack_ && !audio && e.code != kPaddingStreamCode) chosen.reset();
         if (chosen) {
             apply(index, e, *chosen, r, shape);
             r.action = RepairAction::CutRuns;
