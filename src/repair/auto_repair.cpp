@@ -25,6 +25,10 @@ constexpr uint32_t kMostKeptInSeveralRuns = 16;
 // The least gain (in sixteenths of a bit) of a cut that is not the only one
 // of its rank: three bytes of no stuffing.
 constexpr int64_t kWeakEvidence = 3 * 8 * 16;
+// The most candidates checked for one block, and the longest broken pack
+// header whose every place is tried for the cut.
+constexpr size_t kMostTries = 512;
+constexpr uint32_t kLargestPackSearched = 4096;
 // The rank of a cut placed anywhere in a pack header: behind every run.
 constexpr uint32_t kAnyPlace = 1u << 20;
 // Of the longest runs this many are combined into pairs and triples.
@@ -505,7 +509,7 @@ class AutoRepair {
         std::vector<Candidate> candidates = runCandidates(bytes, excess, RepeatCosts(own));
         // A pack header is short and its fields are known from its
         // neighbours: the bytes may be cut at any place in it.
-        if (pack_) {
+        if (pack_ && real <= kLargestPackSearched) {
             for (uint32_t at = 4; at + excess <= real; ++at) {
                 Candidate c;
                 c.cuts[0] = {at, excess, -1};
@@ -517,7 +521,11 @@ class AutoRepair {
         std::optional<Candidate> chosen;
         bool unique = true;
         uint64_t chosenRank = 0;
+        size_t tried = 0;
         for (const Candidate& c : candidates) {
+            // Each try copies the block: a block of garbage full of short
+            // runs must not take a try per run.
+            if (++tried > kMostTries) break;
             const uint64_t rank = rankOf(c);
             if (chosen && rank > chosenRank) break;
             if (keepTrailingZeros && c.count == 1 && c.cuts[0].byte == 0 &&
