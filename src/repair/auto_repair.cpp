@@ -498,6 +498,9 @@ class AutoRepair {
                      bool keepTrailingZeros = false) {
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const uint32_t target = shape.target;
+        // Nothing to cut (a pack header whose neighbours' size is what it
+        // holds): no cut can tell more than the fallback.
+        if (real <= target) return false;
         const uint32_t excess = real - target;
         std::vector<uint8_t> bytes;
         if (real > kLargestSearched || !read(e.offset, real, bytes)) return false;
