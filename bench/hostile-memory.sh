@@ -7,7 +7,7 @@
 #   - an index file of 5 million records (from a scan of 20 MB of end codes):
 #     repair --from-index;
 #   - 20 MB of empty packets each followed by a stray byte, so that every
-#     block is broken and listed: scan, repair.
+#     block is broken and listed: scan, repair, repair --apply auto.
 # Each figure is /usr/bin/time -v's "Maximum resident set size", set beside
 # the limit of 64 MiB plus 32 bytes per block. Prints a markdown table.
 # Usage: bench/hostile-memory.sh BUILD_DIR [OUT_DIR]
@@ -64,3 +64,4 @@ row "repair --from-index" "index of $i records" "$i" "$cli" repair -q --from-ind
 k=$(brokenBlocks "$broken")
 row "scan" "20 MB, every block broken" "$k" "$cli" scan -q "$broken"
 row "repair" "20 MB, every block broken" "$k" "$cli" repair -q "$broken" -o "$tmp" --force
+row "repair --apply auto" "20 MB, every block broken" "$k" "$cli" repair -q --apply auto "$broken" -o "$tmp" --force

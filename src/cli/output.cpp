@@ -66,8 +66,7 @@ void printPlan(const std::vector<BlockRepair>& repairs) {
     }
 }
 
-void saySummary(const std::vector<BlockRepair>& repairs) {
-    const RepairSummary summary = summarize(repairs);
+void saySummary(const RepairSummary& summary) {
     std::cerr << repairSummaryText(summary) << " (" << repairSummaryText(summary, true) << ")\n";
 }
 

@@ -55,7 +55,7 @@ void printPlan(const std::vector<BlockRepair>& repairs);
 
 // The automatic repair's summary on standard error, the Russian text with
 // the English behind it like every status text.
-void saySummary(const std::vector<BlockRepair>& repairs);
+void saySummary(const RepairSummary& summary);
 
 // What the scan of a written file found: the blocks, the broken ones and
 // where the first of those begin.

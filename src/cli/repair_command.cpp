@@ -69,12 +69,13 @@ class RepairCommand : public Command {
             return 2;
         }
         if (!(fromIndex_ ? loadFindings(s) : checkAndScan(s))) return 1;
-        const RepairOptions options{!anyByte_, !anyDelta_, parseMinRepeat(minRun_).value_or(100)};
+        const RepairOptions options{!anyByte_, !anyDelta_, parseMinRepeat(minRun_).value_or(100),
+                                    !report_.empty() || dryRun_ || verify_};
         if (apply_.empty()) apply_.push_back("eq");
         for (const std::string& strategy : apply_) hammer(s, strategy, options);
         const int status = dryRun_ ? planOnly(s) : save(s, output);
         // The summary closes what the command says, whatever came of the save.
-        if (s.automatic) saySummary(s.repairs);
+        if (s.automatic) saySummary(s.counted);
         return status;
     }
 

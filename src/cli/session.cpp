@@ -91,7 +91,17 @@ void hammer(Session& s, const std::string& strategy, const RepairOptions& option
         applyStrategy(s.state, listedInTable(s.state.table), kind, options, s.path, progress);
     if (kind != Strategy::Automatic) return;
     s.automatic = true;
-    keepLatest(s.repairs, outcome.repairs);
+    if (options.keepReport) {
+        keepLatest(s.repairs, outcome.repairs);
+        s.counted = summarize(s.repairs);
+        return;
+    }
+    // A later run is given the blocks the earlier ones left unresolved.
+    RepairSummary& c = s.counted;
+    c.exact += outcome.summary.exact;
+    c.decodable += outcome.summary.decodable;
+    c.unresolved = outcome.summary.unresolved;
+    c.blocks = c.exact + c.decodable + c.unresolved;
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard

@@ -21,6 +21,9 @@ struct Session {
     // was given again.
     bool automatic = false;
     std::vector<BlockRepair> repairs;
+    // Its counts alone, when no account was asked for (no report, plan or
+    // check): a file of millions of broken blocks keeps no account of each.
+    RepairSummary counted;
 };
 
 // Ctrl-C from now on sets `flag`: the running job stops the way the

@@ -13,11 +13,27 @@ namespace mpg {
 
 namespace {
 
+void count(RepairSummary& s, const BlockRepair& r) {
+    ++s.blocks;
+    switch (r.certainty) {
+        case RepairCertainty::Exact:
+            ++s.exact;
+            break;
+        case RepairCertainty::Probable:
+            ++s.decodable;
+            break;
+        case RepairCertainty::Unresolved:
+            ++s.unresolved;
+            break;
+    }
+}
+
 // A block is read whole for the search; a longer one (bytes inserted by the
 // megabyte) is left to the fallback.
 constexpr uint32_t kLargestSearched = 2u << 20;
-// How far back and ahead the neighbours of an audio packet are looked for.
-constexpr size_t kNeighbourReach = 4096;
+// How far ahead the next packet of a stream, or the next pack header, is
+// looked for (those before are kept as the walk passes them).
+constexpr size_t kNeighbourReach = 256;
 // Runs of several bytes cut together may keep a few bytes of those runs
 // that were the payload's own: no more than this many, or an eighth of the
 // excess, are kept in all.
@@ -75,18 +91,18 @@ struct Candidate {
 // cheaper than a byte of no stuffing.
 class RepeatCosts {
   public:
-    explicit RepeatCosts(const std::vector<uint8_t>& bytes) {
-        std::array<uint32_t, 256> count{};
-        for (const uint8_t b : bytes) ++count[b];
-        const double total = static_cast<double>(bytes.size()) + 256;
-        for (size_t b = 0; b < 256; ++b) {
-            cost_[b] = static_cast<int64_t>(-16 * std::log2((count[b] + 1) / total));
-        }
+    explicit RepeatCosts(const std::vector<uint8_t>& bytes)
+        : total_(static_cast<double>(bytes.size()) + 256) {
+        for (const uint8_t b : bytes) ++count_[b];
     }
-    int64_t operator[](uint8_t byte) const { return cost_[byte]; }
+    // Worked out for the few bytes the cuts take.
+    int64_t operator[](uint8_t byte) const {
+        return static_cast<int64_t>(-16 * std::log2((count_[byte] + 1.0) / total_));
+    }
 
   private:
-    std::array<int64_t, 256> cost_{};
+    std::array<uint32_t, 256> count_{};
+    double total_;
 };
 
 // The block's bytes with the candidate's cuts left out (cuts ascending and
@@ -312,11 +328,16 @@ ChainVerdict chainFits(const uint8_t* p, uint32_t n, const AudioContext& ctx) {
 
 class AutoRepair {
   public:
-    AutoRepair(AppState& state, StrategyOutcome& outcome)
-        : state_(state), table_(state.table), view_(state.view), outcome_(outcome) {}
+    AutoRepair(AppState& state, StrategyOutcome& outcome, bool keepReport)
+        : state_(state),
+          table_(state.table),
+          view_(state.view),
+          outcome_(outcome),
+          keepReport_(keepReport) {}
 
     void repair(size_t index) {
         lowerUpTo(index + 1);
+        passUpTo(index);
         BlockRecord& e = table_[index];
         BlockRepair r;
         r.index = index;
@@ -326,7 +347,8 @@ class AutoRepair {
         r.realSize = e.realSize;
         if (e.broken == kBrokenListed && e.code != kFillCode) settle(index, e, r);
         if (r.action == RepairAction::LeftAlone) r.certainty = RepairCertainty::Unresolved;
-        outcome_.repairs.push_back(r);
+        count(outcome_.summary, r);
+        if (keepReport_) outcome_.repairs.push_back(r);
     }
 
     void finish() { lowerUpTo(table_.size()); }
@@ -483,13 +505,10 @@ class AutoRepair {
         }
         const uint32_t sector = *sectorSize_;
         if (sector == 0) return std::nullopt;
-        for (size_t k = index; k-- > 0;) {
-            if (table_[k].code != kPackStartCode) continue;
-            if (e.offset - table_[k].offset >= sector) return std::nullopt;
-            grid_ = Grid{sector, table_[k].offset};
-            return grid_;
-        }
-        return std::nullopt;
+        const std::optional<size_t> pack = previousOf(kPackStartCode, false);
+        if (!pack || e.offset - table_[*pack].offset >= sector) return std::nullopt;
+        grid_ = Grid{sector, table_[*pack].offset};
+        return grid_;
     }
 
     // Bytes were inserted: `real - target` of them are cut, from runs of
@@ -724,11 +743,10 @@ class AutoRepair {
     AudioContext audioContext(size_t index, uint32_t code) {
         AudioContext ctx;
         std::vector<uint8_t> bytes;
-        const size_t from = index > kNeighbourReach ? index - kNeighbourReach : 0;
-        for (size_t k = index; k-- > from;) {
-            const BlockRecord& b = table_[k];
-            if (b.code != code) continue;
-            if (b.isBroken() || !payloadOf(b.offset, b.declaredSize, bytes)) break;
+        // The packet before of the stream; a broken one tells nothing.
+        const std::optional<size_t> before = previousOf(code, false);
+        if (before && !table_[*before].isBroken() &&
+            payloadOf(table_[*before].offset, table_[*before].declaredSize, bytes)) {
             const uint32_t n = static_cast<uint32_t>(bytes.size());
             if (const std::optional<uint32_t> h = chainStart(bytes.data(), n, 0)) {
                 ctx.fixed = parseAudioFrameHeader(bytes.data() + *h)->fixedBits;
@@ -738,13 +756,10 @@ class AutoRepair {
                     std::copy(bytes.end() - 3, bytes.end(), ctx.before.begin());
                 }
             }
-            break;
         }
-        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
-        for (size_t k = index + 1; k < to; ++k) {
-            const BlockRecord& b = table_[k];
-            if (b.code != code) continue;
-            if (b.isBroken() || !payloadOf(b.offset - shift_, b.declaredSize, bytes)) break;
+        const std::optional<size_t> after = nextOf(index, code, false);
+        if (after && !table_[*after].isBroken() &&
+            payloadOf(table_[*after].offset - shift_, table_[*after].declaredSize, bytes)) {
             const uint32_t n = static_cast<uint32_t>(bytes.size());
             if (const std::optional<uint32_t> h = chainStart(bytes.data(), n, ctx.fixed)) {
                 if (ctx.fixed == 0) ctx.fixed = parseAudioFrameHeader(bytes.data() + *h)->fixedBits;
@@ -753,7 +768,6 @@ class AutoRepair {
                     std::copy(bytes.begin(), bytes.begin() + 4, ctx.after.begin());
                 }
             }
-            break;
         }
         return ctx;
     }
@@ -761,17 +775,11 @@ class AutoRepair {
     // The bytes of the sound block of the same code nearest before the
     // block (or after it): what the stream's own bytes of that kind are like.
     bool neighbourOf(size_t index, uint32_t code, std::vector<uint8_t>& out) {
-        const size_t from = index > kNeighbourReach ? index - kNeighbourReach : 0;
-        for (size_t k = index; k-- > from;) {
-            const BlockRecord& b = table_[k];
-            if (b.code == code && !b.isBroken()) return read(b.offset, b.declaredSize, out);
+        if (const std::optional<size_t> k = previousOf(code, true)) {
+            return read(table_[*k].offset, table_[*k].declaredSize, out);
         }
-        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
-        for (size_t k = index + 1; k < to; ++k) {
-            const BlockRecord& b = table_[k];
-            if (b.code == code && !b.isBroken()) {
-                return read(b.offset - shift_, b.declaredSize, out);
-            }
+        if (const std::optional<size_t> k = nextOf(index, code, true)) {
+            return read(table_[*k].offset - shift_, table_[*k].declaredSize, out);
         }
         return false;
     }
@@ -779,26 +787,47 @@ class AutoRepair {
     // The sound pack headers nearest before and after the block.
     PackContext packContext(size_t index) {
         PackContext ctx;
-        const size_t from = index > kNeighbourReach ? index - kNeighbourReach : 0;
-        for (size_t k = index; k-- > from;) {
-            const BlockRecord& b = table_[k];
-            if (b.code != kPackStartCode || b.isBroken()) continue;
-            if (!read(b.offset, b.declaredSize, ctx.before) || !packHeaderParses(ctx.before)) {
+        if (const std::optional<size_t> k = previousOf(kPackStartCode, true)) {
+            if (!read(table_[*k].offset, table_[*k].declaredSize, ctx.before) ||
+                !packHeaderParses(ctx.before)) {
                 ctx.before.clear();
             }
-            break;
         }
-        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
-        for (size_t k = index + 1; k < to; ++k) {
-            const BlockRecord& b = table_[k];
-            if (b.code != kPackStartCode || b.isBroken()) continue;
-            if (!read(b.offset - shift_, b.declaredSize, ctx.after) ||
+        if (const std::optional<size_t> k = nextOf(index, kPackStartCode, true)) {
+            if (!read(table_[*k].offset - shift_, table_[*k].declaredSize, ctx.after) ||
                 !packHeaderParses(ctx.after)) {
                 ctx.after.clear();
             }
-            break;
         }
         return ctx;
+    }
+
+    // The entries before the block the walk is at are settled: the last
+    // of each start code, and the last sound one, are kept as the walk
+    // passes them, so that finding them costs nothing however many broken
+    // blocks lie between.
+    void passUpTo(size_t end) {
+        for (; passed_ < end; ++passed_) {
+            const BlockRecord& b = table_[passed_];
+            if ((b.code >> 8) != (kStartCodePrefix >> 8)) continue;
+            lastOf_[b.code & 0xFF] = passed_ + 1;
+            if (!b.isBroken()) lastSoundOf_[b.code & 0xFF] = passed_ + 1;
+        }
+    }
+    std::optional<size_t> previousOf(uint32_t code, bool sound) const {
+        if ((code >> 8) != (kStartCodePrefix >> 8)) return std::nullopt;
+        const size_t k = (sound ? lastSoundOf_ : lastOf_)[code & 0xFF];
+        return k == 0 ? std::nullopt : std::optional<size_t>(k - 1);
+    }
+    // The first entry of the code (and sound, if asked) behind the block,
+    // within reach.
+    std::optional<size_t> nextOf(size_t index, uint32_t code, bool sound) const {
+        const size_t to = std::min(table_.size(), index + 1 + kNeighbourReach);
+        for (size_t k = index + 1; k < to; ++k) {
+            const BlockRecord& b = table_[k];
+            if (b.code == code && (!sound || !b.isBroken())) return k;
+        }
+        return std::nullopt;
     }
 
     // A sound packet's payload.
@@ -830,7 +859,7 @@ class AutoRepair {
                 std::copy(bytes, bytes + piece, out.begin() + static_cast<ptrdiff_t>(done));
                 return true;
             },
-            StreamView::Fill::Exact);
+            StreamView::Fill::Near);
     }
 
     // Makes the cuts: the block then holds its declared size and is sound,
@@ -882,42 +911,33 @@ class AutoRepair {
     BlockTable& table_;
     StreamView& view_;
     StrategyOutcome& outcome_;
+    bool keepReport_;
     Position shift_ = 0;
     size_t lowered_ = 0;
     bool opened_ = false, usable_ = false, closeAfter_ = false;
     std::optional<uint32_t> sectorSize_;
     std::optional<Grid> grid_;
     std::optional<PackContext> pack_;  // of the pack header being settled
+    size_t passed_ = 0;
+    std::array<size_t, 256> lastOf_{}, lastSoundOf_{};  // index + 1, 0: none
 };
 
 }  // namespace
 
 RepairSummary summarize(const std::vector<BlockRepair>& repairs) {
     RepairSummary s;
-    s.blocks = repairs.size();
-    for (const BlockRepair& r : repairs) {
-        switch (r.certainty) {
-            case RepairCertainty::Exact:
-                ++s.exact;
-                break;
-            case RepairCertainty::Probable:
-                ++s.decodable;
-                break;
-            case RepairCertainty::Unresolved:
-                ++s.unresolved;
-                break;
-        }
-    }
+    for (const BlockRepair& r : repairs) count(s, r);
     return s;
 }
 
 StrategyOutcome repairAutomatically(AppState& state, const std::vector<size_t>& listed,
-                                    const std::string& inputPath, RepairProgress& progress) {
+                                    const std::string& inputPath, RepairProgress& progress,
+                                    bool keepReport) {
     std::vector<size_t> order = listed;
     std::sort(order.begin(), order.end());
     order.erase(std::unique(order.begin(), order.end()), order.end());
     StrategyOutcome outcome;
-    AutoRepair walk(state, outcome);
+    AutoRepair walk(state, outcome, keepReport);
     walk.inputPath_ = inputPath;
     const size_t rows = order.size() + 1;
     for (size_t row = 1; row < rows; ++row) {

@@ -21,7 +21,9 @@ namespace mpg {
 // and the table's planned writes only; reads the input named `inputPath`.
 // Blocks it resolves leave the list; the others stay listed for the
 // fallback the writer applies (state.headerFromRealSize).
+// With `keepReport` false only outcome.summary counts them.
 StrategyOutcome repairAutomatically(AppState& state, const std::vector<size_t>& listed,
-                                    const std::string& inputPath, RepairProgress& progress);
+                                    const std::string& inputPath, RepairProgress& progress,
+                                    bool keepReport = true);
 
 }  // namespace mpg

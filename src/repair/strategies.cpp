@@ -287,7 +287,7 @@ StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed
             outcome = acceptRealSizes(state, listed, progress);
             break;
         case Strategy::Automatic:
-            outcome = repairAutomatically(state, listed, inputPath, progress);
+            outcome = repairAutomatically(state, listed, inputPath, progress, options.keepReport);
             break;
     }
     state.view.resetCache();

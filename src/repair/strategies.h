@@ -44,6 +44,10 @@ struct RepairOptions {
     // The least run length (rescan strategy). Compared as unsigned, as the
     // runs are: a negative least length lets no block pass.
     int32_t minRepeat = 100;
+    // Whether the automatic repair keeps its account of every block, or
+    // only counts them (batch work on a file of millions of broken blocks
+    // that asks for no report).
+    bool keepReport = true;
 };
 
 inline constexpr const char* kDefaultMinRepeat = "100";
@@ -59,8 +63,10 @@ struct StrategyOutcome {
     Position bytesCut = 0;  // bytes excised
     bool stopped = false;
     // The automatic repair's account of every block it was given, in
-    // ascending index order (empty for the other strategies).
+    // ascending index order (empty for the other strategies, or when not
+    // kept), and its counts.
     std::vector<BlockRepair> repairs;
+    RepairSummary summary;
 };
 
 // Each strategy takes the listed blocks (BlockTable indices, in the list's

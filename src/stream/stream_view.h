@@ -108,9 +108,12 @@ class StreamView {
     }
 
     // How a read that misses the window fills it: a whole window from the
-    // position on (the next reads are near), or exactly the bytes asked for
-    // (a reader of one block that changes the cuts before its next read).
-    enum class Fill { Window, Exact };
+    // position on (the next reads are near), exactly the bytes asked for
+    // (a reader of one block that changes the cuts before its next read), or
+    // kNearFill bytes (a reader of blocks and their neighbours that changes
+    // the cuts now and then).
+    enum class Fill { Window, Exact, Near };
+    static constexpr uint32_t kNearFill = 64 * 1024;
 
     // Reads `count` stream bytes from `pos` in pieces no larger than the
     // cache, handing each to take(bytes, size, done) (done: the bytes handed
@@ -122,7 +125,9 @@ class StreamView {
             const uint32_t piece =
                 static_cast<uint32_t>(std::min<Position>(kCacheSize, count - done));
             const Position at = pos + done;
-            const uint8_t* bytes = fill == Fill::Window ? view(at, piece) : viewExact(at, piece);
+            const uint8_t* bytes = fill == Fill::Window  ? view(at, piece)
+                                   : fill == Fill::Exact ? viewExact(at, piece)
+                                                         : viewNear(at, piece);
             if (bytes == nullptr || !take(bytes, piece, done)) return false;
             done += piece;
         }
@@ -134,6 +139,13 @@ class StreamView {
             return window_ + (pos - winStart_);
         }
         return viewSlow(pos, count, count);
+    }
+    // view() whose miss reads kNearFill bytes, or the `count` asked for if more.
+    const uint8_t* viewNear(Position pos, uint32_t count) {
+        if (pos >= winStart_ && pos + count <= winStart_ + winLen_) {
+            return window_ + (pos - winStart_);
+        }
+        return viewSlow(pos, count, std::max(count, kNearFill));
     }
     // The size of the open file as it is now (0 when it cannot be taken).
     Position fileLength() const;

@@ -52,12 +52,14 @@ struct AutoRun {
 };
 
 AutoRun repairAndSave(const std::string& input, const test::TempDir& dir,
-                      bool fallbackSizes = true) {
+                      bool fallbackSizes = true, bool keepReport = true) {
     test::Scanned s;
     EXPECT_TRUE(s.scan(input));
     QuietRepairProgress progress;
     AutoRun run;
-    run.outcome = applyStrategy(s.state, s.grid, Strategy::Automatic, {}, input, progress);
+    RepairOptions options;
+    options.keepReport = keepReport;
+    run.outcome = applyStrategy(s.state, s.grid, Strategy::Automatic, options, input, progress);
     s.state.headerFromRealSize = fallbackSizes;
     test::GridSink sink(s.grid);
     const std::string output = dir.file("out.mpg");
@@ -205,6 +207,12 @@ TEST(AutoRepair, TheReportNamesTheCutInTheDamagedFile) {
     const RepairSummary summary = summarize(run.outcome.repairs);
     EXPECT_EQ(summary.exact, 2u);
     EXPECT_EQ(summary.blocks, 2u);
+    EXPECT_EQ(run.outcome.summary.exact, 2u);
+    // Without an account of each block the repair is the same and counted alike.
+    const AutoRun counted = repairAndSave(input, dir, true, false);
+    EXPECT_TRUE(counted.outcome.repairs.empty());
+    EXPECT_EQ(counted.outcome.summary.exact, 2u);
+    EXPECT_EQ(counted.output, run.output);
 }
 
 }  // namespace
