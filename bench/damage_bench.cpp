@@ -196,8 +196,8 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(
             stderr,
-            "usage: damage_bench [--seed S] [--cases N] [--failures] [--big] [--big-dir DIR] "
-            "[--big-size BYTES]\n");
+            "usage: damage_bench [--seed S] [--cases N] [--least-run L] [--failures] [--big] "
+            "[--big-dir DIR] [--big-size BYTES]\n");
         return 2;
     }
     for (const FixtureKind& kind : fixtureKinds()) {
