@@ -75,9 +75,6 @@ struct Candidate {
     std::array<Cut, 3> cuts{};
     uint8_t count = 0;
     uint32_t kept = 0;  // bytes of the runs cut from that stay: the payload's own
-    // Cuts whose neighbours are equal: a run inserted into a run of other
-    // bytes splits it, and cutting it joins the two halves again.
-    uint8_t joins = 0;
     // How much less likely the block's own bytes look with the cut than
     // without it (see rankOf).
     int64_t gain = 0;
@@ -662,7 +659,6 @@ class AutoRepair {
                 c.gain -= cost;
                 if (after < bytes.size() && bytes[before] == bytes[after]) {
                     c.gain -= repeatCost[bytes[before]];
-                    ++c.joins;
                 }
             }
         }
@@ -674,8 +670,10 @@ class AutoRepair {
 
     // The checks a cut must pass: the block's header whole at its declared
     // size, and an audio packet's frames reading on across the cut.
+    // With `confirmed`, an audio packet's chain must be one its neighbours
+    // confirm, not merely one they do not contradict.
     bool passes(const std::vector<uint8_t>& bytes, const Candidate& c, const Shape& shape,
-                const std::optional<AudioContext>& audio) const {
+                const std::optional<AudioContext>& audio, bool confirmed = false) const {
         std::vector<uint8_t> cut = withCuts(bytes, c);
         if (cut.size() != shape.target || !std::all_of(cut.begin() + shape.declared, cut.end(),
                                                        [](uint8_t b) { return b == 0; })) {
@@ -687,8 +685,10 @@ class AutoRepair {
         if (!audio) return true;
         const std::optional<uint32_t> start =
             packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
-        return start && chainFits(cut.data() + *start, static_cast<uint32_t>(cut.size()) - *start,
-                                  *audio) != ChainVerdict::Fails;
+        if (!start) return false;
+        const ChainVerdict verdict =
+            chainFits(cut.data() + *start, static_cast<uint32_t>(cut.size()) - *start, *audio);
+        return confirmed ? verdict == ChainVerdict::Fits : verdict != ChainVerdict::Fails;
     }
 
     // Bytes inserted into an audio packet that are no run: the frame chain
@@ -723,20 +723,10 @@ class AutoRepair {
             Candidate c;
             c.cuts[0] = {*start + s, delta, -1};
             c.count = 1;
-            if (passes(bytes, c, shape, audio) && chainFitsAfter(bytes, c, shape, audio)) return c;
+            // A cut at a break must leave a chain that the neighbours confirm.
+            if (passes(bytes, c, shape, audio, true)) return c;
         }
         return std::nullopt;
-    }
-
-    // A cut at a break must leave a chain that the neighbours confirm.
-    bool chainFitsAfter(const std::vector<uint8_t>& bytes, const Candidate& c, const Shape& shape,
-                        const AudioContext& audio) const {
-        std::vector<uint8_t> cut = withCuts(bytes, c);
-        cut.resize(shape.declared);
-        const std::optional<uint32_t> start =
-            packetPayloadStart(cut.data(), static_cast<uint32_t>(cut.size()));
-        return start && chainFits(cut.data() + *start, static_cast<uint32_t>(cut.size()) - *start,
-                                  audio) == ChainVerdict::Fits;
     }
 
     // The sound packets of the same stream before and after the block.
