@@ -5,6 +5,7 @@
 #include <csignal>
 
 #include "cli/command.h"
+#include "i18n/qt_translations.h"
 
 int main(int argc, char** argv) {
     using namespace mpg::cli;
@@ -16,6 +17,13 @@ int main(int argc, char** argv) {
     app.fallthrough();
     Session s;
     app.add_flag("-q,--quiet", s.quiet, "no progress bar");
+    std::string lang = "ru";
+    app.add_option("--lang", lang,
+                   "the language of the status texts: ru (the default, each text followed by its "
+                   "English in brackets) or en")
+        ->check([](const std::string& name) {
+            return mpg::languageNamed(name) ? std::string() : "ru or en";
+        });
     bool literal = false;
     app.add_flag("--literal", literal,
                  "the strict MPEG-1 walk: two stream codes per system header, sector fill listed "
@@ -32,6 +40,12 @@ int main(int argc, char** argv) {
         const int rc = app.exit(e);
         return e.get_exit_code() == 0 ? rc : 2;
     }
+
+    // The translations are compiled into the program; the Russian one gives
+    // the plural forms of its own texts.
+    static const mpg::QtTranslations translations;
+    mpg::installTranslations(&translations);
+    mpg::setLanguage(*mpg::languageNamed(lang));
 
     // A write beyond a file-size limit (ulimit -f) must fail like any other
     // write, be reported and leave nothing behind, not end the program.

@@ -5,13 +5,22 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 namespace mpg::cli {
 
+std::string glossed(const std::function<std::string(Language)>& text) {
+    std::string line = text(currentLanguage());
+    if (currentLanguage() == Language::Russian) line += " (" + text(Language::English) + ")";
+    return line;
+}
+
 void say(Message message, const std::string& detail) {
-    std::cerr << messageText(message) << detail << " (" << messageGloss(message) << ")\n";
+    std::cerr << messageText(message) << detail;
+    if (currentLanguage() == Language::Russian) std::cerr << " (" << messageGloss(message) << ")";
+    std::cerr << "\n";
 }
 
 void sayFailure(const Failure& failure) {
@@ -67,18 +76,24 @@ void printPlan(const std::vector<BlockRepair>& repairs) {
 }
 
 void saySummary(const RepairSummary& summary) {
-    std::cerr << repairSummaryText(summary) << " (" << repairSummaryText(summary, true) << ")\n";
+    std::cerr << glossed([&](Language l) { return repairSummaryText(summary, l); }) << "\n";
 }
 
 void sayOutputCheck(const OutputCheck& check) {
-    const auto n = [](uint64_t v) { return groupDigits(std::to_string(v)); };
-    std::cerr << "записанный файл проверен: блоков " << n(check.blocks) << ", испорченных "
-              << n(check.broken) << " (the written file scanned: blocks, of them broken)\n";
+    std::cerr << glossed([&](Language l) {
+        return fillIn(
+            translateTo(l, "Cli",
+                        MPG_TR_NOOP("Cli", "записанный файл проверен: блоков %1, испорченных %2")),
+            {countText(check.blocks), countText(check.broken)});
+    }) << "\n";
     if (check.brokenAt.empty()) return;
-    std::cerr << "испорченные блоки с позиций:";
-    for (const Position at : check.brokenAt) std::cerr << ' ' << n(at);
-    if (check.broken > check.brokenAt.size()) std::cerr << " …";
-    std::cerr << " (broken blocks in the written file)\n";
+    std::string at;
+    for (const Position p : check.brokenAt) at += " " + countText(p);
+    if (check.broken > check.brokenAt.size()) at += " …";
+    std::cerr << glossed([&](Language l) {
+        return fillIn(translateTo(l, "Cli", MPG_TR_NOOP("Cli", "испорченные блоки с позиций:%1")),
+                      {at});
+    }) << "\n";
 }
 
 namespace {
@@ -96,31 +111,34 @@ bool writtenByFallback(const AppState& state, size_t index) {
 
 void sayUncheckable(const AppState& state, const std::vector<BlockRepair>& repairs,
                     const std::vector<Position>& located) {
-    const std::pair<const char*, const char*> rewritten = {"длина переписана",
-                                                           "length field rewritten"};
+    const char* const rewritten = MPG_TR_NOOP("Cli", "длина переписана");
     for (size_t k = 0; k < repairs.size(); ++k) {
         const BlockRepair& r = repairs[k];
         // The plan the repair made for a block wins over the fallback.
         const bool fallback =
             r.certainty == RepairCertainty::Unresolved && writtenByFallback(state, r.index);
-        std::pair<const char*, const char*> said;
+        const char* said = nullptr;
         if (r.action == RepairAction::LengthFromFile) {
             said = rewritten;
         } else if (r.action == RepairAction::Padded) {
-            said = {"дополнен нулями", "padded with zeros"};
+            said = MPG_TR_NOOP("Cli", "дополнен нулями");
         } else if (fallback && state.headerFromRealSize) {
             said = rewritten;
         } else if (fallback) {
-            said = {"обрезан или дополнен до заявленного размера",
-                    "cut or padded to its declared size"};
+            said = MPG_TR_NOOP("Cli", "обрезан или дополнен до заявленного размера");
         } else {
             continue;
         }
-        std::cerr << said.first << ": блок " << r.index;
-        if (k < located.size()) {
-            std::cerr << ", позиция " << groupDigits(std::to_string(located[k]));
-        }
-        std::cerr << " (" << said.second << ")\n";
+        std::cerr << glossed([&](Language l) {
+            std::string line = translateTo(l, "Cli", said) + ": " +
+                               fillIn(translateTo(l, "Cli", MPG_TR_NOOP("Cli", "блок %1")),
+                                      {std::to_string(r.index)});
+            if (k < located.size()) {
+                line += ", " + fillIn(translateTo(l, "Cli", MPG_TR_NOOP("Cli", "позиция %1")),
+                                      {countText(located[k])});
+            }
+            return line;
+        }) << "\n";
     }
 }
 

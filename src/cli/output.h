@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,13 @@
 
 namespace mpg::cli {
 
-// A status text with a short English gloss, on standard error; a failure's
-// detail (the file, a read's position, the system's reason) follows the text,
-// before the gloss.
+// A text made in the language the program speaks and, behind a Russian one,
+// made again in English in brackets: the gloss that lets a user without
+// Russian read every status line.
+std::string glossed(const std::function<std::string(Language)>& text);
+
+// A status text, on standard error, glossed; a failure's detail (the file, a
+// read's position, the system's reason) follows the text, before the gloss.
 void say(Message message, const std::string& detail = "");
 // The headline of a failure with its detail.
 void sayFailure(const Failure& failure);
@@ -53,8 +58,8 @@ void printRows(const BlockTable& table);
 // file offset, start code, what was done and how sure, tab-separated.
 void printPlan(const std::vector<BlockRepair>& repairs);
 
-// The automatic repair's summary on standard error, the Russian text with
-// the English behind it like every status text.
+// The automatic repair's summary on standard error, glossed like every
+// status text.
 void saySummary(const RepairSummary& summary);
 
 // What the scan of a written file found: the blocks, the broken ones and

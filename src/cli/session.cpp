@@ -118,8 +118,9 @@ bool mayOverwrite(const std::string& output, bool force) {
         return false;
     }
     const Message question = Message::OverwriteQuestion;
-    std::cerr << output << ": " << messageText(question) << " (" << messageGloss(question)
-              << ") [y/N] ";
+    std::cerr << output << ": " << glossed([&](Language l) {
+        return l == currentLanguage() ? messageText(question) : messageGloss(question);
+    }) << " [y/N] ";
     std::string answer;
     std::getline(std::cin, answer);
     return answer == "y" || answer == "Y";

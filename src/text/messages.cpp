@@ -6,78 +6,72 @@
 #include "analysis/error_list.h"
 #include "join/join.h"
 #include "stream/procedures.h"
+#include "text/translate.h"
 
 namespace mpg {
 
 namespace {
 
-struct MessageTexts {
-    const char* text;
-    const char* gloss;
-};
-
 // The one table. A switch without default: a message added to the enum and
 // forgotten here is a compiler warning, and the build treats it as an error.
-MessageTexts textsOf(Message message) {
+const char* sourceOf(Message message) {
     switch (message) {
         case Message::FileOpened:
-            return {"файл открыт, заголовок найден", "file opened, header found"};
+            return MPG_TR_NOOP("Message", "файл открыт, заголовок найден");
         case Message::NeedFileName:
-            return {"сюда надо положить имя файла", "no file name given"};
+            return MPG_TR_NOOP("Message", "сюда надо положить имя файла");
         case Message::OpenFailed:
-            return {"ошибка открытия файла", "cannot open the file"};
+            return MPG_TR_NOOP("Message", "ошибка открытия файла");
         case Message::NotRegular:
-            return {"это не обычный файл", "not a regular file"};
+            return MPG_TR_NOOP("Message", "это не обычный файл");
         case Message::NoSignature:
-            return {"отсутствует сигнатура файла", "no pack header at the start"};
+            return MPG_TR_NOOP("Message", "отсутствует сигнатура файла");
         case Message::NoSystemHeader:
-            return {"отсутствует System Header", "no system header after the pack header"};
+            return MPG_TR_NOOP("Message", "отсутствует System Header");
         case Message::ReadFailed:
-            return {"ошибка чтения файла", "cannot read the file"};
+            return MPG_TR_NOOP("Message", "ошибка чтения файла");
         case Message::InputChanged:
-            return {"входной файл изменился во время работы",
-                    "the input file changed while the job ran"};
+            return MPG_TR_NOOP("Message", "входной файл изменился во время работы");
         case Message::NoIndex:
-            return {"нет файла ошибок", "no index file"};
+            return MPG_TR_NOOP("Message", "нет файла ошибок");
         case Message::BadIndex:
-            return {"файл ошибок повреждён", "the index file is damaged"};
+            return MPG_TR_NOOP("Message", "файл ошибок повреждён");
         case Message::ScanDone:
-            return {"поиск завершен", "scan finished"};
+            return MPG_TR_NOOP("Message", "поиск завершен");
         case Message::StreamsFound:
-            return {"найдены потоки:", "streams found"};
+            return MPG_TR_NOOP("Message", "найдены потоки:");
         case Message::SectorSize:
-            return {"сектор", "sector size"};
+            return MPG_TR_NOOP("Message", "сектор");
         case Message::Stopped:
-            return {"прервано пользователем", "stopped by the user"};
+            return MPG_TR_NOOP("Message", "прервано пользователем");
         case Message::Saved:
-            return {"файл сохранён", "file saved"};
+            return MPG_TR_NOOP("Message", "файл сохранён");
         case Message::SaveFailed:
-            return {"ошибка сохранения файла", "error saving the file"};
+            return MPG_TR_NOOP("Message", "ошибка сохранения файла");
         case Message::OutputIsInput:
-            return {"выходной файл совпадает с входным", "the output is the input"};
+            return MPG_TR_NOOP("Message", "выходной файл совпадает с входным");
         case Message::FileExists:
-            return {"файл уже существует", "the file already exists"};
+            return MPG_TR_NOOP("Message", "файл уже существует");
         case Message::OverwriteQuestion:
-            return {"файл уже существует. перезаписать?", "the file exists; overwrite?"};
+            return MPG_TR_NOOP("Message", "файл уже существует. перезаписать?");
         case Message::JoinDone:
-            return {"операция завершена", "join finished"};
+            return MPG_TR_NOOP("Message", "операция завершена");
         case Message::JoinBroken:
-            return {"нарушена структура файла", "the structure of a file is broken"};
+            return MPG_TR_NOOP("Message", "нарушена структура файла");
         case Message::JoinOutputIsInput:
-            return {"выходной файл совпадает с одним из входных",
-                    "the output is one of the inputs"};
+            return MPG_TR_NOOP("Message", "выходной файл совпадает с одним из входных");
     }
-    return {"", ""};
+    return "";
 }
 
 }  // namespace
 
-const char* messageText(Message message) {
-    return textsOf(message).text;
+std::string messageText(Message message) {
+    return translate("Message", sourceOf(message));
 }
 
-const char* messageGloss(Message message) {
-    return textsOf(message).gloss;
+std::string messageGloss(Message message) {
+    return translateTo(Language::English, "Message", sourceOf(message));
 }
 
 Message checkMessage(CheckResult result) {
@@ -164,32 +158,32 @@ std::string failureDetail(const Failure& f) {
     std::string out;
     if (!f.path.empty()) out += ": " + f.path;
     if (f.kind == FailureKind::ReadFailed) {
-        out += ": позиция " + groupDigits(std::to_string(f.position));
+        out += ": " + fillIn(translate("Message", "позиция %1"), {countText(f.position)});
     }
     if (f.systemError != 0) {
         out += std::string(": ") + std::strerror(f.systemError);
     } else if (f.kind == FailureKind::NotRegular) {
-        out += std::string(": ") + messageText(Message::NotRegular);
+        out += ": " + messageText(Message::NotRegular);
     } else if (f.kind == FailureKind::Stopped && !f.path.empty()) {
-        out += ": " + groupDigits(std::to_string(f.position)) + " байт";
+        out += ": " + translate("Message", "%n байт", nullptr, int64_t(f.position));
     }
     return out;
 }
 
-const char* checkResultText(CheckResult result) {
+std::string checkResultText(CheckResult result) {
     return messageText(checkMessage(result));
 }
 
-const char* failureHeadline(const Failure& failure) {
+std::string failureHeadline(const Failure& failure) {
     const std::optional<Message> message = failureMessage(failure);
-    return message ? messageText(*message) : "";
+    return message ? messageText(*message) : std::string();
 }
 
-const char* saveResultText(const Failure& failure) {
+std::string saveResultText(const Failure& failure) {
     return messageText(saveMessage(failure));
 }
 
-const char* joinResultText(JoinResult result, const Failure& failure) {
+std::string joinResultText(JoinResult result, const Failure& failure) {
     return messageText(joinMessage(result, failure));
 }
 
@@ -213,9 +207,7 @@ std::string streamKindText(const StreamKind& kind) {
     std::string text = kind.mpeg2 ? "MPEG-2 PS" : "MPEG-1";
     if (kind.sectorSize == kCdSector) text += kind.mpeg2 ? " SVCD" : " VCD";
     if (kind.sectorSize > 0) {
-        text += ", ";
-        text += messageText(Message::SectorSize);
-        text += " " + std::to_string(kind.sectorSize);
+        text += ", " + messageText(Message::SectorSize) + " " + std::to_string(kind.sectorSize);
     }
     return text;
 }
@@ -244,18 +236,23 @@ std::string streamCodesList(const StreamCodes& codes) {
 }
 
 std::string streamsFoundText(const StreamCodes& codes) {
-    std::string text = messageText(Message::ScanDone);
-    text += "; ";
-    text += messageText(Message::StreamsFound);
-    text += streamCodesList(codes);
-    return text;
+    return messageText(Message::ScanDone) + "; " + messageText(Message::StreamsFound) +
+           streamCodesList(codes);
 }
 
-const char* errorListHeader(int column) {
+std::string errorListHeader(int column) {
     static constexpr const char* kHeaders[kErrorColumns] = {
-        "",       "#",         "id", "offset в файле", "размер заявленный", "размер реальный",
-        "дельта", "max повтор"};
-    return column >= 0 && column < kErrorColumns ? kHeaders[column] : "";
+        "",
+        "#",
+        MPG_TR_NOOP("Message", "id"),
+        MPG_TR_NOOP("Message", "offset в файле"),
+        MPG_TR_NOOP("Message", "размер заявленный"),
+        MPG_TR_NOOP("Message", "размер реальный"),
+        MPG_TR_NOOP("Message", "дельта"),
+        MPG_TR_NOOP("Message", "max повтор")};
+    if (column < 0 || column >= kErrorColumns) return std::string();
+    return *kHeaders[column] == 0 || column == 1 ? kHeaders[column]
+                                                 : translate("Message", kHeaders[column]);
 }
 
 std::string strategyProgressText(size_t row, size_t rows) {
@@ -267,8 +264,8 @@ std::string progressLine(const Notice& notice) {
         case Notify::Progress:
             return progressOf(notice.done, notice.total);
         case Notify::JoinProgress:
-            return "идёт работа    [ " + std::to_string(notice.done) + "  >>  " +
-                   std::to_string(notice.total) + " ]";
+            return fillIn(translate("Message", "идёт работа    [ %1  >>  %2 ]"),
+                          {std::to_string(notice.done), std::to_string(notice.total)});
         case Notify::RowProgress:
             return notice.total == 0 ? std::string()
                                      : strategyProgressText(notice.done, notice.total);
@@ -278,7 +275,7 @@ std::string progressLine(const Notice& notice) {
 }
 
 std::string dumpGapLine(uint64_t skipped) {
-    return "-------- пропущено " + groupDigits(std::to_string(skipped)) + " байт";
+    return translate("Message", "-------- пропущено %n байт", nullptr, int64_t(skipped));
 }
 
 std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
@@ -292,20 +289,21 @@ std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
     return lines;
 }
 
-std::string repairActionText(const BlockRepair& r, bool english) {
-    const auto number = [](uint64_t n) { return groupDigits(std::to_string(n)); };
+std::string repairActionText(const BlockRepair& r, Language language) {
+    const auto text = [language](const char* source, int64_t n = -1) {
+        return translateTo(language, "Message", source, nullptr, n);
+    };
     switch (r.action) {
         case RepairAction::LeftAlone:
-            return english ? "left alone" : "оставлен";
+            return text(MPG_TR_NOOP("Message", "оставлен"));
         case RepairAction::Padded:
-            return english ? "padded with " + number(r.padded) + " bytes"
-                           : "дополнен " + number(r.padded) + " байтами";
+            return text(MPG_TR_N_NOOP("Message", "дополнен %n байтами"), int64_t(r.padded));
         case RepairAction::LengthFromFile:
-            return english ? "length set to what the file holds" : "длина по файлу";
+            return text(MPG_TR_NOOP("Message", "длина по файлу"));
         case RepairAction::FillBehind:
-            return english ? "whole; sector fill behind it" : "цел; за ним заполнение сектора";
+            return text(MPG_TR_NOOP("Message", "цел; за ним заполнение сектора"));
         case RepairAction::Dropped:
-            return english ? "dropped: its header is cut short" : "отброшен: заголовок неполон";
+            return text(MPG_TR_NOOP("Message", "отброшен: заголовок неполон"));
         case RepairAction::CutRuns:
         case RepairAction::CutAtBreak:
             break;
@@ -316,37 +314,35 @@ std::string repairActionText(const BlockRepair& r, bool english) {
         if (!out.empty()) out += "; ";
         char byte[8] = "";
         if (c.byte >= 0) std::snprintf(byte, sizeof byte, " %02X", unsigned(c.byte));
-        out += english ? "cut " + number(c.length) + " bytes" + byte + " at " + number(c.fileOffset)
-                       : "вырезано " + number(c.length) + " байт" + byte + " с позиции " +
-                             number(c.fileOffset);
+        // The byte's value goes behind the count: "вырезано 12 байт 00 с позиции 1'234".
+        out += fillIn(
+            text(MPG_TR_N_NOOP("Message", "вырезано %n байт%1 с позиции %2"), int64_t(c.length)),
+            {byte, countText(c.fileOffset)});
     }
-    if (r.action == RepairAction::CutAtBreak) {
-        out += english ? " (where the stream breaks)" : " (на разрыве потока)";
-    }
+    if (r.action == RepairAction::CutAtBreak)
+        out += text(MPG_TR_NOOP("Message", " (на разрыве потока)"));
     return out;
 }
 
-const char* repairCertaintyText(RepairCertainty certainty, bool english) {
+std::string repairCertaintyText(RepairCertainty certainty, Language language) {
     switch (certainty) {
         case RepairCertainty::Exact:
-            return english ? "exact" : "точно";
+            return translateTo(language, "Message", MPG_TR_NOOP("Message", "точно"));
         case RepairCertainty::Probable:
-            return english ? "probable" : "вероятно";
+            return translateTo(language, "Message", MPG_TR_NOOP("Message", "вероятно"));
         case RepairCertainty::Unresolved:
             break;
     }
-    return english ? "unresolved" : "не решено";
+    return translateTo(language, "Message", MPG_TR_NOOP("Message", "не решено"));
 }
 
-std::string repairSummaryText(const RepairSummary& s, bool english) {
-    const auto n = [](size_t v) { return groupDigits(std::to_string(v)); };
-    if (english) {
-        return n(s.blocks) + (s.blocks == 1 ? " block: " : " blocks: ") + n(s.exact) +
-               " restored exactly, " + n(s.decodable) + " made decodable, " + n(s.unresolved) +
-               " unresolved";
-    }
-    return "блоков: " + n(s.blocks) + "; восстановлено точно: " + n(s.exact) +
-           ", стали декодируемыми: " + n(s.decodable) + ", не решено: " + n(s.unresolved);
+std::string repairSummaryText(const RepairSummary& s, Language language) {
+    // The Russian form names its counts, so that no plural needs agreeing.
+    const char* const source = MPG_TR_N_NOOP(
+        "Message", "блоков: %1; восстановлено точно: %2, стали декодируемыми: %3, не решено: %4");
+    return fillIn(
+        translateTo(language, "Message", source, nullptr, int64_t(s.blocks)),
+        {countText(s.blocks), countText(s.exact), countText(s.decodable), countText(s.unresolved)});
 }
 
 }  // namespace mpg

@@ -1,7 +1,8 @@
 // The texts the programs show, at the edge: the core reports values (a
 // CheckResult, a Failure, a join's result) and this layer turns them into the
-// Russian status texts of the window and the command line, each with a short
-// English gloss that the command line prints behind it. One table holds both.
+// status texts of the window and the command line, in the language the
+// programs speak (text/translate.h). The Russian sources are in one table; the
+// command line prints the English behind a Russian text as a gloss.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "join/join.h"
 #include "repair/repair_report.h"
 #include "stream/failure.h"
+#include "text/translate.h"
 
 namespace mpg {
 
@@ -44,9 +46,9 @@ enum class Message {
 };
 inline constexpr int kMessageCount = static_cast<int>(Message::JoinOutputIsInput) + 1;
 
-// The Russian text the programs show, and its English gloss.
-const char* messageText(Message message);
-const char* messageGloss(Message message);
+// A message in the current language, and in English for the gloss.
+std::string messageText(Message message);
+std::string messageGloss(Message message);
 
 // Core results to messages.
 Message checkMessage(CheckResult result);
@@ -67,10 +69,10 @@ Message joinMessage(JoinResult result, const Failure& failure);
 std::string failureDetail(const Failure& failure);
 
 // The status texts of the results above, without the detail.
-const char* checkResultText(CheckResult result);
-const char* failureHeadline(const Failure& failure);  // "" for no failure
-const char* saveResultText(const Failure& failure);
-const char* joinResultText(JoinResult result, const Failure& failure);
+std::string checkResultText(CheckResult result);
+std::string failureHeadline(const Failure& failure);  // "" for no failure
+std::string saveResultText(const Failure& failure);
+std::string joinResultText(JoinResult result, const Failure& failure);
 
 // A failure's headline with its detail, as a status line shows it.
 std::string failureText(const Failure& failure);
@@ -93,7 +95,7 @@ std::string streamCodesList(const StreamCodes& codes);
 std::string streamsFoundText(const StreamCodes& codes);
 
 // The error list's column titles, from the row number to the longest run.
-const char* errorListHeader(int column);
+std::string errorListHeader(int column);
 
 // The line beside the gauge for a progress notice: "1'234 >> 5'678" for a
 // scan or a save, "идёт работа    [ k  >>  n ]" for a join, "ptr: row >>
@@ -112,14 +114,14 @@ std::vector<std::string> dumpLines(const BlockDump& dump, int perLine);
 // The automatic repair's account of one block, for the list's column and
 // the command line's plan: "вырезано 12 байт 00 с позиции 1'234", "дополнен
 // 40 байтами", "длина по файлу", "отброшен...", "оставлен"; several cuts are
-// joined by "; ". With `english`, the same in English.
-std::string repairActionText(const BlockRepair& repair, bool english = false);
+// joined by "; ".
+std::string repairActionText(const BlockRepair& repair, Language language = currentLanguage());
 // "точно", "вероятно", "не решено" (or "exact", "probable", "unresolved").
-const char* repairCertaintyText(RepairCertainty certainty, bool english = false);
+std::string repairCertaintyText(RepairCertainty certainty, Language language = currentLanguage());
 // The summary behind the hammer and at the end of a repair: "блоков: 4;
 // восстановлено точно: 3, стали декодируемыми: 1, не решено: 0" (or "4
 // blocks: 3 restored exactly, 1 made decodable, 0 unresolved"); the
 // Russian form names its counts so that no plural needs agreeing.
-std::string repairSummaryText(const RepairSummary& summary, bool english = false);
+std::string repairSummaryText(const RepairSummary& summary, Language language = currentLanguage());
 
 }  // namespace mpg

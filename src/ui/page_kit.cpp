@@ -56,7 +56,7 @@ QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString&
     return box;
 }
 
-QString withDetail(const char* text, const Failure& failure) {
+QString withDetail(const std::string& text, const Failure& failure) {
     return QString::fromStdString(text + failureDetail(failure));
 }
 

@@ -47,7 +47,7 @@ QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString&
                      bool checked);
 
 // A status text with the failure's file and reason behind it.
-QString withDetail(const char* text, const Failure& failure);
+QString withDetail(const std::string& text, const Failure& failure);
 
 // An open-file dialog (a QFileDialog::FileMode) with the stream filter and
 // `allFiles`, starting in `folder` (else `near`'s folder, else the home

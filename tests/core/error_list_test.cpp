@@ -27,7 +27,7 @@ TEST(ErrorGrid, CellFormats) {
     EXPECT_EQ(g.onResolved(1, t[1]), 1);
     EXPECT_EQ(g.row(1), (ErrorRow{"1", "1", "000001E0", "3000000000", "1012", "1000", "-12",
                                   "4096(0A) at 8"}));
-    EXPECT_STREQ(errorListHeader(3), "offset в файле");
+    EXPECT_EQ(errorListHeader(3), "offset в файле");
 }
 
 TEST(ErrorGrid, RowsAreTakenBelowTheLastUsedOne) {

@@ -70,7 +70,8 @@ std::string summaryLine(const Json& report) {
     summary.exact = s["exact"];
     summary.decodable = s["decodable"];
     summary.unresolved = s["unresolved"];
-    return repairSummaryText(summary) + " (" + repairSummaryText(summary, true) + ")";
+    return repairSummaryText(summary, Language::Russian) + " (" +
+           repairSummaryText(summary, Language::English) + ")";
 }
 
 class AutoCli : public ::testing::Test {
@@ -267,8 +268,8 @@ TEST_F(AutoCli, VerifyCountsTheWrittenBlocks) {
     const size_t blocks =
         Json::parse(cli({"scan", "--json", dir.file("clean.mpg")}, dir).out)["blocks"].size();
     EXPECT_EQ(lastLine(clean.err), "записанный файл проверен: блоков " + grouped(blocks) +
-                                       ", испорченных 0 (the written file scanned: blocks, of "
-                                       "them broken)");
+                                       ", испорченных 0 (the written file scanned: " +
+                                       grouped(blocks) + " blocks, 0 broken)");
 
     // A pack header has no length field: accepted at its real size it is
     // written as it stands, and the written file still holds it broken.
@@ -286,7 +287,7 @@ TEST_F(AutoCli, VerifyCountsTheWrittenBlocks) {
               std::string::npos)
         << broken.err;
     EXPECT_NE(broken.err.find("испорченные блоки с позиций: " + brokenAt[0] +
-                              " (broken blocks in the written file)\n"),
+                              " (broken blocks in the written file at: " + brokenAt[0] + ")\n"),
               std::string::npos)
         << broken.err;
 }

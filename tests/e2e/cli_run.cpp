@@ -5,9 +5,27 @@
 #include <array>
 #include <cstdio>
 
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "i18n/qt_translations.h"
+
 namespace mpg::test {
 
 namespace {
+
+// The tests make the texts they expect with the programs' own translations,
+// English glosses included. Loaded once the tests run: the compiled
+// translations are resources, registered by static initializers of their own.
+class Translated : public ::testing::Environment {
+  public:
+    void SetUp() override { installTranslations(&translations_.emplace()); }
+
+  private:
+    std::optional<QtTranslations> translations_;
+};
+[[maybe_unused]] const auto* translated = ::testing::AddGlobalTestEnvironment(new Translated);
 
 // Built by appending: gcc 12 reports a false -Wrestrict for "'" + s at -O3.
 std::string quote(const std::string& s) {

@@ -1,0 +1,47 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru" sourcelanguage="ru">
+<context>
+    <name>Message</name>
+    <message numerus="yes">
+        <source>%n байт</source>
+        <translation>
+            <numerusform>%n байт</numerusform>
+            <numerusform>%n байта</numerusform>
+            <numerusform>%n байт</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>-------- пропущено %n байт</source>
+        <translation>
+            <numerusform>-------- пропущен %n байт</numerusform>
+            <numerusform>-------- пропущено %n байта</numerusform>
+            <numerusform>-------- пропущено %n байт</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>дополнен %n байтами</source>
+        <translation>
+            <numerusform>дополнен %n байтом</numerusform>
+            <numerusform>дополнен %n байтами</numerusform>
+            <numerusform>дополнен %n байтами</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>вырезано %n байт%1 с позиции %2</source>
+        <translation>
+            <numerusform>вырезан %n байт%1 с позиции %2</numerusform>
+            <numerusform>вырезано %n байта%1 с позиции %2</numerusform>
+            <numerusform>вырезано %n байт%1 с позиции %2</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>блоков: %1; восстановлено точно: %2, стали декодируемыми: %3, не решено: %4</source>
+        <translation>
+            <numerusform>блоков: %1; восстановлено точно: %2, стали декодируемыми: %3, не решено: %4</numerusform>
+            <numerusform>блоков: %1; восстановлено точно: %2, стали декодируемыми: %3, не решено: %4</numerusform>
+            <numerusform>блоков: %1; восстановлено точно: %2, стали декодируемыми: %3, не решено: %4</numerusform>
+        </translation>
+    </message>
+</context>
+</TS>
