@@ -14,7 +14,6 @@
 #include "ui/page_kit.h"
 #include "ui/widgets.h"
 
-#define PAGE_TEXT(text) QT_TRANSLATE_NOOP("mpg::ui::JoinPage", text)
 
 namespace mpg::ui {
 
@@ -25,36 +24,36 @@ namespace layout {
 constexpr int kPanelSRWidth = 338;
 constexpr int kHandleWidth = 6;
 
-constexpr ControlSpec LabelJINFO{"LabelJINFO", {16, 8, 321, 57}, PAGE_TEXT("info")};
-constexpr const char* kBeforeJoining = PAGE_TEXT(
+constexpr ControlSpec LabelJINFO{"LabelJINFO", {16, 8, 321, 57}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "info")};
+constexpr const char* kBeforeJoining = QT_TRANSLATE_NOOP("mpg::ui::JoinPage", 
     "перед запуском процесса сборки убедитесь,\r\nчто все файлы исправны и являются "
     "кусками\r\nодного фильма.\r\n");
 constexpr ControlSpec ImageSUM{
-    "ImageSUM", {4, 74, 17, 17}, PAGE_TEXT("сгенерить имя выходного файла")};
+    "ImageSUM", {4, 74, 17, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "сгенерить имя выходного файла")};
 constexpr ControlSpec EditSUM{"EditSUM", {32, 72, 305, 21}};
 constexpr ControlSpec Panel1{"Panel1", {8, 104, 329, 145}};
 constexpr ControlSpec CheckMS1{"CheckMS1", {8, 8, 17, 17}};
 constexpr ControlSpec LabelMS1{
     "LabelMS1",
     {26, 9, 295, 56},
-    PAGE_TEXT("iso_end_code из файлов выкидываются; файлы слепляются последовательно, включая "
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "iso_end_code из файлов выкидываются; файлы слепляются последовательно, включая "
               "system_header каждого файла; в конце файла кладётся один iso_end_code на всех.")};
 constexpr ControlSpec Check1PP{
-    "Check1PP", {8, 70, 313, 17}, PAGE_TEXT("убрать все padding паки, кроме первого.")};
+    "Check1PP", {8, 70, 313, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "убрать все padding паки, кроме первого.")};
 constexpr ControlSpec Check1SH{"Check1SH",
                                {8, 92, 313, 17},
-                               PAGE_TEXT("оставить только один system header из первого файла.")};
+                               QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "оставить только один system header из первого файла.")};
 constexpr ControlSpec Label1SH{
     "Label1SH",
     {26, 107, 297, 33},
-    PAGE_TEXT("если вдруг в середине файлов будут встречаться system headers, то их тоже "
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "если вдруг в середине файлов будут встречаться system headers, то их тоже "
               "выкидывать.")};
 constexpr ControlSpec CheckGlue{
-    "CheckGlue", {16, 256, 289, 17}, PAGE_TEXT("не надо мудрить, надо просто склеить файлы")};
-constexpr ControlSpec BitBtnSUM{"BitBtnSUM", {8, 284, 89, 25}, PAGE_TEXT("склеить")};
+    "CheckGlue", {16, 256, 289, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "не надо мудрить, надо просто склеить файлы")};
+constexpr ControlSpec BitBtnSUM{"BitBtnSUM", {8, 284, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
 constexpr ControlSpec GaugeZ{"GaugeZ", {226, 279, 33, 33}};
 constexpr ControlSpec ImageZ{"ImageZ", {278, 276, 40, 40}};
-constexpr ControlSpec LabelME{"LabelME", {6, 322, 323, 17}, PAGE_TEXT("mess")};
+constexpr ControlSpec LabelME{"LabelME", {6, 322, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
 }  // namespace layout
 
 QLabel* wrapped(QLabel* label) {

@@ -1,5 +1,7 @@
 #include "ui/page_kit.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
@@ -12,6 +14,43 @@
 #include "ui/job_controller.h"
 
 namespace mpg::ui {
+
+namespace {
+
+constexpr char kSource[] = "mpgSource";
+constexpr char kShown[] = "mpgShown";
+constexpr char kTipSource[] = "mpgTipSource";
+constexpr char kTipShown[] = "mpgTipShown";
+constexpr char kAutoSize[] = "mpgAutoSize";
+
+QString textOf(const QObject* o) {
+    if (const auto* b = qobject_cast<const QAbstractButton*>(o)) return b->text();
+    if (const auto* l = qobject_cast<const QLabel*>(o)) return l->text();
+    if (const auto* a = qobject_cast<const QAction*>(o)) return a->text();
+    return QString();
+}
+
+void setTextOf(QObject* o, const QString& text) {
+    if (auto* b = qobject_cast<QAbstractButton*>(o)) b->setText(text);
+    if (auto* a = qobject_cast<QAction*>(o)) a->setText(text);
+    if (auto* l = qobject_cast<QLabel*>(o)) {
+        l->setText(text);
+        if (l->property(kAutoSize).toBool()) l->adjustSize();
+    }
+}
+
+QString toolTipOf(const QObject* o) {
+    if (const auto* w = qobject_cast<const QWidget*>(o)) return w->toolTip();
+    if (const auto* a = qobject_cast<const QAction*>(o)) return a->toolTip();
+    return QString();
+}
+
+void setToolTipOf(QObject* o, const QString& text) {
+    if (auto* w = qobject_cast<QWidget*>(o)) w->setToolTip(text);
+    if (auto* a = qobject_cast<QAction*>(o)) a->setToolTip(text);
+}
+
+}  // namespace
 
 QString mainCaption() {
     return QCoreApplication::translate("mpg::ui::TFormMain",
@@ -30,9 +69,11 @@ QLabel* makeLabel(QWidget* parent, const ControlSpec& control, const QString& te
                   bool bold) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(control.name));
+    if (*control.text != 0) keepSource(label, control.text);
     // An empty geometry: the label takes its text's size at its place.
     if (control.geometry.size().isEmpty()) {
         label->move(control.geometry.topLeft());
+        label->setProperty(kAutoSize, true);
     } else {
         label->setGeometry(control.geometry);
     }
@@ -54,6 +95,36 @@ QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString&
     auto* box = place(new QCheckBox(text, parent), control);
     box->setChecked(checked);
     return box;
+}
+
+
+void keepSource(QObject* control, const char* source) {
+    control->setProperty(kSource, QByteArray(source));
+    control->setProperty(kShown, textOf(control));
+}
+
+void keepToolTip(QObject* control, const char* source, const char* context) {
+    const QString text = QCoreApplication::translate(context, source);
+    setToolTipOf(control, text);
+    control->setProperty(kTipSource, QByteArray(source));
+    control->setProperty(kTipShown, text);
+}
+
+void retranslateControls(QWidget* page, const char* context) {
+    for (QObject* o : page->findChildren<QObject*>()) {
+        const QByteArray source = o->property(kSource).toByteArray();
+        if (!source.isEmpty() && textOf(o) == o->property(kShown).toString()) {
+            const QString text = QCoreApplication::translate(context, source.constData());
+            setTextOf(o, text);
+            o->setProperty(kShown, text);
+        }
+        const QByteArray tip = o->property(kTipSource).toByteArray();
+        if (!tip.isEmpty() && toolTipOf(o) == o->property(kTipShown).toString()) {
+            const QString text = QCoreApplication::translate(context, tip.constData());
+            setToolTipOf(o, text);
+            o->setProperty(kTipShown, text);
+        }
+    }
 }
 
 QString withDetail(const std::string& text, const Failure& failure) {

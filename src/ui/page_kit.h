@@ -32,10 +32,14 @@ struct ControlSpec {
 // The window's caption, and the caption put back over a message shown there.
 QString mainCaption();
 
+void keepSource(QObject* control, const char* source);
+
+// A control at its place, its text's source kept for a change of language.
 template <class W>
 W* place(W* widget, const ControlSpec& control) {
     widget->setObjectName(QString::fromLatin1(control.name));
     widget->setGeometry(control.geometry);
+    if (*control.text != 0) keepSource(widget, control.text);
     return widget;
 }
 
@@ -45,6 +49,16 @@ QLabel* makeLabel(QWidget* parent, const ControlSpec& control, const QString& te
                   bool bold);
 QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString& text,
                      bool checked);
+
+// The texts of a page's controls shown anew when the language changes. A
+// control keeps the source of its text (and of its tooltip) and the text it
+// was last given from it; a change of language shows the source in the new
+// language wherever the control still shows that text. A text the page has
+// put there since (a status, "стоп" on a running job's button) stays until
+// the page sets it again.
+void keepSource(QObject* control, const char* source);
+void keepToolTip(QObject* control, const char* source, const char* context);
+void retranslateControls(QWidget* page, const char* context);
 
 // A status text with the failure's file and reason behind it.
 QString withDetail(const std::string& text, const Failure& failure);

@@ -6,27 +6,26 @@
 #include "ui/page_kit.h"
 #include "ui/widgets.h"
 
-#define PAGE_TEXT(text) QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", text)
 
 namespace mpg::ui {
 
 namespace {
 
 namespace layout {
-constexpr ControlSpec CheckHP{"CheckHP", {24, 31, 161, 17}, PAGE_TEXT("высокий приоритет задачи")};
+constexpr ControlSpec CheckHP{"CheckHP", {24, 31, 161, 17}, QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", "высокий приоритет задачи")};
 constexpr ControlSpec CheckST{"CheckST",
                               {24, 55, 465, 17},
-                              PAGE_TEXT("строго по схеме MPEG-1 (заполнение секторов — ошибка)")};
-constexpr ControlSpec Label1{"Label1", {24, 88, 0, 0}, PAGE_TEXT("как сохранять битые паки")};
+                              QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", "строго по схеме MPEG-1 (заполнение секторов — ошибка)")};
+constexpr ControlSpec Label1{"Label1", {24, 88, 0, 0}, QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", "как сохранять битые паки")};
 constexpr ControlSpec Bevel4{"Bevel4", {24, 104, 457, 3}};
 constexpr ControlSpec CheckFA{
     "CheckFA",
     {24, 112, 361, 17},
-    PAGE_TEXT("выставить размер в заголовке по фактическому размеру блока")};
+    QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", "выставить размер в заголовке по фактическому размеру блока")};
 constexpr ControlSpec CheckPR{
     "CheckPR",
     {24, 128, 465, 17},
-    PAGE_TEXT(
+    QT_TRANSLATE_NOOP("mpg::ui::SettingsPage", 
         "если блок длиннее, чем указано в заголовке - обрезать, если короче - добить нулями")};
 constexpr ControlSpec ImageVLG{"ImageVLG", {392, 12, 100, 10}};
 constexpr ControlSpec ImageVLB{"ImageVLB", {392, 28, 100, 10}};
