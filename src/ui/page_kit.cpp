@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QLabel>
 
+#include "mpgmend_version.h"
 #include "text/messages.h"
 #include "ui/form_yes_no.h"
 #include "ui/job_controller.h"
@@ -15,7 +16,8 @@ namespace mpg::ui {
 
 QString mainCaption() {
     return QCoreApplication::translate("mpg::ui::TFormMain",
-                                       "ремонт файлов в формате MPEG1   ver. 000.21");
+                                       "ремонт файлов в формате MPEG1   ver. %1")
+        .arg(QStringLiteral(MPGMEND_VERSION));
 }
 
 QFrame* makePanel(QWidget* parent, const char* name) {
