@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools libgl-dev
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
-  ffmpeg time dpkg-dev file
+  ffmpeg time dpkg-dev file desktop-file-utils man-db
 )
 
 # `install-deps.sh bench` also brings the tools the benchmarks compare with.
@@ -21,6 +21,12 @@ fi
 # so the build and the tests never need it.
 if [ "${1:-}" = "fixtures" ]; then
   PACKAGES+=(mjpegtools)
+fi
+
+# `install-deps.sh package` also brings lintian, which checks the .deb that
+# make package builds.
+if [ "${1:-}" = "package" ]; then
+  PACKAGES+=(lintian)
 fi
 
 # `install-deps.sh fuzz` also brings clang and its fuzzer runtime (make fuzz).

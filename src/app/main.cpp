@@ -1,7 +1,8 @@
 // The window program: creates its three windows (the main window, the
 // confirmation dialog, the dump window, in this order), shows the main one
-// and runs until it is closed. It reads no arguments and keeps no settings:
-// every option starts from the window's design values.
+// and runs until it is closed. It keeps no settings: every option starts from
+// the window's design values. Its one argument, a file, is opened at once
+// (`mpgmend [FILE]`, ui/start_arguments.h).
 #include <QApplication>
 #include <csignal>
 
@@ -9,6 +10,7 @@
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
 #include "ui/main_window.h"
+#include "ui/start_arguments.h"
 #include "ui/widgets.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +20,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setFont(mpg::ui::windowFont());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/app.svg")));
+    // --help, --version and wrong arguments end here, before any window.
+    const QString file = mpg::ui::startFile(QApplication::arguments());
 
     // The state shared by the windows and the worker: the stream view, the
     // block table, the stream codes and the job state. Released at exit.
@@ -28,6 +32,7 @@ int main(int argc, char** argv) {
         mpg::ui::TFormDU formDU;
         formMain.setForms(&formYesNo, &formDU);
         formMain.show();
+        mpg::ui::openFromArguments(formMain, file);
         app.exec();
     }
     state.reset();

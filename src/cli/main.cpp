@@ -6,13 +6,14 @@
 
 #include "cli/command.h"
 #include "i18n/qt_translations.h"
+#include "mpgmend_version.h"
 
 int main(int argc, char** argv) {
     using namespace mpg::cli;
     CLI::App app{
         "mpgmend-cli: finds and repairs broken blocks in MPEG-1 system streams.\n"
         "The input file is only ever read."};
-    app.set_version_flag("--version", "mpgmend-cli 000.21");
+    app.set_version_flag("--version", "mpgmend-cli " MPGMEND_VERSION);
     app.require_subcommand(1);
     app.fallthrough();
     Session s;

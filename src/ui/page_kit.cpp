@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QLabel>
 
+#include "mpgmend_version.h"
 #include "text/messages.h"
 #include "ui/form_yes_no.h"
 #include "ui/job_controller.h"
@@ -54,7 +55,8 @@ void setToolTipOf(QObject* o, const QString& text) {
 
 QString mainCaption() {
     return QCoreApplication::translate("mpg::ui::TFormMain",
-                                       "ремонт файлов в формате MPEG1   ver. 000.21");
+                                       "ремонт файлов в формате MPEG1   ver. %1")
+        .arg(QStringLiteral(MPGMEND_VERSION));
 }
 
 QFrame* makePanel(QWidget* parent, const char* name) {

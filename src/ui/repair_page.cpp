@@ -430,6 +430,12 @@ void RepairPage::ImageFIClick() {
     proposeOutputName();
 }
 
+void RepairPage::openFile(const QString& path) {
+    if (busy()) return;
+    EditIN->setText(path);
+    BitBtnOPClick();
+}
+
 void RepairPage::BitBtnOPClick() {
     if (busy()) return;
     const CheckResult result = openAndCheck(state_, inputPath());

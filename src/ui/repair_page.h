@@ -44,6 +44,9 @@ class RepairPage : public QWidget {
     QList<TImage*> framedPictures() const;
     QList<QWidget*> mouseAreas() const;
     QString inputText() const;
+    // The input field set to `path` and opened as the open button does
+    // (nothing while a job runs).
+    void openFile(const QString& path);
 
     void BitBtnOPClick();
     void BitBtnGOClick();

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "mpgmend_version.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 #include "ui/error_table.h"
@@ -75,7 +76,8 @@ class MainWindowTest : public QObject {
 
 void MainWindowTest::startValues() {
     Program p;
-    QCOMPARE(p.main.windowTitle(), QStringLiteral("ремонт файлов в формате MPEG1   ver. 000.21"));
+    QCOMPARE(p.main.windowTitle(),
+             QStringLiteral("ремонт файлов в формате MPEG1   ver. " MPGMEND_VERSION));
     QCOMPARE(p.main.size(), QSize(618, 422));
     auto* pages = p.get<QTabWidget>("PageControl1");
     QCOMPARE(pages->count(), 3);
