@@ -226,148 +226,310 @@
     <name>mpg::ui::ErrorTableModel</name>
     <message>
         <source>действие</source>
-        <translation type="unfinished"></translation>
+        <translation>action</translation>
     </message>
 </context>
 <context>
     <name>mpg::ui::JoinPage</name>
     <message>
         <source>очистить список</source>
-        <translation type="unfinished"></translation>
+        <translation>clear the list</translation>
     </message>
     <message>
         <source>добавить в список</source>
-        <translation type="unfinished"></translation>
+        <translation>add to the list</translation>
     </message>
     <message>
         <source>удалить</source>
-        <translation type="unfinished"></translation>
+        <translation>remove</translation>
     </message>
     <message>
         <source>*.* (все файлы) (*)</source>
-        <translation type="unfinished"></translation>
+        <translation>*.* (all files) (*)</translation>
     </message>
     <message>
         <source>правая кнопка мыши в левом окне - вызов меню</source>
-        <translation type="unfinished"></translation>
+        <translation>the right mouse button in the left pane opens the menu</translation>
     </message>
     <message>
         <source>нечего клеить. добавьте файлы в список</source>
-        <translation type="unfinished"></translation>
+        <translation>nothing to join. add files to the list</translation>
     </message>
     <message>
         <source>файл с таким именем уже существует. перезаписать?</source>
-        <translation type="unfinished"></translation>
+        <translation>a file with this name already exists. overwrite?</translation>
     </message>
     <message>
         <source>идёт работа</source>
-        <translation type="unfinished"></translation>
+        <translation>working</translation>
+    </message>
+    <message>
+        <source>info</source>
+        <translation>info</translation>
+    </message>
+    <message>
+        <source>перед запуском процесса сборки убедитесь,<byte value="xd"/>
+что все файлы исправны и являются кусками<byte value="xd"/>
+одного фильма.<byte value="xd"/>
+</source>
+        <translation>before you start the join, make sure
+that all the files are sound and are
+pieces of one film.
+</translation>
+    </message>
+    <message>
+        <source>сгенерить имя выходного файла</source>
+        <translation>make up an output file name</translation>
+    </message>
+    <message>
+        <source>iso_end_code из файлов выкидываются; файлы слепляются последовательно, включая system_header каждого файла; в конце файла кладётся один iso_end_code на всех.</source>
+        <translation>the files&apos; iso_end_codes are dropped; the files are joined one after another, each with its system_header; one iso_end_code ends the whole file.</translation>
+    </message>
+    <message>
+        <source>убрать все padding паки, кроме первого.</source>
+        <translation>drop every padding pack but the first.</translation>
+    </message>
+    <message>
+        <source>оставить только один system header из первого файла.</source>
+        <translation>keep one system header only, the first file&apos;s.</translation>
+    </message>
+    <message>
+        <source>если вдруг в середине файлов будут встречаться system headers, то их тоже выкидывать.</source>
+        <translation>should system headers turn up in the middle of the files, drop them too.</translation>
+    </message>
+    <message>
+        <source>не надо мудрить, надо просто склеить файлы</source>
+        <translation>nothing clever: just glue the files together</translation>
+    </message>
+    <message>
+        <source>склеить</source>
+        <translation>join</translation>
+    </message>
+    <message>
+        <source>mess</source>
+        <translation>mess</translation>
     </message>
 </context>
 <context>
     <name>mpg::ui::RepairPage</name>
     <message>
         <source>посмотреть dump</source>
-        <translation type="unfinished"></translation>
+        <translation>view the dump</translation>
     </message>
     <message>
         <source>сохранить ошибки</source>
-        <translation type="unfinished"></translation>
+        <translation>save the errors</translation>
     </message>
     <message>
         <source>загрузить ошибки</source>
-        <translation type="unfinished"></translation>
+        <translation>load the errors</translation>
     </message>
     <message>
         <source>стоп</source>
-        <translation type="unfinished"></translation>
+        <translation>stop</translation>
     </message>
     <message>
         <source>продолжить проверку<byte value="xd"/>
 или начать сначала?</source>
-        <translation type="unfinished"></translation>
+        <translation>continue the scan
+or start over?</translation>
     </message>
     <message>
         <source>продолжить</source>
-        <translation type="unfinished"></translation>
+        <translation>continue</translation>
     </message>
     <message>
         <source>сначала</source>
-        <translation type="unfinished"></translation>
+        <translation>start over</translation>
     </message>
     <message>
         <source>идёт проверка потока</source>
-        <translation type="unfinished"></translation>
+        <translation>scanning the stream</translation>
     </message>
     <message>
         <source>го</source>
-        <translation type="unfinished"></translation>
+        <translation>go</translation>
     </message>
     <message>
         <source>прервано пользователем</source>
-        <translation type="unfinished">stopped by the user</translation>
+        <translation>stopped by the user</translation>
     </message>
     <message>
         <source>поиск завершен</source>
-        <translation type="unfinished">scan finished</translation>
+        <translation>scan finished</translation>
     </message>
     <message>
         <source>файл уже существует. перезаписать?</source>
-        <translation type="unfinished">the file exists; overwrite?</translation>
+        <translation>the file already exists. overwrite?</translation>
     </message>
     <message>
         <source>идёт сохранение</source>
-        <translation type="unfinished"></translation>
+        <translation>saving</translation>
     </message>
     <message>
         <source>идёт проверка результата</source>
-        <translation type="unfinished"></translation>
+        <translation>checking the result</translation>
     </message>
     <message>
         <source>результат: блоков %1, с ошибками %2</source>
-        <translation type="unfinished"></translation>
+        <translation>result: %1 blocks, %2 broken</translation>
     </message>
     <message>
         <source>; длина переписана: %1, дополнено: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>; length rewritten: %1, padded: %2</translation>
     </message>
     <message>
         <source>; не решено: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>; unresolved: %1</translation>
+    </message>
+    <message>
+        <source>open</source>
+        <translation>open</translation>
+    </message>
+    <message>
+        <source>убрать области повторов, там где их размеры равны дельте</source>
+        <translation>cut the runs whose size equals the delta</translation>
+    </message>
+    <message>
+        <source>исправлять ничего не надо, ибо заявленный размер станет равен реальному.</source>
+        <translation>nothing needs fixing: the declared size will equal the real one.</translation>
+    </message>
+    <message>
+        <source>убрать области повторов и пересканировать pack-и</source>
+        <translation>cut the runs and rescan the packs</translation>
+    </message>
+    <message>
+        <source>исправить размеры кривых блоков</source>
+        <translation>fix the sizes of broken blocks</translation>
+    </message>
+    <message>
+        <source>подобрать ремонт автоматически</source>
+        <translation>find a repair automatically</translation>
+    </message>
+    <message>
+        <source>для каждого блока ищется вырезка, после которой он кончается там, где начинается следующий; что сделано с блоком, видно в списке</source>
+        <translation>for each block a cut is sought after which it ends where the next one begins; the list shows what was done with each block</translation>
+    </message>
+    <message>
+        <source>если дельта положительна</source>
+        <translation>if the delta is positive</translation>
+    </message>
+    <message>
+        <source>только повторы нулей</source>
+        <translation>only runs of zeros</translation>
+    </message>
+    <message>
+        <source>размеры повторов не менее               байт</source>
+        <translation>runs no shorter than                  bytes</translation>
+    </message>
+    <message>
+        <source>проверить результат</source>
+        <translation>check the result</translation>
+    </message>
+    <message>
+        <source>просканировать только что сохранённый файл; блоки с переписанной длиной и дополненные блоки такая проверка считает целыми, поэтому они названы отдельно</source>
+        <translation>scan the file just saved; such a scan counts blocks with a rewritten length and padded blocks as sound, so they are named separately</translation>
+    </message>
+</context>
+<context>
+    <name>mpg::ui::SettingsPage</name>
+    <message>
+        <source>высокий приоритет задачи</source>
+        <translation>high job priority</translation>
+    </message>
+    <message>
+        <source>строго по схеме MPEG-1 (заполнение секторов — ошибка)</source>
+        <translation>strictly by the MPEG-1 scheme (sector fill is an error)</translation>
+    </message>
+    <message>
+        <source>как сохранять битые паки</source>
+        <translation>how to save broken packs</translation>
+    </message>
+    <message>
+        <source>выставить размер в заголовке по фактическому размеру блока</source>
+        <translation>set the size in the header to the block&apos;s real size</translation>
+    </message>
+    <message>
+        <source>если блок длиннее, чем указано в заголовке - обрезать, если короче - добить нулями</source>
+        <translation>if a block is longer than its header says, cut it; if shorter, pad it with zeros</translation>
+    </message>
+    <message>
+        <source>язык окон</source>
+        <translation>window language</translation>
+    </message>
+    <message>
+        <source>как в системе</source>
+        <translation>as the system&apos;s</translation>
+    </message>
+</context>
+<context>
+    <name>mpg::ui::StartArguments</name>
+    <message>
+        <source>ремонт файлов в формате MPEG1</source>
+        <translation>MPEG1 file repair</translation>
+    </message>
+    <message>
+        <source>поток MPEG, который открыть на странице ремонта</source>
+        <translation>an MPEG stream to open on the repair page</translation>
+    </message>
+    <message>
+        <source>можно открыть только один файл</source>
+        <translation>only one file can be opened</translation>
     </message>
 </context>
 <context>
     <name>mpg::ui::TFormDU</name>
     <message>
         <source>dump</source>
-        <translation type="unfinished"></translation>
+        <translation>dump</translation>
     </message>
 </context>
 <context>
     <name>mpg::ui::TFormMain</name>
     <message>
         <source>ремонт</source>
-        <translation type="unfinished"></translation>
+        <translation>repair</translation>
     </message>
     <message>
         <source>сборка</source>
-        <translation type="unfinished"></translation>
+        <translation>join</translation>
     </message>
     <message>
         <source>настройки</source>
-        <translation type="unfinished"></translation>
+        <translation>settings</translation>
     </message>
     <message>
         <source>сперва остановите поиск</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>ремонт файлов в формате MPEG1   ver. 000.21</source>
-        <translation type="unfinished"></translation>
+        <translation>stop the scan first</translation>
     </message>
     <message>
         <source>остановить процесс?</source>
-        <translation type="unfinished"></translation>
+        <translation>stop the job?</translation>
+    </message>
+    <message>
+        <source>ремонт файлов в формате MPEG1   ver. %1</source>
+        <translation>MPEG1 file repair   ver. %1</translation>
+    </message>
+</context>
+<context>
+    <name>mpg::ui::TFormYesNo</name>
+    <message>
+        <source>Вы действительно хотите удалить текущую запись?</source>
+        <translation>Do you really want to delete the current entry?</translation>
+    </message>
+    <message>
+        <source>Вы действительно хотите<byte value="xd"/>
+удалить текущую запись?</source>
+        <translation>Do you really want
+to delete the current entry?</translation>
+    </message>
+    <message>
+        <source>да</source>
+        <translation>yes</translation>
+    </message>
+    <message>
+        <source>нет</source>
+        <translation>no</translation>
     </message>
 </context>
 </TS>

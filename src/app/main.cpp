@@ -1,7 +1,8 @@
 // The window program: creates its three windows (the main window, the
 // confirmation dialog, the dump window, in this order), shows the main one
-// and runs until it is closed. It keeps no settings: every option starts from
-// the window's design values. Its one argument, a file, is opened at once
+// and runs until it is closed. The one setting it keeps is the language the
+// user chose (ui/language.h); every other option starts from the window's
+// design values. Its one argument, a file, is opened at once
 // (`mpgmend [FILE]`, ui/start_arguments.h).
 #include <QApplication>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include "analysis/app_state.h"
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
+#include "ui/language.h"
 #include "ui/main_window.h"
 #include "ui/start_arguments.h"
 #include "ui/widgets.h"
@@ -20,6 +22,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setFont(mpg::ui::windowFont());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/app.svg")));
+    // The system's language, or the one chosen on the settings page.
+    mpg::ui::useLanguage(mpg::ui::startLanguage());
     // --help, --version and wrong arguments end here, before any window.
     const QString file = mpg::ui::startFile(QApplication::arguments());
 

@@ -27,19 +27,21 @@ QString text(const char* source) {
 }
 
 QString designText() {
-    return text("Вы действительно хотите удалить текущую запись?");
+    return text(QT_TRANSLATE_NOOP("mpg::ui::TFormYesNo",
+                                  "Вы действительно хотите удалить текущую запись?"));
 }
 
 QString emptyMessageText() {
-    return text("Вы действительно хотите\r\nудалить текущую запись?");
+    return text(QT_TRANSLATE_NOOP("mpg::ui::TFormYesNo",
+                                  "Вы действительно хотите\r\nудалить текущую запись?"));
 }
 
 QString yesText() {
-    return text("да");
+    return text(QT_TRANSLATE_NOOP("mpg::ui::TFormYesNo", "да"));
 }
 
 QString noText() {
-    return text("нет");
+    return text(QT_TRANSLATE_NOOP("mpg::ui::TFormYesNo", "нет"));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ui/join_page.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -14,7 +15,6 @@
 #include "ui/page_kit.h"
 #include "ui/widgets.h"
 
-
 namespace mpg::ui {
 
 namespace {
@@ -24,36 +24,50 @@ namespace layout {
 constexpr int kPanelSRWidth = 338;
 constexpr int kHandleWidth = 6;
 
-constexpr ControlSpec LabelJINFO{"LabelJINFO", {16, 8, 321, 57}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "info")};
-constexpr const char* kBeforeJoining = QT_TRANSLATE_NOOP("mpg::ui::JoinPage", 
+constexpr ControlSpec LabelJINFO{
+    "LabelJINFO", {16, 8, 321, 57}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "info")};
+constexpr const char* kBeforeJoining = QT_TRANSLATE_NOOP(
+    "mpg::ui::JoinPage",
     "перед запуском процесса сборки убедитесь,\r\nчто все файлы исправны и являются "
     "кусками\r\nодного фильма.\r\n");
 constexpr ControlSpec ImageSUM{
-    "ImageSUM", {4, 74, 17, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "сгенерить имя выходного файла")};
+    "ImageSUM",
+    {4, 74, 17, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "сгенерить имя выходного файла")};
 constexpr ControlSpec EditSUM{"EditSUM", {32, 72, 305, 21}};
 constexpr ControlSpec Panel1{"Panel1", {8, 104, 329, 145}};
 constexpr ControlSpec CheckMS1{"CheckMS1", {8, 8, 17, 17}};
 constexpr ControlSpec LabelMS1{
     "LabelMS1",
     {26, 9, 295, 56},
-    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "iso_end_code из файлов выкидываются; файлы слепляются последовательно, включая "
-              "system_header каждого файла; в конце файла кладётся один iso_end_code на всех.")};
+    QT_TRANSLATE_NOOP(
+        "mpg::ui::JoinPage",
+        "iso_end_code из файлов выкидываются; файлы слепляются последовательно, включая "
+        "system_header каждого файла; в конце файла кладётся один iso_end_code на всех.")};
 constexpr ControlSpec Check1PP{
-    "Check1PP", {8, 70, 313, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "убрать все padding паки, кроме первого.")};
-constexpr ControlSpec Check1SH{"Check1SH",
-                               {8, 92, 313, 17},
-                               QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "оставить только один system header из первого файла.")};
+    "Check1PP",
+    {8, 70, 313, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "убрать все padding паки, кроме первого.")};
+constexpr ControlSpec Check1SH{
+    "Check1SH",
+    {8, 92, 313, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "оставить только один system header из первого файла.")};
 constexpr ControlSpec Label1SH{
     "Label1SH",
     {26, 107, 297, 33},
-    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "если вдруг в середине файлов будут встречаться system headers, то их тоже "
-              "выкидывать.")};
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage",
+                      "если вдруг в середине файлов будут встречаться system headers, то их тоже "
+                      "выкидывать.")};
 constexpr ControlSpec CheckGlue{
-    "CheckGlue", {16, 256, 289, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "не надо мудрить, надо просто склеить файлы")};
-constexpr ControlSpec BitBtnSUM{"BitBtnSUM", {8, 284, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
+    "CheckGlue",
+    {16, 256, 289, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "не надо мудрить, надо просто склеить файлы")};
+constexpr ControlSpec BitBtnSUM{
+    "BitBtnSUM", {8, 284, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
 constexpr ControlSpec GaugeZ{"GaugeZ", {226, 279, 33, 33}};
 constexpr ControlSpec ImageZ{"ImageZ", {278, 276, 40, 40}};
-constexpr ControlSpec LabelME{"LabelME", {6, 322, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
+constexpr ControlSpec LabelME{
+    "LabelME", {6, 322, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
 }  // namespace layout
 
 QLabel* wrapped(QLabel* label) {
@@ -78,12 +92,14 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     JList->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupJO = new QMenu(JList);
     PopupJO->setObjectName(QStringLiteral("PopupJO"));
-    PopupJO->addAction(tr("очистить список"), this, &JoinPage::N2Click)
-        ->setObjectName(QStringLiteral("N2"));
-    PopupJO->addAction(tr("добавить в список"), this, &JoinPage::MenuItem1Click)
-        ->setObjectName(QStringLiteral("MenuItem1"));
-    PopupJO->addAction(tr("удалить"), this, &JoinPage::N3Click)
-        ->setObjectName(QStringLiteral("N3"));
+    const auto item = [this](const char* source, const char* name, void (JoinPage::*click)()) {
+        QAction* action = PopupJO->addAction(tr(source), this, click);
+        action->setObjectName(QString::fromLatin1(name));
+        keepSource(action, source);
+    };
+    item(QT_TR_NOOP("очистить список"), "N2", &JoinPage::N2Click);
+    item(QT_TR_NOOP("добавить в список"), "MenuItem1", &JoinPage::MenuItem1Click);
+    item(QT_TR_NOOP("удалить"), "N3", &JoinPage::N3Click);
     connect(JList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupJO->popup(JList->viewport()->mapToGlobal(at)); });
     PanelSR = new QWidget;
@@ -101,7 +117,7 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     LabelJINFO->setWordWrap(true);
     ImageSUM = place(new TImage(QStringLiteral("ImageSUM"), QStringLiteral("chevrons"), PanelSR),
                      layout::ImageSUM);
-    ImageSUM->setToolTip(tr(layout::ImageSUM.text));
+    keepToolTip(ImageSUM, layout::ImageSUM.text, "mpg::ui::JoinPage");
     EditSUM = place(new QLineEdit(PanelSR), layout::EditSUM);
     QFrame* panel1 = makePanel(PanelSR, layout::Panel1.name);
     panel1->setGeometry(layout::Panel1.geometry);
@@ -140,6 +156,11 @@ QList<TImage*> JoinPage::framedPictures() const {
 
 QList<QWidget*> JoinPage::mouseAreas() const {
     return {JList->viewport(), PanelSR};
+}
+
+void JoinPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) retranslateControls(this, "mpg::ui::JoinPage");
+    QWidget::changeEvent(event);
 }
 
 void JoinPage::resizeEvent(QResizeEvent* event) {

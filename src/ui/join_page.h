@@ -48,6 +48,7 @@ class JoinPage : public QWidget {
     void ImageZClick();
 
   protected:
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:

@@ -75,6 +75,16 @@ TFormMain::~TFormMain() {
     delete PageControl1;
 }
 
+void TFormMain::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        setWindowTitle(mainCaption());
+        PageControl1->setTabText(PageControl1->indexOf(TabSheetREM), tr("ремонт"));
+        PageControl1->setTabText(PageControl1->indexOf(TabSheetAD), tr("сборка"));
+        PageControl1->setTabText(PageControl1->indexOf(TabSheetCFG), tr("настройки"));
+    }
+    QWidget::changeEvent(event);
+}
+
 void TFormMain::setForms(TFormYesNo* yesNo, TFormDU* dump) {
     TabSheetREM->setForms(yesNo, dump);
     TabSheetAD->setForms(yesNo);

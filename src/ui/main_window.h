@@ -49,6 +49,7 @@ class TFormMain : public QWidget {
     QFrame* hoverFrame() const { return bevel_; }
 
   protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

@@ -99,7 +99,6 @@ QCheckBox* makeCheck(QWidget* parent, const ControlSpec& control, const QString&
     return box;
 }
 
-
 void keepSource(QObject* control, const char* source) {
     control->setProperty(kSource, QByteArray(source));
     control->setProperty(kShown, textOf(control));

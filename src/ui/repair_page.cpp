@@ -27,7 +27,6 @@
 #include "ui/page_kit.h"
 #include "ui/widgets.h"
 
-
 namespace mpg::ui {
 
 namespace {
@@ -41,8 +40,10 @@ constexpr int kPanelBBHeight = 129;
 
 constexpr ControlSpec ImageFI{"ImageFI", {72, 10, 17, 17}};
 constexpr ControlSpec EditIN{"EditIN", {96, 8, 385, 21}};
-constexpr ControlSpec BitBtnOP{"BitBtnOP", {496, 8, 97, 21}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "open")};
-constexpr ControlSpec BitBtnGO{"BitBtnGO", {496, 44, 97, 21}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "го")};
+constexpr ControlSpec BitBtnOP{
+    "BitBtnOP", {496, 8, 97, 21}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "open")};
+constexpr ControlSpec BitBtnGO{
+    "BitBtnGO", {496, 44, 97, 21}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "го")};
 constexpr ControlSpec BevelTT{"BevelTT", {70, 35, 523, 3}};
 constexpr ControlSpec GaugeZZ{"GaugeZZ", {18, 20, 33, 33}};
 constexpr ControlSpec LabelPTR{"LabelPTR", {72, 48, 0, 0}};
@@ -58,32 +59,49 @@ constexpr ControlSpec ImageEX{"ImageEX", {259, 49, 13, 13}};
 constexpr ControlSpec RadioEQ{
     "RadioEQ",
     {15, 17, 337, 17},
-    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "убрать области повторов, там где их размеры равны дельте")};
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage",
+                      "убрать области повторов, там где их размеры равны дельте")};
 constexpr const char* RadioEQHint =
-    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "исправлять ничего не надо, ибо заявленный размер станет равен реальному.");
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage",
+                      "исправлять ничего не надо, ибо заявленный размер станет равен реальному.");
 constexpr ControlSpec RadioRERE{
-    "RadioRERE", {15, 33, 292, 17}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "убрать области повторов и пересканировать pack-и")};
+    "RadioRERE",
+    {15, 33, 292, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "убрать области повторов и пересканировать pack-и")};
 constexpr ControlSpec RadioISALL{
-    "RadioISALL", {15, 49, 209, 17}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "исправить размеры кривых блоков")};
+    "RadioISALL",
+    {15, 49, 209, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "исправить размеры кривых блоков")};
 constexpr ControlSpec RadioAUTO{
-    "RadioAUTO", {15, 65, 209, 17}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "подобрать ремонт автоматически")};
-constexpr const char* RadioAUTOHint = QT_TRANSLATE_NOOP("mpg::ui::RepairPage", 
-    "для каждого блока ищется вырезка, после которой он кончается там, где "
-    "начинается следующий; что сделано с блоком, видно в списке");
+    "RadioAUTO",
+    {15, 65, 209, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "подобрать ремонт автоматически")};
+constexpr const char* RadioAUTOHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage",
+                      "для каждого блока ищется вырезка, после которой он кончается там, где "
+                      "начинается следующий; что сделано с блоком, видно в списке");
 constexpr ControlSpec Bevel1{"Bevel1", {354, 19, 3, 62}};
 constexpr ControlSpec Bevel7{"Bevel7", {357, 19, 3, 62}};
-constexpr ControlSpec CheckDP{"CheckDP", {366, 17, 170, 17}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "если дельта положительна")};
-constexpr ControlSpec CheckZR{"CheckZR", {366, 33, 139, 17}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "только повторы нулей")};
+constexpr ControlSpec CheckDP{"CheckDP",
+                              {366, 17, 170, 17},
+                              QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "если дельта положительна")};
+constexpr ControlSpec CheckZR{"CheckZR",
+                              {366, 33, 139, 17},
+                              QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "только повторы нулей")};
 constexpr ControlSpec LabelMS{
-    "LabelMS", {365, 50, 0, 0}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "размеры повторов не менее               байт")};
+    "LabelMS",
+    {365, 50, 0, 0},
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "размеры повторов не менее               байт")};
 constexpr ControlSpec EditMS{"EditMS", {518, 47, 33, 19}, "100"};
 constexpr ControlSpec ImageWA{"ImageWA", {308, 38, 45, 30}};
 constexpr ControlSpec ImageHAMMER{"ImageHAMMER", {560, 8, 33, 33}};
 constexpr ControlSpec BevelBB{"BevelBB", {16, 85, 577, 3}};
 constexpr ControlSpec EditOUT{"EditOUT", {16, 97, 401, 21}};
-constexpr ControlSpec BitBtnVERIFY{
-    "BitBtnVERIFY", {425, 97, 125, 21}, QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "проверить результат")};
-constexpr const char* BitBtnVERIFYHint = QT_TRANSLATE_NOOP("mpg::ui::RepairPage", 
+constexpr ControlSpec BitBtnVERIFY{"BitBtnVERIFY",
+                                   {425, 97, 125, 21},
+                                   QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "проверить результат")};
+constexpr const char* BitBtnVERIFYHint = QT_TRANSLATE_NOOP(
+    "mpg::ui::RepairPage",
     "просканировать только что сохранённый файл; блоки с переписанной длиной "
     "и дополненные блоки такая проверка считает целыми, поэтому они названы отдельно");
 constexpr ControlSpec ImageSA{"ImageSA", {560, 97, 20, 20}};
@@ -267,11 +285,14 @@ void RepairPage::buildList() {
     PopupER->setObjectName(QStringLiteral("PopupER"));
     MIdump = PopupER->addAction(tr("посмотреть dump"));
     MIdump->setObjectName(QStringLiteral("MIdump"));
+    keepSource(MIdump, "посмотреть dump");
     PopupER->addSeparator()->setObjectName(QStringLiteral("N1"));
     MIsoer = PopupER->addAction(tr("сохранить ошибки"));
     MIsoer->setObjectName(QStringLiteral("MIsoer"));
+    keepSource(MIsoer, "сохранить ошибки");
     MIzaer = PopupER->addAction(tr("загрузить ошибки"));
     MIzaer->setObjectName(QStringLiteral("MIzaer"));
+    keepSource(MIzaer, "загрузить ошибки");
     PopupER->addSeparator()->setObjectName(QStringLiteral("N4"));
     connect(StringER, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupER->popup(StringER->viewport()->mapToGlobal(at)); });
@@ -284,7 +305,7 @@ void RepairPage::buildBottom() {
     PanelBB = makePanel(this, "PanelBB");
     PanelBB->installEventFilter(this);
     RadioEQ = place(new QRadioButton(tr(layout::RadioEQ.text), PanelBB), layout::RadioEQ);
-    RadioEQ->setToolTip(tr(layout::RadioEQHint));
+    keepToolTip(RadioEQ, layout::RadioEQHint, "mpg::ui::RepairPage");
     RadioEQ->setChecked(true);
     RadioRERE = place(new QRadioButton(tr(layout::RadioRERE.text), PanelBB), layout::RadioRERE);
     RadioISALL = place(new QRadioButton(tr(layout::RadioISALL.text), PanelBB), layout::RadioISALL);
@@ -292,7 +313,7 @@ void RepairPage::buildBottom() {
     black.setColor(QPalette::WindowText, Qt::black);
     RadioISALL->setPalette(black);
     RadioAUTO = place(new QRadioButton(tr(layout::RadioAUTO.text), PanelBB), layout::RadioAUTO);
-    RadioAUTO->setToolTip(tr(layout::RadioAUTOHint));
+    keepToolTip(RadioAUTO, layout::RadioAUTOHint, "mpg::ui::RepairPage");
     auto* strategies = new QButtonGroup(PanelBB);
     for (QRadioButton* r : {RadioEQ, RadioRERE, RadioISALL, RadioAUTO}) strategies->addButton(r);
     bevel(layout::Bevel1, PanelBB);
@@ -311,7 +332,7 @@ void RepairPage::buildBottom() {
     BitBtnVERIFY =
         place(new QPushButton(tr(layout::BitBtnVERIFY.text), PanelBB), layout::BitBtnVERIFY);
     BitBtnVERIFY->setFont(smallFont());
-    BitBtnVERIFY->setToolTip(tr(layout::BitBtnVERIFYHint));
+    keepToolTip(BitBtnVERIFY, layout::BitBtnVERIFYHint, "mpg::ui::RepairPage");
     BitBtnVERIFY->setEnabled(false);  // until a save has written a file
     ImageSA = picture(layout::ImageSA, "floppy", PanelBB);
     actionWidth_ =
@@ -323,6 +344,14 @@ void RepairPage::buildBottom() {
 }
 
 // --- geometry --------------------------------------------------------------
+
+void RepairPage::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        retranslateControls(this, "mpg::ui::RepairPage");
+        emit model_->headerDataChanged(Qt::Horizontal, 0, model_->columnCount() - 1);
+    }
+    QWidget::changeEvent(event);
+}
 
 void RepairPage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);

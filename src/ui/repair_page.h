@@ -62,6 +62,7 @@ class RepairPage : public QWidget {
     void dfx();
 
   protected:
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;

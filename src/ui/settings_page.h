@@ -1,6 +1,7 @@
 // The settings page ("настройки"): the job's priority, whether streams are
-// walked by the strict MPEG-1 rules, and how the save writes broken blocks. It also holds the
-// logo's two pictures, hidden, from which the window's logo takes its looks.
+// walked by the strict MPEG-1 rules, how the save writes broken blocks, and
+// the language of the windows. It also holds the logo's two pictures, hidden,
+// from which the window's logo takes its looks.
 #pragma once
 
 #include <QWidget>
@@ -8,6 +9,7 @@
 #include "analysis/app_state.h"
 
 class QCheckBox;
+class QComboBox;
 
 namespace mpg::ui {
 
@@ -22,12 +24,19 @@ class SettingsPage : public QWidget {
     // The logo's picture as it is and under the mouse.
     QString logoPicture(bool hovered) const;
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    // The language choice's items, in the language now spoken.
+    void fillLanguages();
+
     AppState& state_;
     QCheckBox* CheckHP;
     QCheckBox* CheckST;
     QCheckBox* CheckFA;
     QCheckBox* CheckPR;
+    QComboBox* ComboLang;
     TImage* ImageVLG;
     TImage* ImageVLB;
 };

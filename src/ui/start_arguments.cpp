@@ -13,8 +13,6 @@ namespace mpg::ui {
 
 namespace {
 
-constexpr const char* kContext = "mpg::ui::StartArguments";
-
 // Same as a usage error of mpgmend-cli.
 constexpr int kUsageError = 2;
 
@@ -32,19 +30,21 @@ QString startFile(const QStringList& arguments) {
     QCoreApplication::setApplicationVersion(QStringLiteral(MPGMEND_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QCoreApplication::translate(kContext, "ремонт файлов в формате MPEG1"));
+        QCoreApplication::translate("mpg::ui::StartArguments", "ремонт файлов в формате MPEG1"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
-        QCoreApplication::translate(kContext, "поток MPEG, который открыть на странице ремонта"),
+        QCoreApplication::translate("mpg::ui::StartArguments",
+                                    "поток MPEG, который открыть на странице ремонта"),
         QStringLiteral("[FILE]"));
     if (!parser.parse(arguments)) usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
     if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1)
-        usageError(QCoreApplication::translate(kContext, "можно открыть только один файл"));
+        usageError(QCoreApplication::translate("mpg::ui::StartArguments",
+                                               "можно открыть только один файл"));
     return files.isEmpty() ? QString() : files.first();
 }
 

@@ -1,0 +1,59 @@
+#include "ui/language.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QSettings>
+
+#include "i18n/qt_translations.h"
+
+namespace mpg::ui {
+
+namespace {
+
+constexpr char kLanguageKey[] = "language";
+
+QtTranslations& translations() {
+    static QtTranslations loaded;
+    return loaded;
+}
+
+QSettings userSettings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("mpgmend"),
+                     QStringLiteral("mpgmend"));
+}
+
+}  // namespace
+
+void useLanguage(Language language) {
+    static QTranslator* installed = nullptr;
+    QtTranslations& t = translations();
+    installTranslations(&t);
+    setLanguage(language);
+    if (installed != nullptr) QCoreApplication::removeTranslator(installed);
+    installed = &t.translator(language);
+    // Installing posts every widget a LanguageChange event; they are taken
+    // at once, so that whatever is shown next is in the new language.
+    QCoreApplication::installTranslator(installed);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
+}
+
+std::optional<Language> chosenLanguage() {
+    return languageNamed(userSettings().value(kLanguageKey).toString().toStdString());
+}
+
+void chooseLanguage(std::optional<Language> choice) {
+    QSettings settings = userSettings();
+    if (choice) {
+        settings.setValue(kLanguageKey, QString::fromLatin1(languageCode(*choice)));
+    } else {
+        settings.remove(kLanguageKey);
+    }
+    settings.sync();
+    useLanguage(choice.value_or(systemLanguage()));
+}
+
+Language startLanguage() {
+    return chosenLanguage().value_or(systemLanguage());
+}
+
+}  // namespace mpg::ui
