@@ -123,7 +123,7 @@ int overallStatus(const std::vector<FileOutcome>& outcomes) {
     return status;
 }
 
-int runEach(const Session& shared, const Inputs& inputs, bool repair,
+int runEach(Session& shared, const Inputs& inputs, bool repair,
             const std::function<FileOutcome(Session&)>& one) {
     for (const std::string& folder : inputs.unreadable) {
         std::cerr << glossed([&](Language l) {
@@ -133,6 +133,7 @@ int runEach(const Session& shared, const Inputs& inputs, bool repair,
     }
     std::vector<FileOutcome> outcomes;
     for (const std::string& file : inputs.files) {
+        if (shared.state.job.stopRequested) break;
         // A session of its own: no table, cut or stop of the file before
         // carries over.
         auto s = std::make_unique<Session>();
@@ -142,6 +143,8 @@ int runEach(const Session& shared, const Inputs& inputs, bool repair,
         stopOnInterrupt(s->state.job.stopRequested);
         if (inputs.several) std::cerr << file << ":\n";
         FileOutcome outcome = one(*s);
+        // Ctrl-C must never reach the flag of a session that is gone.
+        stopOnInterrupt(shared.state.job.stopRequested);
         outcome.file = file;
         outcomes.push_back(std::move(outcome));
         if (s->state.job.stopRequested) {
@@ -149,11 +152,12 @@ int runEach(const Session& shared, const Inputs& inputs, bool repair,
             break;
         }
     }
+    if (shared.state.job.stopRequested) say(Message::Stopped);
     if (outcomes.size() > 1) {
         for (const std::string& line : summaryLines(outcomes, repair)) std::cerr << line << "\n";
     }
     const int status = overallStatus(outcomes);
-    return inputs.unreadable.empty() ? status : 1;
+    return inputs.unreadable.empty() && !shared.state.job.stopRequested ? status : 1;
 }
 
 std::vector<std::string> summaryLines(const std::vector<FileOutcome>& outcomes, bool repair) {

@@ -62,12 +62,13 @@ struct FileOutcome {
 int overallStatus(const std::vector<FileOutcome>& outcomes);
 
 // Runs `one` on each file in a session of its own (the shared one gives the
-// options: quiet, the rules), its texts headed by the file's name when there
-// are several. Ctrl-C stops the file at hand and the files after it. The
+// options: quiet, the rules, and takes Ctrl-C between files), its texts
+// headed by the file's name when there are several. Ctrl-C stops the file
+// at hand and the files after it. The
 // table of outcomes goes to standard error when there was more than one
 // file: standard output carries rows, names or the stream itself. `repair`
 // chooses the repair's columns.
-int runEach(const Session& shared, const Inputs& inputs, bool repair,
+int runEach(Session& shared, const Inputs& inputs, bool repair,
             const std::function<FileOutcome(Session&)>& one);
 
 // The table of outcomes, its columns aligned, as lines.
