@@ -29,7 +29,7 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-void appendDumpChar(std::string& out, uint8_t b) {
+void appendDumpChar(std::string& out, uint8_t b, DumpCharset charset) {
     if (b == 0x00 || b == 0x09 || b == 0x0A || b == 0x0D) {
         out += '.';
     } else if (b < 0x20) {
@@ -38,6 +38,8 @@ void appendDumpChar(std::string& out, uint8_t b) {
         appendUtf8(out, 0x2421);
     } else if (b < 0x80) {
         out += static_cast<char>(b);
+    } else if (charset == DumpCharset::Ascii) {
+        out += '.';
     } else if (b < 0xC0) {
         appendUtf8(out, kHighHalf[b - 0x80]);
     } else {
@@ -52,13 +54,14 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
-std::string dumpChar(uint8_t b) {
+std::string dumpChar(uint8_t b, DumpCharset charset) {
     std::string out;
-    appendDumpChar(out, b);
+    appendDumpChar(out, b, charset);
     return out;
 }
 
-std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine) {
+std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine,
+                                   DumpCharset charset) {
     const size_t n = static_cast<size_t>(perLine);
     std::vector<std::string> lines;
     lines.reserve(bytes.size() / n + 1);
@@ -84,7 +87,7 @@ std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perL
             if (i % 4 == 3) line += "| ";
         }
         line.resize(std::max(line.size(), width), ' ');
-        for (size_t i = 0; i < count; ++i) appendDumpChar(line, bytes[index + i]);
+        for (size_t i = 0; i < count; ++i) appendDumpChar(line, bytes[index + i], charset);
         lines.push_back(std::move(line));
     }
     return lines;

@@ -11,16 +11,24 @@
 
 namespace mpg {
 
+// How the character column shows the bytes from 0x80 up: as the Cyrillic
+// code page shows them (the window's way: the text fields of streams made
+// on such systems read as words), or each as "." (the command line's
+// default: a stream's payload is mostly bytes above 0x7F, and a column of
+// Cyrillic letters there is noise on a terminal of any other language).
+enum class DumpCharset { Cp1251, Ascii };
+
 // The character a byte shows as, in UTF-8: "." for 00, 09, 0A and 0D; the
 // other control codes as their visible control pictures (a raw code would
 // break the line or, on a terminal, start an escape sequence); bytes from
-// 0x80 up as the Cyrillic code page shows them.
-std::string dumpChar(uint8_t byte);
+// 0x80 up as `charset` says.
+std::string dumpChar(uint8_t byte, DumpCharset charset = DumpCharset::Cp1251);
 
 // "000001E0 41 42 43 44 | ... ABCD....": the line's offset in 8 hex digits,
 // each byte and a "|" after every fourth, spaces up to 3n + 2(n/4) + 9
 // characters, then the characters.
-std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine);
+std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perLine,
+                                   DumpCharset charset = DumpCharset::Cp1251);
 
 // A block's bytes as the dump shows them. A block of at most kDumpWhole
 // bytes is shown whole (all in `head`); a longer one, such as a broken block

@@ -17,8 +17,8 @@ class Command {
     // Adds the subcommand, whose options fill this command and the session.
     virtual CLI::App* define(CLI::App& app, Session& s) = 0;
     // The exit code: 0 done, 1 failed (reported), 2 options that do not go
-    // together, 3 a written file that its check finds wanting (repair
-    // --verify).
+    // together, 3 broken blocks found (scan) or a written file that its
+    // check finds wanting (repair --verify).
     virtual int run(Session& s) = 0;
 };
 

@@ -23,6 +23,11 @@ class DumpCommand : public Command {
         dump->add_option("--apply", apply_, "a repair first: eq, rescan, sizes or auto")
             ->check(CLI::IsMember(kStrategies))
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        dump->add_option("--charset", charset_,
+                         "how the character column shows bytes from 0x80 up: ascii (each as '.', "
+                         "the default) or cp1251 (as the Cyrillic code page shows them, as the "
+                         "window does)")
+            ->check(CLI::IsMember({"ascii", "cp1251"}));
         return dump;
     }
 
@@ -36,7 +41,10 @@ class DumpCommand : public Command {
                       << ")\n";
             return 1;
         }
-        for (const std::string& line : dumpLines(bytes, width_)) std::cout << line << "\n";
+        const DumpCharset charset = charset_ == "cp1251" ? DumpCharset::Cp1251 : DumpCharset::Ascii;
+        for (const std::string& line : dumpLines(bytes, width_, charset)) {
+            std::cout << line << "\n";
+        }
         return 0;
     }
 
@@ -44,6 +52,7 @@ class DumpCommand : public Command {
     int64_t block_ = -1;
     int width_ = 16;
     std::vector<std::string> apply_;
+    std::string charset_ = "ascii";
 };
 
 }  // namespace

@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
         "The input file is only ever read."};
     app.set_version_flag("--version", "mpgmend-cli " MPGMEND_VERSION);
     app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 done, 1 failed or stopped, 2 usage error, 3 scan found broken blocks or "
+        "repair --verify found blocks unresolved or the written file broken. Over several files: "
+        "1 if any failed, else 3 if any gave 3, else 0.");
     app.fallthrough();
     Session s;
     app.add_flag("-q,--quiet", s.quiet, "no progress bar");

@@ -53,12 +53,12 @@ void CliSink::draw(int32_t percent, const std::string& text) {
     drawn_ = true;
 }
 
-void printRows(const BlockTable& table) {
+void printRows(const BlockTable& table, const std::string& prefix) {
     int number = 0;
     std::string line;
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
-        line.clear();
+        line = prefix;
         ++number;
         for (int c = 0; c < kErrorColumns; ++c) {
             if (c > 0) line += '\t';
@@ -68,9 +68,9 @@ void printRows(const BlockTable& table) {
     }
 }
 
-void printPlan(const std::vector<BlockRepair>& repairs) {
+void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix) {
     for (const BlockRepair& r : repairs) {
-        std::cout << r.index << '\t' << r.fileOffset << '\t' << formatCode(r.code) << '\t'
+        std::cout << prefix << r.index << '\t' << r.fileOffset << '\t' << formatCode(r.code) << '\t'
                   << repairActionText(r) << '\t' << repairCertaintyText(r.certainty) << "\n";
     }
 }

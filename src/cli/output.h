@@ -51,12 +51,14 @@ class CliSink : public ThrottledSink {
     bool drawn_ = false;
 };
 
-// The rows of the table's listed entries, tab-separated, one per line.
-void printRows(const BlockTable& table);
+// The rows of the table's listed entries, tab-separated, one per line, each
+// after `prefix` (the file's name and a tab when there are several).
+void printRows(const BlockTable& table, const std::string& prefix = "");
 
 // The automatic repair's plan: one line per block it was given, its index,
-// file offset, start code, what was done and how sure, tab-separated.
-void printPlan(const std::vector<BlockRepair>& repairs);
+// file offset, start code, what was done and how sure, tab-separated, each
+// after `prefix`.
+void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix = "");
 
 // The automatic repair's summary on standard error, glossed like every
 // status text.

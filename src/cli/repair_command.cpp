@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/batch.h"
 #include "cli/command.h"
 #include "cli/output.h"
 #include "cli/report.h"
@@ -24,12 +25,19 @@ namespace {
 
 class RepairCommand : public Command {
   public:
-    CLI::App* define(CLI::App& app, Session& s) override {
-        CLI::App* repair = app.add_subcommand("repair", "repair a stream into a new file");
-        repair->add_option("FILE", s.path, "the stream")->required();
+    CLI::App* define(CLI::App& app, Session&) override {
+        CLI::App* repair = app.add_subcommand("repair", "repair streams, each into a new file");
+        repair->add_option("FILE", files_, "the streams, or folders with --recursive")->required();
+        repair->add_flag("-r,--recursive", recursive_,
+                         "take the stream files (.mpg .mpeg .vob .dat) below the folders named");
         repair->add_option("-o,--output", output_,
                            "the repaired file, - for standard output (default: FILE with .001 "
-                           "before the extension)");
+                           "before the extension); one stream only");
+        repair->add_option("--output-dir", outputDir_,
+                           "an existing folder for the repaired files, named as beside their "
+                           "streams");
+        repair->add_flag("--skip-clean", skipClean_,
+                         "write nothing for a stream without broken blocks");
         repair->add_flag("--force", force_, "overwrite an existing output or report");
         repair
             ->add_option("--apply", apply_,
@@ -58,30 +66,95 @@ class RepairCommand : public Command {
         repair->footer(
             "Exit status: 0 done, 1 failed or stopped, 2 options that do not go together, 3 with "
             "--verify: blocks the automatic repair left unresolved, or broken blocks in the "
-            "written file.");
+            "written file. Over several files: 1 if any failed, else 3 if any gave 3, else 0.");
         return repair;
     }
 
     int run(Session& s) override {
-        const std::string output = output_.empty() ? outputNameFor(s.path) : output_;
-        if (const char* refusal = refusedCombination(output)) {
+        Inputs inputs;
+        if (const std::string refusal = gatherInputs(files_, recursive_, inputs);
+            !refusal.empty()) {
             std::cerr << refusal << "\n";
             return 2;
         }
-        if (!(fromIndex_ ? loadFindings(s) : checkAndScan(s))) return 1;
-        const RepairOptions options{!anyByte_, !anyDelta_, parseMinRepeat(minRun_).value_or(100),
-                                    !report_.empty() || dryRun_ || verify_};
+        // One stream's output is named before its scan, as it always was;
+        // several are named each when its turn comes, past the files the
+        // ones before it wrote.
+        const std::string output = inputs.several    ? ""
+                                   : output_.empty() ? nameFor(inputs.files.front())
+                                                     : output_;
+        const char* refusal = inputs.several ? refusedForSeveral() : nullptr;
+        if (refusal == nullptr) refusal = refusedCombination(output);
+        if (refusal != nullptr) {
+            std::cerr << refusal << "\n";
+            return 2;
+        }
         if (apply_.empty()) apply_.push_back("eq");
-        for (const std::string& strategy : apply_) hammer(s, strategy, options);
-        const int status = dryRun_ ? planOnly(s) : save(s, output);
-        // The summary closes what the command says, whatever came of the save.
-        if (s.automatic) saySummary(s.counted);
-        return status;
+        return runEach(s, inputs, true,
+                       [&](Session& one) { return repairOne(one, output, inputs.several); });
     }
 
   private:
+    FileOutcome repairOne(Session& s, std::string output, bool several) {
+        FileOutcome outcome;
+        outcome.status = 1;
+        if (!(fromIndex_ ? loadFindings(s) : checkAndScan(s))) return outcome;
+        outcome.counted = true;
+        outcome.blocks = s.state.table.size();
+        outcome.broken = countListed(s.state.table);
+        if (skipClean_ && outcome.broken == 0) {
+            std::cerr << glossed([](Language l) {
+                return translateTo(l, "Cli",
+                                   MPG_TR_NOOP("Cli", "испорченных блоков нет: файл не записан"));
+            }) << "\n";
+            outcome.status = 0;
+            return outcome;
+        }
+        const RepairOptions options{!anyByte_, !anyDelta_, parseMinRepeat(minRun_).value_or(100),
+                                    !report_.empty() || dryRun_ || verify_};
+        for (const std::string& strategy : apply_) hammer(s, strategy, options);
+        outcome.fixed = outcome.broken - std::min(outcome.broken, countListed(s.state.table));
+        if (output.empty()) output = nameFor(s.path);
+        outcome.status = dryRun_ ? planOnly(s, several) : save(s, output);
+        // The summary closes what the command says, whatever came of the save.
+        if (s.automatic) saySummary(s.counted);
+        if (!dryRun_ && outcome.status != 1) outcome.output = output;
+        return outcome;
+    }
+
+    // The name proposed for a stream's output: beside it, or in
+    // --output-dir under the name it would have beside it, numbered past
+    // the files already in that folder.
+    std::string nameFor(const std::string& input) const {
+        if (outputDir_.empty()) return outputNameFor(input);
+        const auto inDir = [&](const std::string& name) {
+            return (std::filesystem::path(outputDir_) / std::filesystem::path(name).filename())
+                .string();
+        };
+        return inDir(
+            outputNameFor(input, [&](const std::string& name) { return fileExists(inDir(name)); }));
+    }
+
+    // Why the options do not go with several streams, or nothing.
+    const char* refusedForSeveral() const {
+        if (!output_.empty()) return "-o names one output: not with several files or a folder";
+        if (json_)
+            return "--json prints the table of one stream: not with several files or a folder";
+        if (!report_.empty()) {
+            return "--report writes the report of one stream: not with several files or a folder";
+        }
+        return nullptr;
+    }
+
     // Why the options given do not go together, or nothing.
     const char* refusedCombination(const std::string& output) const {
+        if (!output_.empty() && !outputDir_.empty()) {
+            return "-o and --output-dir both name where the output goes: give one";
+        }
+        std::error_code error;
+        if (!outputDir_.empty() && !std::filesystem::is_directory(outputDir_, error)) {
+            return "--output-dir needs an existing folder";
+        }
         if (json_ && output_ == OutputFile::kStandardOutput) {
             return "--json prints to standard output: not with -o -";
         }
@@ -123,9 +196,10 @@ class RepairCommand : public Command {
     }
 
     // --dry-run: the plan on standard output, and the report when asked.
-    int planOnly(Session& s) const {
+    int planOnly(Session& s, bool several) const {
         s.state.view.closeFile();
-        s.automatic ? printPlan(s.repairs) : printRows(s.state.table);
+        const std::string prefix = several ? s.path + "\t" : "";
+        s.automatic ? printPlan(s.repairs, prefix) : printRows(s.state.table, prefix);
         if (report_.empty()) return 0;
         OutputFile report;
         if (!openReport(report, {s.path})) return 1;
@@ -222,7 +296,11 @@ class RepairCommand : public Command {
         return load == IndexLoad::Loaded;
     }
 
+    std::vector<std::string> files_;
+    bool recursive_ = false;
     std::string output_;
+    std::string outputDir_;
+    bool skipClean_ = false;
     bool force_ = false;
     std::vector<std::string> apply_;
     bool anyByte_ = false, anyDelta_ = false, cutPad_ = false, fromIndex_ = false, json_ = false;

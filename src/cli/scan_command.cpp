@@ -1,5 +1,9 @@
-// scan: the broken blocks of a stream as rows, or the whole table as JSON;
-// on request also the index file of the findings.
+// scan: the broken blocks of streams as rows, or a stream's whole table as
+// JSON; on request also the index file of the findings.
+#include <algorithm>
+#include <iostream>
+
+#include "cli/batch.h"
 #include "cli/command.h"
 #include "cli/output.h"
 #include "repair/index_file.h"
@@ -10,33 +14,66 @@ namespace {
 
 class ScanCommand : public Command {
   public:
-    CLI::App* define(CLI::App& app, Session& s) override {
+    CLI::App* define(CLI::App& app, Session&) override {
         CLI::App* scan =
-            app.add_subcommand("scan", "list the broken blocks of a stream, one per line");
-        scan->add_option("FILE", s.path, "the stream")->required();
-        scan->add_flag("--save-index", saveIndex_, "also write FILE.index");
-        scan->add_flag("--json", json_, "print the whole block table as JSON");
+            app.add_subcommand("scan", "list the broken blocks of streams, one per line");
+        scan->add_option("FILE", files_,
+                         "the streams, or folders with --recursive; with several, each row "
+                         "starts with its file's name and a tab")
+            ->required();
+        scan->add_flag("-r,--recursive", recursive_,
+                       "take the stream files (.mpg .mpeg .vob .dat) below the folders named");
+        scan->add_flag("--save-index", saveIndex_, "also write FILE.index beside each stream");
+        scan->add_flag("--json", json_, "print the whole block table as JSON (one stream only)");
+        scan->footer(
+            "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks "
+            "found. Over several files: 1 if any failed, else 3 if any has broken blocks, else "
+            "0.");
         return scan;
     }
 
     int run(Session& s) override {
-        if (!checkAndScan(s)) return 1;
+        Inputs inputs;
+        if (const std::string refusal = gatherInputs(files_, recursive_, inputs);
+            !refusal.empty()) {
+            std::cerr << refusal << "\n";
+            return 2;
+        }
+        if (json_ && inputs.several) {
+            std::cerr << "--json prints the table of one stream: not with several files or a "
+                         "folder\n";
+            return 2;
+        }
+        return runEach(s, inputs, false,
+                       [&](Session& one) { return scanOne(one, inputs.several); });
+    }
+
+  private:
+    FileOutcome scanOne(Session& s, bool several) const {
+        FileOutcome outcome;
+        outcome.status = 1;
+        if (!checkAndScan(s)) return outcome;
         if (saveIndex_) {
             const Failure failure = saveIndexFile(s.state.table, indexFileName(s.path), {s.path},
                                                   s.state.view.streamSize());
             if (failure) {
                 say(saveMessage(failure), failureDetail(failure));
-                return 1;
+                return outcome;
             }
         }
         // The strict walk says nothing it never said.
         if (s.state.codes.rules() == StreamRules::Sound)
             say(Message::StreamsFound, streamCodesList(s.state.codes));
-        json_ ? printJson(s.state) : printRows(s.state.table);
-        return 0;
+        json_ ? printJson(s.state) : printRows(s.state.table, several ? s.path + "\t" : "");
+        outcome.counted = true;
+        outcome.blocks = s.state.table.size();
+        outcome.broken = countListed(s.state.table);
+        outcome.status = outcome.broken > 0 ? 3 : 0;
+        return outcome;
     }
 
-  private:
+    std::vector<std::string> files_;
+    bool recursive_ = false;
     bool saveIndex_ = false;
     bool json_ = false;
 };

@@ -278,12 +278,12 @@ std::string dumpGapLine(uint64_t skipped) {
     return translate("Message", "-------- пропущено %n байт", nullptr, int64_t(skipped));
 }
 
-std::vector<std::string> dumpLines(const BlockDump& dump, int perLine) {
-    std::vector<std::string> lines = dumpLines(dump.head, dump.offset, perLine);
+std::vector<std::string> dumpLines(const BlockDump& dump, int perLine, DumpCharset charset) {
+    std::vector<std::string> lines = dumpLines(dump.head, dump.offset, perLine, charset);
     if (dump.tail.empty()) return lines;
     lines.push_back(dumpGapLine(dump.skipped()));
     const Position tailAt = dump.offset + dump.length - dump.tail.size();
-    for (std::string& line : dumpLines(dump.tail, tailAt, perLine)) {
+    for (std::string& line : dumpLines(dump.tail, tailAt, perLine, charset)) {
         lines.push_back(std::move(line));
     }
     return lines;

@@ -109,7 +109,8 @@ std::string dumpGapLine(uint64_t skipped);
 // A block's dump: the head's lines, then the gap line and the tail's lines
 // (their offsets those of the tail's bytes in the stream) when there is a
 // tail.
-std::vector<std::string> dumpLines(const BlockDump& dump, int perLine);
+std::vector<std::string> dumpLines(const BlockDump& dump, int perLine,
+                                   DumpCharset charset = DumpCharset::Cp1251);
 
 // The automatic repair's account of one block, for the list's column and
 // the command line's plan: "вырезано 12 байт 00 с позиции 1'234", "дополнен

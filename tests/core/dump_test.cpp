@@ -63,6 +63,11 @@ TEST(DumpLines, Characters) {
     EXPECT_EQ(dumpChar(0xFF), "я");
     EXPECT_EQ(dumpChar(0xA8), "Ё");
     EXPECT_EQ(dumpChar(0xB9), "№");
+    // Without the code page every byte from 0x80 up is a dot, and only those.
+    for (int b = 0; b < 256; ++b) {
+        const uint8_t byte = static_cast<uint8_t>(b);
+        EXPECT_EQ(dumpChar(byte, DumpCharset::Ascii), b < 0x80 ? dumpChar(byte) : ".") << b;
+    }
 }
 
 TEST(DumpBlock, BrokenBlockShowsItsRealBytesThroughTheCuts) {

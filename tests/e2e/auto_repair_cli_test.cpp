@@ -30,21 +30,8 @@ constexpr size_t kVideoPayload = 62'000;
 constexpr size_t kOtherVideoPayload = 29'500;
 constexpr size_t kBehindPackHeader = 63'500;
 
-// The bytes with `length` bytes of value `byte` inserted at `at`, or a
-// little further, where neither neighbour has that value: the run is then
-// exactly as long as inserted.
-std::vector<uint8_t> withRun(std::vector<uint8_t> bytes, size_t at, size_t length, uint8_t byte) {
-    while (bytes[at - 1] == byte || bytes[at] == byte) ++at;
-    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), length, byte);
-    return bytes;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
+using test::lines;
+using test::withRun;
 
 std::vector<std::string> fields(const std::string& line) {
     std::vector<std::string> out;

@@ -43,7 +43,14 @@ printf '\x00\x00\x01\xb9' >>"$expected"  # the end code the save closes it with
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-rows=$("$cli" scan -q "$damaged")
+# A scan that finds broken blocks exits 3.
+scan() {
+  local rc=0
+  "$cli" "$@" || rc=$?
+  [ "$rc" = 3 ] || fail "scan $*: exit status $rc, not 3"
+}
+
+rows=$(scan scan -q "$damaged")
 [ "$(printf '%s\n' "$rows" | grep -c .)" = 1 ] || fail "rows: $rows"
 offset=$(printf '%s' "$rows" | cut -f 4)
 delta=$(printf '%s' "$rows" | cut -f 7)
@@ -51,7 +58,7 @@ delta=$(printf '%s' "$rows" | cut -f 7)
 
 "$cli" repair -q "$damaged" -o - | cmp - "$expected" || fail "repaired stream"
 
-"$cli" scan -q --save-index "$damaged" >/dev/null
+scan scan -q --save-index "$damaged" >/dev/null
 [ "$(head -c 8 "$damaged.index")" = MPGINDEX ] || fail "index format"
 "$cli" repair -q --from-index "$damaged" -o - | cmp - "$expected" || fail "repair from the index"
 "$cli" repair -q --json "$damaged" -o /dev/null >"$work/scanned.json"
@@ -61,7 +68,7 @@ cmp "$work/scanned.json" "$work/loaded.json" || fail "the index gives another ta
 # A wide index cut short, or one for an input of another size, is refused.
 head -c -7 "$damaged.index" >"$work/cut" && mv "$work/cut" "$damaged.index"
 if "$cli" repair -q --from-index "$damaged" -o /dev/null 2>/dev/null; then fail "cut index"; fi
-"$cli" scan -q --save-index "$damaged" >/dev/null
+scan scan -q --save-index "$damaged" >/dev/null
 truncate -s +2048 "$damaged"
 if "$cli" repair -q --from-index "$damaged" -o /dev/null 2>/dev/null; then fail "other size"; fi
 # 2.5 GiB and a bit of zeros behind the piece: no start code for longer than
@@ -73,7 +80,7 @@ if "$cli" repair -q --from-index "$damaged" -o /dev/null 2>/dev/null; then fail 
 gap="$work/gap.mpg"
 cp "$piece" "$gap"
 truncate -s $((size + 2684354560 + 100)) "$gap"
-rows=$("$cli" --literal scan -q --save-index "$gap")
+rows=$(scan --literal scan -q --save-index "$gap")
 [ "$(printf '%s\n' "$rows" | grep -c .)" = 2 ] || fail "rows of the gap: $rows"
 [ "$(printf '%s\n' "$rows" | sed -n 1p | cut -f 6)" = 2147483647 ] || fail "gap: $rows"
 [ "$(printf '%s\n' "$rows" | sed -n 2p | cut -f 3,5)" = "$(printf '00000000\t0')" ] || fail "gap: $rows"

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
 
 #include "i18n/qt_translations.h"
 
@@ -61,6 +62,19 @@ CliRun cli(const std::vector<std::string>& args, const TempDir& dir, const std::
     const auto err = readFile(errFile);
     r.err.assign(err.begin(), err.end());
     return r;
+}
+
+std::vector<uint8_t> withRun(std::vector<uint8_t> bytes, size_t at, size_t length, uint8_t byte) {
+    while (bytes[at - 1] == byte || bytes[at] == byte) ++at;
+    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), length, byte);
+    return bytes;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
 }
 
 }  // namespace mpg::test

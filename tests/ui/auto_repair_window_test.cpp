@@ -89,7 +89,8 @@ Summary summaryIn(const QString& status) {
 int cliBrokenRows(const QString& path) {
     QProcess cli;
     cli.start(QStringLiteral(MPGMEND_CLI), {QStringLiteral("scan"), path});
-    if (!cli.waitForFinished(20000) || cli.exitCode() != 0) return -1;
+    // 3: broken blocks found.
+    if (!cli.waitForFinished(20000) || (cli.exitCode() != 0 && cli.exitCode() != 3)) return -1;
     return int(cli.readAllStandardOutput().count('\n'));
 }
 

@@ -313,7 +313,10 @@ std::string cliRows(const std::string& path) {
     QProcess cli;
     cli.start(QStringLiteral(MPGMEND_CLI),
               {QStringLiteral("--literal"), QStringLiteral("scan"), QString::fromStdString(path)});
-    if (!cli.waitForFinished(20000) || cli.exitCode() != 0) return "mpgmend-cli failed";
+    // 3: broken blocks found.
+    if (!cli.waitForFinished(20000) || (cli.exitCode() != 0 && cli.exitCode() != 3)) {
+        return "mpgmend-cli failed";
+    }
     return cli.readAllStandardOutput().toStdString();
 }
 
