@@ -31,6 +31,42 @@
         <source>позиция %1</source>
         <translation>position %1</translation>
     </message>
+    <message>
+        <source>папка не читается: %1</source>
+        <translation>the folder cannot be read: %1</translation>
+    </message>
+    <message>
+        <source>файл</source>
+        <translation>file</translation>
+    </message>
+    <message>
+        <source>блоков</source>
+        <translation>blocks</translation>
+    </message>
+    <message>
+        <source>испорченных</source>
+        <translation>broken</translation>
+    </message>
+    <message>
+        <source>исправлено</source>
+        <translation>fixed</translation>
+    </message>
+    <message>
+        <source>результат</source>
+        <translation>output</translation>
+    </message>
+    <message>
+        <source>ошибка</source>
+        <translation>failed</translation>
+    </message>
+    <message>
+        <source>не записан</source>
+        <translation>not written</translation>
+    </message>
+    <message>
+        <source>испорченных блоков нет: файл не записан</source>
+        <translation>no broken blocks: no file written</translation>
+    </message>
 </context>
 <context>
     <name>Message</name>

@@ -63,7 +63,9 @@ class ScanCommand : public Command {
         }
         // The strict walk says nothing it never said.
         if (s.state.codes.rules() == StreamRules::Sound)
-            say(Message::StreamsFound, streamCodesList(s.state.codes));
+            std::cerr << glossed([&](Language l) {
+                return messageIn(Message::StreamsFound, l) + streamCodesList(s.state.codes);
+            }) << "\n";
         json_ ? printJson(s.state) : printRows(s.state.table, several ? s.path + "\t" : "");
         outcome.counted = true;
         outcome.blocks = s.state.table.size();

@@ -119,7 +119,7 @@ bool mayOverwrite(const std::string& output, bool force) {
     }
     const Message question = Message::OverwriteQuestion;
     std::cerr << output << ": " << glossed([&](Language l) {
-        return l == currentLanguage() ? messageText(question) : messageGloss(question);
+        return messageIn(question, l);
     }) << " [y/N] ";
     std::string answer;
     std::getline(std::cin, answer);

@@ -71,7 +71,11 @@ std::string messageText(Message message) {
 }
 
 std::string messageGloss(Message message) {
-    return translateTo(Language::English, "Message", sourceOf(message));
+    return messageIn(message, Language::English);
+}
+
+std::string messageIn(Message message, Language language) {
+    return translateTo(language, "Message", sourceOf(message));
 }
 
 Message checkMessage(CheckResult result) {

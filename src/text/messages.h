@@ -49,6 +49,7 @@ inline constexpr int kMessageCount = static_cast<int>(Message::JoinOutputIsInput
 // A message in the current language, and in English for the gloss.
 std::string messageText(Message message);
 std::string messageGloss(Message message);
+std::string messageIn(Message message, Language language);
 
 // Core results to messages.
 Message checkMessage(CheckResult result);

@@ -302,7 +302,7 @@ TEST(Cli, EveryListedStreamCounts) {
     const CliRun sound = cli({"scan", input}, dir);
     EXPECT_EQ(sound.status, 0);
     EXPECT_EQ(sound.out, "");
-    EXPECT_EQ(sound.err, "найдены потоки: C0-C1 E0 (streams found:)\n");
+    EXPECT_EQ(sound.err, "найдены потоки: C0-C1 E0 (streams found: C0-C1 E0)\n");
     const nlohmann::json doc = nlohmann::json::parse(cli({"scan", "--json", input}, dir).out);
     EXPECT_EQ(doc["streamCodes"], nlohmann::json({0x1C0, 0x1C1, 0x1E0}));
     EXPECT_EQ(doc["rows"].size(), 0u);
