@@ -5,7 +5,8 @@ set -euo pipefail
 
 PACKAGES=(
   g++ make cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools libgl-dev
+  qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-l10n-tools
+  qt6-translations-l10n libgl-dev
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
   ffmpeg time dpkg-dev file desktop-file-utils man-db

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLibraryInfo>
 #include <QSettings>
 
 #include "i18n/qt_translations.h"
@@ -26,9 +27,17 @@ QSettings userSettings() {
 
 void useLanguage(Language language) {
     static QTranslator* installed = nullptr;
+    // Qt's own texts (the file dialog's buttons, the command line's help),
+    // where the system has their translation (Debian's qt6-translations-l10n).
+    static QTranslator qtOwn;
     QtTranslations& t = translations();
     installTranslations(&t);
     setLanguage(language);
+    QCoreApplication::removeTranslator(&qtOwn);
+    if (qtOwn.load(QStringLiteral("qtbase_") + QString::fromLatin1(languageCode(language)),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qtOwn);
+    }
     if (installed != nullptr) QCoreApplication::removeTranslator(installed);
     installed = &t.translator(language);
     // Installing posts every widget a LanguageChange event; they are taken
