@@ -52,6 +52,13 @@ void appendDumpChar(std::string& out, uint8_t b, DumpCharset charset) {
 // everything else the dump does.
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// A line's offset takes at least 8 hex digits, and those it needs past 4 GiB.
+int offsetDigits(Position offset) {
+    int digits = 8;
+    while (digits < 16 && (offset >> (4 * digits)) != 0) ++digits;
+    return digits;
+}
+
 }  // namespace
 
 std::string dumpChar(uint8_t b, DumpCharset charset) {
@@ -69,9 +76,7 @@ std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perL
         const size_t count = std::min(n, bytes.size() - index);
         std::string line;
         const Position offset = baseOffset + index;
-        // At least 8 hex digits, and those the offset needs past 4 GiB.
-        int digits = 8;
-        while (digits < 16 && (offset >> (4 * digits)) != 0) ++digits;
+        const int digits = offsetDigits(offset);
         for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) {
             line += kHexDigits[(offset >> shift) & 15];
         }
@@ -93,6 +98,45 @@ std::vector<std::string> dumpLines(ByteSpan bytes, Position baseOffset, int perL
     return lines;
 }
 
+std::vector<DumpHighlight> dumpHighlights(const BlockRecord& r, Position length) {
+    std::vector<DumpHighlight> marks;
+    if (!r.isBroken()) return marks;
+    const auto add = [&](DumpMark mark, Position from, Position to) {
+        to = std::min(to, length);
+        if (from < to) marks.push_back({mark, from, to});
+    };
+    add(DumpMark::PastDeclaredSize, static_cast<Position>(std::max(r.declaredSize, 0)), length);
+    if (r.repeatLength > 0)
+        add(DumpMark::LongestRun, r.repeatStart, Position{r.repeatStart} + r.repeatLength);
+    return marks;
+}
+
+DumpCell dumpCellOf(const BlockDump& dump, int perLine, Position at) {
+    const Position n = static_cast<Position>(perLine);
+    const Position headLines = (dump.head.size() + n - 1) / n;
+    const Position tailAt = dump.length - dump.tail.size();
+    DumpCell cell;
+    Position lineStart = 0;  // the block byte that begins the line
+    if (at < dump.head.size()) {
+        cell.line = static_cast<size_t>(at / n);
+        lineStart = at / n * n;
+    } else if (dump.tail.empty() || at < tailAt) {
+        cell.line = static_cast<size_t>(headLines);
+        return cell;
+    } else {
+        cell.line = static_cast<size_t>(headLines + 1 + (at - tailAt) / n);
+        lineStart = tailAt + (at - tailAt) / n * n;
+    }
+    // As dumpLines lays a line out: the offset and a space, three columns
+    // a byte and two more behind every fourth, then a character a byte.
+    const size_t prefix = static_cast<size_t>(offsetDigits(dump.offset + lineStart)) + 1;
+    const size_t i = static_cast<size_t>(at - lineStart);
+    cell.hexColumn = prefix + 3 * i + 2 * (i / 4);
+    cell.charColumn = prefix + 3 * static_cast<size_t>(n) + 2 * static_cast<size_t>(n / 4) + i;
+    cell.shown = true;
+    return cell;
+}
+
 bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out) {
     if (index >= state.table.size()) return false;
     const BlockRecord& e = state.table[index];
@@ -103,6 +147,8 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     // at most what the file holds behind the block and one largest block more.
     const Position room = (fileSize > e.offset ? fileSize - e.offset : 0) + kLargestBlock;
     const int64_t wanted = std::max<int64_t>({e.declaredSize, e.realSize, 0});
+    out.index = index;
+    out.record = e;
     out.offset = e.offset;
     out.length = std::min<Position>(static_cast<Position>(wanted), room);
     const bool whole = out.length <= kDumpWhole;

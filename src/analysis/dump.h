@@ -39,6 +39,8 @@ inline constexpr uint32_t kDumpEdge = 64 * 1024;
 inline constexpr uint64_t kDumpWhole = 2 * kDumpEdge;
 
 struct BlockDump {
+    size_t index = 0;           // the block's BlockTable entry
+    BlockRecord record;         // and what the table held for it
     Position offset = 0;        // stream position of the block's first byte
     Position length = 0;        // the block's length as shown
     std::vector<uint8_t> head;  // its first bytes
@@ -47,6 +49,33 @@ struct BlockDump {
     // The bytes left out between head and tail.
     Position skipped() const { return length - head.size() - tail.size(); }
 };
+
+// What a dump marks in its block, as ranges of the block's bytes counted
+// from its first: the bytes past its declared size (what the damage added)
+// and its longest run of equal bytes (where a repair cuts). A block that is
+// not broken has neither; ranges are clipped to the `length` shown, and the
+// run comes last, so that it shows where the two meet.
+enum class DumpMark : uint8_t { PastDeclaredSize, LongestRun };
+struct DumpHighlight {
+    DumpMark mark = DumpMark::LongestRun;
+    Position from = 0;
+    Position to = 0;  // one past the last byte
+    bool operator==(const DumpHighlight&) const = default;
+};
+std::vector<DumpHighlight> dumpHighlights(const BlockRecord& record, Position length);
+
+// Where byte `at` of the block (counted from its first byte, below
+// dump.length) stands in the dump's lines at `perLine` bytes a line: the
+// line, and the columns, in characters, of its first hex digit and of its
+// character. A byte left out between head and tail is not shown: its line
+// is the gap line.
+struct DumpCell {
+    size_t line = 0;
+    size_t hexColumn = 0;
+    size_t charColumn = 0;
+    bool shown = false;
+};
+DumpCell dumpCellOf(const BlockDump& dump, int perLine, Position at);
 
 // The bytes of BlockTable entry `index` as the stream shows them through the
 // cut list: the larger of its declared and real size, never more than the

@@ -11,6 +11,13 @@ std::string formatCode(uint32_t code) {
     return text;
 }
 
+std::string formatShortCode(uint32_t code) {
+    if ((code >> 8) != (kStartCodePrefix >> 8)) return formatCode(code);
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", code & 0xFF);
+    return text;
+}
+
 std::string formatRun(const BlockRecord& r) {
     char byte[3];
     std::snprintf(byte, sizeof byte, "%02X", r.repeatByte);
@@ -102,6 +109,11 @@ std::optional<size_t> ErrorGrid::rowEntry(int row, const BlockTable& table) cons
         return std::nullopt;
     }
     return static_cast<size_t>(at.index);
+}
+
+const BlockRecord* ErrorGrid::rowRecord(int row) const {
+    const Row& at = rows_[static_cast<size_t>(row)];
+    return at.state == RowState::Empty ? nullptr : &at.record;
 }
 
 int64_t ErrorGrid::rowIndex(int row) const {

@@ -26,6 +26,9 @@ using ErrorRow = std::array<std::string, kErrorColumns>;
 // index, the code as 8 upper-case hex digits, the offset unsigned, the sizes
 // and the delta signed, and the run as "100(00) at 7".
 std::string formatCode(uint32_t code);
+// A code as a title names it: the last byte ("E0") of a code that begins
+// with the start-code prefix, else all 8 digits.
+std::string formatShortCode(uint32_t code);
 std::string formatRun(const BlockRecord& record);
 
 // One cell of the data row `number` that names table entry `index`: columns
@@ -64,6 +67,12 @@ class ErrorGrid {
     std::vector<size_t> listedEntries(const BlockTable& table) const;
     // The entry one row names, if any.
     std::optional<size_t> rowEntry(int row, const BlockTable& table) const;
+    // The entry a data row was reported with (a copy, not the table's),
+    // nothing for an unused row; and whether its block's search had ended.
+    const BlockRecord* rowRecord(int row) const;
+    bool rowResolved(int row) const {
+        return rows_[static_cast<size_t>(row)].state == RowState::Resolved;
+    }
     // The index a data row was reported with, without a look at the table
     // (which a job may be changing meanwhile); -1 for an unused row.
     int64_t rowIndex(int row) const;

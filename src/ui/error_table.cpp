@@ -31,15 +31,66 @@ QString ErrorTableModel::actionText(int row) const {
            QString::fromUtf8(repairCertaintyText(at->certainty));
 }
 
+namespace {
+
+// What a cell sorts by; nothing for a cell that shows nothing.
+QVariant sortValue(const ErrorGrid& grid, int row, int column) {
+    const BlockRecord* r = grid.rowRecord(row);
+    if (r == nullptr) return {};
+    switch (column) {
+        case 0:
+            return qlonglong{row};
+        case 1:
+            return qlonglong{grid.rowIndex(row)};
+        case 2:
+            return qlonglong{r->code};
+        case kOffsetColumn:
+            return qlonglong(r->offset);
+        case 4:
+            return qlonglong{r->declaredSize};
+        default:
+            break;
+    }
+    if (!grid.rowResolved(row)) return {};
+    switch (column) {
+        case 5:
+            return qlonglong{r->realSize};
+        case 6:
+            return qlonglong{r->delta()};
+        case 7:
+            return qlonglong{r->repeatLength};
+        default:
+            return {};
+    }
+}
+
+// Numbers of any size stay readable: row numbers and indexes run to
+// millions, offsets past 4 GiB to 11 digits, a block that swallowed a
+// drop-out to a real size of hundreds of millions.
+bool groupedColumn(int column) {
+    return column == 0 || column == 1 || column == kOffsetColumn || column == 4 || column == 5 ||
+           column == 6;
+}
+
+std::string groupSigned(const std::string& text) {
+    if (!text.empty() && text[0] == '-') return "-" + groupDigits(std::string_view(text).substr(1));
+    return groupDigits(text);
+}
+
+}  // namespace
+
 QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= grid_.rowCount()) return {};
-    // An action runs longer than its column at most window widths.
-    if (index.column() == kActionColumn && (role == Qt::DisplayRole || role == Qt::ToolTipRole))
-        return actionText(index.row());
+    if (index.column() == kActionColumn) {
+        // An action runs longer than its column at most window widths.
+        if (role == Qt::DisplayRole || role == Qt::ToolTipRole || role == kSortRole)
+            return actionText(index.row());
+        return {};
+    }
+    if (role == kSortRole) return sortValue(grid_, index.row() + 1, index.column());
     if (role != Qt::DisplayRole) return {};
     const std::string text = grid_.cell(index.row() + 1, index.column());
-    // Offsets past 4 GiB run to 10 and 11 digits: grouped by thousands.
-    if (index.column() == kOffsetColumn) return QString::fromStdString(groupDigits(text));
+    if (groupedColumn(index.column())) return QString::fromStdString(groupSigned(text));
     return QString::fromStdString(text);
 }
 
@@ -49,7 +100,7 @@ QVariant ErrorTableModel::headerData(int section, Qt::Orientation orientation, i
     return QString::fromUtf8(errorListHeader(section));
 }
 
-void ErrorTableModel::sync() {
+void ErrorTableModel::sync(int changedFrom) {
     const int rows = grid_.rowCount() - 1;
     if (rows > shownRows_) {
         beginInsertRows({}, shownRows_, rows - 1);
@@ -60,13 +111,56 @@ void ErrorTableModel::sync() {
         shownRows_ = rows;
         endRemoveRows();
     }
-    if (shownRows_ > 0) emit dataChanged(index(0, 0), index(shownRows_ - 1, kActionColumn));
+    changedFrom = std::max(changedFrom, 0);
+    if (changedFrom < shownRows_)
+        emit dataChanged(index(changedFrom, 0), index(shownRows_ - 1, kActionColumn));
 }
 
 void ErrorTableModel::showRepairs(const std::vector<BlockRepair>* repairs) {
     repairs_ = repairs;
     if (shownRows_ > 0)
         emit dataChanged(index(0, kActionColumn), index(shownRows_ - 1, kActionColumn));
+}
+
+ErrorRowsShown::ErrorRowsShown(const ErrorGrid& grid, ErrorTableModel* rows, QObject* parent)
+    : QSortFilterProxyModel(parent), grid_(grid) {
+    setSourceModel(rows);
+    setSortRole(kSortRole);
+}
+
+void ErrorRowsShown::setRowFilter(std::optional<RowFilter> filter) {
+    if (filter && filter->empty()) filter.reset();
+    filter_ = std::move(filter);
+    invalidateFilter();
+}
+
+bool ErrorRowsShown::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    if (!filter_) return true;
+    const int row = sourceRow + 1;
+    if (row >= grid_.rowCount()) return false;
+    const BlockRecord* record = grid_.rowRecord(row);
+    return record != nullptr && filter_->accepts(*record, grid_.rowResolved(row));
+}
+
+int ErrorRowsShown::gridRow(int shownRow) const {
+    if (shownRow < 0 || shownRow >= rowCount()) return -1;
+    return mapToSource(index(shownRow, 0)).row() + 1;
+}
+
+int ErrorRowsShown::shownRow(int gridRow) const {
+    const QModelIndex at = mapFromSource(sourceModel()->index(gridRow - 1, 0));
+    return at.isValid() ? at.row() : -1;
+}
+
+int ErrorRowsShown::blocksListed() const {
+    // Only the sole data row can be unused: the empty list's.
+    const int rows = grid_.rowCount() - 1;
+    return rows == 1 && !grid_.rowUsed(1) ? 0 : rows;
+}
+
+int ErrorRowsShown::blocksShown() const {
+    // A filter passes only rows that name a block.
+    return filter_ ? rowCount() : blocksListed();
 }
 
 void StringERDrawCell::paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -5,15 +5,21 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
+#include <optional>
 #include <vector>
 
 #include "analysis/error_list.h"
+#include "analysis/row_filter.h"
 #include "repair/repair_report.h"
 
 namespace mpg::ui {
 
 inline constexpr int kActionColumn = kErrorColumns;
+// The value a cell sorts by: the number behind its text (offsets past 4 GiB
+// and negative deltas would sort wrongly as text), the run by its length.
+inline constexpr int kSortRole = Qt::UserRole;
 
 class ErrorTableModel : public QAbstractTableModel {
     Q_OBJECT
@@ -26,8 +32,10 @@ class ErrorTableModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // Tells the view what the grid now holds: rows added or removed at the
-    // end, and every shown cell possibly changed.
-    void sync();
+    // end, and every shown cell from data row `changedFrom` on possibly
+    // changed (a scan's batch touches only the last rows: a sorted or
+    // filtered view re-examines what it is told has changed).
+    void sync(int changedFrom = 0);
 
     // The automatic repair's report, in ascending index order, whose
     // entries the action column names; none leaves the column empty. The
@@ -41,6 +49,33 @@ class ErrorTableModel : public QAbstractTableModel {
     const ErrorGrid& grid_;
     const std::vector<BlockRepair>* repairs_ = nullptr;
     int shownRows_ = 0;
+};
+
+// The rows the list shows: the model's rows in the order of the column the
+// user sorted by (the grid's order until then), those the filter passes.
+// Whatever acts on a row maps it back to the grid through sourceRow().
+class ErrorRowsShown : public QSortFilterProxyModel {
+    Q_OBJECT
+  public:
+    ErrorRowsShown(const ErrorGrid& grid, ErrorTableModel* rows, QObject* parent = nullptr);
+
+    // No filter (or an empty one) shows every row, the unused one included.
+    void setRowFilter(std::optional<RowFilter> filter);
+    bool filtering() const { return filter_.has_value(); }
+    // The grid row (the header is row 0) a shown row stands for; -1 for none.
+    int gridRow(int shownRow) const;
+    // The shown row of a grid row; -1 when the filter hides it.
+    int shownRow(int gridRow) const;
+    // The rows that name a block: those shown, and all of them.
+    int blocksShown() const;
+    int blocksListed() const;
+
+  protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+  private:
+    const ErrorGrid& grid_;
+    std::optional<RowFilter> filter_;
 };
 
 // Cells are drawn plainly with their text 2 pixels in from the top-left

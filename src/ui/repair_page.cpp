@@ -37,6 +37,25 @@ namespace layout {
 constexpr int kPanelTTHeight = 82;
 // Four strategies, one row each, above the output row.
 constexpr int kPanelBBHeight = 129;
+// The filter field and the count of rows shown, between the top panel and
+// the list.
+constexpr int kFilterHeight = 24;
+constexpr int kFilterWidth = 260;
+constexpr const char* EditFILTERHint = QT_TRANSLATE_NOOP(
+    "mpg::ui::RepairPage",
+    "показать только часть строк; слова через пробел, должны выполняться все виды:\n"
+    "E0, BD, C0-C1 — код блока (последние две цифры) или их диапазон;\n"
+    "d>=100, d<0, d=300 — дельта (>=, <=, >, <, =);\n"
+    "r=00, r=00-1F — байт самого длинного повтора.\n"
+    "Фильтр меняет только показ: молоток чинит все блоки списка, и скрытые тоже.");
+constexpr const char* EditFILTERPlaceholder =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "фильтр: E0 C0-C1 d>=100 r=00");
+constexpr const char* MInextText = QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "следующий битый блок");
+constexpr const char* MIprevText =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "предыдущий битый блок");
+constexpr const char* ImageHAMMERHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage",
+                      "починить выбранным способом все блоки списка, в том числе скрытые фильтром");
 
 constexpr ControlSpec ImageFI{"ImageFI", {72, 10, 17, 17}};
 constexpr ControlSpec EditIN{"EditIN", {96, 8, 385, 21}};
@@ -203,6 +222,8 @@ RepairPage::RepairPage(AppState& state, JobController& jobs, QWidget* parent)
     buildTop();
     buildList();
     buildBottom();
+    buildFilter();
+    retranslate();
     connect(&jobs_, &JobController::progress, this, &RepairPage::showProgress);
     connect(&jobs_, &JobController::rowsReported, this, &RepairPage::takeRows);
     connect(&jobs_, &JobController::listCleared, this, &RepairPage::clearErrorList);
@@ -257,7 +278,8 @@ void RepairPage::buildList() {
     StringER = new QTableView(this);
     StringER->setObjectName(QStringLiteral("StringER"));
     model_ = new ErrorTableModel(grid_, StringER);
-    StringER->setModel(model_);
+    shown_ = new ErrorRowsShown(grid_, model_, StringER);
+    StringER->setModel(shown_);
     StringER->setItemDelegate(new StringERDrawCell(StringER));
     StringER->verticalHeader()->hide();
     StringER->verticalHeader()->setDefaultSectionSize(17);
@@ -268,12 +290,18 @@ void RepairPage::buildList() {
     header->setDefaultAlignment(Qt::Alignment(Qt::AlignCenter | Qt::TextWordWrap));
     header->setFixedHeight(30);
     header->setHighlightSections(false);
-    header->setSectionsClickable(false);
     header->setMinimumSectionSize(0);
+    // A click on a column's title sorts by it; until then the list keeps
+    // the order the scan found its blocks in.
+    header->setSectionsClickable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
+    StringER->setSortingEnabled(true);
     StringER->setShowGrid(true);
     StringER->setSelectionBehavior(QAbstractItemView::SelectRows);
     StringER->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    StringER->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Columns that keep numbers readable may outgrow a narrow window.
+    StringER->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     StringER->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringER->setWordWrap(false);
     for (int c = 0; c < kErrorColumns; ++c)
@@ -294,6 +322,22 @@ void RepairPage::buildList() {
     MIzaer->setObjectName(QStringLiteral("MIzaer"));
     keepSource(MIzaer, "загрузить ошибки");
     PopupER->addSeparator()->setObjectName(QStringLiteral("N4"));
+    // The keys work anywhere on the page, the menu shows them.
+    MInext = PopupER->addAction(tr(layout::MInextText));
+    MInext->setObjectName(QStringLiteral("MInext"));
+    keepSource(MInext, layout::MInextText);
+    MInext->setShortcut(QKeySequence(Qt::Key_F8));
+    MIprev = PopupER->addAction(tr(layout::MIprevText));
+    MIprev->setObjectName(QStringLiteral("MIprev"));
+    keepSource(MIprev, layout::MIprevText);
+    MIprev->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8));
+    for (QAction* a : {MInext, MIprev}) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(a);
+    }
+    connect(MInext, &QAction::triggered, this, &RepairPage::MInextClick);
+    connect(MIprev, &QAction::triggered, this, &RepairPage::MIprevClick);
+    connect(StringER, &QAbstractItemView::doubleClicked, this, &RepairPage::MIdumpClick);
     connect(StringER, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupER->popup(StringER->viewport()->mapToGlobal(at)); });
     connect(MIsoer, &QAction::triggered, this, &RepairPage::MIsoerClick);
@@ -327,6 +371,7 @@ void RepairPage::buildBottom() {
     ImageWA = picture(layout::ImageWA, "busy", PanelBB);
     ImageWA->hide();
     ImageHAMMER = picture(layout::ImageHAMMER, "hammer", PanelBB);
+    keepToolTip(ImageHAMMER, layout::ImageHAMMERHint, "mpg::ui::RepairPage");
     BevelBB = bevel(layout::BevelBB, PanelBB);
     EditOUT = place(new QLineEdit(PanelBB), layout::EditOUT);
     BitBtnVERIFY =
@@ -341,6 +386,21 @@ void RepairPage::buildBottom() {
     connect(ImageHAMMER, &TImage::clicked, this, &RepairPage::ImageHAMMERClick);
     connect(ImageSA, &TImage::clicked, this, &RepairPage::ImageSAClick);
     connect(BitBtnVERIFY, &QPushButton::clicked, this, &RepairPage::BitBtnVERIFYClick);
+}
+
+void RepairPage::buildFilter() {
+    EditFILTER = new QLineEdit(this);
+    EditFILTER->setObjectName(QStringLiteral("EditFILTER"));
+    EditFILTER->setClearButtonEnabled(true);
+    keepToolTip(EditFILTER, layout::EditFILTERHint, "mpg::ui::RepairPage");
+    LabelSHOWN = new QLabel(this);
+    LabelSHOWN->setObjectName(QStringLiteral("LabelSHOWN"));
+    connect(EditFILTER, &QLineEdit::textChanged, this, &RepairPage::applyFilter);
+    // Every change of the rows shown, whatever made it, updates the count.
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(shown_, signal, this, &RepairPage::showCount);
+    connect(shown_, &QAbstractItemModel::modelReset, this, &RepairPage::showCount);
+    connect(shown_, &QAbstractItemModel::layoutChanged, this, &RepairPage::showCount);
 }
 
 // --- geometry --------------------------------------------------------------
@@ -358,8 +418,13 @@ void RepairPage::resizeEvent(QResizeEvent* event) {
     const int w = width(), h = height();
     PanelTT->setGeometry(0, 0, w, layout::kPanelTTHeight);
     PanelBB->setGeometry(0, h - layout::kPanelBBHeight, w, layout::kPanelBBHeight);
-    StringER->setGeometry(0, layout::kPanelTTHeight, w,
-                          std::max(0, h - layout::kPanelTTHeight - layout::kPanelBBHeight));
+    const int filterTop = layout::kPanelTTHeight + 2;
+    const int filterWidth = std::min(layout::kFilterWidth, w / 2);
+    EditFILTER->setGeometry(8, filterTop, filterWidth, layout::kFilterHeight - 4);
+    LabelSHOWN->setGeometry(filterWidth + 20, filterTop, std::max(0, w - filterWidth - 28),
+                            layout::kFilterHeight - 4);
+    const int listTop = layout::kPanelTTHeight + layout::kFilterHeight;
+    StringER->setGeometry(0, listTop, w, std::max(0, h - listTop - layout::kPanelBBHeight));
     dfx();
 }
 
@@ -397,11 +462,22 @@ void RepairPage::dfx() {
     }
     ColumnWidths now{};
     for (int c = 0; c < kErrorColumns; ++c) now[static_cast<size_t>(c)] = StringER->columnWidth(c);
+    // The row number and the index widen for the largest they show (a
+    // million rows, an index of tens of millions) and narrow again after.
+    const QFontMetrics metrics = StringER->fontMetrics();
+    const auto fit = [&](int column, int64_t largest) {
+        const int text = metrics.horizontalAdvance(
+            grouped(static_cast<uint64_t>(std::max<int64_t>(largest, 0))));
+        now[static_cast<size_t>(column)] =
+            std::max(kInitialColumnWidths[static_cast<size_t>(column)], text + 8);
+    };
+    const int lastRow = grid_.rowCount() - 1;
+    fit(0, lastRow);
+    fit(1, grid_.rowIndex(lastRow));  // the rows keep the table's order
     ColumnWidths w = ::mpg::columnWidthsFor(client - action, now);
     // The offset column holds 11 digits with their separators (a stream of
     // tens of gigabytes); a narrower list scrolls sideways instead.
-    const int offsetWidth =
-        StringER->fontMetrics().horizontalAdvance(QStringLiteral("99'999'999'999")) + 12;
+    const int offsetWidth = metrics.horizontalAdvance(QStringLiteral("99'999'999'999")) + 12;
     w[kOffsetColumn] = std::max(w[kOffsetColumn], offsetWidth);
     // A width the rule computes as zero or negative shows as a hidden column.
     for (int c = 0; c < kErrorColumns; ++c)
@@ -423,6 +499,11 @@ bool RepairPage::eventFilter(QObject* watched, QEvent* event) {
 void RepairPage::setStatus(const QString& text) {
     LabelST->setText(text);
     LabelST->setToolTip(text);
+}
+
+void RepairPage::retranslate() {
+    EditFILTER->setPlaceholderText(tr(layout::EditFILTERPlaceholder));
+    showCount();
 }
 
 void RepairPage::restoreCaption() {
@@ -561,22 +642,87 @@ void RepairPage::takeRows(const std::vector<Notice>& notices) {
     // A batch of rows is written and shown at once: the rows, the current
     // row (the last one written) and the column widths.
     int current = -1;
+    const int rowsBefore = grid_.rowCount();
+    int changedFrom = rowsBefore;  // a grid row
     for (const Notice& n : notices) {
         const int row = grid_.onNotice(n);
         if (row >= 0) current = row;
+        // A report changes the last row or adds one (and the grid never
+        // holds fewer than two rows).
+        if (n.kind == Notify::Broken || n.kind == Notify::Resolved || n.kind == Notify::Withdrawn)
+            changedFrom = std::min(changedFrom, std::min(rowsBefore, grid_.rowCount()) - 1);
     }
-    model_->sync();
+    model_->sync(changedFrom - 1);
     if (current < 0) return;
-    const QModelIndex index = model_->index(current - 1, 0);
-    StringER->selectionModel()->setCurrentIndex(
-        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    StringER->scrollTo(index);
+    // The row just written, where the filter shows it.
+    const int shown = shown_->shownRow(current);
+    if (shown >= 0) {
+        selectShownRow(shown);
+    }
     dfx();
 }
 
 void RepairPage::clearErrorList() {
     grid_.clear();
     model_->sync();
+}
+
+void RepairPage::applyFilter() {
+    std::string bad;
+    std::optional<RowFilter> filter = parseRowFilter(EditFILTER->text().toStdString(), &bad);
+    // A word not understood leaves every row shown, and the count says which.
+    badFilterWord_ = filter ? QString() : QString::fromStdString(bad);
+    QPalette colours = EditFILTER->palette();
+    colours.setColor(QPalette::Text, filter ? palette().color(QPalette::Text) : QColor(Qt::red));
+    EditFILTER->setPalette(colours);
+    shown_->setRowFilter(std::move(filter));
+    showCount();
+}
+
+void RepairPage::showCount() {
+    const QString shown = grouped(static_cast<uint64_t>(shown_->blocksShown()));
+    const QString all = grouped(static_cast<uint64_t>(shown_->blocksListed()));
+    if (!badFilterWord_.isEmpty()) {
+        LabelSHOWN->setText(
+            tr("непонятное слово «%1»; показано %2 из %3").arg(badFilterWord_, shown, all));
+        return;
+    }
+    LabelSHOWN->setText(tr("показано %1 из %2").arg(shown, all));
+}
+
+int RepairPage::currentGridRow() const {
+    return shown_->gridRow(StringER->selectionModel()->currentIndex().row());
+}
+
+void RepairPage::selectShownRow(int row) {
+    const QModelIndex index = shown_->index(row, 0);
+    StringER->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    StringER->scrollTo(index);
+}
+
+void RepairPage::MInextClick() {
+    moveToBroken(1);
+}
+
+void RepairPage::MIprevClick() {
+    moveToBroken(-1);
+}
+
+void RepairPage::moveToBroken(int step) {
+    const int rows = shown_->rowCount();
+    const QModelIndex current = StringER->selectionModel()->currentIndex();
+    // Without a current row the first (or last) broken row is the goal.
+    int row = current.isValid() ? current.row() : (step > 0 ? -1 : rows);
+    // The row's copy of its entry: the table is the job's while one runs.
+    // After an automatic repair the rows it made sound are listed no more.
+    for (row += step; row >= 0 && row < rows; row += step) {
+        const BlockRecord* record = grid_.rowRecord(shown_->gridRow(row));
+        if (record != nullptr && record->broken == kBrokenListed) {
+            selectShownRow(row);
+            return;
+        }
+    }
 }
 
 void RepairPage::jobFinished(Job job, int32_t) {
@@ -806,9 +952,9 @@ void RepairPage::MIsoerClick() {
 
 void RepairPage::MIdumpClick() {
     if (busy() || FormDU_ == nullptr) return;
-    const QModelIndex current = StringER->selectionModel()->currentIndex();
-    if (!current.isValid()) return;
-    const std::optional<size_t> index = grid_.rowEntry(current.row() + 1, state_.table);
+    const int row = currentGridRow();
+    if (row < 1) return;
+    const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
     BlockDump bytes;
     if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
     FormDU_->MakeDump(bytes);

@@ -26,6 +26,7 @@ class QTableView;
 
 namespace mpg::ui {
 
+class ErrorRowsShown;
 class ErrorTableModel;
 class TFormDU;
 class TFormYesNo;
@@ -57,6 +58,14 @@ class RepairPage : public QWidget {
     void MIsoerClick();
     void MIzaerClick();
     void MIdumpClick();
+    // The selection moves to the next (or previous) row, in the order shown,
+    // whose block is still listed broken; nothing moves past the last.
+    void MInextClick();
+    void MIprevClick();
+
+    // The page's fixed texts that are no control's own, shown anew in the
+    // current language.
+    void retranslate();
 
     // The error list's width rule, applied to the grid's current width.
     void dfx();
@@ -71,12 +80,20 @@ class RepairPage : public QWidget {
     void buildTop();
     void buildList();
     void buildBottom();
+    void buildFilter();
     void PanelTTResize();
     void PanelBBResize();
 
     void showProgress(int percent, const QString& text);
     void takeRows(const std::vector<Notice>& notices);
     void clearErrorList();
+    // The filter field's text applied to the list; the count line follows.
+    void applyFilter();
+    void showCount();
+    // The grid row of the list's current row; -1 for none.
+    int currentGridRow() const;
+    void selectShownRow(int shownRow);
+    void moveToBroken(int step);
     void jobFinished(Job job, int32_t result);
     void scanDone();
     void hammerDone();
@@ -122,10 +139,17 @@ class RepairPage : public QWidget {
 
     QTableView* StringER;
     ErrorTableModel* model_;
+    ErrorRowsShown* shown_;
+    QLineEdit* EditFILTER;
+    QLabel* LabelSHOWN;
+    // The filter field's last word not understood; empty when all were.
+    QString badFilterWord_;
     QMenu* PopupER;
     QAction* MIdump;
     QAction* MIsoer;
     QAction* MIzaer;
+    QAction* MInext;
+    QAction* MIprev;
 
     QFrame* PanelBB;
     QRadioButton* RadioEQ;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -127,6 +129,81 @@ TEST(DumpBlock, GapLineBetweenTheEdges) {
         char first[16];
         std::snprintf(first, sizeof first, "%08X 33 ", 0x1000 + kDumpEdge + 40'005);
         EXPECT_EQ(lines[headLines + 1].substr(0, 12), first);
+    }
+}
+
+// A block declared 2006 bytes long that holds 2306, with a run of 300 zeros
+// from byte 100: the run and the 300 bytes past the declared size are
+// marked, the run last; a sound block, nothing.
+TEST(DumpHighlights, RunAndBytesPastTheDeclaredSize) {
+    BlockRecord r;
+    r.declaredSize = 2006;
+    r.realSize = 2306;
+    r.repeatStart = 100;
+    r.repeatLength = 300;
+    r.broken = kBrokenListed;
+    using H = DumpHighlight;
+    EXPECT_EQ(dumpHighlights(r, 2306), (std::vector<H>{{DumpMark::PastDeclaredSize, 2006, 2306},
+                                                       {DumpMark::LongestRun, 100, 400}}));
+    // Clipped to what is shown (a foreign index may claim more).
+    EXPECT_EQ(dumpHighlights(r, 300), (std::vector<H>{{DumpMark::LongestRun, 100, 300}}));
+    // A block shorter than declared has nothing past its size; no run, no mark.
+    r.realSize = 1900;
+    r.repeatLength = 0;
+    EXPECT_TRUE(dumpHighlights(r, 2006).empty());
+    r.realSize = 2306;
+    r.broken = kSound;
+    EXPECT_TRUE(dumpHighlights(r, 2306).empty());
+}
+
+// UTF-8 text as code points: the character column counts one per byte.
+std::u32string codePoints(const std::string& s) {
+    std::u32string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<uint8_t>(s[i]);
+        const int more = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+        char32_t c = more == 0 ? b : b & (0x3F >> more);
+        for (int k = 1; k <= more; ++k) c = (c << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
+        out += c;
+        i += 1 + more;
+    }
+    return out;
+}
+
+// Random dumps, whole or with a gap, at offsets on both sides of 4 GiB:
+// every byte's cell holds its hex digits and its character in the lines
+// dumpLines makes, and a byte left out points at the gap line.
+TEST(DumpCell, EveryByteWhereTheLinesShowIt) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 12; ++round) {
+        BlockDump d;
+        d.offset = (round % 3 == 0 ? 0xFFFF'F000ull : 0x1000) + rng() % 5000;
+        const bool gap = round % 2 == 1;
+        d.length = gap ? kDumpWhole + 1 + rng() % 100'000 : 1 + rng() % 3000;
+        d.head.resize(gap ? kDumpEdge : d.length);
+        for (uint8_t& b : d.head) b = static_cast<uint8_t>(rng());
+        if (gap) d.tail = StreamBuilder::pattern(kDumpEdge, static_cast<uint8_t>(rng()));
+        const Position tailAt = d.length - d.tail.size();
+        for (int perLine : {16, 24, 32}) {
+            const auto lines = dumpLines(d, perLine);
+            for (int probe = 0; probe < 400; ++probe) {
+                const Position at = rng() % d.length;
+                const DumpCell cell = dumpCellOf(d, perLine, at);
+                ASSERT_LT(cell.line, lines.size());
+                const std::u32string line = codePoints(lines[cell.line]);
+                if (gap && at >= d.head.size() && at < tailAt) {
+                    EXPECT_FALSE(cell.shown);
+                    EXPECT_EQ(lines[cell.line], dumpGapLine(d.skipped()));
+                    continue;
+                }
+                ASSERT_TRUE(cell.shown);
+                const uint8_t byte = at < d.head.size() ? d.head[at] : d.tail[at - tailAt];
+                char hex[3];
+                std::snprintf(hex, sizeof hex, "%02X", byte);
+                EXPECT_EQ(line.substr(cell.hexColumn, 2), codePoints(hex)) << at;
+                EXPECT_EQ(line.substr(cell.charColumn, 1), codePoints(dumpChar(byte))) << at;
+            }
+        }
     }
 }
 

@@ -2,14 +2,18 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QtTest>
 
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/translate.h"
 #include "ui/program.h"
 
 using namespace mpg;
 using mpg::test::Program;
+using mpg::ui::TFormDU;
 
 namespace {
 
@@ -33,6 +37,9 @@ class DumpWindowTest : public QObject {
     void dumpOfTheCurrentRow();
     void nothingWithoutABlockOrDuringAJob();
     void hugeBlockShowsItsEdges();
+    void titleWidthAndMarks();
+    void escapeCloses();
+    void goToAPosition();
 };
 
 void DumpWindowTest::startState() {
@@ -109,6 +116,125 @@ void DumpWindowTest::hugeBlockShowsItsEdges() {
              QStringLiteral("%1 ").arg(tailAt, 8, 16, QLatin1Char('0')).toUpper());
     p.dump.findChild<QRadioButton*>("Radio32")->click();
     QCOMPARE(p.dump.text().split('\n').size(), 2 * 65536 / 32 + 1);
+}
+
+namespace {
+
+// The background a byte of the block shows with, in its hex digits and in
+// its character; both must agree.
+QColor backgroundOf(Program& p, Position at) {
+    auto* memo = p.dump.findChild<QPlainTextEdit*>("MemoH");
+    BlockDump d;
+    d.length = 2306;
+    d.head.resize(2306);
+    const DumpCell cell = dumpCellOf(d, p.dump.bytesPerLine(), at);
+    const QTextBlock line = memo->document()->findBlockByNumber(int(cell.line));
+    const auto colourAt = [&](size_t column) {
+        QTextCursor c(line);
+        c.setPosition(line.position() + int(column) + 1);  // the format left of the cursor
+        return c.charFormat().background().color();
+    };
+    const QColor hex = colourAt(cell.hexColumn), character = colourAt(cell.charColumn);
+    return hex == character ? hex : QColor(1, 2, 3);
+}
+
+}  // namespace
+
+// The title names the block; the window opens wide enough for a whole line;
+// the run (300 zeros from byte 100) and the 300 bytes past the declared
+// size have their backgrounds, which the legend shows and names.
+void DumpWindowTest::titleWidthAndMarks() {
+    Program p;
+    test::TempDir dir;
+    const test::StreamBuilder b = test::damagedStream();
+    const std::string input = dir.write("d.mpg", b.bytes());
+    const QStringList lines = scanAndDump(p, input);
+    QVERIFY(!lines.isEmpty());
+    QCOMPARE(p.dump.windowTitle(),
+             QStringLiteral("блок 6, E0, позиция %1")
+                 .arg(QString::fromStdString(countText(b.blocks()[6].offset))));
+    auto* memo = p.dump.findChild<QPlainTextEdit*>("MemoH");
+    QVERIFY(memo->viewport()->width() >= memo->fontMetrics().horizontalAdvance(lines[0]));
+    QVERIFY(p.dump.width() <= p.dump.screen()->availableGeometry().width());
+
+    const QColor plain = backgroundOf(p, 50);
+    QVERIFY(plain != TFormDU::kRunBackground && plain != TFormDU::kPastDeclaredBackground);
+    QCOMPARE(backgroundOf(p, 99), plain);
+    QCOMPARE(backgroundOf(p, 100), TFormDU::kRunBackground);
+    QCOMPARE(backgroundOf(p, 399), TFormDU::kRunBackground);
+    QVERIFY(backgroundOf(p, 400) != TFormDU::kRunBackground);
+    QCOMPARE(backgroundOf(p, 2005), plain);
+    QCOMPARE(backgroundOf(p, 2006), TFormDU::kPastDeclaredBackground);
+    QCOMPARE(backgroundOf(p, 2305), TFormDU::kPastDeclaredBackground);
+    // The marks follow another width.
+    p.dump.findChild<QRadioButton*>("Radio24")->click();
+    QCOMPARE(backgroundOf(p, 100), TFormDU::kRunBackground);
+    QCOMPARE(backgroundOf(p, 2006), TFormDU::kPastDeclaredBackground);
+    auto* run = p.dump.findChild<QLabel*>("LabelRUN");
+    auto* past = p.dump.findChild<QLabel*>("LabelPAST");
+    QCOMPARE(run->palette().color(QPalette::Window), TFormDU::kRunBackground);
+    QCOMPARE(past->palette().color(QPalette::Window), TFormDU::kPastDeclaredBackground);
+    QVERIFY(!run->toolTip().isEmpty() && !past->toolTip().isEmpty());
+    QVERIFY(test::readFile(input) == b.bytes());
+}
+
+void DumpWindowTest::escapeCloses() {
+    Program p;
+    test::TempDir dir;
+    QVERIFY(!scanAndDump(p, dir.write("d.mpg", test::damagedStream().bytes())).isEmpty());
+    QTest::keyClick(p.dump.findChild<QPlainTextEdit*>("MemoH"), Qt::Key_Escape);
+    QVERIFY(!p.dump.isVisible());
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    QTest::keyClick(p.dump.findChild<QLineEdit*>("EditGO"), Qt::Key_Escape);
+    QVERIFY(!p.dump.isVisible());
+}
+
+// A stream position, in decimal (digit groups allowed) or in hex with 0x,
+// scrolls to its line and selects its byte; one outside the block is
+// refused with a message, and so is what is no number; one in the middle
+// a long block's dump leaves out goes to the gap line and says so.
+void DumpWindowTest::goToAPosition() {
+    Program p;
+    test::TempDir dir;
+    const test::StreamBuilder b = test::damagedStream();
+    QVERIFY(!scanAndDump(p, dir.write("d.mpg", b.bytes())).isEmpty());
+    auto* memo = p.dump.findChild<QPlainTextEdit*>("MemoH");
+    auto* edit = p.dump.findChild<QLineEdit*>("EditGO");
+    auto* message = p.dump.findChild<QLabel*>("LabelGO");
+    QVERIFY(!edit->placeholderText().isEmpty());
+    const Position at = b.blocks()[6].offset;
+    const auto byteAt = [&](Position pos) {
+        return QStringLiteral("%1").arg(b.bytes()[pos], 2, 16, QLatin1Char('0')).toUpper();
+    };
+
+    edit->setText(QString::fromStdString(countText(at + 1000)));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(memo->textCursor().blockNumber(), 1000 / 16);
+    QCOMPARE(memo->textCursor().selectedText(), byteAt(at + 1000));
+    QVERIFY(message->text().isEmpty());
+    QVERIFY(p.dump.goToOffset(QStringLiteral("0x%1").arg(at + 2305, 0, 16)));
+    QCOMPARE(memo->textCursor().blockNumber(), 2305 / 16);
+    QCOMPARE(memo->textCursor().selectedText(), byteAt(at + 2305));
+
+    for (const Position outside : {at - 1, at + 2306}) {
+        QVERIFY(!p.dump.goToOffset(QString::number(outside)));
+        QCOMPARE(message->text(), QStringLiteral("вне блока: %1 – %2")
+                                      .arg(QString::fromStdString(countText(at)),
+                                           QString::fromStdString(countText(at + 2305))));
+        QCOMPARE(memo->textCursor().blockNumber(), 2305 / 16);  // stays where it was
+    }
+    QVERIFY(!p.dump.goToOffset(QStringLiteral("abc")));
+    QVERIFY(!message->text().isEmpty());
+
+    test::StreamBuilder huge = test::typicalStream(6);
+    huge.insert(huge.blocks()[6].offset + 100, 5'000'000, 0x00);
+    Program q;
+    QVERIFY(!scanAndDump(q, dir.write("h.mpg", huge.bytes())).isEmpty());
+    QVERIFY(q.dump.goToOffset(QString::number(at + 1'000'000)));
+    auto* hugeMemo = q.dump.findChild<QPlainTextEdit*>("MemoH");
+    QCOMPARE(hugeMemo->textCursor().block().text(),
+             QStringLiteral("-------- пропущено 4'870'934 байт"));
+    QVERIFY(!q.dump.findChild<QLabel*>("LabelGO")->text().isEmpty());
 }
 
 QTEST_MAIN(DumpWindowTest)

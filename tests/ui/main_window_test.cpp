@@ -342,11 +342,7 @@ void MainWindowTest::manyBrokenRowsKeepTheWindowResponsive() {
     constexpr int kBroken = 10000;
     Program p;
     test::TempDir dir;
-    test::StreamBuilder b;
-    b.pack().systemHeader({0xE0});
-    for (int i = 0; i < kBroken; ++i) b.packet(0xE0, 20).raw({0x55});  // a stray byte behind each
-    b.endCode();
-    const std::string path = dir.write("many.mpg", b.bytes());
+    const std::string path = dir.write("many.mpg", test::strayByteStream(kBroken).bytes());
 
     std::atomic<int> broken = 0;
     std::atomic<bool> served = false;

@@ -25,6 +25,16 @@ inline StreamBuilder damagedStream() {
     return b;
 }
 
+// A stream of `broken` video packets, each with a stray byte behind it:
+// that many broken blocks, the first at index 2.
+inline StreamBuilder strayByteStream(int broken) {
+    StreamBuilder b;
+    b.pack().systemHeader({0xE0});
+    for (int i = 0; i < broken; ++i) b.packet(0xE0, 20).raw({0x55});
+    b.endCode();
+    return b;
+}
+
 // The main window with its dialog, as the program creates them.
 struct Program {
     using TFormMain = ui::TFormMain;

@@ -1,0 +1,121 @@
+#include "analysis/row_filter.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "stream/start_codes.h"
+
+namespace mpg {
+
+namespace {
+
+std::optional<uint32_t> parseHex(std::string_view text, size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits) return std::nullopt;
+    uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// "E0" or "C0-C1", each end of at most `maxDigits` hex digits, the range
+// taken in either order.
+std::optional<RowFilter::Range> parseRange(std::string_view text, size_t maxDigits) {
+    const size_t dash = text.find('-');
+    const auto low = parseHex(text.substr(0, dash), maxDigits);
+    const auto high =
+        dash == std::string_view::npos ? low : parseHex(text.substr(dash + 1), maxDigits);
+    if (!low || !high) return std::nullopt;
+    return RowFilter::Range{std::min(*low, *high), std::max(*low, *high)};
+}
+
+// A code as the list shows it, or its last byte alone: the list's blocks
+// all begin with the start-code prefix.
+uint32_t fullCode(uint32_t code) {
+    return code <= 0xFF ? (kStartCodePrefix | code) : code;
+}
+
+bool parseDelta(std::string_view text, RowFilter& filter) {
+    std::string_view op;
+    for (std::string_view candidate : {">=", "<=", ">", "<", "="}) {
+        if (text.starts_with(candidate)) {
+            op = candidate;
+            break;
+        }
+    }
+    if (op.empty()) return false;
+    const std::string_view digits = text.substr(op.size());
+    int64_t n = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+        return false;
+    }
+    // A delta is a 32-bit number: the bounds stay far from overflow.
+    if (n < INT32_MIN - int64_t{1} || n > INT32_MAX + int64_t{1}) return false;
+    const auto raiseLow = [&](int64_t v) {
+        filter.deltaLow = std::max(filter.deltaLow.value_or(v), v);
+    };
+    const auto lowerHigh = [&](int64_t v) {
+        filter.deltaHigh = std::min(filter.deltaHigh.value_or(v), v);
+    };
+    if (op == ">=" || op == "=") raiseLow(n);
+    if (op == "<=" || op == "=") lowerHigh(n);
+    if (op == ">") raiseLow(n + 1);
+    if (op == "<") lowerHigh(n - 1);
+    return true;
+}
+
+bool parseWord(std::string_view word, RowFilter& filter) {
+    if (word.size() > 1 && word[0] == 'd' && (word[1] == '<' || word[1] == '>' || word[1] == '=')) {
+        return parseDelta(word.substr(1), filter);
+    }
+    if (word.starts_with("r=")) {
+        const auto bytes = parseRange(word.substr(2), 2);
+        if (!bytes) return false;
+        filter.runBytes.push_back(*bytes);
+        return true;
+    }
+    const auto codes = parseRange(word, 8);
+    if (!codes) return false;
+    filter.codes.push_back({fullCode(codes->low), fullCode(codes->high)});
+    return true;
+}
+
+}  // namespace
+
+bool RowFilter::accepts(const BlockRecord& r, bool resolved) const {
+    const auto anyHolds = [](const std::vector<Range>& ranges, uint32_t v) {
+        return ranges.empty() || std::any_of(ranges.begin(), ranges.end(),
+                                             [v](const Range& g) { return g.holds(v); });
+    };
+    if (!anyHolds(codes, r.code)) return false;
+    if ((deltaLow || deltaHigh || !runBytes.empty()) && !resolved) return false;
+    if (deltaLow && r.delta() < *deltaLow) return false;
+    if (deltaHigh && r.delta() > *deltaHigh) return false;
+    // A block without a recorded run has no run byte to match.
+    if (!runBytes.empty() && (r.repeatLength == 0 || !anyHolds(runBytes, r.repeatByte))) {
+        return false;
+    }
+    return true;
+}
+
+std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badWord) {
+    RowFilter filter;
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    size_t at = 0;
+    while (at < lower.size()) {
+        const size_t start = lower.find_first_not_of(" \t,;", at);
+        if (start == std::string::npos) break;
+        const size_t end = std::min(lower.find_first_of(" \t,;", start), lower.size());
+        const std::string_view word = std::string_view(lower).substr(start, end - start);
+        if (!parseWord(word, filter)) {
+            if (badWord != nullptr) *badWord = std::string(text.substr(start, end - start));
+            return std::nullopt;
+        }
+        at = end;
+    }
+    return filter;
+}
+
+}  // namespace mpg

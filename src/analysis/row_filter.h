@@ -1,0 +1,47 @@
+// The error list's filter, as the window's filter field takes it. A user
+// with thousands of broken blocks looks for one kind at a time: the video
+// stream's, those that swallowed the most bytes, those whose run is zeros
+// (a drop-out) rather than another byte (a stray copy). The filter only
+// chooses the rows shown; the list, and what a repair takes, stay whole.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/block_table.h"
+
+namespace mpg {
+
+// Words separated by spaces, commas or semicolons, case aside:
+//   E0  BD  C0-C1  1BA  000001E0   a code or a range of codes; one or two hex
+//                                  digits stand for 000001xx; several codes:
+//                                  any of them
+//   d>=100  d<0  d=300             the delta against a number (>=, <=, >, <, =);
+//                                  several: all of them
+//   r=00  r=00-1F                  the byte of the longest run; several: any
+// Every kind of word given must hold. The delta and the run are known only
+// once a block's search has ended: a row without them passes neither.
+struct RowFilter {
+    struct Range {
+        uint32_t low = 0;
+        uint32_t high = 0;
+        bool holds(uint32_t v) const { return low <= v && v <= high; }
+    };
+    std::vector<Range> codes;
+    std::vector<Range> runBytes;
+    // Inclusive bounds of the delta.
+    std::optional<int64_t> deltaLow;
+    std::optional<int64_t> deltaHigh;
+
+    bool empty() const { return codes.empty() && runBytes.empty() && !deltaLow && !deltaHigh; }
+    bool accepts(const BlockRecord& record, bool resolved) const;
+};
+
+// The filter a text asks for; nothing, with the first word not understood in
+// `badWord`, when a word is none of the above.
+std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badWord = nullptr);
+
+}  // namespace mpg

@@ -1,0 +1,106 @@
+#include "analysis/row_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace mpg {
+namespace {
+
+BlockRecord block(uint32_t code, int32_t declared, int32_t real, uint8_t runByte,
+                  uint32_t runLength) {
+    BlockRecord r;
+    r.code = code;
+    r.offset = 5'000'000'000;
+    r.declaredSize = declared;
+    r.realSize = real;
+    r.repeatByte = runByte;
+    r.repeatLength = runLength;
+    r.broken = kBrokenListed;
+    return r;
+}
+
+bool passes(std::string_view text, const BlockRecord& r, bool resolved = true) {
+    const auto filter = parseRowFilter(text);
+    return filter && filter->accepts(r, resolved);
+}
+
+TEST(RowFilter, WordsOfEachKind) {
+    const BlockRecord video = block(0x1E0, 2006, 2306, 0x00, 300);  // delta 300
+    const BlockRecord audio = block(0x1C1, 2000, 1990, 0xFF, 20);   // delta -10
+    const BlockRecord pack = block(0x1BA, 12, 40, 0x55, 6);
+    // Codes: the last byte, a range, all 8 digits, any case.
+    EXPECT_TRUE(passes("E0", video));
+    EXPECT_FALSE(passes("E0", audio));
+    EXPECT_TRUE(passes("c0-c1", audio));
+    EXPECT_TRUE(passes("C1-C0", audio));
+    EXPECT_TRUE(passes("000001BA", pack));
+    EXPECT_TRUE(passes("1ba", pack));
+    EXPECT_FALSE(passes("BD", pack));
+    // The delta, signed, with every comparison.
+    EXPECT_TRUE(passes("d>=300", video));
+    EXPECT_FALSE(passes("d>300", video));
+    EXPECT_TRUE(passes("d=300", video));
+    EXPECT_TRUE(passes("d<0", audio));
+    EXPECT_TRUE(passes("d<=-10", audio));
+    EXPECT_FALSE(passes("d<-10", audio));
+    EXPECT_TRUE(passes("D>=-10", audio));
+    // The run's byte, alone or a range.
+    EXPECT_TRUE(passes("r=00", video));
+    EXPECT_FALSE(passes("r=00", audio));
+    EXPECT_TRUE(passes("r=F0-FF", audio));
+    // Nothing at all passes everything.
+    EXPECT_TRUE(parseRowFilter("  ,; ")->empty());
+    EXPECT_TRUE(passes("", audio, false));
+}
+
+// A row whose search has not ended has neither delta nor run: only a code
+// word can pass it. A block with no run recorded has no run byte.
+TEST(RowFilter, UnknownValuesPassNoComparison) {
+    const BlockRecord found = block(0x1E0, 2006, 0, 0x00, 0);
+    EXPECT_TRUE(passes("E0", found, false));
+    EXPECT_FALSE(passes("d<=0", found, false));
+    EXPECT_FALSE(passes("r=00", found, false));
+    EXPECT_FALSE(passes("r=00", block(0x1E0, 2006, 2010, 0x00, 0)));
+}
+
+TEST(RowFilter, WordsNotUnderstood) {
+    for (const char* text : {"G0", "E0 x", "d>", "d>=abc", "d==3", "r=100", "r=", "r=0G",
+                             "123456789", "-C1", "d>=99999999999", "дельта"}) {
+        std::string bad;
+        EXPECT_FALSE(parseRowFilter(text, &bad)) << text;
+        EXPECT_FALSE(bad.empty()) << text;
+    }
+    std::string bad;
+    EXPECT_FALSE(parseRowFilter("E0, d>=1; R=zz", &bad));
+    EXPECT_EQ(bad, "R=zz");  // as typed
+}
+
+// Random rows and words: several words of one kind pass what any of them
+// passes (the delta: what all of them pass), words of different kinds what
+// all of them pass.
+TEST(RowFilter, WordsCombineAsTheyPromise) {
+    std::mt19937 rng(7);
+    const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const char* codes[] = {"E0", "C0", "BD", "C0-C7", "E0-EF", "BA", "1BB"};
+    const char* deltas[] = {"d>=0", "d<0", "d>100", "d<=-5", "d=300", "d>=-20"};
+    const char* runs[] = {"r=00", "r=FF", "r=00-0F", "r=55"};
+    const uint32_t recordCodes[] = {0x1E0, 0x1E3, 0x1C0, 0x1C5, 0x1BD, 0x1BA, 0x1BB};
+    const uint8_t runBytes[] = {0x00, 0x0A, 0x55, 0xFF};
+    for (int round = 0; round < 2000; ++round) {
+        const BlockRecord r = block(recordCodes[pick(7)], 2000, 2000 + pick(700) - 350,
+                                    runBytes[pick(4)], static_cast<uint32_t>(pick(3)));
+        const bool resolved = pick(4) != 0;
+        const auto one = [&](const std::string& w) { return passes(w, r, resolved); };
+        const std::string c1 = codes[pick(7)], c2 = codes[pick(7)];
+        const std::string d1 = deltas[pick(6)], d2 = deltas[pick(6)];
+        const std::string r1 = runs[pick(4)], r2 = runs[pick(4)];
+        EXPECT_EQ(one(c1 + " " + c2), one(c1) || one(c2));
+        EXPECT_EQ(one(r1 + "," + r2), one(r1) || one(r2));
+        EXPECT_EQ(one(d1 + " " + d2), one(d1) && one(d2));
+        EXPECT_EQ(one(c1 + " " + d1 + " " + r1), one(c1) && one(d1) && one(r1));
+    }
+}
+
+}  // namespace
+}  // namespace mpg
