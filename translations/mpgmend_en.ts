@@ -466,6 +466,42 @@ or start over?</translation>
         <source>просканировать только что сохранённый файл; блоки с переписанной длиной и дополненные блоки такая проверка считает целыми, поэтому они названы отдельно</source>
         <translation>scan the file just saved; such a scan counts blocks with a rewritten length and padded blocks as sound, so they are named separately</translation>
     </message>
+    <message>
+        <source>показать только часть строк; слова через пробел, должны выполняться все виды:
+E0, BD, C0-C1 — код блока (последние две цифры) или их диапазон;
+d&gt;=100, d&lt;0, d=300 — дельта (&gt;=, &lt;=, &gt;, &lt;, =);
+r=00, r=00-1F — байт самого длинного повтора.
+Фильтр меняет только показ: молоток чинит все блоки списка, и скрытые тоже.</source>
+        <translation>show only some rows; words separated by spaces, every kind given must hold:
+E0, BD, C0-C1 — the block&apos;s code (its last two digits) or a range of codes;
+d&gt;=100, d&lt;0, d=300 — the delta (&gt;=, &lt;=, &gt;, &lt;, =);
+r=00, r=00-1F — the byte of the longest run.
+The filter changes only what is shown: the hammer repairs every block in the list, hidden ones too.</translation>
+    </message>
+    <message>
+        <source>фильтр: E0 C0-C1 d&gt;=100 r=00</source>
+        <translation>filter: E0 C0-C1 d&gt;=100 r=00</translation>
+    </message>
+    <message>
+        <source>следующий битый блок</source>
+        <translation>next broken block</translation>
+    </message>
+    <message>
+        <source>предыдущий битый блок</source>
+        <translation>previous broken block</translation>
+    </message>
+    <message>
+        <source>починить выбранным способом все блоки списка, в том числе скрытые фильтром</source>
+        <translation>repair every block in the list the chosen way, those the filter hides too</translation>
+    </message>
+    <message>
+        <source>непонятное слово «%1»; показано %2 из %3</source>
+        <translation>word not understood: “%1”; shown %2 of %3</translation>
+    </message>
+    <message>
+        <source>показано %1 из %2</source>
+        <translation>shown %1 of %2</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::SettingsPage</name>
@@ -518,6 +554,46 @@ or start over?</translation>
     <message>
         <source>dump</source>
         <translation>dump</translation>
+    </message>
+    <message>
+        <source>блок %1, %2, позиция %3</source>
+        <translation>block %1, %2, position %3</translation>
+    </message>
+    <message>
+        <source>позиция: 1234 или 0x4D2</source>
+        <translation>position: 1234 or 0x4D2</translation>
+    </message>
+    <message>
+        <source>перейти к позиции в потоке (десятичной или шестнадцатеричной с 0x) и выделить её байт</source>
+        <translation>go to a stream position (decimal, or hexadecimal with 0x) and select its byte</translation>
+    </message>
+    <message>
+        <source>повтор</source>
+        <translation>run</translation>
+    </message>
+    <message>
+        <source>самый длинный повтор одинаковых байтов в блоке</source>
+        <translation>the block&apos;s longest run of equal bytes</translation>
+    </message>
+    <message>
+        <source>лишнее</source>
+        <translation>excess</translation>
+    </message>
+    <message>
+        <source>байты за заявленным размером блока</source>
+        <translation>bytes past the block&apos;s declared size</translation>
+    </message>
+    <message>
+        <source>нужна позиция: десятичная или 0x…</source>
+        <translation>a position is needed: decimal or 0x…</translation>
+    </message>
+    <message>
+        <source>вне блока: %1 – %2</source>
+        <translation>outside the block: %1 – %2</translation>
+    </message>
+    <message>
+        <source>эти байты в середине блока не показаны</source>
+        <translation>these bytes in the middle of the block are not shown</translation>
     </message>
 </context>
 <context>

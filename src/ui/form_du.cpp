@@ -114,6 +114,15 @@ void TFormDU::retranslate() {
     LabelPAST->setToolTip(tr("байты за заявленным размером блока"));
 }
 
+void TFormDU::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LanguageChange) {
+        retranslate();
+        // The gap line of a long block is a text of the language too.
+        if (shown_) Radio16Click();
+    }
+    QWidget::changeEvent(event);
+}
+
 int TFormDU::bytesPerLine() const {
     if (Radio16->isChecked()) return 16;
     return Radio24->isChecked() ? 24 : 32;

@@ -43,6 +43,7 @@ class TFormDU : public QWidget {
     void retranslate();
 
   protected:
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -408,6 +408,7 @@ void RepairPage::buildFilter() {
 void RepairPage::changeEvent(QEvent* event) {
     if (event->type() == QEvent::LanguageChange) {
         retranslateControls(this, "mpg::ui::RepairPage");
+        retranslate();
         emit model_->headerDataChanged(Qt::Horizontal, 0, model_->columnCount() - 1);
     }
     QWidget::changeEvent(event);
