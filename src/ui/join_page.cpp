@@ -53,8 +53,11 @@ constexpr ControlSpec CheckGlue{
 constexpr ControlSpec BitBtnSUM{"BitBtnSUM", {8, 284, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
 constexpr ControlSpec GaugeZ{"GaugeZ", {226, 279, 33, 33}};
 constexpr ControlSpec ImageZ{"ImageZ", {278, 276, 40, 40}};
+constexpr const char* ImageZHint = QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "остановить сборку");
 constexpr ControlSpec LabelME{"LabelME", {6, 322, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
 }  // namespace layout
+
+constexpr const char* kContext = "mpg::ui::JoinPage";
 
 QLabel* wrapped(QLabel* label) {
     label->setWordWrap(true);
@@ -75,6 +78,7 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     JList = list;
     connect(list, &TJList::dragStarted, this, &JoinPage::JListStartDrag);
     connect(list, &TJList::dropped, this, &JoinPage::JListDragDrop);
+    connect(list, &TJList::filesDropped, this, &JoinPage::addFiles);
     JList->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupJO = new QMenu(JList);
     PopupJO->setObjectName(QStringLiteral("PopupJO"));
@@ -101,7 +105,7 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     LabelJINFO->setWordWrap(true);
     ImageSUM = place(new TImage(QStringLiteral("ImageSUM"), QStringLiteral("chevrons"), PanelSR),
                      layout::ImageSUM);
-    ImageSUM->setToolTip(tr(layout::ImageSUM.text));
+    keepToolTip(ImageSUM, layout::ImageSUM.text, kContext);
     EditSUM = place(new QLineEdit(PanelSR), layout::EditSUM);
     QFrame* panel1 = makePanel(PanelSR, layout::Panel1.name);
     panel1->setGeometry(layout::Panel1.geometry);
@@ -112,6 +116,7 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     GaugeZ->hide();
     ImageZ = place(new TImage(QStringLiteral("ImageZ"), QStringLiteral("skull-red"), PanelSR),
                    layout::ImageZ);
+    keepToolTip(ImageZ, layout::ImageZHint, kContext);
     ImageZ->hide();
     LabelME = makeLabel(PanelSR, layout::LabelME, tr(layout::LabelME.text), true, true);
     LabelME->setAlignment(Qt::AlignCenter);
@@ -164,7 +169,11 @@ void JoinPage::MenuItem1Click() {
     const QStringList chosen =
         chooseFiles(this, QFileDialog::ExistingFiles, tr("*.* (все файлы) (*)"),
                     near_ ? near_() : QString(), addDialogDir_, addDialogFilter_);
-    JList->addItems(chosen);
+    addFiles(chosen);
+}
+
+void JoinPage::addFiles(const QStringList& files) {
+    JList->addItems(files);
 }
 
 void JoinPage::N3Click() {

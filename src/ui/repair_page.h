@@ -60,6 +60,9 @@ class RepairPage : public QWidget {
 
     // The error list's width rule, applied to the grid's current width.
     void dfx();
+    // The fixed texts the page sets itself (the input field's placeholder),
+    // in the language now in force.
+    void retranslate();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
