@@ -73,7 +73,6 @@ class StatusTextsTest : public QObject {
     Q_OBJECT
   private slots:
     void scanCountsItsBlocks();
-    void stoppedScanCountsWhatItHas();
     void hammerSaysWhatItDid();
     void indexSaveAndLoadNameTheFile();
     void emptyInputShowsWhatBelongsThere();
@@ -95,26 +94,6 @@ void StatusTextsTest::scanCountsItsBlocks() {
     QCOMPARE(p.status(),
              QStringLiteral("поиск завершен: %1 блоков, 0 с ошибками; найдены потоки: C0 E0")
                  .arg(grouped(f.blocks)));
-}
-
-void StatusTextsTest::stoppedScanCountsWhatItHas() {
-    Program p;
-    test::TempDir dir;
-    test::StreamBuilder b = test::typicalStream(60);
-    for (size_t k = 20; k-- > 0;) b.insert(b.blocks()[3 + 3 * k].offset + 40, 100, 0x00);
-    const std::string path = dir.write("long.mpg", b.bytes());
-    // The user's stop arrives as the tenth broken block is found.
-    int broken = 0;
-    p.main.jobs().setJobThreadHook([&](const Notice& n) {
-        if (n.kind == Notify::Broken && ++broken == 10) p.state.job.stopRequested = true;
-    });
-    scan(p, path);
-    // The block whose search the stop cut short is gone again.
-    QCOMPARE(listed(p.state), size_t{9});
-    QCOMPARE(p.main.grid().rowCount(), 10);
-    QVERIFY(p.state.table.size() < b.blocks().size());
-    QCOMPARE(p.status(), QStringLiteral("прервано пользователем: %1 блоков, 9 с ошибками")
-                             .arg(grouped(p.state.table.size())));
 }
 
 // The counts of each strategy's summary against the table and the cut list
