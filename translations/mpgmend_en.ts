@@ -257,6 +257,38 @@
             <numerusform>%n blocks: %2 restored exactly, %3 made decodable, %4 unresolved</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n блоков, %1 с ошибками</source>
+        <translation>
+            <numerusform>%n block, %1 broken</numerusform>
+            <numerusform>%n blocks, %1 broken</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>исправлено строк: %1, вырезано %n байт, осталось: %2</source>
+        <translation>
+            <numerusform>rows fixed: %1, %n byte cut, left: %2</numerusform>
+            <numerusform>rows fixed: %1, %n bytes cut, left: %2</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>укорочено строк: %1, вырезано %n байт, осталось: %2</source>
+        <translation>
+            <numerusform>rows shortened: %1, %n byte cut, left: %2</numerusform>
+            <numerusform>rows shortened: %1, %n bytes cut, left: %2</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>исправлено строк: %1, осталось: %2</source>
+        <translation>rows fixed: %1, left: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>вырезано %n байт</source>
+        <translation>
+            <numerusform>%n byte cut</numerusform>
+            <numerusform>%n bytes cut</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>
@@ -345,6 +377,10 @@ pieces of one film.
         <source>mess</source>
         <translation>mess</translation>
     </message>
+    <message>
+        <source>остановить сборку</source>
+        <translation>stop the join</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::RepairPage</name>
@@ -389,10 +425,6 @@ or start over?</translation>
     <message>
         <source>прервано пользователем</source>
         <translation>stopped by the user</translation>
-    </message>
-    <message>
-        <source>поиск завершен</source>
-        <translation>scan finished</translation>
     </message>
     <message>
         <source>файл уже существует. перезаписать?</source>
@@ -501,6 +533,33 @@ The filter changes only what is shown: the hammer repairs every block in the lis
     <message>
         <source>показано %1 из %2</source>
         <translation>shown %1 of %2</translation>
+    </message>
+    <message>
+        <source>выбрать входной файл</source>
+        <translation>choose the input file</translation>
+    </message>
+    <message>
+        <source>из потока вырезаны области: сохранение их пропустит</source>
+        <translation>regions are cut from the stream: the save leaves them out</translation>
+    </message>
+    <message>
+        <source>идёт ремонт</source>
+        <translation>repairing</translation>
+    </message>
+    <message>
+        <source>сохранить исправленный поток в выходной файл</source>
+        <translation>save the repaired stream to the output file</translation>
+    </message>
+    <message>
+        <source>ошибки сохранены: %1</source>
+        <translation>errors saved: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>ошибки загружены: %1, %2 строк</source>
+        <translation>
+            <numerusform>errors loaded: %1, %2 row</numerusform>
+            <numerusform>errors loaded: %1, %2 rows</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -621,6 +680,10 @@ The filter changes only what is shown: the hammer repairs every block in the lis
     <message>
         <source>ремонт файлов в формате MPEG1   ver. %1</source>
         <translation>MPEG1 file repair   ver. %1</translation>
+    </message>
+    <message>
+        <source>домашняя страница программы</source>
+        <translation>the program&apos;s home page</translation>
     </message>
 </context>
 <context>

@@ -43,5 +43,48 @@
             <numerusform>блоков: %1; восстановлено точно: %2, стали декодируемыми: %3, не решено: %4</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%n блоков, %1 с ошибками</source>
+        <translation>
+            <numerusform>%n блок, %1 с ошибками</numerusform>
+            <numerusform>%n блока, %1 с ошибками</numerusform>
+            <numerusform>%n блоков, %1 с ошибками</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>исправлено строк: %1, вырезано %n байт, осталось: %2</source>
+        <translation>
+            <numerusform>исправлено строк: %1, вырезан %n байт, осталось: %2</numerusform>
+            <numerusform>исправлено строк: %1, вырезано %n байта, осталось: %2</numerusform>
+            <numerusform>исправлено строк: %1, вырезано %n байт, осталось: %2</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>укорочено строк: %1, вырезано %n байт, осталось: %2</source>
+        <translation>
+            <numerusform>укорочено строк: %1, вырезан %n байт, осталось: %2</numerusform>
+            <numerusform>укорочено строк: %1, вырезано %n байта, осталось: %2</numerusform>
+            <numerusform>укорочено строк: %1, вырезано %n байт, осталось: %2</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>вырезано %n байт</source>
+        <translation>
+            <numerusform>вырезан %n байт</numerusform>
+            <numerusform>вырезано %n байта</numerusform>
+            <numerusform>вырезано %n байт</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>mpg::ui::RepairPage</name>
+    <message numerus="yes">
+        <source>ошибки загружены: %1, %2 строк</source>
+        <translation>
+            <numerusform>ошибки загружены: %1, %2 строка</numerusform>
+            <numerusform>ошибки загружены: %1, %2 строки</numerusform>
+            <numerusform>ошибки загружены: %1, %2 строк</numerusform>
+        </translation>
+    </message>
 </context>
 </TS>

@@ -52,11 +52,15 @@ std::string errorCell(int column, int number, int64_t index, const BlockRecord& 
     }
 }
 
-std::vector<size_t> listedInTable(const BlockTable& table) {
+size_t countListed(const BlockTable& table) {
     size_t count = 0;
     for (size_t i = 0; i < table.size(); ++i) count += table[i].broken == kBrokenListed;
+    return count;
+}
+
+std::vector<size_t> listedInTable(const BlockTable& table) {
     std::vector<size_t> listed;
-    listed.reserve(count);
+    listed.reserve(countListed(table));
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken == kBrokenListed) listed.push_back(i);
     }

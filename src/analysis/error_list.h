@@ -39,6 +39,9 @@ std::string errorCell(int column, int number, int64_t index, const BlockRecord& 
 // in the table's order. What a front end that keeps no rows of its own
 // repairs and prints.
 std::vector<size_t> listedInTable(const BlockTable& table);
+// How many entries that list would name, without making it: the count a
+// status text shows for a table of millions of blocks.
+size_t countListed(const BlockTable& table);
 
 class ErrorGrid {
   public:

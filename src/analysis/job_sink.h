@@ -17,7 +17,7 @@ enum class Notify : int {
     Progress = 1,      // payload: percentage of the work done; done of total: where it is
     Broken = 2,        // payload: BlockTable index of a block just found broken
     Resolved = 3,      // payload: the same index, now with real size and run
-    JoinProgress = 4,  // payload: percentage of the current input; done of total: which input
+    JoinProgress = 4,  // payload: percentage of the whole join; done of total: which input
     Withdrawn = 5,     // payload: index of a last entry whose row a resumed scan takes back
     RowProgress = 6,   // a repair's walk over the list: row done of rows total; 0 of 0 at its end
 };

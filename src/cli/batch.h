@@ -35,13 +35,6 @@ struct Inputs {
 // Returns why the names are refused (a folder without `recursive`), or "".
 std::string gatherInputs(const std::vector<std::string>& named, bool recursive, Inputs& out);
 
-// The blocks the table lists as broken.
-inline uint64_t countListed(const BlockTable& table) {
-    uint64_t n = 0;
-    for (size_t i = 0; i < table.size(); ++i) n += table[i].broken == kBrokenListed;
-    return n;
-}
-
 // What came of one file.
 struct FileOutcome {
     std::string file;

@@ -36,7 +36,7 @@ class JoinCommand : public Command {
         params_.rules = s.state.rules.load();
         JoinResult result = JoinResult::Failed;
         {
-            CliSink sink(s.quiet, bytes / std::max<size_t>(1, params_.inputs.size()));
+            CliSink sink(s.quiet, bytes);
             result = glue_ ? glueFiles(s.state.job, params_, sink)
                            : joinStructured(s.state.job, params_, sink);
         }

@@ -73,14 +73,26 @@ class InputFile {
     uint64_t start_ = 0, length_ = 0;
 };
 
-// Reports the progress in the current input; true when the user asked to stop.
-bool reportAndPoll(JobState& job, JobSink& sink, size_t k, size_t count, uint64_t pos,
-                   uint64_t size) {
+// Where a join is: input k of the inputs, and the bytes of all inputs read
+// so far of all their bytes. The gauge goes once from 0 to 100 % over the
+// whole join, while the text counts the pieces.
+struct JoinPlace {
+    size_t input = 0;
+    size_t inputs = 0;
+    uint64_t before = 0;  // the bytes of the inputs before this one
+    uint64_t total = 0;   // the bytes of all inputs, as they were opened first
+};
+
+// Reports the progress at `pos` of the current input; true when the user
+// asked to stop. An input grown since it was first opened counts no further
+// than the end of the whole.
+bool reportAndPoll(JobState& job, JobSink& sink, const JoinPlace& at, uint64_t pos) {
     if (sink.progressDue()) {
+        const uint64_t done = std::min(at.before + pos, at.total);
         sink.notify({Notify::JoinProgress,
-                     static_cast<int32_t>(progressPercent(pos, size)),
-                     k + 1,
-                     count,
+                     static_cast<int32_t>(std::min<uint32_t>(progressPercent(done, at.total), 100)),
+                     at.input + 1,
+                     at.inputs,
                      {}});
     }
     return job.stopRequested.load(std::memory_order_relaxed);
@@ -140,8 +152,8 @@ namespace {
 // What both joins share. Every input is opened once before anything is
 // written: a missing or odd piece then leaves no output behind, not even on
 // standard output. Then the output is created (refused when it is one of the
-// inputs) and each input opened in turn and walked; a walk returns JoinResult::Done
-// to go on with the next input.
+// inputs) and each input opened in turn and walked, with its place in the
+// whole join; a walk returns JoinResult::Done to go on with the next input.
 template <class Walk>
 JoinResult eachInput(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out,
                      Walk walk) {
@@ -150,10 +162,15 @@ JoinResult eachInput(JobState& job, const JoinParams& params, JobSink& sink, Out
         sink.reportRefusal(failure);
         return JoinResult::Failed;
     };
+    std::vector<uint64_t> sizes;
+    sizes.reserve(params.inputs.size());
     for (const std::string& path : params.inputs) {
         InputFile in;
         if (!in.open(path, failure)) return refused();
+        sizes.push_back(in.size());
     }
+    JoinPlace place{0, params.inputs.size(), 0, 0};
+    for (const uint64_t size : sizes) place.total += size;
     if (!out.create(params.output, params.inputs)) {
         if (out.failure().kind == FailureKind::OutputIsInput) {
             sink.reportRefusal(out.failure());
@@ -163,8 +180,10 @@ JoinResult eachInput(JobState& job, const JoinParams& params, JobSink& sink, Out
     for (size_t k = 0; k < params.inputs.size(); ++k) {
         InputFile in;
         if (!in.open(params.inputs[k], failure)) return refused();  // gone meanwhile
-        const JoinResult result = walk(in, k);
+        place.input = k;
+        const JoinResult result = walk(in, place);
         if (result != JoinResult::Done) return result;
+        place.before += sizes[k];
     }
     return JoinResult::Done;
 }
@@ -194,12 +213,11 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
     job.failure = {};
     OutputFile out;
     int systemHeaders = 0, paddings = 0;
-    const size_t count = params.inputs.size();
     Failure& failure = job.failure;
     // The join's own codes, from the initial ones: those of the repair
     // page's table must stay as its scan left them.
     StreamCodes codes{params.rules};
-    JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
+    JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
         const uint64_t size = in.size();
         // Sector fill is copied as it is: the sectors behind it stay on
         // their grid, and each piece's length is a whole number of sectors.
@@ -267,7 +285,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
             if (pos + 4 >= size) break;
-            if (reportAndPoll(job, sink, k, count, pos, size)) return JoinResult::Stopped;
+            if (reportAndPoll(job, sink, at, pos)) return JoinResult::Stopped;
         }
         return JoinResult::Done;
     });
@@ -282,8 +300,7 @@ JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
     OutputFile out;
     // In chunks between which the progress is reported and a stop is noticed.
     constexpr uint64_t kChunk = uint64_t{8} << 20;
-    const size_t count = params.inputs.size();
-    const JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, size_t k) {
+    const JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
             const int64_t moved =
@@ -292,7 +309,7 @@ JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
             if (moved == 0) break;  // the file shrank meanwhile
             pos += static_cast<uint64_t>(moved);
             if (pos >= size) break;
-            if (reportAndPoll(job, sink, k, count, pos, size)) return JoinResult::Stopped;
+            if (reportAndPoll(job, sink, at, pos)) return JoinResult::Stopped;
         }
         return JoinResult::Done;
     });

@@ -31,8 +31,9 @@ struct JoinParams {
 // Whether the output names one of the inputs, however it is spelled.
 bool outputIsAnInput(const JoinParams& params);
 
-// Both report progress per input as JoinProgress, with the input's number
-// and the count, and poll job.stopRequested after each report. They write through OutputFile, and
+// Both report progress as JoinProgress, the percentage of all the inputs'
+// bytes read so far with the current input's number and the count, and poll
+// job.stopRequested after each report. They write through OutputFile, and
 // every input must be a regular file that can be opened: all of them are checked before the output
 // is touched, and one that is not refuses the join through sink.reportRefusal, as does an output
 // that is one of the inputs. A failed join leaves nothing new behind (an output it was to replace

@@ -290,6 +290,10 @@ StrategyOutcome applyStrategy(AppState& state, const std::vector<size_t>& listed
             outcome = repairAutomatically(state, listed, inputPath, progress, options.keepReport);
             break;
     }
+    const BlockTable& table = state.table;
+    outcome.left = static_cast<size_t>(std::count_if(listed.begin(), listed.end(), [&](size_t i) {
+        return i < table.size() && table[i].broken == kBrokenListed;
+    }));
     state.view.resetCache();
     return outcome;
 }

@@ -60,7 +60,8 @@ std::optional<int32_t> parseMinRepeat(const std::string& text);
 struct StrategyOutcome {
     size_t fixed = 0;       // blocks made sound or accepted
     size_t remeasured = 0;  // blocks cut and measured anew (they stay listed)
-    Position bytesCut = 0;  // bytes excised
+    Position bytesCut = 0;  // bytes excised by this press (the cut list's lengths it added)
+    size_t left = 0;        // of the blocks given, those still listed broken after it
     bool stopped = false;
     // The automatic repair's account of every block it was given, in
     // ascending index order (empty for the other strategies, or when not

@@ -67,7 +67,7 @@ const char* sourceOf(Message message) {
 }  // namespace
 
 std::string messageText(Message message) {
-    return translate("Message", sourceOf(message));
+    return messageIn(message, currentLanguage());
 }
 
 std::string messageGloss(Message message) {
@@ -239,9 +239,26 @@ std::string streamCodesList(const StreamCodes& codes) {
     return text;
 }
 
-std::string streamsFoundText(const StreamCodes& codes) {
-    return messageText(Message::ScanDone) + "; " + messageText(Message::StreamsFound) +
-           streamCodesList(codes);
+std::string blockCountsText(uint64_t blocks, uint64_t broken, Language language) {
+    // The broken ones need no agreeing word: "4 с ошибками", "4 broken".
+    return fillIn(
+        translateTo(language, "Message", MPG_TR_N_NOOP("Message", "%n блоков, %1 с ошибками"),
+                    nullptr, static_cast<int64_t>(blocks)),
+        {countText(broken)});
+}
+
+std::string scanDoneText(uint64_t blocks, uint64_t broken, const StreamCodes* codes,
+                         Language language) {
+    std::string text =
+        messageIn(Message::ScanDone, language) + ": " + blockCountsText(blocks, broken, language);
+    if (codes != nullptr) {
+        text += "; " + messageIn(Message::StreamsFound, language) + streamCodesList(*codes);
+    }
+    return text;
+}
+
+std::string scanStoppedText(uint64_t blocks, uint64_t broken, Language language) {
+    return messageIn(Message::Stopped, language) + ": " + blockCountsText(blocks, broken, language);
 }
 
 std::string errorListHeader(int column) {
@@ -347,6 +364,34 @@ std::string repairSummaryText(const RepairSummary& s, Language language) {
     return fillIn(
         translateTo(language, "Message", source, nullptr, int64_t(s.blocks)),
         {countText(s.blocks), countText(s.exact), countText(s.decodable), countText(s.unresolved)});
+}
+
+std::string strategySummaryText(Strategy strategy, const StrategyOutcome& o, Language language) {
+    const auto text = [language](const char* source, int64_t n = -1) {
+        return translateTo(language, "Message", source, nullptr, n);
+    };
+    const int64_t cut = static_cast<int64_t>(o.bytesCut);
+    switch (strategy) {
+        case Strategy::RemoveRunsEqualToDelta:
+            return fillIn(
+                text(MPG_TR_N_NOOP("Message",
+                                   "исправлено строк: %1, вырезано %n байт, осталось: %2"),
+                     cut),
+                {countText(o.fixed), countText(o.left)});
+        case Strategy::RemoveRunsAndRemeasure:
+            // Shortened blocks stay listed: their next run may be the one to cut.
+            return fillIn(text(MPG_TR_N_NOOP("Message",
+                                             "укорочено строк: %1, вырезано %n байт, осталось: %2"),
+                               cut),
+                          {countText(o.remeasured), countText(o.left)});
+        case Strategy::AcceptRealSizes:
+            return fillIn(text(MPG_TR_NOOP("Message", "исправлено строк: %1, осталось: %2")),
+                          {countText(o.fixed), countText(o.left)});
+        case Strategy::Automatic:
+            break;
+    }
+    return repairSummaryText(o.summary, language) + "; " +
+           text(MPG_TR_N_NOOP("Message", "вырезано %n байт"), cut);
 }
 
 }  // namespace mpg

@@ -15,6 +15,7 @@
 #include "analysis/job_sink.h"
 #include "join/join.h"
 #include "repair/repair_report.h"
+#include "repair/strategies.h"
 #include "stream/failure.h"
 #include "text/translate.h"
 
@@ -90,10 +91,21 @@ std::string streamKindText(const StreamKind& kind);
 std::string joinRefusalText(const Failure& failure);
 
 // The packet codes in force after a scan by the sound rules, as the last
-// byte of each in hex, consecutive ones as a range: " BD C0-C1 E0"; and the
-// status line behind a finished scan: "поиск завершен; найдены потоки: BD E0".
+// byte of each in hex, consecutive ones as a range: " BD C0-C1 E0".
 std::string streamCodesList(const StreamCodes& codes);
-std::string streamsFoundText(const StreamCodes& codes);
+
+// What a scan's table holds: its blocks and the broken ones it lists, "3'412
+// блоков, 4 с ошибками" (the blocks' word agrees with their count).
+std::string blockCountsText(uint64_t blocks, uint64_t broken,
+                            Language language = currentLanguage());
+// The status line at a scan's end: "поиск завершен: 3'412 блоков, 4 с
+// ошибками", and when the sound rules name the streams (codes given) "...;
+// найдены потоки: BD E0"; a scan the user stopped says so with what it
+// counted until then: "прервано пользователем: 1'200 блоков, 3 с ошибками".
+std::string scanDoneText(uint64_t blocks, uint64_t broken, const StreamCodes* codes,
+                         Language language = currentLanguage());
+std::string scanStoppedText(uint64_t blocks, uint64_t broken,
+                            Language language = currentLanguage());
 
 // The error list's column titles, from the row number to the longest run.
 std::string errorListHeader(int column);
@@ -125,5 +137,13 @@ std::string repairCertaintyText(RepairCertainty certainty, Language language = c
 // blocks: 3 restored exactly, 1 made decodable, 0 unresolved"); the
 // Russian form names its counts so that no plural needs agreeing.
 std::string repairSummaryText(const RepairSummary& summary, Language language = currentLanguage());
+
+// What a press of the hammer did: "исправлено строк: 3, вырезано 1'234 байт,
+// осталось: 1" (the rows left are those of the rows given that are still
+// broken); the rescan names the rows it shortened instead, the acceptance of
+// real sizes cuts nothing and names no bytes, and the automatic repair gives
+// its summary with the bytes it cut behind: "...; вырезано 1'234 байт".
+std::string strategySummaryText(Strategy strategy, const StrategyOutcome& outcome,
+                                Language language = currentLanguage());
 
 }  // namespace mpg

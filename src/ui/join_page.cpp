@@ -66,9 +66,12 @@ constexpr ControlSpec BitBtnSUM{
     "BitBtnSUM", {8, 284, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
 constexpr ControlSpec GaugeZ{"GaugeZ", {226, 279, 33, 33}};
 constexpr ControlSpec ImageZ{"ImageZ", {278, 276, 40, 40}};
+constexpr const char* ImageZHint = QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "остановить сборку");
 constexpr ControlSpec LabelME{
     "LabelME", {6, 322, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
 }  // namespace layout
+
+constexpr const char* kContext = "mpg::ui::JoinPage";
 
 QLabel* wrapped(QLabel* label) {
     label->setWordWrap(true);
@@ -89,6 +92,7 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     JList = list;
     connect(list, &TJList::dragStarted, this, &JoinPage::JListStartDrag);
     connect(list, &TJList::dropped, this, &JoinPage::JListDragDrop);
+    connect(list, &TJList::filesDropped, this, &JoinPage::addFiles);
     JList->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupJO = new QMenu(JList);
     PopupJO->setObjectName(QStringLiteral("PopupJO"));
@@ -128,6 +132,7 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     GaugeZ->hide();
     ImageZ = place(new TImage(QStringLiteral("ImageZ"), QStringLiteral("skull-red"), PanelSR),
                    layout::ImageZ);
+    keepToolTip(ImageZ, layout::ImageZHint, kContext);
     ImageZ->hide();
     LabelME = makeLabel(PanelSR, layout::LabelME, tr(layout::LabelME.text), true, true);
     LabelME->setAlignment(Qt::AlignCenter);
@@ -185,7 +190,11 @@ void JoinPage::MenuItem1Click() {
     const QStringList chosen =
         chooseFiles(this, QFileDialog::ExistingFiles, tr("*.* (все файлы) (*)"),
                     near_ ? near_() : QString(), addDialogDir_, addDialogFilter_);
-    JList->addItems(chosen);
+    addFiles(chosen);
+}
+
+void JoinPage::addFiles(const QStringList& files) {
+    JList->addItems(files);
 }
 
 void JoinPage::N3Click() {

@@ -34,6 +34,8 @@ class JoinPage : public QWidget {
     void setNearFolder(std::function<QString()> near) { near_ = std::move(near); }
     QList<TImage*> framedPictures() const;
     QList<QWidget*> mouseAreas() const;
+    // Adds files to the end of the list, in the order given.
+    void addFiles(const QStringList& files);
 
     void TabSheetADShow();
     void N2Click();

@@ -2,7 +2,9 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QScreen>
 #include <QTabWidget>
 #include <QUrl>
@@ -19,8 +21,16 @@ namespace {
 
 namespace layout {
 constexpr QSize kWindow{618, 422};
+// The smallest window in which no control covers another, whichever
+// language the texts are in: the hammer follows the panel's right edge and
+// must stay clear of the strategy options (587 pixels), and the joining
+// page's right panel must show its last line (365). The width leaves room
+// for the least repeat length's label, which takes its text's width.
+constexpr QSize kMinimum{610, 380};
 constexpr ControlSpec PanelVL{"PanelVL", {0, 0, 113, 17}};  // at the right edge
 constexpr ControlSpec ImageVL{"ImageVL", {8, 5, 100, 10}};
+constexpr const char* ImageVLHint =
+    QT_TRANSLATE_NOOP("mpg::ui::TFormMain", "домашняя страница программы");
 }  // namespace layout
 
 }  // namespace
@@ -31,6 +41,8 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
     setWindowTitle(mainCaption());
     setFont(windowFont());
     setMouseTracking(true);
+    setAcceptDrops(true);
+    setMinimumSize(layout::kMinimum);
     resize(layout::kWindow);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect s = screen->availableGeometry();
@@ -39,9 +51,11 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    TabSheetREM = new RepairPage(state_, jobs_);
-    TabSheetAD = new JoinPage(state_, jobs_);
-    TabSheetCFG = new SettingsPage(state_);
+    // Made inside the window, so that the labels that take their text's size
+    // measure it in the window's font.
+    TabSheetREM = new RepairPage(state_, jobs_, PageControl1);
+    TabSheetAD = new JoinPage(state_, jobs_, PageControl1);
+    TabSheetCFG = new SettingsPage(state_, PageControl1);
     PageControl1->addTab(TabSheetREM, tr("ремонт"));
     PageControl1->addTab(TabSheetAD, tr("сборка"));
     PageControl1->addTab(TabSheetCFG, tr("настройки"));
@@ -81,6 +95,8 @@ void TFormMain::changeEvent(QEvent* event) {
         PageControl1->setTabText(PageControl1->indexOf(TabSheetREM), tr("ремонт"));
         PageControl1->setTabText(PageControl1->indexOf(TabSheetAD), tr("сборка"));
         PageControl1->setTabText(PageControl1->indexOf(TabSheetCFG), tr("настройки"));
+        // The pages show their own controls' texts anew, each in its context.
+        keepToolTip(ImageVL, layout::ImageVLHint, "mpg::ui::TFormMain");
     }
     QWidget::changeEvent(event);
 }
@@ -101,6 +117,7 @@ void TFormMain::buildLogo() {
                                TabSheetCFG->logoPicture(false), PanelVL),
                     layout::ImageVL);
     ImageVL->setCursor(Qt::PointingHandCursor);
+    keepToolTip(ImageVL, layout::ImageVLHint, "mpg::ui::TFormMain");
     connect(ImageVL, &TImage::hovered, this, &TFormMain::ImageVLMouseMove);
     connect(ImageVL, &TImage::clicked, this, &TFormMain::ImageVLClick);
     PanelVL->raise();
@@ -111,6 +128,23 @@ void TFormMain::resizeEvent(QResizeEvent* event) {
     PageControl1->setGeometry(rect());
     // FormResize: the logo stays in the top right corner.
     PanelVL->move(width() - PanelVL->width(), PanelVL->y());
+}
+
+void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TFormMain::dropEvent(QDropEvent* event) {
+    const QStringList files = droppedFiles(event->mimeData());
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    if (PageControl1->currentWidget() == TabSheetAD) {
+        TabSheetAD->addFiles(files);
+        return;
+    }
+    // One stream is repaired at a time: the first of several opens.
+    PageControl1->setCurrentWidget(TabSheetREM);
+    TabSheetREM->openFile(files.first());
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {

@@ -52,6 +52,10 @@ class TFormMain : public QWidget {
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Files dropped on the window: on the joining page they join its list;
+    // elsewhere the first opens on the repair page, as `mpgmend FILE` does.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -74,6 +75,10 @@ constexpr ControlSpec LabelST{"LabelST", {296, 40, 185, 39}};
 constexpr ControlSpec Bevel2{"Bevel2", {280, 44, 3, 31}};
 constexpr ControlSpec Bevel3{"Bevel3", {285, 44, 3, 31}};
 constexpr ControlSpec ImageEX{"ImageEX", {259, 49, 13, 13}};
+constexpr const char* ImageFIHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "выбрать входной файл");
+constexpr const char* ImageEXHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "из потока вырезаны области: сохранение их пропустит");
 
 constexpr ControlSpec RadioEQ{
     "RadioEQ",
@@ -124,6 +129,9 @@ constexpr const char* BitBtnVERIFYHint = QT_TRANSLATE_NOOP(
     "просканировать только что сохранённый файл; блоки с переписанной длиной "
     "и дополненные блоки такая проверка считает целыми, поэтому они названы отдельно");
 constexpr ControlSpec ImageSA{"ImageSA", {560, 97, 20, 20}};
+constexpr const char* ImageWAHint = QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "идёт ремонт");
+constexpr const char* ImageSAHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "сохранить исправленный поток в выходной файл");
 
 // The action column: a typical action's width where the other columns keep
 // about 90 pixels each beside the first three, and never less than the
@@ -132,6 +140,8 @@ constexpr int kActionLeast = 110;
 constexpr int kOtherColumnsLeast = 620;
 constexpr const char* kTypicalAction = "вырезано 1'234 байт 00 с позиции 1'234'567'890 — вероятно";
 }  // namespace layout
+
+constexpr const char* kContext = "mpg::ui::RepairPage";
 
 TImage* picture(const ControlSpec& control, const char* picture, QWidget* parent) {
     return place(
@@ -247,7 +257,11 @@ void RepairPage::buildTop() {
     PanelTT = makePanel(this, "PanelTT");
     PanelTT->installEventFilter(this);
     ImageFI = picture(layout::ImageFI, "folder", PanelTT);
+    keepToolTip(ImageFI, layout::ImageFIHint, kContext);
     EditIN = place(new QLineEdit(PanelTT), layout::EditIN);
+    // A file dropped on the field opens, as one dropped anywhere on the
+    // window does: the field takes no drop of its own.
+    EditIN->setAcceptDrops(false);
     BitBtnOP = place(new QPushButton(tr(layout::BitBtnOP.text), PanelTT), layout::BitBtnOP);
     BitBtnGO = place(new QPushButton(tr(layout::BitBtnGO.text), PanelTT), layout::BitBtnGO);
     BitBtnOP->setFont(smallFont());
@@ -264,6 +278,7 @@ void RepairPage::buildTop() {
     bevel(layout::Bevel2, PanelTT);
     bevel(layout::Bevel3, PanelTT);
     ImageEX = picture(layout::ImageEX, "excision", PanelTT);
+    keepToolTip(ImageEX, layout::ImageEXHint, kContext);
     ImageEX->hide();
 
     // A new input gets a new output name, whether chosen or typed: the save
@@ -349,7 +364,7 @@ void RepairPage::buildBottom() {
     PanelBB = makePanel(this, "PanelBB");
     PanelBB->installEventFilter(this);
     RadioEQ = place(new QRadioButton(tr(layout::RadioEQ.text), PanelBB), layout::RadioEQ);
-    keepToolTip(RadioEQ, layout::RadioEQHint, "mpg::ui::RepairPage");
+    keepToolTip(RadioEQ, layout::RadioEQHint, kContext);
     RadioEQ->setChecked(true);
     RadioRERE = place(new QRadioButton(tr(layout::RadioRERE.text), PanelBB), layout::RadioRERE);
     RadioISALL = place(new QRadioButton(tr(layout::RadioISALL.text), PanelBB), layout::RadioISALL);
@@ -357,7 +372,7 @@ void RepairPage::buildBottom() {
     black.setColor(QPalette::WindowText, Qt::black);
     RadioISALL->setPalette(black);
     RadioAUTO = place(new QRadioButton(tr(layout::RadioAUTO.text), PanelBB), layout::RadioAUTO);
-    keepToolTip(RadioAUTO, layout::RadioAUTOHint, "mpg::ui::RepairPage");
+    keepToolTip(RadioAUTO, layout::RadioAUTOHint, kContext);
     auto* strategies = new QButtonGroup(PanelBB);
     for (QRadioButton* r : {RadioEQ, RadioRERE, RadioISALL, RadioAUTO}) strategies->addButton(r);
     bevel(layout::Bevel1, PanelBB);
@@ -369,17 +384,19 @@ void RepairPage::buildBottom() {
         place(new QLineEdit(QString::fromLatin1(layout::EditMS.text), PanelBB), layout::EditMS);
     EditMS->setMaxLength(4);
     ImageWA = picture(layout::ImageWA, "busy", PanelBB);
+    keepToolTip(ImageWA, layout::ImageWAHint, kContext);
     ImageWA->hide();
     ImageHAMMER = picture(layout::ImageHAMMER, "hammer", PanelBB);
-    keepToolTip(ImageHAMMER, layout::ImageHAMMERHint, "mpg::ui::RepairPage");
+    keepToolTip(ImageHAMMER, layout::ImageHAMMERHint, kContext);
     BevelBB = bevel(layout::BevelBB, PanelBB);
     EditOUT = place(new QLineEdit(PanelBB), layout::EditOUT);
     BitBtnVERIFY =
         place(new QPushButton(tr(layout::BitBtnVERIFY.text), PanelBB), layout::BitBtnVERIFY);
     BitBtnVERIFY->setFont(smallFont());
-    keepToolTip(BitBtnVERIFY, layout::BitBtnVERIFYHint, "mpg::ui::RepairPage");
+    keepToolTip(BitBtnVERIFY, layout::BitBtnVERIFYHint, kContext);
     BitBtnVERIFY->setEnabled(false);  // until a save has written a file
     ImageSA = picture(layout::ImageSA, "floppy", PanelBB);
+    keepToolTip(ImageSA, layout::ImageSAHint, kContext);
     actionWidth_ =
         StringER->fontMetrics().horizontalAdvance(QString::fromUtf8(layout::kTypicalAction)) + 8;
 
@@ -503,6 +520,8 @@ void RepairPage::setStatus(const QString& text) {
 }
 
 void RepairPage::retranslate() {
+    // The field starts empty: what belongs there shows until a name is typed.
+    EditIN->setPlaceholderText(QString::fromStdString(messageText(Message::NeedFileName)));
     EditFILTER->setPlaceholderText(tr(layout::EditFILTERPlaceholder));
     showCount();
 }
@@ -521,7 +540,7 @@ std::string RepairPage::inputPath() const {
 
 void RepairPage::proposeOutputName() {
     const QString input = EditIN->text();
-    if (input.isEmpty() || input == QString::fromUtf8(messageText(Message::NeedFileName))) return;
+    if (input.isEmpty()) return;
     EditOUT->setText(QString::fromStdString(outputNameFor(input.toStdString())));
 }
 
@@ -552,10 +571,8 @@ void RepairPage::BitBtnOPClick() {
     const CheckResult result = openAndCheck(state_, inputPath());
     const QString text = QString::fromStdString(checkStatusText(result, state_.view.failure()));
     switch (result) {
-        case CheckResult::NoName:
-            EditIN->setText(QString::fromUtf8(messageText(Message::NeedFileName)));
-            return;
         case CheckResult::OpenFailed:
+        case CheckResult::NoName:
         case CheckResult::NotRegular:
             setStatus(text);
             return;
@@ -581,7 +598,7 @@ void RepairPage::BitBtnOPClick() {
 
 void RepairPage::BitBtnGOClick() {
     if (EditIN->text().isEmpty()) {
-        EditIN->setText(QString::fromUtf8(messageText(Message::NeedFileName)));
+        setStatus(QString::fromStdString(messageText(Message::NeedFileName)));
         return;
     }
     if (BitBtnGO->text() == tr("стоп")) {
@@ -754,14 +771,18 @@ void RepairPage::scanDone() {
         dropUnfinishedBlock(state_.table, grid_);
         model_->sync();
     }
+    // The table holds every block the scan walked, the listed ones broken.
+    const uint64_t blocks = state_.table.size();
+    const uint64_t broken = countListed(state_.table);
     if (failure) {
         setStatus(QString::fromStdString(failureText(failure)));
     } else if (state_.job.stopRequested) {
-        setStatus(tr("прервано пользователем"));
-    } else if (state_.codes.rules() == StreamRules::Sound) {
-        setStatus(QString::fromStdString(streamsFoundText(state_.codes)));
+        setStatus(QString::fromStdString(scanStoppedText(blocks, broken)));
     } else {
-        setStatus(tr("поиск завершен"));
+        // The strict walk names no streams.
+        const bool sound = state_.codes.rules() == StreamRules::Sound;
+        setStatus(
+            QString::fromStdString(scanDoneText(blocks, broken, sound ? &state_.codes : nullptr)));
     }
 }
 
@@ -807,19 +828,19 @@ void RepairPage::runHammer(JobSink& sink) {
 void RepairPage::hammerDone() {
     StrategyOutcome outcome = std::exchange(hammerOutcome_, StrategyOutcome{});
     // A stopped strategy has applied what it did to the rows before the stop.
-    QString status = state_.job.stopRequested ? tr("прервано пользователем") : QString();
+    // A stopped strategy's counts are those of the rows before the stop.
+    const QString summary = QString::fromStdString(strategySummaryText(hammerStrategy_, outcome));
+    setStatus(state_.job.stopRequested
+                  ? tr("прервано пользователем") + QStringLiteral(": ") + summary
+                  : summary);
     hammerListed_.clear();
     state_.view.resetCache();
     if (hammerStrategy_ == Strategy::Automatic) {
-        const QString summary =
-            QString::fromStdString(repairSummaryText(summarize(outcome.repairs)));
-        status = status.isEmpty() ? summary : status + QStringLiteral(": ") + summary;
         mergeReport(repairs_, std::move(outcome.repairs));
         listRepairs();
     } else {
         unlistRepairs();
     }
-    if (!status.isEmpty()) setStatus(status);
     showExcisionMarker();
     ImageWA->hide();
 }
@@ -948,7 +969,11 @@ void RepairPage::MIsoerClick() {
     }
     const Failure failure =
         saveIndexFile(state_.table, name, {inputPath()}, state_.view.streamSize());
-    if (failure) setStatus(withDetail(saveResultText(failure), failure));
+    if (failure) {
+        setStatus(withDetail(saveResultText(failure), failure));
+        return;
+    }
+    setStatus(tr("ошибки сохранены: %1").arg(QFileInfo(QString::fromStdString(name)).fileName()));
 }
 
 void RepairPage::MIdumpClick() {
@@ -968,19 +993,26 @@ void RepairPage::MIzaerClick() {
     if (busy()) return;
     // Records that do not fit the input are refused, with the reason: the
     // repair would cut real data where a foreign index places its blocks.
+    // A failure names the index file as the other failures name theirs.
+    const std::string name = indexFileName(inputPath());
+    const auto failed = [this, &name](Message message) {
+        setStatus(QString::fromStdString(messageText(message) + ": " + name));
+    };
     Failure inputFailure;
-    switch (loadIndexFile(indexFileName(inputPath()), inputPath(), state_, &inputFailure)) {
+    switch (loadIndexFile(name, inputPath(), state_, &inputFailure)) {
         case IndexLoad::Loaded:
             break;
         case IndexLoad::Missing:
-            setStatus(QString::fromUtf8(messageText(Message::NoIndex)));
+            failed(Message::NoIndex);
             return;
         case IndexLoad::InputFailed:
             setStatus(QString::fromStdString(failureText(inputFailure)));
             return;
         case IndexLoad::Unreadable:
+            failed(Message::ReadFailed);
+            return;
         case IndexLoad::Damaged:
-            setStatus(QString::fromUtf8(messageText(Message::BadIndex)));
+            failed(Message::BadIndex);
             return;
     }
     state_.view.resetCache();
@@ -988,6 +1020,10 @@ void RepairPage::MIzaerClick() {
     ImageEX->hide();
     forgetRepairs();
     unlistRepairs();
+    // The number with its digits grouped; the plural only picks the word.
+    const uint64_t rows = countListed(state_.table);
+    setStatus(tr("ошибки загружены: %1, %2 строк", nullptr, static_cast<int>(rows))
+                  .arg(QFileInfo(QString::fromStdString(name)).fileName(), grouped(rows)));
 }
 
 }  // namespace mpg::ui

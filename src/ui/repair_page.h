@@ -63,8 +63,8 @@ class RepairPage : public QWidget {
     void MInextClick();
     void MIprevClick();
 
-    // The page's fixed texts that are no control's own, shown anew in the
-    // current language.
+    // The page's fixed texts that are no control's own (the placeholders of
+    // the input field and the filter), shown anew in the current language.
     void retranslate();
 
     // The error list's width rule, applied to the grid's current width.

@@ -1,11 +1,14 @@
 #include "ui/widgets.h"
 
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QFont>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QSvgRenderer>
+#include <QUrl>
 
 namespace mpg::ui {
 
@@ -171,9 +174,23 @@ void TJList::dropEvent(QDropEvent* event) {
     if (event->source() == this) {
         const QModelIndex target = indexAt(event->position().toPoint());
         emit dropped(target.isValid() ? target.row() : -1);
+    } else if (const QStringList files = droppedFiles(event->mimeData()); !files.isEmpty()) {
+        emit filesDropped(files);
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
+}
+
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (data == nullptr) return files;
+    for (const QUrl& url : data->urls()) {
+        // A folder would need a choice of which of its files are pieces, in
+        // which order: the user drops the files themselves.
+        if (url.isLocalFile() && !QFileInfo(url.toLocalFile()).isDir())
+            files.append(url.toLocalFile());
+    }
+    return files;
 }
 
 QFrame* makeBevel(const QString& name, QWidget* parent, const QRect& geometry) {

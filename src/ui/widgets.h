@@ -6,8 +6,10 @@
 #include <QFrame>
 #include <QListWidget>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
+class QMimeData;
 class QSvgRenderer;
 
 namespace mpg::ui {
@@ -63,9 +65,14 @@ class TGauge : public QWidget {
     int value_ = 0;
 };
 
+// The files a drag from a file manager carries, in the drag's order: local
+// files only, folders left out.
+QStringList droppedFiles(const QMimeData* data);
+
 // The join list: one entry per line, 13 pixels high, drawn plainly (light
 // green when selected, black text at the corner); an entry dragged onto
-// another is reported as (start row, drop row), -1 where no entry was.
+// another is reported as (start row, drop row), -1 where no entry was, and
+// files dropped on it from elsewhere as their names, in the drag's order.
 class TJList : public QListWidget {
     Q_OBJECT
   public:
@@ -76,6 +83,7 @@ class TJList : public QListWidget {
   signals:
     void dragStarted(int row);
     void dropped(int row);
+    void filesDropped(const QStringList& files);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -81,6 +81,41 @@ TEST_F(JoinTest, InnerEndCodesGiveWayToOne) {
     EXPECT_EQ(progress.back().progressText, "идёт работа    [ 3  >>  3 ]");
 }
 
+// The gauge goes once from 0 to 100 % over the whole join: each report
+// lies within its piece's share of all the bytes, and the reports never go
+// back, while the text counts the pieces.
+TEST_F(JoinTest, ProgressCountsTheWholeJoin) {
+    const std::vector<int> packs = {40, 5, 25};
+    std::vector<std::string> paths;
+    std::vector<uint64_t> sizes;
+    for (const int n : packs) {
+        const StreamBuilder b = piece(n);
+        paths.push_back(input(b.bytes()));
+        sizes.push_back(b.size());
+    }
+    const uint64_t total = sizes[0] + sizes[1] + sizes[2];
+    ASSERT_EQ(join(paths), JoinResult::Done);
+    const auto progress = sink.of(Notify::JoinProgress);
+    ASSERT_GT(progress.size(), 30u);
+    int32_t last = 0;
+    uint64_t before = 0;
+    size_t piece = 0;
+    for (const test::Event& e : progress) {
+        // "идёт работа    [ k  >>  3 ]"
+        const size_t k = e.progressText.at(e.progressText.find('[') + 2) - '0';
+        ASSERT_TRUE(k == piece || k == piece + 1) << e.progressText;
+        for (; piece < k; ++piece) before += piece > 0 ? sizes[piece - 1] : 0;
+        EXPECT_EQ(e.progressText, "идёт работа    [ " + std::to_string(k) + "  >>  3 ]");
+        EXPECT_GE(e.payload, last);
+        EXPECT_GE(e.payload, static_cast<int32_t>(before * 100 / total));
+        EXPECT_LE(e.payload, static_cast<int32_t>((before + sizes[k - 1]) * 100 / total + 1));
+        last = e.payload;
+    }
+    EXPECT_EQ(piece, 3u);
+    EXPECT_GE(last, 95);
+    EXPECT_LE(last, 100);
+}
+
 TEST_F(JoinTest, WhatFollowsAnEndCodeOrShortTailIsDropped) {
     StreamBuilder a = piece(2);
     a.pack().packet(0xE0, 50);  // behind the end code

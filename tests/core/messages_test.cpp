@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "join/join.h"
 
@@ -47,6 +48,60 @@ TEST(Messages, EveryResultHasAText) {
             EXPECT_NE(joinResultText(result, f), "") << k << " " << int(result);
         }
     }
+}
+
+// Without translations the texts are the Russian sources, the counts in
+// them grouped; the count that picks a plural form reaches the lookup.
+class RecordedCounts : public Translations {
+  public:
+    std::string find(Language, const char*, const char* source, const char*,
+                     int64_t n) const override {
+        counts.push_back(n);
+        (void)source;
+        return std::string();
+    }
+    mutable std::vector<int64_t> counts;
+};
+
+TEST(Messages, ScanEndCountsBlocksAndBrokenOnes) {
+    EXPECT_EQ(scanDoneText(3412, 4, nullptr), "поиск завершен: 3'412 блоков, 4 с ошибками");
+    EXPECT_EQ(scanDoneText(0, 0, nullptr), "поиск завершен: 0 блоков, 0 с ошибками");
+    const StreamCodes codes(0x1C0, 0x1E0);
+    EXPECT_EQ(scanDoneText(1'234'567, 1'000, &codes),
+              "поиск завершен: 1'234'567 блоков, 1'000 с ошибками; найдены потоки: C0 E0");
+    EXPECT_EQ(scanStoppedText(12, 3), "прервано пользователем: 12 блоков, 3 с ошибками");
+
+    RecordedCounts recorded;
+    installTranslations(&recorded);
+    (void)blockCountsText(21, 4);
+    installTranslations(nullptr);
+    // The blocks choose the form, not the broken ones.
+    EXPECT_EQ(recorded.counts, std::vector<int64_t>{21});
+}
+
+TEST(Messages, HammerSummaryOfEachStrategy) {
+    StrategyOutcome o;
+    o.fixed = 3;
+    o.remeasured = 2;
+    o.bytesCut = 1234;
+    o.left = 1;
+    EXPECT_EQ(strategySummaryText(Strategy::RemoveRunsEqualToDelta, o),
+              "исправлено строк: 3, вырезано 1'234 байт, осталось: 1");
+    EXPECT_EQ(strategySummaryText(Strategy::RemoveRunsAndRemeasure, o),
+              "укорочено строк: 2, вырезано 1'234 байт, осталось: 1");
+    EXPECT_EQ(strategySummaryText(Strategy::AcceptRealSizes, o),
+              "исправлено строк: 3, осталось: 1");
+    o.summary = {5, 3, 1, 1};
+    EXPECT_EQ(strategySummaryText(Strategy::Automatic, o),
+              "блоков: 5; восстановлено точно: 3, стали декодируемыми: 1, не решено: 1; "
+              "вырезано 1'234 байт");
+
+    RecordedCounts recorded;
+    installTranslations(&recorded);
+    (void)strategySummaryText(Strategy::RemoveRunsEqualToDelta, o);
+    installTranslations(nullptr);
+    // The bytes choose the form of "байт", not the rows.
+    EXPECT_EQ(recorded.counts, std::vector<int64_t>{1234});
 }
 
 }  // namespace

@@ -280,5 +280,59 @@ TEST(StrategiesAgainstModel, AStopLeavesTableListAndCutsAgreeing) {
     EXPECT_EQ(s.state.table.entries(), table);
 }
 
+// What a press reports against what it changed: the bytes its cuts add to
+// the cut list, the rows it fixed or shortened, and the rows still listed of
+// those it was given (a part of the list, now and then).
+TEST(StrategiesAgainstModel, OutcomeCountsWhatChanged) {
+    std::mt19937 rng(77);
+    test::TempDir dir;
+    const auto cutBytes = [](const AppState& state) {
+        Position sum = 0;
+        for (const CutRegion& r : state.view.cuts()) sum += r.length;
+        return sum;
+    };
+    for (int round = 0; round < 6; ++round) {
+        const test::StreamBuilder b = damagedStream(rng, 20 + static_cast<int>(rng() % 20));
+        test::Scanned s;
+        ASSERT_TRUE(s.scan(dir.write("d.mpg", b.bytes())));
+        for (int press = 0; press < 4; ++press) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " press " << press);
+            std::vector<size_t> given = listedInTable(s.state.table);
+            if (rng() % 3 == 0) given.resize(given.size() / 2);
+            const std::vector<BlockRecord> before = s.state.table.entries();
+            const Position cutBefore = cutBytes(s.state);
+            const auto strategy = static_cast<Strategy>(rng() % 4);
+            RepairOptions options{rng() % 2 == 0, rng() % 2 == 0,
+                                  static_cast<int32_t>(1 + rng() % 200)};
+            QuietRepairProgress progress;
+            const StrategyOutcome o =
+                applyStrategy(s.state, given, strategy, options, s.path, progress);
+            EXPECT_EQ(o.bytesCut, cutBytes(s.state) - cutBefore);
+            size_t left = 0, gone = 0, shortened = 0;
+            for (const size_t i : given) {
+                const BlockRecord& now = s.state.table[i];
+                left += now.broken == kBrokenListed;
+                gone += now.broken != kBrokenListed;
+                shortened += now.broken == kBrokenListed && now.realSize < before[i].realSize;
+            }
+            EXPECT_EQ(o.left, left);
+            switch (strategy) {
+                case Strategy::RemoveRunsEqualToDelta:
+                case Strategy::AcceptRealSizes:
+                    EXPECT_EQ(o.fixed, gone);
+                    break;
+                case Strategy::RemoveRunsAndRemeasure:
+                    EXPECT_EQ(gone, 0u);
+                    EXPECT_EQ(o.remeasured, shortened);
+                    break;
+                case Strategy::Automatic:
+                    EXPECT_EQ(o.summary.blocks, given.size());
+                    EXPECT_EQ(o.summary.unresolved, left);
+                    break;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace mpg

@@ -220,10 +220,12 @@ void MainWindowTest::openCheck() {
     Program p;
     test::TempDir dir;
     p.get<QPushButton>("BitBtnOP")->click();
-    QCOMPARE(p.get<QLineEdit>("EditIN")->text(), QStringLiteral("сюда надо положить имя файла"));
+    QCOMPARE(p.status(), QStringLiteral("сюда надо положить имя файла"));
+    QVERIFY(p.get<QLineEdit>("EditIN")->text().isEmpty());
+    p.setInput(dir.file("missing.mpg"));
     p.get<QPushButton>("BitBtnOP")->click();
-    QCOMPARE(p.status(), QStringLiteral("ошибка открытия файла: сюда надо положить имя файла: "
-                                        "No such file or directory"));
+    QCOMPARE(p.status().toStdString(),
+             "ошибка открытия файла: " + dir.file("missing.mpg") + ": No such file or directory");
     // A FIFO would block the open (and the window) until a writer came.
     const std::string fifo = dir.file("fifo.mpg");
     QCOMPARE(::mkfifo(fifo.c_str(), 0644), 0);
@@ -279,7 +281,9 @@ void MainWindowTest::scanJobEndToEnd() {
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.main.jobRunning() || p.status().startsWith(QStringLiteral("поиск завершен")));
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: C0 E0"));
+    QCOMPARE(p.status(),
+             QStringLiteral("поиск завершен: %1 блоков, 1 с ошибками; найдены потоки: C0 E0")
+                 .arg(b.blocks().size()));
     QCOMPARE(p.get<QPushButton>("BitBtnGO")->text(), QStringLiteral("го"));
     QVERIFY(!p.get<TGauge>("GaugeZZ")->isVisibleTo(&p.main));
     QVERIFY(!p.get<QLabel>("LabelPTR")->isVisibleTo(&p.main));
@@ -376,7 +380,10 @@ void MainWindowTest::manyBrokenRowsKeepTheWindowResponsive() {
         QCOMPARE(grid.cell(r, 1), std::to_string(r + 1));  // behind the two headers
     }
     QCOMPARE(cliRows(path), printedRows(grid));
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: E0"));
+    // The pack, the system header and the end code besides the broken packets.
+    QCOMPARE(
+        p.status(),
+        QStringLiteral("поиск завершен: 10'003 блоков, 10'000 с ошибками; найдены потоки: E0"));
 }
 
 void MainWindowTest::continueOrStartAgain() {
@@ -399,7 +406,9 @@ void MainWindowTest::continueOrStartAgain() {
     QVERIFY(p.waitForJobEnd());
     QCOMPARE(p.state.table.size(), blocks);
     QCOMPARE(p.main.grid().rowCount(), 2);
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: C0 E0"));
+    QCOMPARE(p.status(),
+             QStringLiteral("поиск завершен: %1 блоков, 1 с ошибками; найдены потоки: C0 E0")
+                 .arg(blocks));
 }
 
 // A window whose job reports also reach `hook`, on the job's thread before
@@ -436,8 +445,9 @@ void MainWindowTest::stopDuringResync() {
     window.findChild<QPushButton*>("BitBtnGO")->click();
     QCOMPARE(window.findChild<QPushButton*>("BitBtnGO")->text(), QStringLiteral("стоп"));
     QVERIFY(waitForJobEnd(window));
+    // What the scan had when it stopped, the unfinished block gone again.
     QCOMPARE(window.findChild<QLabel*>("LabelST")->text(),
-             QStringLiteral("прервано пользователем"));
+             QStringLiteral("прервано пользователем: 6 блоков, 0 с ошибками"));
     QCOMPARE(window.grid().rowCount(), 2);
     QVERIFY(window.grid().cell(1, 0).empty());  // the only data row is emptied
     QCOMPARE(state.table.size(), 6u);           // the broken packet is gone again
@@ -515,12 +525,12 @@ void MainWindowTest::foreignIndexIsRefused() {
     QVERIFY(p.waitForJobEnd());
     const auto scanned = p.state.table.entries();
     p.main.findChild<QAction*>("MIzaer")->trigger();
-    QCOMPARE(p.status(), QStringLiteral("файл ошибок повреждён"));
+    QCOMPARE(p.status().toStdString(), "файл ошибок повреждён: " + b + ".index");
     QVERIFY(p.state.table.entries() == scanned);
     QCOMPARE(p.main.grid().cell(1, 1), std::string("9"));
     p.setInput(dir.file("c.mpg"));
     p.main.findChild<QAction*>("MIzaer")->trigger();
-    QCOMPARE(p.status(), QStringLiteral("нет файла ошибок"));
+    QCOMPARE(p.status().toStdString(), "нет файла ошибок: " + dir.file("c.mpg") + ".index");
 }
 
 // Without "высокий приоритет задачи" a job's thread runs at idle CPU and I/O
@@ -584,7 +594,8 @@ void MainWindowTest::lateStopAnswerIsIgnored() {
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(!p.main.jobRunning());
     QVERIFY(!p.state.job.stopRequested);
-    QCOMPARE(p.status(), QStringLiteral("поиск завершен; найдены потоки: C0 E0"));
+    QCOMPARE(p.status(),
+             QStringLiteral("поиск завершен: 5 блоков, 0 с ошибками; найдены потоки: C0 E0"));
 }
 
 // Open, scan, hammer, save: the saved stream is the undamaged one, and the
@@ -679,7 +690,8 @@ void MainWindowTest::hammerRunsAsAJob() {
     p.state.job.stopRequested = true;
     p.get<TImage>("ImageHAMMER")->clicked();
     QVERIFY(p.waitForJobEnd());
-    QCOMPARE(p.status(), QStringLiteral("прервано пользователем"));
+    QCOMPARE(p.status(),
+             QStringLiteral("прервано пользователем: исправлено строк: 0, осталось: 4"));
     QVERIFY(p.state.table.entries() == table);
     QCOMPARE(p.state.view.cuts().size(), 4u);
     QCOMPARE(p.main.grid().rowCount(), 5);
