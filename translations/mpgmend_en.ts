@@ -488,7 +488,7 @@ or start over?</translation>
     </message>
     <message>
         <source>размеры повторов не менее               байт</source>
-        <translation>runs no shorter than                  bytes</translation>
+        <translation>runs no shorter than                              bytes</translation>
     </message>
     <message>
         <source>проверить результат</source>

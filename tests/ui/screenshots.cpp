@@ -19,6 +19,7 @@
 
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
+#include "ui/language.h"
 #include "ui/main_window.h"
 #include "ui/widgets.h"
 
@@ -40,6 +41,44 @@ bool save(QWidget* w, const QString& path, bool wait = true) {
     return ok;
 }
 
+// The window after a scan of `stream`: its three pages and the dump of an
+// audio packet of the video CD scrolled to its end, where the 20 zero bytes
+// of its sector follow it. Each picture's name ends in `suffix`.
+bool shootPages(const QString& out, const QString& stream, const QString& suffix) {
+    mpg::AppState state;
+    TFormMain main(state);
+    TFormYesNo yesNo;
+    TFormDU dump;
+    main.setForms(&yesNo, &dump);
+    main.show();
+    settle();
+
+    main.findChild<QLineEdit*>("EditIN")->setText(stream);
+    main.findChild<QPushButton*>("BitBtnOP")->click();
+    main.findChild<QPushButton*>("BitBtnGO")->click();
+    while (main.jobRunning()) QTest::qWait(10);
+
+    bool ok = true;
+    auto* pages = main.findChild<QTabWidget*>("PageControl1");
+    const char* names[] = {"repair", "join", "settings"};
+    for (int i = 0; i < pages->count(); ++i) {
+        pages->setCurrentIndex(i);
+        ok &= save(&main, out + "/" + names[i] + suffix + ".png");
+    }
+    pages->setCurrentIndex(0);
+
+    auto* grid = main.findChild<QTableView*>("StringER");
+    grid->selectionModel()->setCurrentIndex(
+        grid->model()->index(1, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    main.findChild<QAction*>("MIdump")->trigger();
+    auto* memo = dump.findChild<QPlainTextEdit*>("MemoH");
+    memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
+    ok &= save(&dump, out + "/dump" + suffix + ".png");
+    dump.hide();
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +89,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
+    const QString stream = QString::fromLocal8Bit(argv[2]);
+    // The pages in Russian, the programs' own language, and in English.
+    useLanguage(mpg::Language::English);
+    bool ok = shootPages(out, stream, QStringLiteral("-en"));
+    useLanguage(mpg::Language::Russian);
+    ok &= shootPages(out, stream, QString());
+
     mpg::AppState state;
     TFormMain main(state);
     TFormYesNo yesNo;
@@ -57,32 +103,11 @@ int main(int argc, char** argv) {
     main.setForms(&yesNo, &dump);
     main.show();
     settle();
-
-    main.findChild<QLineEdit*>("EditIN")->setText(QString::fromLocal8Bit(argv[2]));
+    main.findChild<QLineEdit*>("EditIN")->setText(stream);
     main.findChild<QPushButton*>("BitBtnOP")->click();
     main.findChild<QPushButton*>("BitBtnGO")->click();
     while (main.jobRunning()) QTest::qWait(10);
-
-    bool ok = true;
     auto* pages = main.findChild<QTabWidget*>("PageControl1");
-    const char* names[] = {"repair", "join", "settings"};
-    for (int i = 0; i < pages->count(); ++i) {
-        pages->setCurrentIndex(i);
-        ok &= save(&main, out + "/" + names[i] + ".png");
-    }
-    pages->setCurrentIndex(0);
-
-    // The dump of an audio packet of the video CD, scrolled to its end, where
-    // the 20 zero bytes of its sector follow it.
-    auto* grid = main.findChild<QTableView*>("StringER");
-    grid->selectionModel()->setCurrentIndex(
-        grid->model()->index(1, 0),
-        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    main.findChild<QAction*>("MIdump")->trigger();
-    auto* memo = dump.findChild<QPlainTextEdit*>("MemoH");
-    memo->verticalScrollBar()->setValue(memo->verticalScrollBar()->maximum());
-    ok &= save(&dump, out + "/dump.png");
-    dump.hide();
 
     // The joining page while a join runs, caught at its first progress
     // report: the second piece is a large synthetic stream.
