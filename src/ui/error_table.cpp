@@ -73,7 +73,12 @@ bool groupedColumn(int column) {
 }
 
 std::string groupSigned(const std::string& text) {
-    if (!text.empty() && text[0] == '-') return "-" + groupDigits(std::string_view(text).substr(1));
+    if (!text.empty() && text[0] == '-') {
+        // Appended, not "-" + ...: gcc 12 reports a false -Wrestrict there.
+        std::string signed_(1, '-');
+        signed_ += groupDigits(std::string_view(text).substr(1));
+        return signed_;
+    }
     return groupDigits(text);
 }
 
