@@ -7,9 +7,12 @@ mkdir -p docs/screenshots
 # A large stream for the join that is pictured while it runs, and a damaged
 # copy of a video CD stream for the repair page: runs of zero bytes put into
 # three of its packets, as a bad read leaves them.
+# The pictures show the damaged stream by a short name: it is opened from
+# a folder of its own.
 large=$(mktemp --suffix=.mpg)
-damaged=$(mktemp --suffix=.mpg)
-trap 'rm -f "$large" "$damaged"' EXIT
+work=$(mktemp -d)
+damaged=$work/film.mpg
+trap 'rm -rf "$large" "$work"' EXIT
 "$build/bench/mpgsynth" "$large" --size 600000000
 stream=tests/data/vcd.mpg
 piece() { dd if="$stream" iflag=skip_bytes,count_bytes skip="$1" count="$2" status=none; }
@@ -19,5 +22,7 @@ piece() { dd if="$stream" iflag=skip_bytes,count_bytes skip="$1" count="$2" stat
   piece 150000 100000; head -c 64 /dev/zero
   piece 250000 999999999
 } > "$damaged"
-xvfb-run -a -s "-screen 0 1024x768x24" \
-  "$build/tests/screenshots" docs/screenshots "$damaged" tests/data/av.mpg "$large"
+repo=$(pwd)
+program=$(cd "$build" && pwd)/tests/screenshots
+(cd "$work" && xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$program" "$repo/docs/screenshots" film.mpg "$repo/tests/data/av.mpg" "$large")

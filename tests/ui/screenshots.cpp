@@ -41,22 +41,31 @@ bool save(QWidget* w, const QString& path, bool wait = true) {
     return ok;
 }
 
-// The window after a scan of `stream`: its three pages and the dump of an
-// audio packet of the video CD scrolled to its end, where the 20 zero bytes
-// of its sector follow it. Each picture's name ends in `suffix`.
-bool shootPages(const QString& out, const QString& stream, const QString& suffix) {
+// The windows as the program creates them, shown after a scan of `stream`.
+struct ScannedWindows {
     mpg::AppState state;
-    TFormMain main(state);
+    TFormMain main{state};
     TFormYesNo yesNo;
     TFormDU dump;
-    main.setForms(&yesNo, &dump);
-    main.show();
-    settle();
 
-    main.findChild<QLineEdit*>("EditIN")->setText(stream);
-    main.findChild<QPushButton*>("BitBtnOP")->click();
-    main.findChild<QPushButton*>("BitBtnGO")->click();
-    while (main.jobRunning()) QTest::qWait(10);
+    explicit ScannedWindows(const QString& stream) {
+        main.setForms(&yesNo, &dump);
+        main.show();
+        settle();
+        main.findChild<QLineEdit*>("EditIN")->setText(stream);
+        main.findChild<QPushButton*>("BitBtnOP")->click();
+        main.findChild<QPushButton*>("BitBtnGO")->click();
+        while (main.jobRunning()) QTest::qWait(10);
+    }
+};
+
+// The window after a scan of `stream`: its three pages and the dump of the
+// second listed block scrolled to its end. Each picture's name ends in
+// `suffix`.
+bool shootPages(const QString& out, const QString& stream, const QString& suffix) {
+    ScannedWindows w(stream);
+    TFormMain& main = w.main;
+    TFormDU& dump = w.dump;
 
     bool ok = true;
     auto* pages = main.findChild<QTabWidget*>("PageControl1");
@@ -96,17 +105,9 @@ int main(int argc, char** argv) {
     useLanguage(mpg::Language::Russian);
     ok &= shootPages(out, stream, QString());
 
-    mpg::AppState state;
-    TFormMain main(state);
-    TFormYesNo yesNo;
-    TFormDU dump;
-    main.setForms(&yesNo, &dump);
-    main.show();
-    settle();
-    main.findChild<QLineEdit*>("EditIN")->setText(stream);
-    main.findChild<QPushButton*>("BitBtnOP")->click();
-    main.findChild<QPushButton*>("BitBtnGO")->click();
-    while (main.jobRunning()) QTest::qWait(10);
+    ScannedWindows w(stream);
+    TFormMain& main = w.main;
+    TFormYesNo& yesNo = w.yesNo;
     auto* pages = main.findChild<QTabWidget*>("PageControl1");
 
     // The joining page while a join runs, caught at its first progress
