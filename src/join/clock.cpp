@@ -1,5 +1,8 @@
 #include "join/clock.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "model/elementary.h"
 #include "stream/start_codes.h"
 
@@ -97,19 +100,59 @@ void PieceClock::takePacket(const uint8_t* packet, uint32_t count) {
     const std::optional<PacketHeaderLayout> layout = parsePacketHeader(packet, count);
     if (!layout) return;
     Stream& s = streams_[packet[3]];
-    if (s.frame == 0 && layout->payloadStart < count) {
-        learnFrame(s, packet[3], packet + layout->payloadStart, count - layout->payloadStart);
+    const uint8_t* payload = packet + layout->payloadStart;
+    const uint32_t payloadSize = count - std::min(count, layout->payloadStart);
+    if (s.frame == 0 && payloadSize > 0) learnFrame(s, packet[3], payload, payloadSize);
+    const uint32_t begun = framesBegun(s, packet[3], payload, payloadSize);
+    if (layout->ptsAt == 0) {
+        s.framesAfter += begun;
+        return;
     }
-    if (layout->ptsAt == 0) return;
+    s.framesAfter = begun > 0 ? begun - 1 : 0;
     const uint64_t pts = readTimeStamp(packet + layout->ptsAt);
     if (!s.seen) {
-        s = Stream{true, pts, pts, pts, 0, s.frame};
+        s.seen = true;
+        s.minPts = s.maxPts = s.lastPts = pts;
         return;
     }
     if (clockAfter(pts, s.lastPts) > 0) s.gap = clockSub(pts, s.lastPts);
     s.lastPts = pts;
     if (clockAfter(pts, s.maxPts) > 0) s.maxPts = pts;
     if (clockAfter(pts, s.minPts) < 0) s.minPts = pts;
+}
+
+uint32_t PieceClock::framesBegun(Stream& s, uint8_t id, const uint8_t* payload, uint32_t count) {
+    const uint32_t code = kStartCodePrefix | id;
+    uint32_t frames = 0;
+    if (isVideoCode(code)) {
+        // Picture start codes, 00 00 01 00; one split between two packets
+        // goes uncounted.
+        for (const uint8_t* p = payload; count >= 4 && p + 4 <= payload + count; ++p) {
+            p = static_cast<const uint8_t*>(
+                std::memchr(p + 2, 1, static_cast<size_t>(payload + count - (p + 2))));
+            if (p == nullptr) break;
+            p -= 2;
+            if (p + 4 > payload + count) break;
+            if (p[0] == 0 && p[1] == 0 && p[3] == 0) ++frames;
+        }
+    } else if (isAudioCode(code)) {
+        // The chain of frame headers, each giving the next one's place; lost
+        // when a header does not parse, found again by a search.
+        int64_t at = s.nextAudioFrame;
+        if (at < 0) {
+            at = 0;
+            while (at + 4 <= count && (payload[at] != 0xFF || !parseAudioFrameHeader(payload + at)))
+                ++at;
+        }
+        while (at + 4 <= count) {
+            const std::optional<AudioFrameHeader> h = parseAudioFrameHeader(payload + at);
+            if (!h) break;
+            ++frames;
+            at += h->length;
+        }
+        s.nextAudioFrame = at >= count ? at - count : -1;
+    }
+    return frames;
 }
 
 void PieceClock::learnFrame(Stream& stream, uint8_t id, const uint8_t* payload, uint32_t count) {
@@ -151,8 +194,11 @@ std::optional<uint64_t> PieceClock::endPts() const {
     std::optional<uint64_t> end;
     for (const Stream& s : streams_) {
         if (!s.seen) continue;
-        const uint64_t e = clockAdd(s.maxPts, s.frame != 0 ? s.frame : s.gap);
-        if (!end || clockAfter(e, *end) > 0) end = e;
+        const uint64_t frame = s.frame != 0 ? s.frame : s.gap;
+        for (const uint64_t e :
+             {clockAdd(s.maxPts, frame), clockAdd(s.lastPts, (s.framesAfter + 1) * frame)}) {
+            if (!end || clockAfter(e, *end) > 0) end = e;
+        }
     }
     return end;
 }

@@ -69,8 +69,13 @@ class PieceClock {
         bool seen = false;
         uint64_t minPts = 0, maxPts = 0, lastPts = 0, gap = 0;
         uint64_t frame = 0;  // ticks of 90 kHz, 0 while unknown
+        // Frames begun after the one the last PTS stamps: a muxer stamps
+        // only the first frame that begins in a packet.
+        uint64_t framesAfter = 0;
+        int64_t nextAudioFrame = -1;  // into the next packet's payload; -1 unknown
     };
     void learnFrame(Stream& stream, uint8_t id, const uint8_t* payload, uint32_t count);
+    static uint32_t framesBegun(Stream& stream, uint8_t id, const uint8_t* payload, uint32_t count);
 
     std::optional<uint64_t> firstScr_, lastScr_;
     std::array<Stream, 256> streams_{};

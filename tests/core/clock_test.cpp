@@ -157,6 +157,35 @@ TEST(ClockTest, SeamFollowsTheLastFrameAcrossTheWrap) {
     EXPECT_EQ(seamOffset(PieceClock{}, next), 0u) << "nothing known, nothing shifted";
 }
 
+TEST(ClockTest, EndCountsTheFramesAMuxerLeftUnstamped) {
+    // Only the first frame that begins in a packet has a PTS: a packet of
+    // two pictures ends two frames after its stamp, one of three MPEG-1
+    // layer II frames (48 kHz, 1,152 samples: 2,160 ticks each) three.
+    std::vector<uint8_t> video = {0, 0, 1, 0xE0, 0, 0};
+    putStamp(video, 2, 90000);
+    video.insert(video.end(), {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0, 0, 1, 0, 0x11, 0x22});
+    video.resize(video.size() + 300, 0x55);
+    video.insert(video.end(), {0, 0, 1, 0, 0x33, 0x44});
+    video.resize(video.size() + 300, 0x55);
+    video[4] = static_cast<uint8_t>((video.size() - 6) >> 8);
+    video[5] = static_cast<uint8_t>(video.size() - 6);
+    PieceClock pictures;
+    pictures.takePacket(video.data(), static_cast<uint32_t>(video.size()));
+    EXPECT_EQ(pictures.endPts(), 90000u + 2 * 3600);
+
+    std::vector<uint8_t> audio = {0, 0, 1, 0xC0, 0, 0};
+    putStamp(audio, 2, 180000);
+    for (int f = 0; f < 3; ++f) {
+        audio.insert(audio.end(), {0xFF, 0xFD, 0x84, 0x04});
+        audio.resize(audio.size() + 380, 0);
+    }
+    audio[4] = static_cast<uint8_t>((audio.size() - 6) >> 8);
+    audio[5] = static_cast<uint8_t>(audio.size() - 6);
+    PieceClock sound;
+    sound.takePacket(audio.data(), static_cast<uint32_t>(audio.size()));
+    EXPECT_EQ(sound.endPts(), 180000u + 3 * 2160);
+}
+
 TEST(ClockTest, ContinuousJoinRewritesOnlyTheStampsOfLaterPieces) {
     test::TempDir dir;
     std::vector<std::vector<uint8_t>> pieces;
