@@ -46,6 +46,12 @@ std::vector<uint8_t> mpeg2Pack(uint64_t scr, uint16_t ext) {
     return b;
 }
 
+// Sets a packet's length field to what follows it.
+void closePacket(std::vector<uint8_t>& b) {
+    b[4] = static_cast<uint8_t>((b.size() - 6) >> 8);
+    b[5] = static_cast<uint8_t>(b.size() - 6);
+}
+
 // A video packet with PTS and DTS, in the MPEG-1 or the MPEG-2 form, whose
 // payload may start with a sequence header of frame rate code 3 (25 fps).
 std::vector<uint8_t> videoPacket(bool mpeg2, uint64_t pts, uint64_t dts, bool sequence = false) {
@@ -55,8 +61,7 @@ std::vector<uint8_t> videoPacket(bool mpeg2, uint64_t pts, uint64_t dts, bool se
     putStamp(b, 1, dts);
     if (sequence) b.insert(b.end(), {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13});
     b.resize(b.size() + 40, 0x55);
-    b[4] = static_cast<uint8_t>((b.size() - 6) >> 8);
-    b[5] = static_cast<uint8_t>(b.size() - 6);
+    closePacket(b);
     return b;
 }
 
@@ -167,8 +172,7 @@ TEST(ClockTest, EndCountsTheFramesAMuxerLeftUnstamped) {
     video.resize(video.size() + 300, 0x55);
     video.insert(video.end(), {0, 0, 1, 0, 0x33, 0x44});
     video.resize(video.size() + 300, 0x55);
-    video[4] = static_cast<uint8_t>((video.size() - 6) >> 8);
-    video[5] = static_cast<uint8_t>(video.size() - 6);
+    closePacket(video);
     PieceClock pictures;
     pictures.takePacket(video.data(), static_cast<uint32_t>(video.size()));
     EXPECT_EQ(pictures.endPts(), 90000u + 2 * 3600);
@@ -179,8 +183,7 @@ TEST(ClockTest, EndCountsTheFramesAMuxerLeftUnstamped) {
         audio.insert(audio.end(), {0xFF, 0xFD, 0x84, 0x04});
         audio.resize(audio.size() + 380, 0);
     }
-    audio[4] = static_cast<uint8_t>((audio.size() - 6) >> 8);
-    audio[5] = static_cast<uint8_t>(audio.size() - 6);
+    closePacket(audio);
     PieceClock sound;
     sound.takePacket(audio.data(), static_cast<uint32_t>(audio.size()));
     EXPECT_EQ(sound.endPts(), 180000u + 3 * 2160);
