@@ -127,13 +127,13 @@ uint32_t PieceClock::framesBegun(Stream& s, uint8_t id, const uint8_t* payload, 
     if (isVideoCode(code)) {
         // Picture start codes, 00 00 01 00; one split between two packets
         // goes uncounted.
-        for (const uint8_t* p = payload; count >= 4 && p + 4 <= payload + count; ++p) {
+        static constexpr uint8_t kPicture[4] = {0, 0, 1, 0};
+        const uint8_t* end = payload + count;
+        for (const uint8_t* p = payload; end - p >= 4; p += 4) {
             p = static_cast<const uint8_t*>(
-                std::memchr(p + 2, 1, static_cast<size_t>(payload + count - (p + 2))));
+                memmem(p, static_cast<size_t>(end - p), kPicture, sizeof kPicture));
             if (p == nullptr) break;
-            p -= 2;
-            if (p + 4 > payload + count) break;
-            if (p[0] == 0 && p[1] == 0 && p[3] == 0) ++frames;
+            ++frames;
         }
     } else if (isAudioCode(code)) {
         // The chain of frame headers, each giving the next one's place; lost
