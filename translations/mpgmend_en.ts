@@ -381,6 +381,10 @@ pieces of one film.
         <source>остановить сборку</source>
         <translation>stop the join</translation>
     </message>
+    <message>
+        <source>непрерывное время (пересчитать SCR/PTS/DTS)</source>
+        <translation>continuous time (recompute SCR/PTS/DTS)</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::RepairPage</name>

@@ -20,14 +20,16 @@ class JoinCommand : public Command {
         join->add_flag("--one-system-header", params_.oneSystemHeader,
                        "keep only the first system header");
         join->add_flag("--one-padding", params_.onePadding, "keep only the first padding packet");
+        join->add_flag("--continuous", params_.continuous,
+                       "shift each piece's clock (SCR/PTS/DTS) to run on from the previous one");
         join->add_option("FILE", params_.inputs, "the pieces, in order")->required();
         return join;
     }
 
     int run(Session& s) override {
-        if (glue_ && (params_.oneSystemHeader || params_.onePadding)) {
-            std::cerr
-                << "--glue copies the files as they are: no --one-system-header or --one-padding\n";
+        if (glue_ && (params_.oneSystemHeader || params_.onePadding || params_.continuous)) {
+            std::cerr << "--glue copies the files as they are: no --one-system-header, "
+                         "--one-padding or --continuous\n";
             return 2;
         }
         if (!mayOverwrite(params_.output, force_)) return 1;

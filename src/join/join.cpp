@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "analysis/scan_control.h"
+#include "join/clock.h"
 #include "model/sector_grid.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
@@ -140,6 +141,36 @@ std::optional<uint64_t> fillAt(InputFile& in, uint64_t pos, const SectorGrid& gr
     return fillLength(pos, end, size, after, grid);
 }
 
+// How much of a piece's head is read for its first SCR and PTS: enough for
+// the frames of a group of pictures, whose first PTS need not be the
+// smallest.
+constexpr uint64_t kClockHead = uint64_t{1} << 20;
+
+// The clock of a piece's head, read ahead of its copy; the walk stops at
+// anything that is not a block. False when a read fails.
+bool readHeadClock(InputFile& in, StreamCodes codes, PieceClock& clock, Failure& failure) {
+    const uint64_t size = std::min(in.size(), kClockHead);
+    for (uint64_t pos = 0; pos + 12 <= size;) {
+        const uint8_t* head = in.at(pos, 20, failure);
+        if (head == nullptr) return false;
+        const BlockKind kind = codes.classify(loadBE32(head));
+        const uint64_t length = static_cast<uint64_t>(codes.sizeOf(kind, ByteSpan(head, 20)));
+        if (kind == BlockKind::None || kind == BlockKind::End || length == 0) break;
+        const uint8_t* block = in.at(pos, length, failure);
+        if (block == nullptr) return false;
+        if (kind == BlockKind::Pack) {
+            codes.takePackHeader(ByteSpan(block, 20));
+            clock.takePack(block);
+        } else if (kind == BlockKind::SystemHeader) {
+            takeStreamCodes(codes, ByteSpan(block, length));
+        } else if (kind == BlockKind::Packet) {
+            clock.takePacket(block, static_cast<uint32_t>(length));
+        }
+        pos += length;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool outputIsAnInput(const JoinParams& params) {
@@ -217,8 +248,24 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
     // The join's own codes, from the initial ones: those of the repair
     // page's table must stay as its scan left them.
     StreamCodes codes{params.rules};
+    // A continuous join: the clock of the piece being copied, as written,
+    // and the offset its stamps get; a block to be rewritten is patched in
+    // a copy of its own, the input's bytes stay as read.
+    PieceClock written;
+    uint64_t offset = 0;
+    // The last SCR of the previous piece, while the current piece's would
+    // come before it.
+    std::optional<uint64_t> scrFloor;
+    std::vector<uint8_t> patched;
     JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
         const uint64_t size = in.size();
+        if (params.continuous && at.input > 0) {
+            PieceClock next;
+            if (!readHeadClock(in, codes, next, failure)) return JoinResult::Failed;
+            offset = seamOffset(written, next);
+            scrFloor = written.lastScr();
+            written = PieceClock{};
+        }
         // Sector fill is copied as it is: the sectors behind it stay on
         // their grid, and each piece's length is a whole number of sectors.
         SectorGrid grid;
@@ -279,7 +326,27 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                 }
             } else if (step == Step::Write) {
                 const uint8_t* block = in.at(pos, length, failure);
-                if (block == nullptr || !out.append(block, length)) return JoinResult::Failed;
+                if (block == nullptr) return JoinResult::Failed;
+                if (params.continuous && (kind == BlockKind::Pack || kind == BlockKind::Packet)) {
+                    if (offset != 0 || scrFloor) {
+                        patched.assign(block, block + length);
+                        if (kind == BlockKind::Pack) {
+                            const std::optional<uint64_t> scr =
+                                shiftPackScr(patched.data(), offset, scrFloor);
+                            if (scr && scr != scrFloor) scrFloor.reset();
+                        } else {
+                            shiftPacketStamps(patched.data(), static_cast<uint32_t>(length),
+                                              offset);
+                        }
+                        block = patched.data();
+                    }
+                    if (kind == BlockKind::Pack) {
+                        written.takePack(block);
+                    } else {
+                        written.takePacket(block, static_cast<uint32_t>(length));
+                    }
+                }
+                if (!out.append(block, length)) return JoinResult::Failed;
             }
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end

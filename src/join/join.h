@@ -26,6 +26,9 @@ struct JoinParams {
     bool oneSystemHeader = false;            // drop every system header but the first of the join
     bool onePadding = false;                 // drop every padding packet but the first of the join
     StreamRules rules = StreamRules::Sound;  // how the inputs are walked
+    // Shift the clock (SCR, PTS and DTS) of every piece after the first so
+    // that it runs on from where the previous piece ended.
+    bool continuous = false;
 };
 
 // Whether the output names one of the inputs, however it is spelled.

@@ -23,8 +23,14 @@ bool hasNoHeader(uint8_t id) {
 }  // namespace
 
 std::optional<uint32_t> packetPayloadStart(const uint8_t* bytes, uint32_t count) {
+    const std::optional<PacketHeaderLayout> layout = parsePacketHeader(bytes, count);
+    if (!layout) return std::nullopt;
+    return layout->payloadStart;
+}
+
+std::optional<PacketHeaderLayout> parsePacketHeader(const uint8_t* bytes, uint32_t count) {
     if (count < static_cast<uint32_t>(kLengthFieldEnd)) return std::nullopt;
-    if (hasNoHeader(bytes[3])) return static_cast<uint32_t>(kLengthFieldEnd);
+    if (hasNoHeader(bytes[3])) return PacketHeaderLayout{kLengthFieldEnd, 0, 0};
     uint32_t p = kLengthFieldEnd;
     if (p < count && (bytes[p] >> 6) == 2) {
         // MPEG-2: two flag bytes and the length of the rest.
@@ -37,7 +43,7 @@ std::optional<uint32_t> packetPayloadStart(const uint8_t* bytes, uint32_t count)
             (bytes[8] < 10 || !timeStampAt(bytes + 9, 3) || !timeStampAt(bytes + 14, 1))) {
             return std::nullopt;
         }
-        return end;
+        return PacketHeaderLayout{end, stamps >= 2 ? 9u : 0u, stamps == 3 ? 14u : 0u};
     }
     for (int stuffing = 0; p < count && bytes[p] == 0xFF; ++p) {
         if (++stuffing > 16) return std::nullopt;
@@ -47,15 +53,15 @@ std::optional<uint32_t> packetPayloadStart(const uint8_t* bytes, uint32_t count)
     switch (bytes[p] >> 4) {
         case 2:
             if (p + 5 > count || !timeStampAt(bytes + p, 2)) return std::nullopt;
-            return p + 5;
+            return PacketHeaderLayout{p + 5, p, 0};
         case 3:
             if (p + 10 > count || !timeStampAt(bytes + p, 3) || !timeStampAt(bytes + p + 5, 1)) {
                 return std::nullopt;
             }
-            return p + 10;
+            return PacketHeaderLayout{p + 10, p, p + 5};
         default:
             if (bytes[p] != 0x0F) return std::nullopt;
-            return p + 1;
+            return PacketHeaderLayout{p + 1, 0, 0};
     }
 }
 
@@ -106,6 +112,8 @@ std::optional<AudioFrameHeader> parseAudioFrameHeader(const uint8_t* bytes) {
         header.length = factor * bitRate / sampleRate + padding;
     }
     header.fixedBits = h & 0x001E0C00;
+    header.samples = layer == 3 ? 384 : layer == 2 || mpeg1 ? 1152 : 576;
+    header.sampleRate = sampleRate;
     return header;
 }
 

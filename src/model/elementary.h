@@ -22,6 +22,18 @@ namespace mpg {
 // parse or does not fit in `count` bytes.
 std::optional<uint32_t> packetPayloadStart(const uint8_t* bytes, uint32_t count);
 
+// Where a packet's header ends and where its time stamps stand, counted from
+// the packet's first byte; a stamp at 0 is absent (no stamp can begin at the
+// start code). Each stamp is 5 bytes: a 4-bit prefix, then 33 bits in three
+// parts each closed by a marker bit.
+struct PacketHeaderLayout {
+    uint32_t payloadStart = 0;
+    uint32_t ptsAt = 0;
+    uint32_t dtsAt = 0;
+};
+// As packetPayloadStart, with the places of the stamps.
+std::optional<PacketHeaderLayout> parsePacketHeader(const uint8_t* bytes, uint32_t count);
+
 // Whether a packet code carries MPEG audio (stream ids 0xC0 to 0xDF) or
 // MPEG video (0xE0 to 0xEF).
 bool isAudioCode(uint32_t code);
@@ -33,6 +45,8 @@ struct AudioFrameHeader {
     // The bits that stay alike from frame to frame of one stream: version,
     // layer and sample rate.
     uint32_t fixedBits = 0;
+    uint32_t samples = 0;     // per frame: 384 in layer I, 1152 in II, 1152 or 576 in III
+    uint32_t sampleRate = 0;  // in Hz
 };
 
 // The frame header at `bytes` (four of them): a sync word, no reserved

@@ -35,7 +35,7 @@ constexpr ControlSpec ImageSUM{
     {4, 74, 17, 17},
     QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "сгенерить имя выходного файла")};
 constexpr ControlSpec EditSUM{"EditSUM", {32, 72, 305, 21}};
-constexpr ControlSpec Panel1{"Panel1", {8, 104, 329, 145}};
+constexpr ControlSpec Panel1{"Panel1", {8, 104, 329, 160}};
 constexpr ControlSpec CheckMS1{"CheckMS1", {8, 8, 17, 17}};
 constexpr ControlSpec LabelMS1{
     "LabelMS1",
@@ -58,17 +58,21 @@ constexpr ControlSpec Label1SH{
     QT_TRANSLATE_NOOP("mpg::ui::JoinPage",
                       "если вдруг в середине файлов будут встречаться system headers, то их тоже "
                       "выкидывать.")};
+constexpr ControlSpec CheckCont{
+    "CheckCont",
+    {8, 141, 313, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "непрерывное время (пересчитать SCR/PTS/DTS)")};
 constexpr ControlSpec CheckGlue{
     "CheckGlue",
-    {16, 256, 289, 17},
+    {16, 271, 289, 17},
     QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "не надо мудрить, надо просто склеить файлы")};
 constexpr ControlSpec BitBtnSUM{
-    "BitBtnSUM", {8, 284, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
-constexpr ControlSpec GaugeZ{"GaugeZ", {226, 279, 33, 33}};
-constexpr ControlSpec ImageZ{"ImageZ", {278, 276, 40, 40}};
+    "BitBtnSUM", {8, 299, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
+constexpr ControlSpec GaugeZ{"GaugeZ", {226, 294, 33, 33}};
+constexpr ControlSpec ImageZ{"ImageZ", {278, 291, 40, 40}};
 constexpr const char* ImageZHint = QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "остановить сборку");
 constexpr ControlSpec LabelME{
-    "LabelME", {6, 322, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
+    "LabelME", {6, 337, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
 }  // namespace layout
 
 constexpr const char* kContext = "mpg::ui::JoinPage";
@@ -153,6 +157,7 @@ void JoinPage::buildOptions(QWidget* panel) {
     Check1PP = makeCheck(panel, layout::Check1PP, tr(layout::Check1PP.text), false);
     Check1SH = makeCheck(panel, layout::Check1SH, tr(layout::Check1SH.text), false);
     Label1SH = wrapped(makeLabel(panel, layout::Label1SH, tr(layout::Label1SH.text), false, false));
+    CheckCont = makeCheck(panel, layout::CheckCont, tr(layout::CheckCont.text), false);
 }
 
 QList<TImage*> JoinPage::framedPictures() const {
@@ -254,6 +259,7 @@ void JoinPage::BitBtnSUMClick() {
     params.output = EditSUM->text().toStdString();
     params.oneSystemHeader = Check1SH->isChecked();
     params.onePadding = Check1PP->isChecked();
+    params.continuous = CheckCont->isChecked();
     params.rules = state_.rules.load();
     // Creating the output would empty that input before it is read.
     if (outputIsAnInput(params)) {
@@ -281,8 +287,9 @@ void JoinPage::BitBtnSUMClick() {
 void JoinPage::CheckGlueClick() {
     const QSignalBlocker a(CheckMS1), b(CheckGlue);
     CheckGlue->setChecked(true);
-    for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH}) box->setChecked(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH})
+    for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH, CheckCont}) box->setChecked(false);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH, CheckCont})
         w->setEnabled(false);
 }
 
@@ -290,7 +297,8 @@ void JoinPage::CheckMS1Click() {
     const QSignalBlocker a(CheckMS1), b(CheckGlue);
     CheckMS1->setChecked(true);
     CheckGlue->setChecked(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH, CheckCont})
         w->setEnabled(true);
 }
 

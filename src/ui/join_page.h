@@ -75,6 +75,7 @@ class JoinPage : public QWidget {
     QCheckBox* CheckMS1;
     QLabel* LabelMS1;
     QCheckBox* Check1PP;
+    QCheckBox* CheckCont;
     QCheckBox* Check1SH;
     QLabel* Label1SH;
     QCheckBox* CheckGlue;

@@ -103,10 +103,13 @@ void JoinPageTest::modePair() {
     auto* glue = p.get<QCheckBox>("CheckGlue");
     auto* onePP = p.get<QCheckBox>("Check1PP");
     auto* oneSH = p.get<QCheckBox>("Check1SH");
+    auto* continuous = p.get<QCheckBox>("CheckCont");
     onePP->setChecked(true);
+    continuous->setChecked(true);
     glue->click();
     QVERIFY(glue->isChecked() && !structured->isChecked());
     QVERIFY(!onePP->isChecked() && !oneSH->isChecked());
+    QVERIFY(!continuous->isChecked() && !continuous->isEnabled());
     QVERIFY(!onePP->isEnabled() && !oneSH->isEnabled() && !p.get<QLabel>("LabelMS1")->isEnabled());
     glue->click();  // clicking the checked one keeps it
     QVERIFY(glue->isChecked());
@@ -162,6 +165,22 @@ void JoinPageTest::joinJob() {
     QVERIFY(std::equal(first.begin(), first.end(), joined.begin()));
     QVERIFY(std::vector<uint8_t>(joined.end() - 4, joined.end()) ==
             std::vector<uint8_t>({0, 0, 1, 0xB9}));
+
+    // With a continuous clock: the same blocks, the second piece's stamps
+    // shifted.
+    list->addItems({QString::fromStdString(a), QString::fromStdString(b)});
+    const std::string timed = dir.file("timed.mpg");
+    p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(timed));
+    p.get<QCheckBox>("CheckCont")->click();
+    p.get<QPushButton>("BitBtnSUM")->click();
+    list->clear();
+    QVERIFY(p.waitForJobEnd());
+    const auto continuous = test::readFile(timed);
+    QCOMPARE(continuous.size(), joined.size());
+    QVERIFY(continuous != joined);
+    QVERIFY(std::equal(first.begin(), first.end(), continuous.begin()));
+    QVERIFY(test::readFile(a) == first);
+    p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(out));
 
     // The glue, over the existing output after "да".
     list->addItems({QString::fromStdString(a), QString::fromStdString(b)});
