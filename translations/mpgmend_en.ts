@@ -289,6 +289,22 @@
             <numerusform>%n bytes cut</numerusform>
         </translation>
     </message>
+    <message>
+        <source>найдено%1</source>
+        <translation>found%1</translation>
+    </message>
+    <message>
+        <source>кусок обрывается, блок не полон</source>
+        <translation>the piece is cut short, the block is incomplete</translation>
+    </message>
+    <message>
+        <source>не код начала блока</source>
+        <translation>not a block start code</translation>
+    </message>
+    <message>
+        <source>ошибка записи</source>
+        <translation>write error</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>
