@@ -1,12 +1,10 @@
 #include "join/join.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cstring>
 
 #include <filesystem>
 
@@ -205,12 +203,7 @@ TEST_F(JoinTest, WriteFailureNamesThePiece) {
     const StreamBuilder big = piece(1100);  // about 690 kB: the 1 MB buffer fills in piece 2
     params.inputs = {input(big.bytes()), input(big.bytes()), input(big.bytes())};
     params.output = dir.file("out.mpg");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{100'000, 100'000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int code = test::withFileSizeLimit(100'000, [&] {
         const JoinResult r = joinStructured(state.job, params, sink);
         const Failure& f = state.job.failure;
         const std::string text = joinResultText(r, f) + failureDetail(f);
@@ -218,12 +211,9 @@ TEST_F(JoinTest, WriteFailureNamesThePiece) {
         const std::string tail = " — ошибка записи: " + std::string(std::strerror(EFBIG));
         const bool named = text.rfind(head, 0) == 0 && text.size() > tail.size() &&
                            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-        ::_exit(r == JoinResult::Failed && f.piece == 1 && named ? 3 : 4);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 3);
+        return r == JoinResult::Failed && f.piece == 1 && named ? 3 : 4;
+    });
+    EXPECT_EQ(code, 3);
     for (const std::string& in : params.inputs) EXPECT_EQ(readFile(in), big.bytes());
     EXPECT_EQ(test::listFolder(dir.path()),
               (std::vector<std::string>{"in1.mpg", "in2.mpg", "in3.mpg"}));
