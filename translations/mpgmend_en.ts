@@ -305,6 +305,17 @@
         <source>ошибка записи</source>
         <translation>write error</translation>
     </message>
+    <message>
+        <source>кусок %1 не прочитан</source>
+        <translation>piece %1 could not be read</translation>
+    </message>
+    <message numerus="yes">
+        <source>кусок %1 (%2): %n блоков с ошибками</source>
+        <translation>
+            <numerusform>piece %1 (%2): %n broken block</numerusform>
+            <numerusform>piece %1 (%2): %n broken blocks</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>

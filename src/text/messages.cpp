@@ -251,6 +251,20 @@ std::string joinRefusalText(const Failure& failure) {
     return messageText(Message::OpenFailed) + failureDetail(failure);
 }
 
+std::string pieceCheckText(const PieceCheck& check, Language language) {
+    const std::string piece = countText(check.piece + 1);
+    if (check.failure) {
+        return fillIn(
+                   translateTo(language, "Message", MPG_TR_NOOP("Message", "кусок %1 не прочитан")),
+                   {piece}) +
+               failureDetail(check.failure);
+    }
+    return fillIn(translateTo(language, "Message",
+                              MPG_TR_N_NOOP("Message", "кусок %1 (%2): %n блоков с ошибками"),
+                              nullptr, static_cast<int64_t>(check.broken)),
+                  {piece, check.path});
+}
+
 std::string streamCodesList(const StreamCodes& codes) {
     const std::vector<uint32_t> list = codes.packetCodes();
     std::string text;
