@@ -289,6 +289,33 @@
             <numerusform>%n bytes cut</numerusform>
         </translation>
     </message>
+    <message>
+        <source>найдено%1</source>
+        <translation>found%1</translation>
+    </message>
+    <message>
+        <source>кусок обрывается, блок не полон</source>
+        <translation>the piece is cut short, the block is incomplete</translation>
+    </message>
+    <message>
+        <source>не код начала блока</source>
+        <translation>not a block start code</translation>
+    </message>
+    <message>
+        <source>ошибка записи</source>
+        <translation>write error</translation>
+    </message>
+    <message>
+        <source>кусок %1 не прочитан</source>
+        <translation>piece %1 could not be read</translation>
+    </message>
+    <message numerus="yes">
+        <source>кусок %1 (%2): %n блоков с ошибками</source>
+        <translation>
+            <numerusform>piece %1 (%2): %n broken block</numerusform>
+            <numerusform>piece %1 (%2): %n broken blocks</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>

@@ -75,6 +75,14 @@
             <numerusform>вырезано %n байт</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>кусок %1 (%2): %n блоков с ошибками</source>
+        <translation>
+            <numerusform>кусок %1 (%2): %n блок с ошибками</numerusform>
+            <numerusform>кусок %1 (%2): %n блока с ошибками</numerusform>
+            <numerusform>кусок %1 (%2): %n блоков с ошибками</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::RepairPage</name>

@@ -4,6 +4,7 @@
 #include "cli/command.h"
 #include "cli/output.h"
 #include "join/join.h"
+#include "join/precheck.h"
 
 namespace mpg::cli {
 
@@ -22,6 +23,8 @@ class JoinCommand : public Command {
         join->add_flag("--one-padding", params_.onePadding, "keep only the first padding packet");
         join->add_flag("--continuous", params_.continuous,
                        "shift each piece's clock (SCR/PTS/DTS) to run on from the previous one");
+        join->add_flag("--check", check_,
+                       "scan every piece first and refuse pieces with broken blocks");
         join->add_option("FILE", params_.inputs, "the pieces, in order")->required();
         return join;
     }
@@ -36,6 +39,7 @@ class JoinCommand : public Command {
         uint64_t bytes = 0;
         for (const std::string& in : params_.inputs) bytes += fileSize(in);
         params_.rules = s.state.rules.load();
+        if (check_ && !glue_ && !piecesAreSound()) return 1;
         JoinResult result = JoinResult::Failed;
         {
             CliSink sink(s.quiet, bytes);
@@ -48,8 +52,19 @@ class JoinCommand : public Command {
     }
 
   private:
+    // The check before the join: each unsound piece named on standard
+    // error, glossed; false when there was one.
+    bool piecesAreSound() {
+        JobState job;
+        const std::vector<PieceCheck> found = checkPieces(job, params_.inputs, params_.rules);
+        for (const PieceCheck& piece : found) {
+            std::cerr << glossed([&](Language l) { return pieceCheckText(piece, l); }) << '\n';
+        }
+        return found.empty();
+    }
+
     JoinParams params_;
-    bool force_ = false, glue_ = false;
+    bool force_ = false, glue_ = false, check_ = false;
 };
 
 }  // namespace

@@ -171,6 +171,37 @@ bool readHeadClock(InputFile& in, StreamCodes codes, PieceClock& clock, Failure&
     return true;
 }
 
+// The failure of a block at `pos` of piece `piece` that begins with no start
+// code. `head` holds the bytes there, zeros past the end of the piece. When
+// nothing but zeros follows up to the end, the piece was cut short (its tail
+// lost, as an interrupted copy leaves it); otherwise its blocks break off.
+Failure structureFailure(const InputFile& in, size_t piece, uint64_t pos, const uint8_t* head) {
+    const uint64_t left = in.size() - pos;
+    const bool zerosToEnd =
+        left <= 20 && std::all_of(head, head + left, [](uint8_t b) { return b == 0; });
+    Failure f = failureOf(zerosToEnd ? FailureKind::CutShort : FailureKind::BadStructure, in.path(),
+                          0, pos);
+    f.piece = static_cast<int>(piece);
+    f.foundCount = static_cast<uint8_t>(std::min<uint64_t>(left, f.found.size()));
+    std::copy_n(head, f.foundCount, f.found.begin());
+    return f;
+}
+
+// A read or write that failed while the block at `pos` of piece `piece` was
+// copied: the failure names the piece and the block's offset in it, with the
+// system's reason. A read failure keeps its own position, that of the read.
+template <class Output>
+JoinResult failedAt(Failure& failure, const Output& out, const InputFile& in, size_t piece,
+                    uint64_t pos) {
+    if (!failure) failure = out.failure();
+    if (failure.kind == FailureKind::WriteFailed) {
+        failure.path = in.path();
+        failure.position = pos;
+    }
+    failure.piece = static_cast<int>(piece);
+    return JoinResult::Failed;
+}
+
 }  // namespace
 
 bool outputIsAnInput(const JoinParams& params) {
@@ -261,7 +292,8 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
         const uint64_t size = in.size();
         if (params.continuous && at.input > 0) {
             PieceClock next;
-            if (!readHeadClock(in, codes, next, failure)) return JoinResult::Failed;
+            if (!readHeadClock(in, codes, next, failure))
+                return failedAt(failure, out, in, at.input, 0);
             offset = seamOffset(written, next);
             scrFloor = written.lastScr();
             written = PieceClock{};
@@ -269,10 +301,11 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
         // Sector fill is copied as it is: the sectors behind it stay on
         // their grid, and each piece's length is a whole number of sectors.
         SectorGrid grid;
-        if (!learnGrid(in, codes.rules(), grid, failure)) return JoinResult::Failed;
+        if (!learnGrid(in, codes.rules(), grid, failure))
+            return failedAt(failure, out, in, at.input, 0);
         for (uint64_t pos = 0; pos < size;) {
             const uint8_t* head = in.at(pos, 20, failure);
-            if (head == nullptr) return JoinResult::Failed;
+            if (head == nullptr) return failedAt(failure, out, in, at.input, pos);
             const uint32_t code = loadBE32(head);
             const BlockKind kind = codes.classify(code);
             // Sizes in 32 bits: a length field of 65,530 or more neither
@@ -286,7 +319,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                     break;
                 case BlockKind::SystemHeader: {
                     const uint8_t* header = in.at(pos, length, failure);
-                    if (header == nullptr) return JoinResult::Failed;
+                    if (header == nullptr) return failedAt(failure, out, in, at.input, pos);
                     takeStreamCodes(codes, ByteSpan(header, length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
                     if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
@@ -304,14 +337,14 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                 case BlockKind::None: {
                     const std::optional<uint64_t> fill =
                         head[0] == 0 && pos > 0 ? fillAt(in, pos, grid, failure) : uint64_t{0};
-                    if (!fill) return JoinResult::Failed;
+                    if (!fill) return failedAt(failure, out, in, at.input, pos);
                     length = *fill;
                     if (length == 0) step = Step::Fail;
                     break;
                 }
             }
             if (step == Step::Fail) {
-                failure = failureOf(FailureKind::BadStructure, in.path(), 0, pos);
+                failure = structureFailure(in, at.input, pos, head);
                 return JoinResult::Failed;
             }
             if (step == Step::EndOfFile) break;
@@ -321,12 +354,12 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                 for (uint64_t done = 0; done < length;) {
                     const int64_t moved =
                         out.copyFrom(in.fd(), pos + done, length - done, in.path());
-                    if (moved <= 0) return JoinResult::Failed;
+                    if (moved <= 0) return failedAt(failure, out, in, at.input, pos);
                     done += static_cast<uint64_t>(moved);
                 }
             } else if (step == Step::Write) {
                 const uint8_t* block = in.at(pos, length, failure);
-                if (block == nullptr) return JoinResult::Failed;
+                if (block == nullptr) return failedAt(failure, out, in, at.input, pos);
                 if (params.continuous && (kind == BlockKind::Pack || kind == BlockKind::Packet)) {
                     if (offset != 0 || scrFloor) {
                         patched.assign(block, block + length);
@@ -346,7 +379,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                         written.takePacket(block, static_cast<uint32_t>(length));
                     }
                 }
-                if (!out.append(block, length)) return JoinResult::Failed;
+                if (!out.append(block, length)) return failedAt(failure, out, in, at.input, pos);
             }
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end

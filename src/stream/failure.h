@@ -3,6 +3,7 @@
 // system's own reason (errno). A default Failure means "no failure".
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,7 @@ enum class FailureKind {
     BadIndex,       // an index file that does not fit the input
     Stopped,        // the user asked to stop
     BadStructure,   // a join input whose blocks do not follow one another
+    CutShort,       // a join input that ends where a block should begin
 };
 
 struct [[nodiscard]] Failure {
@@ -27,13 +29,19 @@ struct [[nodiscard]] Failure {
     std::string path;       // the file concerned, as the user named it
     uint64_t position = 0;  // the file position of a failed read; after a stop, the bytes kept
     int systemError = 0;    // errno, 0 when the system gave no reason
+    // In a join: the number of the piece (from 0) the failure is in, -1 for
+    // none; `position` is then the offset in that piece, and `found` the
+    // bytes read there (foundCount of them) where a block should begin.
+    int piece = -1;
+    std::array<uint8_t, 4> found{};
+    uint8_t foundCount = 0;
 
     explicit operator bool() const { return kind != FailureKind::None; }
 };
 
 inline Failure failureOf(FailureKind kind, const std::string& path, int systemError = 0,
                          uint64_t position = 0) {
-    return Failure{kind, path, position, systemError};
+    return Failure{kind, path, position, systemError, -1, {}, 0};
 }
 
 }  // namespace mpg

@@ -117,6 +117,7 @@ std::optional<Message> failureMessage(const Failure& failure) {
         case FailureKind::OutputIsInput:
             return Message::SaveFailed;
         case FailureKind::BadStructure:
+        case FailureKind::CutShort:
             return Message::JoinBroken;
     }
     return std::nullopt;
@@ -158,7 +159,36 @@ Message joinMessage(JoinResult result, const Failure& failure) {
     }
 }
 
+namespace {
+
+// Where a join failed: the piece, the offset in it, the bytes found there
+// and the reason, e.g. ": b.mpg, позиция 1'234: найдено 00 00 00 00 — не код
+// начала блока".
+std::string joinPlaceDetail(const Failure& f) {
+    std::string out =
+        ": " + f.path + ", " + fillIn(translate("Message", "позиция %1"), {countText(f.position)});
+    if (f.kind == FailureKind::BadStructure || f.kind == FailureKind::CutShort) {
+        std::string bytes;
+        char hex[4];
+        for (size_t k = 0; k < f.foundCount; ++k) {
+            std::snprintf(hex, sizeof hex, " %02X", unsigned(f.found[k]));
+            bytes += hex;
+        }
+        out += ": " + fillIn(translate("Message", "найдено%1"), {bytes}) + " — ";
+        out += f.kind == FailureKind::CutShort
+                   ? translate("Message", "кусок обрывается, блок не полон")
+                   : translate("Message", "не код начала блока");
+    } else if (f.kind == FailureKind::WriteFailed) {
+        out += " — " + translate("Message", "ошибка записи");
+    }
+    if (f.systemError != 0) out += std::string(": ") + std::strerror(f.systemError);
+    return out;
+}
+
+}  // namespace
+
 std::string failureDetail(const Failure& f) {
+    if (f.piece >= 0 && !f.path.empty()) return joinPlaceDetail(f);
     std::string out;
     if (!f.path.empty()) out += ": " + f.path;
     if (f.kind == FailureKind::ReadFailed) {
@@ -219,6 +249,20 @@ std::string streamKindText(const StreamKind& kind) {
 std::string joinRefusalText(const Failure& failure) {
     if (failure.kind == FailureKind::OutputIsInput) return messageText(Message::JoinOutputIsInput);
     return messageText(Message::OpenFailed) + failureDetail(failure);
+}
+
+std::string pieceCheckText(const PieceCheck& check, Language language) {
+    const std::string piece = countText(check.piece + 1);
+    if (check.failure) {
+        return fillIn(
+                   translateTo(language, "Message", MPG_TR_NOOP("Message", "кусок %1 не прочитан")),
+                   {piece}) +
+               failureDetail(check.failure);
+    }
+    return fillIn(translateTo(language, "Message",
+                              MPG_TR_N_NOOP("Message", "кусок %1 (%2): %n блоков с ошибками"),
+                              nullptr, static_cast<int64_t>(check.broken)),
+                  {piece, check.path});
 }
 
 std::string streamCodesList(const StreamCodes& codes) {

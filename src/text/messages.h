@@ -14,6 +14,7 @@
 #include "analysis/dump.h"
 #include "analysis/job_sink.h"
 #include "join/join.h"
+#include "join/precheck.h"
 #include "repair/repair_report.h"
 #include "repair/strategies.h"
 #include "stream/failure.h"
@@ -89,6 +90,9 @@ std::string streamKindText(const StreamKind& kind);
 // an input that cannot be opened (with its detail) or an output that is one
 // of the inputs.
 std::string joinRefusalText(const Failure& failure);
+// A piece the check before a join found unsound: "кусок 2 (b.mpg): 3 блока с
+// ошибками", or the failure that kept it from being read.
+std::string pieceCheckText(const PieceCheck& check, Language language);
 
 // The packet codes in force after a scan by the sound rules, as the last
 // byte of each in hex, consecutive ones as a range: " BD C0-C1 E0".

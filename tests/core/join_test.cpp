@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include <filesystem>
 
 #include "support/recording_sink.h"
@@ -155,6 +157,66 @@ TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
     StreamBuilder third = piece(1, false);
     third.pack().packet(0xC1, 30).endCode();
     EXPECT_EQ(join({input(third.bytes())}), JoinResult::Failed);
+}
+
+// A failed join says which piece, where in it, the bytes found there and why.
+TEST_F(JoinTest, FailureNamesThePieceTheOffsetAndTheBytesFound) {
+    const StreamBuilder a = piece(1);
+    const auto text = [&] {
+        return joinResultText(JoinResult::Failed, state.job.failure) +
+               failureDetail(state.job.failure);
+    };
+    // A broken block inside the second piece.
+    StreamBuilder broken = piece(3, false);
+    const uint64_t at = broken.size();
+    broken.raw({0x00, 0x00, 0x02, 0x17}).pack().packet(0xE0, 30).endCode();
+    EXPECT_EQ(join({input(a.bytes()), input(broken.bytes())}), JoinResult::Failed);
+    EXPECT_EQ(state.job.failure.piece, 1);
+    EXPECT_EQ(text(), "нарушена структура файла: " + dir.file("in2.mpg") + ", позиция " +
+                          countText(at) + ": найдено 00 00 02 17 — не код начала блока");
+    EXPECT_FALSE(std::filesystem::exists(params.output));
+    // A piece whose tail was lost to zeros is cut short; the bytes found run
+    // out with the piece.
+    inputs.clear();
+    StreamBuilder cut = piece(2, false);
+    const uint64_t end = cut.size();
+    cut.raw(std::vector<uint8_t>(3, 0x00));
+    cut.raw({0x00, 0x00});
+    EXPECT_EQ(join({input(cut.bytes()), input(a.bytes())}), JoinResult::Failed);
+    EXPECT_EQ(state.job.failure.kind, FailureKind::CutShort);
+    EXPECT_EQ(text(), "нарушена структура файла: " + dir.file("in1.mpg") + ", позиция " +
+                          countText(end) +
+                          ": найдено 00 00 00 00 — кусок обрывается, блок не полон");
+    // The first piece starts in the middle of a block.
+    inputs.clear();
+    const std::vector<uint8_t> middle(a.bytes().begin() + 5, a.bytes().end());
+    EXPECT_EQ(join({input(middle)}), JoinResult::Failed);
+    EXPECT_EQ(state.job.failure.piece, 0);
+    EXPECT_EQ(state.job.failure.position, 0u);
+    EXPECT_EQ(state.job.failure.foundCount, 4);
+}
+
+// A write that fails (the file size limit stands for a full disk) names the
+// piece being copied, the block's offset in it and the system's reason; the
+// join leaves nothing behind.
+TEST_F(JoinTest, WriteFailureNamesThePiece) {
+    const StreamBuilder big = piece(1100);  // about 690 kB: the 1 MB buffer fills in piece 2
+    params.inputs = {input(big.bytes()), input(big.bytes()), input(big.bytes())};
+    params.output = dir.file("out.mpg");
+    const int code = test::withFileSizeLimit(100'000, [&] {
+        const JoinResult r = joinStructured(state.job, params, sink);
+        const Failure& f = state.job.failure;
+        const std::string text = joinResultText(r, f) + failureDetail(f);
+        const std::string head = "ошибка сохранения файла: " + params.inputs[1] + ", позиция ";
+        const std::string tail = " — ошибка записи: " + std::string(std::strerror(EFBIG));
+        const bool named = text.rfind(head, 0) == 0 && text.size() > tail.size() &&
+                           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+        return r == JoinResult::Failed && f.piece == 1 && named ? 3 : 4;
+    });
+    EXPECT_EQ(code, 3);
+    for (const std::string& in : params.inputs) EXPECT_EQ(readFile(in), big.bytes());
+    EXPECT_EQ(test::listFolder(dir.path()),
+              (std::vector<std::string>{"in1.mpg", "in2.mpg", "in3.mpg"}));
 }
 
 TEST_F(JoinTest, OnlyTheFirstSystemHeaderAndPadding) {

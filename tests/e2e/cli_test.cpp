@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "cli_run.h"
@@ -267,6 +268,50 @@ TEST(Cli, JoinAndGlue) {
     const std::string copy = dir.write("copy.mpg", first);
     EXPECT_EQ(cli({"join", "--force", "-o", copy, a, copy}, dir).status, 1);
     EXPECT_EQ(readFile(copy), first);
+}
+
+// --check scans the pieces first and refuses a broken one by name; without it
+// the join goes as far as it can and says where it failed. Video CD and
+// MPEG-2 pieces pass the check like MPEG-1 ones.
+TEST(Cli, JoinCheckAndWhereItFails) {
+    test::TempDir dir;
+    const std::string a = test::fixture("av.mpg");
+    const auto first = readFile(a);
+    const auto damaged = test::withRun(first, 5000, 10, 0xFF);
+    const std::string broken = dir.write("broken.mpg", damaged);
+    const std::string out = dir.file("j.mpg");
+
+    const CliRun checked = cli({"join", "--check", "-o", out, a, broken}, dir);
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.err.find("кусок 2 (" + broken + "): 1 блок с ошибками (piece 2 (" + broken +
+                               "): 1 broken block)"),
+              std::string::npos)
+        << checked.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const CliRun joined = cli({"join", "-o", out, a, broken}, dir);
+    EXPECT_EQ(joined.status, 1);
+    EXPECT_NE(joined.err.find("нарушена структура файла: " + broken + ", позиция "),
+              std::string::npos)
+        << joined.err;
+    EXPECT_NE(joined.err.find(" — не код начала блока (the structure of a file is broken)"),
+              std::string::npos)
+        << joined.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    const std::string missing = dir.file("missing.mpg");
+    const CliRun gone = cli({"join", "--check", "-o", out, a, missing}, dir);
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_NE(gone.err.find("кусок 2 не прочитан: " + missing), std::string::npos) << gone.err;
+
+    for (const char* name : {"av.mpg", "vcd.mpg", "dvd.mpg"}) {
+        const std::string piece = test::fixture(name);
+        const CliRun sound = cli({"join", "--check", "--force", "-o", out, piece, piece}, dir);
+        EXPECT_EQ(sound.status, 0) << name << sound.err;
+        EXPECT_EQ(readFile(out).size(), 2 * readFile(piece).size() + 4) << name;
+    }
+    EXPECT_EQ(readFile(a), first);
+    EXPECT_EQ(readFile(broken), damaged);
 }
 
 // --literal belongs to every command, before or behind its name; on a stream

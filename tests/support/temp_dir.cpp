@@ -1,6 +1,11 @@
 #include "support/temp_dir.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +49,20 @@ std::vector<std::string> listFolder(const std::string& path) {
 
 std::string fixture(const std::string& name) {
     return std::string(MPGMEND_TEST_DATA) + "/" + name;
+}
+
+int withFileSizeLimit(uint64_t limit, const std::function<int()>& job) {
+    const pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit size{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        ::_exit(job());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace mpg::test

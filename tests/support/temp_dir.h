@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,10 @@ std::vector<uint8_t> readFile(const std::string& path);
 // The names in a folder, sorted: what a job left behind, temporary files included.
 std::vector<std::string> listFolder(const std::string& path);
 std::string fixture(const std::string& name);
+// Runs `job` in a child process whose files may grow to `limit` bytes, as a
+// full disk would stop them (SIGXFSZ ignored, as the programs do): the limit
+// does not reach the tests. The child's exit code (job's result), -1 if it did
+// not exit.
+int withFileSizeLimit(uint64_t limit, const std::function<int()>& job);
 
 }  // namespace mpg::test

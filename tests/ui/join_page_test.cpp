@@ -232,8 +232,11 @@ void JoinPageTest::refusedAndFailedJoins() {
     p.answer(true);
     p.get<QPushButton>("BitBtnSUM")->click();
     QVERIFY(p.waitForJobEnd());
+    // The status line names the piece, the offset in it, the bytes found and why.
     QCOMPARE(p.get<QLabel>("LabelME")->text(),
-             QStringLiteral("нарушена структура файла: ") + QString::fromStdString(bad));
+             QStringLiteral("нарушена структура файла: ") + QString::fromStdString(bad) +
+                 QStringLiteral(", позиция 0: найдено 11 18 1F 26 — не код начала блока"));
+    QVERIFY(test::readFile(bad) == test::StreamBuilder::pattern(100));
 }
 
 QTEST_MAIN(JoinPageTest)
