@@ -14,17 +14,8 @@
 
 using namespace mpg;
 using namespace mpg::ui;
+using mpg::test::entries;
 using mpg::test::Program;
-
-namespace {
-
-QStringList entries(QListWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-    return out;
-}
-
-}  // namespace
 
 class JoinPageTest : public QObject {
     Q_OBJECT

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -82,5 +83,12 @@ struct Program {
     }
     QString captions;
 };
+
+// The texts of a list's entries, in order.
+inline QStringList entries(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
 
 }  // namespace mpg::test

@@ -18,6 +18,7 @@
 
 using namespace mpg;
 using namespace mpg::ui;
+using mpg::test::entries;
 using mpg::test::Program;
 
 namespace {
@@ -111,12 +112,6 @@ bool dropFiles(QWidget* target, const QStringList& paths) {
     QDropEvent drop(QPointF(at), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
     return drop.isAccepted();
-}
-
-QStringList entries(QListWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-    return out;
 }
 
 }  // namespace
