@@ -137,6 +137,13 @@ memory_limit_kb=$(( 64 * 1024 + blocks * 32 / 1024 ))
     "$build/bench/window_bench" --broken "$runs" 2>/dev/null | sed -e '2i |---|---|---|---|---|---|' -e 's/^/| /; s/$/ |/'
   fi
   echo
+  echo "## The join beside cat, in interleaved pairs"
+  echo
+  echo "\`bench/join-pairs.sh\`: the three pieces joined, then concatenated by \`cat\`, in turn;"
+  echo "targets: at most 1.3 to a file and to /dev/null, continuous at most 1.2 times the plain join."
+  echo
+  PAIRS=$runs bash "$here/join-pairs.sh" "$cli" "$out" "${pieces[@]}"
+  echo
   bash "$here/hammer.sh" "$build" "$out" "$runs"
   echo
   echo "## Peak memory on hostile inputs"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -23,9 +24,15 @@ namespace {
 // and copies the block, and a read call per block would cost more than both.
 // A chunk is no longer than the file (nor shorter than the bytes asked for):
 // a short piece does not clear a megabyte to read a few kilobytes.
+//
+// The bytes of a chunk stand at the same address modulo 64 as their position
+// in the file. The kernel copies from its page cache several times faster
+// between equally aligned addresses, and the blocks of a stream start at
+// positions that a plain heap buffer would meet misaligned.
 class InputFile {
   public:
     static constexpr size_t kChunk = kIoBuffer;
+    static constexpr size_t kAlign = 64;
 
     ~InputFile() {
         if (fd_ != -1) ::close(fd_);
@@ -46,31 +53,42 @@ class InputFile {
     uint64_t size() const { return size_; }
     const std::string& path() const { return path_; }
 
+    // The bytes from `pos` to `pos + count` while they are in the chunk read
+    // last, else nullptr. They may be changed in place: the chunk is this
+    // reader's copy, and the join never reads a byte twice.
+    uint8_t* held(uint64_t pos, size_t count) {
+        if (data_ == nullptr || pos < start_ || pos + count > start_ + length_) return nullptr;
+        return data_ + (pos - start_);
+    }
+
     // `count` bytes from `pos`; bytes past the end of the file read as zero,
     // so that a block cut short by the end of its file keeps its size.
     // nullptr, with `failure` set, when the system refuses the read.
     const uint8_t* at(uint64_t pos, size_t count, Failure& failure) {
-        if (pos >= start_ && pos + count <= start_ + length_)
-            return buffer_.data() + (pos - start_);
-        buffer_.resize(std::max(std::min<uint64_t>(kChunk, size_), uint64_t{count}));
-        const int64_t got =
-            readFully(fd_, buffer_.data(), buffer_.size(), static_cast<int64_t>(pos));
+        if (const uint8_t* bytes = held(pos, count)) return bytes;
+        const size_t want = std::max(static_cast<size_t>(std::min<uint64_t>(kChunk, size_)), count);
+        storage_.resize(want + 2 * kAlign);
+        const auto base = reinterpret_cast<uintptr_t>(storage_.data());
+        data_ =
+            reinterpret_cast<uint8_t*>((base + kAlign - 1) & ~uintptr_t{kAlign - 1}) + pos % kAlign;
+        const int64_t got = readFully(fd_, data_, want, static_cast<int64_t>(pos));
         if (got < 0) {
             failure = failureOf(FailureKind::ReadFailed, path_, errno, pos);
-            length_ = 0;
+            data_ = nullptr;
             return nullptr;
         }
-        std::fill(buffer_.begin() + static_cast<ptrdiff_t>(got), buffer_.end(), 0);
+        std::fill(data_ + got, data_ + want, 0);
         start_ = pos;
-        length_ = buffer_.size();
-        return buffer_.data();
+        length_ = want;
+        return data_;
     }
 
   private:
     int fd_ = -1;
     uint64_t size_ = 0;
     std::string path_;
-    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> storage_;
+    uint8_t* data_ = nullptr;  // the chunk, within storage_
     uint64_t start_ = 0, length_ = 0;
 };
 
@@ -280,16 +298,36 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
     // page's table must stay as its scan left them.
     StreamCodes codes{params.rules};
     // A continuous join: the clock of the piece being copied, as written,
-    // and the offset its stamps get; a block to be rewritten is patched in
-    // a copy of its own, the input's bytes stay as read.
+    // and the offset its stamps get. A block is rewritten in the reader's
+    // chunk, in the copy pass; the input file is never written.
     PieceClock written;
     uint64_t offset = 0;
     // The last SCR of the previous piece, while the current piece's would
     // come before it.
     std::optional<uint64_t> scrFloor;
-    std::vector<uint8_t> patched;
     JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
         const uint64_t size = in.size();
+        // The blocks written as they stand (or as rewritten in place) gather
+        // into a run of the chunk read last, which goes out in one write when
+        // a block breaks it off, before another chunk is read, and at the end.
+        // A run as the file holds it may be copied by the kernel; one with a
+        // block rewritten goes out from the chunk.
+        uint64_t runStart = 0, runEnd = 0;
+        bool runRewritten = false;
+        const auto flushRun = [&] {
+            const size_t count = static_cast<size_t>(runEnd - runStart);
+            const uint8_t* bytes = in.held(runStart, count);
+            const bool ok =
+                count == 0 || (runRewritten ? out.append(bytes, count)
+                                            : out.appendHeld(bytes, count, in.fd(), runStart));
+            runStart = runEnd;
+            runRewritten = false;
+            return ok;
+        };
+        const auto read = [&](uint64_t pos, size_t count) -> const uint8_t* {
+            if (in.held(pos, count) == nullptr && !flushRun()) return nullptr;
+            return in.at(pos, count, failure);
+        };
         if (params.continuous && at.input > 0) {
             PieceClock next;
             if (!readHeadClock(in, codes, next, failure))
@@ -303,8 +341,9 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
         SectorGrid grid;
         if (!learnGrid(in, codes.rules(), grid, failure))
             return failedAt(failure, out, in, at.input, 0);
+        std::array<uint8_t, 20> found{};
         for (uint64_t pos = 0; pos < size;) {
-            const uint8_t* head = in.at(pos, 20, failure);
+            const uint8_t* head = read(pos, 20);
             if (head == nullptr) return failedAt(failure, out, in, at.input, pos);
             const uint32_t code = loadBE32(head);
             const BlockKind kind = codes.classify(code);
@@ -318,7 +357,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                     grid.packAt(pos);
                     break;
                 case BlockKind::SystemHeader: {
-                    const uint8_t* header = in.at(pos, length, failure);
+                    const uint8_t* header = read(pos, length);
                     if (header == nullptr) return failedAt(failure, out, in, at.input, pos);
                     takeStreamCodes(codes, ByteSpan(header, length));
                     systemHeaders = std::min(systemHeaders + 1, 2);
@@ -335,6 +374,11 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                     step = Step::EndOfFile;
                     break;
                 case BlockKind::None: {
+                    // The bytes found here outlive the chunk, which the
+                    // look for fill may read anew.
+                    std::copy_n(head, found.size(), found.begin());
+                    head = found.data();
+                    if (!flushRun()) return failedAt(failure, out, in, at.input, pos);
                     const std::optional<uint64_t> fill =
                         head[0] == 0 && pos > 0 ? fillAt(in, pos, grid, failure) : uint64_t{0};
                     if (!fill) return failedAt(failure, out, in, at.input, pos);
@@ -357,21 +401,24 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                     if (moved <= 0) return failedAt(failure, out, in, at.input, pos);
                     done += static_cast<uint64_t>(moved);
                 }
+                runStart = runEnd = pos + length;
             } else if (step == Step::Write) {
-                const uint8_t* block = in.at(pos, length, failure);
-                if (block == nullptr) return failedAt(failure, out, in, at.input, pos);
+                if (read(pos, length) == nullptr) return failedAt(failure, out, in, at.input, pos);
+                if (runEnd != pos) {
+                    if (!flushRun()) return failedAt(failure, out, in, at.input, pos);
+                    runStart = runEnd = pos;
+                }
+                uint8_t* block = in.held(pos, length);
                 if (params.continuous && (kind == BlockKind::Pack || kind == BlockKind::Packet)) {
                     if (offset != 0 || scrFloor) {
-                        patched.assign(block, block + length);
+                        runRewritten = true;
                         if (kind == BlockKind::Pack) {
                             const std::optional<uint64_t> scr =
-                                shiftPackScr(patched.data(), offset, scrFloor);
+                                shiftPackScr(block, offset, scrFloor);
                             if (scr && scr != scrFloor) scrFloor.reset();
                         } else {
-                            shiftPacketStamps(patched.data(), static_cast<uint32_t>(length),
-                                              offset);
+                            shiftPacketStamps(block, static_cast<uint32_t>(length), offset);
                         }
-                        block = patched.data();
                     }
                     if (kind == BlockKind::Pack) {
                         written.takePack(block);
@@ -379,14 +426,18 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                         written.takePacket(block, static_cast<uint32_t>(length));
                     }
                 }
-                if (!out.append(block, length)) return failedAt(failure, out, in, at.input, pos);
+                runEnd = pos + length;
             }
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
             if (pos + 4 >= size) break;
-            if (reportAndPoll(job, sink, at, pos)) return JoinResult::Stopped;
+            if (reportAndPoll(job, sink, at, pos)) {
+                if (!flushRun()) return failedAt(failure, out, in, at.input, pos);
+                return JoinResult::Stopped;
+            }
         }
+        if (!flushRun()) return failedAt(failure, out, in, at.input, size);
         return JoinResult::Done;
     });
     if (result == JoinResult::Done && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {

@@ -115,6 +115,7 @@ bool OutputFile::create(const std::string& path, const std::vector<std::string>&
     path_ = path;
     failure_ = {};
     written_ = 0;
+    kernelCopy_ = true;
     buffer_.clear();
     buffer_.reserve(kBuffer);
     inputs_.clear();
@@ -187,6 +188,14 @@ bool OutputFile::openTemporary(const std::string& target, const struct stat* exi
 
 bool OutputFile::append(const uint8_t* bytes, size_t count) {
     if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
+    // A long run goes out from where it stands: copying it into the buffer
+    // first would cost as much as writing it.
+    if (count >= kBuffer / 2) {
+        if (!flush()) return false;
+        if (!writeFully(fd_, bytes, count)) return fail(FailureKind::WriteFailed, errno);
+        written_ += count;
+        return true;
+    }
     while (count > 0) {
         const size_t take = std::min(kBuffer - buffer_.size(), count);
         buffer_.insert(buffer_.end(), bytes, bytes + take);
@@ -207,32 +216,38 @@ bool OutputFile::appendZeros(size_t count) {
     return true;
 }
 
+// Moves up to `count` bytes of `fd` from `pos` by the kernel; the bytes
+// moved. At the first refusal the kernel's copy is given up for this output
+// (another file system, a pipe, a device): the caller moves the rest itself,
+// and a real write error shows there, with its own reason.
+uint64_t OutputFile::copyInKernel(int fd, uint64_t pos, uint64_t count) {
+    uint64_t done = 0;
+    while (kernelCopy_ && done < count) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, kBuffer * 64));
+        loff_t at = static_cast<loff_t>(pos + done);
+        const ssize_t moved = ::copy_file_range(fd, &at, fd_, nullptr, want, 0);
+        if (moved > 0) {
+            done += static_cast<uint64_t>(moved);
+            written_ += static_cast<uint64_t>(moved);
+        } else if (moved == 0) {
+            break;  // the end of that file
+        } else if (errno != EINTR) {
+            kernelCopy_ = false;
+        }
+    }
+    return done;
+}
+
 int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count, const std::string& from) {
     if (failure_ || fd_ == -1 || !flush()) {
         fail(FailureKind::WriteFailed, EBADF);
         return -1;
     }
-    uint64_t done = 0;
-    bool kernelCopy = true;
+    uint64_t done = copyInKernel(fd, pos, count);
+    if (kernelCopy_) return static_cast<int64_t>(done);
     std::vector<uint8_t> chunk;
     while (done < count) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(count - done, kBuffer * 64));
-        if (kernelCopy) {
-            loff_t at = static_cast<loff_t>(pos + done);
-            const ssize_t moved = ::copy_file_range(fd, &at, fd_, nullptr, want, 0);
-            if (moved > 0) {
-                done += static_cast<uint64_t>(moved);
-                written_ += static_cast<uint64_t>(moved);
-                continue;
-            }
-            if (moved == 0) break;
-            if (errno == EINTR) continue;
-            // Not possible between these two files (another file system, a
-            // pipe, a device): through a buffer. A real write error shows
-            // there too, with its own reason.
-            kernelCopy = false;
-        }
-        chunk.resize(std::min(want, kBuffer));
+        chunk.resize(static_cast<size_t>(std::min<uint64_t>(count - done, kBuffer)));
         const int64_t got =
             readFully(fd, chunk.data(), chunk.size(), static_cast<int64_t>(pos + done));
         if (got < 0) {
@@ -250,6 +265,20 @@ int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count, const std::st
     return static_cast<int64_t>(done);
 }
 
+bool OutputFile::appendHeld(const uint8_t* bytes, size_t count, int fd, uint64_t pos) {
+    if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
+    if (count < kBuffer / 2 || !kernelCopy_) return append(bytes, count);
+    if (!flush()) return false;
+    const size_t moved = static_cast<size_t>(copyInKernel(fd, pos, count));
+    if (moved == count) return true;
+    // The rest from the caller's bytes at once: a full disk shows now, while
+    // the caller still knows what it was writing.
+    if (!writeFully(fd_, bytes + moved, count - moved))
+        return fail(FailureKind::WriteFailed, errno);
+    written_ += count - moved;
+    return true;
+}
+
 bool OutputFile::flush() {
     if (buffer_.empty()) return true;
     const bool ok = writeFully(fd_, buffer_.data(), buffer_.size());
@@ -261,9 +290,13 @@ bool OutputFile::flush() {
 bool OutputFile::finish() {
     if (fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     if (!failure_) flush();
-    // The bytes reach the disk before the name does: a crash right after the
-    // rename must not leave an empty file where the user's old one was.
-    if (!failure_ && !temporary_.empty() && ::fsync(fd_) != 0) {
+    // The bytes reach the disk before the name does when the name is a file
+    // already: a crash right after the rename must not leave an empty file
+    // where the user's old one was. A new name has nothing to lose, and the
+    // wait for the disk would double the time of a join or a save.
+    struct stat old {};
+    if (!failure_ && !temporary_.empty() && ::stat(target_.c_str(), &old) == 0 &&
+        ::fsync(fd_) != 0) {
         fail(FailureKind::WriteFailed, errno);
     }
     if (!closeChecked(fd_)) fail(FailureKind::WriteFailed, errno);

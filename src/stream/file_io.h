@@ -90,6 +90,10 @@ class OutputFile {
     // Returns the bytes copied (fewer only at the end of that file) or -1;
     // `from` names that file in a failed read.
     int64_t copyFrom(int fd, uint64_t pos, uint64_t count, const std::string& from);
+    // Appends `count` bytes that the caller holds at `bytes` and that stand
+    // as they are at `pos` of the file `fd`: a long run is copied by the
+    // kernel from that file where it can, else written from `bytes`.
+    [[nodiscard]] bool appendHeld(const uint8_t* bytes, size_t count, int fd, uint64_t pos);
     // Writes what is buffered, closes, and gives a temporary file the
     // output's name. False (and the temporary file removed) if anything of
     // it failed, the rename included.
@@ -105,6 +109,7 @@ class OutputFile {
 
   private:
     bool flush();
+    uint64_t copyInKernel(int fd, uint64_t pos, uint64_t count);
     bool fail(FailureKind kind, int systemError);
     bool isInput(const struct stat& st) const;
     bool openDirect(const std::string& path);
@@ -118,6 +123,7 @@ class OutputFile {
     std::vector<std::pair<dev_t, ino_t>> inputs_;
     Failure failure_;
     uint64_t written_ = 0;
+    bool kernelCopy_ = true;  // until copy_file_range refuses this output
 };
 
 }  // namespace mpg

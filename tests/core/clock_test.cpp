@@ -54,13 +54,14 @@ void closePacket(std::vector<uint8_t>& b) {
 
 // A video packet with PTS and DTS, in the MPEG-1 or the MPEG-2 form, whose
 // payload may start with a sequence header of frame rate code 3 (25 fps).
-std::vector<uint8_t> videoPacket(bool mpeg2, uint64_t pts, uint64_t dts, bool sequence = false) {
+std::vector<uint8_t> videoPacket(bool mpeg2, uint64_t pts, uint64_t dts, bool sequence = false,
+                                 size_t fill = 40) {
     std::vector<uint8_t> b = {0, 0, 1, 0xE0, 0, 0};
     if (mpeg2) b.insert(b.end(), {0x81, 0xC0, 10});
     putStamp(b, 3, pts);
     putStamp(b, 1, dts);
     if (sequence) b.insert(b.end(), {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13});
-    b.resize(b.size() + 40, 0x55);
+    b.resize(b.size() + fill, 0x55);
     closePacket(b);
     return b;
 }
@@ -189,18 +190,22 @@ TEST(ClockTest, EndCountsTheFramesAMuxerLeftUnstamped) {
     EXPECT_EQ(sound.endPts(), 180000u + 3 * 2160);
 }
 
-TEST(ClockTest, ContinuousJoinRewritesOnlyTheStampsOfLaterPieces) {
+// Three pieces of `frames` frames each, one pack and one video packet of
+// `fill` bytes a frame, their clocks starting near and past the wrap, joined
+// plainly and with continuous time: the continuous join keeps every block's
+// size and the first piece as it was, and its PTS run on one frame apart.
+void expectContinuousJoin(int frames, size_t fill) {
     test::TempDir dir;
     std::vector<std::vector<uint8_t>> pieces;
     std::vector<std::string> paths;
     const uint64_t starts[] = {kMask - 9000, 100, kMask - 3600};
     for (size_t k = 0; k < 3; ++k) {
         std::vector<uint8_t> b;
-        for (int f = 0; f < 4; ++f) {
+        for (int f = 0; f < frames; ++f) {
             const uint64_t pts = (starts[k] + 3600 * uint64_t(f)) & kMask;
             const std::vector<uint8_t> pack = f % 2 ? mpeg2Pack(pts, 17) : mpeg1Pack(pts);
             b.insert(b.end(), pack.begin(), pack.end());
-            const std::vector<uint8_t> p = videoPacket(k == 1, pts, pts, f == 0);
+            const std::vector<uint8_t> p = videoPacket(k == 1, pts, pts, f == 0, fill);
             b.insert(b.end(), p.begin(), p.end());
         }
         pieces.push_back(b);
@@ -233,12 +238,19 @@ TEST(ClockTest, ContinuousJoinRewritesOnlyTheStampsOfLaterPieces) {
         ASSERT_TRUE(layout);
         const uint64_t pts = readTimeStamp(joined.data() + pos + layout->ptsAt);
         if (lastPts) {
-            EXPECT_EQ(pts, (*lastPts + 3600) & kMask) << "at " << pos;
+            ASSERT_EQ(pts, (*lastPts + 3600) & kMask) << "at " << pos;
         }
         lastPts = pts;
         pos += length;
     }
-    EXPECT_EQ(lastPts, (starts[0] + 11 * 3600) & kMask);
+    EXPECT_EQ(lastPts, (starts[0] + (3 * uint64_t(frames) - 1) * 3600) & kMask);
+}
+
+TEST(ClockTest, ContinuousJoinRewritesOnlyTheStampsOfLaterPieces) {
+    expectContinuousJoin(4, 40);
+    // Pieces of several read chunks, with packets across the chunks' ends:
+    // a rewritten packet must go out rewritten wherever its chunk ends.
+    expectContinuousJoin(60, 60000);
 }
 
 }  // namespace

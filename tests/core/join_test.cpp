@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <random>
 
 #include <filesystem>
 
@@ -200,10 +201,10 @@ TEST_F(JoinTest, FailureNamesThePieceTheOffsetAndTheBytesFound) {
 // piece being copied, the block's offset in it and the system's reason; the
 // join leaves nothing behind.
 TEST_F(JoinTest, WriteFailureNamesThePiece) {
-    const StreamBuilder big = piece(1100);  // about 690 kB: the 1 MB buffer fills in piece 2
+    const StreamBuilder big = piece(1100);  // about 690 kB: the limit is reached in piece 2
     params.inputs = {input(big.bytes()), input(big.bytes()), input(big.bytes())};
     params.output = dir.file("out.mpg");
-    const int code = test::withFileSizeLimit(100'000, [&] {
+    const int code = test::withFileSizeLimit(1'000'000, [&] {
         const JoinResult r = joinStructured(state.job, params, sink);
         const Failure& f = state.job.failure;
         const std::string text = joinResultText(r, f) + failureDetail(f);
@@ -239,6 +240,47 @@ TEST_F(JoinTest, OnlyTheFirstSystemHeaderAndPadding) {
     EXPECT_EQ(packs, 3u + 2u * 2u);
     EXPECT_EQ(out.size(), a.size() - 4 - (a.blocks()[7].size + a.blocks()[8].size) +
                               2 * (b.size() - 4 - b.blocks()[1].size) + 4);
+}
+
+// Random pieces several read chunks long, with blocks of every size up to
+// the largest and extra system headers and padding here and there: the join
+// gives exactly the blocks it keeps, in order, one end code after them,
+// wherever a chunk of the reader or a run of its writes ends.
+TEST_F(JoinTest, RandomPiecesGiveTheBlocksTheyKeep) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 6; ++round) {
+        inputs.clear();
+        params.oneSystemHeader = random() % 2;
+        params.onePadding = random() % 2;
+        std::vector<std::string> paths;
+        std::vector<uint8_t> expected;
+        int headers = 0, paddings = 0;
+        const int pieces = 1 + static_cast<int>(random() % 3);
+        for (int k = 0; k < pieces; ++k) {
+            StreamBuilder b;
+            b.pack().systemHeader({0xE0, 0xC0});
+            while (b.size() < (size_t{5} << 19)) {
+                const uint32_t pick = random() % 8;
+                const size_t payload = random() % (pick == 7 ? 65536 : 3000);
+                if (pick == 0) b.pack();
+                if (pick == 1) b.systemHeader({0xE0});
+                if (pick == 2) b.padding(payload);
+                if (pick >= 3) b.packet(pick % 2 ? 0xE0 : 0xC0, payload);
+            }
+            if (random() % 2) b.endCode();
+            for (const test::BuiltBlock& block : b.blocks()) {
+                if (block.code == 0x1B9) continue;
+                if (block.code == 0x1BB && ++headers > 1 && params.oneSystemHeader) continue;
+                if (block.code == 0x1BE && ++paddings > 1 && params.onePadding) continue;
+                const auto from = b.bytes().begin() + static_cast<ptrdiff_t>(block.offset);
+                expected.insert(expected.end(), from, from + static_cast<ptrdiff_t>(block.size));
+            }
+            paths.push_back(input(b.bytes()));
+        }
+        expected.insert(expected.end(), kEnd.begin(), kEnd.end());
+        ASSERT_EQ(join(paths), JoinResult::Done) << "round " << round;
+        ASSERT_EQ(output(), expected) << "round " << round;
+    }
 }
 
 TEST_F(JoinTest, LargestLengthFieldDoesNotWrap) {
