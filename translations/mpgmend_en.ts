@@ -316,6 +316,10 @@
             <numerusform>piece %1 (%2): %n broken blocks</numerusform>
         </translation>
     </message>
+    <message>
+        <source>проверка кусков: %1 из %2</source>
+        <translation>checking the pieces: %1 of %2</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>
@@ -411,6 +415,38 @@ pieces of one film.
     <message>
         <source>непрерывное время (пересчитать SCR/PTS/DTS)</source>
         <translation>continuous time (recompute SCR/PTS/DTS)</translation>
+    </message>
+    <message>
+        <source>проверить куски перед сборкой</source>
+        <translation>check the pieces before joining</translation>
+    </message>
+    <message>
+        <source>сборка не начата: кусок %1 открыт для ремонта</source>
+        <translation>the join has not started: piece %1 is open for repair</translation>
+    </message>
+    <message>
+        <source>сборка отменена</source>
+        <translation>the join was cancelled</translation>
+    </message>
+    <message>
+        <source>в кусках есть блоки с ошибками:
+%1
+что делать?</source>
+        <translation>some pieces have broken blocks:
+%1
+what now?</translation>
+    </message>
+    <message>
+        <source>сначала исправить</source>
+        <translation>repair first</translation>
+    </message>
+    <message>
+        <source>склеить как есть</source>
+        <translation>glue as they are</translation>
+    </message>
+    <message>
+        <source>отмена</source>
+        <translation>cancel</translation>
     </message>
 </context>
 <context>

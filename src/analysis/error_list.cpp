@@ -177,6 +177,7 @@ int ErrorGrid::onNotice(const Notice& notice) {
         case Notify::Progress:
         case Notify::JoinProgress:
         case Notify::RowProgress:
+        case Notify::PieceCheck:
             break;
     }
     return -1;

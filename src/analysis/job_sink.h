@@ -20,6 +20,7 @@ enum class Notify : int {
     JoinProgress = 4,  // payload: percentage of the whole join; done of total: which input
     Withdrawn = 5,     // payload: index of a last entry whose row a resumed scan takes back
     RowProgress = 6,   // a repair's walk over the list: row done of rows total; 0 of 0 at its end
+    PieceCheck = 7,    // payload: percentage of the pieces' check; done of total: which piece
 };
 
 // One report: its kind, its payload, and the values that go with it.

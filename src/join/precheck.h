@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/app_state.h"
+#include "analysis/job_sink.h"
 #include "stream/failure.h"
 
 namespace mpg {
@@ -24,8 +25,11 @@ struct PieceCheck {
 // Scans each input afresh under `rules`, with the same scan as the repair
 // page, and lists the pieces with broken blocks or a failure, in order. A
 // stop request (job.stopRequested) ends the check between pieces and
-// within one; the pieces not yet checked are then not listed.
+// within one; the pieces not yet checked are then not listed. With a
+// `progress` sink the check reports PieceCheck notices there, at each
+// piece's start and as the piece's scan goes on, as often as that sink
+// takes them.
 std::vector<PieceCheck> checkPieces(JobState& job, const std::vector<std::string>& inputs,
-                                    StreamRules rules);
+                                    StreamRules rules, JobSink* progress = nullptr);
 
 }  // namespace mpg

@@ -334,6 +334,9 @@ std::string progressLine(const Notice& notice) {
         case Notify::RowProgress:
             return notice.total == 0 ? std::string()
                                      : strategyProgressText(notice.done, notice.total);
+        case Notify::PieceCheck:
+            return fillIn(translate("Message", "проверка кусков: %1 из %2"),
+                          {std::to_string(notice.done), std::to_string(notice.total)});
         default:
             return std::string();
     }

@@ -134,7 +134,7 @@ bool JobController::deliver(size_t limit) {
         switch (r.kind) {
             case JobReport::Kind::Notice:
                 if (r.notice.kind == Notify::Progress || r.notice.kind == Notify::JoinProgress ||
-                    r.notice.kind == Notify::RowProgress) {
+                    r.notice.kind == Notify::RowProgress || r.notice.kind == Notify::PieceCheck) {
                     lastProgress = &r.notice;
                 } else {
                     rows.push_back(r.notice);
@@ -160,7 +160,9 @@ bool JobController::deliver(size_t limit) {
     flushRows();
     if (lastProgress != nullptr) {
         const QString text = QString::fromStdString(progressLine(*lastProgress));
-        if (lastProgress->kind != Notify::JoinProgress) {
+        // The joining page's progress: its join's, or its check's of the pieces.
+        if (lastProgress->kind != Notify::JoinProgress &&
+            lastProgress->kind != Notify::PieceCheck) {
             emit progress(lastProgress->payload, text);
         } else {
             emit joinProgress(lastProgress->payload, text);

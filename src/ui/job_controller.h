@@ -20,8 +20,8 @@
 
 namespace mpg::ui {
 
-// The jobs the window runs.
-enum class Job { Scan, Save, Hammer, Join, Verify };
+// The jobs the window runs. JoinCheck scans the pieces before a join.
+enum class Job { Scan, Save, Hammer, Join, Verify, JoinCheck };
 
 // A report as the job thread queues it: a notice, one of the sink's other
 // calls with its value, or the end of the job, which comes last.

@@ -7,10 +7,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 
 #include "text/messages.h"
+#include "text/translate.h"
 #include "ui/form_yes_no.h"
 #include "ui/page_kit.h"
 #include "ui/widgets.h"
@@ -35,7 +38,7 @@ constexpr ControlSpec ImageSUM{
     {4, 74, 17, 17},
     QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "сгенерить имя выходного файла")};
 constexpr ControlSpec EditSUM{"EditSUM", {32, 72, 305, 21}};
-constexpr ControlSpec Panel1{"Panel1", {8, 104, 329, 160}};
+constexpr ControlSpec Panel1{"Panel1", {8, 98, 329, 176}};
 constexpr ControlSpec CheckMS1{"CheckMS1", {8, 8, 17, 17}};
 constexpr ControlSpec LabelMS1{
     "LabelMS1",
@@ -62,14 +65,18 @@ constexpr ControlSpec CheckCont{
     "CheckCont",
     {8, 141, 313, 17},
     QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "непрерывное время (пересчитать SCR/PTS/DTS)")};
+constexpr ControlSpec CheckPre{
+    "CheckPre",
+    {8, 157, 313, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "проверить куски перед сборкой")};
 constexpr ControlSpec CheckGlue{
     "CheckGlue",
-    {16, 271, 289, 17},
+    {16, 278, 289, 17},
     QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "не надо мудрить, надо просто склеить файлы")};
 constexpr ControlSpec BitBtnSUM{
-    "BitBtnSUM", {8, 299, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
-constexpr ControlSpec GaugeZ{"GaugeZ", {226, 294, 33, 33}};
-constexpr ControlSpec ImageZ{"ImageZ", {278, 291, 40, 40}};
+    "BitBtnSUM", {8, 306, 89, 25}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "склеить")};
+constexpr ControlSpec GaugeZ{"GaugeZ", {226, 300, 33, 33}};
+constexpr ControlSpec ImageZ{"ImageZ", {278, 297, 40, 40}};
 constexpr const char* ImageZHint = QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "остановить сборку");
 constexpr ControlSpec LabelME{
     "LabelME", {6, 337, 323, 17}, QT_TRANSLATE_NOOP("mpg::ui::JoinPage", "mess")};
@@ -158,6 +165,8 @@ void JoinPage::buildOptions(QWidget* panel) {
     Check1SH = makeCheck(panel, layout::Check1SH, tr(layout::Check1SH.text), false);
     Label1SH = wrapped(makeLabel(panel, layout::Label1SH, tr(layout::Label1SH.text), false, false));
     CheckCont = makeCheck(panel, layout::CheckCont, tr(layout::CheckCont.text), false);
+    CheckPre = makeCheck(panel, layout::CheckPre, tr(layout::CheckPre.text), true);
+    connect(CheckPre, &QCheckBox::clicked, this, [this](bool on) { preChosen_ = on; });
 }
 
 QList<TImage*> JoinPage::framedPictures() const {
@@ -273,6 +282,17 @@ void JoinPage::BitBtnSUMClick() {
     window()->setWindowTitle(mainCaption());
     joinParams_ = std::move(params);
     glue_ = CheckGlue->isChecked();
+    // A piece with broken blocks stops the structured join there: the user
+    // hears of it before anything is written. The glue copies bytes and
+    // minds no structure.
+    if (!glue_ && CheckPre->isChecked()) {
+        startCheck();
+    } else {
+        startJoin();
+    }
+}
+
+void JoinPage::startJoin() {
     joinMessageShown_ = false;
     GaugeZ->setValue(0);
     GaugeZ->show();
@@ -284,12 +304,97 @@ void JoinPage::BitBtnSUMClick() {
     });
 }
 
+void JoinPage::startCheck() {
+    unsound_.clear();
+    GaugeZ->setValue(0);
+    GaugeZ->show();
+    ImageZ->show();
+    LabelME->setText(tr("идёт работа"));
+    // The scans use scratch states of their own: the repair page's table and
+    // list stay as they are. The stop request is the window's, as for the join.
+    jobs_.start(Job::JoinCheck, [this](JobSink& sink) {
+        unsound_ = checkPieces(state_.job, joinParams_.inputs, joinParams_.rules, &sink);
+        return static_cast<int32_t>(unsound_.size());
+    });
+}
+
+bool JoinPage::checkDone() {
+    if (state_.job.stopRequested) {
+        LabelME->setText(QString::fromUtf8(messageText(Message::Stopped)));
+        return false;
+    }
+    if (unsound_.empty()) {
+        startJoin();
+        return true;
+    }
+    // A piece that cannot be read would fail any join: nothing to choose.
+    const Language language = currentLanguage();
+    for (const PieceCheck& piece : unsound_) {
+        if (piece.failure) {
+            LabelME->setText(QString::fromStdString(pieceCheckText(piece, language)));
+            return false;
+        }
+    }
+    switch (askAboutUnsound()) {
+        case Unsound::RepairFirst: {
+            const PieceCheck& first = unsound_.front();
+            LabelME->setText(tr("сборка не начата: кусок %1 открыт для ремонта")
+                                 .arg(QString::fromStdString(countText(first.piece + 1))));
+            // Once the check's end has been handled everywhere: the window
+            // closes the ended job's input then, which must not be this one.
+            const QString path = QString::fromStdString(first.path);
+            QTimer::singleShot(0, this, [this, path] {
+                if (openForRepair_) openForRepair_(path);
+            });
+            return false;
+        }
+        case Unsound::JoinAnyway:
+            // The structured join would fail at the first broken block; the
+            // glue keeps every byte of every piece as it is.
+            glue_ = true;
+            startJoin();
+            return true;
+        case Unsound::Cancel:
+            break;
+    }
+    LabelME->setText(tr("сборка отменена"));
+    return false;
+}
+
+JoinPage::Unsound JoinPage::askAboutUnsound() {
+    const Language language = currentLanguage();
+    QStringList lines;
+    for (const PieceCheck& piece : unsound_)
+        lines << QString::fromStdString(pieceCheckText(piece, language));
+    QMessageBox box(
+        QMessageBox::Warning, mainCaption(),
+        tr("в кусках есть блоки с ошибками:\n%1\nчто делать?").arg(lines.join(QLatin1Char('\n'))),
+        QMessageBox::NoButton, window());
+    box.setObjectName(QStringLiteral("FormPreCheck"));
+    const auto button = [&box](const QString& text, const char* name,
+                               QMessageBox::ButtonRole role) {
+        QPushButton* b = box.addButton(text, role);
+        b->setObjectName(QString::fromLatin1(name));
+        return b;
+    };
+    QPushButton* repair = button(tr("сначала исправить"), "BitBtnRepair", QMessageBox::ActionRole);
+    QPushButton* glue = button(tr("склеить как есть"), "BitBtnGlue", QMessageBox::AcceptRole);
+    QPushButton* cancel = button(tr("отмена"), "BitBtnCancel", QMessageBox::RejectRole);
+    box.setDefaultButton(repair);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == repair) return Unsound::RepairFirst;
+    if (box.clickedButton() == glue) return Unsound::JoinAnyway;
+    return Unsound::Cancel;
+}
+
 void JoinPage::CheckGlueClick() {
     const QSignalBlocker a(CheckMS1), b(CheckGlue);
     CheckGlue->setChecked(true);
-    for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH, CheckCont}) box->setChecked(false);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH, CheckCont})
+    for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH, CheckCont, CheckPre})
+        box->setChecked(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH,
+                                                      CheckCont, CheckPre})
         w->setEnabled(false);
 }
 
@@ -297,8 +402,10 @@ void JoinPage::CheckMS1Click() {
     const QSignalBlocker a(CheckMS1), b(CheckGlue);
     CheckMS1->setChecked(true);
     CheckGlue->setChecked(false);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH, CheckCont})
+    // The check comes back as the user left it; it is on unless turned off.
+    if (!CheckPre->isEnabled()) CheckPre->setChecked(preChosen_);
+    for (QWidget* w : std::initializer_list<QWidget*>{LabelMS1, Check1PP, Check1SH, Label1SH,
+                                                      CheckCont, CheckPre})
         w->setEnabled(true);
 }
 
@@ -317,6 +424,8 @@ void JoinPage::showProgress(int percent, const QString& text) {
 }
 
 void JoinPage::jobFinished(Job job, int32_t result) {
+    // A sound check goes on to the join, whose gauge and skull stay.
+    if (job == Job::JoinCheck && checkDone()) return;
     // An input refused at the start has shown its own text already.
     const JoinResult joined = static_cast<JoinResult>(result);
     if (job == Job::Join && (joined != JoinResult::Failed || !joinMessageShown_)) {

@@ -7,6 +7,7 @@
 
 #include "analysis/app_state.h"
 #include "join/join.h"
+#include "join/precheck.h"
 #include "ui/job_controller.h"
 
 class QCheckBox;
@@ -32,6 +33,11 @@ class JoinPage : public QWidget {
     // Where the add dialog opens when it has not been used yet: the folder
     // of the text this gives (the repair page's input).
     void setNearFolder(std::function<QString()> near) { near_ = std::move(near); }
+    // Opens a file on the repair page and shows that page, as a file dropped
+    // on the window does: the pre-check's "repair first".
+    void setRepairOpener(std::function<void(const QString&)> open) {
+        openForRepair_ = std::move(open);
+    }
     QList<TImage*> framedPictures() const;
     QList<QWidget*> mouseAreas() const;
     // Adds files to the end of the list, in the order given.
@@ -58,11 +64,21 @@ class JoinPage : public QWidget {
     void showMessage(const QString& text);
     void showProgress(int percent, const QString& text);
     void jobFinished(Job job, int32_t result);
+    // The join of joinParams_, structured or glued as glue_ says.
+    void startJoin();
+    // The scan of every piece before a structured join; its end decides.
+    void startCheck();
+    // After the check: whether the join was started.
+    bool checkDone();
+    // What the user makes of pieces with broken blocks.
+    enum class Unsound { RepairFirst, JoinAnyway, Cancel };
+    Unsound askAboutUnsound();
 
     AppState& state_;
     JobController& jobs_;
     TFormYesNo* FormYesNo_ = nullptr;
     std::function<QString()> near_;
+    std::function<void(const QString&)> openForRepair_;
 
     QSplitter* Splitter3;
     QListWidget* JList;
@@ -76,6 +92,9 @@ class JoinPage : public QWidget {
     QLabel* LabelMS1;
     QCheckBox* Check1PP;
     QCheckBox* CheckCont;
+    QCheckBox* CheckPre;
+    // The pre-check box as the user left it before the glue took it away.
+    bool preChosen_ = true;
     QCheckBox* Check1SH;
     QLabel* Label1SH;
     QCheckBox* CheckGlue;
@@ -87,6 +106,9 @@ class JoinPage : public QWidget {
     // What the join joins, taken when it starts, and how.
     JoinParams joinParams_;
     bool glue_ = false;
+    // The pieces the check found unsound; written by the check's job, read
+    // once it has ended.
+    std::vector<PieceCheck> unsound_;
     // The join reported a text of its own (an input it could not open),
     // which its failure must not cover.
     bool joinMessageShown_ = false;

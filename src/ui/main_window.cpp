@@ -61,6 +61,7 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
     PageControl1->addTab(TabSheetCFG, tr("настройки"));
     PageControl1->setCurrentWidget(TabSheetREM);
     TabSheetAD->setNearFolder([this] { return TabSheetREM->inputText(); });
+    TabSheetAD->setRepairOpener([this](const QString& path) { openOnRepairPage(path); });
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
         if (PageControl1->widget(page) == TabSheetAD) TabSheetAD->TabSheetADShow();
     });
@@ -143,8 +144,12 @@ void TFormMain::dropEvent(QDropEvent* event) {
         return;
     }
     // One stream is repaired at a time: the first of several opens.
+    openOnRepairPage(files.first());
+}
+
+void TFormMain::openOnRepairPage(const QString& path) {
     PageControl1->setCurrentWidget(TabSheetREM);
-    TabSheetREM->openFile(files.first());
+    TabSheetREM->openFile(path);
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {

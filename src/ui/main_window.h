@@ -65,6 +65,8 @@ class TFormMain : public QWidget {
     void ImageVLMouseMove();
     void ImageVLClick();
     void jobFinished();
+    // Shows the repair page with `path` opened on it.
+    void openOnRepairPage(const QString& path);
 
     AppState& state_;
     JobController jobs_;

@@ -758,6 +758,7 @@ void RepairPage::jobFinished(Job job, int32_t) {
             verifyDone();
             break;
         case Job::Join:
+        case Job::JoinCheck:
             break;
     }
     BitBtnGO->setText(tr("го"));

@@ -1,4 +1,5 @@
 #include "join/join.h"
+#include "join/precheck.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -383,6 +384,28 @@ TEST_F(JoinTest, GlueIsAConcatenation) {
     }
     ASSERT_EQ(join(paths, true), JoinResult::Done);
     EXPECT_EQ(output(), all);
+}
+
+// The check before a join reports where it is over all the pieces: the text
+// counts them, the gauge never goes back and keeps to each piece's share.
+TEST_F(JoinTest, PieceCheckProgress) {
+    StreamBuilder broken = piece(30);
+    broken.insert(broken.blocks()[10].offset + 7, 3, 0x00);
+    const std::vector<std::string> paths = {input(piece(40).bytes()), input(broken.bytes()),
+                                            input(piece(20).bytes())};
+    const std::vector<PieceCheck> found = checkPieces(state.job, paths, params.rules, &sink);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].piece, 1u);
+    int32_t last = 0;
+    size_t k = 0;
+    for (const test::Event& e : sink.of(Notify::PieceCheck)) {
+        k += e.progressText != "проверка кусков: " + std::to_string(k) + " из 3";
+        ASSERT_EQ(e.progressText, "проверка кусков: " + std::to_string(k) + " из 3");
+        EXPECT_GE(e.payload, std::max(last, static_cast<int32_t>((k - 1) * 100 / 3)));
+        EXPECT_LE(e.payload, static_cast<int32_t>(k * 100 / 3));
+        last = e.payload;
+    }
+    EXPECT_EQ(k, 3u);
 }
 
 }  // namespace

@@ -1,13 +1,18 @@
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QThread>
 #include <QtTest>
+#include <atomic>
 
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
+#include "text/translate.h"
 #include "ui/join_page.h"
 #include "ui/program.h"
 #include "ui/widgets.h"
@@ -28,7 +33,44 @@ class JoinPageTest : public QObject {
     void outputName();
     void joinJob();
     void refusedAndFailedJoins();
+    void checkBeforeJoining();
+    void unsoundPieceAsks();
+    void stopDuringCheckStartsNoJoin();
 };
+
+namespace {
+
+// Pieces of one test in a folder of their own: a sound one and a copy of it
+// with ten stray bytes in a packet, as a bad read leaves them: the packet's
+// length no longer leads to the next start code, one broken block.
+struct Pieces {
+    test::TempDir dir;
+    std::vector<uint8_t> sound = test::readFile(test::fixture("av.mpg"));
+    std::vector<uint8_t> damaged = [this] {
+        std::vector<uint8_t> bytes = sound;
+        bytes.insert(bytes.begin() + 5000, 10, 0xFF);
+        return bytes;
+    }();
+    std::string a = dir.write("a.mpg", sound);
+    std::string b = dir.write("b.mpg", damaged);
+    std::string out = dir.file("joined.mpg");
+    bool unchanged() const { return test::readFile(a) == sound && test::readFile(b) == damaged; }
+};
+
+// Puts `paths` on the list, the output in its field, and presses "склеить".
+void join(Program& p, const QStringList& paths, const std::string& out) {
+    auto* list = p.get<QListWidget>("JList");
+    list->clear();
+    list->addItems(paths);
+    p.get<QLineEdit>("EditSUM")->setText(QString::fromStdString(out));
+    p.get<QPushButton>("BitBtnSUM")->click();
+}
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
 
 void JoinPageTest::pageShowsItsInformation() {
     Program p;
@@ -97,8 +139,11 @@ void JoinPageTest::modePair() {
     auto* continuous = p.get<QCheckBox>("CheckCont");
     onePP->setChecked(true);
     continuous->setChecked(true);
+    auto* check = p.get<QCheckBox>("CheckPre");
+    QVERIFY(check->isChecked() && check->isEnabled());
     glue->click();
     QVERIFY(glue->isChecked() && !structured->isChecked());
+    QVERIFY(!check->isChecked() && !check->isEnabled());
     QVERIFY(!onePP->isChecked() && !oneSH->isChecked());
     QVERIFY(!continuous->isChecked() && !continuous->isEnabled());
     QVERIFY(!onePP->isEnabled() && !oneSH->isEnabled() && !p.get<QLabel>("LabelMS1")->isEnabled());
@@ -106,6 +151,12 @@ void JoinPageTest::modePair() {
     QVERIFY(glue->isChecked());
     structured->click();
     QVERIFY(structured->isChecked() && !glue->isChecked());
+    // The check comes back as it was; turned off, it stays off.
+    QVERIFY(check->isChecked() && check->isEnabled());
+    check->click();
+    glue->click();
+    structured->click();
+    QVERIFY(!check->isChecked() && check->isEnabled());
     QVERIFY(onePP->isEnabled() && !onePP->isChecked() && p.get<QLabel>("Label1SH")->isEnabled());
     structured->click();
     QVERIFY(structured->isChecked());
@@ -194,6 +245,8 @@ void JoinPageTest::joinJob() {
 
 void JoinPageTest::refusedAndFailedJoins() {
     Program p;
+    // The join's own refusals and failures, which the check would catch first.
+    p.get<QCheckBox>("CheckPre")->click();
     test::TempDir dir;
     const auto bytes = test::typicalStream(3).bytes();
     const std::string input = dir.write("in.mpg", bytes);
@@ -228,6 +281,110 @@ void JoinPageTest::refusedAndFailedJoins() {
              QStringLiteral("нарушена структура файла: ") + QString::fromStdString(bad) +
                  QStringLiteral(", позиция 0: найдено 11 18 1F 26 — не код начала блока"));
     QVERIFY(test::readFile(bad) == test::StreamBuilder::pattern(100));
+}
+
+// Sound pieces pass the check and join as they would without it; the check
+// reports its progress over the pieces, leaves the repair page's table
+// alone, and without the box there is no check at all.
+void JoinPageTest::checkBeforeJoining() {
+    Program p;
+    Pieces f;
+    std::vector<std::string> texts;
+    p.main.jobs().setJobThreadHook([&](const Notice& n) {
+        if (n.kind == Notify::PieceCheck) texts.push_back(progressLine(n));
+    });
+    join(p, {q(f.a), q(f.a)}, f.out);
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("операция завершена"));
+    QVERIFY(!texts.empty());
+    QCOMPARE(texts.front(), std::string("проверка кусков: 1 из 2"));
+    QCOMPARE(texts.back(), std::string("проверка кусков: 2 из 2"));
+    QCOMPARE(p.state.table.size(), size_t(0));
+    const auto checked = test::readFile(f.out);
+
+    texts.clear();
+    p.get<QCheckBox>("CheckPre")->click();
+    const std::string plain = f.dir.file("plain.mpg");
+    join(p, {q(f.a), q(f.a)}, plain);
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(texts.empty());
+    QVERIFY(test::readFile(plain) == checked);
+    QCOMPARE(checked.size(), 2 * f.sound.size() + 4);
+    QVERIFY(f.unchanged());
+}
+
+// A piece with a broken block: the question names it with its count, and
+// each answer does what it says. An unreadable piece leaves nothing to ask.
+void JoinPageTest::unsoundPieceAsks() {
+    Program p;
+    Pieces f;
+    p.choose("BitBtnCancel");
+    join(p, {q(f.a), q(f.b)}, f.out);
+    QVERIFY(p.waitForJobEnd());
+    // One broken block in the second piece, named as the core names it.
+    const QString line = q(pieceCheckText({1, f.b, 0, 1, {}}, currentLanguage()));
+    QVERIFY(line.startsWith(QStringLiteral("кусок 2 (") + q(f.b) + QStringLiteral("): 1 ")));
+    QCOMPARE(p.question, QStringLiteral("в кусках есть блоки с ошибками:\n") + line +
+                             QStringLiteral("\nчто делать?"));
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("сборка отменена"));
+    QVERIFY(!QFile::exists(q(f.out)));
+    QVERIFY(!p.get<TImage>("ImageZ")->isVisibleTo(&p.main));
+
+    // As it is: glued, byte for byte.
+    p.choose("BitBtnGlue");
+    join(p, {q(f.a), q(f.b)}, f.out);
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("операция завершена"));
+    auto both = f.sound;
+    both.insert(both.end(), f.damaged.begin(), f.damaged.end());
+    QVERIFY(test::readFile(f.out) == both);
+    QVERIFY(p.get<QCheckBox>("CheckMS1")->isChecked());
+
+    // Repair first: the piece opens on the repair page; nothing is written.
+    QFile::remove(q(f.out));
+    auto* tabs = p.get<QTabWidget>("PageControl1");
+    tabs->setCurrentIndex(1);
+    p.choose("BitBtnRepair");
+    join(p, {q(f.b), q(f.a), q(f.b)}, f.out);
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(p.question.contains(QStringLiteral("\nкусок 3 (") + q(f.b)));
+    QCOMPARE(p.get<QLabel>("LabelME")->text(),
+             QStringLiteral("сборка не начата: кусок 1 открыт для ремонта"));
+    QTRY_COMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(p.get<QLineEdit>("EditIN")->text(), q(f.b));
+
+    // A piece that cannot be read: its text instead of a question, no join.
+    p.question.clear();
+    p.choose("BitBtnCancel");
+    const std::string missing = f.dir.file("missing.mpg");
+    join(p, {q(f.b), q(missing)}, f.out);
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("кусок 2 не прочитан: ") +
+                                                   q(missing) +
+                                                   QStringLiteral(": No such file or directory"));
+    QVERIFY(p.question.isEmpty());
+    QVERIFY(!QFile::exists(q(f.out)));
+    QVERIFY(f.unchanged());
+}
+
+// The skull stops the check as it stops a join, and no join follows.
+void JoinPageTest::stopDuringCheckStartsNoJoin() {
+    Program p;
+    Pieces f;
+    std::atomic<bool> held{true};
+    p.main.jobs().setJobThreadHook([&](const Notice& n) {
+        while (n.kind == Notify::PieceCheck && held) QThread::msleep(1);
+    });
+    p.get<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    join(p, {q(f.a), q(f.a)}, f.out);
+    QVERIFY(p.get<TImage>("ImageZ")->isVisibleTo(&p.main));
+    p.answer(true);
+    p.get<TImage>("ImageZ")->clicked();
+    held = false;
+    QVERIFY(p.waitForJobEnd());
+    QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("прервано пользователем"));
+    QVERIFY(!QFile::exists(q(f.out)));
+    QVERIFY(f.unchanged());
 }
 
 QTEST_MAIN(JoinPageTest)

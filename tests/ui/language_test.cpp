@@ -55,6 +55,8 @@ void LanguageTest::everyTextChangesWithTheLanguage() {
     QCOMPARE(tabs->tabText(2), QStringLiteral("settings"));
     QCOMPARE(verify->text(), QStringLiteral("check the result"));
     QCOMPARE(dp->text(), QStringLiteral("if the delta is positive"));
+    QCOMPARE(p.get<QCheckBox>("CheckPre")->text(),
+             QStringLiteral("check the pieces before joining"));
     QVERIFY(verify->toolTip().startsWith(QStringLiteral("scan the file just saved")));
     QCOMPARE(list->model()->headerData(3, Qt::Horizontal).toString(),
              QStringLiteral("offset in file"));
@@ -66,6 +68,7 @@ void LanguageTest::everyTextChangesWithTheLanguage() {
     useLanguage(Language::Russian);
     QCOMPARE(tabs->tabText(0), QStringLiteral("ремонт"));
     QCOMPARE(dp->text(), QStringLiteral("если дельта положительна"));
+    QCOMPARE(p.get<QCheckBox>("CheckPre")->text(), QStringLiteral("проверить куски перед сборкой"));
     QCOMPARE(list->model()->headerData(3, Qt::Horizontal).toString(),
              QStringLiteral("offset в файле"));
 }

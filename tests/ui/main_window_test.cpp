@@ -114,6 +114,7 @@ void MainWindowTest::startValues() {
     QVERIFY(p.get<QCheckBox>("CheckMS1")->isChecked());
     QVERIFY(!p.get<QCheckBox>("CheckGlue")->isChecked());
     QVERIFY(!p.get<QCheckBox>("Check1PP")->isChecked());
+    QVERIFY(p.get<QCheckBox>("CheckPre")->isChecked());
     QCOMPARE(p.get<QPushButton>("BitBtnSUM")->text(), QStringLiteral("склеить"));
     QCOMPARE(p.get<QLabel>("LabelME")->text(), QStringLiteral("mess"));
     QVERIFY(!p.get<TImage>("ImageZ")->isVisibleTo(&p.main));

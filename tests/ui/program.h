@@ -3,10 +3,12 @@
 // and wait for jobs.
 #pragma once
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -75,6 +77,19 @@ struct Program {
         });
         timer->start(5);
     }
+    // Answers the next three-way question of the joining page's check with
+    // the button of that object name, once it shows; records its text.
+    void choose(const char* button) {
+        auto* timer = new QTimer(&main);
+        QObject::connect(timer, &QTimer::timeout, [this, timer, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || box->objectName() != QStringLiteral("FormPreCheck")) return;
+            question = box->text();
+            box->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+            timer->deleteLater();
+        });
+        timer->start(5);
+    }
     bool waitForJobEnd(int ms = 20000) {
         QElapsedTimer t;
         t.start();
@@ -82,6 +97,7 @@ struct Program {
         return !main.jobRunning();
     }
     QString captions;
+    QString question;
 };
 
 // The texts of a list's entries, in order.
