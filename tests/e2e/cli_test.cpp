@@ -288,6 +288,15 @@ TEST(Cli, JoinCheckAndWhereItFails) {
               std::string::npos)
         << checked.err;
     EXPECT_FALSE(std::filesystem::exists(out));
+    // The glue, which minds no structure, hears of the piece and goes on.
+    const CliRun glued = cli({"join", "--check", "--glue", "-o", out, a, broken}, dir);
+    EXPECT_EQ(glued.status, 0) << glued.err;
+    EXPECT_NE(glued.err.find("кусок 2 (" + broken + "): 1 блок с ошибками"), std::string::npos)
+        << glued.err;
+    auto both = first;
+    both.insert(both.end(), damaged.begin(), damaged.end());
+    EXPECT_EQ(readFile(out), both);
+    std::filesystem::remove(out);
 
     const CliRun joined = cli({"join", "-o", out, a, broken}, dir);
     EXPECT_EQ(joined.status, 1);
