@@ -5,8 +5,10 @@
 # lands on both sides of a pair) and reported as the median of the pairs'
 # ratios with their spread, beside each side's median seconds, its peak
 # resident memory and the machine's load. Prints the table, writes it to
-# BENCHMARKS.md and its figures to bench/results/latest.csv, and prints each
-# row's change against the CSV of the run before.
+# BENCHMARKS.md (in place of the part an earlier run made, keeping the
+# sections written by hand after it) and its figures to
+# bench/results/latest.csv, and prints each row's change against the CSV of
+# the run before.
 # Usage: bench/run.sh BUILD_DIR [OUT_DIR]
 #   BENCH_QUICK=1   smaller inputs, fewer rows, the same method; writes
 #                   OUT_DIR/quick.md and OUT_DIR/quick.csv instead
@@ -331,7 +333,20 @@ if [ -f "$csv" ]; then
     }' "$csv" "$out/new.csv")
 fi
 mv "$out/new.csv" "$csv"
-mv "$out/new.md" "$report"
+# The report's made part goes between its two marks; what stands after the
+# second (sections written by hand: figures of other scripts, earlier
+# figures) is kept.
+begin='<!-- made by bench/run.sh: from here -->'
+end='<!-- made by bench/run.sh: to here -->'
+{
+  echo "$begin"
+  cat "$out/new.md"
+  echo "$end"
+  kept=$( ([ -f "$report" ] && grep -nxF "$end" "$report" || true) | head -n 1 | cut -d : -f 1)
+  if [ -n "$kept" ]; then tail -n +"$((kept + 1))" "$report"; fi
+} > "$out/report.md"
+mv "$out/report.md" "$report"
 echo
-cat "$report"
+cat "$out/new.md"
+rm -f "$out/new.md"
 if [ -n "$changes" ]; then echo; echo "$changes"; fi
