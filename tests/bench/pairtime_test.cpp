@@ -30,25 +30,29 @@ std::string quoted(const std::string& s) {
     return q + "'";
 }
 
-PairRun pairtime(const std::vector<std::string>& args) {
-    std::string command = quoted(PAIRTIME);
+PairRun run(const std::string& program, const std::vector<std::string>& args) {
+    std::string command = quoted(program);
     for (const std::string& a : args) command += " " + quoted(a);
     command += " 2>/dev/null";
-    PairRun run;
+    PairRun result;
     FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) return run;
+    if (p == nullptr) return result;
     std::string text;
     char buffer[512];
     while (std::fgets(buffer, sizeof buffer, p) != nullptr) text += buffer;
     const int status = ::pclose(p);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::istringstream in(text);
     for (std::string field; in >> field;) {
         const size_t eq = field.find('=');
         if (eq != std::string::npos)
-            run.fields[field.substr(0, eq)] = std::stod(field.substr(eq + 1));
+            result.fields[field.substr(0, eq)] = std::stod(field.substr(eq + 1));
     }
-    return run;
+    return result;
+}
+
+PairRun pairtime(const std::vector<std::string>& args) {
+    return run(PAIRTIME, args);
 }
 
 TEST(PairTime, TimesBothSidesAndWritesTheirOutputs) {
@@ -104,3 +108,22 @@ TEST(PairTime, StopsOnAnExitStatusNotAccepted) {
 }
 
 }  // namespace
+
+// The reading ceiling's tool reads every byte whatever its chunk and the
+// buffer's shift, the last chunk short.
+TEST(PreadSpeed, ReadsTheWholeFileAtAnyChunkAndShift) {
+    TempDir dir;
+    std::vector<uint8_t> bytes(10'000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    const std::string input = dir.write("input.bin", bytes);
+    for (const char* shift : {"0", "16", "4095"}) {
+        for (const char* chunk : {"64", "4096", "2048000"}) {
+            const PairRun r = run(PREADSPEED, {input, "--chunk", chunk, "--shift", shift});
+            EXPECT_EQ(r.status, 0) << chunk << " " << shift;
+            EXPECT_EQ(r.fields.at("bytes"), 10'000) << chunk << " " << shift;
+        }
+    }
+    EXPECT_EQ(readFile(input), bytes);
+    EXPECT_EQ(run(PREADSPEED, {input, "--shift", "4096"}).status, 2);
+    EXPECT_EQ(run(PREADSPEED, {dir.file("missing.bin")}).status, 1);
+}
