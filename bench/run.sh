@@ -212,6 +212,41 @@ met() {
     }'
 }
 seconds() { awk -v s="$1" 'BEGIN { printf (s < 1 ? "%.4f" : "%.3f"), s }'; }
+# window_bench --broken prints tables whose cells are separated by " | "
+# (with or without the outer bars of markdown), each with its header line.
+# mode=md makes markdown of them, a target and a met? column added beside the
+# first column named "window / ..." (or "... / CLI"), judged by the first
+# number in it; mode=csv makes CSV rows of those figures, keyed by the table's number and the row's first
+# cell. Other lines pass through (md) and end a table.
+windowTables='
+  /^\|/ { sub(/^\| */, ""); sub(/ *\|$/, "") }
+  /^[-|: ]+$/ { next }
+  !/ \| / {
+    if (mode == "md") { if (head && $0 != "") print ""; print }
+    head = 0; col = 0; next
+  }
+  !head {
+    head = 1; ++table
+    for (i = 1; i <= NF; ++i) if (!col && tolower($i) ~ /window \/|\/ *(cli|command)/) col = i
+    if (mode == "md") {
+      printf "| %s |%s\n|", $0, col ? " target | met? |" : ""
+      for (i = 1; i <= NF + (col ? 2 : 0); ++i) printf "---|"
+      printf "\n"
+    }
+    next
+  }
+  {
+    v = ""
+    if (col && match($col, /[0-9]+(\.[0-9]+)?/)) v = substr($col, RSTART, RLENGTH)
+    met = v != "" && v + 0 <= 1.5 ? "yes" : "no"
+    if (mode == "md") {
+      printf "| %s |%s\n", $0, col ? " at most 1.5 | " met " |" : ""
+    } else if (v != "") {
+      key = $1; gsub(/[^0-9A-Za-z]/, "", key)
+      printf "window_broken_%s%s,%s,,,%s,,,,,%s,le 1.5,%s,,,,,\"window_bench --broken: %s\"\n", \
+        (table > 1 ? "t" table "_" : ""), key, pairs, v, v, met, $1
+    }
+  }'
 
 {
   echo "key,pairs,ours_s,theirs_s,ratio,min,max,q1,q3,figure,target,met,ours_kb,theirs_kb,load1,steal,what"
@@ -230,13 +265,7 @@ seconds() { awk -v s="$1" 'BEGIN { printf (s < 1 ? "%.4f" : "%.3f"), s }'; }
   }
   windowRow window_clean "$windowClean" "le 1.2"
   windowRow window_damaged "$windowDamaged" "-"
-  awk -F ' \\| ' -v pairs="$pairs" '
-    / \| / {
-      if (!head) { head = 1; for (i = 1; i <= NF; ++i) if (!col && tolower($i) ~ /window \/|\/ *(cli|command)/) col = i; next }
-      if (!col) next
-      v = $col; gsub(/[^0-9.]/, "", v); key = $1; gsub(/[^0-9A-Za-z]/, "", key)
-      if (v != "") printf "window_broken_%s,%s,,,%s,,,,,%s,le 1.5,%s,,,,,\"window_bench --broken: %s\"\n", key, pairs, v, v, (v + 0 <= 1.5 ? "yes" : "no"), $1
-    }' <<<"$windowBroken"
+  awk -F ' \\| ' -v mode=csv -v pairs="$pairs" "$windowTables" <<<"$windowBroken"
   awk -F '|' -v pairs="$pairs" '
     $2 ~ /^ *[0-9]+ *$/ {
       rows = $2; gsub(/ /, "", rows); split($9, spread, "–"); gsub(/ /, "", spread[1]); gsub(/ /, "", spread[2])
@@ -320,23 +349,7 @@ seconds() { awk -v s="$1" 'BEGIN { printf (s < 1 ? "%.4f" : "%.3f"), s }'; }
     echo "\`window_bench --broken $pairs\`, as it reports itself; target: the window at most 1.5"
     echo "times the command line's time."
     echo
-    # Its lines of cells separated by " | " become a table, with the target
-    # judged on the first column named "window / ..." (or "... / CLI").
-    awk -F ' \\| ' '
-      / \| / {
-        if (!head) {
-          head = 1
-          for (i = 1; i <= NF; ++i) if (!col && tolower($i) ~ /window \/|\/ *(cli|command)/) col = i
-          printf "| %s |%s\n", $0, col ? " target | met? |" : ""
-          printf "|"; for (i = 1; i <= NF + (col ? 2 : 0); ++i) printf "---|"; printf "\n"
-          next
-        }
-        row = "| " $0 " |"
-        if (col) { v = $col; gsub(/[^0-9.]/, "", v); row = row " at most 1.5 | " (v != "" && v + 0 <= 1.5 ? "yes" : "no") " |" }
-        print row
-        next
-      }
-      { print }' <<<"$windowBroken"
+    awk -F ' \\| ' -v mode=md "$windowTables" <<<"$windowBroken"
   fi
   echo
   echo "$hammer"
