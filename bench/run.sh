@@ -152,8 +152,8 @@ if [ "$quick" != 1 ]; then
 fi
 rm -f "$tmp"
 
-# The window's own benchmark times its pairs itself; its tables are taken
-# as it prints them.
+# The window's own benchmark times itself, in the program; its figures and
+# tables are taken as it prints them.
 windowBench="$build/bench/window_bench"
 windowClean="" windowDamaged="" windowBroken=""
 if [ -x "$windowBench" ]; then
