@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 COMMA := ,
 
-.PHONY: all deps configure build test test-sanitize test-tsan fuzz run bench screenshots fixtures package format clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz run bench bench-quick screenshots fixtures package format clean
 
 all: build
 
@@ -30,9 +30,17 @@ run: build
 screenshots: build
 	bash scripts/screenshots.sh $(BUILD_DIR)
 
+# Every ratio timed in interleaved pairs (bench/README.md): the table goes to
+# BENCHMARKS.md and its figures to bench/results/latest.csv, each row's change
+# against the CSV before printed. bench-quick: smaller inputs and fewer rows
+# by the same method, in under 2 minutes, its report in bench/out/quick.md.
 bench: build
 	@bash scripts/install-deps.sh bench
 	bash bench/run.sh $(BUILD_DIR) bench/out
+
+bench-quick: build
+	@bash scripts/install-deps.sh bench
+	BENCH_QUICK=1 bash bench/run.sh $(BUILD_DIR) bench/out
 
 # The fixture streams of tests/data made anew with ffmpeg and mplex; for one
 # version of each the files come out byte for byte as committed.
