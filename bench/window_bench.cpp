@@ -5,11 +5,24 @@
 // window_bench --broken [RUNS]: the same for streams of 1,000, 10,000 and
 // 100,000 broken blocks (made by mpgsynth), with the longest time the
 // window's thread went without serving a 10 ms timer during the scan.
+// window_bench --pairs [PAIRS] [SIZE]: the window beside the command line
+// doing the same work, in interleaved pairs (window, command line, window...),
+// each side timed from its start (the window's button, the process's spawn)
+// to the end of its job: the scan, and the scan followed by each strategy of
+// the hammer, on streams of SIZE bytes (default 256 MiB) with 0 to 100,000
+// runs of zeros and on streams whose every block is broken. Prints a markdown
+// table with the median of each side, the median of the pairs' ratios and
+// the least and greatest ratio.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -17,6 +30,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "analysis/grid_sink.h"
@@ -159,18 +173,156 @@ int brokenBlocks(int runs) {
     return 0;
 }
 
+// The command-line companion run as a process, its output thrown away; its
+// seconds from the spawn to its exit.
+double cliRun(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string cli = MPGMEND_CLI;
+    argv.push_back(cli.data());
+    std::vector<std::string> copies = args;
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", cli.c_str());
+        std::exit(1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    posix_spawn_file_actions_destroy(&actions);
+    // 0: no broken block; 3: broken blocks found or left.
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 3)) {
+        std::fprintf(stderr, "mpgmend-cli failed\n");
+        std::exit(1);
+    }
+    return seconds;
+}
+
+// The strategies as the window's radio buttons and the command line's --apply name them.
+struct StrategyNames {
+    const char* radio;
+    const char* apply;
+};
+constexpr StrategyNames kStrategies[] = {
+    {"RadioEQ", "eq"}, {"RadioRERE", "rescan"}, {"RadioISALL", "sizes"}, {"RadioAUTO", "auto"}};
+
+// The scan through the window, then, given a strategy, the hammer with it:
+// from the click on "го" to the end of the last job.
+double windowWork(const std::string& path, const char* radio) {
+    Program p(path);
+    return p.timed([&] {
+        p.scan();
+        if (radio == nullptr) return;
+        while (p.main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        p.main.findChild<QRadioButton*>(radio)->setChecked(true);
+        emit p.main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked();
+    });
+}
+
+// The same work by the command line: `scan`, or `repair --apply X --dry-run`
+// (the scan, the strategy, the plan printed, no stream written).
+double cliWork(const std::string& path, const char* apply) {
+    if (apply == nullptr) return cliRun({"scan", path});
+    return cliRun({"repair", path, "--apply", apply, "--dry-run"});
+}
+
+// One row of the table: `pairs` interleaved pairs.
+void comparePairs(const std::string& label, const std::string& what, const std::string& path,
+                  const StrategyNames* strategy, int pairs) {
+    std::vector<double> window, cli, ratios;
+    // One untimed run of each side first: the page cache and the window's fonts warm.
+    windowWork(path, strategy ? strategy->radio : nullptr);
+    cliWork(path, strategy ? strategy->apply : nullptr);
+    for (int i = 0; i < pairs; ++i) {
+        window.push_back(windowWork(path, strategy ? strategy->radio : nullptr));
+        cli.push_back(cliWork(path, strategy ? strategy->apply : nullptr));
+        ratios.push_back(window.back() / cli.back());
+    }
+    const auto [least, most] = std::minmax_element(ratios.begin(), ratios.end());
+    std::printf("| %s | %s | %.3f | %.3f | %.2f | %.2f-%.2f |\n", label.c_str(), what.c_str(),
+                median(window), median(cli), median(ratios), *least, *most);
+    std::fflush(stdout);
+}
+
+std::string grouped(int n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+int windowBesideCli(int pairs, uint64_t size) {
+    QTemporaryDir dir;
+    const auto make = [&](const QString& name, const QStringList& how) {
+        const QString path = dir.filePath(name);
+        if (QProcess::execute(QStringLiteral(MPGSYNTH), QStringList{path} + how) != 0) {
+            std::fprintf(stderr, "mpgsynth failed\n");
+            std::exit(1);
+        }
+        return path.toStdString();
+    };
+    std::printf(
+        "| broken blocks | work | window (s) | command line (s) | window / command line "
+        "| least-greatest ratio |\n|---|---|---|---|---|---|\n");
+    for (const int runs : {0, 1000, 10000, 100000}) {
+        const std::string path = make(QStringLiteral("runs-%1.mpg").arg(runs),
+                                      {QStringLiteral("--size"), QString::number(size),
+                                       QStringLiteral("--zero-runs"), QString::number(runs)});
+        const std::string label = grouped(runs) + " zero runs";
+        comparePairs(label, "scan", path, nullptr, pairs);
+        if (runs < 10000) continue;
+        for (const StrategyNames& s : kStrategies)
+            comparePairs(label, std::string("scan + ") + s.apply, path, &s, pairs);
+        QFile::remove(QString::fromStdString(path));
+    }
+    // Every block after the headers broken, 7 bytes each: the cost per row alone.
+    for (const int blocks : {1000, 10000, 100000}) {
+        const std::string path = make(QStringLiteral("broken-%1.mpg").arg(blocks),
+                                      {QStringLiteral("--size"), QString::number(64 + 7 * blocks),
+                                       QStringLiteral("--broken-packets")});
+        const std::string label = grouped(blocks) + " every block";
+        comparePairs(label, "scan", path, nullptr, pairs);
+        if (blocks < 10000) continue;
+        for (const StrategyNames& s : kStrategies)
+            comparePairs(label, std::string("scan + ") + s.apply, path, &s, pairs);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_bench FILE [RUNS] | --broken [RUNS]\n");
+        std::fprintf(
+            stderr, "usage: window_bench FILE [RUNS] | --broken [RUNS] | --pairs [PAIRS] [SIZE]\n");
         return 2;
     }
     const std::string path = argv[1];
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     if (path == "--broken") return brokenBlocks(runs);
+    // One run of the window alone, for a profiler: --once FILE [eq|rescan|sizes|auto].
+    if (path == "--once" && argc > 2) {
+        const StrategyNames* strategy = nullptr;
+        for (const StrategyNames& s : kStrategies)
+            if (argc > 3 && std::string(argv[3]) == s.apply) strategy = &s;
+        std::printf("%.3f s\n", windowWork(argv[2], strategy ? strategy->radio : nullptr));
+        return 0;
+    }
+    if (path == "--pairs") {
+        const uint64_t size = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : uint64_t{256} << 20;
+        return windowBesideCli(argc > 2 ? std::max(1, std::atoi(argv[2])) : 7, size);
+    }
     std::vector<double> sink, window;
     for (int i = 0; i < runs; ++i) {
         sink.push_back(sinkScan(path));
