@@ -17,8 +17,10 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -298,14 +300,51 @@ int windowBesideCli(int pairs, uint64_t size) {
     return 0;
 }
 
+// A line of /proc/self/status in kilobytes ("VmRSS:", "VmHWM:").
+long statusKb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(line.indexOf(':') + 1).trimmed().split(' ').front().toLong();
+    }
+    return -1;
+}
+
+// The memory the window takes to load FILE.index (written beforehand, e.g.
+// by `mpgmend-cli scan --save-index`): the resident set before the load,
+// its peak during the load (the peak is reset first) and after; once on a
+// window that has only opened FILE, once after the window's scan of it.
+int indexMemory(const std::string& path) {
+    std::printf(
+        "| window | resident before (MB) | peak while loading (MB) | after (MB) |\n"
+        "|---|---|---|---|\n");
+    for (const bool scanned : {false, true}) {
+        Program p(path);
+        if (scanned) p.timed([&] { p.scan(); });
+        QCoreApplication::processEvents();
+        const long before = statusKb("VmRSS:");
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1) return 1;
+        clear.close();
+        p.main.findChild<QAction*>("MIzaer")->trigger();
+        const long peak = statusKb("VmHWM:");
+        QCoreApplication::processEvents();
+        std::printf("| %s | %.1f | %.1f | %.1f |\n", scanned ? "after its scan" : "just opened",
+                    before / 1024.0, peak / 1024.0, statusKb("VmRSS:") / 1024.0);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(
-            stderr, "usage: window_bench FILE [RUNS] | --broken [RUNS] | --pairs [PAIRS] [SIZE]\n");
+        std::fprintf(stderr,
+                     "usage: window_bench FILE [RUNS] | --broken [RUNS] | --pairs [PAIRS] [SIZE] | "
+                     "--once FILE [STRATEGY] | --index-memory FILE\n");
         return 2;
     }
     const std::string path = argv[1];
@@ -319,6 +358,7 @@ int main(int argc, char** argv) {
         std::printf("%.3f s\n", windowWork(argv[2], strategy ? strategy->radio : nullptr));
         return 0;
     }
+    if (path == "--index-memory" && argc > 2) return indexMemory(argv[2]);
     if (path == "--pairs") {
         const uint64_t size = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : uint64_t{256} << 20;
         return windowBesideCli(argc > 2 ? std::max(1, std::atoi(argv[2])) : 7, size);
