@@ -15,6 +15,7 @@
 // the least and greatest ratio.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <QAction>
@@ -216,12 +217,16 @@ constexpr StrategyNames kStrategies[] = {
 
 // The scan through the window, then, given a strategy, the hammer with it:
 // from the click on "го" to the end of the last job.
-double windowWork(const std::string& path, const char* radio) {
+// `scanSeconds`, when given, gets the part the scan took.
+double windowWork(const std::string& path, const char* radio, double* scanSeconds = nullptr) {
     Program p(path);
+    const auto start = Clock::now();
     return p.timed([&] {
         p.scan();
         if (radio == nullptr) return;
         while (p.main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (scanSeconds != nullptr)
+            *scanSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         p.main.findChild<QRadioButton*>(radio)->setChecked(true);
         emit p.main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked();
     });
@@ -355,7 +360,20 @@ int main(int argc, char** argv) {
         const StrategyNames* strategy = nullptr;
         for (const StrategyNames& s : kStrategies)
             if (argc > 3 && std::string(argv[3]) == s.apply) strategy = &s;
-        std::printf("%.3f s\n", windowWork(argv[2], strategy ? strategy->radio : nullptr));
+        double scan = 0;
+        const auto cpu = [](int who) {
+            rusage use{};
+            ::getrusage(who, &use);
+            return double(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+                   double(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+        };
+        const double window = cpu(RUSAGE_THREAD), all = cpu(RUSAGE_SELF);
+        const double seconds = windowWork(argv[2], strategy ? strategy->radio : nullptr, &scan);
+        const double windowCpu = cpu(RUSAGE_THREAD) - window, allCpu = cpu(RUSAGE_SELF) - all;
+        std::printf(
+            "%.3f s (the scan %.3f s); processor: the window's thread %.3f s, the jobs' "
+            "%.3f s\n",
+            seconds, strategy ? scan : seconds, windowCpu, allCpu - windowCpu);
         return 0;
     }
     if (path == "--index-memory" && argc > 2) return indexMemory(argv[2]);

@@ -1,5 +1,7 @@
 #include "ui/job_controller.h"
 
+#include <chrono>
+
 #include "stream/thread_priority.h"
 #include "text/messages.h"
 
@@ -7,10 +9,14 @@ namespace mpg::ui {
 
 namespace {
 
-// How often the window takes what the job reported, and how many reports it
-// handles at most before it lets its other events in.
+// How often the window takes what the job reported, how many rows it hands
+// on at a time, and how long it goes on handing them on in one turn before
+// it lets its other events in. Every turn ends in a repaint of the list, which
+// costs about what a batch does: a backlog of a hundred thousand rows taken
+// a batch a turn spent as long painting as listing.
 constexpr int kDrainMs = 30;
 constexpr size_t kBatch = 16384;
+constexpr auto kTurn = std::chrono::milliseconds(25);
 
 }  // namespace
 
@@ -71,7 +77,10 @@ void JobController::drain() {
     // A backlog is taken batch by batch, each on its own turn of the event
     // loop, so that painting and input go on in between; an ended job is
     // over once the last of it has been taken.
-    const bool more = deliver(kBatch);
+    const auto start = std::chrono::steady_clock::now();
+    bool more = deliver(kBatch);
+    while (more && running_ && std::chrono::steady_clock::now() - start < kTurn)
+        more = deliver(kBatch);
     if (!more && ended_) {
         finish();
     } else {
