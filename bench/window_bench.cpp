@@ -220,6 +220,12 @@ constexpr StrategyNames kStrategies[] = {
 // The rows the window's last scan listed.
 int listedRows = 0;
 
+// The rows that name a block (an empty list holds one unused row).
+int blockRows(const mpg::ErrorGrid& grid) {
+    const int rows = grid.rowCount() - 1;
+    return rows == 1 && !grid.rowUsed(1) ? 0 : rows;
+}
+
 // `scanSeconds`, when given, gets the part the scan took.
 double windowWork(const std::string& path, const char* radio, double* scanSeconds = nullptr) {
     Program p(path);
@@ -228,13 +234,13 @@ double windowWork(const std::string& path, const char* radio, double* scanSecond
         p.scan();
         if (radio == nullptr) return;
         while (p.main.jobRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        listedRows = p.main.grid().rowCount() - 1;  // counts, no more
+        listedRows = blockRows(p.main.grid());
         if (scanSeconds != nullptr)
             *scanSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         p.main.findChild<QRadioButton*>(radio)->setChecked(true);
         emit p.main.findChild<mpg::ui::TImage*>("ImageHAMMER")->clicked();
     });
-    if (radio == nullptr) listedRows = p.main.grid().rowCount() - 1;
+    if (radio == nullptr) listedRows = blockRows(p.main.grid());
     return seconds;
 }
 

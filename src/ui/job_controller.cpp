@@ -18,10 +18,6 @@ constexpr int kDrainMs = 30;
 constexpr size_t kBatch = 16384;
 constexpr auto kTurn = std::chrono::milliseconds(25);
 
-}  // namespace
-
-namespace {
-
 bool isProgress(Notify kind) {
     return kind == Notify::Progress || kind == Notify::JoinProgress ||
            kind == Notify::RowProgress || kind == Notify::PieceCheck;
@@ -74,9 +70,9 @@ JobController::JobController(AppState& state, QObject* parent) : QObject(parent)
 }
 
 void JobController::drain() {
-    // A backlog is taken batch by batch, each on its own turn of the event
-    // loop, so that painting and input go on in between; an ended job is
-    // over once the last of it has been taken.
+    // A backlog is handed on over several turns of the event loop, so that
+    // painting and input go on in between; an ended job is over once the
+    // last of it has been handed on.
     const auto start = std::chrono::steady_clock::now();
     bool more = deliver(kBatch);
     while (more && running_ && std::chrono::steady_clock::now() - start < kTurn)
