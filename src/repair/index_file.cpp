@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <optional>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "model/sector_grid.h"
@@ -214,29 +217,80 @@ class RecordCheck {
     StreamCodes codes_;
 };
 
-// The file's size was checked: exactly `count` records from where the file
-// stands, each checked as it is decoded into its place in `table`.
-IndexLoad readRecords(int fd, size_t count, IndexFormat format, RecordCheck& check,
-                      BlockTable& table) {
-    const size_t size = format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
-    table.allocate(count);
-    std::vector<uint8_t> buffer(std::min(count, kRecordsPerChunk) * size);
-    for (size_t first = 0; first < count; first += kRecordsPerChunk) {
-        const size_t n = std::min(kRecordsPerChunk, count - first);
+// What the records of an index file are read for: their check against the
+// input, which keeps no record, or their decoding into the table.
+struct RecordPass {
+    int fd;
+    int64_t first;  // the file position of the first record
+    size_t count;
+    IndexFormat format;
+};
+
+// Reads the records chunk by chunk, handing each chunk of `n` records that
+// start at record `first` to `take`, which says whether to go on. Fails
+// (Unreadable) on a short read; returns what `take` returned last.
+template <typename Take>
+IndexLoad readChunks(const RecordPass& pass, Take take) {
+    const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    std::vector<uint8_t> buffer(std::min(pass.count, kRecordsPerChunk) * size);
+    for (size_t first = 0; first < pass.count; first += kRecordsPerChunk) {
+        const size_t n = std::min(kRecordsPerChunk, pass.count - first);
         const size_t bytes = n * size;
-        if (readFully(fd, buffer.data(), bytes) != static_cast<int64_t>(bytes)) {
+        const int64_t at = pass.first + static_cast<int64_t>(first * size);
+        if (readFully(pass.fd, buffer.data(), bytes, at) != static_cast<int64_t>(bytes)) {
             return IndexLoad::Unreadable;
         }
+        const IndexLoad result = take(first, n, std::span<const uint8_t>(buffer.data(), bytes));
+        if (result != IndexLoad::Loaded) return result;
+    }
+    return IndexLoad::Loaded;
+}
+
+BlockRecord decodeAt(IndexFormat format, const uint8_t* at) {
+    return format == IndexFormat::Wide ? decodeWideBlockRecord(at) : decodeBlockRecord(at);
+}
+
+// The records' bytes folded into one number: the second pass finds the
+// bytes the first one checked, or an index file changed in between.
+uint64_t digestOf(uint64_t digest, std::span<const uint8_t> bytes) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return (digest ^ std::hash<std::string_view>{}(text)) * 0x100000001B3ULL;
+}
+
+// The first pass: every record checked, in table order, against the input,
+// none kept; `digest` gets the records' bytes.
+IndexLoad checkRecords(const RecordPass& pass, RecordCheck& check, uint64_t& digest) {
+    const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    const IndexLoad read = readChunks(pass, [&](size_t, size_t n, std::span<const uint8_t> bytes) {
+        digest = digestOf(digest, bytes);
         for (size_t i = 0; i < n; ++i) {
-            BlockRecord& r = table[first + i];
-            const uint8_t* at = buffer.data() + i * size;
-            r = format == IndexFormat::Wide ? decodeWideBlockRecord(at) : decodeBlockRecord(at);
-            if (!check.fits(r))
+            if (!check.fits(decodeAt(pass.format, bytes.data() + i * size)))
                 return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
         }
-    }
+        return IndexLoad::Loaded;
+    });
+    if (read != IndexLoad::Loaded) return read;
     if (check.complete()) return IndexLoad::Loaded;
     return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
+}
+
+// The second pass: the checked records decoded into `table`, which has
+// given up what it held before: the records are never held twice. An index
+// file whose bytes are no longer those checked leaves the table empty.
+IndexLoad fillRecords(const RecordPass& pass, uint64_t digest, BlockTable& table) {
+    const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    table.allocate(pass.count);
+    uint64_t again = 0;
+    IndexLoad result =
+        readChunks(pass, [&](size_t first, size_t n, std::span<const uint8_t> bytes) {
+            again = digestOf(again, bytes);
+            for (size_t i = 0; i < n; ++i)
+                table[first + i] = decodeAt(pass.format, bytes.data() + i * size);
+            return IndexLoad::Loaded;
+        });
+    if (result == IndexLoad::Loaded && again != digest) result = IndexLoad::Damaged;
+    if (result != IndexLoad::Loaded) table.clear();
+    return result;
 }
 
 // Which format the file is in, from its head, and how many records it
@@ -281,16 +335,19 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
     }
     const std::optional<IndexShape> shape = indexShape(fd, *size, input.streamSize());
     if (!shape) return IndexLoad::Damaged;
-    BlockTable loaded;
+    const int64_t first = shape->format == IndexFormat::Wide ? int64_t{kWideIndexHeaderSize} : 0;
+    const RecordPass pass{fd, first, shape->records, shape->format};
     RecordCheck check(input, state.rules.load());
-    IndexLoad result = readRecords(fd, shape->records, shape->format, check, loaded);
+    uint64_t digest = 0;
+    IndexLoad result = checkRecords(pass, check, digest);
     if (result == IndexLoad::InputFailed) why = input.failure();
     if (result == IndexLoad::Loaded && (why = input.verifyUnchanged())) {
         result = IndexLoad::InputFailed;
     }
     if (result != IndexLoad::Loaded) return result;
-    state.table = std::move(loaded);
-    state.codes = check.codes();
+    // Checked: only now is the table the state held before given up.
+    result = fillRecords(pass, digest, state.table);
+    if (result == IndexLoad::Loaded) state.codes = check.codes();
     return result;
 }
 

@@ -61,11 +61,15 @@ enum class [[nodiscard]] IndexLoad{
 // the file, its start code standing at its offset and its declared size
 // being what that header states, and the runs of broken blocks lying inside
 // them. A foreign or damaged file would otherwise have the repair cut real
-// data. Then state.table is replaced (filled in place: the records are never
-// held twice) and state.codes set to the stream codes in force at the
-// table's end, as the scan leaves them for the writer; on any other outcome
-// both are left as they were, and for InputFailed `inputFailure` (when
-// given) says why.
+// data. Then state.table is replaced and state.codes set to the stream codes
+// in force at the table's end, as the scan leaves them for the writer. The
+// records are read twice, to be checked and then to be kept, and never held
+// twice: the table the state held before is given up only once they are
+// found good, and the new one is filled in place. On any other outcome both
+// are left as they were, but for an index file that can no longer be read,
+// or no longer holds the same bytes, when it is read the second time: the
+// table is then empty (Unreadable or Damaged). For InputFailed
+// `inputFailure` (when given) says why.
 IndexLoad loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
                         Failure* inputFailure = nullptr);
 

@@ -1,5 +1,7 @@
 #include "ui/job_controller.h"
 
+#include <chrono>
+
 #include "stream/thread_priority.h"
 #include "text/messages.h"
 
@@ -7,78 +9,79 @@ namespace mpg::ui {
 
 namespace {
 
-// How often the window takes what the job reported, and how many reports it
-// handles at most before it lets its other events in.
+// How often the window takes what the job reported, how many rows it hands
+// on at a time, and how long it goes on handing them on in one turn before
+// it lets its other events in. Every turn ends in a repaint of the list, which
+// costs about what a batch does: a backlog of a hundred thousand rows taken
+// a batch a turn spent as long painting as listing.
 constexpr int kDrainMs = 30;
 constexpr size_t kBatch = 16384;
+constexpr auto kTurn = std::chrono::milliseconds(25);
+
+bool isProgress(Notify kind) {
+    return kind == Notify::Progress || kind == Notify::JoinProgress ||
+           kind == Notify::RowProgress || kind == Notify::PieceCheck;
+}
 
 }  // namespace
 
 void QueueSink::push(JobReport report) {
     const std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(report));
+    report.rowsBefore = queue_.rows.size();
+    queue_.others.push_back(std::move(report));
 }
-
-namespace {
-
-JobReport reportOf(JobReport::Kind kind) {
-    JobReport report;
-    report.kind = kind;
-    return report;
-}
-
-}  // namespace
 
 void QueueSink::notify(const Notice& notice) {
     if (onJobThread) onJobThread(notice);
-    JobReport report = reportOf(JobReport::Kind::Notice);
-    report.notice = notice;
-    push(std::move(report));
+    const std::lock_guard lock(mutex_);
+    if (isProgress(notice.kind)) {
+        queue_.progress = notice;
+    } else {
+        queue_.rows.push_back(notice);
+    }
 }
 
 void QueueSink::reportCheck(CheckResult result) {
-    JobReport report = reportOf(JobReport::Kind::Check);
-    report.check = result;
-    push(std::move(report));
+    push({JobReport::Kind::Check, 0, result, {}});
 }
 
 void QueueSink::clearErrorList() {
-    push(reportOf(JobReport::Kind::ClearList));
+    push({JobReport::Kind::ClearList, 0, CheckResult::Ok, {}});
 }
 
 void QueueSink::reportRefusal(const Failure& why) {
-    JobReport report = reportOf(JobReport::Kind::Refusal);
-    report.refusal = why;
-    push(std::move(report));
+    push({JobReport::Kind::Refusal, 0, CheckResult::Ok, why});
 }
 
 void QueueSink::end() {
-    push(reportOf(JobReport::Kind::End));
+    push({JobReport::Kind::End, 0, CheckResult::Ok, {}});
 }
 
-bool QueueSink::take(std::vector<JobReport>& out, size_t limit) {
+void QueueSink::take(JobReports& out) {
     const std::lock_guard lock(mutex_);
-    const size_t n = std::min(limit, queue_.size());
-    for (size_t i = 0; i < n; ++i) {
-        out.push_back(std::move(queue_.front()));
-        queue_.pop_front();
-    }
-    return !queue_.empty();
+    std::swap(out.rows, queue_.rows);
+    std::swap(out.others, queue_.others);
+    std::swap(out.progress, queue_.progress);
 }
 
 JobController::JobController(AppState& state, QObject* parent) : QObject(parent), state_(state) {
     drainTimer_.setInterval(kDrainMs);
-    connect(&drainTimer_, &QTimer::timeout, this, [this] {
-        // A backlog is taken batch by batch, each on its own turn of the
-        // event loop, so that painting and input go on in between; an ended
-        // job is over once the last of it has been taken.
-        const bool more = deliver(kBatch);
-        if (!more && ended_) {
-            finish();
-        } else {
-            drainTimer_.setInterval(more ? 0 : kDrainMs);
-        }
-    });
+    connect(&drainTimer_, &QTimer::timeout, this, &JobController::drain);
+}
+
+void JobController::drain() {
+    // A backlog is handed on over several turns of the event loop, so that
+    // painting and input go on in between; an ended job is over once the
+    // last of it has been handed on.
+    const auto start = std::chrono::steady_clock::now();
+    bool more = deliver(kBatch);
+    while (more && running_ && std::chrono::steady_clock::now() - start < kTurn)
+        more = deliver(kBatch);
+    if (!more && ended_) {
+        finish();
+    } else {
+        drainTimer_.setInterval(more ? 0 : kDrainMs);
+    }
 }
 
 void JobController::shutdown() {
@@ -88,6 +91,8 @@ void JobController::shutdown() {
     running_ = ended_ = false;
     drainTimer_.stop();
     sink_.reset();
+    taken_ = {};
+    batch_ = {};
     state_.job.stopRequested = false;
 }
 
@@ -97,12 +102,14 @@ void JobController::start(Job job, Body body) {
     ++generation_;
     ended_ = false;
     sink_ = std::make_unique<QueueSink>();
+    taken_.clear();
+    rowsFrom_ = othersFrom_ = 0;
     sink_->onJobThread = hook_;
     const bool lowPriority = !state_.highPriority.load();
     running_ = true;
     drainTimer_.setInterval(kDrainMs);
     drainTimer_.start();
-    worker_ = std::thread([this, body = std::move(body), lowPriority] {
+    worker_ = std::thread([this, body = std::move(body), lowPriority, generation = generation_] {
         // On the job's own thread, which ends with the job: the window's
         // thread and the next job are not touched.
         if (lowPriority) lowerThreadPriority();
@@ -112,6 +119,16 @@ void JobController::start(Job job, Body body) {
         // the queue's mutex orders the result with the window's reading of
         // it in a way ThreadSanitizer sees, which Qt's event queue is not.
         sink_->end();
+        // The window need not wait for its next turn to learn of the end: a
+        // job of a few milliseconds would otherwise take up to a turn more,
+        // and a scan followed by the hammer two. The call carries nothing;
+        // one that comes after the job is over finds nothing to do.
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (running_ && generation == generation_) drain();
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -121,35 +138,32 @@ void JobController::stop(uint64_t generation) {
 
 bool JobController::deliver(size_t limit) {
     if (!sink_) return false;
-    std::vector<JobReport> reports;
-    const bool more = sink_->take(reports, limit);
-    std::vector<Notice> rows;
-    const auto flushRows = [&] {
-        if (!rows.empty()) emit rowsReported(rows);
-        rows.clear();
+    if (rowsFrom_ == taken_.rows.size() && othersFrom_ == taken_.others.size()) {
+        taken_.clear();
+        rowsFrom_ = othersFrom_ = 0;
+        sink_->take(taken_);
+    }
+    const size_t rowsTo = std::min(taken_.rows.size(), rowsFrom_ + limit);
+    const auto handOnRows = [&](size_t to) {
+        if (to <= rowsFrom_) return;
+        batch_.assign(taken_.rows.begin() + static_cast<ptrdiff_t>(rowsFrom_),
+                      taken_.rows.begin() + static_cast<ptrdiff_t>(to));
+        rowsFrom_ = to;
+        emit rowsReported(batch_);
     };
-    // Of the progress reports only the latest of the batch is shown.
-    const Notice* lastProgress = nullptr;
-    for (const JobReport& r : reports) {
+    // The reports in their place among the rows.
+    for (; othersFrom_ < taken_.others.size(); ++othersFrom_) {
+        const JobReport& r = taken_.others[othersFrom_];
+        if (r.rowsBefore > rowsTo) break;
+        handOnRows(r.rowsBefore);
         switch (r.kind) {
-            case JobReport::Kind::Notice:
-                if (r.notice.kind == Notify::Progress || r.notice.kind == Notify::JoinProgress ||
-                    r.notice.kind == Notify::RowProgress || r.notice.kind == Notify::PieceCheck) {
-                    lastProgress = &r.notice;
-                } else {
-                    rows.push_back(r.notice);
-                }
-                break;
             case JobReport::Kind::Check:
-                flushRows();
                 emit titleSet(QString::fromUtf8(checkResultText(r.check)));
                 break;
             case JobReport::Kind::ClearList:
-                flushRows();
                 emit listCleared();
                 break;
             case JobReport::Kind::Refusal:
-                flushRows();
                 emit messageShown(QString::fromStdString(joinRefusalText(r.refusal)));
                 break;
             case JobReport::Kind::End:
@@ -157,24 +171,27 @@ bool JobController::deliver(size_t limit) {
                 break;
         }
     }
-    flushRows();
-    if (lastProgress != nullptr) {
-        const QString text = QString::fromStdString(progressLine(*lastProgress));
+    handOnRows(rowsTo);
+    // Of the progress reports only the latest is shown.
+    if (const std::optional<Notice> last = std::exchange(taken_.progress, std::nullopt)) {
+        const QString text = QString::fromStdString(progressLine(*last));
         // The joining page's progress: its join's, or its check's of the pieces.
-        if (lastProgress->kind != Notify::JoinProgress &&
-            lastProgress->kind != Notify::PieceCheck) {
-            emit progress(lastProgress->payload, text);
+        if (last->kind != Notify::JoinProgress && last->kind != Notify::PieceCheck) {
+            emit progress(last->payload, text);
         } else {
-            emit joinProgress(lastProgress->payload, text);
+            emit joinProgress(last->payload, text);
         }
     }
-    return more;
+    return rowsFrom_ < taken_.rows.size() || othersFrom_ < taken_.others.size();
 }
 
 void JobController::finish() {
     if (worker_.joinable()) worker_.join();
     drainTimer_.stop();
     sink_.reset();
+    // The rows' room goes with the job: a scan of millions of rows took megabytes.
+    taken_ = {};
+    batch_ = {};
     running_ = ended_ = false;
     emit finished(job_, result_);
     state_.job.stopRequested = false;

@@ -8,10 +8,10 @@
 
 #include <QObject>
 #include <QTimer>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -23,18 +23,37 @@ namespace mpg::ui {
 // The jobs the window runs. JoinCheck scans the pieces before a join.
 enum class Job { Scan, Save, Hammer, Join, Verify, JoinCheck };
 
-// A report as the job thread queues it: a notice, one of the sink's other
-// calls with its value, or the end of the job, which comes last.
+// A report other than a row or the progress, as the job thread queues it,
+// with the number of rows queued before it: the window hands everything on
+// in the order the job sent it.
 struct JobReport {
-    enum class Kind { Notice, Check, ClearList, Refusal, End };
-    Kind kind = Kind::Notice;
-    Notice notice;
+    enum class Kind { Check, ClearList, Refusal, End };
+    Kind kind = Kind::End;
+    size_t rowsBefore = 0;
     CheckResult check = CheckResult::Ok;  // Check
     Failure refusal;                      // Refusal
 };
 
+// What the job queued: its rows (Broken, Resolved and Withdrawn notices),
+// its other reports, and only the latest of its progress notices, which is
+// all the window shows.
+struct JobReports {
+    std::vector<Notice> rows;
+    std::vector<JobReport> others;
+    std::optional<Notice> progress;
+
+    bool empty() const { return rows.empty() && others.empty() && !progress; }
+    void clear() {
+        rows.clear();
+        others.clear();
+        progress.reset();
+    }
+};
+
 // The job's side of the queue: appends under a mutex and returns at once.
-// Progress is offered at most about 30 times a second.
+// Progress is offered at most about 30 times a second. A row costs one
+// append to a vector whose room the window hands back: a scan that reports
+// a hundred thousand rows allocates for them once or twice, not per row.
 class QueueSink : public ThrottledSink {
   public:
     void notify(const Notice& notice) override;
@@ -45,8 +64,9 @@ class QueueSink : public ThrottledSink {
     // The job's thread has returned from the job and reports nothing more.
     void end();
 
-    // Moves up to `limit` of the oldest reports into `out`; whether any remain.
-    bool take(std::vector<JobReport>& out, size_t limit);
+    // Everything queued so far into `out`, which must be empty; the queue
+    // goes on in the room `out` held.
+    void take(JobReports& out);
     // Runs on the job's thread with every notice before it is queued.
     std::function<void(const Notice&)> onJobThread;
 
@@ -54,7 +74,7 @@ class QueueSink : public ThrottledSink {
     void push(JobReport report);
 
     std::mutex mutex_;
-    std::deque<JobReport> queue_;
+    JobReports queue_;
 };
 
 class JobController : public QObject {
@@ -99,7 +119,10 @@ class JobController : public QObject {
     void finished(mpg::ui::Job job, int32_t result);
 
   private:
-    // Hands on up to `limit` queued reports; whether more remain.
+    // Takes what the job queued: the drain timer's turn.
+    void drain();
+    // Hands on up to `limit` rows of what the job queued, with the reports
+    // among them; whether more remain taken but not handed on.
     bool deliver(size_t limit);
     // Joins the worker, which has queued its end, and emits `finished`.
     void finish();
@@ -114,6 +137,13 @@ class JobController : public QObject {
     bool ended_ = false;  // the end has been taken from the queue
     std::function<void(const Notice&)> hook_;
     QTimer drainTimer_;
+    // Taken from the queue and not yet all handed on: rows from rowsFrom_
+    // and reports from othersFrom_ on. The room of both vectors goes back
+    // to the queue once they are handed on.
+    JobReports taken_;
+    size_t rowsFrom_ = 0;
+    size_t othersFrom_ = 0;
+    std::vector<Notice> batch_;
 };
 
 }  // namespace mpg::ui

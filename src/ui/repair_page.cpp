@@ -1000,7 +1000,15 @@ void RepairPage::MIzaerClick() {
         setStatus(QString::fromStdString(messageText(message) + ": " + name));
     };
     Failure inputFailure;
-    switch (loadIndexFile(name, inputPath(), state_, &inputFailure)) {
+    const size_t blocksBefore = state_.table.size();
+    const IndexLoad load = loadIndexFile(name, inputPath(), state_, &inputFailure);
+    // An index file that changed between its check and its loading leaves
+    // no table: the list then names no block of the old one.
+    if (load != IndexLoad::Loaded && state_.table.size() != blocksBefore) {
+        forgetRepairs();
+        unlistRepairs();
+    }
+    switch (load) {
         case IndexLoad::Loaded:
             break;
         case IndexLoad::Missing:

@@ -10,6 +10,7 @@
 
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
+#include "stream/file_io.h"
 #include "support/recording_sink.h"
 #include "support/scanned.h"
 #include "support/stream_builder.h"
@@ -115,6 +116,47 @@ TEST(IndexFile, TablesLargerThanOneWrite) {
     AppState state;
     ASSERT_EQ(loadIndexFile(big.index, big.input, state), IndexLoad::Loaded);
     EXPECT_EQ(state.table.entries(), big.scanned.state.table.entries());
+}
+
+// The records are checked before the table the state holds is given up: an
+// index refused at its last record, reads after its first, leaves that
+// table and its codes exactly as they were, and each load that succeeds
+// replaces the table whole, whatever its size before, in either format.
+TEST(IndexFile, OnlyACheckedIndexReplacesTheTable) {
+    test::TempDir dir;
+    const Indexed big(dir, "big.mpg", test::typicalStream(20000, 10, 10).bytes());
+    const Indexed small(dir, "small.mpg", damagedStream(5, 0x00));
+    const std::vector<BlockRecord> bigRows = big.scanned.state.table.entries();
+    const std::vector<BlockRecord> smallRows = small.scanned.state.table.entries();
+    ASSERT_GT(bigRows.size() * kWideBlockRecordSize, kIoBuffer);  // several reads
+    const std::string wide = dir.file("big.wide.index");
+    ASSERT_FALSE(saveIndexFile(big.scanned.state.table, wide, {big.input},
+                               std::filesystem::file_size(big.input), IndexFormat::Wide));
+
+    AppState state;
+    ASSERT_EQ(loadIndexFile(small.index, small.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.table.entries(), smallRows);
+    std::vector<BlockRecord> altered = bigRows;
+    altered.back().declaredSize += 1;
+    const std::string bad = dir.write("altered.index", encoded(altered));
+    const StreamCodes codes = state.codes;
+    EXPECT_EQ(loadIndexFile(bad, big.input, state), IndexLoad::Damaged);
+    EXPECT_EQ(state.table.entries(), smallRows);
+    EXPECT_EQ(state.codes.first(), codes.first());
+    EXPECT_EQ(state.codes.second(), codes.second());
+
+    ASSERT_EQ(loadIndexFile(big.index, big.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.table.entries(), bigRows);
+    EXPECT_EQ(loadIndexFile(bad, big.input, state), IndexLoad::Damaged);
+    EXPECT_EQ(state.table.entries(), bigRows);
+    ASSERT_EQ(loadIndexFile(small.index, small.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.table.entries(), smallRows);
+    ASSERT_EQ(loadIndexFile(wide, big.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(state.table.entries(), bigRows);
+    EXPECT_EQ(state.table.lastIndex() + 1, static_cast<int64_t>(bigRows.size()));
+    // Neither stream nor index was touched by the loads.
+    EXPECT_EQ(test::readFile(big.input), test::typicalStream(20000, 10, 10).bytes());
+    EXPECT_EQ(test::readFile(big.index), encoded(bigRows));
 }
 
 TEST(IndexFile, EmptyOrPartialFilesAreRefusedAsDamaged) {

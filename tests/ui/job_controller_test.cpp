@@ -18,6 +18,7 @@ class JobControllerTest : public QObject {
   private slots:
     void jobsInTurnDeliverEverythingBeforeTheirEnd();
     void stopAndShutdown();
+    void backlogOfSeveralBatchesKeepsItsOrder();
 };
 
 // Jobs one after the other, each started from the end of the one before:
@@ -104,6 +105,47 @@ void JobControllerTest::stopAndShutdown() {
     QTRY_COMPARE(finished, 2);
     QCOMPARE(lastResult, 7);
     QVERIFY(jobs.job() == Job::Save);
+}
+
+// A job that reports far more rows than the window hands on in one turn,
+// with its other reports among them, the progress in between: the window
+// gets every row once, the reports where they were sent, and last the
+// progress the job sent last.
+void JobControllerTest::backlogOfSeveralBatchesKeepsItsOrder() {
+    AppState state;
+    JobController jobs(state);
+    constexpr int32_t kRows = 70000;
+    const auto at = [](int32_t i) { return i == 20000 || i == 50001; };
+    std::vector<std::string> seen, expected;
+    for (int32_t i = 0; i < kRows; ++i) {
+        if (at(i)) expected.push_back(checkResultText(CheckResult::NoSignature));
+        expected.push_back("row " + std::to_string(i));
+    }
+    expected.push_back("cleared");
+    int lastPercent = -1;
+    bool ended = false;
+    jobs.start(Job::Scan, [&](JobSink& sink) {
+        for (int32_t i = 0; i < kRows; ++i) {
+            if (at(i)) sink.reportCheck(CheckResult::NoSignature);
+            sink.notify({Notify::Broken, i, 0, 0, {}});
+            sink.notify({Notify::Progress, i * 100 / kRows, uint64_t(i), kRows, {}});
+        }
+        sink.clearErrorList();
+        sink.notify({Notify::Progress, 100, kRows, kRows, {}});
+        return int32_t{0};
+    });
+    QObject::connect(&jobs, &JobController::titleSet,
+                     [&](const QString& t) { seen.push_back(t.toStdString()); });
+    QObject::connect(&jobs, &JobController::listCleared, [&] { seen.push_back("cleared"); });
+    QObject::connect(&jobs, &JobController::rowsReported, [&](const std::vector<Notice>& rows) {
+        for (const Notice& r : rows) seen.push_back("row " + std::to_string(r.payload));
+    });
+    QObject::connect(&jobs, &JobController::progress,
+                     [&](int percent, const QString&) { lastPercent = percent; });
+    QObject::connect(&jobs, &JobController::finished, [&] { ended = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
+    QVERIFY(seen == expected);
+    QCOMPARE(lastPercent, 100);
 }
 
 QTEST_MAIN(JobControllerTest)
