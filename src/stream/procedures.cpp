@@ -23,6 +23,35 @@ bool isDecimal(std::string_view text) {
     return true;
 }
 
+void LongestRun::take(const uint8_t* bytes, uint32_t count, uint64_t at) {
+    for (uint32_t k = 0; k < count;) {
+        // Most of a block's payload is bytes that each differ from the one
+        // before them: taken eight at a time, each begins a run of one, and
+        // of those only the first may become the longest.
+        if (count - k >= 8) {
+            const uint32_t plain =
+                beforeFirstMark(repeatedBytes(loadLE64(bytes + k), current_.byte));
+            if (plain > 0) {
+                endCurrent();
+                if (plain > 1 && longest_.length == 0) longest_ = {bytes[k], 1, at + k};
+                current_ = {bytes[k + plain - 1], 1, at + k + plain - 1};
+                k += plain;
+                continue;
+            }
+        }
+        if (bytes[k] == current_.byte) {
+            // The run goes on: its equal bytes are counted at once.
+            const uint32_t end = endOfRun(bytes, k + 1, count, current_.byte);
+            current_.length += end - k;
+            k = end;
+            continue;
+        }
+        endCurrent();
+        current_ = {bytes[k], 1, at + k};
+        ++k;
+    }
+}
+
 std::string groupDigits(std::string_view digits) {
     std::string out;
     out.reserve(digits.size() + digits.size() / 3);
