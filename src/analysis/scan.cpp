@@ -153,12 +153,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     const auto appendFill = [&](Position at, Position length) {
         for (Position done = 0; done < length;) {
             const Position piece = std::min(length - done, kLargestExtent);
-            const int64_t index = table.appendBlock();
-            BlockRecord& entry = table[static_cast<size_t>(index)];
-            entry.code = kFillCode;
-            entry.offset = at + done;
-            entry.declaredSize = static_cast<int32_t>(piece);
-            table.clearErrorFields(index);
+            table.appendBlock({at + done, kFillCode, static_cast<int32_t>(piece)});
             done += piece;
         }
     };
@@ -239,12 +234,8 @@ Failure scanStream(AppState& state, JobSink& sink) {
     // declared size 0): no byte of the file is left out of the table.
     const auto continueSearch = [&] {
         endSearch(false);
-        const int64_t index = table.appendBlock();
+        const int64_t index = table.appendBlock({pos, kFillCode, 0});
         BlockRecord& entry = table[static_cast<size_t>(index)];
-        entry.code = kFillCode;
-        entry.offset = pos;
-        entry.declaredSize = 0;
-        table.clearErrorFields(index);
         sink.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
         entry.broken = kBrokenListed;
         inResync = true;
@@ -328,14 +319,10 @@ Failure scanStream(AppState& state, JobSink& sink) {
                     }
                     block = ByteSpan(header, kSystemHeaderReadSize);
                 }
-                const int64_t index = table.appendBlock();
-                BlockRecord& entry = table[static_cast<size_t>(index)];
                 if (kind == BlockKind::Pack) grid.packAt(pos);
-                entry.code = code;
-                entry.offset = pos;
-                entry.declaredSize = state.codes.sizeOf(kind, block);
-                table.clearErrorFields(index);
-                pos += static_cast<Position>(entry.declaredSize);
+                const int32_t declared = state.codes.sizeOf(kind, block);
+                table.appendBlock({pos, code, declared});
+                pos += static_cast<Position>(declared);
                 if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);
                 // Cut short by the end of the file: what its header declares
                 // is not there, and the writer must not make it up.
