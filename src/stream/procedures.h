@@ -119,10 +119,6 @@ class LongestRun {
     Run longest() const { return current_.length > longest_.length ? current_ : longest_; }
 
   private:
-    void endCurrent() {
-        if (current_.length > longest_.length) longest_ = current_;
-    }
-
     Run current_;
     Run longest_;
 };
