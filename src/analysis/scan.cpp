@@ -13,102 +13,22 @@ namespace mpg {
 
 namespace {
 
-// The longest run of equal bytes stepped over while resynchronising. The
-// search starts as if inside a run of zero bytes of length 0, so a run of
-// zeros that begins at once is counted from its first byte; of two equally
-// long runs the earlier one wins.
-struct RunTracker {
-    uint8_t byte = 0;
-    int64_t length = 0;
-    Position start = 0;
-    uint8_t maxByte = 0;
-    int64_t maxLength = 0;
-    Position maxStart = 0;
-
-    // A search that records no run gives its own start, not a position left
-    // over from an earlier search: a resumed scan, whose tracker is new,
-    // must record the same.
-    void restart(Position at) {
-        byte = maxByte = 0;
-        length = maxLength = 0;
-        start = maxStart = at;
-    }
-    // Called at the end of a run, and before the longest run is read: a run
-    // still growing counts with the length it has reached.
-    void keepLongest() {
-        if (length > maxLength) {
-            maxByte = byte;
-            maxLength = length;
-            maxStart = start;
-        }
-    }
-    void take(uint8_t b, Position at) {
-        if (b == byte) {
-            ++length;
-            return;
-        }
-        begin(b, at);
-    }
-    // A byte other than the run's begins a new run.
-    void begin(uint8_t b, Position at) {
-        keepLongest();
-        byte = b;
-        length = 1;
-        start = at;
-    }
-    // `count` bytes from `at` on, each other than the one before it, as
-    // `count` calls of begin: of their runs of one only the first may be
-    // kept as the longest, and the last goes on.
-    void beginEach(const uint8_t* bytes, Position at, uint32_t count) {
-        begin(bytes[0], at);
-        if (count == 1) return;
-        keepLongest();
-        byte = bytes[count - 1];
-        start = at + count - 1;
-    }
-};
-
-// The quiet steps of a resynchronisation in one tight loop over the window:
-// steps whose byte cannot begin a valid start code and after which no
-// progress report is due. Stops before `limit` steps, at the first position
-// that may hold a start code, or where fewer than 6 window bytes remain (the
-// general step then refills the window). Returns the number of steps taken.
+// The quiet steps of a resynchronisation in one go over the window: steps
+// whose position begins no valid start code and after which no progress
+// report is due. Stops before `limit` steps or at the first position that
+// begins a valid start code; the caller leaves at least five window bytes
+// behind the limit, so that a code that begins before it is read whole.
+// The bytes stepped over go to the longest run. Returns the number of steps
+// taken.
 uint32_t quietResync(const uint8_t* bytes, uint32_t limit, Position pos, const StreamCodes& codes,
-                     RunTracker& run) {
-    uint32_t i = 0;
-    while (i < limit) {
-        // Most of a block's payload is bytes that are not zero (so begin no
-        // start code) and differ from the byte before them: those are taken
-        // eight at a time, up to the first that is zero or repeats.
-        if (limit - i >= 8) {
-            const uint64_t word = loadLE64(bytes + i);
-            const uint32_t plain = beforeFirstMark(zeroBytes(word) | repeatedBytes(word, run.byte));
-            if (plain > 0) {
-                run.beginEach(bytes + i, pos + i, plain);
-                i += plain;
-                continue;
-            }
-        }
-        const uint8_t b = bytes[i];
-        if (b == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1 &&
-            codes.isValidStartCode(loadBE32(bytes + i))) {
-            break;
-        }
-        if (b != run.byte) {
-            run.begin(b, pos + i);
-            ++i;
-            continue;
-        }
-        // The run goes on: this byte and the equal ones behind it are
-        // stepped over at once, but for the last two of a run of zeros: only
-        // those may begin a start code (00 00 01), and they are tested as
-        // this one was.
-        uint32_t next = endOfRun(bytes, i + 1, limit, b);
-        if (b == 0) next = next > i + 3 ? next - 2 : i + 1;
-        run.length += next - i;
-        i = next;
+                     LongestRun& run) {
+    uint32_t at = 0;
+    while ((at = nextStartCodePrefix(bytes, at, limit)) < limit &&
+           !codes.isValidStartCode(loadBE32(bytes + at))) {
+        ++at;
     }
-    return i;
+    run.take(bytes, at, pos);
+    return at;
 }
 
 // How long a low-priority scan rests after each read window: 5 ms, but never
@@ -216,7 +136,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     BlockTable& table = state.table;
     if (!view.isOpen()) return {};
 
-    RunTracker run;
+    LongestRun run;
     const uint8_t* head = view.view(0, 29);
     if (head == nullptr) return view.failure();
     if (loadBE32(head) != kPackStartCode) {
@@ -233,12 +153,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
     const auto appendFill = [&](Position at, Position length) {
         for (Position done = 0; done < length;) {
             const Position piece = std::min(length - done, kLargestExtent);
-            const int64_t index = table.appendBlock();
-            BlockRecord& entry = table[static_cast<size_t>(index)];
-            entry.code = kFillCode;
-            entry.offset = at + done;
-            entry.declaredSize = static_cast<int32_t>(piece);
-            table.clearErrorFields(index);
+            table.appendBlock({at + done, kFillCode, static_cast<int32_t>(piece)});
             done += piece;
         }
     };
@@ -263,19 +178,20 @@ Failure scanStream(AppState& state, JobSink& sink) {
         BlockRecord& broken = table.last();
         Position fill = 0;
         if (mayEndFill || pos == size) {
+            const LongestRun::Run& last = run.current();
             const Position zeros =
-                run.byte == 0 && run.start + Position(run.length) == pos ? Position(run.length) : 0;
+                last.byte == 0 && last.start + last.length == pos ? last.length : 0;
             const Position declaredEnd =
                 broken.offset + static_cast<Position>(std::max(broken.declaredSize, 0));
             fill = fillBehindBrokenBlock(declaredEnd, pos, zeros, grid);
-            run.length -= static_cast<int64_t>(fill);
+            run.dropFromCurrent(fill);
         }
-        run.keepLongest();
+        const LongestRun::Run longest = run.longest();
         broken.realSize = static_cast<int32_t>(pos - fill - broken.offset);
         grid.brokenBlock(broken.delta());
-        broken.repeatByte = run.maxByte;
-        broken.repeatLength = static_cast<uint32_t>(run.maxLength);
-        broken.repeatStart = static_cast<uint32_t>(run.maxStart - broken.offset);
+        broken.repeatByte = longest.byte;
+        broken.repeatLength = static_cast<uint32_t>(longest.length);
+        broken.repeatStart = static_cast<uint32_t>(longest.start - broken.offset);
         sink.notify({Notify::Resolved, static_cast<int32_t>(table.lastIndex()), 0, 0, broken});
         inResync = false;
         if (fill > 0) appendFill(pos - fill, fill);
@@ -318,12 +234,8 @@ Failure scanStream(AppState& state, JobSink& sink) {
     // declared size 0): no byte of the file is left out of the table.
     const auto continueSearch = [&] {
         endSearch(false);
-        const int64_t index = table.appendBlock();
+        const int64_t index = table.appendBlock({pos, kFillCode, 0});
         BlockRecord& entry = table[static_cast<size_t>(index)];
-        entry.code = kFillCode;
-        entry.offset = pos;
-        entry.declaredSize = 0;
-        table.clearErrorFields(index);
         sink.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
         entry.broken = kBrokenListed;
         inResync = true;
@@ -366,7 +278,7 @@ Failure scanStream(AppState& state, JobSink& sink) {
             if (bytes[0] == 0 && state.codes.isValidStartCode(code)) {
                 endSearch(code == kPackStartCode || code == kEndCode);
             } else {
-                run.take(bytes[0], pos);
+                run.take(bytes, 1, pos);
                 ++pos;
                 record = false;
             }
@@ -407,14 +319,10 @@ Failure scanStream(AppState& state, JobSink& sink) {
                     }
                     block = ByteSpan(header, kSystemHeaderReadSize);
                 }
-                const int64_t index = table.appendBlock();
-                BlockRecord& entry = table[static_cast<size_t>(index)];
                 if (kind == BlockKind::Pack) grid.packAt(pos);
-                entry.code = code;
-                entry.offset = pos;
-                entry.declaredSize = state.codes.sizeOf(kind, block);
-                table.clearErrorFields(index);
-                pos += static_cast<Position>(entry.declaredSize);
+                const int32_t declared = state.codes.sizeOf(kind, block);
+                table.appendBlock({pos, code, declared});
+                pos += static_cast<Position>(declared);
                 if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);
                 // Cut short by the end of the file: what its header declares
                 // is not there, and the writer must not make it up.

@@ -1,6 +1,10 @@
 #include "model/block_table.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace mpg {
 
@@ -76,28 +80,44 @@ std::vector<BlockRecord> BlockTable::entries() const {
     return out;
 }
 
+void BlockTable::holdChunks(size_t n) {
+    for (size_t k = chunks_.size(); k < chunksFor(n); ++k) {
+        const size_t bytes = chunkCapacity(k) * sizeof(BlockRecord);
+        // A full chunk is one huge page of the kernel's where it has them:
+        // one page fault instead of 512 when the scan first writes to it.
+        const bool hugePage = bytes % kHugePage == 0;
+        void* chunk = std::aligned_alloc(hugePage ? kHugePage : alignof(BlockRecord), bytes);
+        if (chunk == nullptr) throw std::bad_alloc();
+        if (hugePage) ::madvise(chunk, bytes, MADV_HUGEPAGE);
+        chunks_.emplace_back(static_cast<BlockRecord*>(chunk));
+    }
+}
+
+void BlockTable::releaseUnused() {
+    if (chunks_.size() > chunksFor(size_)) chunks_.resize(chunksFor(size_));
+}
+
 void BlockTable::resize(size_t n) {
-    // Entries the table grows over in a chunk it already holds may keep the
-    // values of entries it dropped: they must read as empty. New chunks are
-    // empty, and a table that shrinks (a scan trimmed to its blocks) clears
-    // nothing.
-    const size_t held = chunks_.size();
+    // Entries the table grows over may hold the values of entries it
+    // dropped, or nothing yet: they must read as empty. A table that
+    // shrinks (a scan trimmed to its blocks) clears nothing.
+    holdChunks(n);
     for (size_t i = size_; i < n;) {
         const Place p = placeOf(i);
-        if (p.chunk >= held) break;
         const size_t run = std::min(chunkCapacity(p.chunk) - p.slot, n - i);
-        std::fill_n(&chunks_[p.chunk][p.slot], run, BlockRecord{});
+        std::uninitialized_fill_n(&chunks_[p.chunk].get()[p.slot], run, BlockRecord{});
         i += run;
     }
-    const size_t chunks = chunksFor(n);
-    chunks_.resize(chunks);
-    for (size_t k = held; k < chunks; ++k) chunks_[k].reset(new BlockRecord[chunkCapacity(k)]());
     size_ = n;
 }
 
-int64_t BlockTable::appendBlock() {
+int64_t BlockTable::appendBlock(const BlockRecord& record) {
     ++lastIndex_;
-    if (size_ <= static_cast<size_t>(lastIndex_)) resize(size_ + kGrowth);
+    if (size_ <= static_cast<size_t>(lastIndex_)) {
+        size_ += kGrowth;
+        holdChunks(size_);
+    }
+    (*this)[static_cast<size_t>(lastIndex_)] = record;
     return lastIndex_;
 }
 
@@ -118,7 +138,9 @@ void BlockTable::clear() {
 }
 
 void BlockTable::startFresh() {
-    clear();
+    plans_.clear();
+    size_ = 0;
+    lastIndex_ = -1;
     resize(kGrowth);
 }
 
@@ -128,6 +150,7 @@ void BlockTable::resumeAfterLast() {
 
 void BlockTable::trimToLast() {
     resize(static_cast<size_t>(lastIndex_ + 1));
+    releaseUnused();
 }
 
 void BlockTable::dropLast() {

@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -75,7 +76,11 @@ struct WritePlan {
 };
 
 // While a scan runs the table's length is its capacity and may be larger than
-// lastIndex + 1; at every other time its length is the number of blocks.
+// lastIndex + 1; at every other time its length is the number of blocks. The
+// entries a scan grows the table over are not cleared: appendBlock writes
+// each whole as it takes it, and the scan trims the table to them at its
+// end. A fresh scan reuses the chunks the table holds, which are already
+// mapped: a rescan pays neither page faults nor clearing for its table.
 // Entries are stored in chunks that are never moved or copied, so a
 // reference to an entry stays valid while the table grows: a 1 GB stream has
 // about a million blocks, and a doubling array would briefly hold two copies.
@@ -101,11 +106,11 @@ class BlockTable {
     }
     BlockRecord& operator[](size_t i) {
         const Place p = placeOf(i);
-        return chunks_[p.chunk][p.slot];
+        return chunks_[p.chunk].get()[p.slot];
     }
     const BlockRecord& operator[](size_t i) const {
         const Place p = placeOf(i);
-        return chunks_[p.chunk][p.slot];
+        return chunks_[p.chunk].get()[p.slot];
     }
     std::vector<BlockRecord> entries() const;
 
@@ -117,13 +122,17 @@ class BlockTable {
     }
 
     // Takes the next entry, growing the table by kGrowth when it is full, and
-    // returns the new lastIndex.
-    int64_t appendBlock();
+    // returns the new lastIndex. The entry is written whole, once: as given
+    // (the scan's blocks), or empty.
+    int64_t appendBlock(const BlockRecord& record);
+    int64_t appendBlock() {
+        return appendBlock(BlockRecord{});
+    }
     // Clears the error fields of an entry; code, offset and declaredSize stay.
     // Only the low 32 bits of the index address the entry.
     void clearErrorFields(int64_t index);
 
-    void clear();            // no entries (the open check)
+    void clear();            // no entries, no memory held (the open check)
     void startFresh();       // kGrowth empty entries, lastIndex -1 (a fresh scan)
     void resumeAfterLast();  // lastIndex at the last entry (a resumed scan)
     void trimToLast();       // cut to lastIndex + 1 (the end of a scan)
@@ -148,6 +157,7 @@ class BlockTable {
     static constexpr size_t kFirstChunkBits = 10;
     static constexpr size_t kFullChunkBits = 16;
 #endif
+    static constexpr size_t kHugePage = size_t{2} << 20;
     static constexpr size_t kFirstChunk = size_t{1} << kFirstChunkBits;
     static constexpr size_t kFullChunk = size_t{1} << kFullChunkBits;
     // Chunks of 1,024 to 32,768 entries (16 to 128), then full ones.
@@ -178,8 +188,18 @@ class BlockTable {
     }
     // Sets the length; new entries are zero, dropped ones are forgotten.
     void resize(size_t n);
+    // Holds the chunks for `n` entries, keeping those it holds; new chunks
+    // are not cleared.
+    void holdChunks(size_t n);
+    // Frees the chunks no entry up to the length lies in.
+    void releaseUnused();
 
-    std::vector<std::unique_ptr<BlockRecord[]>> chunks_;
+    // Chunks as raw memory: cleared only where the table is made anew with
+    // empty entries, never where a scan writes every entry itself.
+    struct FreeChunk {
+        void operator()(BlockRecord* chunk) const { std::free(chunk); }
+    };
+    std::vector<std::unique_ptr<BlockRecord, FreeChunk>> chunks_;
     size_t size_ = 0;
     int64_t lastIndex_ = -1;
     std::vector<WritePlan> plans_;

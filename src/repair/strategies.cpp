@@ -115,71 +115,34 @@ StrategyOutcome walkListed(const AppState& state, const std::vector<size_t>& lis
 }
 
 // The longest run of equal bytes among bytes 8 to length - 1 of the block at
-// stream position `offset`, read from the open view (exactly those bytes);
-// nothing when the read fails.
-struct Run {
-    uint8_t byte = 0;
-    uint32_t length = 0;
-    uint32_t start = 0;
-};
-
-std::optional<Run> longestRun(StreamView& view, Position fileSize, Position offset,
-                              uint32_t length) {
+// stream position `offset`, read from the open view (exactly those bytes),
+// its start counted from the block's first byte; nothing when the read
+// fails. A block with no byte to search has no run, starting at 0.
+std::optional<LongestRun::Run> longestRun(StreamView& view, Position fileSize, Position offset,
+                                          uint32_t length) {
     // A block from a foreign index file may claim gigabytes: no more is
     // searched than the file holds behind it.
     const Position end = std::min<Position>(length, fileSize > offset ? fileSize - offset : 0);
     // The first 8 bytes (start code, length field and two more) are skipped.
     constexpr uint32_t kFirst = 8;
-    uint8_t byte = 0;
-    uint32_t run = 0, runStart = kFirst;
-    Run best;
     const Position count = end > kFirst ? end - kFirst : 0;
-    // The search starts inside an empty run of zero bytes; a run becomes the
-    // longest only when strictly longer, so the first of two equal runs wins.
+    LongestRun search;
+    search.restart(kFirst);
     const auto take = [&](const uint8_t* bytes, uint32_t piece, Position done) {
-        for (uint32_t k = 0; k < piece;) {
-            // Bytes that each differ from the one before them (most of a
-            // payload), eight at a time: each begins a run of one, and only
-            // the first of those may become the longest.
-            const uint32_t plain =
-                piece - k >= 8 ? beforeFirstMark(repeatedBytes(loadLE64(bytes + k), byte)) : 0;
-            if (plain > 0) {
-                if (run > best.length) best = {byte, run, runStart};
-                if (plain > 1 && best.length == 0) {
-                    best = {bytes[k], 1, static_cast<uint32_t>(kFirst + done + k)};
-                }
-                byte = bytes[k + plain - 1];
-                run = 1;
-                runStart = static_cast<uint32_t>(kFirst + done + k + plain - 1);
-                k += plain;
-                continue;
-            }
-            if (bytes[k] == byte) {
-                // The run goes on: its equal bytes are counted at once.
-                const uint32_t end = endOfRun(bytes, k + 1, piece, byte);
-                run += end - k;
-                if (run > best.length) best = {byte, run, runStart};
-                k = end;
-                continue;
-            }
-            if (run > best.length) best = {byte, run, runStart};
-            byte = bytes[k];
-            run = 1;
-            runStart = static_cast<uint32_t>(kFirst + done + k);
-            ++k;
-        }
+        search.take(bytes, piece, kFirst + done);
         return true;
     };
     if (!view.readPieces(offset + kFirst, count, take, StreamView::Fill::Exact)) {
         return std::nullopt;
     }
-    return best;
+    const LongestRun::Run best = search.longest();
+    return best.length > 0 ? best : LongestRun::Run{};
 }
 
-void storeRun(BlockRecord& e, const Run& run) {
+void storeRun(BlockRecord& e, const LongestRun::Run& run) {
     e.repeatByte = run.byte;
-    e.repeatLength = run.length;
-    e.repeatStart = run.start;
+    e.repeatLength = static_cast<uint32_t>(run.length);
+    e.repeatStart = static_cast<uint32_t>(run.start);
 }
 
 // Adds the excision of `length` bytes at stream position `pos`.

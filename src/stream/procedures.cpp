@@ -23,6 +23,64 @@ bool isDecimal(std::string_view text) {
     return true;
 }
 
+namespace {
+
+// Whether any of the 16 bytes from `p` on equals the byte before it
+// (p[-1] is read): sixteen compared at once, in the vector registers every
+// target of the compiler has.
+bool repeatsAny16(const uint8_t* p) {
+    using Bytes16 = uint8_t __attribute__((vector_size(16)));
+    Bytes16 here, before;
+    std::memcpy(&here, p, 16);
+    std::memcpy(&before, p - 1, 16);
+    const auto equal = here == before;
+    uint64_t lanes[2];
+    std::memcpy(lanes, &equal, 16);
+    return (lanes[0] | lanes[1]) != 0;
+}
+
+}  // namespace
+
+void LongestRun::take(const uint8_t* bytes, uint32_t count, uint64_t at) {
+    // The runs are kept in locals: stores through a byte pointer could
+    // change any member, so the compiler would reload them at every byte.
+    Run current = current_, longest = longest_;
+    for (uint32_t k = 0; k < count;) {
+        // Most of a block's payload is bytes that each differ from the one
+        // before them: taken eight at a time, each begins a run of one, and
+        // of those only the first may become the longest.
+        if (count - k >= 8) {
+            const uint32_t plain =
+                beforeFirstMark(repeatedBytes(loadLE64(bytes + k), current.byte));
+            if (plain > 0) {
+                if (current.length > longest.length) longest = current;
+                if (plain > 1 && longest.length == 0) longest = {bytes[k], 1, at + k};
+                k += plain;
+                // Whole words more of them change nothing but the current run.
+                if (plain == 8) {
+                    while (count - k >= 16 && !repeatsAny16(bytes + k)) k += 16;
+                    while (count - k >= 8 && repeatedBytes(loadLE64(bytes + k), bytes[k - 1]) == 0)
+                        k += 8;
+                }
+                current = {bytes[k - 1], 1, at + k - 1};
+                continue;
+            }
+        }
+        if (bytes[k] == current.byte) {
+            // The run goes on: its equal bytes are counted at once.
+            const uint32_t end = endOfRun(bytes, k + 1, count, current.byte);
+            current.length += end - k;
+            k = end;
+            continue;
+        }
+        if (current.length > longest.length) longest = current;
+        current = {bytes[k], 1, at + k};
+        ++k;
+    }
+    current_ = current;
+    longest_ = longest;
+}
+
 std::string groupDigits(std::string_view digits) {
     std::string out;
     out.reserve(digits.size() + digits.size() / 3);

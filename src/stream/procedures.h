@@ -54,11 +54,17 @@ constexpr uint32_t beforeFirstMark(uint64_t marks) {
 }
 
 // The first position from `from` on, before `end`, whose byte is not
-// `value`; `end` when there is none. Eight bytes are compared at a time: a
-// run of one byte (zeros that swallowed part of a block) is the damage the
-// scan and the repair step over most.
+// `value`; `end` when there is none. A run of one byte (zeros that swallowed
+// part of a block) is the damage the scan and the repair step over most:
+// long ones are compared 32 bytes at a time, the rest 8 at a time.
 inline uint32_t endOfRun(const uint8_t* bytes, uint32_t from, uint32_t end, uint8_t value) {
     const uint64_t eight = 0x0101010101010101ULL * value;
+    for (; end - from >= 32; from += 32) {
+        const uint64_t differ =
+            (loadLE64(bytes + from) ^ eight) | (loadLE64(bytes + from + 8) ^ eight) |
+            (loadLE64(bytes + from + 16) ^ eight) | (loadLE64(bytes + from + 24) ^ eight);
+        if (differ != 0) break;
+    }
     for (; end - from >= 8; from += 8) {
         if (const uint64_t differ = loadLE64(bytes + from) ^ eight) {
             return from + static_cast<uint32_t>(std::countr_zero(differ) / 8);
@@ -67,6 +73,55 @@ inline uint32_t endOfRun(const uint8_t* bytes, uint32_t from, uint32_t end, uint
     while (from < end && bytes[from] == value) ++from;
     return from;
 }
+
+// The first position from `from` on, before `end`, where the bytes 00 00 01
+// begin, the prefix of every start code; `end` when there is none. The
+// bytes up to end + 2 are read. The search runs over the 01 bytes, which
+// memchr finds many times faster than a search for all three; a run of 01
+// bytes is stepped over at once, as only its first byte can end a prefix.
+inline uint32_t nextStartCodePrefix(const uint8_t* bytes, uint32_t from, uint32_t end) {
+    for (uint32_t at = from + 2; at < end + 2;) {
+        const void* one = std::memchr(bytes + at, 1, end + 2 - at);
+        if (one == nullptr) break;
+        at = static_cast<uint32_t>(static_cast<const uint8_t*>(one) - bytes);
+        if (bytes[at - 1] == 0 && bytes[at - 2] == 0) return at - 2;
+        at = endOfRun(bytes, at + 1, end + 2, 1);
+    }
+    return end;
+}
+
+// The longest run of equal bytes in bytes taken piece by piece: those a
+// scan steps over while it searches for the end of a broken block, and a
+// block the repair measures anew. The search starts as if inside a run of
+// zero bytes of length 0, so that a run of zeros at its start is counted
+// from its first byte; a run becomes the longest only when it is strictly
+// longer, so of two equally long runs the earlier one wins.
+class LongestRun {
+  public:
+    struct Run {
+        uint8_t byte = 0;
+        uint64_t length = 0;
+        uint64_t start = 0;  // the position of its first byte
+    };
+
+    // A new search whose first byte is at `at`. A search that takes no
+    // byte gives that position as its run's start.
+    void restart(uint64_t at) { current_ = longest_ = {0, 0, at}; }
+    // `count` bytes, the first at position `at`, right behind those taken
+    // before.
+    void take(const uint8_t* bytes, uint32_t count, uint64_t at);
+    // The run of the last byte taken (before any: the empty run of zeros).
+    const Run& current() const { return current_; }
+    // The last `count` bytes of the current run (at most its length) are no
+    // part of the search after all (the sector fill that ends it).
+    void dropFromCurrent(uint64_t count) { current_.length -= count; }
+    // The longest run so far, the current one included.
+    Run longest() const { return current_.length > longest_.length ? current_ : longest_; }
+
+  private:
+    Run current_;
+    Run longest_;
+};
 
 // A whole decimal number: an optional single leading '-', then only digits.
 // A lone "-" passes (no digit is required after the sign); "" does not.

@@ -96,6 +96,34 @@ TEST(BlockTable, EntriesStayPutAcrossChunks) {
     }
 }
 
+// A fresh scan reuses the chunks the last one filled: no entry of the old
+// table shows through, whether the new scan reads its empty entries or
+// writes its own, and the places stay those of the first scan.
+TEST(BlockTable, AFreshScanReusesTheChunksAndShowsNoOldEntry) {
+    BlockTable t;
+    t.startFresh();
+    constexpr size_t kCount = 70'000;  // past the first full chunk
+    for (size_t i = 0; i < kCount; ++i) t.appendBlock({i, 0x1E0, 2006, 2100, 50, 9, kBrokenListed});
+    t.trimToLast();
+    const BlockRecord* first = &t[0];
+    const BlockRecord* late = &t[kCount - 1];
+    t.startFresh();
+    EXPECT_EQ(t.size(), 1000u);
+    for (size_t i = 0; i < t.size(); ++i) ASSERT_EQ(t[i], BlockRecord{}) << i;
+    for (size_t i = 0; i < kCount; ++i) {
+        if (i % 2) {
+            t.appendBlock({i * 3, 0x1C0, 400});
+        } else {
+            ASSERT_EQ(t[t.appendBlock()], BlockRecord{}) << i;
+        }
+    }
+    t.trimToLast();
+    ASSERT_EQ(t.size(), kCount);
+    EXPECT_EQ(&t[0], first);
+    EXPECT_EQ(&t[kCount - 1], late);
+    for (size_t i = 1; i < kCount; i += 2) ASSERT_EQ(t[i], (BlockRecord{i * 3, 0x1C0, 400})) << i;
+}
+
 TEST(BlockTable, ZerpackClearsOnlyTheErrorFields) {
     BlockTable t;
     t.startFresh();

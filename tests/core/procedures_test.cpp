@@ -72,6 +72,66 @@ TEST(FieldReaders, FirstZeroAndFirstRepeatInAWord) {
     }
 }
 
+// The first 00 00 01 against a walk, in bytes rich in zeros and 01 bytes
+// (runs of them too), from every start up to every end.
+TEST(FieldReaders, NextStartCodePrefixAsAWalk) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 30; ++round) {
+        std::vector<uint8_t> bytes;
+        while (bytes.size() < 70) bytes.insert(bytes.end(), 1 + rng() % 5, uint8_t(rng() % 3));
+        for (uint32_t from = 0; from + 2 < bytes.size(); ++from) {
+            for (uint32_t end = from; end + 2 < bytes.size(); ++end) {
+                uint32_t walk = from;
+                while (walk < end &&
+                       !(bytes[walk] == 0 && bytes[walk + 1] == 0 && bytes[walk + 2] == 1)) {
+                    ++walk;
+                }
+                ASSERT_EQ(nextStartCodePrefix(bytes.data(), from, end), walk) << from << " " << end;
+            }
+        }
+    }
+}
+
+// The longest run of bytes taken in pieces of any size against a walk over
+// them one by one: its byte, length and start (the earlier of equal runs),
+// the current run, and the start a search with no byte gives.
+TEST(FieldReaders, LongestRunInPiecesAsAWalk) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> bytes;
+        const size_t size = rng() % 400;
+        while (bytes.size() < size) {
+            const size_t length = rng() % 3 ? 1 : 1 + rng() % (rng() % 2 ? 5 : 90);
+            bytes.insert(bytes.end(), length, uint8_t(rng() % (rng() % 2 ? 3 : 256)));
+        }
+        const uint64_t first = rng() % 1000;
+        LongestRun search;
+        search.restart(first);
+        for (size_t done = 0; done < bytes.size();) {
+            const uint32_t piece = std::min<uint32_t>(1 + rng() % 40, bytes.size() - done);
+            search.take(bytes.data() + done, piece, first + done);
+            done += piece;
+        }
+        LongestRun::Run walk{0, 0, first}, best = walk;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] == walk.byte) {
+                ++walk.length;
+                continue;
+            }
+            if (walk.length > best.length) best = walk;
+            walk = {bytes[i], 1, first + i};
+        }
+        if (walk.length > best.length) best = walk;
+        SCOPED_TRACE(round);
+        EXPECT_EQ(search.current().byte, walk.byte);
+        EXPECT_EQ(search.current().length, walk.length);
+        EXPECT_EQ(search.current().start, walk.start);
+        EXPECT_EQ(search.longest().byte, best.byte);
+        EXPECT_EQ(search.longest().length, best.length);
+        EXPECT_EQ(search.longest().start, best.start);
+    }
+}
+
 TEST(NumberText, IsDecimal) {
     EXPECT_TRUE(isDecimal("100"));
     EXPECT_TRUE(isDecimal("-100"));
