@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "model/elementary.h"
+#include "stream/procedures.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
@@ -126,18 +127,16 @@ uint32_t PieceClock::framesBegun(Stream& s, uint8_t id, const uint8_t* payload, 
     uint32_t frames = 0;
     if (isVideoCode(code)) {
         // Picture start codes, 00 00 01 00; one split between two packets
-        // goes uncounted. The search runs over the 01 bytes, which memchr
-        // finds many times faster than a search for the whole code.
+        // goes uncounted. Codes do not overlap.
         if (count < 4) return 0;
-        const uint8_t* last = payload + count - 1;  // the 01 needs a byte after it
-        for (const uint8_t* p = payload + 2; p < last;) {
-            p = static_cast<const uint8_t*>(memchr(p, 1, static_cast<size_t>(last - p)));
-            if (p == nullptr) break;
-            if (p[-2] == 0 && p[-1] == 0 && p[1] == 0) {
+        for (uint32_t at = 0;;) {
+            at = nextStartCodePrefix(payload, at, count - 3);
+            if (at >= count - 3) break;
+            if (payload[at + 3] == 0) {
                 ++frames;
-                p += 4;  // codes do not overlap
+                at += 4;
             } else {
-                ++p;
+                ++at;
             }
         }
     } else if (isAudioCode(code)) {
