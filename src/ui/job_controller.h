@@ -18,6 +18,8 @@
 #include "analysis/app_state.h"
 #include "analysis/progress_throttle.h"
 
+class QSocketNotifier;
+
 namespace mpg::ui {
 
 // The jobs the window runs. JoinCheck scans the pieces before a join.
@@ -83,7 +85,7 @@ class JobController : public QObject {
     using Body = std::function<int32_t(JobSink&)>;
 
     explicit JobController(AppState& state, QObject* parent = nullptr);
-    ~JobController() override { shutdown(); }
+    ~JobController() override;
 
     // A job cannot outlive the window: a running one is asked to stop and
     // waited for, and what it still reports is dropped.
@@ -137,6 +139,9 @@ class JobController : public QObject {
     bool ended_ = false;  // the end has been taken from the queue
     std::function<void(const Notice&)> hook_;
     QTimer drainTimer_;
+    // Written by the job's thread when it has queued its end.
+    int wakeFd_ = -1;
+    std::unique_ptr<QSocketNotifier> wake_;
     // Taken from the queue and not yet all handed on: rows from rowsFrom_
     // and reports from othersFrom_ on. The room of both vectors goes back
     // to the queue once they are handed on.
