@@ -25,14 +25,12 @@ namespace {
 // A chunk is no longer than the file (nor shorter than the bytes asked for):
 // a short piece does not clear a megabyte to read a few kilobytes.
 //
-// The bytes of a chunk stand at the same address modulo 64 as their position
-// in the file. The kernel copies from its page cache several times faster
-// between equally aligned addresses, and the blocks of a stream start at
-// positions that a plain heap buffer would meet misaligned.
+// The bytes of a chunk are placed like their position in the file
+// (placeLikeFile): the blocks of a stream start at positions that a plain
+// heap buffer would meet misaligned, and the kernel's copy slows down there.
 class InputFile {
   public:
     static constexpr size_t kChunk = kIoBuffer;
-    static constexpr size_t kAlign = 64;
 
     ~InputFile() {
         if (fd_ != -1) ::close(fd_);
@@ -67,10 +65,8 @@ class InputFile {
     const uint8_t* at(uint64_t pos, size_t count, Failure& failure) {
         if (const uint8_t* bytes = held(pos, count)) return bytes;
         const size_t want = std::max(static_cast<size_t>(std::min<uint64_t>(kChunk, size_)), count);
-        storage_.resize(want + 2 * kAlign);
-        const auto base = reinterpret_cast<uintptr_t>(storage_.data());
-        data_ =
-            reinterpret_cast<uint8_t*>((base + kAlign - 1) & ~uintptr_t{kAlign - 1}) + pos % kAlign;
+        storage_.resize(want + 2 * kReadAlign);
+        data_ = placeLikeFile(storage_.data(), pos);
         const int64_t got = readFully(fd_, data_, want, static_cast<int64_t>(pos));
         if (got < 0) {
             failure = failureOf(FailureKind::ReadFailed, path_, errno, pos);

@@ -28,6 +28,16 @@ inline constexpr size_t kIoBuffer = size_t{4} << 10;
 inline constexpr size_t kIoBuffer = size_t{1} << 20;
 #endif
 
+// Where bytes read from file position `pos` go in `storage`: at the same
+// address modulo kReadAlign as their position in the file. The kernel copies
+// from its page cache several times faster between equally aligned
+// addresses. `storage` has 2 * kReadAlign bytes of room beyond what is read.
+inline constexpr size_t kReadAlign = 64;
+inline uint8_t* placeLikeFile(uint8_t* storage, uint64_t pos) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(storage);
+    return storage + (-at % kReadAlign) + pos % kReadAlign;
+}
+
 // Reads `count` bytes, from file position `at` (pread) or, when `at` is -1,
 // from the current position. Returns the bytes read (fewer only at the end
 // of the file) or -1 on an error, with errno set and, when `readBefore` is

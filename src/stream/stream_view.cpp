@@ -91,7 +91,7 @@ const uint8_t* StreamView::viewSlow(Position pos, uint32_t count, uint32_t fill)
 void StreamView::reserveWindow(uint32_t length) {
     if (buffer_ && capacity_ >= length) return;
     capacity_ = std::min(kCacheSize, std::max(length, 2 * capacity_));
-    buffer_.reset(new uint8_t[capacity_ + 2 * kAlign]());
+    buffer_.reset(new uint8_t[capacity_ + 2 * kReadAlign]());
     dirtyEnd_ = 0;
 }
 
@@ -103,8 +103,7 @@ bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
     fill = static_cast<uint32_t>(std::min<Position>(fill, std::max<Position>(count, reach)));
     reserveWindow(fill);
     Position f = streamToFile(pos);
-    uint8_t* const aligned = buffer_.get() + (-reinterpret_cast<uintptr_t>(buffer_.get()) % kAlign);
-    window_ = aligned + f % kAlign;
+    window_ = placeLikeFile(buffer_.get(), f);
     winStart_ = pos;
     winLen_ = fill;
     uint32_t filled = 0;
@@ -134,7 +133,7 @@ bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
         got = -1;
     }
     if (got < 0) {
-        dirtyEnd_ = capacity_ + 2 * kAlign;
+        dirtyEnd_ = capacity_ + 2 * kReadAlign;
         invalidateWindow();
         return false;
     }

@@ -221,11 +221,8 @@ class StreamView {
     Position streamSize_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;
     uint32_t capacity_ = 0;  // the longest window the buffer holds
-    // The window's first byte. The kernel copies from the page cache fastest
-    // when source and destination share their alignment within a cache line,
-    // so each refill places the window at the file position's offset modulo
-    // kAlign inside the buffer; the buffer has room for that shift.
-    static constexpr uint32_t kAlign = 64;
+    // The window's first byte, placed like the file position it starts at
+    // (placeLikeFile); the buffer has room for that shift.
     uint8_t* window_ = nullptr;
     // Buffer bytes at and past buffer_ + dirtyEnd_ are known to be zero, so
     // bytes past the end of the file that a read delivers are never leftovers.
