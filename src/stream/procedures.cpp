@@ -41,11 +41,55 @@ bool repeatsAny16(const uint8_t* p) {
 
 }  // namespace
 
+// Once the longest run is `longest.length` bytes long, only a longer one
+// matters, and every run longer than that which starts at or after `s`
+// covers the byte `longest.length` past `s`: that byte alone is looked at,
+// and the run around it measured. A long run found early (the zeros a drive
+// gave for a sector it could not read) lets the search pass over the rest
+// of a broken block a probe per run length. `s` begins a run; the current
+// run at the end of the bytes is measured exactly, as the next piece and
+// the sector fill need it.
+void LongestRun::skipShortRuns(const uint8_t* bytes, uint32_t s, uint32_t count, uint64_t at,
+                               Run& current, Run& longest) {
+    for (;;) {
+        const uint64_t reach = longest.length;
+        if (count - s <= reach) {
+            uint32_t start = count - 1;
+            const uint8_t last = bytes[start];
+            while (start > s && bytes[start - 1] == last) --start;
+            current = {last, count - start, at + start};
+            return;
+        }
+        const uint32_t probe = s + static_cast<uint32_t>(reach);
+        const uint8_t byte = bytes[probe];
+        uint32_t start = probe;
+        while (start > s && bytes[start - 1] == byte) --start;
+        const uint32_t end = endOfRun(bytes, probe + 1, count, byte);
+        if (end == count) {
+            current = {byte, count - start, at + start};
+            return;
+        }
+        if (end - start > reach) longest = {byte, end - start, at + start};
+        s = end;
+    }
+}
+
 void LongestRun::take(const uint8_t* bytes, uint32_t count, uint64_t at) {
     // The runs are kept in locals: stores through a byte pointer could
     // change any member, so the compiler would reload them at every byte.
     Run current = current_, longest = longest_;
     for (uint32_t k = 0; k < count;) {
+        if (longest.length >= kSkipFrom) {
+            // The current run ends first, where the search by probes can
+            // begin at a run's start.
+            const uint32_t end = endOfRun(bytes, k, count, current.byte);
+            current.length += end - k;
+            if (end < count) {
+                if (current.length > longest.length) longest = current;
+                skipShortRuns(bytes, end, count, at, current, longest);
+            }
+            break;
+        }
         // Most of a block's payload is bytes that each differ from the one
         // before them: taken eight at a time, each begins a run of one, and
         // of those only the first may become the longest.

@@ -94,21 +94,27 @@ TEST(FieldReaders, NextStartCodePrefixAsAWalk) {
 
 // The longest run of bytes taken in pieces of any size against a walk over
 // them one by one: its byte, length and start (the earlier of equal runs),
-// the current run, and the start a search with no byte gives.
+// the current run, and the start a search with no byte gives. The long
+// rounds pass the length from which the search goes by probes, with runs
+// just shorter, as long and longer than the longest, across pieces.
 TEST(FieldReaders, LongestRunInPiecesAsAWalk) {
     std::mt19937 rng(5);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
+        const bool longRound = round % 2 == 1;
+        const size_t size = rng() % (longRound ? 6000 : 400);
+        const size_t longest = longRound ? LongestRun::kSkipFrom * 4 : 90;
         std::vector<uint8_t> bytes;
-        const size_t size = rng() % 400;
         while (bytes.size() < size) {
-            const size_t length = rng() % 3 ? 1 : 1 + rng() % (rng() % 2 ? 5 : 90);
+            const size_t length = rng() % 3 ? 1 : 1 + rng() % (rng() % 2 ? 5 : longest);
             bytes.insert(bytes.end(), length, uint8_t(rng() % (rng() % 2 ? 3 : 256)));
         }
         const uint64_t first = rng() % 1000;
+        const uint32_t largestPiece = longRound && rng() % 2 ? 700 : 40;
         LongestRun search;
         search.restart(first);
         for (size_t done = 0; done < bytes.size();) {
-            const uint32_t piece = std::min<uint32_t>(1 + rng() % 40, bytes.size() - done);
+            const uint32_t piece =
+                std::min<uint32_t>(1 + rng() % largestPiece, bytes.size() - done);
             search.take(bytes.data() + done, piece, first + done);
             done += piece;
         }
