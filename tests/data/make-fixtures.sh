@@ -10,6 +10,40 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# The video CD rip as a .dat file (RIFF CDXA header, raw 2,352-byte Mode 2
+# Form 2 sectors) and damaged copies of it, made by cdxa-wrap.pl from the
+# vcd-mplex.mpg in this folder; `make-fixtures.sh dat` makes only these, from
+# the committed stream, without ffmpeg or mplex. vcd-dat.txt records where
+# each copy is damaged; README.md describes the layout.
+make_dat_fixtures() {
+  local wrap=(perl cdxa-wrap.pl) unwrapped
+  "${wrap[@]}" wrap vcd-mplex.mpg vcd-mplex.dat
+  # Every sector sound, with an EDC that the bit-by-bit computation confirms,
+  # and the payloads, unwrapped, exactly the stream they were cut from.
+  "${wrap[@]}" check vcd-mplex.dat vcd-mplex.mpg
+  unwrapped=$(mktemp -p . .unwrapped.XXXXXX)
+  "${wrap[@]}" unwrap vcd-mplex.dat "$unwrapped"
+  cmp "$unwrapped" vcd-mplex.mpg
+  rm -f "$unwrapped"
+  # Damage well inside the 164 sectors, a different sector for each copy;
+  # flip and zero take the first video sector from the number given on.
+  {
+    "${wrap[@]}" layout vcd-mplex.dat
+    "${wrap[@]}" edc vcd-mplex.dat 2
+    "${wrap[@]}" flip vcd-mplex.dat vcd-dat-flip.dat 30
+    "${wrap[@]}" zero vcd-mplex.dat vcd-dat-zero.dat 82
+    "${wrap[@]}" drop vcd-mplex.dat vcd-dat-missing.dat 50
+    "${wrap[@]}" duplicate vcd-mplex.dat vcd-dat-duplicate.dat 110
+    "${wrap[@]}" sync vcd-mplex.dat vcd-dat-sync.dat 130
+  } >vcd-dat.txt.tmp
+  mv vcd-dat.txt.tmp vcd-dat.txt
+  ls -l ./*.dat vcd-dat.txt
+}
+if [ "${1:-}" = dat ]; then
+  make_dat_fixtures
+  exit 0
+fi
+
 # The elementary streams that mplex multiplexes are made in a scratch folder.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -91,3 +125,4 @@ ffmpeg "${common[@]}" "${dvdvideo[@]}" "${dvdaudio[@]}" "${m2vcodec[@]}" \
 mplex -v 0 -f 9 -o no-system-header.mpg "$work/dvd.m2v" "$work/a48.mp2"
 
 ls -l ./*.mpg
+make_dat_fixtures
