@@ -115,26 +115,34 @@ StrategyOutcome walkListed(const AppState& state, const std::vector<size_t>& lis
 }
 
 // The longest run of equal bytes among bytes 8 to length - 1 of the block at
-// stream position `offset`, read from the open view (exactly those bytes),
-// its start counted from the block's first byte; nothing when the read
-// fails. A block with no byte to search has no run, starting at 0.
+// stream position `offset`, its start counted from the block's first byte;
+// nothing when a read fails. A block with no byte to search has no run,
+// starting at 0. The block may be one whose `gapLength` bytes from its byte
+// `gapStart` on are being cut out: its bytes are then read where they stand
+// before the cut, the block at `before`, with the gap stepped over.
 std::optional<LongestRun::Run> longestRun(StreamView& view, Position fileSize, Position offset,
-                                          uint32_t length) {
+                                          uint32_t length, StreamView::Fill fill, Position before,
+                                          uint32_t gapStart = 0, uint32_t gapLength = 0) {
     // A block from a foreign index file may claim gigabytes: no more is
     // searched than the file holds behind it.
     const Position end = std::min<Position>(length, fileSize > offset ? fileSize - offset : 0);
     // The first 8 bytes (start code, length field and two more) are skipped.
     constexpr uint32_t kFirst = 8;
-    const Position count = end > kFirst ? end - kFirst : 0;
     LongestRun search;
     search.restart(kFirst);
-    const auto take = [&](const uint8_t* bytes, uint32_t piece, Position done) {
-        search.take(bytes, piece, kFirst + done);
-        return true;
+    // The block's bytes `from` to `to` (as it is after the cut), read `shift`
+    // bytes further on.
+    const auto take = [&](Position from, Position to, Position shift) {
+        return from >= to || view.readPieces(
+                                 before + from + shift, to - from,
+                                 [&](const uint8_t* bytes, uint32_t piece, Position done) {
+                                     search.take(bytes, piece, from + done);
+                                     return true;
+                                 },
+                                 fill);
     };
-    if (!view.readPieces(offset + kFirst, count, take, StreamView::Fill::Exact)) {
-        return std::nullopt;
-    }
+    const Position split = std::max<Position>(gapStart, kFirst);
+    if (!take(kFirst, std::min(end, split), 0) || !take(split, end, gapLength)) return std::nullopt;
     const LongestRun::Run best = search.longest();
     return best.length > 0 ? best : LongestRun::Run{};
 }
@@ -185,9 +193,11 @@ StrategyOutcome removeRunsEqualToDelta(AppState& state, const std::vector<size_t
     return outcome;
 }
 
-// The input is opened once for the whole walk, and each block's bytes are
-// read alone: a block is a few kilobytes, the cache two megabytes, and the
-// excision just made leaves nothing of a window worth keeping.
+// The input is opened once for the whole walk. The cuts are made when the
+// walk is done: until then each block stands where the table says, and its
+// bytes come from the view's windows as the scan read them (a cut moves
+// every stream position behind it, so reading after each cut would take a
+// read of its own per block).
 StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t>& listed,
                                        const RepairOptions& options, const std::string& inputPath,
                                        RepairProgress& progress) {
@@ -196,6 +206,7 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
     // Compared as unsigned: a negative least length lets no block pass.
     const uint32_t minRepeat = static_cast<uint32_t>(options.minRepeat);
     OffsetShifts shifts(listed);
+    std::vector<CutRegion> cuts;
     bool opened = false;
     Position fileSize = 0;
     const StrategyOutcome outcome =
@@ -204,25 +215,33 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
             if (options.positiveDelta && e.delta() <= 0) return;
             if (e.repeatLength < minRepeat) return;
             if (options.zerosOnly && e.repeatByte != 0) return;
+            // The table's offset is the block's before this walk's cuts.
+            const Position before = e.offset;
             const Position offset = shifts.offsetOf(table, index);
-            cutAt(view, offset + e.repeatStart, e.repeatLength);
-            shifts.lowerAfter(table, index, e.repeatLength);
-            done.bytesCut += e.repeatLength;
+            const uint32_t gapStart = e.repeatStart, gapLength = e.repeatLength;
+            cuts.push_back({view.streamToFile(before + gapStart), gapLength});
+            shifts.lowerAfter(table, index, gapLength);
+            done.bytesCut += gapLength;
             ++done.remeasured;
-            e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - e.repeatLength);
+            e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - gapLength);
             // Without the input the block keeps its old run; the next block tries again.
             if (!opened && view.openFile(inputPath)) {
                 opened = true;
                 fileSize = view.fileLength();
+                view.invalidateWindow();
             }
             if (!opened) return;
-            view.invalidateWindow();
             if (const auto run =
-                    longestRun(view, fileSize, offset, static_cast<uint32_t>(e.realSize))) {
+                    longestRun(view, fileSize, offset, static_cast<uint32_t>(e.realSize),
+                               StreamView::Fill::Window, before, gapStart, gapLength)) {
                 storeRun(e, *run);
             }
         });
     if (opened) view.closeFile();
+    std::sort(cuts.begin(), cuts.end(),
+              [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
+    for (const CutRegion& cut : cuts) view.addCut(cut.start, cut.length);
+    view.invalidateWindow();
     shifts.applyTo(table);
     return outcome;
 }
@@ -275,7 +294,8 @@ void measureLongestRun(AppState& state, const std::string& inputPath, Position o
     StreamView& view = state.view;
     if (!view.openFile(inputPath)) return;
     view.invalidateWindow();
-    const auto run = longestRun(view, view.fileLength(), offset, length);
+    const auto run =
+        longestRun(view, view.fileLength(), offset, length, StreamView::Fill::Exact, offset);
     view.closeFile();
     if (run) storeRun(state.table[index], *run);
 }
