@@ -131,13 +131,21 @@ void TFormMain::resizeEvent(QResizeEvent* event) {
     PanelVL->move(width() - PanelVL->width(), PanelVL->y());
 }
 
+// A stream opens on the repair page only when no job runs there: the drop
+// is refused meanwhile, and the pointer says so while the files are dragged,
+// rather than taking them and doing nothing. The joining list takes files
+// at any time.
+bool TFormMain::takesDrop() const {
+    return PageControl1->currentWidget() == TabSheetAD || !jobRunning();
+}
+
 void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    if (takesDrop() && !droppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void TFormMain::dropEvent(QDropEvent* event) {
     const QStringList files = droppedFiles(event->mimeData());
-    if (files.isEmpty()) return;
+    if (files.isEmpty() || !takesDrop()) return;
     event->acceptProposedAction();
     if (PageControl1->currentWidget() == TabSheetAD) {
         TabSheetAD->addFiles(files);

@@ -53,7 +53,8 @@ class TFormMain : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     // Files dropped on the window: on the joining page they join its list;
-    // elsewhere the first opens on the repair page, as `mpgmend FILE` does.
+    // elsewhere the first opens on the repair page, as `mpgmend FILE` does,
+    // unless a job runs.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -67,6 +68,7 @@ class TFormMain : public QWidget {
     void jobFinished();
     // Shows the repair page with `path` opened on it.
     void openOnRepairPage(const QString& path);
+    bool takesDrop() const;
 
     AppState& state_;
     JobController jobs_;

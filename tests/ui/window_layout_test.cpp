@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QUrl>
 #include <QtTest>
 
@@ -178,6 +179,17 @@ void WindowLayoutTest::fileDroppedOnTheWindowOpens() {
     QVERIFY(!p.get<QLineEdit>("EditIN")->acceptDrops());
     QVERIFY(dropFiles(&p.main, {QString::fromStdString(second)}));
     QCOMPARE(p.get<QLineEdit>("EditIN")->text(), QString::fromStdString(second));
+    // While a job runs the drop is refused, and the file open stays.
+    p.main.jobs().start(Job::Scan, [&p](JobSink&) {
+        while (!p.state.job.stopRequested) QThread::msleep(1);
+        return int32_t{0};
+    });
+    QVERIFY(!dropFiles(&p.main, {QString::fromStdString(first)}));
+    QCOMPARE(p.get<QLineEdit>("EditIN")->text(), QString::fromStdString(second));
+    p.main.jobs().stop(p.main.jobs().generation());
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(dropFiles(&p.main, {QString::fromStdString(first)}));
+    QCOMPARE(p.get<QLineEdit>("EditIN")->text(), QString::fromStdString(first));
 }
 
 void WindowLayoutTest::filesDroppedOnTheJoinListAreAddedInOrder() {
