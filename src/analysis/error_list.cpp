@@ -1,6 +1,7 @@
 #include "analysis/error_list.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace mpg {
@@ -18,38 +19,70 @@ std::string formatShortCode(uint32_t code) {
     return text;
 }
 
-std::string formatRun(const BlockRecord& r) {
-    char byte[3];
-    std::snprintf(byte, sizeof byte, "%02X", r.repeatByte);
-    return std::to_string(r.repeatLength) + "(" + byte + ") at " + std::to_string(r.repeatStart);
+namespace {
+
+template <class Number>
+void appendNumber(std::string& out, Number value) {
+    char text[24];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, end);
 }
 
-std::string errorCell(int column, int number, int64_t index, const BlockRecord& e, bool resolved) {
+// `digits` upper-case hex digits of `value`, the highest first.
+void appendHex(std::string& out, uint32_t value, int digits) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+}
+
+void appendRun(std::string& out, const BlockRecord& r) {
+    appendNumber(out, r.repeatLength);
+    out += '(';
+    appendHex(out, r.repeatByte, 2);
+    out += ") at ";
+    appendNumber(out, r.repeatStart);
+}
+
+}  // namespace
+
+std::string formatRun(const BlockRecord& r) {
+    std::string out;
+    appendRun(out, r);
+    return out;
+}
+
+void appendErrorCell(std::string& out, int column, int number, int64_t index, const BlockRecord& e,
+                     bool resolved) {
     switch (column) {
         case 0:
-            return std::to_string(number);
+            return appendNumber(out, number);
         case 1:
-            return std::to_string(index);
+            return appendNumber(out, index);
         case 2:
-            return formatCode(e.code);
+            return appendHex(out, e.code, 8);
         case 3:
-            return std::to_string(e.offset);
+            return appendNumber(out, e.offset);
         case 4:
-            return std::to_string(e.declaredSize);
+            return appendNumber(out, e.declaredSize);
         default:
             break;
     }
-    if (!resolved) return {};
+    if (!resolved) return;
     switch (column) {
         case 5:
-            return std::to_string(e.realSize);
+            return appendNumber(out, e.realSize);
         case 6:
-            return std::to_string(e.delta());
+            return appendNumber(out, e.delta());
         case 7:
-            return formatRun(e);
+            return appendRun(out, e);
         default:
-            return {};
+            return;
     }
+}
+
+std::string errorCell(int column, int number, int64_t index, const BlockRecord& e, bool resolved) {
+    std::string out;
+    appendErrorCell(out, column, number, index, e, resolved);
+    return out;
 }
 
 size_t countListed(const BlockTable& table) {

@@ -35,6 +35,10 @@ std::string formatRun(const BlockRecord& record);
 // 5 to 7 (the real size, delta and run) stay empty until `resolved`.
 std::string errorCell(int column, int number, int64_t index, const BlockRecord& record,
                       bool resolved = true);
+// The same cell appended to `out`, with no text of its own made: a front end
+// that prints a hundred thousand rows formats them into one buffer.
+void appendErrorCell(std::string& out, int column, int number, int64_t index,
+                     const BlockRecord& record, bool resolved = true);
 // The entries a list rebuilt from the table would name: those marked listed,
 // in the table's order. What a front end that keeps no rows of its own
 // repairs and prints.

@@ -55,17 +55,22 @@ void CliSink::draw(int32_t percent, const std::string& text) {
 
 void printRows(const BlockTable& table, const std::string& prefix) {
     int number = 0;
-    std::string line;
+    std::string lines;
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
-        line = prefix;
+        lines += prefix;
         ++number;
         for (int c = 0; c < kErrorColumns; ++c) {
-            if (c > 0) line += '\t';
-            line += errorCell(c, number, static_cast<int64_t>(i), table[i]);
+            if (c > 0) lines += '\t';
+            appendErrorCell(lines, c, number, static_cast<int64_t>(i), table[i]);
         }
-        std::cout << line << "\n";
+        lines += '\n';
+        if (lines.size() >= 64 * 1024) {
+            std::cout.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+            lines.clear();
+        }
     }
+    std::cout.write(lines.data(), static_cast<std::streamsize>(lines.size()));
 }
 
 void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix) {
