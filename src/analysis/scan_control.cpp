@@ -20,6 +20,8 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
     state.table.clear();
     state.codes = StreamCodes{state.rules.load()};
     state.kind = {};
+    state.kind.cdxa = view.layout() != nullptr;
+    state.sectorFaults.clear();
 
     CheckResult result = CheckResult::Ok;
     std::vector<uint8_t> bytes, firstPack;

@@ -200,6 +200,7 @@ class RepairCommand : public Command {
         s.state.view.closeFile();
         const std::string prefix = several ? s.path + "\t" : "";
         s.automatic ? printPlan(s.repairs, prefix) : printRows(s.state.table, prefix);
+        printSectorRows(s.state, prefix);
         if (report_.empty()) return 0;
         OutputFile report;
         if (!openReport(report, {s.path})) return 1;

@@ -18,8 +18,44 @@ StreamView::~StreamView() {
 
 OpenStatus StreamView::openStream(const std::string& name) {
     if (!openFile(name)) return OpenStatus::Failed;
-    streamSize_ = opened_.size;
+    streamSize_ = layout_ ? layout_->streamLength() : opened_.size;
     return OpenStatus::Opened;
+}
+
+// A RIFF CDXA header makes the file a video CD rip: its stream is the user
+// data of the sectors. The exact layout of the last walk is taken again for
+// the same file unchanged; otherwise every slot counts as a sector of the
+// form the first one has.
+void StreamView::takeLayout(const struct stat& st) {
+    layout_.reset();
+    sectorsStart_ = 0;
+    uint8_t head[4096];
+    const int64_t got = readFully(fileHandle_, head, sizeof head, 0);
+    // A head that cannot be read is no rip's: the open check's own read
+    // then reports the failure as for any stream.
+    if (got < 0) return;
+    const std::optional<Position> start = cdxaDataOffset(head, static_cast<size_t>(got));
+    if (!start) return;
+    sectorsStart_ = *start;
+    if (exact_ && exactPath_ == path_ && exactStamp_ == stampOf(st)) {
+        layout_ = exact_;
+        return;
+    }
+    const Position submode = *start + kCdSubheaderAt + 2;
+    regularPayload_ = submode < static_cast<Position>(got) && (head[submode] & kCdForm2Bit) == 0
+                          ? kCdForm1Payload
+                          : kCdForm2Payload;
+    layout_ = std::make_shared<const SectorLayout>(
+        SectorLayout::regular(*start, opened_.size, regularPayload_));
+}
+
+void StreamView::setExactLayout(SectorLayout layout) {
+    exact_ = std::make_shared<const SectorLayout>(std::move(layout));
+    exactPath_ = path_;
+    exactStamp_ = opened_;
+    layout_ = exact_;
+    streamSize_ = layout_->streamLength();
+    invalidateWindow();
 }
 
 bool StreamView::openFile(const std::string& name) {
@@ -31,6 +67,7 @@ bool StreamView::openFile(const std::string& name) {
     fileHandle_ = fd;
     path_ = name;
     opened_ = stampOf(st);
+    takeLayout(st);
     return true;
 }
 
@@ -49,13 +86,68 @@ Failure StreamView::verifyUnchanged() const {
 
 Position StreamView::fileLength() const {
     struct stat st {};
-    return ::fstat(fileHandle_, &st) == 0 ? static_cast<Position>(st.st_size) : 0;
+    if (::fstat(fileHandle_, &st) != 0) return 0;
+    const Position size = static_cast<Position>(st.st_size);
+    if (!layout_) return size;
+    // A rip that changed size since it was opened: as its slots would hold.
+    return size == opened_.size
+               ? layout_->streamLength()
+               : SectorLayout::regular(sectorsStart_, size, regularPayload_).streamLength();
+}
+
+int64_t StreamView::readFilePositions(uint8_t* into, size_t count, Position f, Position& failedAt) {
+    size_t readBefore = 0;
+    if (!layout_) {
+        const int64_t got =
+            readFully(fileHandle_, into, count, static_cast<int64_t>(f), &readBefore);
+        if (got < 0) failedAt = f + readBefore;
+        return got;
+    }
+    // The raw sectors are read in large pieces into the staging buffer and
+    // their user data copied out: one system call for hundreds of sectors.
+    constexpr size_t kStaging = 512 * size_t{kCdSectorSize};
+    if (!staging_) staging_.reset(new uint8_t[kStaging]);
+    const SectorLayout& layout = *layout_;
+    size_t done = 0;
+    while (done < count) {
+        const Position at = f + done;
+        const size_t e = layout.extentOf(at);
+        if (e == layout.extents().size()) break;  // past the last sector
+        const SectorLayout::Extent& x = layout.extents()[e];
+        const Position rel = at - x.streamStart;
+        const Position wanted = std::min<Position>(count - done, x.streamEnd() - at);
+        const Position raw = x.fileStart + rel / x.payload * x.stride + rel % x.payload;
+        const Position lastRel = rel + wanted - 1;
+        const Position rawEnd =
+            x.fileStart + lastRel / x.payload * x.stride + lastRel % x.payload + 1;
+        const size_t span = static_cast<size_t>(std::min<Position>(rawEnd - raw, kStaging));
+        const int64_t got =
+            readFully(fileHandle_, staging_.get(), span, static_cast<int64_t>(raw), &readBefore);
+        if (got < 0) {
+            failedAt = raw + readBefore;
+            return -1;
+        }
+        size_t p = 0;
+        Position off = rel % x.payload, left = wanted;
+        while (p < static_cast<size_t>(got) && left > 0) {
+            const size_t take = static_cast<size_t>(
+                std::min<Position>({x.payload - off, left, static_cast<Position>(got) - p}));
+            std::memcpy(into + done, staging_.get() + p, take);
+            done += take;
+            left -= take;
+            p += take + (x.stride - x.payload);
+            off = 0;
+        }
+        if (static_cast<size_t>(got) < span) break;  // the file ends early
+    }
+    return static_cast<int64_t>(done);
 }
 
 void StreamView::closeFile() {
     if (fileHandle_ != -1) ::close(fileHandle_);
     fileHandle_ = -1;
     path_.clear();
+    layout_.reset();
 }
 
 void StreamView::resetCache() {
@@ -99,7 +191,7 @@ void StreamView::reserveWindow(uint32_t length) {
 // of the old window; excised regions are jumped over piece by piece.
 bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
     const Position lastCutEnd = cutCount() == 0 ? 0 : cutAt(cutCount() - 1).end();
-    const Position reach = std::max(opened_.size, lastCutEnd);
+    const Position reach = std::max(layout_ ? layout_->streamLength() : opened_.size, lastCutEnd);
     fill = static_cast<uint32_t>(std::min<Position>(fill, std::max<Position>(count, reach)));
     reserveWindow(fill);
     Position f = streamToFile(pos);
@@ -108,12 +200,12 @@ bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
     winLen_ = fill;
     uint32_t filled = 0;
     int64_t got = 0;
-    size_t readBefore = 0;
+    Position failedAt = 0;
     for (size_t next = cutsFrom(f); next < cutCount() && cutAt(next).start < f + (winLen_ - filled);
          ++next) {
         const CutRegion& region = cutAt(next);
         const size_t piece = static_cast<size_t>(region.start - f);
-        got = readFully(fileHandle_, window_ + filled, piece, static_cast<int64_t>(f), &readBefore);
+        got = readFilePositions(window_ + filled, piece, f, failedAt);
         if (got < 0) break;
         // A piece cut short by the end of the file reads as zeros.
         std::memset(window_ + filled + got, 0, piece - static_cast<size_t>(got));
@@ -121,13 +213,12 @@ bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
         f = region.end();
     }
     if (got >= 0) {
-        got = readFully(fileHandle_, window_ + filled, winLen_ - filled, static_cast<int64_t>(f),
-                        &readBefore);
+        got = readFilePositions(window_ + filled, winLen_ - filled, f, failedAt);
     }
     // A refused read is reported where it failed; a file that changed since
     // it was opened is not read on with its new bytes.
     if (got < 0) {
-        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, f + readBefore);
+        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, failedAt);
     } else if (Failure changed = verifyUnchanged()) {
         failure_ = changed;
         got = -1;
