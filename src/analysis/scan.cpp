@@ -135,8 +135,10 @@ Failure walkSectorsOfView(AppState& state, JobSink& sink) {
     StreamView& view = state.view;
     state.sectorFaults.clear();
     const Position total = view.rawSize();
-    SectorWalk walk =
-        walkSectors(view.fileHandle(), view.path(), view.sectorsStart(), total, [&](Position done) {
+    bool stopped = false;
+    return view.walkLayout(
+        state.sectorFaults,
+        [&](Position done) {
             if (sink.progressDue()) {
                 sink.notify({Notify::Progress,
                              static_cast<int32_t>(progressPercent(done, total)),
@@ -145,13 +147,8 @@ Failure walkSectorsOfView(AppState& state, JobSink& sink) {
                              {}});
             }
             return !state.job.stopRequested.load(std::memory_order_relaxed);
-        });
-    if (walk.failure) return walk.failure;
-    if (walk.stopped) return {};
-    if (Failure changed = view.verifyUnchanged()) return changed;
-    view.setExactLayout(std::move(walk.layout));
-    state.sectorFaults = std::move(walk.faults);
-    return {};
+        },
+        stopped);
 }
 
 Failure scanStream(AppState& state, JobSink& sink) {

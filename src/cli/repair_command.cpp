@@ -32,7 +32,7 @@ class RepairCommand : public Command {
                          "take the stream files (.mpg .mpeg .vob .dat) below the folders named");
         repair->add_option("-o,--output", output_,
                            "the repaired file, - for standard output (default: FILE with .001 "
-                           "before the extension); one stream only");
+                           "before the extension, .mpg for a .dat rip); one stream only");
         repair->add_option("--output-dir", outputDir_,
                            "an existing folder for the repaired files, named as beside their "
                            "streams");

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace mpg {
 
@@ -22,12 +23,49 @@ OpenStatus StreamView::openStream(const std::string& name) {
     return OpenStatus::Opened;
 }
 
+namespace {
+
+// The layouts the last walks found, with the file each belongs to: a later
+// job, or another view of the same process, opening the same unchanged file
+// takes it instead of walking again. A few files are kept, for a join of
+// several rips.
+struct WalkedLayout {
+    std::string path;
+    Position size = 0;
+    int64_t seconds = 0, nanoseconds = 0;
+    std::shared_ptr<const SectorLayout> layout;
+};
+constexpr size_t kWalkedKept = 16;
+std::mutex gWalkedMutex;
+std::vector<WalkedLayout> gWalked;
+
+std::shared_ptr<const SectorLayout> walkedLayout(const WalkedLayout& key) {
+    const std::lock_guard<std::mutex> lock(gWalkedMutex);
+    for (const WalkedLayout& w : gWalked) {
+        if (w.path == key.path && w.size == key.size && w.seconds == key.seconds &&
+            w.nanoseconds == key.nanoseconds) {
+            return w.layout;
+        }
+    }
+    return nullptr;
+}
+
+void keepWalkedLayout(WalkedLayout walked) {
+    const std::lock_guard<std::mutex> lock(gWalkedMutex);
+    std::erase_if(gWalked, [&](const WalkedLayout& w) { return w.path == walked.path; });
+    if (gWalked.size() >= kWalkedKept) gWalked.erase(gWalked.begin());
+    gWalked.push_back(std::move(walked));
+}
+
+}  // namespace
+
 // A RIFF CDXA header makes the file a video CD rip: its stream is the user
 // data of the sectors. The exact layout of the last walk is taken again for
 // the same file unchanged; otherwise every slot counts as a sector of the
 // form the first one has.
 void StreamView::takeLayout(const struct stat& st) {
     layout_.reset();
+    exact_ = false;
     sectorsStart_ = 0;
     uint8_t head[4096];
     const int64_t got = readFully(fileHandle_, head, sizeof head, 0);
@@ -37,8 +75,10 @@ void StreamView::takeLayout(const struct stat& st) {
     const std::optional<Position> start = cdxaDataOffset(head, static_cast<size_t>(got));
     if (!start) return;
     sectorsStart_ = *start;
-    if (exact_ && exactPath_ == path_ && exactStamp_ == stampOf(st)) {
-        layout_ = exact_;
+    const Stamp stamp = stampOf(st);
+    if (auto walked = walkedLayout({path_, stamp.size, stamp.seconds, stamp.nanoseconds, {}})) {
+        layout_ = std::move(walked);
+        exact_ = true;
         return;
     }
     const Position submode = *start + kCdSubheaderAt + 2;
@@ -50,12 +90,24 @@ void StreamView::takeLayout(const struct stat& st) {
 }
 
 void StreamView::setExactLayout(SectorLayout layout) {
-    exact_ = std::make_shared<const SectorLayout>(std::move(layout));
-    exactPath_ = path_;
-    exactStamp_ = opened_;
-    layout_ = exact_;
+    layout_ = std::make_shared<const SectorLayout>(std::move(layout));
+    exact_ = true;
+    keepWalkedLayout({path_, opened_.size, opened_.seconds, opened_.nanoseconds, layout_});
     streamSize_ = layout_->streamLength();
     invalidateWindow();
+}
+
+Failure StreamView::walkLayout(std::vector<SectorFaultRow>& faults,
+                               const std::function<bool(Position)>& progress, bool& stopped) {
+    stopped = false;
+    SectorWalk walk = walkSectors(fileHandle_, path_, sectorsStart_, opened_.size, progress);
+    if (walk.failure) return walk.failure;
+    stopped = walk.stopped;
+    if (stopped) return {};
+    if (Failure changed = verifyUnchanged()) return changed;
+    setExactLayout(std::move(walk.layout));
+    faults = std::move(walk.faults);
+    return {};
 }
 
 bool StreamView::openFile(const std::string& name) {
@@ -148,6 +200,7 @@ void StreamView::closeFile() {
     fileHandle_ = -1;
     path_.clear();
     layout_.reset();
+    exact_ = false;
 }
 
 void StreamView::resetCache() {

@@ -90,12 +90,19 @@ class StreamView {
         return opened_.size;
     }
     bool hasExactLayout() const {
-        return layout_ != nullptr && layout_ == exact_;
+        return layout_ != nullptr && exact_;
     }
     // Takes the layout a sector walk found for the open file; it stays in
     // use while the same unchanged file (path, size, modification time) is
-    // opened again. The window is dropped; streamSize() is the new length.
+    // opened again, by this view or any other of the process (a later job's,
+    // the index loader's). The window is dropped; streamSize() is the new
+    // length.
     void setExactLayout(SectorLayout layout);
+    // Walks the sectors of the open rip (see walkSectors) and takes the
+    // layout found, unless a read fails, the file changed meanwhile or
+    // `progress` stops the walk (`stopped`). The faulty sectors go to `faults`.
+    Failure walkLayout(std::vector<SectorFaultRow>& faults,
+                       const std::function<bool(Position)>& progress, bool& stopped);
     bool isOpen() const {
         return fileHandle_ != -1;
     }
@@ -258,10 +265,8 @@ class StreamView {
     std::shared_ptr<const SectorLayout> layout_;
     Position sectorsStart_ = 0;
     uint32_t regularPayload_ = kCdForm2Payload;
-    // The last walk's layout and the file it belongs to.
-    std::shared_ptr<const SectorLayout> exact_;
-    std::string exactPath_;
-    Stamp exactStamp_;
+    // Whether layout_ is a walk's.
+    bool exact_ = false;
     // The raw sectors behind a window's worth of stream bytes pass through here.
     std::unique_ptr<uint8_t[]> staging_;
     Stamp opened_;

@@ -13,6 +13,7 @@
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "stream/cdxa.h"
+#include "text/messages.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
 
@@ -150,6 +151,7 @@ TEST(Cdxa, ViewUnwrapsTheStreamAndKeepsTheWalkedLayout) {
     AppState state;
     ASSERT_EQ(openAndCheck(state, twice), CheckResult::Ok);
     EXPECT_TRUE(state.kind.cdxa);
+    EXPECT_EQ(streamKindText(state.kind).rfind("VCD .dat (CDXA)", 0), 0u);
     ASSERT_EQ(state.view.openStream(twice), OpenStatus::Opened);
     test::RecordingSink sink;
     EXPECT_FALSE(scanStream(state, sink));
