@@ -13,22 +13,15 @@
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "stream/cdxa.h"
-#include "text/messages.h"
 #include "support/recording_sink.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
 
-// The fixtures' sidecar: key=value lines.
 std::map<std::string, std::string> sidecar() {
-    std::map<std::string, std::string> values;
-    std::ifstream in(test::fixture("vcd-dat.txt"));
-    for (std::string line; std::getline(in, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
+    return test::fixtureValues("vcd-dat.txt");
 }
 
 uint64_t number(const std::string& text) {

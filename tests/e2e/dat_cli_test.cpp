@@ -17,13 +17,7 @@ using test::CliRun;
 using test::readFile;
 
 std::map<std::string, std::string> sidecar() {
-    std::map<std::string, std::string> values;
-    std::ifstream in(test::fixture("vcd-dat.txt"));
-    for (std::string line; std::getline(in, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
+    return test::fixtureValues("vcd-dat.txt");
 }
 
 std::vector<std::string> fields(const std::string& line) {
