@@ -12,8 +12,14 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
         case OpenStatus::Opened:
             break;
         case OpenStatus::Failed:
-            return view.failure().kind == FailureKind::NotRegular ? CheckResult::NotRegular
-                                                                  : CheckResult::OpenFailed;
+            switch (view.failure().kind) {
+                case FailureKind::NotRegular:
+                    return CheckResult::NotRegular;
+                case FailureKind::ReadFailed:  // its head, to tell a rip
+                    return CheckResult::ReadFailed;
+                default:
+                    return CheckResult::OpenFailed;
+            }
     }
     view.resetCache();
     view.clearCuts();

@@ -63,23 +63,25 @@ void keepWalkedLayout(WalkedLayout walked) {
 // data of the sectors. The exact layout of the last walk is taken again for
 // the same file unchanged; otherwise every slot counts as a sector of the
 // form the first one has.
-void StreamView::takeLayout(const struct stat& st) {
+bool StreamView::takeLayout(const struct stat& st) {
     layout_.reset();
     exact_ = false;
     sectorsStart_ = 0;
     uint8_t head[4096];
-    const int64_t got = readFully(fileHandle_, head, sizeof head, 0);
-    // A head that cannot be read is no rip's: the open check's own read
-    // then reports the failure as for any stream.
-    if (got < 0) return;
+    size_t readBefore = 0;
+    const int64_t got = readFully(fileHandle_, head, sizeof head, 0, &readBefore);
+    if (got < 0) {
+        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, readBefore);
+        return false;
+    }
     const std::optional<Position> start = cdxaDataOffset(head, static_cast<size_t>(got));
-    if (!start) return;
+    if (!start) return true;
     sectorsStart_ = *start;
     const Stamp stamp = stampOf(st);
     if (auto walked = walkedLayout({path_, stamp.size, stamp.seconds, stamp.nanoseconds, {}})) {
         layout_ = std::move(walked);
         exact_ = true;
-        return;
+        return true;
     }
     const Position submode = *start + kCdSubheaderAt + 2;
     regularPayload_ = submode < static_cast<Position>(got) && (head[submode] & kCdForm2Bit) == 0
@@ -87,6 +89,7 @@ void StreamView::takeLayout(const struct stat& st) {
                           : kCdForm2Payload;
     layout_ = std::make_shared<const SectorLayout>(
         SectorLayout::regular(*start, opened_.size, regularPayload_));
+    return true;
 }
 
 void StreamView::setExactLayout(SectorLayout layout) {
@@ -119,7 +122,12 @@ bool StreamView::openFile(const std::string& name) {
     fileHandle_ = fd;
     path_ = name;
     opened_ = stampOf(st);
-    takeLayout(st);
+    if (!takeLayout(st)) {
+        const Failure failed = failure_;
+        closeFile();
+        failure_ = failed;
+        return false;
+    }
     return true;
 }
 

@@ -225,7 +225,9 @@ class StreamView {
     // when there is one): the bytes read, fewer at the end, or -1 with the
     // real file position of the failed read in `failedAt`.
     int64_t readFilePositions(uint8_t* into, size_t count, Position f, Position& failedAt);
-    void takeLayout(const struct stat& st);
+    // Finds whether the open file is a rip and takes its layout; false
+    // (failure() says where) when its head cannot be read.
+    bool takeLayout(const struct stat& st);
     bool refill(Position pos, uint32_t count, uint32_t fill);
     void reserveWindow(uint32_t length);
 
