@@ -120,5 +120,25 @@ TEST(DatCli, DumpShowsStreamBytesOnly) {
     EXPECT_FALSE(fromRip.out.empty());
 }
 
+TEST(DatCli, JoinTakesRipsAsTheirStreams) {
+    test::TempDir dir;
+    const std::string rip = test::fixture("vcd-mplex.dat");
+    const std::string doubled = test::fixture(sidecar().at("duplicate_file"));
+    const std::vector<uint8_t> doubledBytes = readFile(doubled);
+    const std::string mpg = test::fixture("vcd-mplex.mpg");
+    for (const std::string mode : {"--continuous", "--glue"}) {
+        SCOPED_TRACE(mode);
+        const CliRun fromRips =
+            cli({"join", mode, "--force", "-o", dir.file("rips.mpg"), rip, doubled}, dir);
+        const CliRun fromStreams =
+            cli({"join", mode, "--force", "-o", dir.file("plain.mpg"), mpg, mpg}, dir);
+        EXPECT_EQ(fromRips.status, 0) << fromRips.err;
+        EXPECT_EQ(fromStreams.status, 0) << fromStreams.err;
+        EXPECT_FALSE(readFile(dir.file("rips.mpg")).empty());
+        EXPECT_TRUE(readFile(dir.file("rips.mpg")) == readFile(dir.file("plain.mpg")));
+        EXPECT_TRUE(readFile(doubled) == doubledBytes);
+    }
+}
+
 }  // namespace
 }  // namespace mpg
