@@ -38,6 +38,9 @@ inline constexpr uint32_t kCdFramesPerSecond = 75;
 // value 0 and no final xor, continued from `crc`. A sector's EDC covers its
 // subheader and user data and is stored little-endian behind them.
 uint32_t cdEdc(const uint8_t* bytes, size_t count, uint32_t crc = 0);
+// The same value from 0, computed faster for the bytes a Form 2 or Form 1
+// sector sums (2,332 or 2,056).
+uint32_t cdSectorEdc(const uint8_t* bytes, size_t count);
 
 // The file position of the first sector of a RIFF CDXA file whose first
 // bytes are `head` (`count` of them; 4 KiB are plenty for any header a

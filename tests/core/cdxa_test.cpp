@@ -65,6 +65,16 @@ TEST(Cdxa, EdcMatchesItsCheckValueAndABitByBitSum) {
     const size_t sector =
         number(values.at("data_offset")) + number(values.at("edc_sector")) * kCdSectorSize;
     EXPECT_EQ(cdEdc(dat.data() + sector + 16, 2332), number(values.at("edc_value")));
+    EXPECT_EQ(cdSectorEdc(dat.data() + sector + 16, 2332), number(values.at("edc_value")));
+    // The sector sums agree with the plain one on any bytes.
+    std::mt19937 random(7);
+    std::vector<uint8_t> bytes(2400);
+    for (int round = 0; round < 20; ++round) {
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+        for (const size_t n : {size_t{2332}, size_t{2056}, size_t{100}}) {
+            EXPECT_EQ(cdSectorEdc(bytes.data(), n), cdEdc(bytes.data(), n)) << n;
+        }
+    }
 }
 
 TEST(Cdxa, HeaderChunksAndAddresses) {
