@@ -178,6 +178,61 @@ TEST(Cdxa, ViewUnwrapsTheStreamAndKeepsTheWalkedLayout) {
     EXPECT_TRUE(state.sectorFaults.empty());
 }
 
+// A rip of `count` sectors: the clean fixture's sectors over and over,
+// each with the address that follows the one before (the EDC does not sum
+// the address, so each stays right).
+std::vector<uint8_t> longRip(size_t count) {
+    const std::vector<uint8_t> dat = test::readFile(test::fixture("vcd-mplex.dat"));
+    const size_t head = static_cast<size_t>(*cdxaDataOffset(dat.data(), dat.size()));
+    const size_t sectors =
+        (dat.size() - head) / kCdSectorSize - 1;  // not the one with the end code
+    std::vector<uint8_t> out(dat.begin(), dat.begin() + head);
+    const auto bcd = [](uint32_t v) { return static_cast<uint8_t>((v / 10) << 4 | v % 10); };
+    for (size_t k = 0; k < count; ++k) {
+        const auto from = dat.begin() + head + (k % sectors) * kCdSectorSize;
+        const size_t at = out.size();
+        out.insert(out.end(), from, from + kCdSectorSize);
+        const uint32_t f = 4 * 60 * 75 + static_cast<uint32_t>(k);
+        out[at + 12] = bcd(f / 75 / 60);
+        out[at + 13] = bcd(f / 75 % 60);
+        out[at + 14] = bcd(f % 75);
+    }
+    return out;
+}
+
+TEST(Cdxa, WalkReportsProgressAndStops) {
+    test::TempDir dir;
+    const std::string path = dir.write("long.dat", longRip(6000));  // 14 MB
+    const SectorWalk whole = walkFile(path);
+    EXPECT_TRUE(whole.faults.empty());
+    EXPECT_EQ(whole.layout.extents().size(), 1u);
+    EXPECT_EQ(whole.layout.streamLength(), 6000u * kCdForm2Payload);
+
+    AppState state;
+    ASSERT_EQ(openAndCheck(state, path), CheckResult::Ok);
+    ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+    // Stopped at the first progress report: no layout is taken, no row kept.
+    struct StopAtProgress : test::RecordingSink {
+        std::atomic<bool>* stop = nullptr;
+        bool stopped = false;
+        void notify(const Notice& n) override {
+            test::RecordingSink::notify(n);
+            if (n.kind == Notify::Progress && !stopped) stop->store(stopped = true);
+        }
+    } sink;
+    sink.stop = &state.job.stopRequested;
+    EXPECT_FALSE(scanStream(state, sink));
+    ASSERT_FALSE(sink.of(Notify::Progress).empty());
+    EXPECT_LT(sink.of(Notify::Progress).front().payload, 100);
+    EXPECT_FALSE(state.view.hasExactLayout());
+    EXPECT_TRUE(state.table.empty());
+    state.job.stopRequested = false;
+    EXPECT_FALSE(scanStream(state, sink));
+    EXPECT_TRUE(state.view.hasExactLayout());
+    EXPECT_TRUE(state.sectorFaults.empty());
+    EXPECT_FALSE(state.table.empty());
+}
+
 // Randomly damaged copies of the clean rip, each damage at a sector of its
 // own with clean sectors around it, against a model of what was done: the
 // rows the walk must list and the stream the layout must give.
