@@ -242,7 +242,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
     const size_t sectors = (dat.size() - head) / kCdSectorSize;
     const auto sectorAt = [&](size_t k) { return dat.begin() + head + k * kCdSectorSize; };
     test::TempDir dir;
-    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, None };
+    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, None };
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
@@ -255,7 +255,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
         for (size_t k = 0; k < sectors; ++k) {
             // Sector 0 stays clean: it has no predecessor to compare with.
             const Damage damage = k > 0 && k + 1 < sectors && k % 3 == 1 && pick(3) == 0
-                                      ? static_cast<Damage>(pick(6))
+                                      ? static_cast<Damage>(pick(7))
                                       : None;
             std::vector<uint8_t> s(sectorAt(k), sectorAt(k) + kCdSectorSize);
             const std::vector<uint8_t> payload(s.begin() + 24, s.begin() + 24 + kCdForm2Payload);
@@ -299,6 +299,21 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
                         file.push_back(static_cast<uint8_t>(0x80 | pick(64)));
                     expected.push_back({written, address, SectorFault::SteppedOver, 1, at, at,
                                         fileAt, fileAt + n});
+                    break;
+                }
+                case Address: {
+                    // Another address, ahead or behind: only this one is odd.
+                    const uint32_t other = pick(2) == 0
+                                               ? address + 2 + static_cast<uint32_t>(pick(1000))
+                                               : address - 1 - static_cast<uint32_t>(pick(100));
+                    const auto bcd = [](uint32_t v) {
+                        return static_cast<uint8_t>((v / 10) << 4 | v % 10);
+                    };
+                    s[12] = bcd(other / 75 / 60);
+                    s[13] = bcd(other / 75 % 60);
+                    s[14] = bcd(other % 75);
+                    expected.push_back({written, other, SectorFault::OutOfOrder, 1, at,
+                                        at + kCdForm2Payload, fileAt, fileAt + kCdSectorSize});
                     break;
                 }
                 case None:
