@@ -267,7 +267,10 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
     RawReader reader(fd, path, fileSize);
     Position pos = dataOffset, sector = 0, stream = 0;
     Position nextReport = pos + kReportStep;
-    std::optional<uint32_t> expected;  // the address the next sector should have
+    // Addresses as frame counts; kNoAddress for none.
+    constexpr uint32_t kNoAddress = ~uint32_t{0};
+    uint32_t expected = kNoAddress;  // the address the next sector should have
+    uint32_t early = kNoAddress;     // an address met before its turn
     constexpr Position kNone = ~Position{0};
     Position previous = kNone;  // the file position of the last sector kept
     const auto list = [&](SectorFault fault, uint32_t address, Position streamEnd, Position fileEnd,
@@ -290,7 +293,11 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
             walk.failure = reader.failure();
             break;
         }
-        const uint32_t expect = expected.value_or(0);
+        if (expected != kNoAddress && expected == early) {
+            ++expected;  // the sector that came early
+            early = kNoAddress;
+        }
+        const uint32_t expect = expected == kNoAddress ? 0 : expected;
         if (avail < kCdSectorSize) {
             const uint32_t payload = payloadOf(s, avail);
             const uint32_t taken =
@@ -309,22 +316,23 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
             stream += kCdForm2Payload;
             pos += kCdSectorSize;
             ++sector;
-            if (expected) ++*expected;
+            if (expected != kNoAddress) ++expected;
             previous = kNone;
             continue;
         }
         const std::optional<uint32_t> address = cdAddressFrames(s + kCdHeaderAt);
         const uint8_t* next = avail >= kCdSectorSize + kCdUserDataAt ? s + kCdSectorSize : nullptr;
         const bool nextSync = next != nullptr && hasSync(next);
-        const std::optional<uint32_t> nextAddress =
-            nextSync ? cdAddressFrames(next + kCdHeaderAt) : std::nullopt;
+        const uint32_t nextAddress =
+            nextSync ? cdAddressFrames(next + kCdHeaderAt).value_or(kNoAddress) : kNoAddress;
         bool damaged = false;
         uint32_t taken = address.value_or(expect);  // the address this sector stands for
+        uint32_t follows = kNoAddress;              // the address expected next, if not taken + 1
         if (!syncOk) {
             // A slot whose neighbour or address still fits the grid is a
             // sector with a damaged sync pattern; anything else means bytes
             // were lost or added: the next sync pattern is where sectors go on.
-            const bool onGrid = nextSync || (address && expected && *address == *expected);
+            const bool onGrid = nextSync || (address && *address == expected);
             if (!onGrid) {
                 const Position found = reader.findSync(pos + 1);
                 list(SectorFault::SteppedOver, expect, stream, found);
@@ -336,14 +344,14 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
         } else if (!address) {
             damaged = true;
             taken = expect;
-        } else if (expected && *address != *expected) {
+        } else if (expected != kNoAddress && *address != expected) {
             size_t prevAvail = 0;
             const uint8_t* prev = previous != kNone
                                       ? reader.at(previous, kCdSectorSize, previous, prevAvail)
                                       : nullptr;
             // at() kept the previous sector: s is still valid.
             s = reader.at(pos, 2 * kCdSectorSize, keepFrom, avail);
-            if (prev != nullptr && s != nullptr && *address + 1 == *expected &&
+            if (prev != nullptr && s != nullptr && *address + 1 == expected &&
                 std::memcmp(prev + kCdHeaderAt, s + kCdHeaderAt, kCdSectorSize - kCdHeaderAt) ==
                     0) {
                 list(SectorFault::Duplicate, *address, stream, pos + kCdSectorSize);
@@ -355,13 +363,20 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
                 walk.failure = reader.failure();
                 break;
             }
-            if (nextAddress && *nextAddress == *expected + 1) {
+            if (nextAddress == expected + 1) {
                 // Only this address is odd: its neighbours keep the order.
                 list(SectorFault::OutOfOrder, *address, stream + payloadOf(s, avail),
                      pos + kCdSectorSize);
-                taken = *expected;
-            } else if (*address > *expected) {
-                list(SectorFault::Missing, *expected, stream, pos, *address - *expected);
+                taken = expected;
+            } else if (*address > expected && nextAddress == expected) {
+                // Come early: the expected sector follows, and the order
+                // steps over this address once it reaches it.
+                list(SectorFault::OutOfOrder, *address, stream + payloadOf(s, avail),
+                     pos + kCdSectorSize);
+                early = *address;
+                follows = expected;
+            } else if (*address > expected) {
+                list(SectorFault::Missing, expected, stream, pos, *address - expected);
             } else {
                 list(SectorFault::OutOfOrder, *address, stream + payloadOf(s, avail),
                      pos + kCdSectorSize);
@@ -376,7 +391,7 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
         }
         walk.layout.addSector(pos + kCdUserDataAt, payload);
         stream += payload;
-        expected = taken + 1;
+        expected = follows != kNoAddress ? follows : taken + 1;
         previous = pos;
         pos += kCdSectorSize;
         ++sector;

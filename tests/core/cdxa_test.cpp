@@ -242,7 +242,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
     const size_t sectors = (dat.size() - head) / kCdSectorSize;
     const auto sectorAt = [&](size_t k) { return dat.begin() + head + k * kCdSectorSize; };
     test::TempDir dir;
-    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, None };
+    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, Swap, None };
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
@@ -251,12 +251,14 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
         };
         std::vector<uint8_t> file(dat.begin(), dat.begin() + head), stream;
         std::vector<SectorFaultRow> expected;
-        size_t written = 0;  // sectors in the new file
+        size_t written = 0;           // sectors in the new file
+        size_t swapped = ~size_t{0};  // a sector written ahead of its turn
         for (size_t k = 0; k < sectors; ++k) {
             // Sector 0 stays clean: it has no predecessor to compare with.
-            const Damage damage = k > 0 && k + 1 < sectors && k % 3 == 1 && pick(3) == 0
-                                      ? static_cast<Damage>(pick(7))
+            const Damage damage = k > 0 && k + 2 < sectors && k % 3 == 1 && pick(3) == 0
+                                      ? static_cast<Damage>(pick(8))
                                       : None;
+            if (k == swapped) continue;  // written before the one in front of it
             std::vector<uint8_t> s(sectorAt(k), sectorAt(k) + kCdSectorSize);
             const std::vector<uint8_t> payload(s.begin() + 24, s.begin() + 24 + kCdForm2Payload);
             const uint32_t address = *cdAddressFrames(s.data() + 12);
@@ -314,6 +316,20 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
                     s[14] = bcd(other % 75);
                     expected.push_back({written, other, SectorFault::OutOfOrder, 1, at,
                                         at + kCdForm2Payload, fileAt, fileAt + kCdSectorSize});
+                    break;
+                }
+                case Swap: {
+                    // The next sector first: it is the one out of order.
+                    const std::vector<uint8_t> next(sectorAt(k + 1),
+                                                    sectorAt(k + 1) + kCdSectorSize);
+                    expected.push_back({written, *cdAddressFrames(next.data() + 12),
+                                        SectorFault::OutOfOrder, 1, at, at + kCdForm2Payload,
+                                        fileAt, fileAt + kCdSectorSize});
+                    file.insert(file.end(), next.begin(), next.end());
+                    stream.insert(stream.end(), next.begin() + 24,
+                                  next.begin() + 24 + kCdForm2Payload);
+                    ++written;
+                    swapped = k + 1;
                     break;
                 }
                 case None:
