@@ -320,6 +320,38 @@
         <source>проверка кусков: %1 из %2</source>
         <translation>checking the pieces: %1 of %2</translation>
     </message>
+    <message>
+        <source>контрольная сумма (EDC) не сходится</source>
+        <translation>checksum (EDC) does not match</translation>
+    </message>
+    <message>
+        <source>сектор не прочитан (одни нули)</source>
+        <translation>sector not read (all zeros)</translation>
+    </message>
+    <message>
+        <source>пропущено секторов: %1</source>
+        <translation>sectors missing: %1</translation>
+    </message>
+    <message>
+        <source>повтор предыдущего сектора, пропущен</source>
+        <translation>repeats the previous sector, left out</translation>
+    </message>
+    <message>
+        <source>адрес сектора не по порядку</source>
+        <translation>sector address out of order</translation>
+    </message>
+    <message>
+        <source>повреждён заголовок сектора</source>
+        <translation>damaged sector header</translation>
+    </message>
+    <message>
+        <source>байты вне сетки секторов, пропущены</source>
+        <translation>bytes off the sector grid, left out</translation>
+    </message>
+    <message>
+        <source>последний сектор обрезан</source>
+        <translation>last sector cut short</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "analysis/check_result.h"
 #include "model/block_table.h"
@@ -27,6 +28,9 @@ struct AppState {
     StreamCodes codes;
     // What the last open check found.
     StreamKind kind;
+    // The faulty sectors of a video CD rip, as the last scan's sector walk
+    // found them; emptied by the open check and by a fresh scan.
+    std::vector<SectorFaultRow> sectorFaults;
     JobState job;
 
     // 'y': the next scan continues after the last BlockTable entry.

@@ -131,10 +131,37 @@ std::optional<uint32_t> learnSectorSize(StreamView& view) {
     return learner.sectorSize();
 }
 
+Failure walkSectorsOfView(AppState& state, JobSink& sink) {
+    StreamView& view = state.view;
+    state.sectorFaults.clear();
+    const Position total = view.rawSize();
+    bool stopped = false;
+    return view.walkLayout(
+        state.sectorFaults,
+        [&](Position done) {
+            if (sink.progressDue()) {
+                sink.notify({Notify::Progress,
+                             static_cast<int32_t>(progressPercent(done, total)),
+                             done,
+                             total,
+                             {}});
+            }
+            return !state.job.stopRequested.load(std::memory_order_relaxed);
+        },
+        stopped);
+}
+
 Failure scanStream(AppState& state, JobSink& sink) {
     StreamView& view = state.view;
     BlockTable& table = state.table;
     if (!view.isOpen()) return {};
+    // A video CD rip: its sectors are walked first, for the exact layout of
+    // the stream in them and the list of the sectors that went wrong. A
+    // resumed scan keeps both.
+    if (view.layout() != nullptr && (state.resumeScan != 'y' || !view.hasExactLayout())) {
+        if (Failure failed = walkSectorsOfView(state, sink)) return failed;
+        if (state.job.stopRequested.load(std::memory_order_relaxed)) return {};
+    }
 
     LongestRun run;
     const uint8_t* head = view.view(0, 29);
@@ -365,6 +392,7 @@ Failure scanFileAfresh(AppState& state, const std::string& path, JobSink& sink) 
     }
     state.view.clearCuts();
     state.view.resetCache();
+    state.sectorFaults.clear();
     state.resumeScan = '0';
     const Failure failure = scanStream(state, sink);
     state.view.closeFile();

@@ -17,7 +17,15 @@ namespace mpg {
 // stream), and so does a file that changed while it was read; the result
 // says why, and the table holds what was recorded before. A stop request
 // or a missing signature is no failure.
+//
+// A video CD rip's sectors are walked first (see walkSectorsOfView).
 Failure scanStream(AppState& state, JobSink& sink);
+
+// Walks the sectors of the open video CD rip, reporting progress and
+// honouring a stop request: sets the exact layout on the view and keeps the
+// faulty sectors in state.sectorFaults. A failed read or a changed file is
+// the result; a stop leaves the layout as it was.
+Failure walkSectorsOfView(AppState& state, JobSink& sink);
 
 // The sector size the pack headers of the open stream's head follow (see
 // SectorSizeLearner); 0 when they follow none, nothing when a read fails.

@@ -12,14 +12,22 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
         case OpenStatus::Opened:
             break;
         case OpenStatus::Failed:
-            return view.failure().kind == FailureKind::NotRegular ? CheckResult::NotRegular
-                                                                  : CheckResult::OpenFailed;
+            switch (view.failure().kind) {
+                case FailureKind::NotRegular:
+                    return CheckResult::NotRegular;
+                case FailureKind::ReadFailed:  // its head, to tell a rip
+                    return CheckResult::ReadFailed;
+                default:
+                    return CheckResult::OpenFailed;
+            }
     }
     view.resetCache();
     view.clearCuts();
     state.table.clear();
     state.codes = StreamCodes{state.rules.load()};
     state.kind = {};
+    state.kind.cdxa = view.layout() != nullptr;
+    state.sectorFaults.clear();
 
     CheckResult result = CheckResult::Ok;
     std::vector<uint8_t> bytes, firstPack;

@@ -73,6 +73,14 @@ void printRows(const BlockTable& table, const std::string& prefix) {
     std::cout.write(lines.data(), static_cast<std::streamsize>(lines.size()));
 }
 
+void printSectorRows(const AppState& state, const std::string& prefix) {
+    for (const SectorFaultRow& row : state.sectorFaults) {
+        std::cout << prefix << "sector\t" << row.sector << '\t' << cdAddressText(row.address)
+                  << '\t' << sectorFaultText(row) << '\t' << row.streamStart << '\t'
+                  << row.streamEnd << "\n";
+    }
+}
+
 void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix) {
     for (const BlockRepair& r : repairs) {
         std::cout << prefix << r.index << '\t' << r.fileOffset << '\t' << formatCode(r.code) << '\t'
@@ -318,6 +326,22 @@ void printJson(const AppState& state) {
         json.value(row);
     }
     json.closeArray();
+    // A video CD rip's faulty sectors, in full.
+    if (state.kind.cdxa) {
+        json.key("sectors");
+        json.openArray();
+        for (const SectorFaultRow& r : state.sectorFaults) {
+            json.value(Json{{"sector", r.sector},
+                            {"address", cdAddressText(r.address)},
+                            {"fault", sectorFaultName(r.fault)},
+                            {"count", r.count},
+                            {"stream_start", r.streamStart},
+                            {"stream_end", r.streamEnd},
+                            {"file_start", r.fileStart},
+                            {"file_end", r.fileEnd}});
+        }
+        json.closeArray();
+    }
     json.closeObject();
     json.endLine();
 }

@@ -55,6 +55,12 @@ class CliSink : public ThrottledSink {
 // after `prefix` (the file's name and a tab when there are several).
 void printRows(const BlockTable& table, const std::string& prefix = "");
 
+// The faulty sectors of a video CD rip, behind the block rows: each line
+// starts with `prefix` and "sector" and a tab, then the sector's number,
+// its disc address (mm:ss:ff), the fault and the stream range [start, end),
+// tab-separated.
+void printSectorRows(const AppState& state, const std::string& prefix = "");
+
 // The automatic repair's plan: one line per block it was given, its index,
 // file offset, start code, what was done and how sure, tab-separated, each
 // after `prefix`.

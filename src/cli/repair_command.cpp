@@ -32,7 +32,7 @@ class RepairCommand : public Command {
                          "take the stream files (.mpg .mpeg .vob .dat) below the folders named");
         repair->add_option("-o,--output", output_,
                            "the repaired file, - for standard output (default: FILE with .001 "
-                           "before the extension); one stream only");
+                           "before the extension, .mpg for a .dat rip); one stream only");
         repair->add_option("--output-dir", outputDir_,
                            "an existing folder for the repaired files, named as beside their "
                            "streams");
@@ -200,6 +200,7 @@ class RepairCommand : public Command {
         s.state.view.closeFile();
         const std::string prefix = several ? s.path + "\t" : "";
         s.automatic ? printPlan(s.repairs, prefix) : printRows(s.state.table, prefix);
+        printSectorRows(s.state, prefix);
         if (report_.empty()) return 0;
         OutputFile report;
         if (!openReport(report, {s.path})) return 1;

@@ -26,9 +26,13 @@ class ScanCommand : public Command {
         scan->add_flag("--save-index", saveIndex_, "also write FILE.index beside each stream");
         scan->add_flag("--json", json_, "print the whole block table as JSON (one stream only)");
         scan->footer(
+            "A video CD rip (.dat, RIFF CDXA) is scanned as the MPEG stream in its sectors; its "
+            "faulty sectors follow the block rows, each line starting with \"sector\" and a tab, "
+            "then the sector's number, its disc address mm:ss:ff, the fault and the stream range "
+            "[start, end) (with --json: the \"sectors\" array).\n"
             "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks "
-            "found. Over several files: 1 if any failed, else 3 if any has broken blocks, else "
-            "0.");
+            "or faulty sectors found. Over several files: 1 if any failed, else 3 if any has "
+            "broken blocks, else 0.");
         return scan;
     }
 
@@ -66,11 +70,17 @@ class ScanCommand : public Command {
             std::cerr << glossed([&](Language l) {
                 return messageIn(Message::StreamsFound, l) + streamCodesList(s.state.codes);
             }) << "\n";
-        json_ ? printJson(s.state) : printRows(s.state.table, several ? s.path + "\t" : "");
+        if (json_) {
+            printJson(s.state);
+        } else {
+            printRows(s.state.table, several ? s.path + "\t" : "");
+            printSectorRows(s.state, several ? s.path + "\t" : "");
+        }
         outcome.counted = true;
         outcome.blocks = s.state.table.size();
         outcome.broken = countListed(s.state.table);
-        outcome.status = outcome.broken > 0 ? 3 : 0;
+        // A sector the disc gave wrong is damage, as a broken block is.
+        outcome.status = outcome.broken > 0 || !s.state.sectorFaults.empty() ? 3 : 0;
         return outcome;
     }
 

@@ -35,8 +35,23 @@ class InputFile {
     ~InputFile() {
         if (fd_ != -1) ::close(fd_);
     }
+    // A video CD rip is read as the stream in its sectors, through a view
+    // that knows their layout (walked here unless a scan already did).
     bool open(const std::string& path, Failure& failure) {
         path_ = path;
+        if (rip_.openStream(path) == OpenStatus::Opened && rip_.layout() != nullptr) {
+            std::vector<SectorFaultRow> faults;
+            bool stopped = false;
+            if (!rip_.hasExactLayout()) {
+                if (Failure walked = rip_.walkLayout(faults, {}, stopped)) {
+                    failure = walked;
+                    return false;
+                }
+            }
+            size_ = rip_.streamSize();
+            return true;
+        }
+        rip_.closeFile();
         fd_ = openRegularForRead(path, failure);
         struct stat st {};
         if (fd_ == -1) return false;
@@ -47,7 +62,6 @@ class InputFile {
         size_ = static_cast<uint64_t>(st.st_size);
         return true;
     }
-    int fd() const { return fd_; }
     uint64_t size() const { return size_; }
     const std::string& path() const { return path_; }
 
@@ -67,20 +81,57 @@ class InputFile {
         const size_t want = std::max(static_cast<size_t>(std::min<uint64_t>(kChunk, size_)), count);
         storage_.resize(want + 2 * kReadAlign);
         data_ = placeLikeFile(storage_.data(), pos);
-        const int64_t got = readFully(fd_, data_, want, static_cast<int64_t>(pos));
-        if (got < 0) {
-            failure = failureOf(FailureKind::ReadFailed, path_, errno, pos);
+        if (!readInto(data_, want, pos, failure)) {
             data_ = nullptr;
             return nullptr;
         }
-        std::fill(data_ + got, data_ + want, 0);
         start_ = pos;
         length_ = want;
         return data_;
     }
 
+    // Appends `count` bytes from `pos` to the output, copied by the kernel
+    // where the file holds them as they are: the bytes copied, or -1.
+    int64_t copyTo(OutputFile& out, uint64_t pos, uint64_t count, Failure& failure) {
+        if (rip_.layout() == nullptr) return out.copyFrom(fd_, pos, count, path_);
+        std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, kChunk)));
+        if (pos >= size_) return 0;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes.size(), size_ - pos));
+        if (!readInto(bytes.data(), n, pos, failure) || !out.append(bytes.data(), n)) return -1;
+        return static_cast<int64_t>(n);
+    }
+    // Appends `count` bytes held at `bytes`, standing as they are at `pos`.
+    bool appendHeld(OutputFile& out, const uint8_t* bytes, size_t count, uint64_t pos) {
+        return rip_.layout() != nullptr ? out.append(bytes, count)
+                                        : out.appendHeld(bytes, count, fd_, pos);
+    }
+
   private:
+    bool readInto(uint8_t* into, size_t count, uint64_t pos, Failure& failure) {
+        if (rip_.layout() != nullptr) {
+            std::fill(into, into + count, 0);
+            rip_.invalidateWindow();
+            const bool read = rip_.readPieces(
+                pos, std::min<uint64_t>(count, pos < size_ ? size_ - pos : 0),
+                [&](const uint8_t* b, uint32_t n, Position done) {
+                    std::copy(b, b + n, into + done);
+                    return true;
+                },
+                StreamView::Fill::Exact);
+            if (!read) failure = rip_.failure();
+            return read;
+        }
+        const int64_t got = readFully(fd_, into, count, static_cast<int64_t>(pos));
+        if (got < 0) {
+            failure = failureOf(FailureKind::ReadFailed, path_, errno, pos);
+            return false;
+        }
+        std::fill(into + got, into + count, 0);
+        return true;
+    }
+
     int fd_ = -1;
+    StreamView rip_;
     uint64_t size_ = 0;
     std::string path_;
     std::vector<uint8_t> storage_;
@@ -315,7 +366,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
             const uint8_t* bytes = in.held(runStart, count);
             const bool ok =
                 count == 0 || (runRewritten ? out.append(bytes, count)
-                                            : out.appendHeld(bytes, count, in.fd(), runStart));
+                                            : in.appendHeld(out, bytes, count, runStart));
             runStart = runEnd;
             runRewritten = false;
             return ok;
@@ -392,8 +443,7 @@ JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink
                 // Fill, which may be gigabytes of a sparse file: copied by
                 // the kernel, never held.
                 for (uint64_t done = 0; done < length;) {
-                    const int64_t moved =
-                        out.copyFrom(in.fd(), pos + done, length - done, in.path());
+                    const int64_t moved = in.copyTo(out, pos + done, length - done, failure);
                     if (moved <= 0) return failedAt(failure, out, in, at.input, pos);
                     done += static_cast<uint64_t>(moved);
                 }
@@ -450,8 +500,7 @@ JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
     const JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
         const uint64_t size = in.size();
         for (uint64_t pos = 0; pos < size;) {
-            const int64_t moved =
-                out.copyFrom(in.fd(), pos, std::min(kChunk, size - pos), in.path());
+            const int64_t moved = in.copyTo(out, pos, std::min(kChunk, size - pos), job.failure);
             if (moved < 0) return JoinResult::Failed;
             if (moved == 0) break;  // the file shrank meanwhile
             pos += static_cast<uint64_t>(moved);

@@ -333,6 +333,13 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
             why = input.failure();
             return IndexLoad::InputFailed;
     }
+    // A video CD rip's records are stream positions in the layout a walk
+    // of its sectors finds, as the scan that wrote them had.
+    std::vector<SectorFaultRow> faults;
+    if (input.layout() != nullptr && !input.hasExactLayout()) {
+        bool stopped = false;
+        if ((why = input.walkLayout(faults, {}, stopped))) return IndexLoad::InputFailed;
+    }
     const std::optional<IndexShape> shape = indexShape(fd, *size, input.streamSize());
     if (!shape) return IndexLoad::Damaged;
     const int64_t first = shape->format == IndexFormat::Wide ? int64_t{kWideIndexHeaderSize} : 0;
@@ -347,7 +354,16 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
     if (result != IndexLoad::Loaded) return result;
     // Checked: only now is the table the state held before given up.
     result = fillRecords(pass, digest, state.table);
-    if (result == IndexLoad::Loaded) state.codes = check.codes();
+    if (result == IndexLoad::Loaded) {
+        state.codes = check.codes();
+        if (!faults.empty()) state.sectorFaults = std::move(faults);
+        // The state's view takes the stream length of the walked layout,
+        // which the writer compares the file with.
+        if (input.layout() != nullptr && !state.view.isOpen() &&
+            state.view.openStream(inputPath) == OpenStatus::Opened) {
+            state.view.closeFile();
+        }
+    }
     return result;
 }
 

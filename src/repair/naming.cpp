@@ -98,8 +98,10 @@ std::string outputNameFor(const std::string& input, const ExistsFn& exists) {
     // tests below, and the existence test then sees the name as it is written.
     const std::string file = lowerFileName(std::string_view(input).substr(nameStart));
     const size_t dot = file.rfind('.');
-    const std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
+    std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
     std::string name = file.substr(0, file.size() - ext.size());
+    // A video CD rip is repaired into a plain MPEG stream.
+    if (ext == ".dat") ext = ".mpg";
 
     name = hasNumber(name) ? nextNumberExtension(name) : name + ".001";
     while (exists(dir + name + ext)) name = nextNumberExtension(name);

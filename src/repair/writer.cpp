@@ -49,9 +49,14 @@ class PlainSpan {
         length_ += size;
         return true;
     }
-    bool flush(const StreamView& view, OutputFile& out, const std::string& inputPath) {
+    bool flush(StreamView& view, OutputFile& out, const std::string& inputPath) {
         Position f = view.streamToFile(start_), left = length_;
         length_ = 0;
+        // A video CD rip's stream bytes are no span of the file: they come
+        // through the view's sector layout, read in large pieces.
+        if (view.layout() != nullptr) {
+            return left == 0 || copyStream(view, start_, left, out, nullptr);
+        }
         const CutList& cuts = view.cuts();
         auto next = std::upper_bound(cuts.begin(), cuts.end(), f,
                                      [](Position v, const CutRegion& r) { return v < r.start; });

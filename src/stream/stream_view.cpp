@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace mpg {
 
@@ -18,8 +19,98 @@ StreamView::~StreamView() {
 
 OpenStatus StreamView::openStream(const std::string& name) {
     if (!openFile(name)) return OpenStatus::Failed;
-    streamSize_ = opened_.size;
+    streamSize_ = layout_ ? layout_->streamLength() : opened_.size;
     return OpenStatus::Opened;
+}
+
+namespace {
+
+// The layouts the last walks found, with the file each belongs to: a later
+// job, or another view of the same process, opening the same unchanged file
+// takes it instead of walking again. A few files are kept, for a join of
+// several rips.
+struct WalkedLayout {
+    std::string path;
+    Position size = 0;
+    int64_t seconds = 0, nanoseconds = 0;
+    std::shared_ptr<const SectorLayout> layout;
+};
+constexpr size_t kWalkedKept = 16;
+std::mutex gWalkedMutex;
+std::vector<WalkedLayout> gWalked;
+
+std::shared_ptr<const SectorLayout> walkedLayout(const WalkedLayout& key) {
+    const std::lock_guard<std::mutex> lock(gWalkedMutex);
+    for (const WalkedLayout& w : gWalked) {
+        if (w.path == key.path && w.size == key.size && w.seconds == key.seconds &&
+            w.nanoseconds == key.nanoseconds) {
+            return w.layout;
+        }
+    }
+    return nullptr;
+}
+
+void keepWalkedLayout(WalkedLayout walked) {
+    const std::lock_guard<std::mutex> lock(gWalkedMutex);
+    std::erase_if(gWalked, [&](const WalkedLayout& w) { return w.path == walked.path; });
+    if (gWalked.size() >= kWalkedKept) gWalked.erase(gWalked.begin());
+    gWalked.push_back(std::move(walked));
+}
+
+}  // namespace
+
+// A RIFF CDXA header makes the file a video CD rip: its stream is the user
+// data of the sectors. The exact layout of the last walk is taken again for
+// the same file unchanged; otherwise every slot counts as a sector of the
+// form the first one has.
+bool StreamView::takeLayout(const struct stat& st) {
+    layout_.reset();
+    exact_ = false;
+    sectorsStart_ = 0;
+    uint8_t head[4096];
+    size_t readBefore = 0;
+    const int64_t got = readFully(fileHandle_, head, sizeof head, 0, &readBefore);
+    if (got < 0) {
+        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, readBefore);
+        return false;
+    }
+    const std::optional<Position> start = cdxaDataOffset(head, static_cast<size_t>(got));
+    if (!start) return true;
+    sectorsStart_ = *start;
+    const Stamp stamp = stampOf(st);
+    if (auto walked = walkedLayout({path_, stamp.size, stamp.seconds, stamp.nanoseconds, {}})) {
+        layout_ = std::move(walked);
+        exact_ = true;
+        return true;
+    }
+    const Position submode = *start + kCdSubheaderAt + 2;
+    regularPayload_ = submode < static_cast<Position>(got) && (head[submode] & kCdForm2Bit) == 0
+                          ? kCdForm1Payload
+                          : kCdForm2Payload;
+    layout_ = std::make_shared<const SectorLayout>(
+        SectorLayout::regular(*start, opened_.size, regularPayload_));
+    return true;
+}
+
+void StreamView::setExactLayout(SectorLayout layout) {
+    layout_ = std::make_shared<const SectorLayout>(std::move(layout));
+    exact_ = true;
+    keepWalkedLayout({path_, opened_.size, opened_.seconds, opened_.nanoseconds, layout_});
+    streamSize_ = layout_->streamLength();
+    invalidateWindow();
+}
+
+Failure StreamView::walkLayout(std::vector<SectorFaultRow>& faults,
+                               const std::function<bool(Position)>& progress, bool& stopped) {
+    stopped = false;
+    SectorWalk walk = walkSectors(fileHandle_, path_, sectorsStart_, opened_.size, progress);
+    if (walk.failure) return walk.failure;
+    stopped = walk.stopped;
+    if (stopped) return {};
+    if (Failure changed = verifyUnchanged()) return changed;
+    setExactLayout(std::move(walk.layout));
+    faults = std::move(walk.faults);
+    return {};
 }
 
 bool StreamView::openFile(const std::string& name) {
@@ -31,6 +122,12 @@ bool StreamView::openFile(const std::string& name) {
     fileHandle_ = fd;
     path_ = name;
     opened_ = stampOf(st);
+    if (!takeLayout(st)) {
+        const Failure failed = failure_;
+        closeFile();
+        failure_ = failed;
+        return false;
+    }
     return true;
 }
 
@@ -49,13 +146,69 @@ Failure StreamView::verifyUnchanged() const {
 
 Position StreamView::fileLength() const {
     struct stat st {};
-    return ::fstat(fileHandle_, &st) == 0 ? static_cast<Position>(st.st_size) : 0;
+    if (::fstat(fileHandle_, &st) != 0) return 0;
+    const Position size = static_cast<Position>(st.st_size);
+    if (!layout_) return size;
+    // A rip that changed size since it was opened: as its slots would hold.
+    return size == opened_.size
+               ? layout_->streamLength()
+               : SectorLayout::regular(sectorsStart_, size, regularPayload_).streamLength();
+}
+
+int64_t StreamView::readFilePositions(uint8_t* into, size_t count, Position f, Position& failedAt) {
+    size_t readBefore = 0;
+    if (!layout_) {
+        const int64_t got =
+            readFully(fileHandle_, into, count, static_cast<int64_t>(f), &readBefore);
+        if (got < 0) failedAt = f + readBefore;
+        return got;
+    }
+    // The raw sectors are read in large pieces into the staging buffer and
+    // their user data copied out: one system call for hundreds of sectors.
+    constexpr size_t kStaging = 512 * size_t{kCdSectorSize};
+    if (!staging_) staging_.reset(new uint8_t[kStaging]);
+    const SectorLayout& layout = *layout_;
+    size_t done = 0;
+    while (done < count) {
+        const Position at = f + done;
+        const size_t e = layout.extentOf(at);
+        if (e == layout.extents().size()) break;  // past the last sector
+        const SectorLayout::Extent& x = layout.extents()[e];
+        const Position rel = at - x.streamStart;
+        const Position wanted = std::min<Position>(count - done, x.streamEnd() - at);
+        const Position raw = x.fileStart + rel / x.payload * x.stride + rel % x.payload;
+        const Position lastRel = rel + wanted - 1;
+        const Position rawEnd =
+            x.fileStart + lastRel / x.payload * x.stride + lastRel % x.payload + 1;
+        const size_t span = static_cast<size_t>(std::min<Position>(rawEnd - raw, kStaging));
+        const int64_t got =
+            readFully(fileHandle_, staging_.get(), span, static_cast<int64_t>(raw), &readBefore);
+        if (got < 0) {
+            failedAt = raw + readBefore;
+            return -1;
+        }
+        size_t p = 0;
+        Position off = rel % x.payload, left = wanted;
+        while (p < static_cast<size_t>(got) && left > 0) {
+            const size_t take = static_cast<size_t>(
+                std::min<Position>({x.payload - off, left, static_cast<Position>(got) - p}));
+            std::memcpy(into + done, staging_.get() + p, take);
+            done += take;
+            left -= take;
+            p += take + (x.stride - x.payload);
+            off = 0;
+        }
+        if (static_cast<size_t>(got) < span) break;  // the file ends early
+    }
+    return static_cast<int64_t>(done);
 }
 
 void StreamView::closeFile() {
     if (fileHandle_ != -1) ::close(fileHandle_);
     fileHandle_ = -1;
     path_.clear();
+    layout_.reset();
+    exact_ = false;
 }
 
 void StreamView::resetCache() {
@@ -99,7 +252,7 @@ void StreamView::reserveWindow(uint32_t length) {
 // of the old window; excised regions are jumped over piece by piece.
 bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
     const Position lastCutEnd = cutCount() == 0 ? 0 : cutAt(cutCount() - 1).end();
-    const Position reach = std::max(opened_.size, lastCutEnd);
+    const Position reach = std::max(layout_ ? layout_->streamLength() : opened_.size, lastCutEnd);
     fill = static_cast<uint32_t>(std::min<Position>(fill, std::max<Position>(count, reach)));
     reserveWindow(fill);
     Position f = streamToFile(pos);
@@ -108,12 +261,12 @@ bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
     winLen_ = fill;
     uint32_t filled = 0;
     int64_t got = 0;
-    size_t readBefore = 0;
+    Position failedAt = 0;
     for (size_t next = cutsFrom(f); next < cutCount() && cutAt(next).start < f + (winLen_ - filled);
          ++next) {
         const CutRegion& region = cutAt(next);
         const size_t piece = static_cast<size_t>(region.start - f);
-        got = readFully(fileHandle_, window_ + filled, piece, static_cast<int64_t>(f), &readBefore);
+        got = readFilePositions(window_ + filled, piece, f, failedAt);
         if (got < 0) break;
         // A piece cut short by the end of the file reads as zeros.
         std::memset(window_ + filled + got, 0, piece - static_cast<size_t>(got));
@@ -121,13 +274,12 @@ bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
         f = region.end();
     }
     if (got >= 0) {
-        got = readFully(fileHandle_, window_ + filled, winLen_ - filled, static_cast<int64_t>(f),
-                        &readBefore);
+        got = readFilePositions(window_ + filled, winLen_ - filled, f, failedAt);
     }
     // A refused read is reported where it failed; a file that changed since
     // it was opened is not read on with its new bytes.
     if (got < 0) {
-        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, f + readBefore);
+        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, failedAt);
     } else if (Failure changed = verifyUnchanged()) {
         failure_ = changed;
         got = -1;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "stream/cdxa.h"
 #include "stream/failure.h"
 #include "stream/position.h"
 
@@ -52,6 +53,16 @@ class StreamView {
     StreamView& operator=(const StreamView&) = delete;
 
     // Opens the file for reading and takes its size into streamSize().
+    //
+    // A video CD rip (RIFF CDXA) is seen through its sector layout: for such
+    // a file every position this class calls a file position (the cut list,
+    // streamToFile, fileLength, the window's placement) is a position in the
+    // unwrapped MPEG stream, the sectors' user data one after another, so
+    // that everything above the view works on the stream unchanged. Only a
+    // failed read names a position in the real file, and verifyUnchanged
+    // compares the real file. Until a sector walk has set the exact layout
+    // (setExactLayout), every 2,352-byte slot behind the header counts as a
+    // sector.
     OpenStatus openStream(const std::string& name);
     // Opens the file for reading without taking its size (the dump, the
     // re-examination of a block and the writer read a file whose size the
@@ -62,6 +73,36 @@ class StreamView {
     int fileHandle() const {
         return fileHandle_;
     }
+    const std::string& path() const {
+        return path_;
+    }
+
+    // The sector layout of an open CDXA file, nullptr for a plain stream.
+    const SectorLayout* layout() const {
+        return layout_.get();
+    }
+    // Where the sectors of an open CDXA file start in the real file.
+    Position sectorsStart() const {
+        return sectorsStart_;
+    }
+    // The real size of the open file as it was opened.
+    Position rawSize() const {
+        return opened_.size;
+    }
+    bool hasExactLayout() const {
+        return layout_ != nullptr && exact_;
+    }
+    // Takes the layout a sector walk found for the open file; it stays in
+    // use while the same unchanged file (path, size, modification time) is
+    // opened again, by this view or any other of the process (a later job's,
+    // the index loader's). The window is dropped; streamSize() is the new
+    // length.
+    void setExactLayout(SectorLayout layout);
+    // Walks the sectors of the open rip (see walkSectors) and takes the
+    // layout found, unless a read fails, the file changed meanwhile or
+    // `progress` stops the walk (`stopped`). The faulty sectors go to `faults`.
+    Failure walkLayout(std::vector<SectorFaultRow>& faults,
+                       const std::function<bool(Position)>& progress, bool& stopped);
     bool isOpen() const {
         return fileHandle_ != -1;
     }
@@ -180,6 +221,13 @@ class StreamView {
 
   private:
     const uint8_t* viewSlow(Position pos, uint32_t count, uint32_t fill = kCacheSize);
+    // Reads `count` bytes from file position `f` (through the sector layout
+    // when there is one): the bytes read, fewer at the end, or -1 with the
+    // real file position of the failed read in `failedAt`.
+    int64_t readFilePositions(uint8_t* into, size_t count, Position f, Position& failedAt);
+    // Finds whether the open file is a rip and takes its layout; false
+    // (failure() says where) when its head cannot be read.
+    bool takeLayout(const struct stat& st);
     bool refill(Position pos, uint32_t count, uint32_t fill);
     void reserveWindow(uint32_t length);
 
@@ -216,6 +264,13 @@ class StreamView {
 
     int fileHandle_ = -1;
     std::string path_;
+    std::shared_ptr<const SectorLayout> layout_;
+    Position sectorsStart_ = 0;
+    uint32_t regularPayload_ = kCdForm2Payload;
+    // Whether layout_ is a walk's.
+    bool exact_ = false;
+    // The raw sectors behind a window's worth of stream bytes pass through here.
+    std::unique_ptr<uint8_t[]> staging_;
     Stamp opened_;
     Failure failure_;
     Position streamSize_ = 0;

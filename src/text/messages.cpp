@@ -238,7 +238,8 @@ std::string checkStatusText(CheckResult result, const Failure& failure) {
 std::string streamKindText(const StreamKind& kind) {
     // Video CD and SVCD sectors hold 2,324 bytes of stream.
     constexpr uint32_t kCdSector = 2324;
-    std::string text = kind.mpeg2 ? "MPEG-2 PS" : "MPEG-1";
+    std::string text = kind.cdxa ? "VCD .dat (CDXA): " : "";
+    text += kind.mpeg2 ? "MPEG-2 PS" : "MPEG-1";
     if (kind.sectorSize == kCdSector) text += kind.mpeg2 ? " SVCD" : " VCD";
     if (kind.sectorSize > 0) {
         text += ", " + messageText(Message::SectorSize) + " " + std::to_string(kind.sectorSize);
@@ -402,6 +403,59 @@ std::string repairCertaintyText(RepairCertainty certainty, Language language) {
             break;
     }
     return translateTo(language, "Message", MPG_TR_NOOP("Message", "не решено"));
+}
+
+std::string sectorFaultText(const SectorFaultRow& row, Language language) {
+    const auto text = [&](const char* source) { return translateTo(language, "Message", source); };
+    switch (row.fault) {
+        case SectorFault::BadChecksum:
+            return text(MPG_TR_NOOP("Message", "контрольная сумма (EDC) не сходится"));
+        case SectorFault::Unreadable:
+            return text(MPG_TR_NOOP("Message", "сектор не прочитан (одни нули)"));
+        case SectorFault::Missing:
+            return fillIn(text(MPG_TR_NOOP("Message", "пропущено секторов: %1")),
+                          {countText(row.count)});
+        case SectorFault::Duplicate:
+            return text(MPG_TR_NOOP("Message", "повтор предыдущего сектора, пропущен"));
+        case SectorFault::OutOfOrder:
+            return text(MPG_TR_NOOP("Message", "адрес сектора не по порядку"));
+        case SectorFault::DamagedHeader:
+            return text(MPG_TR_NOOP("Message", "повреждён заголовок сектора"));
+        case SectorFault::SteppedOver:
+            return text(MPG_TR_NOOP("Message", "байты вне сетки секторов, пропущены"));
+        case SectorFault::CutShort:
+            break;
+    }
+    return text(MPG_TR_NOOP("Message", "последний сектор обрезан"));
+}
+
+const char* sectorFaultName(SectorFault fault) {
+    switch (fault) {
+        case SectorFault::BadChecksum:
+            return "bad_checksum";
+        case SectorFault::Unreadable:
+            return "unreadable";
+        case SectorFault::Missing:
+            return "missing";
+        case SectorFault::Duplicate:
+            return "duplicate";
+        case SectorFault::OutOfOrder:
+            return "out_of_order";
+        case SectorFault::DamagedHeader:
+            return "damaged_header";
+        case SectorFault::SteppedOver:
+            return "stepped_over";
+        case SectorFault::CutShort:
+            break;
+    }
+    return "cut_short";
+}
+
+std::string cdAddressText(uint32_t frames) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", frames / kCdFramesPerSecond / 60,
+                  frames / kCdFramesPerSecond % 60, frames % kCdFramesPerSecond);
+    return text;
 }
 
 std::string repairSummaryText(const RepairSummary& s, Language language) {

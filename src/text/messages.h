@@ -17,6 +17,7 @@
 #include "join/precheck.h"
 #include "repair/repair_report.h"
 #include "repair/strategies.h"
+#include "stream/cdxa.h"
 #include "stream/failure.h"
 #include "text/translate.h"
 
@@ -136,6 +137,14 @@ std::vector<std::string> dumpLines(const BlockDump& dump, int perLine,
 std::string repairActionText(const BlockRepair& repair, Language language = currentLanguage());
 // "точно", "вероятно", "не решено" (or "exact", "probable", "unresolved").
 std::string repairCertaintyText(RepairCertainty certainty, Language language = currentLanguage());
+
+// What went wrong with a sector of a video CD rip; a Missing row names the
+// number of sectors lost.
+std::string sectorFaultText(const SectorFaultRow& row, Language language = currentLanguage());
+// The fixed name of a sector fault for scripts (JSON): "bad_checksum", ...
+const char* sectorFaultName(SectorFault fault);
+// A disc address as minute:second:frame, "00:04:30".
+std::string cdAddressText(uint32_t frames);
 // The summary behind the hammer and at the end of a repair: "блоков: 4;
 // восстановлено точно: 3, стали декодируемыми: 1, не решено: 0" (or "4
 // blocks: 3 restored exactly, 1 made decodable, 0 unresolved"); the

@@ -362,6 +362,24 @@ TEST_F(BadInput, ReadErrorsStopTheJob) {
         << first.err;
 }
 
+// A failed read of a video CD rip's stream names the position in the file,
+// behind the RIFF header and the first sector's header, not in the stream.
+TEST_F(BadInput, ReadErrorsOfARipNameTheFilePosition) {
+    const std::string path = input("bad-reads.dat", test::readFile(test::fixture("vcd-mplex.dat")));
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // The open reads the head; the check's read of stream byte 0 fails.
+    const std::string failing = "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+                                ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS
+                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=1 ";
+    const Outcome o = run("scan " + q(path), failing);
+    EXPECT_EQ(o.status, 1);
+    const uint64_t first = std::stoull(test::fixtureValues("vcd-dat.txt").at("data_offset")) + 24;
+    EXPECT_NE(o.err.find("ошибка чтения файла: " + path + ": позиция " + std::to_string(first) +
+                         ": Input/output error"),
+              std::string::npos)
+        << o.err;
+}
+
 // A stream cut inside its last packet: that block is listed with the bytes
 // the file holds.
 TEST_F(BadInput, BlockCutShortIsListed) {

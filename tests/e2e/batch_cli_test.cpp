@@ -163,9 +163,11 @@ TEST(BatchCli, RandomTreesAgainstAModel) {
         for (const Planted& p : streams) {
             if (!p.damaged) continue;
             const fs::path name(lower(p.name));
-            const std::string number = std::to_string(++taken[name.string()]);
-            outputs.push_back(out + "/" + name.stem().string() + ".00" + number +
-                              name.extension().string());
+            // A .dat input is saved as a plain stream, named .mpg.
+            const std::string extension =
+                name.extension() == ".dat" ? std::string(".mpg") : name.extension().string();
+            const std::string number = std::to_string(++taken[name.stem().string() + extension]);
+            outputs.push_back(out + "/" + name.stem().string() + ".00" + number + extension);
             written += outputs.back() + "\n";
         }
         EXPECT_EQ(repair.out, written);

@@ -47,6 +47,16 @@ std::vector<std::string> listFolder(const std::string& path) {
     return names;
 }
 
+std::map<std::string, std::string> fixtureValues(const std::string& name) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(fixture(name));
+    for (std::string line; std::getline(in, line);) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
 std::string fixture(const std::string& name) {
     return std::string(MPGMEND_TEST_DATA) + "/" + name;
 }

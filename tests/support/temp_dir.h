@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ std::vector<uint8_t> readFile(const std::string& path);
 // The names in a folder, sorted: what a job left behind, temporary files included.
 std::vector<std::string> listFolder(const std::string& path);
 std::string fixture(const std::string& name);
+// The key=value lines of a fixture's sidecar (vcd-dat.txt) as a map.
+std::map<std::string, std::string> fixtureValues(const std::string& name);
 // Runs `job` in a child process whose files may grow to `limit` bytes, as a
 // full disk would stop them (SIGXFSZ ignored, as the programs do): the limit
 // does not reach the tests. The child's exit code (job's result), -1 if it did

@@ -1,0 +1,129 @@
+// Video CD rips as the ripper copies them from the disc: a RIFF "CDXA"
+// header, then raw CD-ROM Mode 2 sectors of 2,352 bytes each (sync pattern,
+// address, subheader twice, user data, EDC). The MPEG stream is the user data
+// of the sectors taken one after another; everything else is the disc's own
+// framing, and its EDC tells which sectors the drive misread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "stream/failure.h"
+#include "stream/position.h"
+
+namespace mpg {
+
+inline constexpr uint32_t kCdSectorSize = 2'352;
+inline constexpr uint32_t kCdSyncSize = 12;
+inline constexpr std::array<uint8_t, kCdSyncSize> kCdSync = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+// Behind the sync pattern: minute, second, frame (BCD) and the mode; then
+// the subheader (file, channel, submode, coding) given twice.
+inline constexpr uint32_t kCdHeaderAt = 12;
+inline constexpr uint32_t kCdSubheaderAt = 16;
+inline constexpr uint32_t kCdUserDataAt = 24;
+// Form 2 (submode bit 0x20) carries 2,324 bytes of user data, the video CD's
+// MPEG sectors; Form 1 2,048, followed by the EDC and an error correction code.
+inline constexpr uint8_t kCdForm2Bit = 0x20;
+inline constexpr uint32_t kCdForm2Payload = 2'324;
+inline constexpr uint32_t kCdForm1Payload = 2'048;
+inline constexpr uint32_t kCdFramesPerSecond = 75;
+
+// The CD EDC: a CRC-32 with the reflected polynomial 0xD8018001, initial
+// value 0 and no final xor, continued from `crc`. A sector's EDC covers its
+// subheader and user data and is stored little-endian behind them.
+uint32_t cdEdc(const uint8_t* bytes, size_t count, uint32_t crc = 0);
+// The same value from 0, computed faster for the bytes a Form 2 or Form 1
+// sector sums (2,332 or 2,056).
+uint32_t cdSectorEdc(const uint8_t* bytes, size_t count);
+
+// The file position of the first sector of a RIFF CDXA file whose first
+// bytes are `head` (`count` of them; 4 KiB are plenty for any header a
+// ripper writes): behind the header of the "data" chunk. Nothing when the
+// file is no CDXA file or its chunks lead nowhere. The data chunk's size is
+// not trusted: rippers write wrong ones; the sectors run to the end of the file.
+std::optional<Position> cdxaDataOffset(const uint8_t* head, size_t count);
+
+// A disc address as a frame count from 00:00:00; nothing for bytes that are
+// no BCD address.
+std::optional<uint32_t> cdAddressFrames(const uint8_t* header);
+
+// Which stream bytes the sectors of the file hold, as extents of regularly
+// spaced sectors: the n-th stream byte of an extent lies at
+// fileStart + (n / payload) * stride + n % payload. A clean rip is one
+// extent; each fault that moves the grid (a missing, doubled or displaced
+// sector, a changed form) starts another.
+class SectorLayout {
+  public:
+    struct Extent {
+        Position streamStart = 0;
+        Position fileStart = 0;  // the first stream byte's file position
+        Position count = 0;      // sectors
+        uint32_t payload = 0;    // stream bytes a sector
+        uint32_t stride = kCdSectorSize;
+        Position streamEnd() const { return streamStart + count * payload; }
+        bool operator==(const Extent&) const = default;
+    };
+
+    // Every slot of 2,352 bytes from `dataOffset` on taken as a sector of
+    // `payload` stream bytes; a last slot cut short gives what it holds.
+    static SectorLayout regular(Position dataOffset, Position fileSize, uint32_t payload);
+
+    // Appends a sector whose `payload` stream bytes start at `fileStart`.
+    void addSector(Position fileStart, uint32_t payload);
+
+    Position streamLength() const { return extents_.empty() ? 0 : extents_.back().streamEnd(); }
+    const std::vector<Extent>& extents() const { return extents_; }
+    // The extent that holds stream position `pos` (logarithmic), or the
+    // number of extents when `pos` is at or past the end.
+    size_t extentOf(Position pos) const;
+    // The file position of stream position `pos` (< streamLength()).
+    Position fileOf(Position pos) const;
+
+  private:
+    std::vector<Extent> extents_;
+};
+
+// What went wrong with a sector.
+enum class SectorFault : uint8_t {
+    BadChecksum,    // the EDC is set and disagrees with the bytes
+    Unreadable,     // all 2,352 bytes zero: the ripper's fill for a sector it could not read
+    Missing,        // addresses skipped: sectors lost (count of them, an empty stream range)
+    Duplicate,      // the previous sector again, address and data: left out of the stream
+    OutOfOrder,     // an address behind or other than the one expected: kept
+    DamagedHeader,  // sync pattern or address damaged, the sector still on its slot: kept
+    SteppedOver,    // bytes off the sector grid, no whole sector: left out
+    CutShort,       // the last sector, cut short by the end of the file: what is there is kept
+};
+
+// One faulty sector (or run of lost ones) as the walk found it.
+struct SectorFaultRow {
+    Position sector = 0;   // 0-based, counting the slots of the file
+    uint32_t address = 0;  // disc address in frames (for Missing: the first one lost)
+    SectorFault fault = SectorFault::BadChecksum;
+    uint32_t count = 1;                       // Missing: sectors lost
+    Position streamStart = 0, streamEnd = 0;  // the stream bytes it covers
+    Position fileStart = 0, fileEnd = 0;      // the file bytes it covers
+    bool operator==(const SectorFaultRow&) const = default;
+};
+
+struct SectorWalk {
+    SectorLayout layout;
+    std::vector<SectorFaultRow> faults;
+    Failure failure;       // a refused read (with its file position)
+    bool stopped = false;  // the progress callback said stop
+};
+
+// Walks the sectors of a CDXA file from `dataOffset` to `fileSize` with
+// large reads, building the exact layout and the fault list. `progress`
+// (may be empty) is told the file position every few megabytes and stops
+// the walk by returning false.
+SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Position fileSize,
+                       const std::function<bool(Position)>& progress = {});
+
+}  // namespace mpg
