@@ -209,6 +209,8 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
     std::vector<CutRegion> cuts;
     bool opened = false;
     Position fileSize = 0;
+    constexpr Position kNearBlocks = 16 * 1024;
+    Position lastEnd = 0;  // where the block re-measured last ends, before the cuts
     const StrategyOutcome outcome =
         walkListed(state, listed, progress, false, [&](size_t index, StrategyOutcome& done) {
             BlockRecord& e = table[index];
@@ -231,9 +233,15 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
                 view.invalidateWindow();
             }
             if (!opened) return;
+            // Broken blocks close behind one another are read a whole window
+            // at a time; one far from the last alone, as a window's read
+            // would cost a hundred times its bytes.
+            const bool near = before >= lastEnd && before - lastEnd < kNearBlocks;
+            lastEnd = before + static_cast<uint32_t>(e.realSize) + gapLength;
             if (const auto run =
                     longestRun(view, fileSize, offset, static_cast<uint32_t>(e.realSize),
-                               StreamView::Fill::Window, before, gapStart, gapLength)) {
+                               near ? StreamView::Fill::Window : StreamView::Fill::Exact, before,
+                               gapStart, gapLength)) {
                 storeRun(e, *run);
             }
         });
