@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include "cli/report.h"
+
 #include <unistd.h>
 
 #include <algorithm>

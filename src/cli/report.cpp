@@ -76,6 +76,28 @@ std::string dumped(const Json& value) {
 
 }  // namespace
 
+const char* sectorFaultName(SectorFault fault) {
+    switch (fault) {
+        case SectorFault::BadChecksum:
+            return "bad_checksum";
+        case SectorFault::Unreadable:
+            return "unreadable";
+        case SectorFault::Missing:
+            return "missing";
+        case SectorFault::Duplicate:
+            return "duplicate";
+        case SectorFault::OutOfOrder:
+            return "out_of_order";
+        case SectorFault::DamagedHeader:
+            return "damaged_header";
+        case SectorFault::SteppedOver:
+            return "stepped_over";
+        case SectorFault::CutShort:
+            break;
+    }
+    return "cut_short";
+}
+
 bool writeReport(OutputFile& file, const ReportFiles& files,
                  const std::vector<BlockRepair>& repairs, const std::vector<Position>& located) {
     const RepairSummary summary = summarize(repairs);

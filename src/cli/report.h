@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "repair/repair_report.h"
+#include "stream/cdxa.h"
 #include "stream/file_io.h"
 
 namespace mpg::cli {
+
+// The fixed name of a sector fault for scripts (JSON): "bad_checksum", ...
+// Like the repair actions' names, it stays whatever the texts say.
+const char* sectorFaultName(SectorFault fault);
 
 // The files the report is about. `output` is empty for a dry run, which
 // writes none.

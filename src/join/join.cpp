@@ -1,7 +1,6 @@
 #include "join/join.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,34 +31,30 @@ class InputFile {
   public:
     static constexpr size_t kChunk = kIoBuffer;
 
-    ~InputFile() {
-        if (fd_ != -1) ::close(fd_);
-    }
     // A video CD rip is read as the stream in its sectors, through a view
-    // that knows their layout (walked here unless a scan already did).
+    // that knows their layout (walked here unless a scan already did). A
+    // plain piece is read straight from the view's handle: the view's open
+    // check is the one that tells the two apart.
     bool open(const std::string& path, Failure& failure) {
         path_ = path;
-        if (rip_.openStream(path) == OpenStatus::Opened && rip_.layout() != nullptr) {
-            std::vector<SectorFaultRow> faults;
-            bool stopped = false;
-            if (!rip_.hasExactLayout()) {
-                if (Failure walked = rip_.walkLayout(faults, {}, stopped)) {
-                    failure = walked;
-                    return false;
-                }
-            }
+        if (rip_.openStream(path) != OpenStatus::Opened) {
+            failure = rip_.failure();
+            return false;
+        }
+        if (rip_.layout() == nullptr) {
+            fd_ = rip_.fileHandle();
             size_ = rip_.streamSize();
             return true;
         }
-        rip_.closeFile();
-        fd_ = openRegularForRead(path, failure);
-        struct stat st {};
-        if (fd_ == -1) return false;
-        if (::fstat(fd_, &st) != 0) {
-            failure = failureOf(FailureKind::OpenFailed, path, errno);
-            return false;
+        std::vector<SectorFaultRow> faults;
+        bool stopped = false;
+        if (!rip_.hasExactLayout()) {
+            if (Failure walked = rip_.walkLayout(faults, {}, stopped)) {
+                failure = walked;
+                return false;
+            }
         }
-        size_ = static_cast<uint64_t>(st.st_size);
+        size_ = rip_.streamSize();
         return true;
     }
     uint64_t size() const { return size_; }
@@ -130,8 +125,8 @@ class InputFile {
         return true;
     }
 
-    int fd_ = -1;
-    StreamView rip_;
+    StreamView rip_;  // owns the handle
+    int fd_ = -1;     // a plain piece's, rip_'s handle
     uint64_t size_ = 0;
     std::string path_;
     std::vector<uint8_t> storage_;

@@ -429,28 +429,6 @@ std::string sectorFaultText(const SectorFaultRow& row, Language language) {
     return text(MPG_TR_NOOP("Message", "последний сектор обрезан"));
 }
 
-const char* sectorFaultName(SectorFault fault) {
-    switch (fault) {
-        case SectorFault::BadChecksum:
-            return "bad_checksum";
-        case SectorFault::Unreadable:
-            return "unreadable";
-        case SectorFault::Missing:
-            return "missing";
-        case SectorFault::Duplicate:
-            return "duplicate";
-        case SectorFault::OutOfOrder:
-            return "out_of_order";
-        case SectorFault::DamagedHeader:
-            return "damaged_header";
-        case SectorFault::SteppedOver:
-            return "stepped_over";
-        case SectorFault::CutShort:
-            break;
-    }
-    return "cut_short";
-}
-
 std::string cdAddressText(uint32_t frames) {
     char text[16];
     std::snprintf(text, sizeof text, "%02u:%02u:%02u", frames / kCdFramesPerSecond / 60,

@@ -141,8 +141,6 @@ std::string repairCertaintyText(RepairCertainty certainty, Language language = c
 // What went wrong with a sector of a video CD rip; a Missing row names the
 // number of sectors lost.
 std::string sectorFaultText(const SectorFaultRow& row, Language language = currentLanguage());
-// The fixed name of a sector fault for scripts (JSON): "bad_checksum", ...
-const char* sectorFaultName(SectorFault fault);
 // A disc address as minute:second:frame, "00:04:30".
 std::string cdAddressText(uint32_t frames);
 // The summary behind the hammer and at the end of a repair: "блоков: 4;
