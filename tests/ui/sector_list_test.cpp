@@ -3,6 +3,7 @@
 // one, counted in the status line and opening the dump at a sector's bytes.
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTextBlock>
 #include <QtTest>
@@ -67,6 +68,7 @@ class SectorListTest : public QObject {
     void cleanRipAndPlainStreamShowNone();
     void newOpenAndFreshScanClearResumeKeeps();
     void doubleClickShowsTheDumpAtTheSector();
+    void manySectorsScrollInTheirThird();
 };
 
 void SectorListTest::eachDamageIsListedAtItsSector() {
@@ -185,6 +187,40 @@ void SectorListTest::doubleClickShowsTheDumpAtTheSector() {
     const qulonglong lineOffset = line.left(8).toULongLong(nullptr, 16);
     QVERIFY2(lineOffset <= start && start < lineOffset + qulonglong(p.dump.bytesPerLine()),
              qPrintable(line));
+}
+
+// A rip with every other sector zeroed: each is a row, in sector order, and
+// the list keeps to its third of the room and scrolls.
+void SectorListTest::manySectorsScrollInTheirThird() {
+    const auto values = test::fixtureValues("vcd-dat.txt");
+    const size_t dataOffset = std::stoul(values.at("data_offset"));
+    const size_t sectorSize = std::stoul(values.at("sector_size"));
+    const size_t sectors = std::stoul(values.at("sector_count"));
+    std::vector<uint8_t> rip = test::readFile(test::fixture("vcd-mplex.dat"));
+    std::vector<size_t> zeroed;
+    for (size_t k = 2; k + 1 < sectors; k += 2) {
+        std::fill_n(rip.begin() + std::ptrdiff_t(dataOffset + k * sectorSize), sectorSize, 0);
+        zeroed.push_back(k);
+    }
+    test::TempDir dir;
+    const std::string path = dir.write("holes.dat", rip);
+    Program p;
+    auto* list = p.get<QTableView>("StringSE");
+    auto* blocks = p.get<QTableView>("StringER");
+    const int room = blocks->height();
+    openAndScan(p, path);
+    QCOMPARE(list->model()->rowCount(), int(zeroed.size()));
+    for (size_t r = 0; r < zeroed.size(); ++r) {
+        QCOMPARE(cell(list, int(r), SectorTableModel::SectorColumn), QString::number(zeroed[r]));
+        QCOMPARE(cell(list, int(r), SectorTableModel::FaultColumn),
+                 QStringLiteral("сектор не прочитан (одни нули)"));
+    }
+    QCOMPARE(list->height(), room / 3);
+    QCOMPARE(blocks->height() + list->height(), room);
+    QVERIFY(list->verticalScrollBar()->maximum() > 0);
+    QVERIFY2(p.status().contains(QStringLiteral("сбойных секторов: %1").arg(zeroed.size())),
+             qPrintable(p.status()));
+    QVERIFY(test::readFile(path) == rip);
 }
 
 QTEST_MAIN(SectorListTest)
