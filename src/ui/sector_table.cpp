@@ -31,14 +31,9 @@ int SectorTableModel::columnCount(const QModelIndex& parent) const {
 QVariant SectorTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const SectorFaultRow& row = rows_[static_cast<size_t>(index.row())];
-    const int column = index.column();
-    if (role == Qt::TextAlignmentRole) {
-        const bool number =
-            column == SectorColumn || column == StreamColumn || column == BytesColumn;
-        return QVariant::fromValue(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
-    }
+    // The tool tip shows a cell whole where its column is narrow.
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-    switch (column) {
+    switch (index.column()) {
         case SectorColumn:
             return grouped(row.sector);
         case AddressColumn:
