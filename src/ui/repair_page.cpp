@@ -743,10 +743,10 @@ void RepairPage::showSectors(std::vector<SectorFaultRow> rows) {
 
 void RepairPage::dumpSector(const QModelIndex& index) {
     if (busy() || FormDU_ == nullptr || !index.isValid()) return;
-    // The rows count the stream as the rip holds it: once a repair has cut
-    // regions out, the table's positions no longer do.
-    if (!state_.view.cuts().empty()) return;
-    const Position at = sectors_->rows()[static_cast<size_t>(index.row())].streamStart;
+    // The rows count the stream as the rip holds it; once a repair has cut
+    // regions out, the table counts the stream without them.
+    const Position at =
+        state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
     const std::optional<size_t> block = blockHolding(state_.table, at);
     BlockDump bytes;
     if (!block || !readBlockForDump(state_, inputPath(), *block, bytes)) return;

@@ -185,11 +185,22 @@ void SectorListTest::doubleClickShowsTheDumpAtTheSector() {
     QVERIFY2(at.toULongLong() <= start, qPrintable(title));
     auto* memo = p.dump.findChild<QPlainTextEdit*>("MemoH");
     QCOMPARE(memo->textCursor().selectedText().size(), 2);
-    const QString line = memo->textCursor().block().text();
     // The line's offset, in hex, is that of the byte's line.
-    const qulonglong lineOffset = line.left(8).toULongLong(nullptr, 16);
-    QVERIFY2(lineOffset <= start && start < lineOffset + qulonglong(p.dump.bytesPerLine()),
-             qPrintable(line));
+    const auto selectedLineHolds = [&](Position pos) {
+        const QString line = memo->textCursor().block().text();
+        const qulonglong lineOffset = line.left(8).toULongLong(nullptr, 16);
+        return lineOffset <= pos && pos < lineOffset + qulonglong(p.dump.bytesPerLine());
+    };
+    QVERIFY(selectedLineHolds(start));
+
+    // Once a repair has cut bytes out before the sector, the stream holds
+    // its first byte that much earlier.
+    p.dump.hide();
+    p.state.view.addCut(1000, kPayload);
+    emit list->doubleClicked(list->model()->index(row, 0));
+    QVERIFY(p.dump.isVisible());
+    QCOMPARE(memo->textCursor().selectedText().size(), 2);
+    QVERIFY(selectedLineHolds(start - kPayload));
 }
 
 // A rip with every other sector zeroed: each is a row, in sector order, and
