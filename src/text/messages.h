@@ -115,7 +115,7 @@ std::string scanStoppedText(uint64_t blocks, uint64_t broken,
 // секторов: 2" (the Russian form names its count: no plural to agree).
 std::string faultySectorsText(uint64_t sectors, Language language = currentLanguage());
 // The same status lines for a video CD rip: its faulty sectors beside the
-// broken blocks, "поиск завершен: 164 блоков, 0 с ошибками, сбойных секторов:
+// broken blocks, "поиск завершен: 359 блоков, 0 с ошибками, сбойных секторов:
 // 1; найдены потоки: C0 E0".
 std::string scanDoneText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
                          const StreamCodes* codes, Language language = currentLanguage());
