@@ -67,6 +67,10 @@
         <source>испорченных блоков нет: файл не записан</source>
         <translation>no broken blocks: no file written</translation>
     </message>
+    <message>
+        <source>сбойных секторов</source>
+        <translation>faulty sectors</translation>
+    </message>
 </context>
 <context>
     <name>Message</name>
@@ -351,6 +355,10 @@
     <message>
         <source>последний сектор обрезан</source>
         <translation>last sector cut short</translation>
+    </message>
+    <message>
+        <source>сбойных секторов: %1</source>
+        <translation>faulty sectors: %1</translation>
     </message>
 </context>
 <context>
@@ -659,6 +667,29 @@ The filter changes only what is shown: the hammer repairs every block in the lis
             <numerusform>errors loaded: %1, %2 row</numerusform>
             <numerusform>errors loaded: %1, %2 rows</numerusform>
         </translation>
+    </message>
+</context>
+<context>
+    <name>mpg::ui::SectorTableModel</name>
+    <message>
+        <source>сектор</source>
+        <translation>sector</translation>
+    </message>
+    <message>
+        <source>адрес</source>
+        <translation>address</translation>
+    </message>
+    <message>
+        <source>сбой сектора</source>
+        <translation>sector fault</translation>
+    </message>
+    <message>
+        <source>позиция в потоке</source>
+        <translation>stream position</translation>
+    </message>
+    <message>
+        <source>байт потока</source>
+        <translation>stream bytes</translation>
     </message>
 </context>
 <context>

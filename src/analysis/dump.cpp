@@ -137,6 +137,21 @@ DumpCell dumpCellOf(const BlockDump& dump, int perLine, Position at) {
     return cell;
 }
 
+std::optional<size_t> blockHolding(const BlockTable& table, Position pos) {
+    // The first entry that starts behind `pos`, by halving.
+    size_t low = 0, high = table.size();
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (table[middle].offset <= pos) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    if (low == 0) return std::nullopt;
+    return low - 1;
+}
+
 bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out) {
     if (index >= state.table.size()) return false;
     const BlockRecord& e = state.table[index];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ struct DumpCell {
     bool shown = false;
 };
 DumpCell dumpCellOf(const BlockDump& dump, int perLine, Position at);
+
+// The entry whose block holds stream position `pos`: the last one that
+// starts at or before it (entries lie in stream order). Nothing for an
+// empty table or a position before its first block.
+std::optional<size_t> blockHolding(const BlockTable& table, Position pos);
 
 // The bytes of BlockTable entry `index` as the stream shows them through the
 // cut list: the larger of its declared and real size, never more than the

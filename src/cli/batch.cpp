@@ -143,6 +143,8 @@ int runEach(Session& shared, const Inputs& inputs, bool repair,
         stopOnInterrupt(s->state.job.stopRequested);
         if (inputs.several) std::cerr << file << ":\n";
         FileOutcome outcome = one(*s);
+        outcome.rip = s->state.kind.cdxa;
+        outcome.faultySectors = s->state.sectorFaults.size();
         // Ctrl-C must never reach the flag of a session that is gone.
         stopOnInterrupt(shared.state.job.stopRequested);
         outcome.file = file;
@@ -165,6 +167,11 @@ std::vector<std::string> summaryLines(const std::vector<FileOutcome>& outcomes, 
     std::vector<std::string> head = {header(MPG_TR_NOOP("Cli", "файл")),
                                      header(MPG_TR_NOOP("Cli", "блоков")),
                                      header(MPG_TR_NOOP("Cli", "испорченных"))};
+    const bool rips =
+        std::any_of(outcomes.begin(), outcomes.end(), [](const FileOutcome& o) { return o.rip; });
+    if (rips) head.push_back(header(MPG_TR_NOOP("Cli", "сбойных секторов")));
+    // The file and the output are left-aligned, the counts right-aligned.
+    const size_t outputColumn = head.size() + 1;
     if (repair) {
         head.push_back(header(MPG_TR_NOOP("Cli", "исправлено")));
         head.push_back(header(MPG_TR_NOOP("Cli", "результат")));
@@ -174,6 +181,7 @@ std::vector<std::string> summaryLines(const std::vector<FileOutcome>& outcomes, 
     for (const FileOutcome& o : outcomes) {
         const auto count = [&](uint64_t n) { return o.counted ? countText(n) : "-"; };
         std::vector<std::string> row = {o.file, count(o.blocks), count(o.broken)};
+        if (rips) row.push_back(o.rip ? count(o.faultySectors) : "-");
         if (repair) {
             row.push_back(count(o.fixed));
             row.push_back(o.status == 1      ? failed
@@ -188,15 +196,14 @@ std::vector<std::string> summaryLines(const std::vector<FileOutcome>& outcomes, 
     for (const auto& row : rows) {
         for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], shownWidth(row[c]));
     }
-    // The file and the output are left-aligned, the counts right-aligned;
-    // the last column is not padded.
+    // The last column is not padded.
     std::vector<std::string> lines;
     for (size_t r = 0; r < rows.size(); ++r) {
         std::string line;
         for (size_t c = 0; c < rows[r].size(); ++c) {
             const std::string& cell = rows[r][c];
             const std::string pad(widths[c] - shownWidth(cell), ' ');
-            const bool text = c == 0 || c == 4;
+            const bool text = c == 0 || c == outputColumn;
             const bool last = c + 1 == rows[r].size();
             if (c > 0) line += "  ";
             line += text ? cell + (last ? "" : pad) : pad + cell;

@@ -45,6 +45,9 @@ struct FileOutcome {
     uint64_t blocks = 0;
     uint64_t broken = 0;  // listed after the scan
     uint64_t fixed = 0;   // no longer listed after the repairs
+    // A video CD rip, and the faulty sectors its scan found.
+    bool rip = false;
+    uint64_t faultySectors = 0;
     // repair: the file written; empty when none was (--skip-clean on a
     // clean stream, --dry-run, a failure).
     std::string output;
@@ -64,7 +67,9 @@ int overallStatus(const std::vector<FileOutcome>& outcomes);
 int runEach(Session& shared, const Inputs& inputs, bool repair,
             const std::function<FileOutcome(Session&)>& one);
 
-// The table of outcomes, its columns aligned, as lines.
+// The table of outcomes, its columns aligned, as lines. When a video CD rip
+// is among the files, a column behind the broken blocks counts the faulty
+// sectors ("-" for a plain stream); without one the table has no such column.
 std::vector<std::string> summaryLines(const std::vector<FileOutcome>& outcomes, bool repair);
 
 }  // namespace mpg::cli

@@ -382,6 +382,14 @@ Position StreamView::streamToFile(Position pos) const {
     return pos + lengthBefore(low);
 }
 
+Position StreamView::fileToStream(Position f) const {
+    const size_t before = cutsFrom(f);
+    if (before > 0 && f < cutAt(before - 1).end()) {
+        return cutAt(before - 1).start - lengthBefore(before - 1);
+    }
+    return f - lengthBefore(before);
+}
+
 // Only regions starting behind f0 count; once one starts beyond the span as
 // grown so far, so do all after it.
 Position StreamView::fileSpan(Position f0, Position count) const {

@@ -205,6 +205,10 @@ class StreamView {
     // region was removed maps to the first file byte after that region.
     // Logarithmic in the number of regions.
     Position streamToFile(Position pos) const;
+    // The other way: the stream position of file position `f`; a byte in an
+    // excised region maps to where the region was, the first stream byte
+    // behind it. Logarithmic in the number of regions.
+    Position fileToStream(Position f) const;
     // How many file bytes from file position f0 hold `count` stream bytes
     // together with the excised regions met on the way.
     Position fileSpan(Position f0, Position count) const;

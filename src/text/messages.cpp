@@ -292,18 +292,44 @@ std::string blockCountsText(uint64_t blocks, uint64_t broken, Language language)
         {countText(broken)});
 }
 
-std::string scanDoneText(uint64_t blocks, uint64_t broken, const StreamCodes* codes,
-                         Language language) {
-    std::string text =
-        messageIn(Message::ScanDone, language) + ": " + blockCountsText(blocks, broken, language);
+namespace {
+
+// "поиск завершен: " and the counts, then the streams when named.
+std::string scanDoneWith(const std::string& counts, const StreamCodes* codes, Language language) {
+    std::string text = messageIn(Message::ScanDone, language) + ": " + counts;
     if (codes != nullptr) {
         text += "; " + messageIn(Message::StreamsFound, language) + streamCodesList(*codes);
     }
     return text;
 }
 
+}  // namespace
+
+std::string scanDoneText(uint64_t blocks, uint64_t broken, const StreamCodes* codes,
+                         Language language) {
+    return scanDoneWith(blockCountsText(blocks, broken, language), codes, language);
+}
+
 std::string scanStoppedText(uint64_t blocks, uint64_t broken, Language language) {
     return messageIn(Message::Stopped, language) + ": " + blockCountsText(blocks, broken, language);
+}
+
+std::string faultySectorsText(uint64_t sectors, Language language) {
+    return fillIn(translateTo(language, "Message", MPG_TR_NOOP("Message", "сбойных секторов: %1")),
+                  {countText(sectors)});
+}
+
+std::string scanDoneText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
+                         const StreamCodes* codes, Language language) {
+    return scanDoneWith(blockCountsText(blocks, broken, language) + ", " +
+                            faultySectorsText(faultySectors, language),
+                        codes, language);
+}
+
+std::string scanStoppedText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
+                            Language language) {
+    return scanStoppedText(blocks, broken, language) + ", " +
+           faultySectorsText(faultySectors, language);
 }
 
 std::string errorListHeader(int column) {

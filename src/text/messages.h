@@ -111,6 +111,16 @@ std::string scanDoneText(uint64_t blocks, uint64_t broken, const StreamCodes* co
                          Language language = currentLanguage());
 std::string scanStoppedText(uint64_t blocks, uint64_t broken,
                             Language language = currentLanguage());
+// A video CD rip's faulty sectors as its scan counts them: "сбойных
+// секторов: 2" (the Russian form names its count: no plural to agree).
+std::string faultySectorsText(uint64_t sectors, Language language = currentLanguage());
+// The same status lines for a video CD rip: its faulty sectors beside the
+// broken blocks, "поиск завершен: 359 блоков, 0 с ошибками, сбойных секторов:
+// 1; найдены потоки: C0 E0".
+std::string scanDoneText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
+                         const StreamCodes* codes, Language language = currentLanguage());
+std::string scanStoppedText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
+                            Language language = currentLanguage());
 
 // The error list's column titles, from the row number to the longest run.
 std::string errorListHeader(int column);

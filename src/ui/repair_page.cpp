@@ -26,6 +26,7 @@
 #include "ui/form_du.h"
 #include "ui/form_yes_no.h"
 #include "ui/page_kit.h"
+#include "ui/sector_table.h"
 #include "ui/widgets.h"
 
 namespace mpg::ui {
@@ -233,6 +234,7 @@ RepairPage::RepairPage(AppState& state, JobController& jobs, QWidget* parent)
     buildList();
     buildBottom();
     buildFilter();
+    buildSectorList();
     retranslate();
     connect(&jobs_, &JobController::progress, this, &RepairPage::showProgress);
     connect(&jobs_, &JobController::rowsReported, this, &RepairPage::takeRows);
@@ -250,7 +252,8 @@ QList<TImage*> RepairPage::framedPictures() const {
 }
 
 QList<QWidget*> RepairPage::mouseAreas() const {
-    return {const_cast<RepairPage*>(this), PanelTT, StringER->viewport(), PanelBB};
+    return {const_cast<RepairPage*>(this), PanelTT, StringER->viewport(), StringSE->viewport(),
+            PanelBB};
 }
 
 void RepairPage::buildTop() {
@@ -360,6 +363,31 @@ void RepairPage::buildList() {
     connect(MIzaer, &QAction::triggered, this, &RepairPage::MIzaerClick);
 }
 
+void RepairPage::buildSectorList() {
+    StringSE = new QTableView(this);
+    StringSE->setObjectName(QStringLiteral("StringSE"));
+    sectors_ = new SectorTableModel(StringSE);
+    StringSE->setModel(sectors_);
+    StringSE->setItemDelegate(new StringERDrawCell(StringSE));
+    StringSE->verticalHeader()->hide();
+    StringSE->verticalHeader()->setDefaultSectionSize(17);
+    StringSE->verticalHeader()->setMinimumSectionSize(17);
+    StringSE->horizontalHeader()->setHighlightSections(false);
+    StringSE->horizontalHeader()->setStretchLastSection(false);
+    StringSE->horizontalHeader()->setSectionResizeMode(SectorTableModel::FaultColumn,
+                                                       QHeaderView::Stretch);
+    StringSE->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringSE->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringSE->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringSE->setWordWrap(false);
+    StringSE->setColumnWidth(SectorTableModel::SectorColumn, 70);
+    StringSE->setColumnWidth(SectorTableModel::AddressColumn, 70);
+    StringSE->setColumnWidth(SectorTableModel::StreamColumn, 110);
+    StringSE->setColumnWidth(SectorTableModel::BytesColumn, 80);
+    StringSE->hide();
+    connect(StringSE, &QAbstractItemView::doubleClicked, this, &RepairPage::dumpSector);
+}
+
 void RepairPage::buildBottom() {
     PanelBB = makePanel(this, "PanelBB");
     PanelBB->installEventFilter(this);
@@ -427,6 +455,7 @@ void RepairPage::changeEvent(QEvent* event) {
         retranslateControls(this, "mpg::ui::RepairPage");
         retranslate();
         emit model_->headerDataChanged(Qt::Horizontal, 0, model_->columnCount() - 1);
+        sectors_->retranslate();
     }
     QWidget::changeEvent(event);
 }
@@ -441,9 +470,25 @@ void RepairPage::resizeEvent(QResizeEvent* event) {
     EditFILTER->setGeometry(8, filterTop, filterWidth, layout::kFilterHeight - 4);
     LabelSHOWN->setGeometry(filterWidth + 20, filterTop, std::max(0, w - filterWidth - 28),
                             layout::kFilterHeight - 4);
-    const int listTop = layout::kPanelTTHeight + layout::kFilterHeight;
-    StringER->setGeometry(0, listTop, w, std::max(0, h - listTop - layout::kPanelBBHeight));
+    placeLists();
     dfx();
+}
+
+void RepairPage::placeLists() {
+    const int w = width(), h = height();
+    const int listTop = layout::kPanelTTHeight + layout::kFilterHeight;
+    const int listHeight = std::max(0, h - listTop - layout::kPanelBBHeight);
+    // The faulty sectors take what their rows need below the blocks, at
+    // most a third of the lists' room; a longer list scrolls.
+    int sectorHeight = 0;
+    if (!sectors_->rows().empty()) {
+        const int rows = static_cast<int>(std::min<size_t>(sectors_->rows().size(), 1000));
+        const int wanted = StringSE->horizontalHeader()->sizeHint().height() + 17 * rows +
+                           2 * StringSE->frameWidth() + 2;
+        sectorHeight = std::min(wanted, listHeight / 3);
+    }
+    StringER->setGeometry(0, listTop, w, listHeight - sectorHeight);
+    StringSE->setGeometry(0, listTop + listHeight - sectorHeight, w, sectorHeight);
 }
 
 void RepairPage::showEvent(QShowEvent* event) {
@@ -583,6 +628,7 @@ void RepairPage::BitBtnOPClick() {
     ImageEX->hide();
     forgetRepairs();
     clearErrorList();
+    showSectors({});
     if (result == CheckResult::Ok) {
         MIsoer->setEnabled(true);
         restoreCaption();
@@ -613,6 +659,8 @@ void RepairPage::BitBtnGOClick() {
             setStatus(QString::fromStdString(failureText(state_.view.failure())));
             return;
     }
+    // The file just opened tells whether the scan walks sectors.
+    scanOfRip_ = state_.view.layout() != nullptr;
     BitBtnGO->setText(tr("стоп"));
     // After a repair that excised regions the table's offsets count the
     // excised stream, while the scan reads the file as it is: continuing
@@ -635,6 +683,7 @@ void RepairPage::BitBtnGOClick() {
         unlistRepairs();
     } else {
         forgetRepairs();
+        showSectors({});
     }
     restoreCaption();
     setStatus(tr("идёт проверка потока"));
@@ -683,6 +732,25 @@ void RepairPage::takeRows(const std::vector<Notice>& notices) {
 void RepairPage::clearErrorList() {
     grid_.clear();
     model_->sync();
+}
+
+void RepairPage::showSectors(std::vector<SectorFaultRow> rows) {
+    sectors_->setRows(std::move(rows));
+    StringSE->setVisible(!sectors_->rows().empty());
+    // The lists share the room anew.
+    placeLists();
+}
+
+void RepairPage::dumpSector(const QModelIndex& index) {
+    if (busy() || FormDU_ == nullptr || !index.isValid()) return;
+    // The rows count the stream as the rip holds it; once a repair has cut
+    // regions out, the table counts the stream without them.
+    const Position at =
+        state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
+    const std::optional<size_t> block = blockHolding(state_.table, at);
+    BlockDump bytes;
+    if (!block || !readBlockForDump(state_, inputPath(), *block, bytes)) return;
+    showDump(bytes, at);
 }
 
 void RepairPage::applyFilter() {
@@ -772,18 +840,24 @@ void RepairPage::scanDone() {
         dropUnfinishedBlock(state_.table, grid_);
         model_->sync();
     }
+    // The sector walk's rows, a resumed scan's those it kept; the job has
+    // ended, so the copy is the window's own.
+    showSectors(state_.sectorFaults);
     // The table holds every block the scan walked, the listed ones broken.
     const uint64_t blocks = state_.table.size();
     const uint64_t broken = countListed(state_.table);
+    const uint64_t sectors = state_.sectorFaults.size();
     if (failure) {
         setStatus(QString::fromStdString(failureText(failure)));
     } else if (state_.job.stopRequested) {
-        setStatus(QString::fromStdString(scanStoppedText(blocks, broken)));
+        setStatus(QString::fromStdString(scanOfRip_ ? scanStoppedText(blocks, broken, sectors)
+                                                    : scanStoppedText(blocks, broken)));
     } else {
         // The strict walk names no streams.
-        const bool sound = state_.codes.rules() == StreamRules::Sound;
-        setStatus(
-            QString::fromStdString(scanDoneText(blocks, broken, sound ? &state_.codes : nullptr)));
+        const StreamCodes* codes =
+            state_.codes.rules() == StreamRules::Sound ? &state_.codes : nullptr;
+        setStatus(QString::fromStdString(scanOfRip_ ? scanDoneText(blocks, broken, sectors, codes)
+                                                    : scanDoneText(blocks, broken, codes)));
     }
 }
 
@@ -984,7 +1058,12 @@ void RepairPage::MIdumpClick() {
     const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
     BlockDump bytes;
     if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
+    showDump(bytes);
+}
+
+void RepairPage::showDump(const BlockDump& bytes, std::optional<Position> at) {
     FormDU_->MakeDump(bytes);
+    if (at) FormDU_->goToOffset(QString::number(*at));
     FormDU_->show();
     FormDU_->raise();
     FormDU_->activateWindow();

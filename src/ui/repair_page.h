@@ -6,8 +6,10 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "analysis/app_state.h"
+#include "analysis/dump.h"
 #include "analysis/error_list.h"
 #include "repair/strategies.h"
 #include "repair/verify.h"
@@ -28,6 +30,7 @@ namespace mpg::ui {
 
 class ErrorRowsShown;
 class ErrorTableModel;
+class SectorTableModel;
 class TFormDU;
 class TFormYesNo;
 class TGauge;
@@ -81,12 +84,24 @@ class RepairPage : public QWidget {
     void buildList();
     void buildBottom();
     void buildFilter();
+    void buildSectorList();
     void PanelTTResize();
+    // The blocks' list and, below it when shown, the faulty sectors' list
+    // between the filter row and the bottom panel.
+    void placeLists();
     void PanelBBResize();
 
     void showProgress(int percent, const QString& text);
     void takeRows(const std::vector<Notice>& notices);
     void clearErrorList();
+    // The faulty sectors list shows `rows`; it hides when there are none.
+    void showSectors(std::vector<SectorFaultRow> rows);
+    // The dump of the block that holds the sector's first stream byte, at
+    // that byte.
+    void dumpSector(const QModelIndex& index);
+    // The dump window shows the block's bytes, the one at stream position
+    // `at` selected when given.
+    void showDump(const BlockDump& bytes, std::optional<Position> at = std::nullopt);
     // The filter field's text applied to the list; the count line follows.
     void applyFilter();
     void showCount();
@@ -144,6 +159,10 @@ class RepairPage : public QWidget {
     QLabel* LabelSHOWN;
     // The filter field's last word not understood; empty when all were.
     QString badFilterWord_;
+    // The faulty sectors of a video CD rip, below the blocks; hidden for a
+    // plain stream and for a rip whose sectors are all sound.
+    QTableView* StringSE;
+    SectorTableModel* sectors_;
     QMenu* PopupER;
     QAction* MIdump;
     QAction* MIsoer;
@@ -172,6 +191,9 @@ class RepairPage : public QWidget {
     // Why the last scan ended early (a failed read, a changed input); set by
     // the job, read when it has ended.
     Failure scanFailure_;
+    // Whether the file the last scan read is a video CD rip: its status
+    // then counts the faulty sectors.
+    bool scanOfRip_ = false;
     // What the save writes, taken when it starts.
     SaveParams saveParams_;
     // What the hammer applies, taken when it starts, and the blocks the list

@@ -135,6 +135,33 @@ TEST(DumpBlock, GapLineBetweenTheEdges) {
 // A block declared 2006 bytes long that holds 2306, with a run of 300 zeros
 // from byte 100: the run and the 300 bytes past the declared size are
 // marked, the run last; a sound block, nothing.
+// Random tables of blocks: every position finds the last block starting at
+// or before it, as a walk over all of them does.
+TEST(DumpBlock, BlockHoldingAPositionAgainstAWalk) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 50; ++round) {
+        BlockTable table;
+        std::vector<BlockRecord> entries;
+        Position at = random() % 3 == 0 ? 0 : random() % 100;
+        const size_t count = random() % 40;
+        for (size_t i = 0; i < count; ++i) {
+            entries.push_back({at, 0x1E0, 10});
+            at += 1 + random() % 50;
+        }
+        table.assign(entries);
+        for (Position pos = 0; pos <= at + 2; ++pos) {
+            std::optional<size_t> walked;
+            for (size_t i = 0; i < count && entries[i].offset <= pos; ++i) walked = i;
+            ASSERT_EQ(blockHolding(table, pos), walked) << "round " << round << " at " << pos;
+        }
+    }
+    // Past 4 GiB the halving keeps the full position.
+    BlockTable big;
+    big.assign({{0, 0x1BA, 12}, {5'000'000'000, 0x1E0, 100}});
+    EXPECT_EQ(blockHolding(big, 4'999'999'999), std::optional<size_t>(0));
+    EXPECT_EQ(blockHolding(big, 5'000'000'000), std::optional<size_t>(1));
+}
+
 TEST(DumpHighlights, RunAndBytesPastTheDeclaredSize) {
     BlockRecord r;
     r.declaredSize = 2006;

@@ -70,6 +70,13 @@ TEST(Messages, ScanEndCountsBlocksAndBrokenOnes) {
     EXPECT_EQ(scanDoneText(1'234'567, 1'000, &codes),
               "поиск завершен: 1'234'567 блоков, 1'000 с ошибками; найдены потоки: C0 E0");
     EXPECT_EQ(scanStoppedText(12, 3), "прервано пользователем: 12 блоков, 3 с ошибками");
+    // A video CD rip's faulty sectors stand beside the broken blocks, also
+    // when there are none: the checksums were checked.
+    EXPECT_EQ(scanDoneText(164, 1, 2, &codes),
+              "поиск завершен: 164 блоков, 1 с ошибками, сбойных секторов: 2; найдены потоки: C0 "
+              "E0");
+    EXPECT_EQ(scanStoppedText(12, 3, 1'234),
+              "прервано пользователем: 12 блоков, 3 с ошибками, сбойных секторов: 1'234");
 
     RecordedCounts recorded;
     installTranslations(&recorded);

@@ -98,6 +98,29 @@ TEST(CutList, SpanAndMappingAgree) {
     }
 }
 
+// File positions back to stream positions against the naive meaning: the
+// file bytes before f that no region took. Regions are added in random order
+// and places, so that the gap the list keeps for additions lies anywhere.
+TEST(CutList, FileToStreamAgainstAModel) {
+    std::mt19937 rng(13);
+    for (int round = 0; round < 100; ++round) {
+        StreamView view;
+        for (int k = 0; k < 1 + round % 9; ++k) view.addCut(rng() % 500, 1 + rng() % 40);
+        std::vector<bool> cut(600);
+        for (const CutRegion& r : view.cuts())
+            for (Position i = r.start; i < r.end(); ++i) cut[i] = true;
+        Position kept = 0;  // the stream bytes before f
+        for (Position f = 0; f < cut.size(); ++f) {
+            // A byte cut out maps to the stream byte behind its region.
+            ASSERT_EQ(view.fileToStream(f), kept) << round << " at " << f;
+            if (!cut[f]) {
+                ASSERT_EQ(view.streamToFile(kept), f);
+                ++kept;
+            }
+        }
+    }
+}
+
 class ReadAtTest : public ::testing::Test {
   protected:
     // A file whose byte i is (i * 31 + 7) mod 251 + 1: never zero, so a zero

@@ -1,7 +1,9 @@
 // Video CD rips (.dat) through mpgmend-cli: the sector rows scripts read,
 // the plain stream a repair writes, the dump and the index of a rip.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -73,6 +75,81 @@ TEST(DatCli, ScanListsEachDamagedSectorAfterTheBlockRows) {
     EXPECT_EQ(both.status, 3);
     EXPECT_EQ(both.out.rfind(flip + "\tsector\t" + values.at("flip_sector") + "\t", 0), 0u)
         << both.out;
+}
+
+// The cells of a summary table's line: runs of text between two or more spaces.
+std::vector<std::string> cells(const std::string& line) {
+    std::vector<std::string> out;
+    size_t from = line.find_first_not_of(' ');
+    while (from != std::string::npos) {
+        const size_t gap = line.find("  ", from);
+        out.push_back(line.substr(from, gap == std::string::npos ? gap : gap - from));
+        from = gap == std::string::npos ? gap : line.find_first_not_of(' ', gap);
+    }
+    return out;
+}
+
+// The characters a line takes on a terminal: its UTF-8 lead bytes.
+size_t shownWidth(const std::string& text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+// The last `count` lines of standard error: the table behind a batch.
+std::vector<std::string> lastLines(const std::string& text, size_t count) {
+    const std::vector<std::string> all = test::lines(text);
+    if (all.size() < count) return all;
+    return {all.end() - std::ptrdiff_t(count), all.end()};
+}
+
+TEST(DatCli, BatchTableCountsFaultySectors) {
+    test::TempDir dir;
+    const auto values = sidecar();
+    const std::string clean = test::fixture("vcd-mplex.dat");
+    const std::string flip = test::fixture(values.at("flip_file"));
+    const std::string missing = test::fixture(values.at("missing_file"));
+    const std::string plain = test::fixture("vcd-mplex.mpg");
+    const std::vector<uint8_t> flipBytes = readFile(flip);
+
+    const CliRun scan = cli({"scan", clean, flip, missing, plain}, dir);
+    EXPECT_EQ(scan.status, 3) << scan.err;
+    const std::vector<std::string> table = lastLines(scan.err, 5);
+    ASSERT_EQ(table.size(), 5u);
+    EXPECT_EQ(cells(table[0]),
+              (std::vector<std::string>{"файл (file)", "блоков (blocks)", "испорченных (broken)",
+                                        "сбойных секторов (faulty sectors)"}));
+    // Each count under its title; a plain stream has no sectors to count.
+    const std::vector<std::string> sectors = {"0", "1", "1", "-"};
+    for (size_t r = 0; r < sectors.size(); ++r) {
+        const std::vector<std::string> row = cells(table[r + 1]);
+        ASSERT_EQ(row.size(), 4u) << table[r + 1];
+        EXPECT_EQ(row[3], sectors[r]) << table[r + 1];
+        EXPECT_EQ(shownWidth(table[r + 1]), shownWidth(table[0]))
+            << "right-aligned under the title";
+    }
+
+    // The repair's table keeps the column behind the broken blocks, its
+    // outputs left-aligned last.
+    const std::string out = dir.file("out");
+    ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+    const CliRun repair = cli({"repair", "--output-dir", out, flip, plain}, dir);
+    EXPECT_EQ(repair.status, 0) << repair.err;
+    const std::vector<std::string> repaired = lastLines(repair.err, 3);
+    ASSERT_EQ(repaired.size(), 3u);
+    EXPECT_EQ(cells(repaired[0]).at(3), "сбойных секторов (faulty sectors)");
+    EXPECT_EQ(cells(repaired[1]).at(3), "1");
+    EXPECT_EQ(cells(repaired[2]).at(3), "-");
+    EXPECT_EQ(cells(repaired[1]).back(),
+              out + "/" + values.at("flip_file").substr(0, values.at("flip_file").size() - 4) +
+                  ".001.mpg");
+    EXPECT_TRUE(readFile(flip) == flipBytes);
+
+    // Without a rip the table is as it always was: no sector column.
+    const CliRun plainOnly = cli({"scan", plain, test::fixture("vcd.mpg")}, dir);
+    const std::vector<std::string> head = lastLines(plainOnly.err, 3);
+    ASSERT_EQ(head.size(), 3u);
+    EXPECT_EQ(cells(head[0]).size(), 3u) << head[0];
 }
 
 TEST(DatCli, RepairWritesThePlainStreamAndLeavesTheRipAlone) {
