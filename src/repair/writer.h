@@ -21,6 +21,11 @@ struct SaveParams {
     // report can name where a repaired block now stands.
     const std::vector<size_t>* locate = nullptr;
     std::vector<Position>* located = nullptr;
+    // Writes a video CD rip's repaired stream as a rip again: sectors with
+    // fresh headers and EDCs behind a RIFF CDXA header (see CdxaWrapStage).
+    // An input that is no rip is refused (NotADat). Positions in `located`
+    // and a stop's kept bytes count stream bytes.
+    bool wrapDat = false;
 };
 
 // The body of the job "save", written through OutputFile. True when every
