@@ -24,7 +24,8 @@ struct SaveParams {
     // Writes a video CD rip's repaired stream as a rip again: sectors with
     // fresh headers and EDCs behind a RIFF CDXA header (see CdxaWrapStage).
     // An input that is no rip is refused (NotADat). Positions in `located`
-    // and a stop's kept bytes count stream bytes.
+    // count stream bytes; after a stop the sectors written so far make a
+    // whole rip, and the bytes kept are its size.
     bool wrapDat = false;
 };
 

@@ -121,6 +121,29 @@ TEST(CdxaWrap, CleanRipComesBackByteForByte) {
     EXPECT_TRUE(readFile(dir.file("out.dat")) == rip);
 }
 
+// A save stopped after its first block keeps a whole rip of what it wrote.
+TEST(CdxaWrap, StoppedSaveKeepsAWholeRip) {
+    test::TempDir dir;
+    const std::vector<uint8_t> rip = readFile(test::fixture("vcd-mplex.dat"));
+    test::Scanned s;
+    ASSERT_TRUE(s.scan(dir.write("rip.dat", rip)));
+    s.state.job.stopRequested = true;
+    test::GridSink sink(s.grid);
+    SaveParams params{s.path, dir.file("out.dat")};
+    params.wrapDat = true;
+    EXPECT_FALSE(saveRepairedStream(s.state, params, sink));
+    s.state.view.closeFile();
+    EXPECT_EQ(s.state.job.failure.kind, FailureKind::Stopped);
+    const std::vector<uint8_t> kept = readFile(dir.file("out.dat"));
+    EXPECT_EQ(s.state.job.failure.position, kept.size());
+    const Dat dat = parseDat(kept);
+    ASSERT_FALSE(dat.sectors.empty());
+    const uint64_t firstBlock = s.state.table[0].declaredSize;
+    const std::vector<uint8_t> stream = payloads(parseDat(rip));
+    expectSoundWrap(dir, kept, {stream.begin(), stream.begin() + firstBlock});
+    EXPECT_TRUE(readFile(s.path) == rip);
+}
+
 // The perl script that made the fixture chose each sector's subheader by the
 // pack it holds, as authoring tools do; the stage's choice agrees.
 TEST(CdxaWrap, SubheaderFollowsThePacksAsTheFixtureScriptChose) {
