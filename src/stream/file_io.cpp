@@ -198,7 +198,9 @@ bool OutputFile::append(const uint8_t* bytes, size_t count) {
 }
 
 bool OutputFile::refuse(const Failure& failure) {
-    if (!failure_) failure_ = failure;
+    if (failure_) return false;
+    failure_ = failure;
+    if (failure_.path.empty()) failure_.path = path_;
     return false;
 }
 

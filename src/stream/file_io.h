@@ -132,8 +132,8 @@ class OutputFile {
     [[nodiscard]] bool overwrite(uint64_t at, const uint8_t* bytes, size_t count);
     // The bytes the file holds so far, behind any stage.
     uint64_t writtenThrough() const { return written_ + buffer_.size(); }
-    // Fails the output with `failure` (a stage's own reason), unless it
-    // failed already; false.
+    // Fails the output with `failure` (a stage's own reason; without a path
+    // it names the output), unless it failed already; false.
     bool refuse(const Failure& failure);
 
     // Writes what is buffered, closes, and gives a temporary file the

@@ -14,6 +14,7 @@
 #include "repair/writer.h"
 #include "support/scanned.h"
 #include "support/temp_dir.h"
+#include "text/messages.h"
 
 namespace mpg {
 namespace {
@@ -323,7 +324,11 @@ TEST(CdxaWrap, RefusedForAPlainStreamAndPastTheLastAddress) {
         rip[at + kCdHeaderAt + 2] = bcd(f % 75);
     }
     test::TempDir late;
-    EXPECT_EQ(scanAndWrap(late, "late.dat", rip).kind, FailureKind::NoRoomInDat);
+    const Failure tooLate = scanAndWrap(late, "late.dat", rip);
+    EXPECT_EQ(tooLate.kind, FailureKind::NoRoomInDat);
+    EXPECT_EQ(failureText(tooLate), "ошибка сохранения файла: " + late.file("out.dat") +
+                                        ": поток не помещается в .dat (4 ГиБ RIFF или 100 "
+                                        "минут диска)");
     EXPECT_EQ(test::listFolder(late.path()), std::vector<std::string>{"late.dat"});
 }
 
