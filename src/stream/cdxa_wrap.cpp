@@ -57,8 +57,14 @@ std::array<uint8_t, 4> subheaderForPayload(const uint8_t* payload) {
 
 CdxaWrapStage::CdxaWrapStage(const SectorLayout& layout, int fd, const std::string& path,
                              Position rawSize)
-    : layout_(layout), input_(fd, path, rawSize) {
-    std::copy(kCdSync.begin(), kCdSync.end(), sector_.begin());
+    : layout_(layout),
+      input_(fd, path, rawSize),
+      storage_(new uint8_t[kBatch * kCdSectorSize + 2 * kReadAlign]) {}
+
+bool CdxaWrapStage::writeBatch(OutputFile& out) {
+    const size_t bytes = batched_ * kCdSectorSize;
+    batched_ = 0;
+    return bytes == 0 || out.appendThrough(batch_, bytes);
 }
 
 bool CdxaWrapStage::start(OutputFile& out) {
@@ -82,8 +88,12 @@ bool CdxaWrapStage::take(OutputFile& out, const uint8_t* bytes, size_t count) {
             if (!emit(out, false)) return false;
             filled_ = 0;
         }
+        if (filled_ == 0) {
+            if (batched_ == 0) batch_ = placeLikeFile(storage_.get(), out.writtenThrough());
+            sector_ = batch_ + batched_ * kCdSectorSize;
+        }
         const size_t n = std::min<size_t>(count, kCdForm2Payload - filled_);
-        std::memcpy(sector_.data() + kCdUserDataAt + filled_, bytes, n);
+        std::memcpy(sector_ + kCdUserDataAt + filled_, bytes, n);
         filled_ += static_cast<uint32_t>(n);
         taken_ += n;
         bytes += n;
@@ -95,11 +105,11 @@ bool CdxaWrapStage::take(OutputFile& out, const uint8_t* bytes, size_t count) {
 bool CdxaWrapStage::close(OutputFile& out) {
     if (!started_ && !start(out)) return false;
     if (filled_ > 0) {
-        std::fill(sector_.begin() + kCdUserDataAt + filled_,
-                  sector_.begin() + kCdUserDataAt + kCdForm2Payload, 0);
+        std::fill(sector_ + kCdUserDataAt + filled_, sector_ + kCdUserDataAt + kCdForm2Payload, 0);
         if (!emit(out, true)) return false;
         filled_ = 0;
     }
+    if (!writeBatch(out)) return false;
     // emit() kept both sizes within 32 bits.
     uint8_t size[4];
     const Position data = sectors_ * kCdSectorSize;
@@ -110,7 +120,7 @@ bool CdxaWrapStage::close(OutputFile& out) {
 }
 
 bool CdxaWrapStage::emit(OutputFile& out, bool last) {
-    const uint8_t* payload = sector_.data() + kCdUserDataAt;
+    const uint8_t* payload = sector_ + kCdUserDataAt;
     if (!narrowPosition<uint32_t>((sectors_ + 1) * kCdSectorSize + kCdxaHeaderSize - 8)) {
         return out.refuse(failureOf(FailureKind::NoRoomInDat, ""));
     }
@@ -142,13 +152,14 @@ bool CdxaWrapStage::emit(OutputFile& out, bool last) {
     }
     if (address > kCdLastFrame) return out.refuse(failureOf(FailureKind::NoRoomInDat, ""));
 
-    uint8_t* header = sector_.data() + kCdHeaderAt;
+    std::copy(kCdSync.begin(), kCdSync.end(), sector_);
+    uint8_t* header = sector_ + kCdHeaderAt;
     header[0] = toBcd(address / (60 * kCdFramesPerSecond));
     header[1] = toBcd(address / kCdFramesPerSecond % 60);
     header[2] = toBcd(address % kCdFramesPerSecond);
     header[3] = kModeTwo;
     // An unchanged sector keeps a sound subheader of its own.
-    uint8_t* sub = sector_.data() + kCdSubheaderAt;
+    uint8_t* sub = sector_ + kCdSubheaderAt;
     const bool keep = unchanged &&
                       std::memcmp(in + kCdSubheaderAt, in + kCdSubheaderAt + 4, 4) == 0 &&
                       (in[kCdSubheaderAt + 2] & kSubmodeForm2) != 0;
@@ -162,12 +173,11 @@ bool CdxaWrapStage::emit(OutputFile& out, bool last) {
     sub[2] = last ? sub[2] | kEnds : sub[2] & ~kEnds;
     std::memcpy(sub + 4, sub, 4);
     const uint32_t summed = kCdUserDataAt - kCdSubheaderAt + kCdForm2Payload;
-    storeLE32(sector_.data() + kCdUserDataAt + kCdForm2Payload,
-              cdSectorEdc(sector_.data() + kCdSubheaderAt, summed));
-    if (!out.appendThrough(sector_.data(), sector_.size())) return false;
+    storeLE32(sector_ + kCdUserDataAt + kCdForm2Payload,
+              cdSectorEdc(sector_ + kCdSubheaderAt, summed));
     ++sectors_;
     address_ = address;
-    return true;
+    return ++batched_ < kBatch || writeBatch(out);
 }
 
 }  // namespace mpg

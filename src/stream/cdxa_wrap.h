@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "stream/cdxa.h"
@@ -60,13 +61,25 @@ class CdxaWrapStage : public OutputStage {
     Position sectors() const { return sectors_; }
 
   private:
+    // Sectors are made in batches of kBatch, written with one call each
+    // from where they were made. A batch is placed like its position in the
+    // output (placeLikeFile): the kernel copies equally aligned bytes into
+    // its page cache several times faster.
+    static constexpr size_t kBatch = 256;
+    static_assert(kBatch * kCdSectorSize >= OutputFile::kBuffer / 2,
+                  "a batch goes out directly, not through the writer's buffer");
+
     bool start(OutputFile& out);
     bool emit(OutputFile& out, bool last);
+    bool writeBatch(OutputFile& out);
 
     const SectorLayout& layout_;
     RawFileReader input_;
-    std::array<uint8_t, kCdSectorSize> sector_{};
-    uint32_t filled_ = 0;  // stream bytes in sector_
+    std::unique_ptr<uint8_t[]> storage_;
+    uint8_t* batch_ = nullptr;   // the batch's first sector, placed like its output position
+    size_t batched_ = 0;         // sectors made in the batch
+    uint8_t* sector_ = nullptr;  // the sector being filled
+    uint32_t filled_ = 0;        // stream bytes in sector_
     uint64_t taken_ = 0;
     Position sectors_ = 0;
     uint32_t address_ = 0;   // the last sector's
