@@ -110,26 +110,34 @@ inline uint32_t edcStep8(uint32_t crc, const uint8_t* bytes) {
 }  // namespace
 
 RawFileReader::RawFileReader(int fd, const std::string& path, Position fileSize)
-    : fd_(fd), path_(path), fileSize_(fileSize), buffer_(kCapacity) {}
+    : fd_(fd),
+      path_(path),
+      fileSize_(fileSize),
+      buffer_(kCapacity + 2 * kReadAlign),
+      base_(placeLikeFile(buffer_.data(), 0)) {}
 
 const uint8_t* RawFileReader::at(Position p, size_t n, Position keepFrom, size_t& avail) {
     n = static_cast<size_t>(std::min<Position>(n, fileSize_ - p));
     avail = n;
-    if (p >= start_ && p + n <= start_ + length_) return buffer_.data() + (p - start_);
+    if (p >= start_ && p + n <= start_ + length_) return base_ + (p - start_);
     keepFrom = std::min(keepFrom, p);
     if (p - keepFrom + n > kCapacity) keepFrom = p;
     size_t kept = 0;
     if (keepFrom >= start_ && keepFrom < start_ + length_) {
         kept = static_cast<size_t>(start_ + length_ - keepFrom);
-        std::memmove(buffer_.data(), buffer_.data() + (keepFrom - start_), kept);
     }
+    // The bytes from start_ on lie at an address equal to start_ modulo
+    // kReadAlign, where the kernel copies into them fastest.
+    uint8_t* const base = placeLikeFile(buffer_.data(), keepFrom);
+    if (kept > 0) std::memmove(base, base_ + (keepFrom - start_), kept);
+    base_ = base;
     start_ = keepFrom;
     length_ = kept;
     const size_t want =
         static_cast<size_t>(std::min<Position>(kCapacity - kept, fileSize_ - (start_ + kept)));
     size_t readBefore = 0;
-    const int64_t got = readFully(fd_, buffer_.data() + kept, want,
-                                  static_cast<int64_t>(start_ + kept), &readBefore);
+    const int64_t got =
+        readFully(fd_, base_ + kept, want, static_cast<int64_t>(start_ + kept), &readBefore);
     if (got < 0) {
         failure_ = failureOf(FailureKind::ReadFailed, path_, errno, start_ + kept + readBefore);
         length_ = 0;
@@ -137,7 +145,7 @@ const uint8_t* RawFileReader::at(Position p, size_t n, Position keepFrom, size_t
     }
     length_ += static_cast<size_t>(got);
     avail = static_cast<size_t>(std::min<Position>(n, start_ + length_ - p));
-    return buffer_.data() + (p - start_);
+    return base_ + (p - start_);
 }
 
 Position RawFileReader::findSync(Position from) {

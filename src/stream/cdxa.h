@@ -149,6 +149,7 @@ class RawFileReader {
     const std::string& path_;
     Position fileSize_;
     std::vector<uint8_t> buffer_;
+    uint8_t* base_;  // where the byte at start_ lies in buffer_
     Position start_ = 0;
     size_t length_ = 0;
     Failure failure_;
