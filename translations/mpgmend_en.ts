@@ -360,6 +360,14 @@
         <source>сбойных секторов: %1</source>
         <translation>faulty sectors: %1</translation>
     </message>
+    <message>
+        <source>это не образ .dat (CDXA): заворачивать в секторы нечего</source>
+        <translation>no .dat rip (CDXA): there are no sectors to wrap the stream in</translation>
+    </message>
+    <message>
+        <source>поток не помещается в .dat (4 ГиБ RIFF или 100 минут диска)</source>
+        <translation>the stream does not fit into a .dat (4 GiB of RIFF or 100 minutes of disc)</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>
@@ -667,6 +675,14 @@ The filter changes only what is shown: the hammer repairs every block in the lis
             <numerusform>errors loaded: %1, %2 row</numerusform>
             <numerusform>errors loaded: %1, %2 rows</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>сохранить секторами .dat</source>
+        <translation>save as .dat sectors</translation>
+    </message>
+    <message>
+        <source>записать исправленный поток снова как образ .dat: заголовок RIFF CDXA, секторы с новыми адресами после первого разреза и новыми EDC</source>
+        <translation>write the repaired stream as a .dat rip again: a RIFF CDXA header, sectors with new addresses after the first cut and new EDCs</translation>
     </message>
 </context>
 <context>

@@ -75,7 +75,7 @@ _mpgmend_cli() {
   case $command in
     scan) options="-r --recursive --save-index --json" ;;
     repair)
-      options="-r --recursive -o --output --output-dir --skip-clean --force --apply --any-byte
+      options="-r --recursive -o --output --output-dir --skip-clean --wrap-dat --force --apply --any-byte
         --any-delta --min-run --cut-pad --from-index --json --report --dry-run --verify"
       ;;
     dump) options="--block --width --apply --charset" ;;

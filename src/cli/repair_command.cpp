@@ -17,6 +17,7 @@
 #include "repair/naming.h"
 #include "repair/verify.h"
 #include "repair/writer.h"
+#include "stream/cdxa.h"
 #include "stream/file_io.h"
 
 namespace mpg::cli {
@@ -36,6 +37,10 @@ class RepairCommand : public Command {
         repair->add_option("--output-dir", outputDir_,
                            "an existing folder for the repaired files, named as beside their "
                            "streams");
+        repair->add_flag("--wrap-dat", wrapDat_,
+                         "write a video CD rip's repaired stream as a .dat again: RIFF CDXA "
+                         "header, sectors with fresh headers and EDCs, the rip's addresses up "
+                         "to the first cut and consecutive ones after it (default name .dat)");
         repair->add_flag("--skip-clean", skipClean_,
                          "write nothing for a stream without broken blocks");
         repair->add_flag("--force", force_, "overwrite an existing output or report");
@@ -89,6 +94,16 @@ class RepairCommand : public Command {
             std::cerr << refusal << "\n";
             return 2;
         }
+        // Only a rip has sectors to wrap the stream in again. A file that
+        // cannot be read is left to the open, which names its reason.
+        for (const std::string& file : inputs.files) {
+            std::error_code error;
+            if (wrapDat_ && std::filesystem::is_regular_file(file, error) && !isCdxaFile(file)) {
+                std::cerr << "--wrap-dat writes a video CD rip again: " << file
+                          << " is no .dat rip (RIFF CDXA)\n";
+                return 2;
+            }
+        }
         if (apply_.empty()) apply_.push_back("eq");
         return runEach(s, inputs, true,
                        [&](Session& one) { return repairOne(one, output, inputs.several); });
@@ -126,13 +141,13 @@ class RepairCommand : public Command {
     // --output-dir under the name it would have beside it, numbered past
     // the files already in that folder.
     std::string nameFor(const std::string& input) const {
-        if (outputDir_.empty()) return outputNameFor(input);
+        if (outputDir_.empty()) return outputNameFor(input, fileExists, wrapDat_);
         const auto inDir = [&](const std::string& name) {
             return (std::filesystem::path(outputDir_) / std::filesystem::path(name).filename())
                 .string();
         };
-        return inDir(
-            outputNameFor(input, [&](const std::string& name) { return fileExists(inDir(name)); }));
+        return inDir(outputNameFor(
+            input, [&](const std::string& name) { return fileExists(inDir(name)); }, wrapDat_));
     }
 
     // Why the options do not go with several streams, or nothing.
@@ -155,6 +170,10 @@ class RepairCommand : public Command {
         if (!outputDir_.empty() && !std::filesystem::is_directory(outputDir_, error)) {
             return "--output-dir needs an existing folder";
         }
+        if (wrapDat_ && output_ == OutputFile::kStandardOutput) {
+            return "--wrap-dat sets the header's sizes once the sectors are written: not with -o -";
+        }
+        if (wrapDat_ && dryRun_) return "--dry-run writes no file: not with --wrap-dat";
         if (json_ && output_ == OutputFile::kStandardOutput) {
             return "--json prints to standard output: not with -o -";
         }
@@ -221,7 +240,9 @@ class RepairCommand : public Command {
         bool saved = false;
         {
             CliSink sink(s.quiet, s.state.view.streamSize());
-            saved = saveRepairedStream(s.state, {s.path, output, &reported, &located}, sink);
+            SaveParams params{s.path, output, &reported, &located};
+            params.wrapDat = wrapDat_;
+            saved = saveRepairedStream(s.state, params, sink);
         }
         s.state.view.closeFile();
         if (json_) printJson(s.state);
@@ -302,6 +323,7 @@ class RepairCommand : public Command {
     std::string output_;
     std::string outputDir_;
     bool skipClean_ = false;
+    bool wrapDat_ = false;
     bool force_ = false;
     std::vector<std::string> apply_;
     bool anyByte_ = false, anyDelta_ = false, cutPad_ = false, fromIndex_ = false, json_ = false;

@@ -89,7 +89,7 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
-std::string outputNameFor(const std::string& input, const ExistsFn& exists) {
+std::string outputNameFor(const std::string& input, const ExistsFn& exists, bool wrapDat) {
     const size_t slash = input.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string dir = input.substr(0, nameStart);
@@ -100,8 +100,13 @@ std::string outputNameFor(const std::string& input, const ExistsFn& exists) {
     const size_t dot = file.rfind('.');
     std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
     std::string name = file.substr(0, file.size() - ext.size());
-    // A video CD rip is repaired into a plain MPEG stream.
-    if (ext == ".dat") ext = ".mpg";
+    // A video CD rip is repaired into a plain MPEG stream, unless it is
+    // wrapped into sectors again.
+    if (wrapDat) {
+        ext = ".dat";
+    } else if (ext == ".dat") {
+        ext = ".mpg";
+    }
 
     name = hasNumber(name) ? nextNumberExtension(name) : name + ".001";
     while (exists(dir + name + ext)) name = nextNumberExtension(name);

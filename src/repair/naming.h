@@ -27,7 +27,9 @@ bool fileExists(const std::string& path);
 // for every command-line tool (the program's own folder, /usr/bin once
 // installed, is never a place to write). The file name is lower-cased
 // (UTF-8: ASCII, Latin-1 and Cyrillic capitals). The result names no file
-// that exists. A video CD rip (.dat) is saved as a plain stream: ".mpg".
-std::string outputNameFor(const std::string& input, const ExistsFn& exists = fileExists);
+// that exists. A video CD rip (.dat) is saved as a plain stream: ".mpg";
+// re-wrapped into sectors (`wrapDat`) as a rip again: ".dat".
+std::string outputNameFor(const std::string& input, const ExistsFn& exists = fileExists,
+                          bool wrapDat = false);
 
 }  // namespace mpg

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "analysis/scan_control.h"
+#include "stream/cdxa_wrap.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
 
@@ -96,6 +98,7 @@ uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
 bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
     Failure& failure = state.job.failure;
     failure = {};
+    std::optional<CdxaWrapStage> wrap;
     OutputFile out;
     // The output's own failure (a write, the rename) is the first reason;
     // otherwise the input's. The unfinished output is removed.
@@ -107,6 +110,11 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
     if (!out.create(params.outputPath, {params.inputPath})) return failed(FailureKind::WriteFailed);
     StreamView& view = state.view;
     if (!view.openFile(params.inputPath)) return failed(FailureKind::OpenFailed, errno);
+    if (params.wrapDat) {
+        if (view.layout() == nullptr) return failed(FailureKind::NotADat);
+        wrap.emplace(*view.layout(), view.fileHandle(), params.inputPath, view.rawSize());
+        out.setStage(&*wrap);
+    }
     // The window may hold bytes read before the last repair changed the cuts.
     view.invalidateWindow();
     // The table describes the file as the scan found it: a file of another

@@ -21,6 +21,12 @@ struct SaveParams {
     // report can name where a repaired block now stands.
     const std::vector<size_t>* locate = nullptr;
     std::vector<Position>* located = nullptr;
+    // Writes a video CD rip's repaired stream as a rip again: sectors with
+    // fresh headers and EDCs behind a RIFF CDXA header (see CdxaWrapStage).
+    // An input that is no rip is refused (NotADat). Positions in `located`
+    // count stream bytes; after a stop the sectors written so far make a
+    // whole rip, and the bytes kept are its size.
+    bool wrapDat = false;
 };
 
 // The body of the job "save", written through OutputFile. True when every

@@ -95,74 +95,6 @@ uint32_t payloadOf(const uint8_t* sector, size_t avail) {
     return (sector[kCdSubheaderAt + 2] & kCdForm2Bit) != 0 ? kCdForm2Payload : kCdForm1Payload;
 }
 
-// Large reads of the raw file into one buffer that keeps, on a refill, the
-// bytes from a given position on (the previous sector, which a doubled
-// sector is compared with).
-class RawReader {
-  public:
-    static constexpr size_t kCapacity = size_t{4} << 20;
-
-    RawReader(int fd, const std::string& path, Position fileSize)
-        : fd_(fd), path_(path), fileSize_(fileSize), buffer_(kCapacity) {}
-
-    // The bytes [p, p + n), fewer at the end of the file (avail says how
-    // many); nullptr when a read fails (failure() says where).
-    const uint8_t* at(Position p, size_t n, Position keepFrom, size_t& avail) {
-        n = static_cast<size_t>(std::min<Position>(n, fileSize_ - p));
-        avail = n;
-        if (p >= start_ && p + n <= start_ + length_) return buffer_.data() + (p - start_);
-        keepFrom = std::min(keepFrom, p);
-        if (p - keepFrom + n > kCapacity) keepFrom = p;
-        size_t kept = 0;
-        if (keepFrom >= start_ && keepFrom < start_ + length_) {
-            kept = static_cast<size_t>(start_ + length_ - keepFrom);
-            std::memmove(buffer_.data(), buffer_.data() + (keepFrom - start_), kept);
-        }
-        start_ = keepFrom;
-        length_ = kept;
-        const size_t want =
-            static_cast<size_t>(std::min<Position>(kCapacity - kept, fileSize_ - (start_ + kept)));
-        size_t readBefore = 0;
-        const int64_t got = readFully(fd_, buffer_.data() + kept, want,
-                                      static_cast<int64_t>(start_ + kept), &readBefore);
-        if (got < 0) {
-            failure_ = failureOf(FailureKind::ReadFailed, path_, errno, start_ + kept + readBefore);
-            length_ = 0;
-            return nullptr;
-        }
-        length_ += static_cast<size_t>(got);
-        avail = static_cast<size_t>(std::min<Position>(n, start_ + length_ - p));
-        return buffer_.data() + (p - start_);
-    }
-
-    // The file position of the next sync pattern at or behind `from`, or
-    // the end of the file.
-    Position findSync(Position from) {
-        while (from < fileSize_) {
-            size_t avail = 0;
-            const uint8_t* p = at(from, kCapacity / 2, from, avail);
-            if (p == nullptr) return fileSize_;
-            if (avail < kCdSyncSize) return fileSize_;
-            const void* hit = ::memmem(p, avail, kCdSync.data(), kCdSyncSize);
-            if (hit != nullptr)
-                return from + static_cast<Position>(static_cast<const uint8_t*>(hit) - p);
-            from += avail - (kCdSyncSize - 1);
-        }
-        return fileSize_;
-    }
-
-    const Failure& failure() const { return failure_; }
-
-  private:
-    int fd_;
-    const std::string& path_;
-    Position fileSize_;
-    std::vector<uint8_t> buffer_;
-    Position start_ = 0;
-    size_t length_ = 0;
-    Failure failure_;
-};
-
 }  // namespace
 
 namespace {
@@ -176,6 +108,59 @@ inline uint32_t edcStep8(uint32_t crc, const uint8_t* bytes) {
 }
 
 }  // namespace
+
+RawFileReader::RawFileReader(int fd, const std::string& path, Position fileSize)
+    : fd_(fd),
+      path_(path),
+      fileSize_(fileSize),
+      buffer_(kCapacity + 2 * kReadAlign),
+      base_(placeLikeFile(buffer_.data(), 0)) {}
+
+const uint8_t* RawFileReader::at(Position p, size_t n, Position keepFrom, size_t& avail) {
+    n = static_cast<size_t>(std::min<Position>(n, fileSize_ - p));
+    avail = n;
+    if (p >= start_ && p + n <= start_ + length_) return base_ + (p - start_);
+    keepFrom = std::min(keepFrom, p);
+    if (p - keepFrom + n > kCapacity) keepFrom = p;
+    size_t kept = 0;
+    if (keepFrom >= start_ && keepFrom < start_ + length_) {
+        kept = static_cast<size_t>(start_ + length_ - keepFrom);
+    }
+    // The bytes from start_ on lie at an address equal to start_ modulo
+    // kReadAlign, where the kernel copies into them fastest.
+    uint8_t* const base = placeLikeFile(buffer_.data(), keepFrom);
+    if (kept > 0) std::memmove(base, base_ + (keepFrom - start_), kept);
+    base_ = base;
+    start_ = keepFrom;
+    length_ = kept;
+    const size_t want =
+        static_cast<size_t>(std::min<Position>(kCapacity - kept, fileSize_ - (start_ + kept)));
+    size_t readBefore = 0;
+    const int64_t got =
+        readFully(fd_, base_ + kept, want, static_cast<int64_t>(start_ + kept), &readBefore);
+    if (got < 0) {
+        failure_ = failureOf(FailureKind::ReadFailed, path_, errno, start_ + kept + readBefore);
+        length_ = 0;
+        return nullptr;
+    }
+    length_ += static_cast<size_t>(got);
+    avail = static_cast<size_t>(std::min<Position>(n, start_ + length_ - p));
+    return base_ + (p - start_);
+}
+
+Position RawFileReader::findSync(Position from) {
+    while (from < fileSize_) {
+        size_t avail = 0;
+        const uint8_t* p = at(from, kCapacity / 2, from, avail);
+        if (p == nullptr) return fileSize_;
+        if (avail < kCdSyncSize) return fileSize_;
+        const void* hit = ::memmem(p, avail, kCdSync.data(), kCdSyncSize);
+        if (hit != nullptr)
+            return from + static_cast<Position>(static_cast<const uint8_t*>(hit) - p);
+        from += avail - (kCdSyncSize - 1);
+    }
+    return fileSize_;
+}
 
 uint32_t cdEdc(const uint8_t* bytes, size_t count, uint32_t crc) {
     for (; count >= 8; count -= 8, bytes += 8) crc = edcStep8(crc, bytes);
@@ -214,6 +199,16 @@ std::optional<Position> cdxaDataOffset(const uint8_t* head, size_t count) {
         at += 8 + static_cast<size_t>(std::min<uint64_t>(size + (size & 1), count));
     }
     return std::nullopt;
+}
+
+bool isCdxaFile(const std::string& path) {
+    Failure failure;
+    const int fd = openRegularForRead(path, failure);
+    if (fd == -1) return false;
+    uint8_t head[4096];
+    const int64_t got = readFully(fd, head, sizeof head, 0);
+    closeChecked(fd);
+    return got > 0 && cdxaDataOffset(head, static_cast<size_t>(got)).has_value();
 }
 
 std::optional<uint32_t> cdAddressFrames(const uint8_t* header) {
@@ -264,7 +259,7 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
                        const std::function<bool(Position)>& progress) {
     constexpr Position kReportStep = Position{8} << 20;
     SectorWalk walk;
-    RawReader reader(fd, path, fileSize);
+    RawFileReader reader(fd, path, fileSize);
     Position pos = dataOffset, sector = 0, stream = 0;
     Position nextReport = pos + kReportStep;
     // Addresses as frame counts; kNoAddress for none.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "stream/failure.h"
@@ -48,6 +49,10 @@ uint32_t cdSectorEdc(const uint8_t* bytes, size_t count);
 // file is no CDXA file or its chunks lead nowhere. The data chunk's size is
 // not trusted: rippers write wrong ones; the sectors run to the end of the file.
 std::optional<Position> cdxaDataOffset(const uint8_t* head, size_t count);
+
+// Whether the file at `path` opens as a regular file that starts with a
+// RIFF CDXA header: a video CD rip. False for anything that cannot be read.
+bool isCdxaFile(const std::string& path);
 
 // A disc address as a frame count from 00:00:00; nothing for bytes that are
 // no BCD address.
@@ -117,6 +122,37 @@ struct SectorWalk {
     std::vector<SectorFaultRow> faults;
     Failure failure;       // a refused read (with its file position)
     bool stopped = false;  // the progress callback said stop
+};
+
+// Large reads of the raw file into one buffer that keeps, on a refill, the
+// bytes from a given position on (the previous sector, which a doubled
+// sector is compared with). The sector walk and the re-wrap of a repaired
+// stream read the disc's framing through it.
+class RawFileReader {
+  public:
+    static constexpr size_t kCapacity = size_t{4} << 20;
+
+    // `path` names the file in a failure; it must outlive the reader.
+    RawFileReader(int fd, const std::string& path, Position fileSize);
+
+    // The bytes [p, p + n), fewer at the end of the file (avail says how
+    // many); nullptr when a read fails (failure() says where).
+    const uint8_t* at(Position p, size_t n, Position keepFrom, size_t& avail);
+    // The file position of the next sync pattern at or behind `from`, or
+    // the end of the file.
+    Position findSync(Position from);
+
+    const Failure& failure() const { return failure_; }
+
+  private:
+    int fd_;
+    const std::string& path_;
+    Position fileSize_;
+    std::vector<uint8_t> buffer_;
+    uint8_t* base_;  // where the byte at start_ lies in buffer_
+    Position start_ = 0;
+    size_t length_ = 0;
+    Failure failure_;
 };
 
 // Walks the sectors of a CDXA file from `dataOffset` to `fileSize` with

@@ -22,6 +22,8 @@ enum class FailureKind {
     Stopped,        // the user asked to stop
     BadStructure,   // a join input whose blocks do not follow one another
     CutShort,       // a join input that ends where a block should begin
+    NotADat,        // sectors asked for around the stream of an input that is no rip
+    NoRoomInDat,    // past a .dat's limits: RIFF's 32-bit sizes, 100 minutes of addresses
 };
 
 struct [[nodiscard]] Failure {

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 namespace mpg {
 
@@ -116,6 +118,7 @@ bool OutputFile::create(const std::string& path, const std::vector<std::string>&
     failure_ = {};
     written_ = 0;
     kernelCopy_ = true;
+    stage_ = nullptr;
     buffer_.clear();
     buffer_.reserve(kBuffer);
     inputs_.clear();
@@ -187,6 +190,42 @@ bool OutputFile::openTemporary(const std::string& target, const struct stat* exi
 }
 
 bool OutputFile::append(const uint8_t* bytes, size_t count) {
+    if (stage_ != nullptr) {
+        if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
+        return stage_->take(*this, bytes, count);
+    }
+    return appendThrough(bytes, count);
+}
+
+bool OutputFile::refuse(const Failure& failure) {
+    if (failure_) return false;
+    failure_ = failure;
+    if (failure_.path.empty()) failure_.path = path_;
+    return false;
+}
+
+bool OutputFile::overwrite(uint64_t at, const uint8_t* bytes, size_t count) {
+    if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
+    if (at + count > writtenThrough()) return fail(FailureKind::WriteFailed, EINVAL);
+    // Bytes still in the buffer are changed there; the rest in the file.
+    if (count > 0 && at + count > written_) {
+        const uint64_t from = std::max<uint64_t>(at, written_);
+        const size_t n = static_cast<size_t>(at + count - from);
+        std::memcpy(buffer_.data() + (from - written_), bytes + (from - at), n);
+        count -= n;
+    }
+    while (count > 0) {
+        const ssize_t put = ::pwrite(fd_, bytes, count, static_cast<off_t>(at));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return fail(FailureKind::WriteFailed, put < 0 ? errno : EIO);
+        bytes += put;
+        at += static_cast<uint64_t>(put);
+        count -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool OutputFile::appendThrough(const uint8_t* bytes, size_t count) {
     if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     // A long run goes out from where it stands: copying it into the buffer
     // first would cost as much as writing it.
@@ -243,8 +282,9 @@ int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count, const std::st
         fail(FailureKind::WriteFailed, EBADF);
         return -1;
     }
-    uint64_t done = copyInKernel(fd, pos, count);
-    if (kernelCopy_) return static_cast<int64_t>(done);
+    // Bytes for a stage pass through this process.
+    uint64_t done = stage_ != nullptr ? 0 : copyInKernel(fd, pos, count);
+    if (kernelCopy_ && stage_ == nullptr) return static_cast<int64_t>(done);
     std::vector<uint8_t> chunk;
     while (done < count) {
         chunk.resize(static_cast<size_t>(std::min<uint64_t>(count - done, kBuffer)));
@@ -254,20 +294,23 @@ int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count, const std::st
             failure_ = failureOf(FailureKind::ReadFailed, from, errno, pos + done);
             return -1;
         }
-        if (!writeFully(fd_, chunk.data(), static_cast<size_t>(got))) {
+        if (stage_ != nullptr) {
+            if (!stage_->take(*this, chunk.data(), static_cast<size_t>(got))) return -1;
+        } else if (!writeFully(fd_, chunk.data(), static_cast<size_t>(got))) {
             fail(FailureKind::WriteFailed, errno);
             return -1;
+        } else {
+            written_ += static_cast<uint64_t>(got);
         }
         if (got == 0) break;
         done += static_cast<uint64_t>(got);
-        written_ += static_cast<uint64_t>(got);
     }
     return static_cast<int64_t>(done);
 }
 
 bool OutputFile::appendHeld(const uint8_t* bytes, size_t count, int fd, uint64_t pos) {
     if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
-    if (count < kBuffer / 2 || !kernelCopy_) return append(bytes, count);
+    if (count < kBuffer / 2 || !kernelCopy_ || stage_ != nullptr) return append(bytes, count);
     if (!flush()) return false;
     const size_t moved = static_cast<size_t>(copyInKernel(fd, pos, count));
     if (moved == count) return true;
@@ -289,6 +332,8 @@ bool OutputFile::flush() {
 
 bool OutputFile::finish() {
     if (fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
+    OutputStage* stage = std::exchange(stage_, nullptr);
+    if (!failure_ && stage != nullptr && !stage->close(*this)) fail(FailureKind::WriteFailed, EIO);
     if (!failure_) flush();
     // The bytes reach the disk before the name does when the name is a file
     // already: a crash right after the rename must not leave an empty file
@@ -318,6 +363,7 @@ bool OutputFile::finish() {
 }
 
 void OutputFile::discard() {
+    stage_ = nullptr;
     if (fd_ != -1) ::close(fd_);
     fd_ = -1;
     buffer_.clear();

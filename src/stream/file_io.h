@@ -64,6 +64,23 @@ int openRegularForRead(const std::string& path, Failure& failure, struct stat* s
 // any symbolic link, hard link or second spelling of the path.
 bool sameFile(const std::string& a, const std::string& b);
 
+class OutputFile;
+
+// A stage in front of the writer that turns the bytes appended into the
+// bytes the file holds (the sectors of a video CD rip around a repaired
+// stream). It writes through OutputFile::appendThrough and overwrite, so
+// that the output stays the one writer's, with its checks and its rename.
+class OutputStage {
+  public:
+    virtual ~OutputStage() = default;
+    // Takes `count` bytes appended to the output.
+    [[nodiscard]] virtual bool take(OutputFile& out, const uint8_t* bytes, size_t count) = 0;
+    // Writes what it still holds; called once, before the output takes its name.
+    [[nodiscard]] virtual bool close(OutputFile& out) = 0;
+    // The bytes taken so far.
+    virtual uint64_t taken() const = 0;
+};
+
 // The one writer of every file the program writes: the repaired stream, the
 // index file and the joined stream.
 //
@@ -104,9 +121,24 @@ class OutputFile {
     // as they are at `pos` of the file `fd`: a long run is copied by the
     // kernel from that file where it can, else written from `bytes`.
     [[nodiscard]] bool appendHeld(const uint8_t* bytes, size_t count, int fd, uint64_t pos);
+    // Sends everything appended from now on through `stage` (which must
+    // outlive the output's finish or discard); written() then counts the
+    // bytes the stage took. create() drops the stage.
+    void setStage(OutputStage* stage) { stage_ = stage; }
+    // For a stage: appends the file's own bytes, and writes `count` bytes at
+    // `at` over bytes already appended (a header whose sizes are known only
+    // at the end). An output that cannot seek (a pipe) refuses overwrite.
+    [[nodiscard]] bool appendThrough(const uint8_t* bytes, size_t count);
+    [[nodiscard]] bool overwrite(uint64_t at, const uint8_t* bytes, size_t count);
+    // The bytes the file holds so far, behind any stage.
+    uint64_t writtenThrough() const { return written_ + buffer_.size(); }
+    // Fails the output with `failure` (a stage's own reason; without a path
+    // it names the output), unless it failed already; false.
+    bool refuse(const Failure& failure);
+
     // Writes what is buffered, closes, and gives a temporary file the
-    // output's name. False (and the temporary file removed) if anything of
-    // it failed, the rename included.
+    // output's name. A stage writes what it holds first. False (and the temporary file removed) if
+    // anything of it failed, the rename included.
     [[nodiscard]] bool finish();
     // Closes without finishing: a temporary file is removed, so the output's
     // name keeps what it held before. Whatever was written directly stays.
@@ -114,8 +146,9 @@ class OutputFile {
 
     const Failure& failure() const { return failure_; }
     // The bytes taken so far, those still in the buffer included: where the
-    // next byte appended stands in the output.
-    uint64_t written() const { return written_ + buffer_.size(); }
+    // next byte appended stands in the output (in the stage's input when
+    // there is a stage).
+    uint64_t written() const { return stage_ != nullptr ? stage_->taken() : writtenThrough(); }
 
   private:
     bool flush();
@@ -134,6 +167,7 @@ class OutputFile {
     Failure failure_;
     uint64_t written_ = 0;
     bool kernelCopy_ = true;  // until copy_file_range refuses this output
+    OutputStage* stage_ = nullptr;
 };
 
 }  // namespace mpg

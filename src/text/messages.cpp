@@ -115,6 +115,8 @@ std::optional<Message> failureMessage(const Failure& failure) {
         case FailureKind::WriteFailed:
         case FailureKind::RenameFailed:
         case FailureKind::OutputIsInput:
+        case FailureKind::NotADat:
+        case FailureKind::NoRoomInDat:
             return Message::SaveFailed;
         case FailureKind::BadStructure:
         case FailureKind::CutShort:
@@ -200,6 +202,12 @@ std::string failureDetail(const Failure& f) {
         out += ": " + messageText(Message::NotRegular);
     } else if (f.kind == FailureKind::Stopped && !f.path.empty()) {
         out += ": " + translate("Message", "%n байт", nullptr, int64_t(f.position));
+    } else if (f.kind == FailureKind::NotADat) {
+        out +=
+            ": " + translate("Message", "это не образ .dat (CDXA): заворачивать в секторы нечего");
+    } else if (f.kind == FailureKind::NoRoomInDat) {
+        out += ": " +
+               translate("Message", "поток не помещается в .dat (4 ГиБ RIFF или 100 минут диска)");
     }
     return out;
 }

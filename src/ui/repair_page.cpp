@@ -21,6 +21,7 @@
 #include "repair/auto_repair.h"
 #include "repair/index_file.h"
 #include "repair/naming.h"
+#include "stream/cdxa.h"
 #include "text/messages.h"
 #include "ui/error_table.h"
 #include "ui/form_du.h"
@@ -113,6 +114,15 @@ constexpr ControlSpec CheckDP{"CheckDP",
 constexpr ControlSpec CheckZR{"CheckZR",
                               {366, 33, 139, 17},
                               QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "только повторы нулей")};
+// Enabled only while the input is a video CD rip; the output's name follows it.
+constexpr ControlSpec CheckWrapDat{
+    "CheckWrapDat",
+    {366, 66, 185, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "сохранить секторами .dat")};
+constexpr const char* CheckWrapDatHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage",
+                      "записать исправленный поток снова как образ .dat: заголовок RIFF CDXA, "
+                      "секторы с новыми адресами после первого разреза и новыми EDC");
 constexpr ControlSpec LabelMS{
     "LabelMS",
     {365, 50, 0, 0},
@@ -408,6 +418,10 @@ void RepairPage::buildBottom() {
     CheckDP = makeCheck(PanelBB, layout::CheckDP, tr(layout::CheckDP.text), true);
     CheckZR = makeCheck(PanelBB, layout::CheckZR, tr(layout::CheckZR.text), true);
     makeLabel(PanelBB, layout::LabelMS, tr(layout::LabelMS.text), false, false)->adjustSize();
+    CheckWrapDat = makeCheck(PanelBB, layout::CheckWrapDat, tr(layout::CheckWrapDat.text), false);
+    keepToolTip(CheckWrapDat, layout::CheckWrapDatHint, kContext);
+    CheckWrapDat->setEnabled(false);  // until the input is a rip
+    connect(CheckWrapDat, &QCheckBox::toggled, this, &RepairPage::proposeOutputName);
     EditMS =
         place(new QLineEdit(QString::fromLatin1(layout::EditMS.text), PanelBB), layout::EditMS);
     EditMS->setMaxLength(4);
@@ -585,8 +599,14 @@ std::string RepairPage::inputPath() const {
 
 void RepairPage::proposeOutputName() {
     const QString input = EditIN->text();
+    CheckWrapDat->setEnabled(!input.isEmpty() && isCdxaFile(input.toStdString()));
     if (input.isEmpty()) return;
-    EditOUT->setText(QString::fromStdString(outputNameFor(input.toStdString())));
+    EditOUT->setText(
+        QString::fromStdString(outputNameFor(input.toStdString(), fileExists, wrapsDat())));
+}
+
+bool RepairPage::wrapsDat() const {
+    return CheckWrapDat->isEnabled() && CheckWrapDat->isChecked();
 }
 
 void RepairPage::showExcisionMarker() {
@@ -963,6 +983,7 @@ void RepairPage::ImageSAClick() {
     }
     restoreCaption();
     saveParams_ = {inputPath(), output.toStdString()};
+    saveParams_.wrapDat = wrapsDat();
     saving_ = {saveParams_.outputPath, !repairs_.empty()};
     for (const BlockRepair& r : repairs_) {
         saving_.lengthFromFile += r.action == RepairAction::LengthFromFile;

@@ -131,6 +131,8 @@ class RepairPage : public QWidget {
     std::string inputPath() const;
     void setStatus(const QString& text);
     void proposeOutputName();
+    // Whether the save re-wraps the repaired stream as a .dat.
+    bool wrapsDat() const;
     void showExcisionMarker();
     void restoreCaption();
     bool busy() const { return jobs_.running(); }
@@ -177,6 +179,7 @@ class RepairPage : public QWidget {
     QRadioButton* RadioAUTO;
     QCheckBox* CheckDP;
     QCheckBox* CheckZR;
+    QCheckBox* CheckWrapDat;
     QLineEdit* EditMS;
     TImage* ImageWA;
     TImage* ImageHAMMER;

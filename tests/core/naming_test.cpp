@@ -47,6 +47,15 @@ TEST(NamingOutFN, NumberGoesBeforeTheExtension) {
     EXPECT_EQ(outFor("/my.dir/film"), "/my.dir/film.001");
 }
 
+// A rip re-wrapped into sectors stays a .dat, numbered past those there.
+TEST(NamingOutFN, WrappedRipKeepsDat) {
+    const ExistsFn none = present({});
+    EXPECT_EQ(outputNameFor("/vcd/AVSEQ01.DAT", none, true), "/vcd/avseq01.001.dat");
+    EXPECT_EQ(outputNameFor("/vcd/AVSEQ01.DAT", none, false), "/vcd/avseq01.001.mpg");
+    EXPECT_EQ(outputNameFor("/vcd/a.dat", present({"/vcd/a.001.dat"}), true), "/vcd/a.002.dat");
+    EXPECT_EQ(outputNameFor("/vcd/a.dat", present({"/vcd/a.001.dat"}), false), "/vcd/a.001.mpg");
+}
+
 // A name without a folder means the current folder, never the program's own.
 TEST(NamingOutFN, BareNameStaysInTheCurrentFolder) {
     EXPECT_EQ(outFor("Film.mpg"), "film.001.mpg");

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "repair/strategies.h"
+#include "stream/file_io.h"
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -307,6 +308,83 @@ TEST_F(WriterTest, OutputsThatAreNoRegularFile) {
     EXPECT_EQ(got, closed(input));
     ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// A stage in front of the writer sees every byte however it is appended,
+// and sets its header last: in the buffer for a short output, in the file
+// for a long one; a FIFO cannot take it.
+class CountingStage : public OutputStage {
+  public:
+    bool take(OutputFile& out, const uint8_t* bytes, size_t count) override {
+        const uint8_t none[4] = {};
+        if (taken_ == 0 && !headed_ && !(headed_ = out.appendThrough(none, 4))) return false;
+        taken_ += count;
+        return out.appendThrough(bytes, count);
+    }
+    bool close(OutputFile& out) override {
+        const uint8_t size[4] = {uint8_t(taken_), uint8_t(taken_ >> 8), uint8_t(taken_ >> 16),
+                                 uint8_t(taken_ >> 24)};
+        return out.overwrite(0, size, 4);
+    }
+    uint64_t taken() const override { return taken_; }
+
+  private:
+    uint64_t taken_ = 0;
+    bool headed_ = false;
+};
+
+TEST(OutputStage, TakesEveryAppendAndSetsItsHeaderLast) {
+    test::TempDir dir;
+    std::vector<uint8_t> source(3 * OutputFile::kBuffer);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    const std::string from = dir.write("source.bin", source);
+    const int fd = ::open(from.c_str(), O_RDONLY);
+    for (const size_t length : {size_t{1000}, source.size()}) {
+        SCOPED_TRACE(length);
+        CountingStage stage;
+        OutputFile out;
+        ASSERT_TRUE(out.create(dir.file("out.bin"), {from}));
+        out.setStage(&stage);
+        const size_t quarter = length / 4;
+        ASSERT_TRUE(out.append(source.data(), quarter));
+        ASSERT_TRUE(out.appendZeros(quarter));
+        ASSERT_TRUE(out.appendHeld(source.data() + 2 * quarter, quarter, fd, 2 * quarter));
+        ASSERT_EQ(out.copyFrom(fd, 3 * quarter, length - 3 * quarter, from),
+                  static_cast<int64_t>(length - 3 * quarter));
+        EXPECT_EQ(out.written(), length);
+        EXPECT_EQ(out.writtenThrough(), length + 4);
+        ASSERT_TRUE(out.finish());
+        std::vector<uint8_t> expected = {uint8_t(length), uint8_t(length >> 8),
+                                         uint8_t(length >> 16), uint8_t(length >> 24)};
+        expected.insert(expected.end(), source.begin(), source.begin() + quarter);
+        expected.insert(expected.end(), quarter, 0);
+        expected.insert(expected.end(), source.begin() + 2 * quarter, source.begin() + length);
+        EXPECT_TRUE(readFile(dir.file("out.bin")) == expected);
+    }
+    ::close(fd);
+    EXPECT_TRUE(readFile(from) == source);
+
+    // A FIFO cannot seek back to a header it has passed on: the output fails.
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::thread reader([&] {
+        const int r = ::open(fifo.c_str(), O_RDONLY);
+        uint8_t buf[4096];
+        while (::read(r, buf, sizeof buf) > 0) {
+        }
+        ::close(r);
+    });
+    OutputFile out;
+    CountingStage stage;
+    bool created = false;
+    while (!(created = out.create(fifo, {})) && out.failure().systemError == ENXIO) ::usleep(1000);
+    ASSERT_TRUE(created);
+    out.setStage(&stage);
+    EXPECT_TRUE(out.append(source.data(), source.size()));
+    EXPECT_FALSE(out.finish());
+    EXPECT_EQ(out.failure().kind, FailureKind::WriteFailed);
+    EXPECT_EQ(out.failure().systemError, ESPIPE);
+    reader.join();
 }
 
 // A regular file that no folder holds (a memfd, reached through /proc) has

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -172,6 +173,37 @@ TEST(DatCli, RepairWritesThePlainStreamAndLeavesTheRipAlone) {
     EXPECT_EQ(loaded.status, 0) << loaded.err;
     EXPECT_TRUE(readFile(dir.file("again.mpg")) == mpg);
     EXPECT_TRUE(readFile(twice) == doubled);
+}
+
+TEST(DatCli, WrapDatWritesARipAgain) {
+    test::TempDir dir;
+    const std::vector<uint8_t> rip = readFile(test::fixture("vcd-mplex.dat"));
+    const std::string input = dir.write("AVSEQ01.DAT", rip);
+    const CliRun clean = cli({"repair", "--wrap-dat", input}, dir);
+    EXPECT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.out, dir.file("avseq01.001.dat") + "\n");
+    EXPECT_TRUE(readFile(dir.file("avseq01.001.dat")) == rip);
+    EXPECT_TRUE(readFile(input) == rip);
+
+    // A zeroed sector repaired and wrapped: the new rip scans clean.
+    const std::vector<uint8_t> zeroed = readFile(test::fixture(sidecar().at("zero_file")));
+    const std::string damaged = dir.write("zero.dat", zeroed);
+    const CliRun fixed =
+        cli({"repair", damaged, "--wrap-dat", "-o", dir.file("fixed.dat"), "--apply", "auto"}, dir);
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    const CliRun rescan = cli({"scan", dir.file("fixed.dat")}, dir);
+    EXPECT_EQ(rescan.status, 0) << rescan.out << rescan.err;
+    EXPECT_EQ(rescan.out, "");
+    EXPECT_TRUE(readFile(damaged) == zeroed);
+
+    // No rip, or standard output: a usage error, and nothing written.
+    const std::string plain = dir.write("plain.mpg", readFile(test::fixture("vcd-mplex.mpg")));
+    const CliRun notRip = cli({"repair", "--wrap-dat", plain, "-o", dir.file("no.dat")}, dir);
+    EXPECT_EQ(notRip.status, 2);
+    EXPECT_NE(notRip.err.find("no .dat rip"), std::string::npos) << notRip.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no.dat")));
+    EXPECT_EQ(cli({"repair", "--wrap-dat", input, "-o", "-"}, dir).status, 2);
+    EXPECT_NE(cli({"repair", "--help"}, dir).out.find("--wrap-dat"), std::string::npos);
 }
 
 TEST(DatCli, DumpShowsStreamBytesOnly) {
