@@ -92,7 +92,7 @@ std::optional<Position> endOfZeros(StreamView& view, Position from, Position siz
 // Sector fill from `pos` on, where the block before it ends (see
 // fillLength); nothing when a read fails.
 std::optional<Position> fillAt(StreamView& view, Position pos, Position size,
-                               const SectorGrid& grid) {
+                               const SectorGrid& grid, bool behindEndCode) {
     if (grid.sectorSize() == 0) return 0;
     const std::optional<Position> zerosEnd = endOfZeros(view, pos, size);
     if (!zerosEnd) return std::nullopt;
@@ -101,7 +101,7 @@ std::optional<Position> fillAt(StreamView& view, Position pos, Position size,
         after = view.view(*zerosEnd, 2);
         if (after == nullptr) return std::nullopt;
     }
-    return fillLength(pos, *zerosEnd, size, after, grid);
+    return fillLength(pos, *zerosEnd, size, after, grid, behindEndCode);
 }
 
 // The grid of the sector a resumed scan goes on in: its pack header, moved
@@ -315,8 +315,10 @@ Failure scanStream(AppState& state, JobSink& sink) {
             const BlockKind kind = state.codes.classify(code);
             if (kind == BlockKind::None) {
                 if (table.lastIndex() < 0) break;
+                const bool behindEndCode =
+                    table.last().code == kEndCode && !table.last().isBroken();
                 const std::optional<Position> fill =
-                    bytes[0] == 0 ? fillAt(view, pos, size, grid) : Position{0};
+                    bytes[0] == 0 ? fillAt(view, pos, size, grid, behindEndCode) : Position{0};
                 if (!fill) {
                     failure = view.failure();
                     break;

@@ -40,8 +40,11 @@ uint32_t SectorSizeLearner::sectorSize() const {
 }
 
 Position fillLength(Position from, Position zerosEnd, Position size, const uint8_t* after,
-                    const SectorGrid& grid) {
+                    const SectorGrid& grid, bool behindEndCode) {
     if (grid.sectorSize() == 0 || zerosEnd <= from) return 0;
+    // The stream is over: zeros from its end code to the end of the file
+    // fill out its last sector, wherever the grid has moved to since cuts.
+    if (behindEndCode && zerosEnd == size) return size - from;
     Position next = size;
     if (zerosEnd < size) {
         if (zerosEnd - from < 3 || after == nullptr) return 0;

@@ -84,8 +84,14 @@ class SectorGrid {
 // ends at a pack header or an end code, whose start code's own two zero
 // bytes close the run (00 00 | 01 BA), or at the end of the stream, and that end must lie on
 // the grid. Its length; 0 when the bytes there are no fill.
+//
+// Behind a sound end code (`behindEndCode`), zeros that run to the end of
+// the stream are fill wherever that end lies: they pad the last sector of a
+// stream whose sectors no longer start with its packs (a repaired stream
+// wrapped into sectors anew, a rip whose last sector the muxer did not fill
+// with a padding packet).
 Position fillLength(Position from, Position zerosEnd, Position size, const uint8_t* after,
-                    const SectorGrid& grid);
+                    const SectorGrid& grid, bool behindEndCode = false);
 
 // A broken block's search found a pack header, an end code or the end of
 // the file at

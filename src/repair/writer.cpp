@@ -225,9 +225,12 @@ bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink
     // One end code closes the stream. The strict walk appends it even behind
     // the stream's own, as it always did; the sound rules leave a stream
     // that ends with a sound end code as it is, so that a clean stream
-    // comes back byte for byte.
+    // comes back byte for byte. The fill of a last sector behind the end
+    // code does not reopen it.
+    size_t last = blocks;
+    while (last > 0 && table[last - 1].code == kFillCode && !table[last - 1].isBroken()) --last;
     const bool endsClosed =
-        blocks > 0 && table[blocks - 1].code == kEndCode && !table[blocks - 1].isBroken();
+        last > 0 && table[last - 1].code == kEndCode && !table[last - 1].isBroken();
     const bool closeIt = state.codes.rules() == StreamRules::Literal || !endsClosed;
     if (!span.flush(view, out, params.inputPath) ||
         (closeIt && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size()))) {

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 
@@ -115,6 +117,24 @@ Failure scanAndWrap(const test::TempDir& dir, const std::string& name,
     return s.state.job.failure;
 }
 
+// Scans `rip` as the file `name` of `dir`, repairs it automatically and
+// saves the stream twice there: plain.mpg and, wrapped, again.dat. The rip
+// stays as it was.
+void repairBothWays(const test::TempDir& dir, const std::string& name,
+                    const std::vector<uint8_t>& rip) {
+    test::Scanned s;
+    ASSERT_TRUE(s.scan(dir.write(name, rip)));
+    QuietRepairProgress progress;
+    (void)applyStrategy(s.state, s.grid, Strategy::Automatic, RepairOptions{}, s.path, progress);
+    test::GridSink sink(s.grid);
+    ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("plain.mpg")}, sink));
+    SaveParams params{s.path, dir.file("again.dat")};
+    params.wrapDat = true;
+    ASSERT_TRUE(saveRepairedStream(s.state, params, sink));
+    s.state.view.closeFile();
+    EXPECT_TRUE(readFile(s.path) == rip);
+}
+
 TEST(CdxaWrap, CleanRipComesBackByteForByte) {
     test::TempDir dir;
     const std::vector<uint8_t> rip = readFile(test::fixture("vcd-mplex.dat"));
@@ -168,18 +188,7 @@ TEST(CdxaWrap, RepairedDamagedRipsWalkCleanAndUnwrapToThePlainRepair) {
         test::TempDir dir;
         const std::vector<uint8_t> rip =
             readFile(test::fixture(values.at(std::string(key) + "_file")));
-        test::Scanned s;
-        ASSERT_TRUE(s.scan(dir.write("rip.dat", rip)));
-        QuietRepairProgress progress;
-        (void)applyStrategy(s.state, s.grid, Strategy::Automatic, RepairOptions{}, s.path,
-                            progress);
-        test::GridSink sink(s.grid);
-        ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("plain.mpg")}, sink));
-        SaveParams params{s.path, dir.file("again.dat")};
-        params.wrapDat = true;
-        ASSERT_TRUE(saveRepairedStream(s.state, params, sink));
-        s.state.view.closeFile();
-        EXPECT_TRUE(readFile(s.path) == rip);
+        repairBothWays(dir, "rip.dat", rip);
 
         const std::vector<uint8_t> plain = readFile(dir.file("plain.mpg"));
         const std::vector<uint8_t> wrapped = readFile(dir.file("again.dat"));
@@ -330,6 +339,52 @@ TEST(CdxaWrap, RefusedForAPlainStreamAndPastTheLastAddress) {
                                         ": поток не помещается в .dat (4 ГиБ RIFF или 100 "
                                         "минут диска)");
     EXPECT_EQ(test::listFolder(late.path()), std::vector<std::string>{"late.dat"});
+}
+
+// Zeros put into the packets of a rip whose stream does not fill its last
+// sector (the ripper filled it out behind the end code) are cut out by the
+// repair, which moves every later pack off the start of its sector; the
+// wrap fills out the last sector behind the end code anew. The rewrapped rip scans as its plain
+// stream does, and clean where the repair restored the stream.
+TEST(CdxaWrap, RipsRepairedByCutsScanAsTheirPlainStream) {
+    std::mt19937 random(1958);
+    size_t restored = 0;
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        test::TempDir dir;
+        const std::vector<uint8_t> cleanRip = readFile(test::fixture("vcd-mplex.dat"));
+        const std::string cleanPath = dir.write("clean.dat", cleanRip);
+        const SectorWalk walk = walkBytes(dir, cleanRip);
+        std::vector<uint8_t> stream = payloads(parseDat(cleanRip));
+        // Without the padding packet in front of its end code the stream no
+        // longer fills its last sector (not every muxer writes one).
+        const std::array<uint8_t, 4> padding = {0x00, 0x00, 0x01, 0xBE};
+        const auto last =
+            std::find_end(stream.begin(), stream.end(), padding.begin(), padding.end());
+        ASSERT_NE(last, stream.end());
+        stream.erase(last, last + 6 + (last[4] << 8 | last[5]));
+        // Runs of zeros the repair cuts out exactly; in odd rounds bytes of
+        // any value, which leave the stream longer or shorter than it was.
+        for (int e = 0; e < 1 + round % 3; ++e) {
+            const size_t at = 20'000 + random() % (stream.size() - 40'000);
+            std::vector<uint8_t> run(1 + random() % 3000, 0);
+            if (round % 2 == 1) {
+                for (uint8_t& b : run) b = static_cast<uint8_t>(random());
+            }
+            stream.insert(stream.begin() + static_cast<ptrdiff_t>(at), run.begin(), run.end());
+        }
+        const std::vector<uint8_t> rip =
+            wrapThroughStage(dir, cleanPath, walk.layout, stream, random);
+        repairBothWays(dir, "damaged.dat", rip);
+
+        test::Scanned plain, again;
+        ASSERT_TRUE(plain.scan(dir.file("plain.mpg")));
+        ASSERT_TRUE(again.scan(dir.file("again.dat")));
+        EXPECT_TRUE(again.state.sectorFaults.empty());
+        EXPECT_EQ(countListed(again.state.table), countListed(plain.state.table));
+        restored += countListed(again.state.table) == 0 ? 1 : 0;
+    }
+    EXPECT_GE(restored, 6u);
 }
 
 }  // namespace

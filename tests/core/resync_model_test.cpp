@@ -108,8 +108,10 @@ std::vector<BlockRecord> modelScan(const std::vector<uint8_t>& file, JobSink& si
             if (table.empty()) break;
             uint64_t zerosEnd = pos;
             while (zerosEnd < size && file[zerosEnd] == 0) ++zerosEnd;
-            const uint64_t fill = fillLength(
-                pos, zerosEnd, size, size - zerosEnd >= 2 ? &file[zerosEnd] : nullptr, grid);
+            const bool behindEndCode = table.back().code == kEndCode && !table.back().isBroken();
+            const uint64_t fill =
+                fillLength(pos, zerosEnd, size, size - zerosEnd >= 2 ? &file[zerosEnd] : nullptr,
+                           grid, behindEndCode);
             if (fill > 0) {
                 table.push_back({pos, kFillCode, static_cast<int32_t>(fill)});
                 pos += fill;

@@ -240,5 +240,36 @@ TEST(SectorFill, AResumedScanOfAGrowingFileEndsAsAWholeScan) {
     }
 }
 
+// Zeros from the end code to the end of the file fill out the last sector
+// wherever they end: such a stream scans clean and is written back as it
+// is, with no second end code behind the zeros. Behind a packet, zeros that
+// end off the grid are still damage.
+TEST(SectorFill, ZerosBehindTheEndCodeFillTheLastSector) {
+    for (const char* file : {"vcd.mpg", "vcd-2324.mpg", "vcd-mplex.mpg"}) {
+        SCOPED_TRACE(file);
+        const std::vector<uint8_t> closed = withEndCode(readFile(test::fixture(file)));
+        test::TempDir dir;
+        for (const size_t zeros :
+             {size_t{1}, size_t{3}, size_t{1000}, size_t{2323}, size_t{7001}}) {
+            SCOPED_TRACE(zeros);
+            std::vector<uint8_t> padded = closed;
+            padded.insert(padded.end(), zeros, 0);
+            const std::string input = dir.write("padded.mpg", padded);
+            size_t listed = 0;
+            EXPECT_TRUE(repaired(input, Strategy::RemoveRunsEqualToDelta, RepairOptions{}, dir,
+                                 &listed) == padded);
+            EXPECT_EQ(listed, 0u);
+            EXPECT_TRUE(readFile(input) == padded);
+            // (Fewer zeros may end on the grid, or make a whole sector.)
+            if (zeros != 1000 && zeros != 7001) continue;
+            std::vector<uint8_t> open(closed.begin(), closed.end() - 4);
+            open.insert(open.end(), zeros + 1, 0);
+            test::Scanned s;
+            ASSERT_TRUE(s.scan(dir.write("open.mpg", open)));
+            EXPECT_EQ(rows(s), 1u);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace mpg
