@@ -134,9 +134,14 @@ QString withDetail(const std::string& text, const Failure& failure) {
 
 QStringList chooseFiles(QWidget* owner, int mode, const QString& allFiles, const QString& near,
                         QString& folder, int& filter) {
-    // Streams from other systems often have upper-case extensions.
+    // Streams from other systems often have upper-case extensions. The
+    // third entry adds what discs hold (a DVD's VOBs, a video CD's
+    // AVSEQ01.DAT); it comes last, so that a filter index kept from
+    // before still names the same entry.
     const QStringList filters = {
-        QStringLiteral("*.mpg;*.mpeg (*.mpg *.mpeg *.MPG *.MPEG *.Mpg *.Mpeg)"), allFiles};
+        QStringLiteral("*.mpg;*.mpeg (*.mpg *.mpeg *.MPG *.MPEG *.Mpg *.Mpeg)"), allFiles,
+        QStringLiteral("*.mpg;*.mpeg;*.vob;*.dat (*.mpg *.mpeg *.vob *.dat *.MPG *.MPEG *.VOB "
+                       "*.DAT *.Mpg *.Mpeg *.Vob *.Dat)")};
     QFileDialog dialog(owner);
     dialog.setFileMode(static_cast<QFileDialog::FileMode>(mode));
     dialog.setNameFilters(filters);
