@@ -137,8 +137,8 @@ class OutputFile {
     bool refuse(const Failure& failure);
 
     // Writes what is buffered, closes, and gives a temporary file the
-    // output's name. A stage writes what it holds first. False (and the temporary file removed) if
-    // anything of it failed, the rename included.
+    // output's name; a stage writes what it holds first. False (and the
+    // temporary file removed) if anything of it failed, the rename included.
     [[nodiscard]] bool finish();
     // Closes without finishing: a temporary file is removed, so the output's
     // name keeps what it held before. Whatever was written directly stays.
