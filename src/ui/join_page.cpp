@@ -245,14 +245,16 @@ void JoinPage::ImageSUMClick() {
         return;
     }
     // The first piece's name with ".joined" before its extension; a dot in
-    // a folder's name does not count.
+    // a folder's name does not count. The join writes a plain stream, so a
+    // video CD rip's ".dat" becomes ".mpg".
     const QString first = JList->item(0)->text();
     const int slash = static_cast<int>(first.lastIndexOf(QLatin1Char('/')));
     const QString folder = first.left(slash + 1);
     QString name = first.mid(slash + 1);
     const int dot = static_cast<int>(name.lastIndexOf(QLatin1Char('.')));
-    const QString ext = dot >= 0 ? name.mid(dot) : QString();
+    QString ext = dot >= 0 ? name.mid(dot) : QString();
     if (name != ext) name.chop(ext.size());
+    if (ext.compare(QStringLiteral(".dat"), Qt::CaseInsensitive) == 0) ext = QStringLiteral(".mpg");
     EditSUM->setText(folder + name + QStringLiteral(".joined") + ext);
 }
 

@@ -185,6 +185,8 @@ void JoinPageTest::outputName() {
     QCOMPARE(nameFor("/video/film1.mpg"), QStringLiteral("/video/film1.joined.mpg"));
     QCOMPARE(nameFor("/a.b/x"), QStringLiteral("/a.b/x.joined"));
     QCOMPARE(nameFor("/v/.mpg"), QStringLiteral("/v/.mpg.joined.mpg"));
+    // Rips join into a plain stream.
+    QCOMPARE(nameFor("/cd/MPEGAV/AVSEQ01.DAT"), QStringLiteral("/cd/MPEGAV/AVSEQ01.joined.mpg"));
 }
 
 void JoinPageTest::joinJob() {
