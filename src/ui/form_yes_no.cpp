@@ -66,7 +66,7 @@ TFormYesNo::TFormYesNo(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
                                  QString::fromLatin1(pictures[i].picture), this);
         image->setGeometry(16, 24, 40, 40);
         image->hide();
-        connect(image, &TImage::doubleClicked, this, [this, image] { ImageQDblClick(image); });
+        connect(image, &TImage::doubleClicked, this, [this, image] { showNextPicture(image); });
         images_[i] = image;
     }
 
@@ -86,24 +86,24 @@ TFormYesNo::TFormYesNo(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frame
     BitBtnDa->setObjectName(QStringLiteral("BitBtnDa"));
     BitBtnDa->setFont(smallFont());
     BitBtnDa->setGeometry(235, 16, 97, 25);
-    connect(BitBtnDa, &QPushButton::clicked, this, &TFormYesNo::BitBtnDaClick);
+    connect(BitBtnDa, &QPushButton::clicked, this, &TFormYesNo::answerYes);
 
     BitBtnNet = new QPushButton(noText(), this);
     BitBtnNet->setObjectName(QStringLiteral("BitBtnNet"));
     BitBtnNet->setFont(smallFont());
     BitBtnNet->setGeometry(235, 48, 97, 25);
-    connect(BitBtnNet, &QPushButton::clicked, this, &TFormYesNo::BitBtnNetClick);
+    connect(BitBtnNet, &QPushButton::clicked, this, &TFormYesNo::answerNo);
 
     // "No" comes first in the tab order: the safe answer is the easy one.
     setTabOrder(BitBtnNet, BitBtnDa);
 
-    FormCreate();
+    resetToDesign();
 }
 
-void TFormYesNo::FormCreate() {
+void TFormYesNo::resetToDesign() {
     captionMode_ = u'r';
     picture_ = u'q';
-    RestoreWH();
+    restoreDesignSize();
 }
 
 bool TFormYesNo::AskYesNo(const QString& message, QWidget* owner) {
@@ -154,26 +154,26 @@ void TFormYesNo::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A spontaneous show is the window manager restoring the window, not a
     // new question.
-    if (!event->spontaneous()) FormShow();
+    if (!event->spontaneous()) prepareAnswer();
 }
 
-void TFormYesNo::FormShow() {
+void TFormYesNo::prepareAnswer() {
     answer_ = 0;
     if (captionMode_ == u'r') {
         BitBtnDa->setText(yesText());
         BitBtnNet->setText(noText());
     }
     (focusChoice_ == u'y' ? BitBtnDa : BitBtnNet)->setFocus(Qt::OtherFocusReason);
-    ShowImage(true);
+    showPicture(true);
 }
 
-void TFormYesNo::ShowImage(bool show) {
+void TFormYesNo::showPicture(bool show) {
     for (int i = 0; i < 4; ++i) {
         images_[i]->setVisible(show && picture_ == QChar(kPictureOrder[i]));
     }
 }
 
-void TFormYesNo::ImageQDblClick(const TImage* sender) {
+void TFormYesNo::showNextPicture(const TImage* sender) {
     // The letter after "image" in the sender's name says which picture was
     // clicked; the next one in the order follows, the first after the last.
     const QString name = sender->objectName().toLower();
@@ -183,15 +183,15 @@ void TFormYesNo::ImageQDblClick(const TImage* sender) {
         if (clicked == QChar(kPictureOrder[i])) next = (i + 1) % 4;
     }
     picture_ = QChar(kPictureOrder[next]);
-    ShowImage(true);
+    showPicture(true);
 }
 
-void TFormYesNo::BitBtnDaClick() {
+void TFormYesNo::answerYes() {
     answer_ = 1;
     accept();
 }
 
-void TFormYesNo::BitBtnNetClick() {
+void TFormYesNo::answerNo() {
     answer_ = 0;
     reject();
 }
@@ -209,26 +209,26 @@ void TFormYesNo::keyPressEvent(QKeyEvent* event) {
 void TFormYesNo::done(int result) {
     // Every way of closing ends here: the buttons, and the window system's
     // close, which answers no since the answer byte is still 0.
-    FormClose();
+    restoreAfterAnswer();
     QDialog::done(result);
 }
 
-void TFormYesNo::FormClose() {
-    ShowImage(true);
-    RestoreWH();
+void TFormYesNo::restoreAfterAnswer() {
+    showPicture(true);
+    restoreDesignSize();
 }
 
-void TFormYesNo::RestoreWH() {
+void TFormYesNo::restoreDesignSize() {
     resize(kWidth, kHeight);
     LabelTXT->setText(designText());
 }
 
 void TFormYesNo::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    FormResize();
+    keepButtonsRight();
 }
 
-void TFormYesNo::FormResize() {
+void TFormYesNo::keepButtonsRight() {
     // The buttons keep to the right edge and the text takes the room left.
     BitBtnDa->move(width() - BitBtnDa->width() - 16, BitBtnDa->y());
     BitBtnNet->move(BitBtnDa->x(), BitBtnNet->y());
@@ -237,10 +237,10 @@ void TFormYesNo::FormResize() {
 
 void TFormYesNo::mousePressEvent(QMouseEvent* event) {
     event->accept();
-    FormMouseDown();
+    startWindowMove();
 }
 
-void TFormYesNo::FormMouseDown() {
+void TFormYesNo::startWindowMove() {
     // Without a title bar the user drags the window by its background; the
     // window system does the moving.
     if (QWindow* window = windowHandle()) window->startSystemMove();

@@ -37,9 +37,9 @@ class TFormYesNo : public QDialog {
     QChar currentPicture() const { return picture_; }
 
     // Shows the current picture (or, with false, none of them).
-    void ShowImage(bool show);
+    void showPicture(bool show);
     // Back to the design size and text.
-    void RestoreWH();
+    void restoreDesignSize();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -52,14 +52,14 @@ class TFormYesNo : public QDialog {
     void done(int result) override;
 
   private:
-    void FormCreate();
-    void FormShow();
-    void FormClose();
-    void FormResize();
-    void FormMouseDown();
-    void BitBtnDaClick();
-    void BitBtnNetClick();
-    void ImageQDblClick(const TImage* sender);
+    void resetToDesign();
+    void prepareAnswer();
+    void restoreAfterAnswer();
+    void keepButtonsRight();
+    void startWindowMove();
+    void answerYes();
+    void answerNo();
+    void showNextPicture(const TImage* sender);
 
     void centreOver(const QWidget* owner);
     void setMessage(const QString& message);

@@ -101,8 +101,8 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     Splitter3->setChildrenCollapsible(false);
     auto* list = new TJList(QStringLiteral("JList"));
     JList = list;
-    connect(list, &TJList::dragStarted, this, &JoinPage::JListStartDrag);
-    connect(list, &TJList::dropped, this, &JoinPage::JListDragDrop);
+    connect(list, &TJList::dragStarted, this, &JoinPage::rememberDragStart);
+    connect(list, &TJList::dropped, this, &JoinPage::moveDraggedFile);
     connect(list, &TJList::filesDropped, this, &JoinPage::addFiles);
     JList->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupJO = new QMenu(JList);
@@ -112,9 +112,9 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
         action->setObjectName(QString::fromLatin1(name));
         keepSource(action, source);
     };
-    item(QT_TR_NOOP("очистить список"), "N2", &JoinPage::N2Click);
-    item(QT_TR_NOOP("добавить в список"), "MenuItem1", &JoinPage::MenuItem1Click);
-    item(QT_TR_NOOP("удалить"), "N3", &JoinPage::N3Click);
+    item(QT_TR_NOOP("очистить список"), "N2", &JoinPage::clearList);
+    item(QT_TR_NOOP("добавить в список"), "MenuItem1", &JoinPage::addFilesFromDialog);
+    item(QT_TR_NOOP("удалить"), "N3", &JoinPage::removeSelectedFiles);
     connect(JList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupJO->popup(JList->viewport()->mapToGlobal(at)); });
     PanelSR = new QWidget;
@@ -148,11 +148,11 @@ JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
     LabelME = makeLabel(PanelSR, layout::LabelME, tr(layout::LabelME.text), true, true);
     LabelME->setAlignment(Qt::AlignCenter);
 
-    connect(CheckMS1, &QCheckBox::clicked, this, &JoinPage::CheckMS1Click);
-    connect(CheckGlue, &QCheckBox::clicked, this, &JoinPage::CheckGlueClick);
-    connect(ImageSUM, &TImage::clicked, this, &JoinPage::ImageSUMClick);
-    connect(BitBtnSUM, &QPushButton::clicked, this, &JoinPage::BitBtnSUMClick);
-    connect(ImageZ, &TImage::clicked, this, &JoinPage::ImageZClick);
+    connect(CheckMS1, &QCheckBox::clicked, this, &JoinPage::chooseStructuredJoin);
+    connect(CheckGlue, &QCheckBox::clicked, this, &JoinPage::chooseGlue);
+    connect(ImageSUM, &TImage::clicked, this, &JoinPage::proposeJoinedName);
+    connect(BitBtnSUM, &QPushButton::clicked, this, &JoinPage::joinListedFiles);
+    connect(ImageZ, &TImage::clicked, this, &JoinPage::askToStopJoin);
     connect(&jobs_, &JobController::joinProgress, this, &JoinPage::showProgress);
     connect(&jobs_, &JobController::messageShown, this, &JoinPage::showMessage);
     connect(&jobs_, &JobController::finished, this, &JoinPage::jobFinished);
@@ -191,16 +191,16 @@ void JoinPage::resizeEvent(QResizeEvent* event) {
         {std::max(0, width() - panelSRWidth_ - Splitter3->handleWidth()), panelSRWidth_});
 }
 
-void JoinPage::TabSheetADShow() {
+void JoinPage::clearJoinMessages() {
     LabelME->clear();
     LabelJINFO->setText(tr(layout::kBeforeJoining));
 }
 
-void JoinPage::N2Click() {
+void JoinPage::clearList() {
     JList->clear();
 }
 
-void JoinPage::MenuItem1Click() {
+void JoinPage::addFilesFromDialog() {
     const QStringList chosen =
         chooseFiles(this, QFileDialog::ExistingFiles, tr("*.* (все файлы) (*)"),
                     near_ ? near_() : QString(), addDialogDir_, addDialogFilter_);
@@ -211,17 +211,17 @@ void JoinPage::addFiles(const QStringList& files) {
     JList->addItems(files);
 }
 
-void JoinPage::N3Click() {
+void JoinPage::removeSelectedFiles() {
     for (int i = JList->count() - 1; i >= 0; --i) {
         if (JList->item(i)->isSelected()) delete JList->takeItem(i);
     }
 }
 
-void JoinPage::JListStartDrag(int index) {
+void JoinPage::rememberDragStart(int index) {
     dragIndex_ = index;
 }
 
-void JoinPage::JListDragDrop(int target) {
+void JoinPage::moveDraggedFile(int target) {
     const int from = dragIndex_;
     if (from < 0 || target < 0 || from == target || from >= JList->count() ||
         target >= JList->count()) {
@@ -239,7 +239,7 @@ void JoinPage::JListDragDrop(int target) {
     JList->viewport()->update();
 }
 
-void JoinPage::ImageSUMClick() {
+void JoinPage::proposeJoinedName() {
     if (JList->count() == 0) {
         LabelME->setText(tr("правая кнопка мыши в левом окне - вызов меню"));
         return;
@@ -258,7 +258,7 @@ void JoinPage::ImageSUMClick() {
     EditSUM->setText(folder + name + QStringLiteral(".joined") + ext);
 }
 
-void JoinPage::BitBtnSUMClick() {
+void JoinPage::joinListedFiles() {
     if (jobs_.running()) return;
     if (JList->count() == 0) {
         LabelME->setText(tr("нечего клеить. добавьте файлы в список"));
@@ -390,7 +390,7 @@ JoinPage::Unsound JoinPage::askAboutUnsound() {
     return Unsound::Cancel;
 }
 
-void JoinPage::CheckGlueClick() {
+void JoinPage::chooseGlue() {
     const QSignalBlocker a(CheckMS1), b(CheckGlue);
     CheckGlue->setChecked(true);
     for (QCheckBox* box : {CheckMS1, Check1PP, Check1SH, CheckCont, CheckPre})
@@ -400,7 +400,7 @@ void JoinPage::CheckGlueClick() {
         w->setEnabled(false);
 }
 
-void JoinPage::CheckMS1Click() {
+void JoinPage::chooseStructuredJoin() {
     const QSignalBlocker a(CheckMS1), b(CheckGlue);
     CheckMS1->setChecked(true);
     CheckGlue->setChecked(false);
@@ -411,7 +411,7 @@ void JoinPage::CheckMS1Click() {
         w->setEnabled(true);
 }
 
-void JoinPage::ImageZClick() {
+void JoinPage::askToStopJoin() {
     askStop(jobs_, FormYesNo_, window());
 }
 

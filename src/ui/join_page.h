@@ -43,17 +43,17 @@ class JoinPage : public QWidget {
     // Adds files to the end of the list, in the order given.
     void addFiles(const QStringList& files);
 
-    void TabSheetADShow();
-    void N2Click();
-    void MenuItem1Click();
-    void N3Click();
-    void JListStartDrag(int index);
-    void JListDragDrop(int target);
-    void ImageSUMClick();
-    void BitBtnSUMClick();
-    void CheckMS1Click();
-    void CheckGlueClick();
-    void ImageZClick();
+    void clearJoinMessages();
+    void clearList();
+    void addFilesFromDialog();
+    void removeSelectedFiles();
+    void rememberDragStart(int index);
+    void moveDraggedFile(int target);
+    void proposeJoinedName();
+    void joinListedFiles();
+    void chooseStructuredJoin();
+    void chooseGlue();
+    void askToStopJoin();
 
   protected:
     void changeEvent(QEvent* event) override;

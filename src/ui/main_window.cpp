@@ -63,7 +63,7 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
     TabSheetAD->setNearFolder([this] { return TabSheetREM->inputText(); });
     TabSheetAD->setRepairOpener([this](const QString& path) { openOnRepairPage(path); });
     connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
-        if (PageControl1->widget(page) == TabSheetAD) TabSheetAD->TabSheetADShow();
+        if (PageControl1->widget(page) == TabSheetAD) TabSheetAD->clearJoinMessages();
     });
 
     // A mouse move anywhere but on a picture button takes the hover frame away.
@@ -74,7 +74,7 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
         area->installEventFilter(this);
     }
     for (TImage* image : TabSheetREM->framedPictures() + TabSheetAD->framedPictures())
-        connect(image, &TImage::hovered, this, &TFormMain::MakeBevel);
+        connect(image, &TImage::hovered, this, &TFormMain::frameHoveredPicture);
 
     buildLogo();
     PageControl1->setGeometry(rect());
@@ -119,15 +119,15 @@ void TFormMain::buildLogo() {
                     layout::ImageVL);
     ImageVL->setCursor(Qt::PointingHandCursor);
     keepToolTip(ImageVL, layout::ImageVLHint, "mpg::ui::TFormMain");
-    connect(ImageVL, &TImage::hovered, this, &TFormMain::ImageVLMouseMove);
-    connect(ImageVL, &TImage::clicked, this, &TFormMain::ImageVLClick);
+    connect(ImageVL, &TImage::hovered, this, &TFormMain::highlightLogo);
+    connect(ImageVL, &TImage::clicked, this, &TFormMain::openHomePage);
     PanelVL->raise();
 }
 
 void TFormMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     PageControl1->setGeometry(rect());
-    // FormResize: the logo stays in the top right corner.
+    // keepButtonsRight: the logo stays in the top right corner.
     PanelVL->move(width() - PanelVL->width(), PanelVL->y());
 }
 
@@ -161,11 +161,11 @@ void TFormMain::openOnRepairPage(const QString& path) {
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseMove) FormMouseMove();
+    if (event->type() == QEvent::MouseMove) leaveHoveredPicture();
     return QWidget::eventFilter(watched, event);
 }
 
-void TFormMain::MakeBevel(TImage* image) {
+void TFormMain::frameHoveredPicture(TImage* image) {
     const QRect bounds = image->geometry().adjusted(-2, -2, 2, 2);
     if (bevel_ != nullptr && bevel_->parentWidget() == image->parentWidget()) {
         bevel_->setGeometry(bounds);
@@ -182,30 +182,30 @@ void TFormMain::MakeBevel(TImage* image) {
     bevel_->show();
 }
 
-void TFormMain::HideBevel() {
+void TFormMain::hideHoverFrame() {
     if (bevel_ != nullptr) bevel_->hide();
 }
 
 void TFormMain::mouseMoveEvent(QMouseEvent* event) {
-    FormMouseMove();
+    leaveHoveredPicture();
     QWidget::mouseMoveEvent(event);
 }
 
-void TFormMain::FormMouseMove() {
-    HideBevel();
+void TFormMain::leaveHoveredPicture() {
+    hideHoverFrame();
     if (logoHovered_) {
         logoHovered_ = false;
         ImageVL->setPicture(TabSheetCFG->logoPicture(false));
     }
 }
 
-void TFormMain::ImageVLMouseMove() {
+void TFormMain::highlightLogo() {
     if (logoHovered_) return;
     logoHovered_ = true;
     ImageVL->setPicture(TabSheetCFG->logoPicture(true));
 }
 
-void TFormMain::ImageVLClick() {
+void TFormMain::openHomePage() {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePage)));
 }
 

@@ -44,8 +44,8 @@ class TFormMain : public QWidget {
     SettingsPage* settingsPage() const { return TabSheetCFG; }
 
     // The hover frame of the picture buttons.
-    void MakeBevel(TImage* image);
-    void HideBevel();
+    void frameHoveredPicture(TImage* image);
+    void hideHoverFrame();
     QFrame* hoverFrame() const { return bevel_; }
 
   protected:
@@ -62,9 +62,9 @@ class TFormMain : public QWidget {
 
   private:
     void buildLogo();
-    void FormMouseMove();
-    void ImageVLMouseMove();
-    void ImageVLClick();
+    void leaveHoveredPicture();
+    void highlightLogo();
+    void openHomePage();
     void jobFinished();
     // Shows the repair page with `path` opened on it.
     void openOnRepairPage(const QString& path);

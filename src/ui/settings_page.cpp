@@ -64,7 +64,7 @@ SettingsPage::SettingsPage(AppState& state, QWidget* parent) : QWidget(parent), 
     CheckFA = makeCheck(this, layout::CheckFA, tr(layout::CheckFA.text), true);
     CheckPR = makeCheck(this, layout::CheckPR, tr(layout::CheckPR.text), false);
     for (QCheckBox* box : {CheckFA, CheckPR}) {
-        connect(box, &QCheckBox::clicked, this, [this, box] { CheckFAClick(box); });
+        connect(box, &QCheckBox::clicked, this, [this, box] { chooseBrokenBlockWrite(box); });
     }
     makeLabel(this, layout::LabelLang, tr(layout::LabelLang.text), true, false)->adjustSize();
     makeBevel(QString::fromLatin1(layout::Bevel5.name), this, layout::Bevel5.geometry);
@@ -102,7 +102,7 @@ void SettingsPage::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
-void SettingsPage::CheckFAClick(QCheckBox* sender) {
+void SettingsPage::chooseBrokenBlockWrite(QCheckBox* sender) {
     // Exactly one of the two is checked; clicking the checked one keeps it.
     const QSignalBlocker blockFA(CheckFA), blockPR(CheckPR);
     CheckFA->setChecked(false);

@@ -20,7 +20,7 @@ class SettingsPage : public QWidget {
   public:
     explicit SettingsPage(AppState& state, QWidget* parent = nullptr);
 
-    void CheckFAClick(QCheckBox* sender);
+    void chooseBrokenBlockWrite(QCheckBox* sender);
     // The logo's picture as it is and under the mouse.
     QString logoPicture(bool hovered) const;
 

@@ -88,23 +88,23 @@ void JoinPageTest::dragAndDropReorders() {
     auto* list = p.get<QListWidget>("JList");
     const QStringList abcd = {"a", "b", "c", "d"};
     list->addItems(abcd);
-    p.main.joinPage()->JListStartDrag(0);
-    p.main.joinPage()->JListDragDrop(2);
+    p.main.joinPage()->rememberDragStart(0);
+    p.main.joinPage()->moveDraggedFile(2);
     QCOMPARE(entries(list), QStringList({"b", "c", "a", "d"}));
     QCOMPARE(list->currentRow(), 2);
     QVERIFY(list->item(2)->isSelected());
 
     list->clear();
     list->addItems(abcd);
-    p.main.joinPage()->JListStartDrag(3);
-    p.main.joinPage()->JListDragDrop(1);
+    p.main.joinPage()->rememberDragStart(3);
+    p.main.joinPage()->moveDraggedFile(1);
     QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
 
     // Below the last entry, or a drag that started there: nothing moves.
-    p.main.joinPage()->JListStartDrag(1);
-    p.main.joinPage()->JListDragDrop(-1);
-    p.main.joinPage()->JListStartDrag(-1);
-    p.main.joinPage()->JListDragDrop(2);
+    p.main.joinPage()->rememberDragStart(1);
+    p.main.joinPage()->moveDraggedFile(-1);
+    p.main.joinPage()->rememberDragStart(-1);
+    p.main.joinPage()->moveDraggedFile(2);
     QCOMPARE(entries(list), QStringList({"a", "d", "b", "c"}));
 
     // The entry taken is the one pressed, even when the pointer has moved on
@@ -124,9 +124,9 @@ void JoinPageTest::deleteSelected() {
     list->addItems({"0", "1", "2", "3", "4"});
     list->item(1)->setSelected(true);
     list->item(3)->setSelected(true);
-    p.main.joinPage()->N3Click();
+    p.main.joinPage()->removeSelectedFiles();
     QCOMPARE(entries(list), QStringList({"0", "2", "4"}));
-    p.main.joinPage()->N2Click();
+    p.main.joinPage()->clearList();
     QCOMPARE(list->count(), 0);
 }
 

@@ -213,8 +213,8 @@ void WindowLayoutTest::filesDroppedOnTheJoinListAreAddedInOrder() {
     QCOMPARE(entries(list).size(), 5);
     QVERIFY(p.get<QLineEdit>("EditIN")->text().isEmpty());
     // A move inside the list still reorders it.
-    p.main.joinPage()->JListStartDrag(0);
-    p.main.joinPage()->JListDragDrop(1);
+    p.main.joinPage()->rememberDragStart(0);
+    p.main.joinPage()->moveDraggedFile(1);
     QCOMPARE(entries(list).mid(0, 2), QStringList({pieces[0], "already.mpg"}));
 }
 
