@@ -381,7 +381,10 @@ SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Pos
         if (damaged) list(SectorFault::DamagedHeader, taken, stream + payload, pos + kCdSectorSize);
         const uint32_t edcAt = kCdUserDataAt + payload;
         const uint32_t stored = loadLE32(s + edcAt);
-        if (stored != 0 && cdSectorEdc(s + kCdSubheaderAt, edcAt - kCdSubheaderAt) != stored) {
+        // Form 2 leaves the EDC optional: zero says that none was computed,
+        // and such a sector cannot be checked. Form 1 always carries one.
+        const bool checked = stored != 0 || payload == kCdForm1Payload;
+        if (checked && cdSectorEdc(s + kCdSubheaderAt, edcAt - kCdSubheaderAt) != stored) {
             list(SectorFault::BadChecksum, taken, stream + payload, pos + kCdSectorSize);
         }
         walk.layout.addSector(pos + kCdUserDataAt, payload);

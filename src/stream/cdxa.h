@@ -96,7 +96,7 @@ class SectorLayout {
 
 // What went wrong with a sector.
 enum class SectorFault : uint8_t {
-    BadChecksum,    // the EDC is set and disagrees with the bytes
+    BadChecksum,    // the EDC disagrees with the bytes (a Form 2 zero is no EDC)
     Unreadable,     // all 2,352 bytes zero: the ripper's fill for a sector it could not read
     Missing,        // addresses skipped: sectors lost (count of them, an empty stream range)
     Duplicate,      // the previous sector again, address and data: left out of the stream

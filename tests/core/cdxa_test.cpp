@@ -128,6 +128,33 @@ TEST(Cdxa, EachFixtureDamageIsListedAtItsSector) {
     EXPECT_TRUE(row.streamStart <= at && at < row.streamEnd);
 }
 
+// Form 1 always carries its EDC: a stored zero there is checked like any
+// other value, while in Form 2 it means that none was computed.
+TEST(Cdxa, AZeroEdcIsCheckedInForm1Only) {
+    std::vector<uint8_t> dat = test::readFile(test::fixture("vcd-mplex.dat"));
+    const size_t head = static_cast<size_t>(*cdxaDataOffset(dat.data(), dat.size()));
+    uint8_t* s = dat.data() + head + 3 * kCdSectorSize;
+    s[kCdSubheaderAt + 2] &= static_cast<uint8_t>(~kCdForm2Bit);
+    s[kCdSubheaderAt + 6] &= static_cast<uint8_t>(~kCdForm2Bit);
+    const uint32_t edcAt = kCdUserDataAt + kCdForm1Payload;
+    const uint32_t edc = cdEdc(s + kCdSubheaderAt, edcAt - kCdSubheaderAt);
+    ASSERT_NE(edc, 0u);
+    test::TempDir dir;
+    for (const uint32_t stored : {edc, 0u}) {
+        SCOPED_TRACE(stored);
+        for (int i = 0; i < 4; ++i) s[edcAt + i] = static_cast<uint8_t>(stored >> (8 * i));
+        const SectorWalk walk = walkFile(dir.write("form1.dat", dat));
+        ASSERT_FALSE(walk.failure);
+        if (stored == edc) {
+            EXPECT_TRUE(walk.faults.empty());
+        } else {
+            ASSERT_EQ(walk.faults.size(), 1u);
+            EXPECT_EQ(walk.faults[0].fault, SectorFault::BadChecksum);
+            EXPECT_EQ(walk.faults[0].sector, 3u);
+        }
+    }
+}
+
 TEST(Cdxa, ViewUnwrapsTheStreamAndKeepsTheWalkedLayout) {
     test::TempDir dir;
     const std::vector<uint8_t> mpg = test::readFile(test::fixture("vcd-mplex.mpg"));
@@ -242,7 +269,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
     const size_t sectors = (dat.size() - head) / kCdSectorSize;
     const auto sectorAt = [&](size_t k) { return dat.begin() + head + k * kCdSectorSize; };
     test::TempDir dir;
-    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, Swap, None };
+    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, Swap, NoEdc, None };
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
@@ -256,7 +283,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
         for (size_t k = 0; k < sectors; ++k) {
             // Sector 0 stays clean: it has no predecessor to compare with.
             const Damage damage = k > 0 && k + 2 < sectors && k % 3 == 1 && pick(3) == 0
-                                      ? static_cast<Damage>(pick(8))
+                                      ? static_cast<Damage>(pick(9))
                                       : None;
             if (k == swapped) continue;  // written before the one in front of it
             std::vector<uint8_t> s(sectorAt(k), sectorAt(k) + kCdSectorSize);
@@ -332,6 +359,12 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
                     swapped = k + 1;
                     break;
                 }
+                case NoEdc:
+                    // A Form 2 sector whose EDC was never computed stores
+                    // zero: its bytes cannot be checked, changed or not.
+                    std::fill_n(s.begin() + 24 + kCdForm2Payload, 4, 0);
+                    s[24 + pick(kCdForm2Payload)] ^= static_cast<uint8_t>(1 + pick(255));
+                    break;
                 case None:
                     break;
             }
