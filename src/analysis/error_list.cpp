@@ -234,12 +234,4 @@ void ErrorGrid::rebuildFromEntries(const BlockTable& table, const std::vector<si
     }
 }
 
-ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths) {
-    ColumnWidths w = widths;
-    const int share = (clientWidth - w[0] - w[1] - w[2]) / 5;
-    w[3] = w[4] = w[5] = w[6] = share;
-    w[7] = clientWidth - (w[0] + w[1] + w[2] + 4 * share) - 8;
-    return w;
-}
-
 }  // namespace mpg

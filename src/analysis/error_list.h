@@ -128,11 +128,4 @@ class ErrorGrid {
     std::deque<Row> rows_;
 };
 
-// The column-width rule: columns 0 to 2 keep their widths, 3 to 6 share four
-// fifths of the rest, the last takes what remains less 8 pixels. No clamp:
-// a narrow grid gives zero or negative widths.
-using ColumnWidths = std::array<int, kErrorColumns>;
-inline constexpr ColumnWidths kInitialColumnWidths = {31, 47, 84, 76, 102, 96, 67, 86};
-ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths);
-
 }  // namespace mpg

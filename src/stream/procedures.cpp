@@ -125,24 +125,9 @@ void LongestRun::take(const uint8_t* bytes, uint32_t count, uint64_t at) {
     longest_ = longest;
 }
 
-std::string groupDigits(std::string_view digits) {
-    std::string out;
-    out.reserve(digits.size() + digits.size() / 3);
-    size_t taken = 0;
-    for (size_t i = digits.size(); i-- > 0;) {
-        out.push_back(digits[i]);
-        if (++taken % 3 == 0 && i > 0) out.push_back('\'');
-    }
-    return {out.rbegin(), out.rend()};
-}
-
 uint32_t progressPercent(uint64_t pos, uint64_t size) {
     if (size <= 1000) return size == 0 ? 0 : static_cast<uint32_t>(pos * 100 / size);
     return static_cast<uint32_t>(pos / (size / 100));
-}
-
-std::string progressOf(uint64_t pos, uint64_t total) {
-    return groupDigits(std::to_string(pos)) + " >> " + groupDigits(std::to_string(total));
 }
 
 }  // namespace mpg

@@ -140,16 +140,9 @@ class LongestRun {
 // A lone "-" passes (no digit is required after the sign); "" does not.
 bool isDecimal(std::string_view text);
 
-// Puts an apostrophe between groups of three characters, counted from the
-// right: "1234567" -> "1'234'567". The text is counted, not interpreted.
-std::string groupDigits(std::string_view digits);
-
 // Percentage of `pos` in `size` as every job computes it, in unsigned 32-bit
 // integer division: pos * 100 / size up to a size of 1000, pos / (size / 100)
 // above. Above 1000 the result may exceed 100 (1098 of 1099 gives 109).
 uint32_t progressPercent(uint64_t pos, uint64_t size);
-
-// "1'234 >> 5'678": the progress text of the scan and the save.
-std::string progressOf(uint64_t pos, uint64_t total);
 
 }  // namespace mpg

@@ -19,6 +19,7 @@
 #include "repair/strategies.h"
 #include "stream/cdxa.h"
 #include "stream/failure.h"
+#include "text/numbers.h"
 #include "text/translate.h"
 
 namespace mpg {

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "stream/procedures.h"
+#include "text/numbers.h"
 
 namespace mpg {
 

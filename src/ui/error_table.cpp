@@ -4,6 +4,19 @@
 #include <algorithm>
 
 #include "text/messages.h"
+#include "text/numbers.h"
+
+namespace mpg {
+
+ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths) {
+    ColumnWidths w = widths;
+    const int share = (clientWidth - w[0] - w[1] - w[2]) / 5;
+    w[3] = w[4] = w[5] = w[6] = share;
+    w[7] = clientWidth - (w[0] + w[1] + w[2] + 4 * share) - 8;
+    return w;
+}
+
+}  // namespace mpg
 
 namespace mpg::ui {
 

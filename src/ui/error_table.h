@@ -7,12 +7,24 @@
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
+#include <array>
 #include <optional>
 #include <vector>
 
 #include "analysis/error_list.h"
 #include "analysis/row_filter.h"
 #include "repair/repair_report.h"
+
+namespace mpg {
+
+// The column-width rule of the error list: columns 0 to 2 keep their widths,
+// 3 to 6 share four fifths of the rest, the last takes what remains less 8
+// pixels. No clamp: a narrow grid gives zero or negative widths.
+using ColumnWidths = std::array<int, kErrorColumns>;
+inline constexpr ColumnWidths kInitialColumnWidths = {31, 47, 84, 76, 102, 96, 67, 86};
+ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths);
+
+}  // namespace mpg
 
 namespace mpg::ui {
 

@@ -284,13 +284,5 @@ TEST(ErrorGrid, EqualWhenEveryCellIs) {
     EXPECT_GT(equal, 100);  // the pairs alike in every cell were many
 }
 
-TEST(ErrorGrid, ColumnWidthRule) {
-    const ColumnWidths w = columnWidthsFor(597, kInitialColumnWidths);
-    EXPECT_EQ(w, (ColumnWidths{31, 47, 84, 87, 87, 87, 87, 79}));
-    const ColumnWidths narrow = columnWidthsFor(150, kInitialColumnWidths);
-    EXPECT_EQ(narrow[3], -2);  // (150 - 162) / 5, truncated toward zero
-    EXPECT_EQ(narrow[7], 150 - (162 - 8) - 8);
-}
-
 }  // namespace
 }  // namespace mpg

@@ -23,6 +23,17 @@ bool hasCyrillic(const std::string& s) {
 // Every message has its Russian text, and no two messages share a text (a
 // copied line of the table). Their English is checked where the translations
 // are loaded.
+TEST(NumberText, GroupDigits) {
+    EXPECT_EQ(groupDigits("0"), "0");
+    EXPECT_EQ(groupDigits("999"), "999");
+    EXPECT_EQ(groupDigits("1000"), "1'000");
+    EXPECT_EQ(groupDigits("1234567"), "1'234'567");
+    EXPECT_EQ(groupDigits("2048000"), "2'048'000");
+    EXPECT_EQ(groupDigits("4294967295"), "4'294'967'295");
+    EXPECT_EQ(groupDigits(""), "");
+    EXPECT_EQ(progressOf(1234567, 9876543), "1'234'567 >> 9'876'543");
+}
+
 TEST(Messages, EveryMessageHasItsText) {
     std::set<std::string> texts;
     for (int m = 0; m < kMessageCount; ++m) {

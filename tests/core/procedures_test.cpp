@@ -149,17 +149,6 @@ TEST(NumberText, IsDecimal) {
     EXPECT_FALSE(isDecimal("--1"));
 }
 
-TEST(NumberText, GroupDigits) {
-    EXPECT_EQ(groupDigits("0"), "0");
-    EXPECT_EQ(groupDigits("999"), "999");
-    EXPECT_EQ(groupDigits("1000"), "1'000");
-    EXPECT_EQ(groupDigits("1234567"), "1'234'567");
-    EXPECT_EQ(groupDigits("2048000"), "2'048'000");
-    EXPECT_EQ(groupDigits("4294967295"), "4'294'967'295");
-    EXPECT_EQ(groupDigits(""), "");
-    EXPECT_EQ(progressOf(1234567, 9876543), "1'234'567 >> 9'876'543");
-}
-
 TEST(NumberText, ProgressPercentUsesUnsignedDivision) {
     EXPECT_EQ(progressPercent(999, 1000), 99u);
     EXPECT_EQ(progressPercent(1098, 1099), 109u);  // 1098 / (1099 / 100) can pass 100

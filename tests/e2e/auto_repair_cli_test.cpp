@@ -12,7 +12,7 @@
 
 #include "analysis/error_list.h"
 #include "cli_run.h"
-#include "stream/procedures.h"
+#include "text/numbers.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
 

@@ -97,6 +97,7 @@ class ListWindowTest : public QObject {
     void filterShowsAPartAndTheHammerTakesAll();
     void nextAndPreviousBrokenByKey();
     void bigNumbersStayReadable();
+    void columnWidthRule();
 };
 
 // A click on a title sorts by its numbers, a second reverses them; the dump
@@ -264,6 +265,14 @@ void ListWindowTest::bigNumbersStayReadable() {
     p.get<QPushButton>("BitBtnOP")->click();  // a new table: no question
     QVERIFY(scan(p, dir.file("d.mpg")));
     QCOMPARE(list(p)->columnWidth(0), kInitialColumnWidths[0]);
+}
+
+void ListWindowTest::columnWidthRule() {
+    const ColumnWidths w = columnWidthsFor(597, kInitialColumnWidths);
+    QVERIFY(w == (ColumnWidths{31, 47, 84, 87, 87, 87, 87, 79}));
+    const ColumnWidths narrow = columnWidthsFor(150, kInitialColumnWidths);
+    QCOMPARE(narrow[3], -2);  // (150 - 162) / 5, truncated toward zero
+    QCOMPARE(narrow[7], 150 - (162 - 8) - 8);
 }
 
 QTEST_MAIN(ListWindowTest)
