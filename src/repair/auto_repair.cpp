@@ -131,52 +131,40 @@ std::vector<Run> runsOf(const std::vector<uint8_t>& bytes) {
 
 // --- what the stream format can tell of a block's bytes ---------------------
 
-// The marker bits of a pack header, MPEG-1 or MPEG-2.
-bool packHeaderParses(const std::vector<uint8_t>& b) {
-    if (b.size() < static_cast<size_t>(kPackHeaderSize)) return false;
-    if ((b[4] >> 6) == 1) {
-        return b.size() >= static_cast<size_t>(kMpeg2PackHeaderSize) && (b[4] & 0x04) &&
-               (b[6] & 0x04) && (b[8] & 0x04) && (b[9] & 0x01) && (b[12] & 0x03) == 0x03;
-    }
-    return (b[4] & 0xF1) == 0x21 && (b[6] & 1) && (b[8] & 1) && (b[9] & 0x80) && (b[11] & 1);
+// The marker bits of a pack header, MPEG-1 or MPEG-2: the header, when they
+// are all set.
+std::optional<PackHeader> soundPackHeader(ByteSpan b) {
+    std::optional<PackHeader> h = parsePackHeader(b);
+    if (h && !h->markersSet) h.reset();
+    return h;
 }
 
 // The marker bits of a system header and the form of its stream entries.
-bool systemHeaderParses(const std::vector<uint8_t>& b, uint32_t size) {
-    if (size < 12 || b.size() < size || !(b[6] & 0x80) || !(b[8] & 1) || !(b[10] & 0x20)) {
-        return false;
-    }
-    for (uint32_t k = 12; k + 3 <= size; k += 3) {
-        if (!(b[k] & 0x80) || (b[k + 1] >> 6) != 3) return false;
+bool systemHeaderParses(ByteSpan b) {
+    const SystemHeader header(b);
+    if (b.size() < SystemHeader::kFixedSize || !header.markersSet()) return false;
+    for (size_t k = 0; header.hasEntry(k); ++k) {
+        if (!header.entryFormed(k)) return false;
     }
     return true;
-}
-
-// The system clock reference of a pack header that parses.
-uint64_t packClock(const uint8_t* b) {
-    if ((b[4] >> 6) == 1) {
-        return (uint64_t{(b[4] >> 3) & 7u} << 30) | (uint64_t{b[4] & 3u} << 28) |
-               (uint64_t{b[5]} << 20) | (uint64_t{b[6]} >> 3 << 15) | (uint64_t{b[6] & 3u} << 13) |
-               (uint64_t{b[7]} << 5) | (b[8] >> 3);
-    }
-    return (uint64_t{(b[4] >> 1) & 7u} << 30) | (uint64_t{b[5]} << 22) |
-           (uint64_t{b[6]} >> 1 << 15) | (uint64_t{b[7]} << 7) | (b[8] >> 1);
 }
 
 // The pack headers before and after a broken one: its mux rate (and MPEG-2
 // stuffing) is theirs, and its clock lies between theirs.
 struct PackContext {
-    std::vector<uint8_t> before, after;
+    std::optional<PackHeader> before, after;
+    uint32_t beforeSize = 0;  // the bytes of the one before
 
-    bool fits(const std::vector<uint8_t>& b) const {
-        if (!before.empty()) {
-            if ((b[4] >> 6) != (before[4] >> 6)) return false;
-            const size_t from = (b[4] >> 6) == 1 ? 10 : 9;
-            const size_t to = (b[4] >> 6) == 1 ? 14 : 12;
-            if (!std::equal(b.begin() + from, b.begin() + to, before.begin() + from)) return false;
-            if (packClock(b.data()) < packClock(before.data())) return false;
+    bool fits(ByteSpan b) const {
+        const std::optional<PackHeader> h = soundPackHeader(b);
+        if (!h) return false;
+        if (before) {
+            if (h->mpeg2 != before->mpeg2 || h->muxRate != before->muxRate) return false;
+            if (h->mpeg2 && (h->reserved != before->reserved || h->stuffing != before->stuffing))
+                return false;
+            if (h->scr < before->scr) return false;
         }
-        return after.empty() || packClock(b.data()) <= packClock(after.data());
+        return !after || h->scr <= after->scr;
     }
 };
 
@@ -188,8 +176,7 @@ bool headerParses(const std::vector<uint8_t>& b, int32_t declared, const StreamC
     const BlockKind kind = codes.classify(code);
     const ByteSpan head(b.data(), std::min<size_t>(b.size(), kSystemHeaderReadSize));
     if (kind == BlockKind::Pack) {
-        if (b.size() < static_cast<size_t>(kMpeg2PackHeaderSize) && (b[4] >> 6) == 1) return false;
-        return packHeaderParses(b) &&
+        return soundPackHeader(b) &&
                codes.sizeOf(kind,
                             ByteSpan(b.data(), std::min<size_t>(b.size(), kMpeg2PackHeaderSize))) ==
                    declared;
@@ -198,7 +185,7 @@ bool headerParses(const std::vector<uint8_t>& b, int32_t declared, const StreamC
     if (b.size() < static_cast<size_t>(kLengthFieldEnd) || codes.sizeOf(kind, head) != declared) {
         return false;
     }
-    if (kind == BlockKind::SystemHeader) return systemHeaderParses(b, b.size());
+    if (kind == BlockKind::SystemHeader) return systemHeaderParses(b);
     if (kind == BlockKind::Packet) {
         return packetPayloadStart(b.data(), static_cast<uint32_t>(b.size())).has_value();
     }
@@ -364,7 +351,7 @@ class AutoRepair {
             pack_ = packContext(index);
             // Bytes inserted into a pack header may have changed what it
             // says of its own size: its neighbours tell.
-            if (!pack_->before.empty()) declared = static_cast<uint32_t>(pack_->before.size());
+            if (pack_->before) declared = pack_->beforeSize;
         }
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const std::optional<Grid> grid = gridAround(index, e);
@@ -777,16 +764,16 @@ class AutoRepair {
     // The sound pack headers nearest before and after the block.
     PackContext packContext(size_t index) {
         PackContext ctx;
+        std::vector<uint8_t> bytes;
         if (const std::optional<size_t> k = previousOf(kPackStartCode, true)) {
-            if (!read(table_[*k].offset, table_[*k].declaredSize, ctx.before) ||
-                !packHeaderParses(ctx.before)) {
-                ctx.before.clear();
+            if (read(table_[*k].offset, table_[*k].declaredSize, bytes)) {
+                ctx.before = soundPackHeader(bytes);
+                ctx.beforeSize = static_cast<uint32_t>(bytes.size());
             }
         }
         if (const std::optional<size_t> k = nextOf(index, kPackStartCode, true)) {
-            if (!read(table_[*k].offset - shift_, table_[*k].declaredSize, ctx.after) ||
-                !packHeaderParses(ctx.after)) {
-                ctx.after.clear();
+            if (read(table_[*k].offset - shift_, table_[*k].declaredSize, bytes)) {
+                ctx.after = soundPackHeader(bytes);
             }
         }
         return ctx;
