@@ -99,7 +99,7 @@ class StreamScan {
                 failure = view_.failure();
                 break;
             }
-            if (pos_ >= size_ || stopped_) break;
+            if (pos_ >= size_ || noBlockAtHead_) break;
             if (sink_.progressDue()) {
                 sink_.notify({Notify::Progress,
                               static_cast<int32_t>(progressPercent(pos_, size_)),
@@ -173,7 +173,7 @@ class StreamScan {
             return true;
         }
         if (table_.lastIndex() < 0) {
-            stopped_ = true;
+            noBlockAtHead_ = true;
             return true;
         }
         const bool behindEndCode = table_.last().code == kEndCode && !table_.last().isBroken();
@@ -307,8 +307,8 @@ class StreamScan {
     const Position size_;
     Position pos_ = 0;
     bool inResync_ = false;
-    bool stopped_ = false;      // no block at the stream's head
-    Position searchStart_ = 0;  // where the entry being searched begins
+    bool noBlockAtHead_ = false;  // the stream begins with no block
+    Position searchStart_ = 0;    // where the entry being searched begins
     LongestRun run_;
 };
 

@@ -192,27 +192,43 @@ class InputSource final : public ByteSource {
 // smallest.
 constexpr uint64_t kClockHead = uint64_t{1} << 20;
 
+// What a walk's pack headers and packets tell of a piece's clock: each
+// read whole. `failed` when a read fails.
+class ClockReader final : public BlockObserver {
+  public:
+    explicit ClockReader(PieceClock& clock) : clock_(clock) {}
+
+    void take(const WalkedBlock& block, ByteSource& source) override {
+        if (block.kind != BlockKind::Pack && block.kind != BlockKind::Packet) return;
+        const uint32_t length = static_cast<uint32_t>(block.declared);
+        const uint8_t* bytes = source.bytesAt(block.pos, length);
+        if (bytes == nullptr) {
+            failed = true;
+        } else if (block.kind == BlockKind::Pack) {
+            clock_.takePack(bytes);
+        } else {
+            clock_.takePacket(bytes, length);
+        }
+    }
+    bool failed = false;
+
+  private:
+    PieceClock& clock_;
+};
+
 // The clock of a piece's head, read ahead of its copy; the walk stops at
 // anything that is not a block. False when a read fails.
 bool readHeadClock(InputFile& in, StreamCodes codes, PieceClock& clock, Failure& failure) {
     InputSource source(in, failure);
     BlockWalker<InputSource> walker(source, codes);
+    ClockReader reader(clock);
+    walker.observe(reader);
     const uint64_t size = std::min(in.size(), kClockHead);
     for (uint64_t pos = 0; pos + 12 <= size;) {
         const std::optional<WalkedBlock> block = walker.blockAt(pos);
-        if (!block) return false;
-        const uint32_t length = static_cast<uint32_t>(block->declared);
-        if (block->kind == BlockKind::None || block->kind == BlockKind::End || length == 0) break;
-        if (block->kind == BlockKind::Pack || block->kind == BlockKind::Packet) {
-            const uint8_t* bytes = source.bytesAt(pos, length);
-            if (bytes == nullptr) return false;
-            if (block->kind == BlockKind::Pack) {
-                clock.takePack(bytes);
-            } else {
-                clock.takePacket(bytes, length);
-            }
-        }
-        pos += length;
+        if (!block || reader.failed) return false;
+        if (block->kind == BlockKind::None || block->kind == BlockKind::End) break;
+        pos += static_cast<uint64_t>(block->declared);
     }
     return true;
 }

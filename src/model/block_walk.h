@@ -55,7 +55,8 @@ struct WalkedBlock {
     BlockKind kind = BlockKind::None;
     int32_t declared = 0;
     // The head read: kBlockHeadBytes bytes, or kSystemHeaderReadSize of a
-    // system header; valid until the source's next read.
+    // system header; valid until the source's next read (an observer's
+    // read of the block included).
     const uint8_t* head = nullptr;
     uint32_t headSize = 0;
 };
