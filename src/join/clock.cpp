@@ -105,8 +105,12 @@ uint32_t PieceClock::framesBegun(Stream& s, uint8_t id, const uint8_t* payload, 
 void PieceClock::learnFrame(Stream& stream, uint8_t id, const uint8_t* payload, uint32_t count) {
     const uint32_t code = kStartCodePrefix | id;
     if (isVideoCode(code)) {
-        // The first sequence header in the packet gives the frame rate.
-        for (uint32_t i = 0; i + kSequenceHeaderFixedBytes <= count; ++i) {
+        // The first sequence header in the packet gives the frame rate;
+        // start codes are looked for, not every byte tried.
+        if (count < kSequenceHeaderFixedBytes) return;
+        const uint32_t end = count - kSequenceHeaderFixedBytes + 1;
+        for (uint32_t i = nextStartCodePrefix(payload, 0, end); i < end;
+             i = nextStartCodePrefix(payload, i + 1, end)) {
             if (const std::optional<SequenceHeader> h =
                     parseSequenceHeader(payload + i, count - i)) {
                 stream.frame = frameTicks(h->frameRateCode);
