@@ -41,7 +41,6 @@ class ViewSource final : public ByteSource {
     const uint8_t* bytesAt(Position pos, uint32_t count) override { return view_.view(pos, count); }
     Position size() const override { return view_.streamSize(); }
     uint32_t largestRead() const override { return StreamView::kCacheSize; }
-    StreamView& view() { return view_; }
 
   private:
     StreamView& view_;
@@ -142,8 +141,6 @@ class BlockWalker {
     }
 
     SectorGrid& grid() { return grid_; }
-    StreamCodes& codes() { return codes_; }
-    Source& source() { return source_; }
     // Every block blockAt() reads is handed to `observer` too.
     void observe(BlockObserver& observer) { observers_.push_back(&observer); }
 
