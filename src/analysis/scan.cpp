@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "model/block_walk.h"
 #include "model/sector_grid.h"
 #include "stream/procedures.h"
 
@@ -58,52 +59,6 @@ class WindowPause {
     Clock::time_point resumed_{};
 };
 
-// The sector grid of the stream under the sound rules, learned from its
-// head; none under the strict walk, which takes fill for damage. False when
-// a read fails.
-bool learnGrid(StreamView& view, StreamRules rules, SectorGrid& grid) {
-    grid = SectorGrid{};
-    if (rules != StreamRules::Sound) return true;
-    const std::optional<uint32_t> size = learnSectorSize(view);
-    if (size) grid = SectorGrid{*size};
-    return size.has_value();
-}
-
-// The end of the run of zero bytes from `from` on, no further than `size`;
-// read window by window, each from where the last one ended. Nothing when a
-// read fails.
-std::optional<Position> endOfZeros(StreamView& view, Position from, Position size) {
-    Position at = from;
-    while (at < size) {
-        const Position windowEnd = view.windowStart() + view.windowLength();
-        const Position inWindow =
-            at >= view.windowStart() && at < windowEnd ? windowEnd - at : StreamView::kCacheSize;
-        const uint32_t count = static_cast<uint32_t>(
-            std::min<Position>({inWindow, size - at, StreamView::kCacheSize}));
-        const uint8_t* bytes = view.view(at, count);
-        if (bytes == nullptr) return std::nullopt;
-        const uint32_t zeros = endOfRun(bytes, 0, count, 0);
-        at += zeros;
-        if (zeros < count) break;
-    }
-    return at;
-}
-
-// Sector fill from `pos` on, where the block before it ends (see
-// fillLength); nothing when a read fails.
-std::optional<Position> fillAt(StreamView& view, Position pos, Position size,
-                               const SectorGrid& grid, bool behindEndCode) {
-    if (grid.sectorSize() == 0) return 0;
-    const std::optional<Position> zerosEnd = endOfZeros(view, pos, size);
-    if (!zerosEnd) return std::nullopt;
-    const uint8_t* after = nullptr;
-    if (size - *zerosEnd >= 2) {
-        after = view.view(*zerosEnd, 2);
-        if (after == nullptr) return std::nullopt;
-    }
-    return fillLength(pos, *zerosEnd, size, after, grid, behindEndCode);
-}
-
 // The grid of the sector a resumed scan goes on in: its pack header, moved
 // by the broken blocks behind it.
 void gridAtEnd(const BlockTable& table, SectorGrid& grid) {
@@ -117,18 +72,251 @@ void gridAtEnd(const BlockTable& table, SectorGrid& grid) {
     }
 }
 
+// The walk of a scan: each block read through the block walker and entered
+// into the table; where no block begins and no sector fill stands, the block
+// before is broken, and its search for the next valid start code goes byte
+// by byte, in quiet steps over the window while no progress report is due.
+class StreamScan {
+  public:
+    StreamScan(AppState& state, JobSink& sink)
+        : state_(state),
+          sink_(sink),
+          view_(state.view),
+          table_(state.table),
+          source_(state.view),
+          walker_(source_, state.codes),
+          size_(state.view.streamSize()) {}
+
+    Failure run() {
+        if (!begin()) return view_.failure();
+        Failure failure;
+        WindowPause pause;
+        while (pos_ < size_) {
+            if (!state_.highPriority.load(std::memory_order_relaxed)) {
+                pause.after(view_.windowStart());
+            }
+            if (!(inResync_ ? searchStep() : blockStep())) {
+                failure = view_.failure();
+                break;
+            }
+            if (pos_ >= size_ || noBlockAtHead_) break;
+            if (sink_.progressDue()) {
+                sink_.notify({Notify::Progress,
+                              static_cast<int32_t>(progressPercent(pos_, size_)),
+                              pos_,
+                              size_,
+                              {}});
+            }
+            if (state_.job.stopRequested.load(std::memory_order_relaxed)) break;
+        }
+        // A search that reached the end of the file ends there: the block
+        // holds the rest of the file.
+        if (!failure && inResync_ && pos_ >= size_) {
+            pos_ = size_;
+            endSearch(false);
+        }
+        table_.trimToLast();
+        // Bytes of a file that changed while they were read describe no file.
+        if (!failure) failure = view_.verifyUnchanged();
+        return failure;
+    }
+
+  private:
+    // A fresh scan, or a resumed one that goes on behind the table's last
+    // entry. False when a read fails.
+    bool begin() {
+        if (state_.resumeScan == 'y' && !table_.empty()) return resume();
+        sink_.clearErrorList();
+        table_.startFresh();
+        // Every fresh scan starts from the initial codes, never from those a
+        // previous file, check or join left.
+        state_.codes = StreamCodes{state_.rules.load()};
+        return walker_.learnGrid();
+    }
+
+    bool resume() {
+        // The codes in force are those the scan that made the table left:
+        // an open check empties the table and a join keeps its own codes.
+        table_.resumeAfterLast();
+        // Fill at the end was measured up to the end the file had; what
+        // follows it now is examined afresh.
+        while (table_.size() > 1 && table_.last().code == kFillCode && !table_.last().isBroken()) {
+            table_.dropLast();
+        }
+        BlockRecord& last = table_.last();
+        // A last entry that is broken had its search ended by the end of the
+        // file, which may have grown since (a recording still being
+        // written): its row is withdrawn and the block examined afresh, as a
+        // fresh scan of the file as it is now would examine it.
+        if (last.isBroken()) {
+            sink_.notify({Notify::Withdrawn, static_cast<int32_t>(table_.lastIndex()), 0, 0, last});
+            table_.clearErrorFields(table_.lastIndex());
+        }
+        pos_ = last.offset + static_cast<Position>(std::max(last.declaredSize, 0));
+        if (!walker_.learnGrid()) return false;
+        gridAtEnd(table_, walker_.grid());
+        if (pos_ > size_) startSearch();
+        return true;
+    }
+
+    // The block at the scan's position, or the fill there, or the start of
+    // a search. False when a read fails.
+    [[gnu::always_inline]] bool blockStep() {
+        const std::optional<WalkedBlock> block = walker_.blockAt(pos_);
+        if (!block) return false;
+        if (block->kind != BlockKind::None) {
+            table_.appendBlock({pos_, block->code, block->declared});
+            pos_ += static_cast<Position>(block->declared);
+            // Cut short by the end of the file: what its header declares
+            // is not there, and the writer must not make it up.
+            if (pos_ > size_) startSearch();
+            return true;
+        }
+        if (table_.lastIndex() < 0) {
+            noBlockAtHead_ = true;
+            return true;
+        }
+        const bool behindEndCode = table_.last().code == kEndCode && !table_.last().isBroken();
+        const std::optional<Position> fill =
+            block->head[0] == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
+        if (!fill) return false;
+        if (*fill > 0) {
+            appendFill(pos_, *fill);
+            pos_ += *fill;
+        } else {
+            startSearch();
+        }
+        return true;
+    }
+
+    // One step of the search: the quiet steps over the window, then the
+    // position reached, which ends the search at a valid start code or is
+    // stepped over. False when a read fails.
+    bool searchStep() {
+        for (;;) {
+            if (pos_ - searchStart_ >= kLargestExtent) continueSearch();
+            const uint8_t* bytes = view_.view(pos_, 6);
+            if (bytes == nullptr) return false;
+            if (sink_.quietSteps() > 0) {
+                pos_ += quietSteps(bytes);
+                if (pos_ >= size_) return true;
+                // A search as long as an entry can span goes on in a new one.
+                if (pos_ - searchStart_ >= kLargestExtent) continue;
+                bytes = view_.view(pos_, 6);
+                if (bytes == nullptr) return false;
+            }
+            const uint32_t code = loadBE32(bytes);
+            if (bytes[0] == 0 && state_.codes.isValidStartCode(code)) {
+                endSearch(code == kPackStartCode || code == kEndCode);
+                return blockStep();
+            }
+            run_.take(bytes, 1, pos_);
+            ++pos_;
+            return true;
+        }
+    }
+
+    // The quiet steps from the scan's position, whose bytes are at `bytes`:
+    // as many as the window holds, no progress report is due and the entry
+    // can span. The number taken.
+    uint32_t quietSteps(const uint8_t* bytes) {
+        const Position inWindow = view_.windowStart() + view_.windowLength() - 5 - pos_;
+        const Position limit =
+            std::min<Position>({inWindow, size_ - pos_, Position(sink_.quietSteps()),
+                                kLargestExtent - (pos_ - searchStart_)});
+        const uint32_t steps =
+            quietResync(bytes, static_cast<uint32_t>(limit), pos_, state_.codes, run_);
+        sink_.skipQuietSteps(static_cast<int32_t>(steps));
+        return steps;
+    }
+
+    // Entries of sector fill behind the last block.
+    void appendFill(Position at, Position length) {
+        for (Position done = 0; done < length;) {
+            const Position piece = std::min(length - done, kLargestExtent);
+            table_.appendBlock({at + done, kFillCode, static_cast<int32_t>(piece)});
+            done += piece;
+        }
+    }
+
+    // The last entry's declared size led to no start code (or past the end
+    // of the file): it is broken. The search starts right behind its start
+    // code and length field, so a block shorter than declared is found as
+    // well as a longer one.
+    void startSearch() {
+        sink_.notify(
+            {Notify::Broken, static_cast<int32_t>(table_.lastIndex()), 0, 0, table_.last()});
+        inResync_ = true;
+        BlockRecord& broken = table_.last();
+        searchStart_ = broken.offset;
+        pos_ = broken.offset + kLengthFieldEnd;
+        broken.broken = kBrokenListed;
+        run_.restart(pos_);
+    }
+
+    // The search ends at the scan's position: at a valid start code, or at
+    // the end of the file, which holds no more of the block. Zero bytes in
+    // front of a pack header or an end code there, or in front of the end,
+    // may be the sector's fill: they are then no part of the block, nor of
+    // its runs.
+    void endSearch(bool mayEndFill) {
+        BlockRecord& broken = table_.last();
+        SectorGrid& grid = walker_.grid();
+        Position fill = 0;
+        if (mayEndFill || pos_ == size_) {
+            const LongestRun::Run& last = run_.current();
+            const Position zeros =
+                last.byte == 0 && last.start + last.length == pos_ ? last.length : 0;
+            const Position declaredEnd =
+                broken.offset + static_cast<Position>(std::max(broken.declaredSize, 0));
+            fill = fillBehindBrokenBlock(declaredEnd, pos_, zeros, grid);
+            run_.dropFromCurrent(fill);
+        }
+        const LongestRun::Run longest = run_.longest();
+        broken.realSize = static_cast<int32_t>(pos_ - fill - broken.offset);
+        grid.brokenBlock(broken.delta());
+        broken.repeatByte = longest.byte;
+        broken.repeatLength = static_cast<uint32_t>(longest.length);
+        broken.repeatStart = static_cast<uint32_t>(longest.start - broken.offset);
+        sink_.notify({Notify::Resolved, static_cast<int32_t>(table_.lastIndex()), 0, 0, broken});
+        inResync_ = false;
+        if (fill > 0) appendFill(pos_ - fill, fill);
+    }
+
+    // A search that has run as far as a block's size can reach (2 GiB, a
+    // region without a single start code) ends there, and the bytes behind
+    // it go on as a broken entry of their own, with no header (kFillCode,
+    // declared size 0): no byte of the file is left out of the table.
+    void continueSearch() {
+        endSearch(false);
+        const int64_t index = table_.appendBlock({pos_, kFillCode, 0});
+        BlockRecord& entry = table_[static_cast<size_t>(index)];
+        sink_.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
+        entry.broken = kBrokenListed;
+        inResync_ = true;
+        searchStart_ = pos_;
+        run_.restart(pos_);
+    }
+
+    AppState& state_;
+    JobSink& sink_;
+    StreamView& view_;
+    BlockTable& table_;
+    ViewSource source_;
+    BlockWalker<ViewSource> walker_;
+    const Position size_;
+    Position pos_ = 0;
+    bool inResync_ = false;
+    bool noBlockAtHead_ = false;  // the stream begins with no block
+    Position searchStart_ = 0;    // where the entry being searched begins
+    LongestRun run_;
+};
+
 }  // namespace
 
 std::optional<uint32_t> learnSectorSize(StreamView& view) {
-    SectorSizeLearner learner;
-    const Position head = std::min<Position>(view.streamSize(), SectorSizeLearner::kHeadBytes);
-    if (!view.readPieces(0, head, [&](const uint8_t* bytes, uint32_t piece, Position done) {
-            learner.take(bytes, piece, done);
-            return true;
-        })) {
-        return std::nullopt;
-    }
-    return learner.sectorSize();
+    ViewSource source(view);
+    return learnSectorSize(source);
 }
 
 Failure walkSectorsOfView(AppState& state, JobSink& sink) {
@@ -153,7 +341,6 @@ Failure walkSectorsOfView(AppState& state, JobSink& sink) {
 
 Failure scanStream(AppState& state, JobSink& sink) {
     StreamView& view = state.view;
-    BlockTable& table = state.table;
     if (!view.isOpen()) return {};
     // A video CD rip: its sectors are walked first, for the exact layout of
     // the stream in them and the list of the sectors that went wrong. A
@@ -162,223 +349,13 @@ Failure scanStream(AppState& state, JobSink& sink) {
         if (Failure failed = walkSectorsOfView(state, sink)) return failed;
         if (state.job.stopRequested.load(std::memory_order_relaxed)) return {};
     }
-
-    LongestRun run;
     const uint8_t* head = view.view(0, 29);
     if (head == nullptr) return view.failure();
     if (loadBE32(head) != kPackStartCode) {
         sink.reportCheck(CheckResult::NoSignature);
         return {};
     }
-
-    const Position size = view.streamSize();
-    Position pos = 0;
-    bool inResync = false;
-    Position searchStart = 0;  // where the entry being searched begins
-    SectorGrid grid;
-    // Entries of sector fill behind the last block.
-    const auto appendFill = [&](Position at, Position length) {
-        for (Position done = 0; done < length;) {
-            const Position piece = std::min(length - done, kLargestExtent);
-            table.appendBlock({at + done, kFillCode, static_cast<int32_t>(piece)});
-            done += piece;
-        }
-    };
-    // The last entry's declared size led to no start code (or past the end
-    // of the file): it is broken. The search starts right behind its start
-    // code and length field, so a block shorter than declared is found as
-    // well as a longer one.
-    const auto startSearch = [&] {
-        sink.notify({Notify::Broken, static_cast<int32_t>(table.lastIndex()), 0, 0, table.last()});
-        inResync = true;
-        BlockRecord& broken = table.last();
-        searchStart = broken.offset;
-        pos = broken.offset + kLengthFieldEnd;
-        broken.broken = kBrokenListed;
-        run.restart(pos);
-    };
-    // The search ends at `pos`: at a valid start code, or at the end of the
-    // file, which holds no more of the block. Zero bytes in front of a pack
-    // header or an end code there, or in front of the end, may be the
-    // sector's fill: they are then no part of the block, nor of its runs.
-    const auto endSearch = [&](bool mayEndFill) {
-        BlockRecord& broken = table.last();
-        Position fill = 0;
-        if (mayEndFill || pos == size) {
-            const LongestRun::Run& last = run.current();
-            const Position zeros =
-                last.byte == 0 && last.start + last.length == pos ? last.length : 0;
-            const Position declaredEnd =
-                broken.offset + static_cast<Position>(std::max(broken.declaredSize, 0));
-            fill = fillBehindBrokenBlock(declaredEnd, pos, zeros, grid);
-            run.dropFromCurrent(fill);
-        }
-        const LongestRun::Run longest = run.longest();
-        broken.realSize = static_cast<int32_t>(pos - fill - broken.offset);
-        grid.brokenBlock(broken.delta());
-        broken.repeatByte = longest.byte;
-        broken.repeatLength = static_cast<uint32_t>(longest.length);
-        broken.repeatStart = static_cast<uint32_t>(longest.start - broken.offset);
-        sink.notify({Notify::Resolved, static_cast<int32_t>(table.lastIndex()), 0, 0, broken});
-        inResync = false;
-        if (fill > 0) appendFill(pos - fill, fill);
-    };
-
-    if (state.resumeScan == 'y' && !table.empty()) {
-        // The codes in force are those the scan that made the table left:
-        // an open check empties the table and a join keeps its own codes.
-        table.resumeAfterLast();
-        // Fill at the end was measured up to the end the file had; what
-        // follows it now is examined afresh.
-        while (table.size() > 1 && table.last().code == kFillCode && !table.last().isBroken()) {
-            table.dropLast();
-        }
-        BlockRecord& last = table.last();
-        // A last entry that is broken had its search ended by the end of the
-        // file, which may have grown since (a recording still being
-        // written): its row is withdrawn and the block examined afresh, as a
-        // fresh scan of the file as it is now would examine it.
-        if (last.isBroken()) {
-            sink.notify({Notify::Withdrawn, static_cast<int32_t>(table.lastIndex()), 0, 0, last});
-            table.clearErrorFields(table.lastIndex());
-        }
-        pos = last.offset + static_cast<Position>(std::max(last.declaredSize, 0));
-        if (!learnGrid(view, state.codes.rules(), grid)) return view.failure();
-        gridAtEnd(table, grid);
-        if (pos > size) startSearch();
-    } else {
-        sink.clearErrorList();
-        table.startFresh();
-        // Every fresh scan starts from the initial codes, never from those a
-        // previous file, check or join left.
-        state.codes = StreamCodes{state.rules.load()};
-        if (!learnGrid(view, state.codes.rules(), grid)) return view.failure();
-    }
-
-    // A search that has run as far as a block's size can reach (2 GiB, a
-    // region without a single start code) ends there, and the bytes behind
-    // it go on as a broken entry of their own, with no header (kFillCode,
-    // declared size 0): no byte of the file is left out of the table.
-    const auto continueSearch = [&] {
-        endSearch(false);
-        const int64_t index = table.appendBlock({pos, kFillCode, 0});
-        BlockRecord& entry = table[static_cast<size_t>(index)];
-        sink.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
-        entry.broken = kBrokenListed;
-        inResync = true;
-        searchStart = pos;
-        run.restart(pos);
-    };
-
-    WindowPause pause;
-    Failure failure;
-    while (pos < size) {
-        if (!state.highPriority.load(std::memory_order_relaxed)) pause.after(view.windowStart());
-        if (inResync && pos - searchStart >= kLargestExtent) continueSearch();
-        const uint8_t* bytes = view.view(pos, 6);
-        if (bytes == nullptr) {
-            failure = view.failure();
-            break;
-        }
-        if (inResync && sink.quietSteps() > 0) {
-            const Position inWindow = view.windowStart() + view.windowLength() - 5 - pos;
-            const Position limit =
-                std::min<Position>({inWindow, size - pos, Position(sink.quietSteps()),
-                                    kLargestExtent - (pos - searchStart)});
-            const uint32_t steps =
-                quietResync(bytes, static_cast<uint32_t>(limit), pos, state.codes, run);
-            sink.skipQuietSteps(static_cast<int32_t>(steps));
-            pos += steps;
-            if (pos >= size) break;
-            // A search as long as an entry can span goes on in a new one.
-            if (pos - searchStart >= kLargestExtent) continue;
-            bytes = view.view(pos, 6);
-            if (bytes == nullptr) {
-                failure = view.failure();
-                break;
-            }
-        }
-        const uint32_t code = loadBE32(bytes);
-
-        bool record = true;
-        if (inResync) {
-            if (bytes[0] == 0 && state.codes.isValidStartCode(code)) {
-                endSearch(code == kPackStartCode || code == kEndCode);
-            } else {
-                run.take(bytes, 1, pos);
-                ++pos;
-                record = false;
-            }
-        }
-
-        if (record) {
-            const BlockKind kind = state.codes.classify(code);
-            if (kind == BlockKind::None) {
-                if (table.lastIndex() < 0) break;
-                const bool behindEndCode =
-                    table.last().code == kEndCode && !table.last().isBroken();
-                const std::optional<Position> fill =
-                    bytes[0] == 0 ? fillAt(view, pos, size, grid, behindEndCode) : Position{0};
-                if (!fill) {
-                    failure = view.failure();
-                    break;
-                }
-                if (*fill > 0) {
-                    appendFill(pos, *fill);
-                    pos += *fill;
-                } else {
-                    startSearch();
-                }
-            } else {
-                ByteSpan block(bytes, 6);
-                if (kind == BlockKind::Pack) {
-                    const uint8_t* header = view.view(pos, kMpeg2PackHeaderSize);
-                    if (header == nullptr) {
-                        failure = view.failure();
-                        break;
-                    }
-                    block = ByteSpan(header, kMpeg2PackHeaderSize);
-                    state.codes.takePackHeader(block);
-                } else if (kind == BlockKind::SystemHeader) {
-                    // Every entry that its declared length holds.
-                    const uint8_t* header = view.view(pos, kSystemHeaderReadSize);
-                    if (header == nullptr) {
-                        failure = view.failure();
-                        break;
-                    }
-                    block = ByteSpan(header, kSystemHeaderReadSize);
-                }
-                if (kind == BlockKind::Pack) grid.packAt(pos);
-                const int32_t declared = state.codes.sizeOf(kind, block);
-                table.appendBlock({pos, code, declared});
-                pos += static_cast<Position>(declared);
-                if (kind == BlockKind::SystemHeader) takeStreamCodes(state.codes, block);
-                // Cut short by the end of the file: what its header declares
-                // is not there, and the writer must not make it up.
-                if (pos > size) startSearch();
-            }
-        }
-
-        if (pos >= size) break;
-        if (sink.progressDue()) {
-            sink.notify({Notify::Progress,
-                         static_cast<int32_t>(progressPercent(pos, size)),
-                         pos,
-                         size,
-                         {}});
-        }
-        if (state.job.stopRequested.load(std::memory_order_relaxed)) break;
-    }
-    // A search that reached the end of the file ends there: the block holds
-    // the rest of the file.
-    if (!failure && inResync && pos >= size) {
-        pos = size;
-        endSearch(false);
-    }
-    table.trimToLast();
-    // Bytes of a file that changed while they were read describe no file.
-    if (!failure) failure = view.verifyUnchanged();
-    return failure;
+    return StreamScan(state, sink).run();
 }
 
 void dropUnfinishedBlock(BlockTable& table, ErrorGrid& grid) {

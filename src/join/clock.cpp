@@ -15,78 +15,21 @@ int64_t clockAfter(uint64_t a, uint64_t b) {
                                : static_cast<int64_t>(d);
 }
 
-uint64_t readTimeStamp(const uint8_t* p) {
-    return (uint64_t{p[0] & 0x0Eu} << 29) | (uint64_t{p[1]} << 22) |
-           (uint64_t{p[2] & 0xFEu} << 14) | (uint64_t{p[3]} << 7) | (uint64_t{p[4]} >> 1);
-}
-
-void writeTimeStamp(uint8_t* p, uint64_t value) {
-    p[0] = static_cast<uint8_t>((p[0] & 0xF1) | ((value >> 29) & 0x0E));
-    p[1] = static_cast<uint8_t>(value >> 22);
-    p[2] = static_cast<uint8_t>((p[2] & 0x01) | ((value >> 14) & 0xFE));
-    p[3] = static_cast<uint8_t>(value >> 7);
-    p[4] = static_cast<uint8_t>((p[4] & 0x01) | ((value << 1) & 0xFE));
-}
-
-namespace {
-
-// The SCR of an MPEG-2 pack header, from its byte 4: the bits 01, then the
-// base in parts of 3, 15 and 15 bits each closed by a marker, then the
-// extension.
-bool isMpeg2Pack(const uint8_t* pack) {
-    return (pack[4] >> 6) == 1;
-}
-bool isMpeg1Pack(const uint8_t* pack) {
-    return (pack[4] >> 4) == 2;
-}
-
-uint64_t readMpeg2Scr(const uint8_t* p) {
-    return (uint64_t{p[0] & 0x38u} << 27) | (uint64_t{p[0] & 0x03u} << 28) |
-           (uint64_t{p[1]} << 20) | (uint64_t{p[2] & 0xF8u} << 12) |
-           (uint64_t{p[2] & 0x03u} << 13) | (uint64_t{p[3]} << 5) | (uint64_t{p[4]} >> 3);
-}
-
-void writeMpeg2Scr(uint8_t* p, uint64_t v) {
-    p[0] = static_cast<uint8_t>((p[0] & 0xC4) | ((v >> 27) & 0x38) | ((v >> 28) & 0x03));
-    p[1] = static_cast<uint8_t>(v >> 20);
-    p[2] = static_cast<uint8_t>((p[2] & 0x04) | ((v >> 12) & 0xF8) | ((v >> 13) & 0x03));
-    p[3] = static_cast<uint8_t>(v >> 5);
-    p[4] = static_cast<uint8_t>((p[4] & 0x07) | ((v << 3) & 0xF8));
-}
-
-// Ticks of 90 kHz per frame for the frame rate codes 1 to 8 of a video
-// sequence header, rounded: 23.976, 24, 25, 29.97, 30, 50, 59.94, 60.
-constexpr std::array<uint64_t, 9> kVideoFrameTicks = {0,    3754, 3750, 3600, 3003,
-                                                      3000, 1800, 1502, 1500};
-
-}  // namespace
-
-std::optional<uint64_t> packScr(const uint8_t* pack) {
-    if (isMpeg2Pack(pack)) return readMpeg2Scr(pack + 4);
-    if (isMpeg1Pack(pack)) return readTimeStamp(pack + 4);
-    return std::nullopt;
-}
-
 std::optional<uint64_t> shiftPackScr(uint8_t* pack, uint64_t offset,
                                      std::optional<uint64_t> floor) {
     const std::optional<uint64_t> scr = packScr(pack);
     if (!scr) return std::nullopt;
     uint64_t shifted = clockAdd(*scr, offset);
     if (floor && clockAfter(shifted, *floor) < 0) shifted = *floor;
-    if (isMpeg2Pack(pack)) {
-        writeMpeg2Scr(pack + 4, shifted);
-    } else {
-        writeTimeStamp(pack + 4, shifted);
-    }
+    writePackScr(pack, shifted);
     return shifted;
 }
 
 bool shiftPacketStamps(uint8_t* packet, uint32_t count, uint64_t offset) {
     const std::optional<PacketHeaderLayout> layout = parsePacketHeader(packet, count);
     if (!layout || layout->ptsAt == 0) return false;
-    for (const uint32_t at : {layout->ptsAt, layout->dtsAt}) {
-        if (at != 0) writeTimeStamp(packet + at, clockAdd(readTimeStamp(packet + at), offset));
-    }
+    writeTimeStamp(packet + layout->ptsAt, clockAdd(layout->pts, offset));
+    if (layout->dtsAt != 0) writeTimeStamp(packet + layout->dtsAt, clockAdd(layout->dts, offset));
     return true;
 }
 
@@ -110,7 +53,7 @@ void PieceClock::takePacket(const uint8_t* packet, uint32_t count) {
         return;
     }
     s.framesAfter = begun > 0 ? begun - 1 : 0;
-    const uint64_t pts = readTimeStamp(packet + layout->ptsAt);
+    const uint64_t pts = layout->pts;
     if (!s.seen) {
         s.seen = true;
         s.minPts = s.maxPts = s.lastPts = pts;
@@ -132,7 +75,7 @@ uint32_t PieceClock::framesBegun(Stream& s, uint8_t id, const uint8_t* payload, 
         for (uint32_t at = 0;;) {
             at = nextStartCodePrefix(payload, at, count - 3);
             if (at >= count - 3) break;
-            if (payload[at + 3] == 0) {
+            if (loadBE32(payload + at) == kPictureStartCode) {
                 ++frames;
                 at += 4;
             } else {
@@ -162,13 +105,15 @@ uint32_t PieceClock::framesBegun(Stream& s, uint8_t id, const uint8_t* payload, 
 void PieceClock::learnFrame(Stream& stream, uint8_t id, const uint8_t* payload, uint32_t count) {
     const uint32_t code = kStartCodePrefix | id;
     if (isVideoCode(code)) {
-        // A sequence header: 00 00 01 B3, 12 bits each of width and height,
-        // then the aspect ratio and the frame rate code in one byte.
-        for (uint32_t i = 0; i + 8 <= count; ++i) {
-            if (payload[i] == 0 && payload[i + 1] == 0 && payload[i + 2] == 1 &&
-                payload[i + 3] == 0xB3) {
-                const uint32_t rate = payload[i + 7] & 0x0F;
-                if (rate >= 1 && rate <= 8) stream.frame = kVideoFrameTicks[rate];
+        // The first sequence header in the packet gives the frame rate;
+        // start codes are looked for, not every byte tried.
+        if (count < kSequenceHeaderFixedBytes) return;
+        const uint32_t end = count - kSequenceHeaderFixedBytes + 1;
+        for (uint32_t i = nextStartCodePrefix(payload, 0, end); i < end;
+             i = nextStartCodePrefix(payload, i + 1, end)) {
+            if (const std::optional<SequenceHeader> h =
+                    parseSequenceHeader(payload + i, count - i)) {
+                stream.frame = frameTicks(h->frameRateCode);
                 return;
             }
         }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "model/headers.h"
+
 namespace mpg {
 
 inline constexpr uint64_t kClockWrap = uint64_t{1} << 33;
@@ -24,15 +26,9 @@ inline uint64_t clockSub(uint64_t a, uint64_t b) {
 // the wrap.
 int64_t clockAfter(uint64_t a, uint64_t b);
 
-// The 33-bit value of a 5-byte stamp (a PTS, a DTS or an MPEG-1 SCR), and its
-// rewrite: the prefix bits and the marker bits stay as they are.
-uint64_t readTimeStamp(const uint8_t* p);
-void writeTimeStamp(uint8_t* p, uint64_t value);
+// The stamps and the SCR are read and written by model/headers.h
+// (readTimeStamp, writeTimeStamp, packScr, writePackScr).
 
-// The SCR base of a pack header (the MPEG-1 form from its byte 4 on, or the
-// MPEG-2 form with its 9-bit extension, which stays). Nothing when the
-// header has neither form. `pack` holds at least 10 bytes.
-std::optional<uint64_t> packScr(const uint8_t* pack);
 // Adds `offset` to the SCR base of a pack header, and gives the SCR written;
 // nothing when the header has no SCR. A sum before `floor` is raised to it:
 // a muxer starts the clock of a piece some frames ahead of its first PTS,

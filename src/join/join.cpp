@@ -7,10 +7,12 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "analysis/scan_control.h"
 #include "join/clock.h"
+#include "model/block_walk.h"
 #include "model/sector_grid.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
@@ -160,73 +162,73 @@ bool reportAndPoll(JobState& job, JobSink& sink, const JoinPlace& at, uint64_t p
 }
 
 // What a structured join does with a block.
-enum class Step { Write, Skip, EndOfFile, Fail };
+// Fail: a read or write failed; NoBlock: neither a block nor sector fill
+// begins there.
+enum class Step { Write, Skip, EndOfFile, Fail, NoBlock };
 
-// The sector grid of an input under the sound rules, from its head; false
-// when the read fails.
-bool learnGrid(InputFile& in, StreamRules rules, SectorGrid& grid, Failure& failure) {
-    grid = SectorGrid{};
-    if (rules != StreamRules::Sound || in.size() == 0) return true;
-    const size_t head =
-        static_cast<size_t>(std::min<uint64_t>(in.size(), SectorSizeLearner::kHeadBytes));
-    const uint8_t* bytes = in.at(0, head, failure);
-    if (bytes == nullptr) return false;
-    SectorSizeLearner learner;
-    learner.take(bytes, head, 0);
-    grid = SectorGrid{learner.sectorSize()};
-    return true;
-}
+// An input as the block walker reads it. A read the held chunk cannot serve
+// replaces the chunk: `beforeRead` first writes out what the join still
+// holds of it.
+class InputSource final : public ByteSource {
+  public:
+    InputSource(InputFile& in, Failure& failure, std::function<bool()> beforeRead = {})
+        : in_(in), failure_(failure), beforeRead_(std::move(beforeRead)) {}
 
-// Sector fill at `pos` of an input (see fillLength): read a few kilobytes at
-// a time, as fill is most often shorter than a sector. Nothing when a read
-// fails.
-std::optional<uint64_t> fillAt(InputFile& in, uint64_t pos, const SectorGrid& grid,
-                               Failure& failure) {
-    if (grid.sectorSize() == 0) return 0;
-    const uint64_t size = in.size();
-    uint64_t end = pos;
-    for (size_t piece = 4096; end < size; piece = std::min<size_t>(piece * 2, InputFile::kChunk)) {
-        const size_t count = static_cast<size_t>(std::min<uint64_t>(piece, size - end));
-        const uint8_t* bytes = in.at(end, count, failure);
-        if (bytes == nullptr) return std::nullopt;
-        const uint32_t zeros = endOfRun(bytes, 0, static_cast<uint32_t>(count), 0);
-        end += zeros;
-        if (zeros < count) break;
+    const uint8_t* bytesAt(Position pos, uint32_t count) override {
+        if (in_.held(pos, count) == nullptr && beforeRead_ && !beforeRead_()) return nullptr;
+        return in_.at(pos, count, failure_);
     }
-    const uint8_t* after = nullptr;
-    if (size - end >= 2) {
-        after = in.at(end, 2, failure);
-        if (after == nullptr) return std::nullopt;
-    }
-    return fillLength(pos, end, size, after, grid);
-}
+    Position size() const override { return in_.size(); }
+    uint32_t largestRead() const override { return InputFile::kChunk; }
+
+  private:
+    InputFile& in_;
+    Failure& failure_;
+    std::function<bool()> beforeRead_;
+};
 
 // How much of a piece's head is read for its first SCR and PTS: enough for
 // the frames of a group of pictures, whose first PTS need not be the
 // smallest.
 constexpr uint64_t kClockHead = uint64_t{1} << 20;
 
+// What a walk's pack headers and packets tell of a piece's clock: each
+// read whole. `failed` when a read fails.
+class ClockReader final : public BlockObserver {
+  public:
+    explicit ClockReader(PieceClock& clock) : clock_(clock) {}
+
+    void take(const WalkedBlock& block, ByteSource& source) override {
+        if (block.kind != BlockKind::Pack && block.kind != BlockKind::Packet) return;
+        const uint32_t length = static_cast<uint32_t>(block.declared);
+        const uint8_t* bytes = source.bytesAt(block.pos, length);
+        if (bytes == nullptr) {
+            failed = true;
+        } else if (block.kind == BlockKind::Pack) {
+            clock_.takePack(bytes);
+        } else {
+            clock_.takePacket(bytes, length);
+        }
+    }
+    bool failed = false;
+
+  private:
+    PieceClock& clock_;
+};
+
 // The clock of a piece's head, read ahead of its copy; the walk stops at
 // anything that is not a block. False when a read fails.
 bool readHeadClock(InputFile& in, StreamCodes codes, PieceClock& clock, Failure& failure) {
+    InputSource source(in, failure);
+    BlockWalker<InputSource> walker(source, codes);
+    ClockReader reader(clock);
+    walker.observe(reader);
     const uint64_t size = std::min(in.size(), kClockHead);
     for (uint64_t pos = 0; pos + 12 <= size;) {
-        const uint8_t* head = in.at(pos, 20, failure);
-        if (head == nullptr) return false;
-        const BlockKind kind = codes.classify(loadBE32(head));
-        const uint64_t length = static_cast<uint64_t>(codes.sizeOf(kind, ByteSpan(head, 20)));
-        if (kind == BlockKind::None || kind == BlockKind::End || length == 0) break;
-        const uint8_t* block = in.at(pos, length, failure);
-        if (block == nullptr) return false;
-        if (kind == BlockKind::Pack) {
-            codes.takePackHeader(ByteSpan(block, 20));
-            clock.takePack(block);
-        } else if (kind == BlockKind::SystemHeader) {
-            takeStreamCodes(codes, ByteSpan(block, length));
-        } else if (kind == BlockKind::Packet) {
-            clock.takePacket(block, static_cast<uint32_t>(length));
-        }
-        pos += length;
+        const std::optional<WalkedBlock> block = walker.blockAt(pos);
+        if (!block || reader.failed) return false;
+        if (block->kind == BlockKind::None || block->kind == BlockKind::End) break;
+        pos += static_cast<uint64_t>(block->declared);
     }
     return true;
 }
@@ -329,158 +331,190 @@ JoinResult endJoin(JoinResult result, JobState& job, const JoinParams& params, O
     return result;
 }
 
+// The structured join: each piece walked block by block and copied, with
+// the system headers and padding packets the parameters drop left out, the
+// sector fill copied as it is, and in a continuous join every clock of a
+// piece after the first moved on from where the one before ended.
+class StructuredJoin {
+  public:
+    StructuredJoin(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out)
+        : job_(job), params_(params), sink_(sink), out_(out), codes_(params.rules) {}
+
+    // Walks and copies one piece; Done to go on with the next.
+    JoinResult piece(InputFile& in, JoinPlace at) {
+        in_ = &in;
+        at_ = at;
+        runStart_ = runEnd_ = 0;
+        runRewritten_ = false;
+        if (params_.continuous && at.input > 0) {
+            PieceClock next;
+            if (!readHeadClock(in, codes_, next, failure())) return failed(0);
+            offset_ = seamOffset(written_, next);
+            scrFloor_ = written_.lastScr();
+            written_ = PieceClock{};
+        }
+        InputSource source(in, failure(), [this] { return flushRun(); });
+        BlockWalker<InputSource> walker(source, codes_);
+        // Sector fill is copied as it is: the sectors behind it stay on
+        // their grid, and each piece's length is a whole number of sectors.
+        if (!walker.learnGrid()) return failed(0);
+        const uint64_t size = in.size();
+        for (uint64_t pos = 0; pos < size;) {
+            const std::optional<WalkedBlock> block = walker.blockAt(pos);
+            if (!block) return failed(pos);
+            // Sizes in 32 bits: a length field of 65,530 or more neither
+            // wraps nor stalls the walk.
+            uint64_t length = static_cast<uint64_t>(block->declared);
+            const Step step = stepOf(*block, walker, length);
+            if (step == Step::Fail) return failed(pos);
+            if (step == Step::NoBlock) return JoinResult::Failed;
+            if (step == Step::EndOfFile) break;
+            if (step == Step::Write && !write(*block, length)) return failed(pos);
+            pos += length;
+            // A remainder of at most 4 bytes (typically the file's own end
+            // code) is neither examined nor copied.
+            if (pos + 4 >= size) break;
+            if (reportAndPoll(job_, sink_, at, pos)) {
+                if (!flushRun()) return failed(pos);
+                return JoinResult::Stopped;
+            }
+        }
+        if (!flushRun()) return failed(size);
+        return JoinResult::Done;
+    }
+
+  private:
+    Failure& failure() { return job_.failure; }
+
+    JoinResult failed(uint64_t pos) { return failedAt(failure(), out_, *in_, at_.input, pos); }
+
+    // What the join does with a block; for sector fill, its length. A
+    // position that begins neither a block nor fill fails the join with
+    // what stands there.
+    Step stepOf(const WalkedBlock& block, BlockWalker<InputSource>& walker, uint64_t& length) {
+        switch (block.kind) {
+            case BlockKind::Pack:
+                return Step::Write;
+            case BlockKind::SystemHeader:
+                systemHeaders_ = std::min(systemHeaders_ + 1, 2);
+                return systemHeaders_ > 1 && params_.oneSystemHeader ? Step::Skip : Step::Write;
+            case BlockKind::Packet:
+                if (block.code != kPaddingStreamCode) return Step::Write;
+                paddings_ = std::min(paddings_ + 1, 2);
+                return paddings_ > 1 && params_.onePadding ? Step::Skip : Step::Write;
+            case BlockKind::End:
+                return Step::EndOfFile;
+            case BlockKind::None:
+                break;
+        }
+        // The bytes found here outlive the chunk, which the look for fill
+        // may read anew.
+        std::array<uint8_t, kBlockHeadBytes> found{};
+        std::copy_n(block.head, found.size(), found.begin());
+        if (!flushRun()) return Step::Fail;
+        const std::optional<Position> fill =
+            found[0] == 0 && block.pos > 0 ? walker.fillAt(block.pos) : Position{0};
+        if (!fill) return Step::Fail;
+        length = *fill;
+        if (length > 0) return Step::Write;
+        failure() = structureFailure(*in_, at_.input, block.pos, found.data());
+        return Step::NoBlock;
+    }
+
+    // Writes a block, or sector fill, behind the blocks written before.
+    bool write(const WalkedBlock& block, uint64_t length) {
+        const uint64_t pos = block.pos;
+        if (block.kind == BlockKind::None) {
+            // Fill, which may be gigabytes of a sparse file: copied by the
+            // kernel, never held.
+            for (uint64_t done = 0; done < length;) {
+                const int64_t moved = in_->copyTo(out_, pos + done, length - done, failure());
+                if (moved <= 0) return false;
+                done += static_cast<uint64_t>(moved);
+            }
+            runStart_ = runEnd_ = pos + length;
+            return true;
+        }
+        if (read(pos, length) == nullptr) return false;
+        if (runEnd_ != pos) {
+            if (!flushRun()) return false;
+            runStart_ = runEnd_ = pos;
+        }
+        if (params_.continuous) moveClock(block.kind, in_->held(pos, length), length);
+        runEnd_ = pos + length;
+        return true;
+    }
+
+    // A continuous join: a block's clock moved on by the piece's offset, in
+    // the reader's chunk (the input file is never written); the clock of
+    // the piece as written learns from it.
+    void moveClock(BlockKind kind, uint8_t* block, uint64_t length) {
+        if (kind != BlockKind::Pack && kind != BlockKind::Packet) return;
+        if (offset_ != 0 || scrFloor_) {
+            runRewritten_ = true;
+            if (kind == BlockKind::Pack) {
+                const std::optional<uint64_t> scr = shiftPackScr(block, offset_, scrFloor_);
+                if (scr && scr != scrFloor_) scrFloor_.reset();
+            } else {
+                shiftPacketStamps(block, static_cast<uint32_t>(length), offset_);
+            }
+        }
+        if (kind == BlockKind::Pack) {
+            written_.takePack(block);
+        } else {
+            written_.takePacket(block, static_cast<uint32_t>(length));
+        }
+    }
+
+    // The blocks written as they stand (or as rewritten in place) gather
+    // into a run of the chunk read last, which goes out in one write when a
+    // block breaks it off, before another chunk is read, and at the end. A
+    // run as the file holds it may be copied by the kernel; one with a block
+    // rewritten goes out from the chunk.
+    bool flushRun() {
+        const size_t count = static_cast<size_t>(runEnd_ - runStart_);
+        const uint8_t* bytes = in_->held(runStart_, count);
+        const bool ok =
+            count == 0 || (runRewritten_ ? out_.append(bytes, count)
+                                         : in_->appendHeld(out_, bytes, count, runStart_));
+        runStart_ = runEnd_;
+        runRewritten_ = false;
+        return ok;
+    }
+
+    const uint8_t* read(uint64_t pos, size_t count) {
+        if (in_->held(pos, count) == nullptr && !flushRun()) return nullptr;
+        return in_->at(pos, count, failure());
+    }
+
+    JobState& job_;
+    const JoinParams& params_;
+    JobSink& sink_;
+    OutputFile& out_;
+    // The join's own codes, from the initial ones: those of the repair
+    // page's table must stay as its scan left them.
+    StreamCodes codes_;
+    int systemHeaders_ = 0, paddings_ = 0;
+    // A continuous join: the clock of the piece being copied, as written,
+    // and the offset its stamps get; the last SCR of the previous piece,
+    // while the current piece's would come before it.
+    PieceClock written_;
+    uint64_t offset_ = 0;
+    std::optional<uint64_t> scrFloor_;
+    InputFile* in_ = nullptr;
+    JoinPlace at_;
+    uint64_t runStart_ = 0, runEnd_ = 0;
+    bool runRewritten_ = false;
+};
+
 }  // namespace
 
 JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
     job.failure = {};
     OutputFile out;
-    int systemHeaders = 0, paddings = 0;
-    Failure& failure = job.failure;
-    // The join's own codes, from the initial ones: those of the repair
-    // page's table must stay as its scan left them.
-    StreamCodes codes{params.rules};
-    // A continuous join: the clock of the piece being copied, as written,
-    // and the offset its stamps get. A block is rewritten in the reader's
-    // chunk, in the copy pass; the input file is never written.
-    PieceClock written;
-    uint64_t offset = 0;
-    // The last SCR of the previous piece, while the current piece's would
-    // come before it.
-    std::optional<uint64_t> scrFloor;
-    JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
-        const uint64_t size = in.size();
-        // The blocks written as they stand (or as rewritten in place) gather
-        // into a run of the chunk read last, which goes out in one write when
-        // a block breaks it off, before another chunk is read, and at the end.
-        // A run as the file holds it may be copied by the kernel; one with a
-        // block rewritten goes out from the chunk.
-        uint64_t runStart = 0, runEnd = 0;
-        bool runRewritten = false;
-        const auto flushRun = [&] {
-            const size_t count = static_cast<size_t>(runEnd - runStart);
-            const uint8_t* bytes = in.held(runStart, count);
-            const bool ok =
-                count == 0 || (runRewritten ? out.append(bytes, count)
-                                            : in.appendHeld(out, bytes, count, runStart));
-            runStart = runEnd;
-            runRewritten = false;
-            return ok;
-        };
-        const auto read = [&](uint64_t pos, size_t count) -> const uint8_t* {
-            if (in.held(pos, count) == nullptr && !flushRun()) return nullptr;
-            return in.at(pos, count, failure);
-        };
-        if (params.continuous && at.input > 0) {
-            PieceClock next;
-            if (!readHeadClock(in, codes, next, failure))
-                return failedAt(failure, out, in, at.input, 0);
-            offset = seamOffset(written, next);
-            scrFloor = written.lastScr();
-            written = PieceClock{};
-        }
-        // Sector fill is copied as it is: the sectors behind it stay on
-        // their grid, and each piece's length is a whole number of sectors.
-        SectorGrid grid;
-        if (!learnGrid(in, codes.rules(), grid, failure))
-            return failedAt(failure, out, in, at.input, 0);
-        std::array<uint8_t, 20> found{};
-        for (uint64_t pos = 0; pos < size;) {
-            const uint8_t* head = read(pos, 20);
-            if (head == nullptr) return failedAt(failure, out, in, at.input, pos);
-            const uint32_t code = loadBE32(head);
-            const BlockKind kind = codes.classify(code);
-            // Sizes in 32 bits: a length field of 65,530 or more neither
-            // wraps nor stalls the walk.
-            uint64_t length = static_cast<uint64_t>(codes.sizeOf(kind, ByteSpan(head, 20)));
-            Step step = Step::Write;
-            switch (kind) {
-                case BlockKind::Pack:
-                    codes.takePackHeader(ByteSpan(head, 20));
-                    grid.packAt(pos);
-                    break;
-                case BlockKind::SystemHeader: {
-                    const uint8_t* header = read(pos, length);
-                    if (header == nullptr) return failedAt(failure, out, in, at.input, pos);
-                    takeStreamCodes(codes, ByteSpan(header, length));
-                    systemHeaders = std::min(systemHeaders + 1, 2);
-                    if (systemHeaders > 1 && params.oneSystemHeader) step = Step::Skip;
-                    break;
-                }
-                case BlockKind::Packet:
-                    if (code == kPaddingStreamCode) {
-                        paddings = std::min(paddings + 1, 2);
-                        if (paddings > 1 && params.onePadding) step = Step::Skip;
-                    }
-                    break;
-                case BlockKind::End:
-                    step = Step::EndOfFile;
-                    break;
-                case BlockKind::None: {
-                    // The bytes found here outlive the chunk, which the
-                    // look for fill may read anew.
-                    std::copy_n(head, found.size(), found.begin());
-                    head = found.data();
-                    if (!flushRun()) return failedAt(failure, out, in, at.input, pos);
-                    const std::optional<uint64_t> fill =
-                        head[0] == 0 && pos > 0 ? fillAt(in, pos, grid, failure) : uint64_t{0};
-                    if (!fill) return failedAt(failure, out, in, at.input, pos);
-                    length = *fill;
-                    if (length == 0) step = Step::Fail;
-                    break;
-                }
-            }
-            if (step == Step::Fail) {
-                failure = structureFailure(in, at.input, pos, head);
-                return JoinResult::Failed;
-            }
-            if (step == Step::EndOfFile) break;
-            if (step == Step::Write && kind == BlockKind::None) {
-                // Fill, which may be gigabytes of a sparse file: copied by
-                // the kernel, never held.
-                for (uint64_t done = 0; done < length;) {
-                    const int64_t moved = in.copyTo(out, pos + done, length - done, failure);
-                    if (moved <= 0) return failedAt(failure, out, in, at.input, pos);
-                    done += static_cast<uint64_t>(moved);
-                }
-                runStart = runEnd = pos + length;
-            } else if (step == Step::Write) {
-                if (read(pos, length) == nullptr) return failedAt(failure, out, in, at.input, pos);
-                if (runEnd != pos) {
-                    if (!flushRun()) return failedAt(failure, out, in, at.input, pos);
-                    runStart = runEnd = pos;
-                }
-                uint8_t* block = in.held(pos, length);
-                if (params.continuous && (kind == BlockKind::Pack || kind == BlockKind::Packet)) {
-                    if (offset != 0 || scrFloor) {
-                        runRewritten = true;
-                        if (kind == BlockKind::Pack) {
-                            const std::optional<uint64_t> scr =
-                                shiftPackScr(block, offset, scrFloor);
-                            if (scr && scr != scrFloor) scrFloor.reset();
-                        } else {
-                            shiftPacketStamps(block, static_cast<uint32_t>(length), offset);
-                        }
-                    }
-                    if (kind == BlockKind::Pack) {
-                        written.takePack(block);
-                    } else {
-                        written.takePacket(block, static_cast<uint32_t>(length));
-                    }
-                }
-                runEnd = pos + length;
-            }
-            pos += length;
-            // A remainder of at most 4 bytes (typically the file's own end
-            // code) is neither examined nor copied.
-            if (pos + 4 >= size) break;
-            if (reportAndPoll(job, sink, at, pos)) {
-                if (!flushRun()) return failedAt(failure, out, in, at.input, pos);
-                return JoinResult::Stopped;
-            }
-        }
-        if (!flushRun()) return failedAt(failure, out, in, at.input, size);
-        return JoinResult::Done;
-    });
+    StructuredJoin join(job, params, sink, out);
+    JoinResult result = eachInput(job, params, sink, out,
+                                  [&](InputFile& in, JoinPlace at) { return join.piece(in, at); });
     if (result == JoinResult::Done && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {
         result = JoinResult::Failed;
     }

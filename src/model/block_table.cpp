@@ -182,23 +182,6 @@ void BlockTable::allocate(size_t count) {
     lastIndex_ = static_cast<int64_t>(size_) - 1;
 }
 
-int32_t blockSize(BlockKind kind, ByteSpan head) {
-    uint16_t length = 0;
-    switch (kind) {
-        case BlockKind::Pack:
-            return kPackHeaderSize;
-        case BlockKind::End:
-            return kEndCodeSize;
-        case BlockKind::SystemHeader:
-        case BlockKind::Packet:
-            if (!readBE16(head, 4, length)) return 0;
-            return int32_t{length} + kLengthFieldEnd;
-        case BlockKind::None:
-            break;
-    }
-    return 0;
-}
-
 void takeStreamCodes(StreamCodes& codes, ByteSpan header) {
     codes.takeFromHeader(header);
 }
@@ -222,22 +205,16 @@ std::vector<uint32_t> StreamCodes::packetCodes() const {
     return codes;
 }
 
-void StreamCodes::takeFromHeader(ByteSpan header) {
-    const size_t declared = static_cast<size_t>(blockSize(BlockKind::SystemHeader, header));
-    constexpr size_t kFirstEntry = 12, kEntrySize = 3;
-    // Entry k lies wholly inside the declared size and its stream_id was read.
-    const auto entryInside = [&](size_t k) {
-        const size_t at = kFirstEntry + kEntrySize * k;
-        return at + 2 < declared && at < header.size();
-    };
-    if (entryInside(0)) first_ = kStartCodePrefix | header[kFirstEntry];
-    if (entryInside(1)) second_ = kStartCodePrefix | header[kFirstEntry + kEntrySize];
+void StreamCodes::takeFromHeader(ByteSpan bytes) {
+    const SystemHeader header(bytes);
+    if (header.hasEntry(0)) first_ = kStartCodePrefix | header.streamId(0);
+    if (header.hasEntry(1)) second_ = kStartCodePrefix | header.streamId(1);
     if (rules_ == StreamRules::Literal) {
         rebuildLiteral();
         return;
     }
-    for (size_t k = 0; entryInside(k); ++k) {
-        const uint32_t id = header[kFirstEntry + kEntrySize * k];
+    for (size_t k = 0; header.hasEntry(k); ++k) {
+        const uint32_t id = header.streamId(k);
         if ((id & 0x80) == 0) break;
         if (!listed_) {
             packets_ = {};
@@ -259,13 +236,6 @@ void StreamCodes::takePackHeader(ByteSpan head) {
     add(kPrivateStream1);
     add(kPrivateStream2);
     for (uint32_t id = kFirstAudioStream; id <= kLastVideoStream; ++id) add(id);
-}
-
-int32_t StreamCodes::sizeOf(BlockKind kind, ByteSpan head) const {
-    if (kind != BlockKind::Pack || rules_ != StreamRules::Sound || !isMpeg2Pack(head))
-        return blockSize(kind, head);
-    if (head.size() < static_cast<size_t>(kMpeg2PackHeaderSize)) return 0;
-    return kMpeg2PackHeaderSize + (head[kMpeg2PackHeaderSize - 1] & kPackStuffingMask);
 }
 
 }  // namespace mpg

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "model/headers.h"
 #include "stream/position.h"
 #include "stream/procedures.h"
 #include "stream/start_codes.h"
@@ -209,6 +210,26 @@ class BlockTable {
 // packet (padding or one of the stream codes), end code.
 enum class BlockKind { Pack, SystemHeader, Packet, End, None };
 
+// declaredSize of a block of the given kind from its first bytes (at least 6
+// for a system header or a packet): 12, length field + 6, or 4. Lengths are
+// computed in 32 bits, so they range from 6 to 65,541. 0 for BlockKind::None
+// or too few bytes.
+inline int32_t blockSize(BlockKind kind, ByteSpan head) {
+    switch (kind) {
+        case BlockKind::Pack:
+            return kPackHeaderSize;
+        case BlockKind::End:
+            return kEndCodeSize;
+        case BlockKind::SystemHeader:
+        case BlockKind::Packet:
+            if (head.size() < static_cast<size_t>(kLengthFieldEnd)) return 0;
+            return ((int32_t{head[4]} << 8) | head[5]) + kLengthFieldEnd;
+        case BlockKind::None:
+            break;
+    }
+    return 0;
+}
+
 // How the walk reads a stream. Sound takes every stream a system header
 // lists; Literal is the strict MPEG-1 walk: the two stream codes of bytes 12
 // and 15 of each system header and nothing else.
@@ -260,7 +281,10 @@ class StreamCodes {
     // the sound rules read an MPEG-2 pack header (the bits 01 at the top of
     // byte 4) as 14 bytes plus the stuffing count in the low 3 bits of byte
     // 13. `head` holds kMpeg2PackHeaderSize bytes of a pack header.
-    int32_t sizeOf(BlockKind kind, ByteSpan head) const;
+    int32_t sizeOf(BlockKind kind, ByteSpan head) const {
+        if (kind != BlockKind::Pack || rules_ != StreamRules::Sound) return blockSize(kind, head);
+        return packHeaderSize(head);
+    }
 
     bool operator==(const StreamCodes&) const = default;
 
@@ -277,17 +301,6 @@ class StreamCodes {
     bool listed_ = false;
     std::array<uint64_t, 4> packets_{};
 };
-
-// declaredSize of a block of the given kind from its first bytes (at least 6
-// for a system header or a packet): 12, length field + 6, or 4. Lengths are
-// computed in 32 bits, so they range from 6 to 65,541. 0 for BlockKind::None
-// or too few bytes.
-int32_t blockSize(BlockKind kind, ByteSpan head);
-
-// Whether a pack header's first bytes are those of an MPEG-2 pack header.
-inline bool isMpeg2Pack(ByteSpan head) {
-    return head.size() > 4 && (head[4] >> 6) == 1;
-}
 
 // Takes the stream_ids of the first two stream entries of a system header as
 // the low bytes of the two stream codes. Entry k occupies header bytes 12+3k

@@ -7,11 +7,14 @@
 #include "analysis/scan.h"
 #include "model/elementary.h"
 #include "model/sector_grid.h"
+#include "repair/auto_repair_parts.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
 
 namespace {
+
+using namespace autorepair;
 
 void count(RepairSummary& s, const BlockRepair& r) {
     ++s.blocks;
@@ -34,10 +37,6 @@ constexpr uint32_t kLargestSearched = 2u << 20;
 // How far ahead the next packet of a stream, or the next pack header, is
 // looked for (those before are kept as the walk passes them).
 constexpr size_t kNeighbourReach = 256;
-// Runs of several bytes cut together may keep a few bytes of those runs
-// that were the payload's own: no more than this many, or an eighth of the
-// excess, are kept in all.
-constexpr uint32_t kMostKeptInSeveralRuns = 16;
 // The least gain (in sixteenths of a bit) of a cut that is not the only one
 // of its rank: three bytes of no stuffing.
 constexpr int64_t kWeakEvidence = 3 * 8 * 16;
@@ -47,279 +46,6 @@ constexpr size_t kMostTries = 512;
 constexpr uint32_t kLargestPackSearched = 4096;
 // The rank of a cut placed anywhere in a pack header: behind every run.
 constexpr uint32_t kAnyPlace = 1u << 20;
-// Of the longest runs this many are combined into pairs and triples.
-constexpr size_t kRunsCombined = 40;
-
-struct Run {
-    uint32_t start = 0;  // counted from the block's first byte
-    uint32_t length = 0;
-    uint8_t byte = 0;
-};
-
-// A cut within the block: `length` bytes from `start` (block-relative,
-// before any cut).
-struct Cut {
-    uint32_t start = 0;
-    uint32_t length = 0;
-    int16_t byte = -1;
-};
-
-// A block's declared size, and the bytes it should reach with the sector
-// fill behind it (the declared size when none).
-struct Shape {
-    uint32_t declared = 0;
-    uint32_t target = 0;
-};
-
-struct Candidate {
-    std::array<Cut, 3> cuts{};
-    uint8_t count = 0;
-    uint32_t kept = 0;  // bytes of the runs cut from that stay: the payload's own
-    // How much less likely the block's own bytes look with the cut than
-    // without it (see rankOf).
-    int64_t gain = 0;
-};
-
-// What one more byte of a run costs a block's own bytes to hold, in
-// sixteenths of a bit, learnt from a sound block of the same stream: a byte
-// that makes up a share f of it follows itself about that often, so
-// repeating it costs -log2(f) bits. In a padding
-// packet 0xFF is nearly free and any other byte dear; in video zeros are
-// cheaper than a byte of no stuffing.
-class RepeatCosts {
-  public:
-    explicit RepeatCosts(const std::vector<uint8_t>& bytes)
-        : total_(static_cast<double>(bytes.size()) + 256) {
-        for (const uint8_t b : bytes) ++count_[b];
-    }
-    // Worked out for the few bytes the cuts take.
-    int64_t operator[](uint8_t byte) const {
-        return static_cast<int64_t>(-16 * std::log2((count_[byte] + 1.0) / total_));
-    }
-
-  private:
-    std::array<uint32_t, 256> count_{};
-    double total_;
-};
-
-// The block's bytes with the candidate's cuts left out (cuts ascending and
-// apart).
-std::vector<uint8_t> withCuts(const std::vector<uint8_t>& bytes, const Candidate& c) {
-    std::vector<uint8_t> out;
-    out.reserve(bytes.size());
-    uint32_t at = 0;
-    for (uint8_t k = 0; k < c.count; ++k) {
-        out.insert(out.end(), bytes.begin() + at, bytes.begin() + c.cuts[k].start);
-        at = c.cuts[k].start + c.cuts[k].length;
-    }
-    out.insert(out.end(), bytes.begin() + at, bytes.end());
-    return out;
-}
-
-// The maximal runs of two or more equal bytes behind the start code.
-std::vector<Run> runsOf(const std::vector<uint8_t>& bytes) {
-    std::vector<Run> runs;
-    const uint32_t n = static_cast<uint32_t>(bytes.size());
-    for (uint32_t k = 4; k < n;) {
-        uint32_t end = k + 1;
-        while (end < n && bytes[end] == bytes[k]) ++end;
-        if (end - k >= 2) runs.push_back({k, end - k, bytes[k]});
-        k = end;
-    }
-    return runs;
-}
-
-// --- what the stream format can tell of a block's bytes ---------------------
-
-// The marker bits of a pack header, MPEG-1 or MPEG-2.
-bool packHeaderParses(const std::vector<uint8_t>& b) {
-    if (b.size() < static_cast<size_t>(kPackHeaderSize)) return false;
-    if ((b[4] >> 6) == 1) {
-        return b.size() >= static_cast<size_t>(kMpeg2PackHeaderSize) && (b[4] & 0x04) &&
-               (b[6] & 0x04) && (b[8] & 0x04) && (b[9] & 0x01) && (b[12] & 0x03) == 0x03;
-    }
-    return (b[4] & 0xF1) == 0x21 && (b[6] & 1) && (b[8] & 1) && (b[9] & 0x80) && (b[11] & 1);
-}
-
-// The marker bits of a system header and the form of its stream entries.
-bool systemHeaderParses(const std::vector<uint8_t>& b, uint32_t size) {
-    if (size < 12 || b.size() < size || !(b[6] & 0x80) || !(b[8] & 1) || !(b[10] & 0x20)) {
-        return false;
-    }
-    for (uint32_t k = 12; k + 3 <= size; k += 3) {
-        if (!(b[k] & 0x80) || (b[k + 1] >> 6) != 3) return false;
-    }
-    return true;
-}
-
-// The system clock reference of a pack header that parses.
-uint64_t packClock(const uint8_t* b) {
-    if ((b[4] >> 6) == 1) {
-        return (uint64_t{(b[4] >> 3) & 7u} << 30) | (uint64_t{b[4] & 3u} << 28) |
-               (uint64_t{b[5]} << 20) | (uint64_t{b[6]} >> 3 << 15) | (uint64_t{b[6] & 3u} << 13) |
-               (uint64_t{b[7]} << 5) | (b[8] >> 3);
-    }
-    return (uint64_t{(b[4] >> 1) & 7u} << 30) | (uint64_t{b[5]} << 22) |
-           (uint64_t{b[6]} >> 1 << 15) | (uint64_t{b[7]} << 7) | (b[8] >> 1);
-}
-
-// The pack headers before and after a broken one: its mux rate (and MPEG-2
-// stuffing) is theirs, and its clock lies between theirs.
-struct PackContext {
-    std::vector<uint8_t> before, after;
-
-    bool fits(const std::vector<uint8_t>& b) const {
-        if (!before.empty()) {
-            if ((b[4] >> 6) != (before[4] >> 6)) return false;
-            const size_t from = (b[4] >> 6) == 1 ? 10 : 9;
-            const size_t to = (b[4] >> 6) == 1 ? 14 : 12;
-            if (!std::equal(b.begin() + from, b.begin() + to, before.begin() + from)) return false;
-            if (packClock(b.data()) < packClock(before.data())) return false;
-        }
-        return after.empty() || packClock(b.data()) <= packClock(after.data());
-    }
-};
-
-// Whether the block, cut, is what its header says it is: its size the
-// declared one, its header whole.
-bool headerParses(const std::vector<uint8_t>& b, int32_t declared, const StreamCodes& codes) {
-    if (b.size() < 4 || static_cast<int64_t>(b.size()) != declared) return false;
-    const uint32_t code = loadBE32(b.data());
-    const BlockKind kind = codes.classify(code);
-    const ByteSpan head(b.data(), std::min<size_t>(b.size(), kSystemHeaderReadSize));
-    if (kind == BlockKind::Pack) {
-        if (b.size() < static_cast<size_t>(kMpeg2PackHeaderSize) && (b[4] >> 6) == 1) return false;
-        return packHeaderParses(b) &&
-               codes.sizeOf(kind,
-                            ByteSpan(b.data(), std::min<size_t>(b.size(), kMpeg2PackHeaderSize))) ==
-                   declared;
-    }
-    if (kind == BlockKind::End) return true;
-    if (b.size() < static_cast<size_t>(kLengthFieldEnd) || codes.sizeOf(kind, head) != declared) {
-        return false;
-    }
-    if (kind == BlockKind::SystemHeader) return systemHeaderParses(b, b.size());
-    if (kind == BlockKind::Packet) {
-        return packetPayloadStart(b.data(), static_cast<uint32_t>(b.size())).has_value();
-    }
-    return true;
-}
-
-// --- the frame chain of an MPEG audio stream ---------------------------------
-
-// Where a walk of frame headers through a payload ended: the offset at which
-// the next frame header stands, counted from the payload's end (the bytes of
-// the last frame the next packet holds); or the offset where a header was
-// expected and none stands.
-struct ChainWalk {
-    bool whole = false;     // every header met was sound
-    int64_t carry = 0;      // whole: next header's offset minus the payload's length
-    uint32_t breaksAt = 0;  // not whole: where the missing header was expected
-};
-
-bool headerFits(const uint8_t* p, uint32_t& fixed, uint32_t& length) {
-    const std::optional<AudioFrameHeader> h = parseAudioFrameHeader(p);
-    if (!h || (fixed != 0 && h->fixedBits != fixed)) return false;
-    fixed = h->fixedBits;
-    length = h->length;
-    return true;
-}
-
-ChainWalk walkChain(const uint8_t* p, uint32_t n, uint32_t at, uint32_t fixed) {
-    while (at + 4 <= n) {
-        uint32_t length = 0;
-        if (!headerFits(p + at, fixed, length)) return {false, 0, at};
-        at += length;
-    }
-    return {true, static_cast<int64_t>(at) - n, 0};
-}
-
-// The first frame header of a payload whose next frame follows it (or lies
-// beyond the payload's end).
-std::optional<uint32_t> chainStart(const uint8_t* p, uint32_t n, uint32_t fixed) {
-    for (uint32_t h = 0; h + 4 <= n; ++h) {
-        uint32_t f = fixed, length = 0;
-        if (p[h] != 0xFF || !headerFits(p + h, f, length)) continue;
-        uint32_t next = 0;
-        if (h + length + 4 > n || headerFits(p + h + length, f, next)) return h;
-    }
-    return std::nullopt;
-}
-
-// What the neighbouring packets of the same audio stream say of a packet's
-// payload: where its first frame header stands (the rest of the frame the
-// packet before began), and where the packet after has its first one. A
-// header may be split between two packets: its bytes on the other side are
-// kept to read it whole.
-struct AudioContext {
-    uint32_t fixed = 0;
-    // The offset of the next header behind the packet before, counted from
-    // this payload's start (-3 to -1 for a split header), and that packet's
-    // last three bytes.
-    std::optional<int64_t> carry;
-    std::array<uint8_t, 3> before{};
-    // The first header of the packet after, and that payload's first bytes.
-    std::optional<uint32_t> nextFirst;
-    std::array<uint8_t, 4> after{};
-};
-
-// The length of the frame whose header begins `split` (1 to 3) bytes before
-// the end of `head`'s bytes and goes on in `tail`'s.
-std::optional<uint32_t> splitFrameLength(const uint8_t* head, uint32_t split, const uint8_t* tail,
-                                         uint32_t fixed) {
-    uint8_t h[4];
-    for (uint32_t k = 0; k < 4; ++k) h[k] = k < split ? head[k] : tail[k - split];
-    uint32_t length = 0;
-    if (!headerFits(h, fixed, length)) return std::nullopt;
-    return length;
-}
-
-enum class ChainVerdict { Fits, Fails, Unknown };
-
-// Where the payload's first frame header stands by the packet before: none
-// when that packet did not tell, or a split header does not read.
-std::optional<int64_t> firstHeaderOf(const uint8_t* p, uint32_t n, const AudioContext& ctx) {
-    if (!ctx.carry || *ctx.carry >= 0) return ctx.carry;
-    const uint32_t split = static_cast<uint32_t>(-*ctx.carry);
-    if (n < 4) return std::nullopt;
-    const std::optional<uint32_t> length =
-        splitFrameLength(ctx.before.data() + 3 - split, split, p, ctx.fixed);
-    if (!length) return std::nullopt;
-    return *ctx.carry + *length;
-}
-
-// Whether the frame headers of a payload stand where its neighbours say.
-ChainVerdict chainFits(const uint8_t* p, uint32_t n, const AudioContext& ctx) {
-    std::optional<int64_t> carry;
-    const std::optional<int64_t> first = firstHeaderOf(p, n, ctx);
-    if (ctx.carry && !first) return ChainVerdict::Fails;
-    if (first) {
-        if (*first >= n) {
-            carry = *first - n;
-        } else {
-            const ChainWalk w = walkChain(p, n, static_cast<uint32_t>(*first), ctx.fixed);
-            if (!w.whole) return ChainVerdict::Fails;
-            carry = w.carry;
-        }
-    } else if (const std::optional<uint32_t> h = chainStart(p, n, ctx.fixed)) {
-        const ChainWalk w = walkChain(p, n, *h, ctx.fixed);
-        if (!w.whole) return ChainVerdict::Fails;
-        carry = w.carry;
-    }
-    if (!carry) return ChainVerdict::Unknown;
-    if (!ctx.nextFirst) return first ? ChainVerdict::Fits : ChainVerdict::Unknown;
-    int64_t expected = *carry;
-    if (expected < 0) {
-        // The last header is split: the packet after holds its rest.
-        const uint32_t split = static_cast<uint32_t>(-expected);
-        const std::optional<uint32_t> length =
-            splitFrameLength(p + n - split, split, ctx.after.data(), ctx.fixed);
-        if (!length) return ChainVerdict::Fails;
-        expected += *length;
-    }
-    return expected == static_cast<int64_t>(*ctx.nextFirst) ? ChainVerdict::Fits
-                                                            : ChainVerdict::Fails;
-}
 
 // --- the walk -------------------------------------------------------------------
 
@@ -364,7 +90,7 @@ class AutoRepair {
             pack_ = packContext(index);
             // Bytes inserted into a pack header may have changed what it
             // says of its own size: its neighbours tell.
-            if (!pack_->before.empty()) declared = static_cast<uint32_t>(pack_->before.size());
+            if (pack_->before) declared = pack_->beforeSize;
         }
         const uint32_t real = static_cast<uint32_t>(e.realSize);
         const std::optional<Grid> grid = gridAround(index, e);
@@ -585,89 +311,6 @@ class AutoRepair {
         return false;
     }
 
-    // A block's own bytes hold few long runs: each byte that repeats the one
-    // before it costs what RepeatCosts says. The cut that leaves the block
-    // cheapest is the likeliest: it saves the cost of the bytes it cuts,
-    // less one byte's for a run it takes away whole (a run's first byte is
-    // free) and one for two halves it joins. Every run beyond the first
-    // costs a byte of 8 bits: damage seldom strikes one packet twice.
-    static uint64_t rankOf(const Candidate& c) {
-        constexpr int64_t kBest = int64_t{1} << 40;
-        return static_cast<uint64_t>(kBest - c.gain);
-    }
-
-    // Cuts of `delta` bytes from one run at least that long, or from two or
-    // three runs whose lengths add up to it, best ranked first.
-    static std::vector<Candidate> runCandidates(const std::vector<uint8_t>& bytes, uint32_t delta,
-                                                const RepeatCosts& repeatCost) {
-        std::vector<Run> runs = runsOf(bytes);
-        std::vector<Candidate> out;
-        for (const Run& run : runs) {
-            if (run.length < delta) continue;
-            Candidate c;
-            c.cuts[0] = {run.start + run.length - delta, delta, run.byte};
-            c.count = 1;
-            c.kept = run.length - delta;
-            out.push_back(c);
-        }
-        std::sort(runs.begin(), runs.end(),
-                  [](const Run& a, const Run& b) { return a.length > b.length; });
-        if (runs.size() > kRunsCombined) runs.resize(kRunsCombined);
-        const uint32_t mostKept = std::min(kMostKeptInSeveralRuns, std::max(2u, delta / 8));
-        const auto add = [&](std::array<Run, 3> parts, uint8_t count) {
-            uint64_t total = 0;
-            for (uint8_t k = 0; k < count; ++k) {
-                if (parts[k].length >= delta) return;  // one run alone would do
-                total += parts[k].length;
-            }
-            if (total < delta || total - delta > mostKept) return;
-            std::sort(parts.begin(), parts.begin() + count,
-                      [](const Run& a, const Run& b) { return a.start < b.start; });
-            // The payload's own bytes are kept in the last run.
-            Candidate c;
-            c.count = count;
-            c.kept = static_cast<uint32_t>(total - delta);
-            for (uint8_t k = 0; k < count; ++k) {
-                const uint32_t keep = k + 1 == count ? c.kept : 0;
-                if (keep >= parts[k].length) return;
-                c.cuts[k] = {parts[k].start + keep, parts[k].length - keep, parts[k].byte};
-            }
-            out.push_back(c);
-        };
-        // The runs are longest first: once a pair or triple falls short of
-        // the excess, every later one does too.
-        for (size_t a = 0; a < runs.size(); ++a) {
-            for (size_t b = a + 1; b < runs.size(); ++b) {
-                const uint64_t two = uint64_t{runs[a].length} + runs[b].length;
-                if (two >= delta) add({runs[a], runs[b], Run{}}, 2);
-                for (size_t c = b + 1; c < runs.size(); ++c) {
-                    if (two + runs[c].length < delta) break;
-                    add({runs[a], runs[b], runs[c]}, 3);
-                }
-            }
-        }
-        for (Candidate& c : out) {
-            c.gain = -8 * 16 * (c.count - 1);
-            for (uint8_t k = 0; k < c.count; ++k) {
-                const Cut& cut = c.cuts[k];
-                const int64_t cost = repeatCost[bytes[cut.start]];
-                c.gain += cost * cut.length;
-                const uint32_t before = cut.start - 1, after = cut.start + cut.length;
-                const bool whole = before >= 4 && bytes[before] != bytes[cut.start] &&
-                                   (after >= bytes.size() || bytes[after] != bytes[cut.start]);
-                if (!whole) continue;
-                c.gain -= cost;
-                if (after < bytes.size() && bytes[before] == bytes[after]) {
-                    c.gain -= repeatCost[bytes[before]];
-                }
-            }
-        }
-        std::stable_sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) {
-            return rankOf(a) < rankOf(b);
-        });
-        return out;
-    }
-
     // The checks a cut must pass: the block's header whole at its declared
     // size, and an audio packet's frames reading on across the cut.
     // With `confirmed`, an audio packet's chain must be one its neighbours
@@ -777,16 +420,16 @@ class AutoRepair {
     // The sound pack headers nearest before and after the block.
     PackContext packContext(size_t index) {
         PackContext ctx;
+        std::vector<uint8_t> bytes;
         if (const std::optional<size_t> k = previousOf(kPackStartCode, true)) {
-            if (!read(table_[*k].offset, table_[*k].declaredSize, ctx.before) ||
-                !packHeaderParses(ctx.before)) {
-                ctx.before.clear();
+            if (read(table_[*k].offset, table_[*k].declaredSize, bytes)) {
+                ctx.before = soundPackHeader(bytes);
+                ctx.beforeSize = static_cast<uint32_t>(bytes.size());
             }
         }
         if (const std::optional<size_t> k = nextOf(index, kPackStartCode, true)) {
-            if (!read(table_[*k].offset - shift_, table_[*k].declaredSize, ctx.after) ||
-                !packHeaderParses(ctx.after)) {
-                ctx.after.clear();
+            if (read(table_[*k].offset - shift_, table_[*k].declaredSize, bytes)) {
+                ctx.after = soundPackHeader(bytes);
             }
         }
         return ctx;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/block_walk.h"
 #include "model/sector_grid.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
@@ -73,7 +74,11 @@ std::optional<uint64_t> regularFileSize(int fd) {
 class RecordCheck {
   public:
     RecordCheck(StreamView& input, StreamRules rules)
-        : input_(input), size_(input.streamSize()), codes_(rules) {}
+        : input_(input),
+          size_(input.streamSize()),
+          codes_(rules),
+          source_(input),
+          walker_(source_, codes_) {}
 
     bool fits(const BlockRecord& r) {
         // A broken block whose search ran to the end (real size 0, as scans
@@ -81,18 +86,14 @@ class RecordCheck {
         if (ended_ || r.offset != next_ || r.offset >= size_) return false;
         if (r.code == kFillCode) return r.isBroken() ? continuationFits(r) : fillFits(r);
         if (fillGoesOn_) return false;
-        const BlockKind kind = codes_.classify(r.code);
-        if (kind == BlockKind::None) return false;
-        const uint8_t* head = input_.view(r.offset, kHeadBytes);
-        if (head == nullptr) {
+        if (codes_.classify(r.code) == BlockKind::None) return false;
+        // The block the scan would have met there, and what it learnt from it.
+        const std::optional<WalkedBlock> block = walker_.blockAt(r.offset);
+        if (!block) {
             readFailed_ = true;
             return false;
         }
-        if (loadBE32(head) != r.code || r.declaredSize != codes_.sizeOf(kind, {head, kHeadBytes})) {
-            return false;
-        }
-        if (kind == BlockKind::SystemHeader) takeStreamCodes(codes_, {head, kHeadBytes});
-        if (kind == BlockKind::Pack) codes_.takePackHeader({head, kHeadBytes});
+        if (block->code != r.code || r.declaredSize != block->declared) return false;
         Position extent = static_cast<Position>(r.declaredSize);
         if (r.broken == kSound) {
             if (r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 || r.repeatStart != 0)
@@ -125,9 +126,6 @@ class RecordCheck {
     const StreamCodes& codes() const { return codes_; }
 
   private:
-    // The bytes the scan reads of a system header (fewer of any other block).
-    static constexpr uint32_t kHeadBytes = kSystemHeaderReadSize;
-
     // A block is broken because no block begins where its header says it
     // ends: its real size differs, and the file there holds no start code.
     bool declaredEndIsNoBlock(const BlockRecord& r) {
@@ -215,6 +213,8 @@ class RecordCheck {
     bool fillGoesOn_ = false;
     bool readFailed_ = false;
     StreamCodes codes_;
+    ViewSource source_;
+    BlockWalker<ViewSource> walker_;
 };
 
 // What the records of an index file are read for: their check against the

@@ -255,146 +255,212 @@ Position SectorLayout::fileOf(Position pos) const {
     return e.fileStart + rel / e.payload * e.stride + rel % e.payload;
 }
 
-SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Position fileSize,
-                       const std::function<bool(Position)>& progress) {
-    constexpr Position kReportStep = Position{8} << 20;
-    SectorWalk walk;
-    RawFileReader reader(fd, path, fileSize);
-    Position pos = dataOffset, sector = 0, stream = 0;
-    Position nextReport = pos + kReportStep;
-    // Addresses as frame counts; kNoAddress for none.
-    constexpr uint32_t kNoAddress = ~uint32_t{0};
-    uint32_t expected = kNoAddress;  // the address the next sector should have
-    uint32_t early = kNoAddress;     // an address met before its turn
-    constexpr Position kNone = ~Position{0};
-    Position previous = kNone;  // the file position of the last sector kept
-    const auto list = [&](SectorFault fault, uint32_t address, Position streamEnd, Position fileEnd,
-                          uint32_t count = 1) {
-        walk.faults.push_back({sector, address, fault, count, stream, streamEnd, pos, fileEnd});
-    };
-    while (pos < fileSize) {
-        if (progress && pos >= nextReport) {
-            if (!progress(pos)) {
-                walk.stopped = true;
-                break;
+namespace {
+
+// The walk of a rip's sectors, slot by slot: each sector's sync pattern,
+// address and EDC checked, its payload added to the layout, and what went
+// wrong listed. A slot that is no sector on the grid (bytes lost or added)
+// is stepped over to the next sync pattern.
+class SectorWalker {
+  public:
+    SectorWalker(int fd, const std::string& path, Position dataOffset, Position fileSize)
+        : reader_(fd, path, fileSize), size_(fileSize), pos_(dataOffset) {}
+
+    SectorWalk run(const std::function<bool(Position)>& progress) {
+        constexpr Position kReportStep = Position{8} << 20;
+        Position nextReport = pos_ + kReportStep;
+        while (pos_ < size_) {
+            if (progress && pos_ >= nextReport) {
+                if (!progress(pos_)) {
+                    walk_.stopped = true;
+                    break;
+                }
+                nextReport = pos_ + kReportStep;
             }
-            nextReport = pos + kReportStep;
+            if (!step()) break;
         }
+        return std::move(walk_);
+    }
+
+  private:
+    // Addresses as frame counts; kNoAddress for none.
+    static constexpr uint32_t kNoAddress = ~uint32_t{0};
+    static constexpr Position kNone = ~Position{0};
+
+    void list(SectorFault fault, uint32_t address, Position streamEnd, Position fileEnd,
+              uint32_t count = 1) {
+        walk_.faults.push_back({sector_, address, fault, count, stream_, streamEnd, pos_, fileEnd});
+    }
+
+    // The next slot; false when the walk ends (the end of the file, a failed read).
+    bool step() {
         size_t avail = 0;
-        const Position keepFrom = previous == kNone ? pos : previous;
+        const Position keepFrom = previous_ == kNone ? pos_ : previous_;
         // The sector, the next slot's sync pattern and address.
-        const uint8_t* s = reader.at(pos, 2 * kCdSectorSize, keepFrom, avail);
+        const uint8_t* s = reader_.at(pos_, 2 * kCdSectorSize, keepFrom, avail);
         if (s == nullptr) {
-            walk.failure = reader.failure();
-            break;
+            walk_.failure = reader_.failure();
+            return false;
         }
-        if (expected != kNoAddress && expected == early) {
-            ++expected;  // the sector that came early
-            early = kNoAddress;
+        if (expected_ != kNoAddress && expected_ == early_) {
+            ++expected_;  // the sector that came early
+            early_ = kNoAddress;
         }
-        const uint32_t expect = expected == kNoAddress ? 0 : expected;
+        const uint32_t expect = expected_ == kNoAddress ? 0 : expected_;
         if (avail < kCdSectorSize) {
-            const uint32_t payload = payloadOf(s, avail);
-            const uint32_t taken =
-                avail > kCdUserDataAt
-                    ? std::min<uint32_t>(static_cast<uint32_t>(avail) - kCdUserDataAt, payload)
-                    : 0;
-            walk.layout.addSector(pos + kCdUserDataAt, taken);
-            list(SectorFault::CutShort, expect, stream + taken, fileSize);
-            stream += taken;
-            break;
+            cutShort(s, avail, expect);
+            return false;
         }
         const bool syncOk = hasSync(s);
         if (!syncOk && allZero(s, kCdSectorSize)) {
-            walk.layout.addSector(pos + kCdUserDataAt, kCdForm2Payload);
-            list(SectorFault::Unreadable, expect, stream + kCdForm2Payload, pos + kCdSectorSize);
-            stream += kCdForm2Payload;
-            pos += kCdSectorSize;
-            ++sector;
-            if (expected != kNoAddress) ++expected;
-            previous = kNone;
-            continue;
+            unreadable(expect);
+            return true;
         }
         const std::optional<uint32_t> address = cdAddressFrames(s + kCdHeaderAt);
-        const uint8_t* next = avail >= kCdSectorSize + kCdUserDataAt ? s + kCdSectorSize : nullptr;
-        const bool nextSync = next != nullptr && hasSync(next);
-        const uint32_t nextAddress =
-            nextSync ? cdAddressFrames(next + kCdHeaderAt).value_or(kNoAddress) : kNoAddress;
-        bool damaged = false;
-        uint32_t taken = address.value_or(expect);  // the address this sector stands for
-        uint32_t follows = kNoAddress;              // the address expected next, if not taken + 1
+        const auto [nextAddress, nextSync] = nextAddressOf(s, avail);
+        Slot slot{address.value_or(expect), kNoAddress, false};
         if (!syncOk) {
             // A slot whose neighbour or address still fits the grid is a
             // sector with a damaged sync pattern; anything else means bytes
             // were lost or added: the next sync pattern is where sectors go on.
-            const bool onGrid = nextSync || (address && *address == expected);
+            const bool onGrid =
+                nextAddressOf(s, avail).second || (address && *address == expected_);
             if (!onGrid) {
-                const Position found = reader.findSync(pos + 1);
-                list(SectorFault::SteppedOver, expect, stream, found);
-                pos = found;
-                continue;
+                const Position found = reader_.findSync(pos_ + 1);
+                list(SectorFault::SteppedOver, expect, stream_, found);
+                pos_ = found;
+                return true;
             }
-            damaged = true;
-            taken = expect;
+            slot = {expect, kNoAddress, true};
         } else if (!address) {
-            damaged = true;
-            taken = expect;
-        } else if (expected != kNoAddress && *address != expected) {
-            size_t prevAvail = 0;
-            const uint8_t* prev = previous != kNone
-                                      ? reader.at(previous, kCdSectorSize, previous, prevAvail)
-                                      : nullptr;
-            // at() kept the previous sector: s is still valid.
-            s = reader.at(pos, 2 * kCdSectorSize, keepFrom, avail);
-            if (prev != nullptr && s != nullptr && *address + 1 == expected &&
-                std::memcmp(prev + kCdHeaderAt, s + kCdHeaderAt, kCdSectorSize - kCdHeaderAt) ==
-                    0) {
-                list(SectorFault::Duplicate, *address, stream, pos + kCdSectorSize);
-                pos += kCdSectorSize;
-                ++sector;
-                continue;
-            }
-            if (s == nullptr) {
-                walk.failure = reader.failure();
-                break;
-            }
-            if (nextAddress == expected + 1) {
-                // Only this address is odd: its neighbours keep the order.
-                list(SectorFault::OutOfOrder, *address, stream + payloadOf(s, avail),
-                     pos + kCdSectorSize);
-                taken = expected;
-            } else if (*address > expected && nextAddress == expected) {
-                // Come early: the expected sector follows, and the order
-                // steps over this address once it reaches it.
-                list(SectorFault::OutOfOrder, *address, stream + payloadOf(s, avail),
-                     pos + kCdSectorSize);
-                early = *address;
-                follows = expected;
-            } else if (*address > expected) {
-                list(SectorFault::Missing, expected, stream, pos, *address - expected);
-            } else {
-                list(SectorFault::OutOfOrder, *address, stream + payloadOf(s, avail),
-                     pos + kCdSectorSize);
-            }
+            slot = {expect, kNoAddress, true};
+        } else if (expected_ != kNoAddress && *address != expected_) {
+            const Order order = outOfOrder(s, avail, keepFrom, *address, nextAddress, slot);
+            if (order == Order::Failed) return false;
+            if (order == Order::Duplicate) return true;
         }
+        keep(s, avail, slot);
+        return true;
+    }
+
+    // The address a kept sector stands for, the one expected behind it when
+    // not the next, and whether its header is damaged.
+    struct Slot {
+        uint32_t taken;
+        uint32_t follows;
+        bool damaged;
+    };
+
+    // The next slot's address, when its sync pattern is there.
+    std::pair<uint32_t, bool> nextAddressOf(const uint8_t* s, size_t avail) const {
+        const uint8_t* next = avail >= kCdSectorSize + kCdUserDataAt ? s + kCdSectorSize : nullptr;
+        const bool nextSync = next != nullptr && hasSync(next);
+        return {nextSync ? cdAddressFrames(next + kCdHeaderAt).value_or(kNoAddress) : kNoAddress,
+                nextSync};
+    }
+
+    // The file ends inside the slot: what it holds of the payload is kept.
+    void cutShort(const uint8_t* s, size_t avail, uint32_t expect) {
         const uint32_t payload = payloadOf(s, avail);
-        if (damaged) list(SectorFault::DamagedHeader, taken, stream + payload, pos + kCdSectorSize);
+        const uint32_t taken =
+            avail > kCdUserDataAt
+                ? std::min<uint32_t>(static_cast<uint32_t>(avail) - kCdUserDataAt, payload)
+                : 0;
+        walk_.layout.addSector(pos_ + kCdUserDataAt, taken);
+        list(SectorFault::CutShort, expect, stream_ + taken, size_);
+        stream_ += taken;
+    }
+
+    // A slot of zeros, which the drive could not read: a whole payload of them.
+    void unreadable(uint32_t expect) {
+        walk_.layout.addSector(pos_ + kCdUserDataAt, kCdForm2Payload);
+        list(SectorFault::Unreadable, expect, stream_ + kCdForm2Payload, pos_ + kCdSectorSize);
+        stream_ += kCdForm2Payload;
+        pos_ += kCdSectorSize;
+        ++sector_;
+        if (expected_ != kNoAddress) ++expected_;
+        previous_ = kNone;
+    }
+
+    enum class Order { Kept, Duplicate, Failed };
+
+    // A sector whose address is not the one expected: a copy of the sector
+    // before (left out), one out of order, one come early, or sectors missing.
+    Order outOfOrder(const uint8_t*& s, size_t& avail, Position keepFrom, uint32_t address,
+                     uint32_t nextAddress, Slot& slot) {
+        size_t prevAvail = 0;
+        const uint8_t* prev = previous_ != kNone
+                                  ? reader_.at(previous_, kCdSectorSize, previous_, prevAvail)
+                                  : nullptr;
+        // at() kept the previous sector: s is still valid.
+        s = reader_.at(pos_, 2 * kCdSectorSize, keepFrom, avail);
+        if (prev != nullptr && s != nullptr && address + 1 == expected_ &&
+            std::memcmp(prev + kCdHeaderAt, s + kCdHeaderAt, kCdSectorSize - kCdHeaderAt) == 0) {
+            list(SectorFault::Duplicate, address, stream_, pos_ + kCdSectorSize);
+            pos_ += kCdSectorSize;
+            ++sector_;
+            return Order::Duplicate;
+        }
+        if (s == nullptr) {
+            walk_.failure = reader_.failure();
+            return Order::Failed;
+        }
+        const Position end = stream_ + payloadOf(s, avail);
+        if (nextAddress == expected_ + 1) {
+            // Only this address is odd: its neighbours keep the order.
+            list(SectorFault::OutOfOrder, address, end, pos_ + kCdSectorSize);
+            slot.taken = expected_;
+        } else if (address > expected_ && nextAddress == expected_) {
+            // Come early: the expected sector follows, and the order steps
+            // over this address once it reaches it.
+            list(SectorFault::OutOfOrder, address, end, pos_ + kCdSectorSize);
+            early_ = address;
+            slot.follows = expected_;
+        } else if (address > expected_) {
+            list(SectorFault::Missing, expected_, stream_, pos_, address - expected_);
+        } else {
+            list(SectorFault::OutOfOrder, address, end, pos_ + kCdSectorSize);
+        }
+        return Order::Kept;
+    }
+
+    // A sector kept: its payload in the layout, a damaged header or a wrong
+    // EDC listed.
+    void keep(const uint8_t* s, size_t avail, const Slot& slot) {
+        const uint32_t payload = payloadOf(s, avail);
+        if (slot.damaged) {
+            list(SectorFault::DamagedHeader, slot.taken, stream_ + payload, pos_ + kCdSectorSize);
+        }
         const uint32_t edcAt = kCdUserDataAt + payload;
         const uint32_t stored = loadLE32(s + edcAt);
         // Form 2 leaves the EDC optional: zero says that none was computed,
         // and such a sector cannot be checked. Form 1 always carries one.
         const bool checked = stored != 0 || payload == kCdForm1Payload;
         if (checked && cdSectorEdc(s + kCdSubheaderAt, edcAt - kCdSubheaderAt) != stored) {
-            list(SectorFault::BadChecksum, taken, stream + payload, pos + kCdSectorSize);
+            list(SectorFault::BadChecksum, slot.taken, stream_ + payload, pos_ + kCdSectorSize);
         }
-        walk.layout.addSector(pos + kCdUserDataAt, payload);
-        stream += payload;
-        expected = follows != kNoAddress ? follows : taken + 1;
-        previous = pos;
-        pos += kCdSectorSize;
-        ++sector;
+        walk_.layout.addSector(pos_ + kCdUserDataAt, payload);
+        stream_ += payload;
+        expected_ = slot.follows != kNoAddress ? slot.follows : slot.taken + 1;
+        previous_ = pos_;
+        pos_ += kCdSectorSize;
+        ++sector_;
     }
-    return walk;
+
+    SectorWalk walk_;
+    RawFileReader reader_;
+    const Position size_;
+    Position pos_, sector_ = 0, stream_ = 0;
+    uint32_t expected_ = kNoAddress;  // the address the next sector should have
+    uint32_t early_ = kNoAddress;     // an address met before its turn
+    Position previous_ = kNone;       // the file position of the last sector kept
+};
+
+}  // namespace
+
+SectorWalk walkSectors(int fd, const std::string& path, Position dataOffset, Position fileSize,
+                       const std::function<bool(Position)>& progress) {
+    return SectorWalker(fd, path, dataOffset, fileSize).run(progress);
 }
 
 }  // namespace mpg

@@ -14,6 +14,12 @@ inline constexpr uint32_t kSystemHeaderStartCode = 0x000001BB;  // system_header
 inline constexpr uint32_t kPaddingStreamCode = 0x000001BE;      // padding_stream
 inline constexpr uint32_t kEndCode = 0x000001B9;                // iso_11172_end_code
 
+// Start codes inside a video elementary stream (ISO/IEC 11172-2), which a
+// packet's payload carries: a picture begins each frame, a sequence header
+// gives the frame size and rate.
+inline constexpr uint32_t kPictureStartCode = 0x00000100;    // picture_start_code
+inline constexpr uint32_t kSequenceHeaderCode = 0x000001B3;  // sequence_header_code
+
 // The code of a table entry that is no block: sector fill, the zero bytes a
 // video CD or DVD muxer puts between a sector's last packet and the next
 // sector's pack header; or, listed as broken, the bytes of a broken block

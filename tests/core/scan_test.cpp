@@ -250,6 +250,31 @@ TEST_F(ScanTest, RunsSteppedOverInBulkAsByteByByte) {
     }
 }
 
+// The quiet steps of a search go byte by byte: a start code prefix that
+// begins no block (00 00 01 00) right in front of a pack header must not
+// carry the search over the header's first bytes.
+TEST_F(ScanTest, QuietSearchStopsAtAPackHeaderRightBehindAPrefix) {
+    struct Quiet : RecordingSink {
+        bool refreshProgress() override {
+            countdown_ = 1 << 30;
+            return false;
+        }
+    };
+    StreamBuilder b = test::typicalStream(6);
+    const size_t pack = 5;  // pack, header, then pack, video, audio per pack
+    ASSERT_EQ(b.blocks()[pack].code, kPackStartCode);
+    b.insertBytes(b.blocks()[pack].offset, {0x00, 0x00, 0x01});
+    path = dir.write("s.mpg", b.bytes());
+    Quiet quiet;
+    ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
+    EXPECT_FALSE(scanStream(state, quiet));
+    state.view.closeFile();
+    ASSERT_EQ(state.table.size(), b.blocks().size());
+    EXPECT_EQ(state.table[pack - 1].broken, kBrokenListed);
+    EXPECT_EQ(state.table[pack - 1].delta(), 3);
+    EXPECT_EQ(state.table[pack], (BlockRecord{b.blocks()[pack].offset + 3, kPackStartCode, 12}));
+}
+
 TEST_F(ScanTest, MissingSignatureLeavesTableAlone) {
     state.table.assign({BlockRecord{0, 0x1BA, 12}});
     scan(StreamBuilder().systemHeader({0xE0}).pack().endCode().bytes());
