@@ -55,16 +55,18 @@ void CliSink::draw(int32_t percent, const std::string& text) {
     drawn_ = true;
 }
 
-void printRows(const BlockTable& table, const std::string& prefix) {
+void printRows(const BlockTable& table, const std::string& prefix, const RepairSession* at) {
     int number = 0;
     std::string lines;
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
         lines += prefix;
         ++number;
+        BlockRecord shown = table[i];
+        if (at != nullptr) shown.offset = at->shownPosition(shown.offset);
         for (int c = 0; c < kErrorColumns; ++c) {
             if (c > 0) lines += '\t';
-            appendErrorCell(lines, c, number, static_cast<int64_t>(i), table[i]);
+            appendErrorCell(lines, c, number, static_cast<int64_t>(i), shown);
         }
         lines += '\n';
         if (lines.size() >= 64 * 1024) {

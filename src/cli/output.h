@@ -13,6 +13,7 @@
 #include "analysis/error_list.h"
 #include "analysis/progress_throttle.h"
 #include "repair/verify.h"
+#include "session/repair_session.h"
 #include "text/messages.h"
 
 namespace mpg::cli {
@@ -52,8 +53,11 @@ class CliSink : public ThrottledSink {
 };
 
 // The rows of the table's listed entries, tab-separated, one per line, each
-// after `prefix` (the file's name and a tab when there are several).
-void printRows(const BlockTable& table, const std::string& prefix = "");
+// after `prefix` (the file's name and a tab when there are several); with a
+// session, each block at the position the session shows for it (where it
+// stands in the input file).
+void printRows(const BlockTable& table, const std::string& prefix = "",
+               const RepairSession* at = nullptr);
 
 // The faulty sectors of a video CD rip, behind the block rows: each line
 // starts with `prefix` and "sector" and a tab, then the sector's number,

@@ -60,6 +60,11 @@ const char* sourceOf(Message message) {
             return MPG_TR_NOOP("Message", "нарушена структура файла");
         case Message::JoinOutputIsInput:
             return MPG_TR_NOOP("Message", "выходной файл совпадает с одним из входных");
+        case Message::NotScanned:
+            return MPG_TR_NOOP("Message",
+                               "ошибки не сохранены: поток не проверен после открытия или ремонта");
+        case Message::NothingSaved:
+            return MPG_TR_NOOP("Message", "проверять нечего: результат ещё не сохранён");
     }
     return "";
 }
@@ -121,6 +126,12 @@ std::optional<Message> failureMessage(const Failure& failure) {
         case FailureKind::BadStructure:
         case FailureKind::CutShort:
             return Message::JoinBroken;
+        case FailureKind::NoIndex:
+            return Message::NoIndex;
+        case FailureKind::NotScanned:
+            return Message::NotScanned;
+        case FailureKind::NothingSaved:
+            return Message::NothingSaved;
     }
     return std::nullopt;
 }
@@ -137,6 +148,8 @@ Message saveMessage(const Failure& failure) {
             return Message::InputChanged;
         case FailureKind::ReadFailed:
             return Message::ReadFailed;
+        case FailureKind::NotScanned:
+            return Message::NotScanned;
         default:
             return Message::SaveFailed;
     }

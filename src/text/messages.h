@@ -46,8 +46,10 @@ enum class Message {
     JoinDone,
     JoinBroken,
     JoinOutputIsInput,
+    NotScanned,
+    NothingSaved,
 };
-inline constexpr int kMessageCount = static_cast<int>(Message::JoinOutputIsInput) + 1;
+inline constexpr int kMessageCount = static_cast<int>(Message::NothingSaved) + 1;
 
 // A message in the current language, and in English for the gloss.
 std::string messageText(Message message);

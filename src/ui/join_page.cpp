@@ -425,11 +425,12 @@ void JoinPage::showProgress(int percent, const QString& text) {
     GaugeZ->setValue(percent);
 }
 
-void JoinPage::jobFinished(Job job, int32_t result) {
+void JoinPage::jobFinished(Job job, const JobResult& result) {
     // A sound check goes on to the join, whose gauge and skull stay.
     if (job == Job::JoinCheck && checkDone()) return;
     // An input refused at the start has shown its own text already.
-    const JoinResult joined = static_cast<JoinResult>(result);
+    const auto* number = std::get_if<int32_t>(&result);
+    const JoinResult joined = static_cast<JoinResult>(number != nullptr ? *number : 0);
     if (job == Job::Join && (joined != JoinResult::Failed || !joinMessageShown_)) {
         LabelME->setText(
             withDetail(joinResultText(joined, state_.job.failure), state_.job.failure));
