@@ -103,17 +103,14 @@ uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
 class SaveWalk {
   public:
     SaveWalk(AppState& state, const SaveParams& params, JobSink& sink)
-        : state_(state),
-          params_(params),
-          sink_(sink),
-          view_(state.view),
-          failure_(state.job.failure) {}
+        : state_(state), params_(params), sink_(sink), view_(state.view) {}
 
     bool start();
     bool writeBlock(size_t n);
     // Progress, a change of the input, a stop: after each block.
     bool reportAndPoll(size_t n);
     bool finish();
+    const Failure& failure() const { return failure_; }
 
   private:
     // The output's own failure (a write, the rename) is the first reason;
@@ -145,7 +142,7 @@ class SaveWalk {
     const SaveParams& params_;
     JobSink& sink_;
     StreamView& view_;
-    Failure& failure_;
+    Failure failure_;
     OutputFile out_;
     std::optional<CdxaWrapStage> wrap_;
     PlainSpan span_;
@@ -158,7 +155,6 @@ class SaveWalk {
 };
 
 bool SaveWalk::start() {
-    failure_ = {};
     if (!out_.create(params_.outputPath, {params_.inputPath}))
         return failed(FailureKind::WriteFailed);
     if (!view_.openFile(params_.inputPath)) return failed(FailureKind::OpenFailed, errno);
@@ -290,13 +286,14 @@ bool SaveWalk::finish() {
 
 }  // namespace
 
-bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
+Failure saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
     SaveWalk walk(state, params, sink);
-    if (!walk.start()) return false;
+    if (!walk.start()) return walk.failure();
     for (size_t n = 0; n < state.table.size(); ++n) {
-        if (!walk.writeBlock(n) || !walk.reportAndPoll(n)) return false;
+        if (!walk.writeBlock(n) || !walk.reportAndPoll(n)) return walk.failure();
     }
-    return walk.finish();
+    walk.finish();
+    return walk.failure();
 }
 
 }  // namespace mpg

@@ -211,15 +211,10 @@ WriteResult RepairSession::save(const WriteParams& params, JobSink& sink) {
         save.located = &result.located;
     }
     save.wrapDat = params.wrapDat;
-    const bool written = saveRepairedStream(state_, save, sink);
+    result.failure = saveRepairedStream(state_, save, sink);
     state_.view.closeFile();
-    result.failure = state_.job.failure;
-    if (written) {
-        saved_ = result.written;
-    } else {
-        // Only a file just written can be verified.
-        saved_ = {};
-    }
+    // Only a file just written can be verified.
+    saved_ = result.failure ? WrittenRepairs{} : result.written;
     return result;
 }
 
@@ -280,11 +275,8 @@ IndexResult RepairSession::loadIndex(const IndexParams& params) {
 }
 
 JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
-    JoinOutcome outcome;
-    outcome.result = request.glue ? glueFiles(state_.job, request.params, sink)
-                                  : joinStructured(state_.job, request.params, sink);
-    outcome.failure = state_.job.failure;
-    return outcome;
+    return {request.glue ? glueFiles(state_.job, request.params, sink)
+                         : joinStructured(state_.job, request.params, sink)};
 }
 
 }  // namespace mpg

@@ -128,8 +128,7 @@ struct JoinRequest {
 };
 
 struct JoinOutcome {
-    Failure failure;
-    JoinResult result = JoinResult::Done;
+    Failure failure;  // none when the join is done; Stopped with the bytes kept
 };
 
 class RepairSession {

@@ -155,10 +155,12 @@ Message saveMessage(const Failure& failure) {
     }
 }
 
-Message joinMessage(JoinResult result, const Failure& failure) {
-    if (result == JoinResult::Done) return Message::JoinDone;
-    if (result == JoinResult::Stopped) return Message::Stopped;
+Message joinMessage(const Failure& failure) {
     switch (failure.kind) {
+        case FailureKind::None:
+            return Message::JoinDone;
+        case FailureKind::Stopped:
+            return Message::Stopped;
         case FailureKind::OutputIsInput:
             return Message::JoinOutputIsInput;
         case FailureKind::OpenFailed:
@@ -238,8 +240,8 @@ std::string saveResultText(const Failure& failure) {
     return messageText(saveMessage(failure));
 }
 
-std::string joinResultText(JoinResult result, const Failure& failure) {
-    return messageText(joinMessage(result, failure));
+std::string joinResultText(const Failure& failure) {
+    return messageText(joinMessage(failure));
 }
 
 std::string failureText(const Failure& failure) {

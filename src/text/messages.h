@@ -63,8 +63,8 @@ std::optional<Message> failureMessage(const Failure& failure);
 // The outcome of a save, of the repaired stream or of the index file: Saved
 // when nothing failed.
 Message saveMessage(const Failure& failure);
-// The outcome of a join.
-Message joinMessage(JoinResult result, const Failure& failure);
+// The outcome of a join: done when nothing failed.
+Message joinMessage(const Failure& failure);
 
 // ": path: reason" to put behind a status text, so that a user sees which file
 // failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
@@ -78,7 +78,7 @@ std::string failureDetail(const Failure& failure);
 std::string checkResultText(CheckResult result);
 std::string failureHeadline(const Failure& failure);  // "" for no failure
 std::string saveResultText(const Failure& failure);
-std::string joinResultText(JoinResult result, const Failure& failure);
+std::string joinResultText(const Failure& failure);
 
 // A failure's headline with its detail, as a status line shows it.
 std::string failureText(const Failure& failure);

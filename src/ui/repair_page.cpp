@@ -379,7 +379,7 @@ void RepairPage::dumpCurrentBlock() {
     if (row < 1) return;
     const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
     BlockDump bytes;
-    if (!index || !readBlockForDump(state_, inputPath(), *index, bytes)) return;
+    if (!index || !readBlockForDump(state_, session_.path(), *index, bytes)) return;
     showDump(bytes);
 }
 
@@ -391,7 +391,7 @@ void RepairPage::dumpSector(const QModelIndex& index) {
         state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
     const std::optional<size_t> block = blockHolding(state_.table, at);
     BlockDump bytes;
-    if (!block || !readBlockForDump(state_, inputPath(), *block, bytes)) return;
+    if (!block || !readBlockForDump(state_, session_.path(), *block, bytes)) return;
     showDump(bytes, at);
 }
 
