@@ -97,11 +97,9 @@ void RepairSession::forgetRepairs() {
 
 OpenResult RepairSession::open(const OpenParams& params) {
     OpenResult result;
-    result.check = openAndCheck(state_, params.path);
-    if (result.check == CheckResult::OpenFailed || result.check == CheckResult::NotRegular ||
-        result.check == CheckResult::ReadFailed) {
-        result.failure = state_.view.failure();
-    }
+    const OpenCheck open = openAndCheck(state_, params.path);
+    result.check = open.result;
+    result.failure = open.failure;
     if (!result.opened()) return result;
     // The table is empty again: nothing is found, repaired or written.
     path_ = params.path;

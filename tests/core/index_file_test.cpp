@@ -298,7 +298,7 @@ TEST(IndexFile, LoadingGivesTheCodesAtTheTablesEnd) {
     test::TempDir dir;
     const Indexed vcd(dir, "vcd.mpg", test::readFile(test::fixture("vcd.mpg")));
     AppState state;
-    ASSERT_EQ(openAndCheck(state, vcd.input), CheckResult::Ok);
+    ASSERT_EQ(openAndCheck(state, vcd.input).result, CheckResult::Ok);
     ASSERT_NE(state.codes.first(), vcd.scanned.state.codes.first());
     ASSERT_EQ(loadIndexFile(vcd.index, vcd.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.codes.first(), vcd.scanned.state.codes.first());

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "repair/index_file.h"
 #include "repair/naming.h"
@@ -154,6 +155,35 @@ TEST_F(RepairSessionTest, TheCheckFollowsTheLastSave) {
     EXPECT_FALSE(s.automatic());
     EXPECT_TRUE(s.repairs().empty());
     EXPECT_EQ(s.verify({}, sink).failure.kind, FailureKind::NothingSaved);
+}
+
+// Pressed twice, the automatic repair keeps one account of each block, its
+// latest; a strategy before it leaves it only what that did not fix.
+TEST_F(RepairSessionTest, TheLatestAccountOfABlockWins) {
+    StreamBuilder b = test::typicalStream(8);
+    // From the back; each run stands alone, so that it is as long as put.
+    for (const auto& [block, length, byte] : {std::tuple{18u, 80u, 0x00}, {9u, 300u, 0xFF}}) {
+        size_t at = b.blocks()[block].offset + 300;
+        while (b.bytes()[at - 1] == byte || b.bytes()[at] == byte) ++at;
+        b.insert(at, length, static_cast<uint8_t>(byte));
+    }
+    input = dir.write("in.mpg", b.bytes());
+    const auto accounts = [&](const std::vector<Strategy>& presses) {
+        RepairSession s;
+        openAndScan(s);
+        for (const Strategy strategy : presses) (void)apply(s, strategy);
+        std::vector<size_t> indices;
+        for (const BlockRepair& r : s.repairs()) indices.push_back(r.index);
+        return indices;
+    };
+    RepairSession scanned;
+    openAndScan(scanned);
+    const std::vector<size_t> listed = listedInTable(scanned.state().table);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(accounts({Strategy::Automatic}), listed);
+    EXPECT_EQ(accounts({Strategy::Automatic, Strategy::Automatic}), listed);
+    EXPECT_EQ(accounts({Strategy::RemoveRunsEqualToDelta, Strategy::Automatic}),
+              std::vector<size_t>{listed[0]});
 }
 
 // A later account of a block replaces its earlier one; the others stay.
