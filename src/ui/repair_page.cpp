@@ -57,7 +57,6 @@ RepairPage::RepairPage(RepairSession& session, JobController& jobs, QWidget* par
     buildFilter();
     buildSectorList();
     retranslate();
-    followSession();
     connect(&jobs_, &JobController::progress, this, &RepairPage::showProgress);
     connect(&jobs_, &JobController::rowsReported, this, &RepairPage::takeRows);
     connect(&jobs_, &JobController::listCleared, this, &RepairPage::clearErrorList);
@@ -163,12 +162,11 @@ bool RepairPage::askToResume() {
 
 // --- what the jobs deliver ---------------------------------------------------
 
-void RepairPage::jobFinished(Job job, const JobResult& result) {
+void RepairPage::jobFinished(Job, const JobResult& result) {
     if (const auto* scan = std::get_if<ScanResult>(&result)) showScanResult(*scan);
     if (const auto* apply = std::get_if<ApplyResult>(&result)) showRepairResult(*apply);
     if (const auto* save = std::get_if<WriteResult>(&result)) showSaveResult(*save);
     if (const auto* check = std::get_if<VerifyResult>(&result)) showCheckResult(*check);
-    if (job == Job::Join || job == Job::JoinCheck) return;
     BitBtnGO->setText(tr("го"));
     GaugeZZ->hide();
     LabelPTR->hide();

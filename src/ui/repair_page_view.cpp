@@ -385,6 +385,8 @@ void RepairPage::retranslate() {
     EditIN->setPlaceholderText(QString::fromStdString(messageText(Message::NeedFileName)));
     EditFILTER->setPlaceholderText(tr(repair_layout::EditFILTERPlaceholder));
     showCount();
+    // The items that name the session's files, in the new language.
+    followSession();
 }
 
 void RepairPage::restoreCaption() {
