@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableView>
 
 #include "analysis/scan.h"
 #include "repair/index_file.h"
@@ -16,7 +15,6 @@
 #include "stream/cdxa.h"
 #include "text/messages.h"
 #include "ui/error_table.h"
-#include "ui/form_du.h"
 #include "ui/form_yes_no.h"
 #include "ui/page_kit.h"
 #include "ui/repair_page_layout.h"

@@ -5,8 +5,6 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,17 +15,11 @@
 #include <algorithm>
 
 #include "analysis/dump.h"
-#include "analysis/progress_throttle.h"
-#include "analysis/scan.h"
-#include "analysis/scan_control.h"
-#include "repair/auto_repair.h"
-#include "repair/index_file.h"
 #include "repair/naming.h"
 #include "stream/cdxa.h"
 #include "text/messages.h"
 #include "ui/error_table.h"
 #include "ui/form_du.h"
-#include "ui/form_yes_no.h"
 #include "ui/page_kit.h"
 #include "ui/repair_page_layout.h"
 #include "ui/sector_table.h"
