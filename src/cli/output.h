@@ -79,13 +79,11 @@ void saySummary(const RepairSummary& summary);
 void sayOutputCheck(const OutputCheck& check);
 
 // The blocks of the automatic repair's report that a rescan cannot judge,
-// each with where it begins in the output (`located`, as the writer gave
-// it): their length field was rewritten or they were padded, so they scan
-// clean whatever their payload holds. Blocks the repair left unresolved
-// were written by the fallback (state.headerFromRealSize): their length
-// rewritten, or cut or padded to their declared size.
-void sayUncheckable(const AppState& state, const std::vector<BlockRepair>& repairs,
-                    const std::vector<Position>& located);
+// each with where it begins in the output: their length field was rewritten,
+// they were padded, or the fallback wrote them (state.headerFromRealSize:
+// their length rewritten, or cut or padded to their declared size), so they
+// scan clean whatever their payload holds.
+void sayUncheckable(const WrittenRepairs& written);
 
 // The whole table, the stream codes and the rows as one JSON document,
 // written as it is made: a stream of millions of tiny blocks gives a

@@ -237,7 +237,7 @@ class RepairCommand : public Command {
         WriteResult saved;
         {
             CliSink sink(s.quiet, s.state.view.streamSize());
-            saved = s.work.save({output, wrapDat_, true}, sink);
+            saved = s.work.save({output, wrapDat_}, sink);
         }
         if (json_) printJson(s.state);
         const Failure& failure = saved.failure;
@@ -249,7 +249,7 @@ class RepairCommand : public Command {
             !finishReport(report, {s.path, output}, s.work.repairs(), saved.located)) {
             return 1;
         }
-        return verify_ ? verifyWritten(s, saved.located) : 0;
+        return verify_ ? verifyWritten(s) : 0;
     }
 
     // The report's file, refused when it is one of `taken`; false (told)
@@ -273,7 +273,7 @@ class RepairCommand : public Command {
     // repair's table stays as it is), what the scan found and the blocks it
     // cannot judge. 3 when a block stays unresolved or the file holds
     // broken blocks.
-    int verifyWritten(Session& s, const std::vector<Position>& located) {
+    int verifyWritten(Session& s) {
         VerifyResult verified;
         {
             CliSink sink(s.quiet, fileSize(s.work.lastSaved().output));
@@ -284,7 +284,7 @@ class RepairCommand : public Command {
             return 1;
         }
         sayOutputCheck(verified.check);
-        sayUncheckable(s.state, s.work.repairs(), located);
+        sayUncheckable(verified.written);
         const bool unresolved = summarize(s.work.repairs()).unresolved > 0;
         return unresolved || verified.check.broken > 0 ? 3 : 0;
     }

@@ -184,33 +184,56 @@ ApplyResult RepairSession::apply(const ApplyParams& params, RepairProgress& prog
     return result;
 }
 
-WrittenRepairs RepairSession::accountOfWrites(const std::string& output) const {
-    WrittenRepairs w{output, automatic_};
-    for (const BlockRepair& r : repairs_) {
-        w.lengthFromFile += r.action == RepairAction::LengthFromFile;
-        w.padded += r.action == RepairAction::Padded;
+size_t WrittenRepairs::count(WrittenAs how) const {
+    return static_cast<size_t>(std::count_if(
+        blocks.begin(), blocks.end(), [how](const WrittenBlock& b) { return b.how == how; }));
+}
+
+WrittenRepairs RepairSession::accountOfWrites(const std::string& output,
+                                              const std::vector<Position>& located) const {
+    WrittenRepairs w{output, automatic_, {}, countListed(state_.table)};
+    for (size_t k = 0; k < repairs_.size(); ++k) {
+        const BlockRepair& r = repairs_[k];
+        // The fallback changes only a block still broken whose header has a
+        // length field (a system header or a packet); any other is copied as
+        // it stands. The plan the repair made for a block wins over it.
+        const BlockRecord& e = state_.table[r.index];
+        const BlockKind kind = state_.codes.classify(e.code);
+        const bool fallback = r.certainty == RepairCertainty::Unresolved && e.isBroken() &&
+                              (kind == BlockKind::SystemHeader || kind == BlockKind::Packet);
+        std::optional<WrittenAs> how;
+        if (r.action == RepairAction::LengthFromFile) {
+            how = WrittenAs::LengthRewritten;
+        } else if (r.action == RepairAction::Padded) {
+            how = WrittenAs::Padded;
+        } else if (fallback) {
+            how = state_.headerFromRealSize ? WrittenAs::LengthRewritten : WrittenAs::CutOrPadded;
+        }
+        if (!how) continue;
+        std::optional<Position> at;
+        if (k < located.size()) at = located[k];
+        w.blocks.push_back({r.index, *how, at});
     }
-    // What no repair resolved stays listed, and the fallback writes it.
-    w.unresolved = countListed(state_.table);
     return w;
 }
 
 WriteResult RepairSession::save(const WriteParams& params, JobSink& sink) {
     WriteResult result;
-    result.written = accountOfWrites(params.output);
     std::vector<size_t> reported;
-    if (params.locateRepairs) {
+    // Where the automatic repair's blocks stand in the output.
+    if (!repairs_.empty()) {
         reported.reserve(repairs_.size());
         for (const BlockRepair& r : repairs_) reported.push_back(r.index);
     }
     SaveParams save{path_, params.output};
-    if (params.locateRepairs) {
+    if (!reported.empty()) {
         save.locate = &reported;
         save.located = &result.located;
     }
     save.wrapDat = params.wrapDat;
     result.failure = saveRepairedStream(state_, save, sink);
     state_.view.closeFile();
+    result.written = accountOfWrites(params.output, result.located);
     // Only a file just written can be verified.
     saved_ = result.failure ? WrittenRepairs{} : result.written;
     return result;

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,29 +72,43 @@ struct ApplyResult {
     StrategyOutcome outcome;
 };
 
+// How the writer wrote a block other than by copying it.
+enum class WrittenAs : uint8_t {
+    LengthRewritten,  // its length field set to its real size
+    Padded,           // padded with zeros
+    CutOrPadded,      // the fallback: cut or padded to its declared size
+};
+
+struct WrittenBlock {
+    size_t index = 0;  // BlockTable entry
+    WrittenAs how = WrittenAs::LengthRewritten;
+    std::optional<Position> at;  // where it begins in the output, when located
+};
+
 // What the writer did beyond copying, as the reports tell it: a rewritten
 // length or a padded block scans clean whatever its payload holds, and so
 // does a block the fallback wrote, so a verification names them apart.
 struct WrittenRepairs {
     std::string output;
     bool automatic = false;  // an automatic repair reported on the table
-    size_t lengthFromFile = 0;
-    size_t padded = 0;
+    // The automatic repair's blocks the writer did not copy as they stand,
+    // in the report's order.
+    std::vector<WrittenBlock> blocks;
     size_t unresolved = 0;  // still listed broken: the fallback wrote them
+
+    size_t count(WrittenAs how) const;
 };
 
 struct WriteParams {
     std::string output;
     bool wrapDat = false;  // write a video CD rip's repaired stream as a rip again
-    // Where the automatic repair's blocks stand in the output, for a report.
-    bool locateRepairs = false;
 };
 
 struct WriteResult {
     Failure failure;
     WrittenRepairs written;
     // The output positions of the automatic repair's blocks, in the order
-    // of repairs() (when asked for).
+    // of repairs(), as far as the writer reached.
     std::vector<Position> located;
 };
 
@@ -189,7 +204,8 @@ class RepairSession {
   private:
     // The table is made anew: what was said of the old one goes.
     void forgetRepairs();
-    WrittenRepairs accountOfWrites(const std::string& output) const;
+    WrittenRepairs accountOfWrites(const std::string& output,
+                                   const std::vector<Position>& located) const;
 
     std::unique_ptr<AppState> owned_;
     AppState& state_;

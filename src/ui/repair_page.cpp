@@ -323,7 +323,8 @@ void RepairPage::showCheckResult(const VerifyResult& result) {
     // holds, and so does a block the fallback wrote: those are named apart.
     if (written.automatic) {
         text += tr("; длина переписана: %1, дополнено: %2")
-                    .arg(grouped(written.lengthFromFile), grouped(written.padded));
+                    .arg(grouped(written.count(WrittenAs::LengthRewritten)),
+                         grouped(written.count(WrittenAs::Padded)));
     }
     if (written.unresolved > 0) text += tr("; не решено: %1").arg(grouped(written.unresolved));
     setStatus(text);
