@@ -40,9 +40,9 @@ inline constexpr uint32_t kDumpEdge = 64 * 1024;
 inline constexpr uint64_t kDumpWhole = 2 * kDumpEdge;
 
 struct BlockDump {
-    size_t index = 0;           // the block's BlockTable entry
-    BlockRecord record;         // and what the table held for it
-    Position offset = 0;        // stream position of the block's first byte
+    size_t index = 0;     // the block's BlockTable entry
+    BlockRecord record;   // and what the table held for it
+    Position offset = 0;  // stream position of the block's first byte
     // Where the block stands as its title names it: the stream position
     // unless the front end gives the input file's.
     Position titled = 0;
