@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemFile output;
 
     AppState state;
-    FUZZ_CHECK(openAndCheck(state, input.path()) == CheckResult::Ok);
+    FUZZ_CHECK(openAndCheck(state, input.path()).result == CheckResult::Ok);
     // Records that do not fit the stream are refused whole.
     const IndexLoad load = loadIndexFile(index.path(), input.path(), state);
     if (size == 0 || size % kBlockRecordSize != 0) FUZZ_CHECK(load == IndexLoad::Damaged);

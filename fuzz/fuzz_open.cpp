@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The model above is the strict walk's: MPEG-1 alone.
     state.rules = StreamRules::Literal;
 
-    const CheckResult result = openAndCheck(state, path);
+    const CheckResult result = openAndCheck(state, path).result;
     FUZZ_CHECK(result == expected);
     FUZZ_CHECK(!state.view.isOpen());
     const bool opened = result == CheckResult::Ok || result == CheckResult::NoSignature ||

@@ -368,6 +368,14 @@
         <source>поток не помещается в .dat (4 ГиБ RIFF или 100 минут диска)</source>
         <translation>the stream does not fit into a .dat (4 GiB of RIFF or 100 minutes of disc)</translation>
     </message>
+    <message>
+        <source>ошибки не сохранены: поток не проверен после открытия или ремонта</source>
+        <translation>errors not saved: the stream has not been scanned since it was opened or repaired</translation>
+    </message>
+    <message>
+        <source>проверять нечего: результат ещё не сохранён</source>
+        <translation>nothing to check: no result has been saved yet</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>
@@ -550,14 +558,6 @@ or start over?</translation>
         <translation>saving</translation>
     </message>
     <message>
-        <source>идёт проверка результата</source>
-        <translation>checking the result</translation>
-    </message>
-    <message>
-        <source>результат: блоков %1, с ошибками %2</source>
-        <translation>result: %1 blocks, %2 broken</translation>
-    </message>
-    <message>
         <source>; длина переписана: %1, дополнено: %2</source>
         <translation>; length rewritten: %1, padded: %2</translation>
     </message>
@@ -683,6 +683,18 @@ The filter changes only what is shown: the hammer repairs every block in the lis
     <message>
         <source>записать исправленный поток снова как образ .dat: заголовок RIFF CDXA, секторы с новыми адресами после первого разреза и новыми EDC</source>
         <translation>write the repaired stream as a .dat rip again: a RIFF CDXA header, sectors with new addresses after the first cut and new EDCs</translation>
+    </message>
+    <message>
+        <source>проверить %1</source>
+        <translation>check %1</translation>
+    </message>
+    <message>
+        <source>идёт проверка результата: %1</source>
+        <translation>checking the result: %1</translation>
+    </message>
+    <message>
+        <source>результат %1: блоков %2, с ошибками %3</source>
+        <translation>result %1: %2 blocks, %3 broken</translation>
     </message>
 </context>
 <context>

@@ -17,9 +17,6 @@ namespace mpg {
 
 struct JobState {
     std::atomic<bool> stopRequested{false};  // set by the window, polled by the job
-    // Why the last save or join did not end as asked: none after success;
-    // read by the front end once the job has ended.
-    Failure failure;
 };
 
 struct AppState {

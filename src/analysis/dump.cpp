@@ -164,7 +164,7 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     const int64_t wanted = std::max<int64_t>({e.declaredSize, e.realSize, 0});
     out.index = index;
     out.record = e;
-    out.offset = e.offset;
+    out.offset = out.titled = e.offset;
     out.length = std::min<Position>(static_cast<Position>(wanted), room);
     const bool whole = out.length <= kDumpWhole;
     const auto read = [&](Position from, Position count, std::vector<uint8_t>& into) {

@@ -40,9 +40,12 @@ inline constexpr uint32_t kDumpEdge = 64 * 1024;
 inline constexpr uint64_t kDumpWhole = 2 * kDumpEdge;
 
 struct BlockDump {
-    size_t index = 0;           // the block's BlockTable entry
-    BlockRecord record;         // and what the table held for it
-    Position offset = 0;        // stream position of the block's first byte
+    size_t index = 0;     // the block's BlockTable entry
+    BlockRecord record;   // and what the table held for it
+    Position offset = 0;  // stream position of the block's first byte
+    // Where the block stands as its title names it: the stream position
+    // unless the front end gives the input file's.
+    Position titled = 0;
     Position length = 0;        // the block's length as shown
     std::vector<uint8_t> head;  // its first bytes
     std::vector<uint8_t> tail;  // its last bytes; empty when the block is shown whole

@@ -108,6 +108,14 @@ class ErrorGrid {
     // are skipped. The automatic repair's list keeps the blocks it made
     // sound, so that their rows can say what was done to them.
     void rebuildFromEntries(const BlockTable& table, const std::vector<size_t>& entries);
+    // The offset each row shows becomes shown(offset): where the block
+    // stands in the file the user named, once a repair has cut regions out.
+    template <class Shown>
+    void mapOffsets(Shown shown) {
+        for (Row& row : rows_) {
+            if (row.state != RowState::Empty) row.record.offset = shown(row.record.offset);
+        }
+    }
 
   private:
     enum class RowState : uint8_t { Empty, Found, Resolved };

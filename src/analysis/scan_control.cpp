@@ -5,7 +5,9 @@
 
 namespace mpg {
 
-CheckResult openAndCheck(AppState& state, const std::string& path) {
+namespace {
+
+CheckResult checkStreamHead(AppState& state, const std::string& path) {
     if (path.empty()) return CheckResult::NoName;
     StreamView& view = state.view;
     switch (view.openStream(path)) {
@@ -62,6 +64,17 @@ CheckResult openAndCheck(AppState& state, const std::string& path) {
     }
     view.closeFile();
     return result;
+}
+
+}  // namespace
+
+OpenCheck openAndCheck(AppState& state, const std::string& path) {
+    OpenCheck check{checkStreamHead(state, path), {}};
+    if (check.result == CheckResult::OpenFailed || check.result == CheckResult::NotRegular ||
+        check.result == CheckResult::ReadFailed) {
+        check.failure = state.view.failure();
+    }
+    return check;
 }
 
 }  // namespace mpg

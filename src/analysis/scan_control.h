@@ -11,11 +11,19 @@
 
 namespace mpg {
 
+// What the open check found, and why: for OpenFailed, NotRegular and
+// ReadFailed the failure names the file and the system's reason.
+struct OpenCheck {
+    CheckResult result = CheckResult::Ok;
+    Failure failure;
+    // The file could not be opened or its head could not be read.
+    bool failed() const { return static_cast<bool>(failure); }
+};
+
 // Leaves the file closed on every outcome. Empties the table and the cut list
 // and releases the cache once the file could be opened. The stream codes
 // start from the initial ones, whatever an earlier file or join left, and
-// take those of the system header. For OpenFailed, NotRegular and
-// ReadFailed, state.view.failure() says why.
-CheckResult openAndCheck(AppState& state, const std::string& path);
+// take those of the system header.
+OpenCheck openAndCheck(AppState& state, const std::string& path);
 
 }  // namespace mpg

@@ -44,15 +44,14 @@ class JoinCommand : public Command {
         // there; the glue copies bytes and minds no structure, so with it
         // the check only names the pieces.
         if (check_ && !piecesAreSound() && !glue_) return 1;
-        JoinResult result = JoinResult::Failed;
+        JoinOutcome joined;
         {
             CliSink sink(s.quiet, bytes);
-            result = glue_ ? glueFiles(s.state.job, params_, sink)
-                           : joinStructured(s.state.job, params_, sink);
+            joined = s.work.join({params_, glue_}, sink);
         }
-        const Failure& failure = s.state.job.failure;
-        say(joinMessage(result, failure), result == JoinResult::Done ? "" : failureDetail(failure));
-        return result == JoinResult::Done ? 0 : 1;
+        const Failure& failure = joined.failure;
+        say(joinMessage(failure), failure ? failureDetail(failure) : "");
+        return failure ? 1 : 0;
     }
 
   private:

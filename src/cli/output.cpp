@@ -55,16 +55,18 @@ void CliSink::draw(int32_t percent, const std::string& text) {
     drawn_ = true;
 }
 
-void printRows(const BlockTable& table, const std::string& prefix) {
+void printRows(const BlockTable& table, const std::string& prefix, const RepairSession* at) {
     int number = 0;
     std::string lines;
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
         lines += prefix;
         ++number;
+        BlockRecord shown = table[i];
+        if (at != nullptr) shown.offset = at->shownPosition(shown.offset);
         for (int c = 0; c < kErrorColumns; ++c) {
             if (c > 0) lines += '\t';
-            appendErrorCell(lines, c, number, static_cast<int64_t>(i), table[i]);
+            appendErrorCell(lines, c, number, static_cast<int64_t>(i), shown);
         }
         lines += '\n';
         if (lines.size() >= 64 * 1024) {
@@ -114,46 +116,20 @@ void sayOutputCheck(const OutputCheck& check) {
     }) << "\n";
 }
 
-namespace {
-
-// Whether the writer applied the fallback to a block: it was still broken
-// when saved, and only a header with a length field (a system header or a
-// packet) is rewritten, cut or padded; any other is copied as it stands.
-bool writtenByFallback(const AppState& state, size_t index) {
-    const BlockRecord& e = state.table[index];
-    const BlockKind kind = state.codes.classify(e.code);
-    return e.isBroken() && (kind == BlockKind::SystemHeader || kind == BlockKind::Packet);
-}
-
-}  // namespace
-
-void sayUncheckable(const AppState& state, const std::vector<BlockRepair>& repairs,
-                    const std::vector<Position>& located) {
-    const char* const rewritten = MPG_TR_NOOP("Cli", "длина переписана");
-    for (size_t k = 0; k < repairs.size(); ++k) {
-        const BlockRepair& r = repairs[k];
-        // The plan the repair made for a block wins over the fallback.
-        const bool fallback =
-            r.certainty == RepairCertainty::Unresolved && writtenByFallback(state, r.index);
-        const char* said = nullptr;
-        if (r.action == RepairAction::LengthFromFile) {
-            said = rewritten;
-        } else if (r.action == RepairAction::Padded) {
-            said = MPG_TR_NOOP("Cli", "дополнен нулями");
-        } else if (fallback && state.headerFromRealSize) {
-            said = rewritten;
-        } else if (fallback) {
-            said = MPG_TR_NOOP("Cli", "обрезан или дополнен до заявленного размера");
-        } else {
-            continue;
-        }
+void sayUncheckable(const WrittenRepairs& written) {
+    for (const WrittenBlock& b : written.blocks) {
+        const char* said = b.how == WrittenAs::LengthRewritten
+                               ? MPG_TR_NOOP("Cli", "длина переписана")
+                           : b.how == WrittenAs::Padded
+                               ? MPG_TR_NOOP("Cli", "дополнен нулями")
+                               : MPG_TR_NOOP("Cli", "обрезан или дополнен до заявленного размера");
         std::cerr << glossed([&](Language l) {
             std::string line = translateTo(l, "Cli", said) + ": " +
                                fillIn(translateTo(l, "Cli", MPG_TR_NOOP("Cli", "блок %1")),
-                                      {std::to_string(r.index)});
-            if (k < located.size()) {
+                                      {std::to_string(b.index)});
+            if (b.at) {
                 line += ", " + fillIn(translateTo(l, "Cli", MPG_TR_NOOP("Cli", "позиция %1")),
-                                      {countText(located[k])});
+                                      {countText(*b.at)});
             }
             return line;
         }) << "\n";

@@ -13,6 +13,7 @@
 #include "analysis/error_list.h"
 #include "analysis/progress_throttle.h"
 #include "repair/verify.h"
+#include "session/repair_session.h"
 #include "text/messages.h"
 
 namespace mpg::cli {
@@ -52,8 +53,11 @@ class CliSink : public ThrottledSink {
 };
 
 // The rows of the table's listed entries, tab-separated, one per line, each
-// after `prefix` (the file's name and a tab when there are several).
-void printRows(const BlockTable& table, const std::string& prefix = "");
+// after `prefix` (the file's name and a tab when there are several); with a
+// session, each block at the position the session shows for it (where it
+// stands in the input file).
+void printRows(const BlockTable& table, const std::string& prefix = "",
+               const RepairSession* at = nullptr);
 
 // The faulty sectors of a video CD rip, behind the block rows: each line
 // starts with `prefix` and "sector" and a tab, then the sector's number,
@@ -75,13 +79,11 @@ void saySummary(const RepairSummary& summary);
 void sayOutputCheck(const OutputCheck& check);
 
 // The blocks of the automatic repair's report that a rescan cannot judge,
-// each with where it begins in the output (`located`, as the writer gave
-// it): their length field was rewritten or they were padded, so they scan
-// clean whatever their payload holds. Blocks the repair left unresolved
-// were written by the fallback (state.headerFromRealSize): their length
-// rewritten, or cut or padded to their declared size.
-void sayUncheckable(const AppState& state, const std::vector<BlockRepair>& repairs,
-                    const std::vector<Position>& located);
+// each with where it begins in the output: their length field was rewritten,
+// they were padded, or the fallback wrote them (state.headerFromRealSize:
+// their length rewritten, or cut or padded to their declared size), so they
+// scan clean whatever their payload holds.
+void sayUncheckable(const WrittenRepairs& written);
 
 // The whole table, the stream codes and the rows as one JSON document,
 // written as it is made: a stream of millions of tiny blocks gives a

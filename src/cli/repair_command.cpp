@@ -113,7 +113,7 @@ class RepairCommand : public Command {
     FileOutcome repairOne(Session& s, std::string output, bool several) {
         FileOutcome outcome;
         outcome.status = 1;
-        if (!(fromIndex_ ? loadFindings(s) : checkAndScan(s))) return outcome;
+        if (!(fromIndex_ ? checkAndLoadIndex(s) : checkAndScan(s))) return outcome;
         outcome.counted = true;
         outcome.blocks = s.state.table.size();
         outcome.broken = countListed(s.state.table);
@@ -132,7 +132,7 @@ class RepairCommand : public Command {
         if (output.empty()) output = nameFor(s.path);
         outcome.status = dryRun_ ? planOnly(s, several) : save(s, output);
         // The summary closes what the command says, whatever came of the save.
-        if (s.automatic) saySummary(s.counted);
+        if (s.work.automatic()) saySummary(s.work.counted());
         if (!dryRun_ && outcome.status != 1) outcome.output = output;
         return outcome;
     }
@@ -218,12 +218,13 @@ class RepairCommand : public Command {
     int planOnly(Session& s, bool several) const {
         s.state.view.closeFile();
         const std::string prefix = several ? s.path + "\t" : "";
-        s.automatic ? printPlan(s.repairs, prefix) : printRows(s.state.table, prefix);
+        s.work.automatic() ? printPlan(s.work.repairs(), prefix)
+                           : printRows(s.state.table, prefix, &s.work);
         printSectorRows(s.state, prefix);
         if (report_.empty()) return 0;
         OutputFile report;
         if (!openReport(report, {s.path})) return 1;
-        return finishReport(report, {s.path, ""}, s.repairs, {}) ? 0 : 1;
+        return finishReport(report, {s.path, ""}, s.work.repairs(), {}) ? 0 : 1;
     }
 
     int save(Session& s, const std::string& output) {
@@ -233,28 +234,22 @@ class RepairCommand : public Command {
         OutputFile report;
         if (!report_.empty() && !openReport(report, {s.path, output})) return 1;
         s.state.headerFromRealSize = !cutPad_;
-        std::vector<size_t> reported(s.repairs.size());
-        std::transform(s.repairs.begin(), s.repairs.end(), reported.begin(),
-                       [](const BlockRepair& r) { return r.index; });
-        std::vector<Position> located;
-        bool saved = false;
+        WriteResult saved;
         {
             CliSink sink(s.quiet, s.state.view.streamSize());
-            SaveParams params{s.path, output, &reported, &located};
-            params.wrapDat = wrapDat_;
-            saved = saveRepairedStream(s.state, params, sink);
+            saved = s.work.save({output, wrapDat_}, sink);
         }
-        s.state.view.closeFile();
         if (json_) printJson(s.state);
-        const Failure& failure = s.state.job.failure;
+        const Failure& failure = saved.failure;
         say(saveMessage(failure), failureDetail(failure));
-        if (!saved) return 1;
+        if (failure) return 1;
         // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
         if (output != OutputFile::kStandardOutput) std::cout << output << "\n";
-        if (!report_.empty() && !finishReport(report, {s.path, output}, s.repairs, located)) {
+        if (!report_.empty() &&
+            !finishReport(report, {s.path, output}, s.work.repairs(), saved.located)) {
             return 1;
         }
-        return verify_ ? verifyWritten(s, output, located) : 0;
+        return verify_ ? verifyWritten(s) : 0;
     }
 
     // The report's file, refused when it is one of `taken`; false (told)
@@ -278,44 +273,20 @@ class RepairCommand : public Command {
     // repair's table stays as it is), what the scan found and the blocks it
     // cannot judge. 3 when a block stays unresolved or the file holds
     // broken blocks.
-    int verifyWritten(Session& s, const std::string& output, const std::vector<Position>& located) {
-        auto scratch = std::make_unique<AppState>();
-        scratch->rules = s.state.rules.load();
-        stopOnInterrupt(scratch->job.stopRequested);
-        OutputCheck check;
+    int verifyWritten(Session& s) {
+        VerifyResult verified;
         {
-            CliSink sink(s.quiet, fileSize(output));
-            check = checkWrittenStream(*scratch, output, sink);
+            CliSink sink(s.quiet, fileSize(s.work.lastSaved().output));
+            verified = s.work.verify({}, sink);
         }
-        stopOnInterrupt(s.state.job.stopRequested);
-        if (check.failure) {
-            sayFailure(check.failure);
+        if (verified.failure) {
+            sayFailure(verified.failure);
             return 1;
         }
-        if (check.stopped) {
-            say(Message::Stopped);
-            return 1;
-        }
-        sayOutputCheck(check);
-        sayUncheckable(s.state, s.repairs, located);
-        const bool unresolved = summarize(s.repairs).unresolved > 0;
-        return unresolved || check.broken > 0 ? 3 : 0;
-    }
-
-    // The open check, then the findings from the index file instead of a
-    // scan; false (reported) when either fails.
-    static bool loadFindings(Session& s) {
-        const CheckResult check = openAndCheck(s.state, s.path);
-        if (check != CheckResult::Ok) {
-            sayCheck(s, check);
-            return false;
-        }
-        Failure inputFailure;
-        const IndexLoad load = loadIndexFile(indexFileName(s.path), s.path, s.state, &inputFailure);
-        if (load == IndexLoad::InputFailed) sayFailure(inputFailure);
-        if (load == IndexLoad::Missing) say(Message::NoIndex);
-        if (load == IndexLoad::Damaged || load == IndexLoad::Unreadable) say(Message::BadIndex);
-        return load == IndexLoad::Loaded;
+        sayOutputCheck(verified.check);
+        sayUncheckable(verified.written);
+        const bool unresolved = summarize(s.work.repairs()).unresolved > 0;
+        return unresolved || verified.check.broken > 0 ? 3 : 0;
     }
 
     std::vector<std::string> files_;

@@ -6,7 +6,6 @@
 #include "cli/batch.h"
 #include "cli/command.h"
 #include "cli/output.h"
-#include "repair/index_file.h"
 
 namespace mpg::cli {
 
@@ -58,8 +57,7 @@ class ScanCommand : public Command {
         outcome.status = 1;
         if (!checkAndScan(s)) return outcome;
         if (saveIndex_) {
-            const Failure failure = saveIndexFile(s.state.table, indexFileName(s.path), {s.path},
-                                                  s.state.view.streamSize());
+            const Failure failure = s.work.saveIndex().failure;
             if (failure) {
                 say(saveMessage(failure), failureDetail(failure));
                 return outcome;

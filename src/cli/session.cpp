@@ -3,12 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <iostream>
-#include <iterator>
 
-#include "analysis/scan.h"
 #include "cli/output.h"
 #include "stream/file_io.h"
 
@@ -24,25 +21,6 @@ extern "C" void onInterrupt(int) {
     if (std::atomic<bool>* flag = gStop.load()) flag->store(true);
 }
 
-// The accounts of a block given to the automatic repair again replace its
-// earlier ones; both lists ascend by index.
-void keepLatest(std::vector<BlockRepair>& kept, const std::vector<BlockRepair>& latest) {
-    std::vector<BlockRepair> merged;
-    merged.reserve(kept.size() + latest.size());
-    const auto byIndex = [](const BlockRepair& a, const BlockRepair& b) {
-        return a.index < b.index;
-    };
-    // Of equal indices, std::merge puts the first range's first, and
-    // std::unique keeps the first of a row.
-    std::merge(latest.begin(), latest.end(), kept.begin(), kept.end(), std::back_inserter(merged),
-               byIndex);
-    const auto sameIndex = [](const BlockRepair& a, const BlockRepair& b) {
-        return a.index == b.index;
-    };
-    merged.erase(std::unique(merged.begin(), merged.end(), sameIndex), merged.end());
-    kept = std::move(merged);
-}
-
 }  // namespace
 
 void stopOnInterrupt(std::atomic<bool>& flag) {
@@ -55,53 +33,57 @@ uint64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-void sayCheck(const Session& s, CheckResult check) {
-    say(checkMessage(check), checkDetailText(check, s.state.view.failure()));
+namespace {
+
+// The open check, said when it refuses the file.
+bool opened(Session& s) {
+    const OpenResult open = s.work.open({s.path});
+    if (open.check == CheckResult::Ok) return true;
+    say(checkMessage(open.check), checkDetailText(open.check, open.failure));
+    return false;
 }
 
+}  // namespace
+
 bool checkAndScan(Session& s) {
-    const CheckResult check = openAndCheck(s.state, s.path);
-    if (check != CheckResult::Ok) {
-        sayCheck(s, check);
-        return false;
-    }
-    Failure failure;
+    if (!opened(s)) return false;
+    ScanResult scan;
     {
         CliSink sink(s.quiet, fileSize(s.path));
-        failure = scanFileAfresh(s.state, s.path, sink);
+        scan = s.work.scan({s.path}, sink);
     }
-    if (failure) {
-        sayFailure(failure);
-        return false;
-    }
-    if (s.state.job.stopRequested) {
-        say(Message::Stopped);
+    if (scan.failure) {
+        sayFailure(scan.failure);
         return false;
     }
     return true;
 }
 
+bool checkAndLoadIndex(Session& s) {
+    if (!opened(s)) return false;
+    const IndexResult load = s.work.loadIndex();
+    const Failure& f = load.failure;
+    if (!f) return true;
+    // The index itself missing, unreadable or refused, or the input failed.
+    if (f.kind == FailureKind::NoIndex) {
+        say(Message::NoIndex);
+    } else if (f.path == load.indexPath) {
+        say(Message::BadIndex);
+    } else {
+        sayFailure(f);
+    }
+    return false;
+}
+
 void hammer(Session& s, const std::string& strategy, const RepairOptions& options) {
     QuietRepairProgress progress;
-    const Strategy kind = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
-                          : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
-                          : strategy == "auto"   ? Strategy::Automatic
-                                                 : Strategy::AcceptRealSizes;
-    const StrategyOutcome outcome =
-        applyStrategy(s.state, listedInTable(s.state.table), kind, options, s.path, progress);
-    if (kind != Strategy::Automatic) return;
-    s.automatic = true;
-    if (options.keepReport) {
-        keepLatest(s.repairs, outcome.repairs);
-        s.counted = summarize(s.repairs);
-        return;
-    }
-    // A later run is given the blocks the earlier ones left unresolved.
-    RepairSummary& c = s.counted;
-    c.exact += outcome.summary.exact;
-    c.decodable += outcome.summary.decodable;
-    c.unresolved = outcome.summary.unresolved;
-    c.blocks = c.exact + c.decodable + c.unresolved;
+    ApplyParams params;
+    params.strategy = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
+                      : strategy == "rescan" ? Strategy::RemoveRunsAndRemeasure
+                      : strategy == "auto"   ? Strategy::Automatic
+                                             : Strategy::AcceptRealSizes;
+    params.options = options;
+    (void)s.work.apply(params, progress);
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard
@@ -118,9 +100,8 @@ bool mayOverwrite(const std::string& output, bool force) {
         return false;
     }
     const Message question = Message::OverwriteQuestion;
-    std::cerr << output << ": " << glossed([&](Language l) {
-        return messageIn(question, l);
-    }) << " [y/N] ";
+    std::cerr << output << ": " << glossed([&](Language l) { return messageIn(question, l); })
+              << " [y/N] ";
     std::string answer;
     std::getline(std::cin, answer);
     return answer == "y" || answer == "Y";

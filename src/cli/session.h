@@ -1,5 +1,6 @@
-// What the commands of mpgmend-cli share: the job's state and error list, the
-// named stream, and the steps every command takes the way the window does.
+// What the commands of mpgmend-cli share: the repair session (the workflow
+// the window runs too), the named stream, and how the command line says what
+// the session's steps did.
 #pragma once
 
 #include <atomic>
@@ -7,23 +8,16 @@
 #include <vector>
 
 #include "analysis/app_state.h"
-#include "analysis/scan_control.h"
 #include "repair/strategies.h"
+#include "session/repair_session.h"
 
 namespace mpg::cli {
 
 struct Session {
-    AppState state;
+    RepairSession work;
+    AppState& state = work.state();
     std::string path;
     bool quiet = false;
-    // Whether the automatic repair ran, and its account of every block it
-    // was given: ascending index, the last account of a block kept when it
-    // was given again.
-    bool automatic = false;
-    std::vector<BlockRepair> repairs;
-    // Its counts alone, when no account was asked for (no report, plan or
-    // check): a file of millions of broken blocks keeps no account of each.
-    RepairSummary counted;
 };
 
 // Ctrl-C from now on sets `flag`: the running job stops the way the
@@ -33,13 +27,14 @@ void stopOnInterrupt(std::atomic<bool>& flag);
 // The size of a named file, 0 when it has none; for the progress line's rate.
 uint64_t fileSize(const std::string& path);
 
-// The open check's result, with why the file could not be opened or read.
-void sayCheck(const Session& s, CheckResult check);
-
 // The open check, then a fresh scan at high priority; false (reported) when
 // the file is refused, cannot be read, changed meanwhile, or the scan was
 // stopped.
 bool checkAndScan(Session& s);
+
+// The open check, then the findings from the index file instead of a scan;
+// false (reported) when either fails.
+bool checkAndLoadIndex(Session& s);
 
 // One press of the hammer per strategy (eq, rescan, sizes or auto), as the
 // window does; the automatic repair's accounts are kept in the session.

@@ -21,6 +21,10 @@ namespace mpg {
 
 namespace {
 
+// How a piece's walk, and the join, went; the public functions give the
+// reason of anything but Done as their Failure.
+enum class [[nodiscard]] JoinResult{Done, Failed, Stopped};
+
 // An input read ahead in large chunks: the join looks at 20 bytes per block
 // and copies the block, and a read call per block would cost more than both.
 // A chunk is no longer than the file (nor shorter than the bytes asked for):
@@ -279,9 +283,8 @@ namespace {
 // inputs) and each input opened in turn and walked, with its place in the
 // whole join; a walk returns JoinResult::Done to go on with the next input.
 template <class Walk>
-JoinResult eachInput(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out,
+JoinResult eachInput(Failure& failure, const JoinParams& params, JobSink& sink, OutputFile& out,
                      Walk walk) {
-    Failure& failure = job.failure;
     const auto refused = [&] {
         sink.reportRefusal(failure);
         return JoinResult::Failed;
@@ -314,21 +317,17 @@ JoinResult eachInput(JobState& job, const JoinParams& params, JobSink& sink, Out
 
 // Ends a join: a finished one gives the output its name, a stopped one keeps
 // what it wrote under that name, a failed one leaves nothing new behind.
-JoinResult endJoin(JoinResult result, JobState& job, const JoinParams& params, OutputFile& out) {
-    Failure& failure = job.failure;
+Failure endJoin(JoinResult result, Failure failure, const JoinParams& params, OutputFile& out) {
     if (result == JoinResult::Failed) {
         if (!failure) failure = out.failure();
         out.discard();
-        return JoinResult::Failed;
+        return failure;
     }
-    if (!out.finish()) {
-        failure = out.failure();
-        return JoinResult::Failed;
-    }
+    if (!out.finish()) return out.failure();
     if (result == JoinResult::Stopped) {
-        failure = failureOf(FailureKind::Stopped, params.output, 0, out.written());
+        return failureOf(FailureKind::Stopped, params.output, 0, out.written());
     }
-    return result;
+    return {};
 }
 
 // The structured join: each piece walked block by block and copied, with
@@ -337,8 +336,14 @@ JoinResult endJoin(JoinResult result, JobState& job, const JoinParams& params, O
 // piece after the first moved on from where the one before ended.
 class StructuredJoin {
   public:
-    StructuredJoin(JobState& job, const JoinParams& params, JobSink& sink, OutputFile& out)
-        : job_(job), params_(params), sink_(sink), out_(out), codes_(params.rules) {}
+    StructuredJoin(JobState& job, Failure& failure, const JoinParams& params, JobSink& sink,
+                   OutputFile& out)
+        : job_(job),
+          failure_(failure),
+          params_(params),
+          sink_(sink),
+          out_(out),
+          codes_(params.rules) {}
 
     // Walks and copies one piece; Done to go on with the next.
     JoinResult piece(InputFile& in, JoinPlace at) {
@@ -384,7 +389,7 @@ class StructuredJoin {
     }
 
   private:
-    Failure& failure() { return job_.failure; }
+    Failure& failure() { return failure_; }
 
     JoinResult failed(uint64_t pos) { return failedAt(failure(), out_, *in_, at_.input, pos); }
 
@@ -488,6 +493,7 @@ class StructuredJoin {
     }
 
     JobState& job_;
+    Failure& failure_;
     const JoinParams& params_;
     JobSink& sink_;
     OutputFile& out_;
@@ -509,36 +515,37 @@ class StructuredJoin {
 
 }  // namespace
 
-JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
-    job.failure = {};
+Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
     OutputFile out;
-    StructuredJoin join(job, params, sink, out);
-    JoinResult result = eachInput(job, params, sink, out,
+    Failure failure;
+    StructuredJoin join(job, failure, params, sink, out);
+    JoinResult result = eachInput(failure, params, sink, out,
                                   [&](InputFile& in, JoinPlace at) { return join.piece(in, at); });
     if (result == JoinResult::Done && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {
         result = JoinResult::Failed;
     }
-    return endJoin(result, job, params, out);
+    return endJoin(result, failure, params, out);
 }
 
-JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
-    job.failure = {};
+Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
+    Failure failure;
     OutputFile out;
     // In chunks between which the progress is reported and a stop is noticed.
     constexpr uint64_t kChunk = uint64_t{8} << 20;
-    const JoinResult result = eachInput(job, params, sink, out, [&](InputFile& in, JoinPlace at) {
-        const uint64_t size = in.size();
-        for (uint64_t pos = 0; pos < size;) {
-            const int64_t moved = in.copyTo(out, pos, std::min(kChunk, size - pos), job.failure);
-            if (moved < 0) return JoinResult::Failed;
-            if (moved == 0) break;  // the file shrank meanwhile
-            pos += static_cast<uint64_t>(moved);
-            if (pos >= size) break;
-            if (reportAndPoll(job, sink, at, pos)) return JoinResult::Stopped;
-        }
-        return JoinResult::Done;
-    });
-    return endJoin(result, job, params, out);
+    const JoinResult result =
+        eachInput(failure, params, sink, out, [&](InputFile& in, JoinPlace at) {
+            const uint64_t size = in.size();
+            for (uint64_t pos = 0; pos < size;) {
+                const int64_t moved = in.copyTo(out, pos, std::min(kChunk, size - pos), failure);
+                if (moved < 0) return JoinResult::Failed;
+                if (moved == 0) break;  // the file shrank meanwhile
+                pos += static_cast<uint64_t>(moved);
+                if (pos >= size) break;
+                if (reportAndPoll(job, sink, at, pos)) return JoinResult::Stopped;
+            }
+            return JoinResult::Done;
+        });
+    return endJoin(result, failure, params, out);
 }
 
 }  // namespace mpg

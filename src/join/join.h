@@ -15,10 +15,6 @@
 
 namespace mpg {
 
-// How a join ended: Done, or Failed or Stopped with the reason in
-// job.failure. The window's job carries it as its number.
-enum class [[nodiscard]] JoinResult : int32_t{Done = 0, Failed = -1, Stopped = -2};
-
 // Taken when the job starts: later edits of the list do not reach it.
 struct JoinParams {
     std::vector<std::string> inputs;
@@ -40,10 +36,11 @@ bool outputIsAnInput(const JoinParams& params);
 // every input must be a regular file that can be opened: all of them are checked before the output
 // is touched, and one that is not refuses the join through sink.reportRefusal, as does an output
 // that is one of the inputs. A failed join leaves nothing new behind (an output it was to replace
-// stays whole); a stopped one keeps what it wrote under the output's name. The reason of anything
-// but Done is in job.failure. The structured join starts from the initial stream codes and
-// takes those of every system header it reads; the repair's own stream codes are not touched.
-[[nodiscard]] JoinResult joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
-[[nodiscard]] JoinResult glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
+// stays whole); a stopped one keeps what it wrote under the output's name (Stopped, with the
+// bytes kept). No failure means the join is done. The structured join starts from the initial
+// stream codes and takes those of every system header it reads; the repair's own stream codes
+// are not touched.
+[[nodiscard]] Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
+[[nodiscard]] Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
 
 }  // namespace mpg

@@ -59,10 +59,10 @@ std::vector<PieceCheck> checkPieces(JobState& job, const std::vector<std::string
         scratch.rules.store(rules);
         PieceCheck check{k, inputs[k], 0, 0, {}};
         PieceSink quiet(job, scratch.job, progress, k, inputs.size());
-        const CheckResult opened = openAndCheck(scratch, inputs[k]);
-        if (opened == CheckResult::OpenFailed || opened == CheckResult::ReadFailed ||
-            opened == CheckResult::NotRegular) {
-            check.failure = scratch.view.failure();
+        const OpenCheck open = openAndCheck(scratch, inputs[k]);
+        const CheckResult opened = open.result;
+        if (open.failed()) {
+            check.failure = open.failure;
         } else {
             check.failure = scanFileAfresh(scratch, inputs[k], quiet);
         }

@@ -22,6 +22,16 @@ namespace mpg {
 
 namespace {
 
+// How a load went, within this file; its entry point turns it into a Failure.
+enum class [[nodiscard]] IndexLoad{
+    Loaded,
+    Missing,      // no index file of that name
+    Unreadable,   // the index file cannot be opened or read, or is no regular file
+    Damaged,      // empty, not whole records, a wide header that is not ours or names
+                  // an input of another size, or records that do not fit the input
+    InputFailed,  // the input could not be opened or read to check the records
+};
+
 // Whole records per read or write: about kIoBuffer bytes. A table of a
 // million blocks is never held twice in encoded form.
 constexpr size_t kRecordsPerChunk = kIoBuffer / kWideBlockRecordSize;
@@ -389,19 +399,29 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
     return {};
 }
 
-IndexLoad loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
-                        Failure* inputFailure) {
+Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state) {
     Failure failure;
     const int fd = openRegularForRead(path, failure);
     if (fd < 0) {
         const int reason = failure.systemError;
-        return reason == ENOENT || reason == ENOTDIR ? IndexLoad::Missing : IndexLoad::Unreadable;
+        return reason == ENOENT || reason == ENOTDIR ? failureOf(FailureKind::NoIndex, path)
+                                                     : failure;
     }
     Failure why;
     const IndexLoad result = loadChecked(fd, inputPath, state, why);
     ::close(fd);
-    if (result == IndexLoad::InputFailed && inputFailure != nullptr) *inputFailure = why;
-    return result;
+    switch (result) {
+        case IndexLoad::Loaded:
+            return {};
+        case IndexLoad::InputFailed:
+            return why;
+        case IndexLoad::Missing:
+            return failureOf(FailureKind::NoIndex, path);
+        case IndexLoad::Unreadable:
+        case IndexLoad::Damaged:
+            break;
+    }
+    return failureOf(FailureKind::BadIndex, path);
 }
 
 }  // namespace mpg

@@ -45,15 +45,6 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize = 0,
                       std::optional<IndexFormat> format = std::nullopt);
 
-enum class [[nodiscard]] IndexLoad{
-    Loaded,
-    Missing,      // no index file of that name
-    Unreadable,   // the index file cannot be opened or read, or is no regular file
-    Damaged,      // empty, not whole records, a wide header that is not ours or names
-                  // an input of another size, or records that do not fit the input
-    InputFailed,  // the input could not be opened or read to check the records
-};
-
 // Loads the index file `path` written for the input `inputPath`. The records
 // are taken only when all of them fit that input as a scan of it would have
 // written them: the first at offset 0, each next one where the one before
@@ -68,9 +59,12 @@ enum class [[nodiscard]] IndexLoad{
 // found good, and the new one is filled in place. On any other outcome both
 // are left as they were, but for an index file that can no longer be read,
 // or no longer holds the same bytes, when it is read the second time: the
-// table is then empty (Unreadable or Damaged). For InputFailed
-// `inputFailure` (when given) says why.
-IndexLoad loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
-                        Failure* inputFailure = nullptr);
+// table is then empty. The failure names the index file when it is missing
+// (NoIndex), cannot be opened (OpenFailed, NotRegular) or is refused
+// (BadIndex: empty, not whole records, a wide header that is not ours or
+// names an input of another size, records that do not fit the input, or a
+// file that changed between its two readings); it is the input's own when
+// the input could not be opened or read to check the records.
+Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state);
 
 }  // namespace mpg

@@ -7,10 +7,10 @@ namespace mpg {
 
 OutputCheck checkWrittenStream(AppState& scratch, const std::string& path, JobSink& sink) {
     OutputCheck check;
-    const CheckResult opened = openAndCheck(scratch, path);
-    if (opened == CheckResult::OpenFailed || opened == CheckResult::ReadFailed ||
-        opened == CheckResult::NotRegular) {
-        check.failure = scratch.view.failure();
+    const OpenCheck open = openAndCheck(scratch, path);
+    const CheckResult opened = open.result;
+    if (open.failed()) {
+        check.failure = open.failure;
         return check;
     }
     if (opened == CheckResult::Ok) check.failure = scanFileAfresh(scratch, path, sink);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "analysis/scan_control.h"
@@ -93,152 +94,206 @@ uint64_t streamLength(const StreamView& view, uint64_t fileSize) {
     return fileSize - cut;
 }
 
-}  // namespace
+// One save: the output, the input seen through the cut list, and the walk
+// over the table's blocks in order. A table from a scan of this input copies
+// each stream byte at most once (plus a last block cut short by the end of
+// the file), and pads blocks that lost bytes by no more than the stream
+// could have lost: a table beyond that does not belong to the input and
+// would only write filler. Each step returns false once the failure is set.
+class SaveWalk {
+  public:
+    SaveWalk(AppState& state, const SaveParams& params, JobSink& sink)
+        : state_(state), params_(params), sink_(sink), view_(state.view) {}
 
-bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
-    Failure& failure = state.job.failure;
-    failure = {};
-    std::optional<CdxaWrapStage> wrap;
-    OutputFile out;
+    bool start();
+    bool writeBlock(size_t n);
+    // Progress, a change of the input, a stop: after each block.
+    bool reportAndPoll(size_t n);
+    bool finish();
+    const Failure& failure() const { return failure_; }
+
+  private:
     // The output's own failure (a write, the rename) is the first reason;
     // otherwise the input's. The unfinished output is removed.
-    const auto failed = [&](FailureKind kind, int systemError = 0) {
-        failure = out.failure() ? out.failure() : failureOf(kind, params.inputPath, systemError);
-        out.discard();
-        return false;
-    };
-    if (!out.create(params.outputPath, {params.inputPath})) return failed(FailureKind::WriteFailed);
-    StreamView& view = state.view;
-    if (!view.openFile(params.inputPath)) return failed(FailureKind::OpenFailed, errno);
-    if (params.wrapDat) {
-        if (view.layout() == nullptr) return failed(FailureKind::NotADat);
-        wrap.emplace(*view.layout(), view.fileHandle(), params.inputPath, view.rawSize());
-        out.setStage(&*wrap);
-    }
-    // The window may hold bytes read before the last repair changed the cuts.
-    view.invalidateWindow();
-    // The table describes the file as the scan found it: a file of another
-    // size now would be written with invented zeros or cut short.
-    if (view.fileLength() != view.streamSize()) {
-        failure = failureOf(FailureKind::InputChanged, params.inputPath);
-        out.discard();
+    bool failed(FailureKind kind, int systemError = 0) {
+        failure_ =
+            out_.failure() ? out_.failure() : failureOf(kind, params_.inputPath, systemError);
+        out_.discard();
         return false;
     }
     // A change while the save runs is looked for at each progress step and
     // at the end: the kernel copies of whole spans bypass the view's own
     // check on every window it reads.
-    const auto changed = [&] {
-        failure = view.verifyUnchanged();
-        if (failure) out.discard();
-        return static_cast<bool>(failure);
-    };
-    const uint64_t streamEnd = streamLength(view, view.fileLength());
-
-    BlockTable& table = state.table;
-    const size_t blocks = table.size();
-    // Where the blocks the caller asks for begin in the output.
-    std::vector<Position>* located = params.located;
-    if (located != nullptr) located->clear();
-    const size_t* locate = params.locate != nullptr ? params.locate->data() : nullptr;
-    const size_t* locateEnd = locate != nullptr ? locate + params.locate->size() : nullptr;
-    // A table from a scan of this input copies each stream byte at most once
-    // (plus a last block cut short by the end of the file), and pads blocks
-    // that lost bytes by no more than the stream could have lost. A table
-    // beyond that does not belong to the input and would only write filler.
-    const uint64_t limit = streamEnd + kLargestBlock;
-    uint64_t copied = 0, padded = 0;
-    PlainSpan span;
-    // The automatic repair's plans, met in index order.
-    const std::vector<WritePlan>& plans = table.plannedWrites();
-    auto plan = plans.begin();
-    for (size_t n = 0; n < blocks; ++n) {
-        const BlockRecord& e = table[n];
-        while (plan != plans.end() && plan->index < n) ++plan;
-        // A plan holds for a block the repair left broken (accepted), and
-        // says how it is written whatever the fallback for broken blocks.
-        const bool hasPlan = plan != plans.end() && plan->index == n && e.isBroken();
-        const PlannedWrite* planned = hasPlan ? &plan->how : nullptr;
-        if (located != nullptr && locate != locateEnd && *locate == n) {
-            located->push_back(out.written() + span.pending());
-            ++locate;
-        }
-        if (planned != nullptr && *planned == PlannedWrite::Drop) {
-            if (!span.flush(view, out, params.inputPath)) return failed(FailureKind::ReadFailed);
-            continue;
-        }
-        // A broken block shorter than its own header has no known extent (its
-        // search ran into the end of the stream): it is kept as it stands.
-        const bool broken = e.isBroken() && e.realSize >= kLengthFieldEnd;
-        const int64_t size = broken ? e.realSize : e.declaredSize;
-        if (size < 0 || e.offset + static_cast<uint64_t>(size) > limit) {
-            return failed(FailureKind::BadIndex);
-        }
-        copied += static_cast<uint64_t>(size);
-        if (copied > limit) return failed(FailureKind::BadIndex);
-        // Only a header with a length field can take a new length; padding
-        // back to the declared size suits any block.
-        const bool padPlanned = planned != nullptr && *planned == PlannedWrite::PadToDeclared;
-        const bool plain = !broken || (!isRewritable(e.code, state.codes) && !padPlanned);
-        bool ok = true;
-        if (plain && span.extend(e.offset, static_cast<uint64_t>(size))) {
-            // Written with the span.
-        } else if (!span.flush(view, out, params.inputPath)) {
-            return failed(FailureKind::ReadFailed);
-        } else if (plain) {
-            span.extend(e.offset, static_cast<uint64_t>(size));
-        } else if (planned != nullptr ? *planned == PlannedWrite::LengthFromReal
-                                      : state.headerFromRealSize.load(std::memory_order_relaxed)) {
-            const uint16_t length = static_cast<uint16_t>(e.realSize - kLengthFieldEnd);
-            ok = copyStream(view, e.offset, static_cast<uint64_t>(size), out, &length);
-        } else {
-            // Cut to the declared size, or padded to it with zeros (or to
-            // the planned size).
-            if (e.declaredSize < 0) return failed(FailureKind::BadIndex);
-            const uint64_t declared =
-                padPlanned && plan->total > static_cast<uint32_t>(e.declaredSize)
-                    ? plan->total
-                    : static_cast<uint64_t>(e.declaredSize);
-            const uint64_t kept = std::min<uint64_t>(declared, static_cast<uint64_t>(size));
-            padded += declared - kept;
-            if (padded > limit) return failed(FailureKind::BadIndex);
-            ok = copyStream(view, e.offset, kept, out, nullptr) && out.appendZeros(declared - kept);
-        }
-        if (!ok) return failed(FailureKind::ReadFailed);
-
-        if (sink.progressDue()) {
-            if (changed()) return false;
-            sink.notify({Notify::Progress,
-                         static_cast<int32_t>(progressPercent(n + 1, blocks)),
-                         n + 1,
-                         blocks,
-                         {}});
-        }
-        if (state.job.stopRequested.load(std::memory_order_relaxed)) {
-            // The blocks written so far stay, under the output's name.
-            if (!span.flush(view, out, params.inputPath) || !out.finish()) {
-                return failed(FailureKind::ReadFailed);
-            }
-            failure = failureOf(FailureKind::Stopped, params.outputPath, 0, out.written());
-            return false;
-        }
+    bool changed() {
+        failure_ = view_.verifyUnchanged();
+        if (failure_) out_.discard();
+        return static_cast<bool>(failure_);
     }
+    // The automatic repair's plan for a block it left broken (accepted): how
+    // it is written whatever the fallback for broken blocks.
+    const WritePlan* planFor(size_t n, const BlockRecord& e);
+    void locate(size_t n);
+    // A broken block of a code with a length field: its length rewritten,
+    // or cut or padded to its declared (or planned) size.
+    bool writeFixed(const BlockRecord& e, uint64_t size, const WritePlan* plan, bool padPlanned);
+    bool flush() { return span_.flush(view_, out_, params_.inputPath); }
+
+    AppState& state_;
+    const SaveParams& params_;
+    JobSink& sink_;
+    StreamView& view_;
+    Failure failure_;
+    OutputFile out_;
+    std::optional<CdxaWrapStage> wrap_;
+    PlainSpan span_;
+    uint64_t limit_ = 0, copied_ = 0, padded_ = 0;
+    bool dropped_ = false;
+    std::vector<WritePlan>::const_iterator plan_;
+    // Where the blocks the caller asks for begin in the output.
+    const size_t* locate_ = nullptr;
+    const size_t* locateEnd_ = nullptr;
+};
+
+bool SaveWalk::start() {
+    if (!out_.create(params_.outputPath, {params_.inputPath}))
+        return failed(FailureKind::WriteFailed);
+    if (!view_.openFile(params_.inputPath)) return failed(FailureKind::OpenFailed, errno);
+    if (params_.wrapDat) {
+        if (view_.layout() == nullptr) return failed(FailureKind::NotADat);
+        wrap_.emplace(*view_.layout(), view_.fileHandle(), params_.inputPath, view_.rawSize());
+        out_.setStage(&*wrap_);
+    }
+    // The window may hold bytes read before the last repair changed the cuts.
+    view_.invalidateWindow();
+    // The table describes the file as the scan found it: a file of another
+    // size now would be written with invented zeros or cut short.
+    if (view_.fileLength() != view_.streamSize()) {
+        failure_ = failureOf(FailureKind::InputChanged, params_.inputPath);
+        out_.discard();
+        return false;
+    }
+    limit_ = streamLength(view_, view_.fileLength()) + kLargestBlock;
+    if (params_.located != nullptr) params_.located->clear();
+    if (params_.locate != nullptr) {
+        locate_ = params_.locate->data();
+        locateEnd_ = locate_ + params_.locate->size();
+    }
+    plan_ = state_.table.plannedWrites().begin();
+    return true;
+}
+
+const WritePlan* SaveWalk::planFor(size_t n, const BlockRecord& e) {
+    const std::vector<WritePlan>& plans = state_.table.plannedWrites();
+    while (plan_ != plans.end() && plan_->index < n) ++plan_;
+    return plan_ != plans.end() && plan_->index == n && e.isBroken() ? &*plan_ : nullptr;
+}
+
+void SaveWalk::locate(size_t n) {
+    if (params_.located == nullptr || locate_ == locateEnd_ || *locate_ != n) return;
+    params_.located->push_back(out_.written() + span_.pending());
+    ++locate_;
+}
+
+bool SaveWalk::writeBlock(size_t n) {
+    const BlockRecord& e = state_.table[n];
+    const WritePlan* plan = planFor(n, e);
+    locate(n);
+    if (plan != nullptr && plan->how == PlannedWrite::Drop) {
+        // A block left out reports no progress and is no place to stop.
+        dropped_ = true;
+        return flush() || failed(FailureKind::ReadFailed);
+    }
+    // A broken block shorter than its own header has no known extent (its
+    // search ran into the end of the stream): it is kept as it stands.
+    const bool broken = e.isBroken() && e.realSize >= kLengthFieldEnd;
+    const int64_t size = broken ? e.realSize : e.declaredSize;
+    if (size < 0 || e.offset + static_cast<uint64_t>(size) > limit_) {
+        return failed(FailureKind::BadIndex);
+    }
+    copied_ += static_cast<uint64_t>(size);
+    if (copied_ > limit_) return failed(FailureKind::BadIndex);
+    // Only a header with a length field can take a new length; padding
+    // back to the declared size suits any block.
+    const bool padPlanned = plan != nullptr && plan->how == PlannedWrite::PadToDeclared;
+    const bool plain = !broken || (!isRewritable(e.code, state_.codes) && !padPlanned);
+    if (plain && span_.extend(e.offset, static_cast<uint64_t>(size))) return true;
+    if (!flush()) return failed(FailureKind::ReadFailed);
+    if (plain) {
+        span_.extend(e.offset, static_cast<uint64_t>(size));
+        return true;
+    }
+    return writeFixed(e, static_cast<uint64_t>(size), plan, padPlanned);
+}
+
+bool SaveWalk::writeFixed(const BlockRecord& e, uint64_t size, const WritePlan* plan,
+                          bool padPlanned) {
+    bool ok = true;
+    if (plan != nullptr ? plan->how == PlannedWrite::LengthFromReal
+                        : state_.headerFromRealSize.load(std::memory_order_relaxed)) {
+        const uint16_t length = static_cast<uint16_t>(e.realSize - kLengthFieldEnd);
+        ok = copyStream(view_, e.offset, size, out_, &length);
+    } else {
+        // Cut to the declared size, or padded to it with zeros (or to the
+        // planned size).
+        if (e.declaredSize < 0) return failed(FailureKind::BadIndex);
+        const uint64_t declared = padPlanned && plan->total > static_cast<uint32_t>(e.declaredSize)
+                                      ? plan->total
+                                      : static_cast<uint64_t>(e.declaredSize);
+        const uint64_t kept = std::min<uint64_t>(declared, size);
+        padded_ += declared - kept;
+        if (padded_ > limit_) return failed(FailureKind::BadIndex);
+        ok = copyStream(view_, e.offset, kept, out_, nullptr) && out_.appendZeros(declared - kept);
+    }
+    return ok || failed(FailureKind::ReadFailed);
+}
+
+bool SaveWalk::reportAndPoll(size_t n) {
+    if (std::exchange(dropped_, false)) return true;
+    const size_t blocks = state_.table.size();
+    if (sink_.progressDue()) {
+        if (changed()) return false;
+        sink_.notify({Notify::Progress,
+                      static_cast<int32_t>(progressPercent(n + 1, blocks)),
+                      n + 1,
+                      blocks,
+                      {}});
+    }
+    if (!state_.job.stopRequested.load(std::memory_order_relaxed)) return true;
+    // The blocks written so far stay, under the output's name.
+    if (!flush() || !out_.finish()) return failed(FailureKind::ReadFailed);
+    failure_ = failureOf(FailureKind::Stopped, params_.outputPath, 0, out_.written());
+    return false;
+}
+
+bool SaveWalk::finish() {
     // One end code closes the stream. The strict walk appends it even behind
     // the stream's own, as it always did; the sound rules leave a stream
     // that ends with a sound end code as it is, so that a clean stream
     // comes back byte for byte. The fill of a last sector behind the end
     // code does not reopen it.
-    size_t last = blocks;
+    const BlockTable& table = state_.table;
+    size_t last = table.size();
     while (last > 0 && table[last - 1].code == kFillCode && !table[last - 1].isBroken()) --last;
     const bool endsClosed =
         last > 0 && table[last - 1].code == kEndCode && !table[last - 1].isBroken();
-    const bool closeIt = state.codes.rules() == StreamRules::Literal || !endsClosed;
-    if (!span.flush(view, out, params.inputPath) ||
-        (closeIt && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size()))) {
+    const bool closeIt = state_.codes.rules() == StreamRules::Literal || !endsClosed;
+    if (!flush() || (closeIt && !out_.append(kEndCodeBytes.data(), kEndCodeBytes.size()))) {
         return failed(FailureKind::ReadFailed);
     }
     if (changed()) return false;
-    if (!out.finish()) return failed(FailureKind::ReadFailed);
-    return true;
+    return out_.finish() || failed(FailureKind::ReadFailed);
+}
+
+}  // namespace
+
+Failure saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink) {
+    SaveWalk walk(state, params, sink);
+    if (!walk.start()) return walk.failure();
+    for (size_t n = 0; n < state.table.size(); ++n) {
+        if (!walk.writeBlock(n) || !walk.reportAndPoll(n)) return walk.failure();
+    }
+    walk.finish();
+    return walk.failure();
 }
 
 }  // namespace mpg

@@ -29,9 +29,9 @@ struct SaveParams {
     bool wrapDat = false;
 };
 
-// The body of the job "save", written through OutputFile. True when every
-// block and the end code were written and the output took its name; false,
-// with the reason in state.job.failure, otherwise:
+// The body of the job "save", written through OutputFile. No failure when
+// every block and the end code were written and the output took its name;
+// otherwise the reason:
 // - an output that is the input file itself, however it is named, is
 //   refused (OutputIsInput) before anything is created;
 // - a failed write, read or rename, or a table whose blocks lie far outside
@@ -40,6 +40,6 @@ struct SaveParams {
 //   output's name (Stopped, with the bytes kept).
 // Reads state.headerFromRealSize anew for every broken block that the
 // table's planned writes do not settle.
-[[nodiscard]] bool saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
+[[nodiscard]] Failure saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);
 
 }  // namespace mpg

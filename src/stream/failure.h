@@ -1,6 +1,8 @@
 // Why a job or a file operation failed, kept as values until a front end
 // turns it into its text: what went wrong, with which file, where, and the
-// system's own reason (errno). A default Failure means "no failure".
+// system's own reason (errno). A default Failure means "no failure". Every
+// operation of the core and of the repair session reports its failure in
+// this one shape.
 #pragma once
 
 #include <array>
@@ -24,6 +26,9 @@ enum class FailureKind {
     CutShort,       // a join input that ends where a block should begin
     NotADat,        // sectors asked for around the stream of an input that is no rip
     NoRoomInDat,    // past a .dat's limits: RIFF's 32-bit sizes, 100 minutes of addresses
+    NoIndex,        // no index file beside the input
+    NotScanned,     // an index asked of a table no scan made, or one a repair changed since
+    NothingSaved,   // a check of the output asked for before any was written
 };
 
 struct [[nodiscard]] Failure {

@@ -60,6 +60,11 @@ const char* sourceOf(Message message) {
             return MPG_TR_NOOP("Message", "нарушена структура файла");
         case Message::JoinOutputIsInput:
             return MPG_TR_NOOP("Message", "выходной файл совпадает с одним из входных");
+        case Message::NotScanned:
+            return MPG_TR_NOOP("Message",
+                               "ошибки не сохранены: поток не проверен после открытия или ремонта");
+        case Message::NothingSaved:
+            return MPG_TR_NOOP("Message", "проверять нечего: результат ещё не сохранён");
     }
     return "";
 }
@@ -121,6 +126,12 @@ std::optional<Message> failureMessage(const Failure& failure) {
         case FailureKind::BadStructure:
         case FailureKind::CutShort:
             return Message::JoinBroken;
+        case FailureKind::NoIndex:
+            return Message::NoIndex;
+        case FailureKind::NotScanned:
+            return Message::NotScanned;
+        case FailureKind::NothingSaved:
+            return Message::NothingSaved;
     }
     return std::nullopt;
 }
@@ -137,15 +148,19 @@ Message saveMessage(const Failure& failure) {
             return Message::InputChanged;
         case FailureKind::ReadFailed:
             return Message::ReadFailed;
+        case FailureKind::NotScanned:
+            return Message::NotScanned;
         default:
             return Message::SaveFailed;
     }
 }
 
-Message joinMessage(JoinResult result, const Failure& failure) {
-    if (result == JoinResult::Done) return Message::JoinDone;
-    if (result == JoinResult::Stopped) return Message::Stopped;
+Message joinMessage(const Failure& failure) {
     switch (failure.kind) {
+        case FailureKind::None:
+            return Message::JoinDone;
+        case FailureKind::Stopped:
+            return Message::Stopped;
         case FailureKind::OutputIsInput:
             return Message::JoinOutputIsInput;
         case FailureKind::OpenFailed:
@@ -225,8 +240,8 @@ std::string saveResultText(const Failure& failure) {
     return messageText(saveMessage(failure));
 }
 
-std::string joinResultText(JoinResult result, const Failure& failure) {
-    return messageText(joinMessage(result, failure));
+std::string joinResultText(const Failure& failure) {
+    return messageText(joinMessage(failure));
 }
 
 std::string failureText(const Failure& failure) {

@@ -47,8 +47,10 @@ enum class Message {
     JoinDone,
     JoinBroken,
     JoinOutputIsInput,
+    NotScanned,
+    NothingSaved,
 };
-inline constexpr int kMessageCount = static_cast<int>(Message::JoinOutputIsInput) + 1;
+inline constexpr int kMessageCount = static_cast<int>(Message::NothingSaved) + 1;
 
 // A message in the current language, and in English for the gloss.
 std::string messageText(Message message);
@@ -62,8 +64,8 @@ std::optional<Message> failureMessage(const Failure& failure);
 // The outcome of a save, of the repaired stream or of the index file: Saved
 // when nothing failed.
 Message saveMessage(const Failure& failure);
-// The outcome of a join.
-Message joinMessage(JoinResult result, const Failure& failure);
+// The outcome of a join: done when nothing failed.
+Message joinMessage(const Failure& failure);
 
 // ": path: reason" to put behind a status text, so that a user sees which file
 // failed and why ("ошибка открытия файла: film.mpg: No such file or directory").
@@ -77,7 +79,7 @@ std::string failureDetail(const Failure& failure);
 std::string checkResultText(CheckResult result);
 std::string failureHeadline(const Failure& failure);  // "" for no failure
 std::string saveResultText(const Failure& failure);
-std::string joinResultText(JoinResult result, const Failure& failure);
+std::string joinResultText(const Failure& failure);
 
 // A failure's headline with its detail, as a status line shows it.
 std::string failureText(const Failure& failure);

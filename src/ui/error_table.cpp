@@ -33,17 +33,6 @@ int ErrorTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kActionColumn + 1;
 }
 
-QString ErrorTableModel::actionText(int row) const {
-    if (repairs_ == nullptr || row + 1 >= grid_.rowCount()) return {};
-    const int64_t index = grid_.rowIndex(row + 1);
-    if (index < 0) return {};
-    const auto at = std::lower_bound(repairs_->begin(), repairs_->end(), static_cast<size_t>(index),
-                                     [](const BlockRepair& r, size_t i) { return r.index < i; });
-    if (at == repairs_->end() || at->index != static_cast<size_t>(index)) return {};
-    return QString::fromStdString(repairActionText(*at)) + QStringLiteral(" — ") +
-           QString::fromUtf8(repairCertaintyText(at->certainty));
-}
-
 namespace {
 
 // What a cell sorts by; nothing for a cell that shows nothing.
@@ -97,6 +86,37 @@ std::string groupSigned(const std::string& text) {
 
 }  // namespace
 
+const BlockRepair* ErrorTableModel::repairOf(int row) const {
+    if (repairs_ == nullptr || row + 1 >= grid_.rowCount()) return nullptr;
+    const int64_t index = grid_.rowIndex(row + 1);
+    if (index < 0) return nullptr;
+    const auto at = std::lower_bound(repairs_->begin(), repairs_->end(), static_cast<size_t>(index),
+                                     [](const BlockRepair& r, size_t i) { return r.index < i; });
+    if (at == repairs_->end() || at->index != static_cast<size_t>(index)) return nullptr;
+    return &*at;
+}
+
+QString ErrorTableModel::actionText(int row) const {
+    const BlockRepair* repair = repairOf(row);
+    if (repair == nullptr) return {};
+    return QString::fromStdString(repairActionText(*repair)) + QStringLiteral(" — ") +
+           QString::fromUtf8(repairCertaintyText(repair->certainty));
+}
+
+QVariant ErrorTableModel::repairedCell(const BlockRepair& repair, int column, int role) const {
+    const int64_t delta = int64_t{repair.realSize} - repair.declaredSize;
+    if (column == 5) {
+        return role == kSortRole
+                   ? QVariant(qlonglong{repair.realSize})
+                   : QString::fromStdString(groupDigits(std::to_string(repair.realSize)));
+    }
+    if (column == 6) {
+        return role == kSortRole ? QVariant(qlonglong{delta})
+                                 : QString::fromStdString(groupSigned(std::to_string(delta)));
+    }
+    return {};
+}
+
 QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= grid_.rowCount()) return {};
     if (index.column() == kActionColumn) {
@@ -105,8 +125,16 @@ QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
             return actionText(index.row());
         return {};
     }
+    if (role != kSortRole && role != Qt::DisplayRole) return {};
+    // A block the automatic repair made sound keeps the sizes it was found
+    // with: the table's entry now describes the repaired block.
+    if (index.column() >= 5) {
+        const BlockRecord* record = grid_.rowRecord(index.row() + 1);
+        const BlockRepair* repair = repairOf(index.row());
+        if (record != nullptr && repair != nullptr && record->broken != kBrokenListed)
+            return repairedCell(*repair, index.column(), role);
+    }
     if (role == kSortRole) return sortValue(grid_, index.row() + 1, index.column());
-    if (role != Qt::DisplayRole) return {};
     const std::string text = grid_.cell(index.row() + 1, index.column());
     if (groupedColumn(index.column())) return QString::fromStdString(groupSigned(text));
     return QString::fromStdString(text);

@@ -58,6 +58,12 @@ class ErrorTableModel : public QAbstractTableModel {
     QString actionText(int row) const;
 
   private:
+    // The report's entry for a data row's block, if it has one.
+    const BlockRepair* repairOf(int row) const;
+    // A cell of a row whose block the report made sound: its sizes as the
+    // scan found them, no run (the action column says what was done).
+    QVariant repairedCell(const BlockRepair& repair, int column, int role) const;
+
     const ErrorGrid& grid_;
     const std::vector<BlockRepair>* repairs_ = nullptr;
     int shownRows_ = 0;

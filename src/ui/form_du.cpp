@@ -16,6 +16,7 @@
 #include "analysis/error_list.h"
 #include "text/messages.h"
 #include "text/translate.h"
+#include "ui/page_kit.h"
 #include "ui/widgets.h"
 
 namespace mpg::ui {
@@ -29,10 +30,6 @@ constexpr int kLeastWidth = 450;
 constexpr int kGoLeft = 156;
 constexpr int kGoWidth = 120;
 constexpr int kLegendWidth = 56;
-
-QString grouped(uint64_t n) {
-    return QString::fromStdString(countText(n));
-}
 
 QLabel* legend(QWidget* parent, const char* name, const QColor& background) {
     auto* label = new QLabel(parent);
@@ -101,7 +98,7 @@ void TFormDU::retranslate() {
         setWindowTitle(tr("блок %1, %2, позиция %3")
                            .arg(grouped(dump_.index),
                                 QString::fromStdString(formatShortCode(dump_.record.code)),
-                                grouped(dump_.offset)));
+                                grouped(dump_.titled)));
     } else {
         setWindowTitle(tr("dump"));
     }

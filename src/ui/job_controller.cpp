@@ -5,6 +5,7 @@
 
 #include <QSocketNotifier>
 #include <chrono>
+#include <utility>
 
 #include "stream/thread_priority.h"
 #include "text/messages.h"
@@ -216,7 +217,10 @@ void JobController::finish() {
     taken_ = {};
     batch_ = {};
     running_ = ended_ = false;
-    emit finished(job_, result_);
+    // Taken first: a page that starts the next job from its slot must not
+    // see this one's result overwritten.
+    const JobResult result = std::exchange(result_, JobResult{});
+    emit finished(job_, result);
     state_.job.stopRequested = false;
 }
 

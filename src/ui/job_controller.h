@@ -13,10 +13,12 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "analysis/app_state.h"
 #include "analysis/progress_throttle.h"
+#include "session/repair_session.h"
 
 class QSocketNotifier;
 
@@ -24,6 +26,12 @@ namespace mpg::ui {
 
 // The jobs the window runs. JoinCheck scans the pieces before a join.
 enum class Job { Scan, Save, Hammer, Join, Verify, JoinCheck };
+
+// What a job gives back, delivered with its end: the result of the repair
+// session's step it ran, or a number (the count of pieces a check found
+// unsound).
+using JobResult =
+    std::variant<int32_t, ScanResult, ApplyResult, WriteResult, VerifyResult, JoinOutcome>;
 
 // A report other than a row or the progress, as the job thread queues it,
 // with the number of rows queued before it: the window hands everything on
@@ -82,7 +90,7 @@ class QueueSink : public ThrottledSink {
 class JobController : public QObject {
     Q_OBJECT
   public:
-    using Body = std::function<int32_t(JobSink&)>;
+    using Body = std::function<JobResult(JobSink&)>;
 
     explicit JobController(AppState& state, QObject* parent = nullptr);
     ~JobController() override;
@@ -117,8 +125,9 @@ class JobController : public QObject {
     void titleSet(const QString& text);
     void listCleared();
     void messageShown(const QString& text);
-    // The job has ended and every report of it has been delivered.
-    void finished(mpg::ui::Job job, int32_t result);
+    // The job has ended and every report of it has been delivered, and
+    // with it what the job gave back.
+    void finished(mpg::ui::Job job, const mpg::ui::JobResult& result);
 
   private:
     // Takes what the job queued: the drain timer's turn.
@@ -135,7 +144,7 @@ class JobController : public QObject {
     std::unique_ptr<QueueSink> sink_;
     std::thread worker_;
     bool running_ = false;
-    int32_t result_ = 0;  // written by the worker before it queues its end
+    JobResult result_;    // written by the worker before it queues its end
     bool ended_ = false;  // the end has been taken from the queue
     std::function<void(const Notice&)> hook_;
     QTimer drainTimer_;

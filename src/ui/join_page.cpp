@@ -301,8 +301,8 @@ void JoinPage::startJoin() {
     ImageZ->show();
     LabelME->setText(tr("идёт работа"));
     jobs_.start(Job::Join, [this](JobSink& sink) {
-        return static_cast<int32_t>(glue_ ? glueFiles(state_.job, joinParams_, sink)
-                                          : joinStructured(state_.job, joinParams_, sink));
+        return JoinOutcome{glue_ ? glueFiles(state_.job, joinParams_, sink)
+                                 : joinStructured(state_.job, joinParams_, sink)};
     });
 }
 
@@ -425,14 +425,15 @@ void JoinPage::showProgress(int percent, const QString& text) {
     GaugeZ->setValue(percent);
 }
 
-void JoinPage::jobFinished(Job job, int32_t result) {
+void JoinPage::jobFinished(Job job, const JobResult& result) {
     // A sound check goes on to the join, whose gauge and skull stay.
     if (job == Job::JoinCheck && checkDone()) return;
     // An input refused at the start has shown its own text already.
-    const JoinResult joined = static_cast<JoinResult>(result);
-    if (job == Job::Join && (joined != JoinResult::Failed || !joinMessageShown_)) {
-        LabelME->setText(
-            withDetail(joinResultText(joined, state_.job.failure), state_.job.failure));
+    const auto* joined = std::get_if<JoinOutcome>(&result);
+    const Failure failure = joined != nullptr ? joined->failure : Failure{};
+    const bool failed = failure && failure.kind != FailureKind::Stopped;
+    if (job == Job::Join && (!failed || !joinMessageShown_)) {
+        LabelME->setText(withDetail(joinResultText(failure), failure));
     }
     GaugeZ->hide();
     ImageZ->hide();

@@ -63,7 +63,7 @@ class JoinPage : public QWidget {
     void buildOptions(QWidget* panel);
     void showMessage(const QString& text);
     void showProgress(int percent, const QString& text);
-    void jobFinished(Job job, int32_t result);
+    void jobFinished(Job job, const JobResult& result);
     // The join of joinParams_, structured or glued as glue_ says.
     void startJoin();
     // The scan of every piece before a structured join; its end decides.

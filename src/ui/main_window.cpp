@@ -53,7 +53,7 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     // Made inside the window, so that the labels that take their text's size
     // measure it in the window's font.
-    TabSheetREM = new RepairPage(state_, jobs_, PageControl1);
+    TabSheetREM = new RepairPage(session_, jobs_, PageControl1);
     TabSheetAD = new JoinPage(state_, jobs_, PageControl1);
     TabSheetCFG = new SettingsPage(state_, PageControl1);
     PageControl1->addTab(TabSheetREM, tr("ремонт"));

@@ -71,6 +71,8 @@ class TFormMain : public QWidget {
     bool takesDrop() const;
 
     AppState& state_;
+    // The repair page's workflow, on the window's state.
+    RepairSession session_{state_};
     JobController jobs_;
 
     QTabWidget* PageControl1;

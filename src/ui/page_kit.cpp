@@ -128,6 +128,10 @@ void retranslateControls(QWidget* page, const char* context) {
     }
 }
 
+QString grouped(uint64_t n) {
+    return QString::fromStdString(countText(n));
+}
+
 QString withDetail(const std::string& text, const Failure& failure) {
     return QString::fromStdString(text + failureDetail(failure));
 }

@@ -60,6 +60,9 @@ void keepSource(QObject* control, const char* source);
 void keepToolTip(QObject* control, const char* source, const char* context);
 void retranslateControls(QWidget* page, const char* context);
 
+// A number with its digits grouped, as every count and position shows.
+QString grouped(uint64_t n);
+
 // A status text with the failure's file and reason behind it.
 QString withDetail(const std::string& text, const Failure& failure);
 

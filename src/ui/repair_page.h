@@ -1,19 +1,16 @@
 // The repair page ("ремонт"): the input and its scan at the top, the list of
 // broken blocks, the strategies and the output at the bottom. Its commands
-// start their jobs through the window's JobController and show what the jobs
-// report; the list shows the page's own ErrorGrid, which only the window's
-// thread writes, from the values the scan reports.
+// run the repair session's steps as jobs of the window's JobController and
+// show the results those deliver; the list shows the page's own ErrorGrid,
+// which only the window's thread writes, from the values the scan reports.
 #pragma once
 
 #include <QWidget>
 #include <optional>
 
-#include "analysis/app_state.h"
 #include "analysis/dump.h"
 #include "analysis/error_list.h"
-#include "repair/strategies.h"
-#include "repair/verify.h"
-#include "repair/writer.h"
+#include "session/repair_session.h"
 #include "ui/job_controller.h"
 
 class QAction;
@@ -39,7 +36,7 @@ class TImage;
 class RepairPage : public QWidget {
     Q_OBJECT
   public:
-    RepairPage(AppState& state, JobController& jobs, QWidget* parent = nullptr);
+    RepairPage(RepairSession& session, JobController& jobs, QWidget* parent = nullptr);
 
     void setForms(TFormYesNo* yesNo, TFormDU* dump);
     const ErrorGrid& grid() const { return grid_; }
@@ -52,26 +49,28 @@ class RepairPage : public QWidget {
     // (nothing while a job runs).
     void openFile(const QString& path);
 
-    void BitBtnOPClick();
-    void BitBtnGOClick();
-    void ImageHAMMERClick();
-    void ImageSAClick();
-    void BitBtnVERIFYClick();
-    void ImageFIClick();
-    void MIsoerClick();
-    void MIzaerClick();
-    void MIdumpClick();
+    // What the page's controls do (BitBtnOP, BitBtnGO, ImageHAMMER, ImageSA,
+    // BitBtnVERIFY, ImageFI and the list's menu).
+    void openInput();
+    void startOrStopScan();
+    void applyChosenRepair();
+    void saveRepairedFile();
+    void checkSavedFile();
+    void chooseInputFile();
+    void saveErrorIndex();
+    void loadErrorIndex();
+    void dumpCurrentBlock();
     // The selection moves to the next (or previous) row, in the order shown,
     // whose block is still listed broken; nothing moves past the last.
-    void MInextClick();
-    void MIprevClick();
+    void selectNextBroken();
+    void selectPreviousBroken();
 
     // The page's fixed texts that are no control's own (the placeholders of
     // the input field and the filter), shown anew in the current language.
     void retranslate();
 
     // The error list's width rule, applied to the grid's current width.
-    void dfx();
+    void fitListColumns();
 
   protected:
     void changeEvent(QEvent* event) override;
@@ -80,16 +79,17 @@ class RepairPage : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // The controls, made once (repair_page_view.cpp).
     void buildTop();
     void buildList();
     void buildBottom();
     void buildFilter();
     void buildSectorList();
-    void PanelTTResize();
+    void placeTopControls();
     // The blocks' list and, below it when shown, the faulty sectors' list
     // between the filter row and the bottom panel.
     void placeLists();
-    void PanelBBResize();
+    void placeBottomControls();
 
     void showProgress(int percent, const QString& text);
     void takeRows(const std::vector<Notice>& notices);
@@ -101,7 +101,7 @@ class RepairPage : public QWidget {
     void dumpSector(const QModelIndex& index);
     // The dump window shows the block's bytes, the one at stream position
     // `at` selected when given.
-    void showDump(const BlockDump& bytes, std::optional<Position> at = std::nullopt);
+    void showDump(BlockDump bytes, std::optional<Position> at = std::nullopt);
     // The filter field's text applied to the list; the count line follows.
     void applyFilter();
     void showCount();
@@ -109,34 +109,40 @@ class RepairPage : public QWidget {
     int currentGridRow() const;
     void selectShownRow(int shownRow);
     void moveToBroken(int step);
-    void jobFinished(Job job, int32_t result);
-    void scanDone();
-    void hammerDone();
+
+    // "продолжить проверку или начать сначала?": true to continue.
+    bool askToResume();
+    void jobFinished(Job job, const JobResult& result);
+    void showScanResult(const ScanResult& result);
+    void showRepairResult(const ApplyResult& result);
+    void showSaveResult(const WriteResult& result);
+    void showCheckResult(const VerifyResult& result);
     // A job that reads a whole file starts: "стоп" on the scan's button, its
     // text in the status line, its progress in the gauge.
     void showFileJob(const QString& status);
-    void saveDone();
-    void verifyDone();
-    // The chosen strategy, on the job's thread.
-    void runHammer(JobSink& sink);
     // The list after an automatic repair: a row for every block it reported
     // on and for every block still listed broken, the action column filled.
-    void listRepairs();
+    void listWithRepairs();
     // The list shows the table's broken blocks again, its action column empty.
-    void unlistRepairs();
-    // The table is made anew (an open, a fresh scan, an index load): the
-    // reports of the repairs on the old one are forgotten.
-    void forgetRepairs();
+    void listBrokenBlocks();
+    // The grid's rows at the positions the session shows (the input file's).
+    void showRowsAt();
+    // The items that follow the session: saving the errors while the table
+    // is a scan's, checking the result while one was saved (named in its
+    // tool tip).
+    void followSession();
 
     std::string inputPath() const;
     void setStatus(const QString& text);
     void proposeOutputName();
     // Whether the save re-wraps the repaired stream as a .dat.
     bool wrapsDat() const;
+    Strategy chosenStrategy() const;
     void showExcisionMarker();
     void restoreCaption();
     bool busy() const { return jobs_.running(); }
 
+    RepairSession& session_;
     AppState& state_;
     JobController& jobs_;
     ErrorGrid grid_;
@@ -191,47 +197,14 @@ class RepairPage : public QWidget {
     // The input dialog's last folder and filter.
     QString lastOpenDir_;
     int lastFilterIndex_ = 0;
-    // Why the last scan ended early (a failed read, a changed input); set by
-    // the job, read when it has ended.
-    Failure scanFailure_;
-    // Whether the file the last scan read is a video CD rip: its status
-    // then counts the faulty sectors.
-    bool scanOfRip_ = false;
-    // What the save writes, taken when it starts.
-    SaveParams saveParams_;
-    // What the hammer applies, taken when it starts, and the blocks the list
-    // named then (the list on screen keeps showing grid_ meanwhile).
+    // What the hammer applies, taken when it starts.
     Strategy hammerStrategy_ = Strategy::RemoveRunsEqualToDelta;
-    RepairOptions hammerOptions_;
-    std::vector<size_t> hammerListed_;
-    std::string hammerInput_;
-    // What the strategy reported: written by the job, read once it has ended.
-    StrategyOutcome hammerOutcome_;
-
-    // The automatic repairs' reports on the table as it stands, merged in
-    // ascending index order (a later run's entry replaces an earlier one's):
-    // the action column shows them while the list holds a run's rows, and a
-    // verification names the blocks they padded or gave a new length.
-    std::vector<BlockRepair> repairs_;
+    // Whether the list holds an automatic repair's rows, and its accounts
+    // that the action column shows.
     bool repairsListed_ = false;
+    std::vector<BlockRepair> listedRepairs_;
     // A typical action's width in the list, the action column's wish.
     int actionWidth_ = 0;
-
-    // What the writer did beyond copying, as the reports tell it: counted
-    // when a save starts, kept for the verification of its output.
-    struct WrittenRepairs {
-        std::string output;
-        bool automatic = false;  // an automatic repair reported on the table
-        size_t lengthFromFile = 0;
-        size_t padded = 0;
-        size_t unresolved = 0;  // still listed broken: the fallback wrote them
-    };
-    WrittenRepairs saving_;
-    WrittenRepairs saved_;
-    // The verification's scan goes into a state of its own: the table and
-    // cut list of the repair stay as they are, for another save.
-    AppState checkState_;
-    OutputCheck outputCheck_;
 };
 
 }  // namespace mpg::ui

@@ -2,6 +2,7 @@
 
 #include "text/messages.h"
 #include "text/translate.h"
+#include "ui/page_kit.h"
 
 namespace mpg::ui {
 
@@ -13,10 +14,6 @@ constexpr const char* kTitles[SectorTableModel::kColumns] = {
     QT_TRANSLATE_NOOP("mpg::ui::SectorTableModel", "сбой сектора"),
     QT_TRANSLATE_NOOP("mpg::ui::SectorTableModel", "позиция в потоке"),
     QT_TRANSLATE_NOOP("mpg::ui::SectorTableModel", "байт потока")};
-
-QString grouped(uint64_t n) {
-    return QString::fromStdString(countText(n));
-}
 
 }  // namespace
 

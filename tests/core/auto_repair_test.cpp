@@ -51,8 +51,8 @@ struct AutoRun {
     bool saved = false;
 };
 
-AutoRun repairAndSave(const std::string& input, const test::TempDir& dir,
-                      bool fallbackSizes = true, bool keepReport = true) {
+AutoRun repairAndSave(const std::string& input, const test::TempDir& dir, bool fallbackSizes = true,
+                      bool keepReport = true) {
     test::Scanned s;
     EXPECT_TRUE(s.scan(input));
     QuietRepairProgress progress;
@@ -63,7 +63,7 @@ AutoRun repairAndSave(const std::string& input, const test::TempDir& dir,
     s.state.headerFromRealSize = fallbackSizes;
     test::GridSink sink(s.grid);
     const std::string output = dir.file("out.mpg");
-    run.saved = saveRepairedStream(s.state, {input, output}, sink);
+    run.saved = !saveRepairedStream(s.state, {input, output}, sink);
     run.output = readFile(output);
     return run;
 }

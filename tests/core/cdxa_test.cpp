@@ -179,7 +179,7 @@ TEST(Cdxa, ViewUnwrapsTheStreamAndKeepsTheWalkedLayout) {
     const std::string twice =
         dir.write("twice.dat", test::readFile(test::fixture(sidecar().at("duplicate_file"))));
     AppState state;
-    ASSERT_EQ(openAndCheck(state, twice), CheckResult::Ok);
+    ASSERT_EQ(openAndCheck(state, twice).result, CheckResult::Ok);
     EXPECT_TRUE(state.kind.cdxa);
     EXPECT_EQ(streamKindText(state.kind).rfind("VCD .dat (CDXA)", 0), 0u);
     ASSERT_EQ(state.view.openStream(twice), OpenStatus::Opened);
@@ -201,7 +201,7 @@ TEST(Cdxa, ViewUnwrapsTheStreamAndKeepsTheWalkedLayout) {
     EXPECT_FALSE(state.view.hasExactLayout());
     EXPECT_EQ(state.view.fileLength(), mpg.size() + kCdForm2Payload);
     // The open check forgets the sectors of the last scan.
-    ASSERT_EQ(openAndCheck(state, twice), CheckResult::Ok);
+    ASSERT_EQ(openAndCheck(state, twice).result, CheckResult::Ok);
     EXPECT_TRUE(state.sectorFaults.empty());
 }
 
@@ -236,7 +236,7 @@ TEST(Cdxa, WalkReportsProgressAndStops) {
     EXPECT_EQ(whole.layout.streamLength(), 6000u * kCdForm2Payload);
 
     AppState state;
-    ASSERT_EQ(openAndCheck(state, path), CheckResult::Ok);
+    ASSERT_EQ(openAndCheck(state, path).result, CheckResult::Ok);
     ASSERT_EQ(state.view.openStream(path), OpenStatus::Opened);
     // Stopped at the first progress report: no layout is taken, no row kept.
     struct StopAtProgress : test::RecordingSink {

@@ -110,11 +110,10 @@ Failure scanAndWrap(const test::TempDir& dir, const std::string& name,
     test::GridSink sink(s.grid);
     SaveParams params{s.path, dir.file("out.dat")};
     params.wrapDat = true;
-    const bool saved = saveRepairedStream(s.state, params, sink);
+    const Failure failure = saveRepairedStream(s.state, params, sink);
     s.state.view.closeFile();
     EXPECT_TRUE(readFile(s.path) == bytes);
-    EXPECT_EQ(saved, !s.state.job.failure);
-    return s.state.job.failure;
+    return failure;
 }
 
 // Scans `rip` as the file `name` of `dir`, repairs it automatically and
@@ -127,10 +126,10 @@ void repairBothWays(const test::TempDir& dir, const std::string& name,
     QuietRepairProgress progress;
     (void)applyStrategy(s.state, s.grid, Strategy::Automatic, RepairOptions{}, s.path, progress);
     test::GridSink sink(s.grid);
-    ASSERT_TRUE(saveRepairedStream(s.state, {s.path, dir.file("plain.mpg")}, sink));
+    ASSERT_FALSE(saveRepairedStream(s.state, {s.path, dir.file("plain.mpg")}, sink));
     SaveParams params{s.path, dir.file("again.dat")};
     params.wrapDat = true;
-    ASSERT_TRUE(saveRepairedStream(s.state, params, sink));
+    ASSERT_FALSE(saveRepairedStream(s.state, params, sink));
     s.state.view.closeFile();
     EXPECT_TRUE(readFile(s.path) == rip);
 }
@@ -152,11 +151,11 @@ TEST(CdxaWrap, StoppedSaveKeepsAWholeRip) {
     test::GridSink sink(s.grid);
     SaveParams params{s.path, dir.file("out.dat")};
     params.wrapDat = true;
-    EXPECT_FALSE(saveRepairedStream(s.state, params, sink));
+    const Failure failure = saveRepairedStream(s.state, params, sink);
     s.state.view.closeFile();
-    EXPECT_EQ(s.state.job.failure.kind, FailureKind::Stopped);
+    EXPECT_EQ(failure.kind, FailureKind::Stopped);
     const std::vector<uint8_t> kept = readFile(dir.file("out.dat"));
-    EXPECT_EQ(s.state.job.failure.position, kept.size());
+    EXPECT_EQ(failure.position, kept.size());
     const Dat dat = parseDat(kept);
     ASSERT_FALSE(dat.sectors.empty());
     const uint64_t firstBlock = s.state.table[0].declaredSize;

@@ -77,7 +77,7 @@ TEST(IndexFile, SavedBesideTheInputAndLoadedBack) {
     AppState state;
     state.table = tableOf({{1, 0x1BB, 18}});
     state.codes = {0x1C7, 0x1E7};
-    EXPECT_EQ(loadIndexFile(a.index, a.input, state), IndexLoad::Loaded);
+    EXPECT_EQ(loadIndexFile(a.index, a.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.table.entries(), a.scanned.state.table.entries());
     EXPECT_EQ(state.codes.first(), a.scanned.state.codes.first());
     EXPECT_EQ(state.codes.second(), a.scanned.state.codes.second());
@@ -114,7 +114,7 @@ TEST(IndexFile, TablesLargerThanOneWrite) {
     const Indexed big(dir, "big.mpg", test::typicalStream(20000, 10, 10).bytes());
     ASSERT_GT(big.scanned.state.table.size(), 60000u);
     AppState state;
-    ASSERT_EQ(loadIndexFile(big.index, big.input, state), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(big.index, big.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.table.entries(), big.scanned.state.table.entries());
 }
 
@@ -134,24 +134,24 @@ TEST(IndexFile, OnlyACheckedIndexReplacesTheTable) {
                                std::filesystem::file_size(big.input), IndexFormat::Wide));
 
     AppState state;
-    ASSERT_EQ(loadIndexFile(small.index, small.input, state), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(small.index, small.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.table.entries(), smallRows);
     std::vector<BlockRecord> altered = bigRows;
     altered.back().declaredSize += 1;
     const std::string bad = dir.write("altered.index", encoded(altered));
     const StreamCodes codes = state.codes;
-    EXPECT_EQ(loadIndexFile(bad, big.input, state), IndexLoad::Damaged);
+    EXPECT_EQ(loadIndexFile(bad, big.input, state).kind, FailureKind::BadIndex);
     EXPECT_EQ(state.table.entries(), smallRows);
     EXPECT_EQ(state.codes.first(), codes.first());
     EXPECT_EQ(state.codes.second(), codes.second());
 
-    ASSERT_EQ(loadIndexFile(big.index, big.input, state), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(big.index, big.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.table.entries(), bigRows);
-    EXPECT_EQ(loadIndexFile(bad, big.input, state), IndexLoad::Damaged);
+    EXPECT_EQ(loadIndexFile(bad, big.input, state).kind, FailureKind::BadIndex);
     EXPECT_EQ(state.table.entries(), bigRows);
-    ASSERT_EQ(loadIndexFile(small.index, small.input, state), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(small.index, small.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.table.entries(), smallRows);
-    ASSERT_EQ(loadIndexFile(wide, big.input, state), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(wide, big.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.table.entries(), bigRows);
     EXPECT_EQ(state.table.lastIndex() + 1, static_cast<int64_t>(bigRows.size()));
     // Neither stream nor index was touched by the loads.
@@ -167,14 +167,14 @@ TEST(IndexFile, EmptyOrPartialFilesAreRefusedAsDamaged) {
     const Indexed a(dir, "a.mpg", damagedStream(3, 0x00));
     AppState state;
     state.table = tableOf(kSample);
-    EXPECT_EQ(loadIndexFile(dir.file("e"), a.input, state), IndexLoad::Damaged);
+    EXPECT_EQ(loadIndexFile(dir.file("e"), a.input, state).kind, FailureKind::BadIndex);
     auto whole = test::readFile(a.index);
     whole.pop_back();
-    EXPECT_EQ(loadIndexFile(dir.write("short", whole), a.input, state), IndexLoad::Damaged);
-    EXPECT_EQ(loadIndexFile(dir.write("odd", std::vector<uint8_t>(27)), a.input, state),
-              IndexLoad::Damaged);
-    EXPECT_EQ(loadIndexFile(dir.file("missing"), a.input, state), IndexLoad::Missing);
-    EXPECT_EQ(loadIndexFile(dir.path(), a.input, state), IndexLoad::Unreadable);
+    EXPECT_EQ(loadIndexFile(dir.write("short", whole), a.input, state).kind, FailureKind::BadIndex);
+    EXPECT_EQ(loadIndexFile(dir.write("odd", std::vector<uint8_t>(27)), a.input, state).kind,
+              FailureKind::BadIndex);
+    EXPECT_EQ(loadIndexFile(dir.file("missing"), a.input, state).kind, FailureKind::NoIndex);
+    EXPECT_EQ(loadIndexFile(dir.path(), a.input, state).kind, FailureKind::NotRegular);
     EXPECT_EQ(state.table.entries(), kSample);
 }
 
@@ -189,14 +189,13 @@ TEST(IndexFile, ForeignIndexIsRefused) {
         AppState state;
         state.table = tableOf(kSample);
         state.codes = {0x1C7, 0x1E7};
-        EXPECT_EQ(loadIndexFile(a.index, other->input, state), IndexLoad::Damaged);
+        EXPECT_EQ(loadIndexFile(a.index, other->input, state).kind, FailureKind::BadIndex);
         EXPECT_EQ(state.table.entries(), kSample);
         EXPECT_EQ(state.codes.first(), 0x1C7u);
     }
     // The input itself cannot be read: its own failure is given.
     AppState state;
-    Failure why;
-    EXPECT_EQ(loadIndexFile(a.index, dir.file("gone.mpg"), state, &why), IndexLoad::InputFailed);
+    const Failure why = loadIndexFile(a.index, dir.file("gone.mpg"), state);
     EXPECT_EQ(why.kind, FailureKind::OpenFailed);
     EXPECT_EQ(why.systemError, ENOENT);
     EXPECT_TRUE(state.table.empty());
@@ -248,7 +247,7 @@ TEST(IndexFile, RandomlyAlteredRecordsAreRefused) {
         SCOPED_TRACE(what + " of record " + std::to_string(i));
         const std::string path = dir.write("altered.index", encoded(records));
         AppState state;
-        EXPECT_EQ(loadIndexFile(path, a.input, state), IndexLoad::Damaged);
+        EXPECT_EQ(loadIndexFile(path, a.input, state).kind, FailureKind::BadIndex);
         EXPECT_TRUE(state.table.empty());
     }
 }
@@ -280,7 +279,7 @@ TEST(IndexFile, AStoppedScansIndexLoadsBack) {
         ASSERT_FALSE(saveIndexFile(state.table, index, {whole.input}));
 
         AppState loaded;
-        ASSERT_EQ(loadIndexFile(index, whole.input, loaded), IndexLoad::Loaded);
+        ASSERT_EQ(loadIndexFile(index, whole.input, loaded).kind, FailureKind::None);
         EXPECT_EQ(loaded.table.entries(), state.table.entries());
         test::RecordingSink sink;
         sink.grid.rebuildFromTable(loaded.table);
@@ -299,9 +298,9 @@ TEST(IndexFile, LoadingGivesTheCodesAtTheTablesEnd) {
     test::TempDir dir;
     const Indexed vcd(dir, "vcd.mpg", test::readFile(test::fixture("vcd.mpg")));
     AppState state;
-    ASSERT_EQ(openAndCheck(state, vcd.input), CheckResult::Ok);
+    ASSERT_EQ(openAndCheck(state, vcd.input).result, CheckResult::Ok);
     ASSERT_NE(state.codes.first(), vcd.scanned.state.codes.first());
-    ASSERT_EQ(loadIndexFile(vcd.index, vcd.input, state), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(vcd.index, vcd.input, state).kind, FailureKind::None);
     EXPECT_EQ(state.codes.first(), vcd.scanned.state.codes.first());
     EXPECT_EQ(state.codes.second(), vcd.scanned.state.codes.second());
 }

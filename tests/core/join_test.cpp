@@ -18,6 +18,14 @@
 namespace mpg {
 namespace {
 
+// How a join ended, as these tests tell it from its failure.
+enum class JoinResult { Done, Failed, Stopped };
+JoinResult endedBy(const Failure& f) {
+    return !f                               ? JoinResult::Done
+           : f.kind == FailureKind::Stopped ? JoinResult::Stopped
+                                            : JoinResult::Failed;
+}
+
 using test::readFile;
 using test::StreamBuilder;
 
@@ -40,8 +48,9 @@ class JoinTest : public ::testing::Test {
     JoinResult join(const std::vector<std::string>& paths, bool glue = false) {
         params.inputs = paths;
         params.output = dir.file("out.mpg");
-        const JoinResult r =
+        failure =
             glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink);
+        const JoinResult r = endedBy(failure);
         for (const auto& bytes : inputs) {
             const std::string path =
                 dir.file("in" + std::to_string(&bytes - inputs.data() + 1) + ".mpg");
@@ -50,6 +59,8 @@ class JoinTest : public ::testing::Test {
         return r;
     }
     std::vector<uint8_t> output() const { return readFile(params.output); }
+    // Why the last join() failed; none when it was done.
+    Failure failure;
     static std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
         std::vector<uint8_t> all;
         for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -150,11 +161,10 @@ TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
     EXPECT_EQ(join({input(a.bytes()), input(b.bytes()), input(a.bytes())}), JoinResult::Failed);
     // A failed join leaves nothing behind; the failure names the piece and where.
     EXPECT_FALSE(std::filesystem::exists(params.output));
-    EXPECT_EQ(state.job.failure.kind, FailureKind::BadStructure);
-    EXPECT_EQ(state.job.failure.path, dir.file("in2.mpg"));
-    EXPECT_EQ(state.job.failure.position, b.size() - 5);
-    EXPECT_EQ(joinResultText(JoinResult::Failed, state.job.failure),
-              std::string("нарушена структура файла"));
+    EXPECT_EQ(failure.kind, FailureKind::BadStructure);
+    EXPECT_EQ(failure.path, dir.file("in2.mpg"));
+    EXPECT_EQ(failure.position, b.size() - 5);
+    EXPECT_EQ(joinResultText(failure), std::string("нарушена структура файла"));
     // A packet of a stream the system header does not list fails the same way.
     StreamBuilder third = piece(1, false);
     third.pack().packet(0xC1, 30).endCode();
@@ -164,16 +174,13 @@ TEST_F(JoinTest, GarbageEndsTheJoinWithoutEndCode) {
 // A failed join says which piece, where in it, the bytes found there and why.
 TEST_F(JoinTest, FailureNamesThePieceTheOffsetAndTheBytesFound) {
     const StreamBuilder a = piece(1);
-    const auto text = [&] {
-        return joinResultText(JoinResult::Failed, state.job.failure) +
-               failureDetail(state.job.failure);
-    };
+    const auto text = [&] { return joinResultText(failure) + failureDetail(failure); };
     // A broken block inside the second piece.
     StreamBuilder broken = piece(3, false);
     const uint64_t at = broken.size();
     broken.raw({0x00, 0x00, 0x02, 0x17}).pack().packet(0xE0, 30).endCode();
     EXPECT_EQ(join({input(a.bytes()), input(broken.bytes())}), JoinResult::Failed);
-    EXPECT_EQ(state.job.failure.piece, 1);
+    EXPECT_EQ(failure.piece, 1);
     EXPECT_EQ(text(), "нарушена структура файла: " + dir.file("in2.mpg") + ", позиция " +
                           countText(at) + ": найдено 00 00 02 17 — не код начала блока");
     EXPECT_FALSE(std::filesystem::exists(params.output));
@@ -185,7 +192,7 @@ TEST_F(JoinTest, FailureNamesThePieceTheOffsetAndTheBytesFound) {
     cut.raw(std::vector<uint8_t>(3, 0x00));
     cut.raw({0x00, 0x00});
     EXPECT_EQ(join({input(cut.bytes()), input(a.bytes())}), JoinResult::Failed);
-    EXPECT_EQ(state.job.failure.kind, FailureKind::CutShort);
+    EXPECT_EQ(failure.kind, FailureKind::CutShort);
     EXPECT_EQ(text(), "нарушена структура файла: " + dir.file("in1.mpg") + ", позиция " +
                           countText(end) +
                           ": найдено 00 00 00 00 — кусок обрывается, блок не полон");
@@ -193,9 +200,9 @@ TEST_F(JoinTest, FailureNamesThePieceTheOffsetAndTheBytesFound) {
     inputs.clear();
     const std::vector<uint8_t> middle(a.bytes().begin() + 5, a.bytes().end());
     EXPECT_EQ(join({input(middle)}), JoinResult::Failed);
-    EXPECT_EQ(state.job.failure.piece, 0);
-    EXPECT_EQ(state.job.failure.position, 0u);
-    EXPECT_EQ(state.job.failure.foundCount, 4);
+    EXPECT_EQ(failure.piece, 0);
+    EXPECT_EQ(failure.position, 0u);
+    EXPECT_EQ(failure.foundCount, 4);
 }
 
 // A write that fails (the file size limit stands for a full disk) names the
@@ -206,9 +213,9 @@ TEST_F(JoinTest, WriteFailureNamesThePiece) {
     params.inputs = {input(big.bytes()), input(big.bytes()), input(big.bytes())};
     params.output = dir.file("out.mpg");
     const int code = test::withFileSizeLimit(1'000'000, [&] {
-        const JoinResult r = joinStructured(state.job, params, sink);
-        const Failure& f = state.job.failure;
-        const std::string text = joinResultText(r, f) + failureDetail(f);
+        const Failure f = joinStructured(state.job, params, sink);
+        const JoinResult r = endedBy(f);
+        const std::string text = joinResultText(f) + failureDetail(f);
         const std::string head = "ошибка сохранения файла: " + params.inputs[1] + ", позиция ";
         const std::string tail = " — ошибка записи: " + std::string(std::strerror(EFBIG));
         const bool named = text.rfind(head, 0) == 0 && text.size() > tail.size() &&
@@ -321,10 +328,10 @@ TEST_F(JoinTest, StopAfterAReport) {
     params.inputs = {input(a.bytes())};
     params.output = dir.file("out.mpg");
     dir.write("out.mpg", std::vector<uint8_t>(5000, 0x5A));  // replaced by what was written
-    EXPECT_EQ(joinStructured(state.job, params, stopping), JoinResult::Stopped);
+    failure = joinStructured(state.job, params, stopping);
+    EXPECT_EQ(endedBy(failure), JoinResult::Stopped);
     EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
-    EXPECT_EQ(std::string(joinResultText(JoinResult::Stopped, state.job.failure)) +
-                  failureDetail(state.job.failure),
+    EXPECT_EQ(std::string(joinResultText(failure)) + failureDetail(failure),
               "прервано пользователем: " + params.output + ": 12 байт");
 }
 
@@ -350,8 +357,7 @@ TEST_F(JoinTest, InputsThatCannotBeOpened) {
             EXPECT_EQ(sink.messages,
                       std::vector<std::string>{"ошибка открытия файла: " + bad + reason});
             EXPECT_EQ(output(), old) << bad;
-            EXPECT_EQ(joinResultText(JoinResult::Failed, state.job.failure),
-                      std::string("ошибка открытия файла"));
+            EXPECT_EQ(joinResultText(failure), std::string("ошибка открытия файла"));
             ::unlink(params.output.c_str());
             EXPECT_EQ(join({bad, first}, glue), JoinResult::Failed) << bad;
             EXPECT_FALSE(std::filesystem::exists(params.output)) << bad;
@@ -365,9 +371,9 @@ TEST_F(JoinTest, OutputThatIsAnInputIsRefused) {
         params.inputs = {a};
         params.output = dir.path() + "/./in1.mpg";
         sink.messages.clear();
-        EXPECT_EQ(
-            glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink),
-            JoinResult::Failed);
+        EXPECT_EQ(endedBy(glue ? glueFiles(state.job, params, sink)
+                               : joinStructured(state.job, params, sink)),
+                  JoinResult::Failed);
         EXPECT_EQ(sink.messages,
                   std::vector<std::string>{"выходной файл совпадает с одним из входных"});
         EXPECT_EQ(readFile(a), inputs[0]);

@@ -94,13 +94,13 @@ TEST(LargePositions, WideIndexRoundTripAndRefusals) {
     EXPECT_TRUE(std::equal(kWideIndexMagic.begin(), kWideIndexMagic.end(), wide.begin()));
 
     AppState loaded;
-    ASSERT_EQ(loadIndexFile(index, input, loaded), IndexLoad::Loaded);
+    ASSERT_EQ(loadIndexFile(index, input, loaded).kind, FailureKind::None);
     EXPECT_EQ(loaded.table.entries(), scanned.state.table.entries());
 
     const auto refused = [&](std::vector<uint8_t> bytes) {
         dir.write("in.mpg.index", bytes);
         AppState state;
-        return loadIndexFile(index, input, state) == IndexLoad::Damaged;
+        return loadIndexFile(index, input, state).kind == FailureKind::BadIndex;
     };
     EXPECT_TRUE(refused({wide.begin(), wide.end() - 1}));
     EXPECT_TRUE(refused({wide.begin(), wide.end() - kWideBlockRecordSize}));

@@ -51,13 +51,11 @@ TEST(Messages, EveryResultHasAText) {
           CheckResult::NoSystemHeader, CheckResult::NotRegular, CheckResult::ReadFailed}) {
         EXPECT_NE(checkResultText(r), "") << int(r);
     }
-    for (int k = 0; k <= int(FailureKind::BadStructure); ++k) {
+    for (int k = 0; k <= int(FailureKind::NothingSaved); ++k) {
         const Failure f = failureOf(static_cast<FailureKind>(k), "in.mpg");
         EXPECT_EQ(failureHeadline(f).empty(), !f) << k;
         EXPECT_NE(saveResultText(f), "") << k;
-        for (JoinResult result : {JoinResult::Done, JoinResult::Failed, JoinResult::Stopped}) {
-            EXPECT_NE(joinResultText(result, f), "") << k << " " << int(result);
-        }
+        EXPECT_NE(joinResultText(f), "") << k;
     }
 }
 

@@ -429,13 +429,13 @@ TEST(ScanCodes, EveryFileStartsFromTheInitialCodes) {
     const std::string av = test::fixture("av.mpg"), vcd = test::fixture("vcd.mpg");
     AppState fresh;
     RecordingSink freshSink;
-    ASSERT_EQ(openAndCheck(fresh, vcd), CheckResult::Ok);
+    ASSERT_EQ(openAndCheck(fresh, vcd).result, CheckResult::Ok);
     ASSERT_FALSE(scanFileAfresh(fresh, vcd, freshSink));
 
     AppState state;
     RecordingSink sink;
     for (const std::string& path : {av, vcd}) {
-        ASSERT_EQ(openAndCheck(state, path), CheckResult::Ok);
+        ASSERT_EQ(openAndCheck(state, path).result, CheckResult::Ok);
         ASSERT_FALSE(scanFileAfresh(state, path, sink));
     }
     EXPECT_EQ(state.table.entries(), fresh.table.entries());

@@ -153,8 +153,9 @@ TEST_F(AutoCli, ReportAccountsForEveryListedBlock) {
     EXPECT_EQ(indices, scanned);
 }
 
-// Pressed twice, the automatic repair reports each block once: its latest
-// account. A strategy before it leaves it only what it did not fix.
+// The repairs --apply names run in order on one session (whose accounts
+// the session's own tests check): a strategy before the automatic repair
+// leaves it only what it did not fix.
 TEST_F(AutoCli, LatestAccountOfABlockWins) {
     const std::string in = input("in.mpg", withRun(withRun(original, kVideoPayload, 300, 0xFF),
                                                    kOtherVideoPayload, 80, 0x00));
@@ -170,7 +171,6 @@ TEST_F(AutoCli, LatestAccountOfABlockWins) {
         for (const Json& b : report["blocks"]) indices.push_back(b["index"]);
         return indices;
     };
-    EXPECT_EQ(reported({"auto"}), scanned);
     EXPECT_EQ(reported({"auto", "auto"}), scanned);
     // eq cuts the run of zeros, which is as long as its block's surplus.
     EXPECT_EQ(reported({"eq", "auto"}), std::vector<size_t>{scanned[1]});

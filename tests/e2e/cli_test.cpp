@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "cli_run.h"
@@ -57,6 +58,51 @@ TEST(Cli, RepairRestoresTheOriginal) {
     EXPECT_EQ(readFile(dir.file("clip.002.mpg")), expect);
     EXPECT_EQ(cli({"repair", input, "-o", dir.file("clip.001.mpg")}, dir).status, 1);
     EXPECT_EQ(cli({"repair", input, "-o", dir.file("clip.001.mpg"), "--force"}, dir).status, 0);
+}
+
+// A dry run lists what stays broken where it stands in the file the user
+// named, as the scan did; under --literal the offsets after the cuts stay.
+TEST(Cli, DryRunRowsKeepTheirPlaceInTheInput) {
+    test::TempDir dir;
+    const auto original = readFile(test::fixture("av.mpg"));
+    // The zeros, cut by eq, lie before the run of 0x55, which stays.
+    const std::string input =
+        dir.write("two.mpg", test::withRun(withZeroRun(original, 30'000, 1234), 91'234, 300, 0x55));
+    // The row without its number, and its offset.
+    const auto cells = [](const std::string& row) {
+        std::vector<std::string> out;
+        size_t at = row.find('\t');
+        while (at != std::string::npos) {
+            const size_t next = row.find('\t', at + 1);
+            out.push_back(row.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+            at = next;
+        }
+        return out;
+    };
+    // The rows of a run, by the index of their block.
+    const auto rows = [&](std::vector<std::string> args, bool literal) {
+        if (literal) args.insert(args.begin(), "--literal");
+        std::map<std::string, std::vector<std::string>> byIndex;
+        for (const std::string& row : test::lines(cli(args, dir).out)) {
+            const std::vector<std::string> c = cells(row);
+            if (c.size() > 2) byIndex[c[0]] = c;
+        }
+        return byIndex;
+    };
+    std::string kept;  // the index of the 0x55 run's block
+    for (const bool literal : {false, true}) {
+        const auto scanned = rows({"scan", input}, literal);
+        const auto left = rows({"repair", input, "--apply=eq", "--dry-run"}, literal);
+        if (!literal) {
+            ASSERT_EQ(scanned.size(), 2u);
+            ASSERT_EQ(left.size(), 1u);
+            kept = left.begin()->first;
+        }
+        ASSERT_TRUE(scanned.count(kept) && left.count(kept)) << literal;
+        std::vector<std::string> expected = scanned.at(kept);
+        if (literal) expected[2] = std::to_string(std::stoull(expected[2]) - 1234);
+        EXPECT_EQ(left.at(kept), expected) << literal;
+    }
 }
 
 // A bare input name means the current folder, and so does the proposed output.

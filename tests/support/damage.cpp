@@ -167,7 +167,7 @@ std::optional<CleanStream> loadCleanStream(const std::string& path) {
     AppState state;
     ErrorGrid grid;
     GridSink sink(grid);
-    if (openAndCheck(state, path) != CheckResult::Ok || scanFileAfresh(state, path, sink)) {
+    if (openAndCheck(state, path).result != CheckResult::Ok || scanFileAfresh(state, path, sink)) {
         return std::nullopt;
     }
     CleanStream clean;

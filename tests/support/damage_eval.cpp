@@ -134,7 +134,7 @@ TrialRun runTrial(const std::string& input, Trial trial, const std::string& outp
     ErrorGrid grid;
     GridSink sink(grid);
     const Clock::time_point scanStart = Clock::now();
-    run.scanned = openAndCheck(state, input) == CheckResult::Ok &&
+    run.scanned = openAndCheck(state, input).result == CheckResult::Ok &&
                   !scanFileAfresh(state, input, sink) && !state.job.stopRequested;
     run.scanSeconds = secondsSince(scanStart);
     if (!run.scanned) {
@@ -169,7 +169,7 @@ TrialRun runTrial(const std::string& input, Trial trial, const std::string& outp
     state.headerFromRealSize = true;
     run.pressSeconds = secondsSince(pressStart);
     const Clock::time_point saveStart = Clock::now();
-    run.saved = saveRepairedStream(state, {input, output}, sink);
+    run.saved = !saveRepairedStream(state, {input, output}, sink);
     run.saveSeconds = secondsSince(saveStart);
     if (!readBack) return run;
     if (run.saved) run.output = readFile(output);

@@ -102,6 +102,19 @@ QStringList actionColumn(Program& p) {
     return texts;
 }
 
+// The offset, real size, delta and run the list shows for each block, by
+// its index.
+QMap<QString, QStringList> cellsByIndex(Program& p) {
+    const QAbstractItemModel* model = p.get<QTableView>("StringER")->model();
+    QMap<QString, QStringList> cells;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList row;
+        for (int c : {kOffsetColumn, 5, 6, 7}) row << model->index(r, c).data().toString();
+        cells.insert(model->index(r, 1).data().toString(), row);
+    }
+    return cells;
+}
+
 std::vector<size_t> rowEntries(Program& p) {
     return p.main.grid().listedEntries(p.state.table);
 }
@@ -195,8 +208,9 @@ void AutoRepairWindowTest::statusLineHoldsTheSummary() {
         status->setText(text);
         QVERIFY2(status->heightForWidth(status->width()) <= status->height(), qPrintable(text));
     }
-    status->setText(QStringLiteral(
-        "результат: блоков 9'999, с ошибками 0; длина переписана: 1, дополнено: 2; не решено: 3"));
+    status->setText(
+        QStringLiteral("результат film.001.mpg: блоков 9'999, с ошибками 0; длина "
+                       "переписана: 1, дополнено: 2; не решено: 3"));
     QVERIFY(status->heightForWidth(status->width()) <= status->height());
 }
 
@@ -213,8 +227,20 @@ void AutoRepairWindowTest::autoHammerListsWhatItDid() {
         const std::vector<uint8_t> damaged = readAll(input);
         const std::vector<size_t> listed = scan(p, input);
         QVERIFY(listed.size() >= 2);
+        const QMap<QString, QStringList> found = cellsByIndex(p);
 
         QVERIFY(hammer(p, "RadioAUTO"));
+        // A row keeps the position its block has in the input and the sizes
+        // it was found with; a block made sound shows no run, and its
+        // action says what was done.
+        const QMap<QString, QStringList> repaired = cellsByIndex(p);
+        for (auto row = found.begin(); row != found.end(); ++row) {
+            const QStringList now = repaired.value(row.key());
+            QCOMPARE(now.mid(0, 3), row.value().mid(0, 3));
+            const size_t entry = QString(row.key()).remove(QLatin1Char('\'')).toULong();
+            if (p.state.table[entry].broken != kBrokenListed)
+                QVERIFY2(now[3].isEmpty(), qPrintable(now.join(QLatin1Char('|'))));
+        }
         const Summary summary = summaryIn(p.status());
         QVERIFY2(summary.valid, qPrintable(p.status()));
         QCOMPARE(p.get<QLabel>("LabelST")->toolTip(), p.status());
@@ -333,7 +359,7 @@ void AutoRepairWindowTest::verifyReportsTheSavedFile() {
     QVERIFY(p.waitForJobEnd());
     const QString status = p.status();
     static const QRegularExpression pattern(
-        QStringLiteral("^результат: блоков ([\\d']+), с ошибками ([\\d']+)"));
+        QStringLiteral("^результат out.mpg: блоков ([\\d']+), с ошибками ([\\d']+)"));
     const QRegularExpressionMatch m = pattern.match(status);
     QVERIFY2(m.hasMatch(), qPrintable(status));
     QVERIFY(m.captured(1).remove(QLatin1Char('\'')).toInt() > 100);
@@ -350,6 +376,20 @@ void AutoRepairWindowTest::verifyReportsTheSavedFile() {
     QVERIFY(!actionColumn(p).first().isEmpty());
     QVERIFY(readAll(input) == damaged);
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("other.mpg"))));
+
+    QCOMPARE(verify->toolTip(), QStringLiteral("проверить out.mpg"));
+    // Another file opened has no result yet: the button waits for its save.
+    p.setInput(dir.filePath(QStringLiteral("other.mpg")).toStdString());
+    p.get<QPushButton>("BitBtnOP")->click();
+    p.setInput(input.toStdString());
+    p.get<QPushButton>("BitBtnOP")->click();
+    QVERIFY(!verify->isEnabled());
+    QVERIFY(!scan(p, input).empty());
+    p.get<QLineEdit>("EditOUT")->setText(output);
+    p.answer(true);
+    p.get<TImage>("ImageSA")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(verify->isEnabled());
 
     // A save that fails leaves nothing to check.
     p.get<QLineEdit>("EditOUT")->setText(dir.filePath(QStringLiteral("no/such/folder.mpg")));
@@ -383,7 +423,8 @@ void AutoRepairWindowTest::verifyStopsLikeOtherJobs() {
     p.main.jobs().setJobThreadHook({});
     p.get<QPushButton>("BitBtnVERIFY")->click();
     QVERIFY(p.waitForJobEnd());
-    QVERIFY2(p.status().startsWith(QStringLiteral("результат: блоков ")), qPrintable(p.status()));
+    QVERIFY2(p.status().startsWith(QStringLiteral("результат out.mpg: блоков ")),
+             qPrintable(p.status()));
     // Without an automatic repair there is nothing rewritten to name, but
     // the listed blocks the fallback wrote are.
     QVERIFY(!p.status().contains(QStringLiteral("длина переписана")));

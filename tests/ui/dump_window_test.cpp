@@ -1,15 +1,20 @@
+#include <unistd.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QtTest>
 
+#include "analysis/error_list.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
 #include "text/translate.h"
 #include "ui/program.h"
+#include "ui/widgets.h"
 
 using namespace mpg;
 using mpg::test::Program;
@@ -38,6 +43,7 @@ class DumpWindowTest : public QObject {
     void nothingWithoutABlockOrDuringAJob();
     void hugeBlockShowsItsEdges();
     void titleWidthAndMarks();
+    void titleNamesThePlaceInTheInput();
     void escapeCloses();
     void goToAPosition();
 };
@@ -85,7 +91,8 @@ void DumpWindowTest::nothingWithoutABlockOrDuringAJob() {
     test::TempDir dir;
     p.main.findChild<QAction*>("MIdump")->trigger();  // only the empty row
     QVERIFY(!p.dump.isVisible());
-    p.setInput(dir.write("d.mpg", test::damagedStream().bytes()));
+    const std::string input = dir.write("d.mpg", test::damagedStream().bytes());
+    p.setInput(input);
     p.get<QPushButton>("BitBtnGO")->click();
     QVERIFY(p.waitForJobEnd());
     p.get<QCheckBox>("CheckHP")->setChecked(false);
@@ -96,7 +103,9 @@ void DumpWindowTest::nothingWithoutABlockOrDuringAJob() {
     QVERIFY(!p.dump.isVisible());
     p.get<QCheckBox>("CheckHP")->setChecked(true);
     QVERIFY(p.waitForJobEnd());
-    p.setInput(dir.file("missing.mpg"));  // the input cannot be opened
+    // The dump reads the file the list was made of: gone, it shows nothing,
+    // whatever the input field names now.
+    QCOMPARE(::unlink(input.c_str()), 0);
     p.main.findChild<QAction*>("MIdump")->trigger();
     QVERIFY(!p.dump.isVisible());
 }
@@ -139,6 +148,28 @@ QColor backgroundOf(Program& p, Position at) {
 }
 
 }  // namespace
+
+// After a repair has cut a run out before a block still listed, the title
+// names where that block stands in the input, as the list does.
+void DumpWindowTest::titleNamesThePlaceInTheInput() {
+    Program p;
+    test::TempDir dir;
+    test::StreamBuilder b = test::typicalStream(6);
+    const size_t block = 15;
+    b.insert(b.blocks()[block].offset + 100, 200, 0x55);  // no zeros: stays listed
+    b.insert(b.blocks()[6].offset + 100, 300, 0x00);      // cut by the first strategy
+    const std::string input = dir.write("d.mpg", b.bytes());
+    QVERIFY(!scanAndDump(p, input).isEmpty());
+    p.get<ui::TImage>("ImageHAMMER")->clicked();
+    QVERIFY(p.waitForJobEnd());
+    QVERIFY(!p.state.view.cuts().empty());
+    p.get<QTableView>("StringER")->selectRow(0);
+    p.main.findChild<QAction*>("MIdump")->trigger();
+    const QString at = QString::fromStdString(countText(b.blocks()[block].offset + 300));
+    QVERIFY2(p.dump.windowTitle().endsWith(QStringLiteral("позиция ") + at),
+             qPrintable(p.dump.windowTitle()));
+    QCOMPARE(p.get<QTableView>("StringER")->model()->index(0, kOffsetColumn).data().toString(), at);
+}
 
 // The title names the block; the window opens wide enough for a whole line;
 // the run (300 zeros from byte 100) and the 300 bytes past the declared

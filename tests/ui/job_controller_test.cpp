@@ -45,9 +45,9 @@ void JobControllerTest::jobsInTurnDeliverEverythingBeforeTheirEnd() {
     QObject::connect(&jobs, &JobController::rowsReported, [&](const std::vector<Notice>& rows) {
         for (const Notice& r : rows) seen.push_back("row " + std::to_string(r.payload));
     });
-    QObject::connect(&jobs, &JobController::finished, [&](Job, int32_t result) {
+    QObject::connect(&jobs, &JobController::finished, [&](Job, const JobResult& result) {
         const int n = ended;
-        QCOMPARE(result, 100 + n);
+        QCOMPARE(std::get<int32_t>(result), 100 + n);
         QVERIFY(!jobs.running());
         std::vector<std::string> expected{checkResultText(CheckResult::NoSignature)};
         for (int i = 0; i < 500 * (n + 1); ++i) expected.push_back("row " + std::to_string(i));
@@ -70,9 +70,9 @@ void JobControllerTest::stopAndShutdown() {
     JobController jobs(state);
     int finished = 0;
     int32_t lastResult = -1;
-    QObject::connect(&jobs, &JobController::finished, [&](Job, int32_t r) {
+    QObject::connect(&jobs, &JobController::finished, [&](Job, const JobResult& r) {
         ++finished;
-        lastResult = r;
+        lastResult = std::get<int32_t>(r);
     });
     const auto untilStopped = [&state](JobSink& sink) {
         int32_t steps = 0;

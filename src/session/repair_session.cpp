@@ -1,0 +1,303 @@
+#include "session/repair_session.h"
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "analysis/error_list.h"
+#include "analysis/progress_throttle.h"
+#include "analysis/scan.h"
+#include "analysis/scan_control.h"
+#include "repair/index_file.h"
+#include "repair/writer.h"
+
+namespace mpg {
+
+namespace {
+
+// The verification's scan reports only its progress to the front end: its
+// rows are the scratch state's, not the repair's. A stop asked of the
+// session reaches the scratch state's own flag, which its scan polls.
+class CheckSink : public ThrottledSink {
+  public:
+    CheckSink(JobSink& outer, const std::atomic<bool>& stopAsked, std::atomic<bool>& scanStop)
+        : outer_(outer), stopAsked_(stopAsked), scanStop_(scanStop) {}
+    void notify(const Notice& notice) override {
+        if (notice.kind != Notify::Progress) return;
+        outer_.notify(notice);
+        // The scan asks for its stop right after a progress report.
+        passStop();
+    }
+    void reportCheck(CheckResult) override {}
+    void clearErrorList() override {}
+
+  protected:
+    // Asked about once a millisecond while the scan runs.
+    bool refreshProgress() override {
+        passStop();
+        return ThrottledSink::refreshProgress();
+    }
+
+  private:
+    void passStop() {
+        if (stopAsked_.load()) scanStop_ = true;
+    }
+
+    JobSink& outer_;
+    const std::atomic<bool>& stopAsked_;
+    std::atomic<bool>& scanStop_;
+};
+
+Failure stopped() {
+    return failureOf(FailureKind::Stopped, "");
+}
+
+}  // namespace
+
+void mergeRepairs(std::vector<BlockRepair>& report, std::vector<BlockRepair> update) {
+    const auto byIndex = [](const BlockRepair& a, const BlockRepair& b) {
+        return a.index < b.index;
+    };
+    std::stable_sort(update.begin(), update.end(), byIndex);
+    std::vector<BlockRepair> merged;
+    merged.reserve(report.size() + update.size());
+    auto old = report.begin();
+    for (const BlockRepair& r : update) {
+        while (old != report.end() && old->index < r.index) merged.push_back(*old++);
+        if (old != report.end() && old->index == r.index) ++old;
+        merged.push_back(r);
+    }
+    merged.insert(merged.end(), old, report.end());
+    report = std::move(merged);
+}
+
+std::vector<size_t> entriesWithRepairs(const BlockTable& table,
+                                       const std::vector<BlockRepair>& repairs) {
+    const std::vector<size_t> listed = listedInTable(table);
+    std::vector<size_t> reported;
+    reported.reserve(repairs.size());
+    for (const BlockRepair& r : repairs) reported.push_back(r.index);
+    std::vector<size_t> merged;
+    merged.reserve(listed.size() + reported.size());
+    std::set_union(listed.begin(), listed.end(), reported.begin(), reported.end(),
+                   std::back_inserter(merged));
+    return merged;
+}
+
+RepairSession::RepairSession() : owned_(std::make_unique<AppState>()), state_(*owned_) {}
+
+RepairSession::RepairSession(AppState& shared) : state_(shared) {}
+
+void RepairSession::forgetRepairs() {
+    automatic_ = false;
+    repairs_.clear();
+    repairs_.shrink_to_fit();
+    counted_ = {};
+}
+
+OpenResult RepairSession::open(const OpenParams& params) {
+    OpenResult result;
+    const OpenCheck open = openAndCheck(state_, params.path);
+    result.check = open.result;
+    result.failure = open.failure;
+    if (!result.opened()) return result;
+    // The table is empty again: nothing is found, repaired or written.
+    path_ = params.path;
+    findings_ = false;
+    forgetRepairs();
+    saved_ = {};
+    return result;
+}
+
+Position RepairSession::shownPosition(Position offset) const {
+    if (state_.rules.load() == StreamRules::Literal) return offset;
+    return state_.view.streamToFile(offset);
+}
+
+bool RepairSession::canResume() const {
+    return !state_.table.empty() && state_.view.cuts().empty();
+}
+
+Failure RepairSession::openForScan(const std::string& path) {
+    if (state_.view.openStream(path) == OpenStatus::Failed) return state_.view.failure();
+    path_ = path;
+    openedForScan_ = true;
+    return {};
+}
+
+ScanResult RepairSession::scan(const ScanParams& params, JobSink& sink) {
+    ScanResult result;
+    StreamView& view = state_.view;
+    // After a repair that excised regions the table's offsets count the
+    // excised stream, while the scan reads the file as it is: continuing
+    // would misplace every later block, so the scan starts afresh.
+    const bool resume = params.resume && canResume();
+    if (!std::exchange(openedForScan_, false) || path_ != params.path || !view.isOpen()) {
+        if ((result.failure = openForScan(params.path))) return result;
+        openedForScan_ = false;
+    }
+    result.walked = true;
+    result.rip = view.layout() != nullptr;
+    view.resetCache();
+    view.clearCuts();
+    state_.resumeScan = resume ? 'y' : '0';
+    // A fresh scan makes the table anew; a resumed one adds to it.
+    if (!resume) {
+        forgetRepairs();
+        state_.sectorFaults.clear();
+    }
+    findings_ = false;
+    result.failure = scanStream(state_, sink);
+    view.closeFile();
+    if (!result.failure && state_.job.stopRequested) result.failure = stopped();
+    // What a scan recorded up to a stop describes the file that far.
+    findings_ = !result.failure || result.failure.kind == FailureKind::Stopped;
+    result.blocks = state_.table.size();
+    result.broken = countListed(state_.table);
+    result.sectors = state_.sectorFaults.size();
+    return result;
+}
+
+ApplyResult RepairSession::apply(const ApplyParams& params, RepairProgress& progress) {
+    ApplyResult result;
+    const std::vector<size_t> listed =
+        params.allListed ? listedInTable(state_.table) : params.listed;
+    result.outcome =
+        applyStrategy(state_, listed, params.strategy, params.options, path_, progress);
+    if (state_.job.stopRequested) result.failure = stopped();
+    // A repaired table is no scan's any more: its index would not fit the file.
+    findings_ = false;
+    if (params.strategy != Strategy::Automatic) return result;
+    automatic_ = true;
+    if (params.options.keepReport) {
+        mergeRepairs(repairs_, result.outcome.repairs);
+        counted_ = summarize(repairs_);
+        return result;
+    }
+    // Without accounts, a later run is given the blocks the earlier ones
+    // left unresolved.
+    RepairSummary& c = counted_;
+    c.exact += result.outcome.summary.exact;
+    c.decodable += result.outcome.summary.decodable;
+    c.unresolved = result.outcome.summary.unresolved;
+    c.blocks = c.exact + c.decodable + c.unresolved;
+    return result;
+}
+
+size_t WrittenRepairs::count(WrittenAs how) const {
+    return static_cast<size_t>(std::count_if(
+        blocks.begin(), blocks.end(), [how](const WrittenBlock& b) { return b.how == how; }));
+}
+
+WrittenRepairs RepairSession::accountOfWrites(const std::string& output,
+                                              const std::vector<Position>& located) const {
+    WrittenRepairs w{output, automatic_, {}, countListed(state_.table)};
+    for (size_t k = 0; k < repairs_.size(); ++k) {
+        const BlockRepair& r = repairs_[k];
+        // The fallback changes only a block still broken whose header has a
+        // length field (a system header or a packet); any other is copied as
+        // it stands. The plan the repair made for a block wins over it.
+        const BlockRecord& e = state_.table[r.index];
+        const BlockKind kind = state_.codes.classify(e.code);
+        const bool fallback = r.certainty == RepairCertainty::Unresolved && e.isBroken() &&
+                              (kind == BlockKind::SystemHeader || kind == BlockKind::Packet);
+        std::optional<WrittenAs> how;
+        if (r.action == RepairAction::LengthFromFile) {
+            how = WrittenAs::LengthRewritten;
+        } else if (r.action == RepairAction::Padded) {
+            how = WrittenAs::Padded;
+        } else if (fallback) {
+            how = state_.headerFromRealSize ? WrittenAs::LengthRewritten : WrittenAs::CutOrPadded;
+        }
+        if (!how) continue;
+        std::optional<Position> at;
+        if (k < located.size()) at = located[k];
+        w.blocks.push_back({r.index, *how, at});
+    }
+    return w;
+}
+
+WriteResult RepairSession::save(const WriteParams& params, JobSink& sink) {
+    WriteResult result;
+    std::vector<size_t> reported;
+    // Where the automatic repair's blocks stand in the output.
+    if (!repairs_.empty()) {
+        reported.reserve(repairs_.size());
+        for (const BlockRepair& r : repairs_) reported.push_back(r.index);
+    }
+    SaveParams save{path_, params.output};
+    if (!reported.empty()) {
+        save.locate = &reported;
+        save.located = &result.located;
+    }
+    save.wrapDat = params.wrapDat;
+    result.failure = saveRepairedStream(state_, save, sink);
+    state_.view.closeFile();
+    result.written = accountOfWrites(params.output, result.located);
+    // Only a file just written can be verified.
+    saved_ = result.failure ? WrittenRepairs{} : result.written;
+    return result;
+}
+
+VerifyResult RepairSession::verify(const VerifyParams& params, JobSink& sink) {
+    VerifyResult result;
+    result.written = saved_;
+    const std::string output = params.output.empty() ? saved_.output : params.output;
+    if (output.empty()) {
+        result.failure = failureOf(FailureKind::NothingSaved, "");
+        return result;
+    }
+    auto scratch = std::make_unique<AppState>();
+    scratch->rules = state_.rules.load();
+    CheckSink check(sink, state_.job.stopRequested, scratch->job.stopRequested);
+    result.check = checkWrittenStream(*scratch, output, check);
+    result.failure = result.check.failure;
+    if (!result.failure && result.check.stopped) result.failure = stopped();
+    return result;
+}
+
+IndexResult RepairSession::saveIndex() {
+    IndexResult result;
+    result.indexPath = indexFileName(path_);
+    // An index of no scan, or of a table a repair has changed, would not
+    // fit the file: written over a good one it would lose that.
+    if (path_.empty() || !findings_) {
+        result.failure = failureOf(FailureKind::NotScanned, path_);
+        return result;
+    }
+    result.failure =
+        saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize());
+    result.listed = countListed(state_.table);
+    return result;
+}
+
+IndexResult RepairSession::loadIndex(const IndexParams& params) {
+    IndexResult result;
+    const std::string input = params.input.empty() ? path_ : params.input;
+    result.indexPath = indexFileName(input);
+    const size_t blocksBefore = state_.table.size();
+    result.failure = loadIndexFile(result.indexPath, input, state_);
+    if (result.failure) {
+        // Nothing said of the old table stands once it is gone.
+        result.tableLost = state_.table.size() != blocksBefore;
+        if (result.tableLost) {
+            findings_ = false;
+            forgetRepairs();
+        }
+        return result;
+    }
+    path_ = input;
+    state_.view.resetCache();
+    state_.view.clearCuts();
+    findings_ = true;
+    forgetRepairs();
+    result.listed = countListed(state_.table);
+    return result;
+}
+
+JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
+    return {request.glue ? glueFiles(state_.job, request.params, sink)
+                         : joinStructured(state_.job, request.params, sink)};
+}
+
+}  // namespace mpg
