@@ -256,7 +256,7 @@ class RepairCommand : public Command {
     // when it may not be overwritten or cannot be created.
     bool openReport(OutputFile& report, const std::vector<std::string>& taken) const {
         if (!mayOverwrite(report_, force_)) return false;
-        if (report.create(report_, taken)) return true;
+        if (!report.create(report_, taken)) return true;
         say(saveMessage(report.failure()), failureDetail(report.failure()));
         return false;
     }

@@ -117,7 +117,7 @@ bool writeReport(OutputFile& file, const ReportFiles& files,
         const Position* at = k < located.size() ? &located[k] : nullptr;
         ok = appendText(file, (k == 0 ? "\n" : ",\n") + dumped(blockJson(repairs[k], at)));
     }
-    return ok && appendText(file, "\n]}\n") && file.finish();
+    return ok && appendText(file, "\n]}\n") && !file.finish();
 }
 
 }  // namespace mpg::cli

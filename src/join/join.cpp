@@ -298,7 +298,7 @@ JoinResult eachInput(Failure& failure, const JoinParams& params, JobSink& sink, 
     }
     JoinPlace place{0, params.inputs.size(), 0, 0};
     for (const uint64_t size : sizes) place.total += size;
-    if (!out.create(params.output, params.inputs)) {
+    if (out.create(params.output, params.inputs)) {
         if (out.failure().kind == FailureKind::OutputIsInput) {
             sink.reportRefusal(out.failure());
         }
@@ -323,7 +323,7 @@ Failure endJoin(JoinResult result, Failure failure, const JoinParams& params, Ou
         out.discard();
         return failure;
     }
-    if (!out.finish()) return out.failure();
+    if (Failure failed = out.finish()) return failed;
     if (result == JoinResult::Stopped) {
         return failureOf(FailureKind::Stopped, params.output, 0, out.written());
     }

@@ -388,15 +388,14 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       std::optional<IndexFormat> format) {
     const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
     OutputFile out;
-    if (!out.create(path, inputs)) return out.failure();
+    if (Failure failed = out.create(path, inputs)) return failed;
     // The unfinished output is removed when `out` goes.
     if (chosen == IndexFormat::Wide) {
         const auto head = wideHeader(inputSize, table.size());
         if (!out.append(head.data(), head.size())) return out.failure();
     }
     if (Failure failed = writeRecords(out, table, path, chosen)) return failed;
-    if (!out.finish()) return out.failure();
-    return {};
+    return out.finish();
 }
 
 Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state) {

@@ -155,7 +155,7 @@ class SaveWalk {
 };
 
 bool SaveWalk::start() {
-    if (!out_.create(params_.outputPath, {params_.inputPath}))
+    if (out_.create(params_.outputPath, {params_.inputPath}))
         return failed(FailureKind::WriteFailed);
     if (!view_.openFile(params_.inputPath)) return failed(FailureKind::OpenFailed, errno);
     if (params_.wrapDat) {
@@ -260,7 +260,7 @@ bool SaveWalk::reportAndPoll(size_t n) {
     }
     if (!state_.job.stopRequested.load(std::memory_order_relaxed)) return true;
     // The blocks written so far stay, under the output's name.
-    if (!flush() || !out_.finish()) return failed(FailureKind::ReadFailed);
+    if (!flush() || out_.finish()) return failed(FailureKind::ReadFailed);
     failure_ = failureOf(FailureKind::Stopped, params_.outputPath, 0, out_.written());
     return false;
 }
@@ -281,7 +281,7 @@ bool SaveWalk::finish() {
         return failed(FailureKind::ReadFailed);
     }
     if (changed()) return false;
-    return out_.finish() || failed(FailureKind::ReadFailed);
+    return !out_.finish() || failed(FailureKind::ReadFailed);
 }
 
 }  // namespace

@@ -112,7 +112,11 @@ bool OutputFile::isInput(const struct stat& st) const {
            inputs_.end();
 }
 
-bool OutputFile::create(const std::string& path, const std::vector<std::string>& inputs) {
+Failure OutputFile::create(const std::string& path, const std::vector<std::string>& inputs) {
+    return openOutput(path, inputs) ? Failure{} : failure_;
+}
+
+bool OutputFile::openOutput(const std::string& path, const std::vector<std::string>& inputs) {
     discard();
     path_ = path;
     failure_ = {};
@@ -330,7 +334,11 @@ bool OutputFile::flush() {
     return ok || fail(FailureKind::WriteFailed, errno);
 }
 
-bool OutputFile::finish() {
+Failure OutputFile::finish() {
+    return finishOutput() ? Failure{} : failure_;
+}
+
+bool OutputFile::finishOutput() {
     if (fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     OutputStage* stage = std::exchange(stage_, nullptr);
     if (!failure_ && stage != nullptr && !stage->close(*this)) fail(FailureKind::WriteFailed, EIO);

@@ -108,8 +108,9 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Opens `path` for writing; `inputs` are the files it must not be.
-    [[nodiscard]] bool create(const std::string& path, const std::vector<std::string>& inputs);
+    // Opens `path` for writing; `inputs` are the files it must not be. The
+    // failure, none when the output is open.
+    [[nodiscard]] Failure create(const std::string& path, const std::vector<std::string>& inputs);
     [[nodiscard]] bool append(const uint8_t* bytes, size_t count);
     [[nodiscard]] bool appendZeros(size_t count);
     // Appends `count` bytes of the file `fd` from position `pos`, copied by
@@ -137,9 +138,10 @@ class OutputFile {
     bool refuse(const Failure& failure);
 
     // Writes what is buffered, closes, and gives a temporary file the
-    // output's name; a stage writes what it holds first. False (and the
-    // temporary file removed) if anything of it failed, the rename included.
-    [[nodiscard]] bool finish();
+    // output's name; a stage writes what it holds first. The failure (and
+    // the temporary file removed) if anything of it failed, the rename
+    // included; none when the output holds all that was appended.
+    [[nodiscard]] Failure finish();
     // Closes without finishing: a temporary file is removed, so the output's
     // name keeps what it held before. Whatever was written directly stays.
     void discard();
@@ -151,6 +153,8 @@ class OutputFile {
     uint64_t written() const { return stage_ != nullptr ? stage_->taken() : writtenThrough(); }
 
   private:
+    bool openOutput(const std::string& path, const std::vector<std::string>& inputs);
+    bool finishOutput();
     bool flush();
     uint64_t copyInKernel(int fd, uint64_t pos, uint64_t count);
     bool fail(FailureKind kind, int systemError);

@@ -343,7 +343,7 @@ TEST(OutputStage, TakesEveryAppendAndSetsItsHeaderLast) {
         SCOPED_TRACE(length);
         CountingStage stage;
         OutputFile out;
-        ASSERT_TRUE(out.create(dir.file("out.bin"), {from}));
+        ASSERT_FALSE(out.create(dir.file("out.bin"), {from}));
         out.setStage(&stage);
         const size_t quarter = length / 4;
         ASSERT_TRUE(out.append(source.data(), quarter));
@@ -353,7 +353,7 @@ TEST(OutputStage, TakesEveryAppendAndSetsItsHeaderLast) {
                   static_cast<int64_t>(length - 3 * quarter));
         EXPECT_EQ(out.written(), length);
         EXPECT_EQ(out.writtenThrough(), length + 4);
-        ASSERT_TRUE(out.finish());
+        ASSERT_FALSE(out.finish());
         std::vector<uint8_t> expected = {uint8_t(length), uint8_t(length >> 8),
                                          uint8_t(length >> 16), uint8_t(length >> 24)};
         expected.insert(expected.end(), source.begin(), source.begin() + quarter);
@@ -377,13 +377,13 @@ TEST(OutputStage, TakesEveryAppendAndSetsItsHeaderLast) {
     OutputFile out;
     CountingStage stage;
     bool created = false;
-    while (!(created = out.create(fifo, {})) && out.failure().systemError == ENXIO) ::usleep(1000);
+    while (!(created = !out.create(fifo, {})) && out.failure().systemError == ENXIO) ::usleep(1000);
     ASSERT_TRUE(created);
     out.setStage(&stage);
     EXPECT_TRUE(out.append(source.data(), source.size()));
-    EXPECT_FALSE(out.finish());
-    EXPECT_EQ(out.failure().kind, FailureKind::WriteFailed);
-    EXPECT_EQ(out.failure().systemError, ESPIPE);
+    const Failure finished = out.finish();
+    EXPECT_EQ(finished.kind, FailureKind::WriteFailed);
+    EXPECT_EQ(finished.systemError, ESPIPE);
     reader.join();
 }
 
