@@ -70,6 +70,10 @@ TEST(SessionJoin, UnsoundPiecesAreNamedAndOnlyTheGlueJoinsThem) {
     both.insert(both.end(), damaged.begin(), damaged.end());
     EXPECT_EQ(test::readFile(out), both);
 
+    // An output that is one of the pieces, however spelled, is refused.
+    const std::string same = dir.path() + "/./a.mpg";
+    EXPECT_EQ(s.join(request({a, b}, same, true), sink).failure.kind, FailureKind::OutputIsInput);
+
     const PieceCheckResult gone = s.checkPieces({{b, missing}, StreamRules::Sound});
     ASSERT_NE(gone.unreadable(), nullptr);
     EXPECT_EQ(gone.unreadable()->piece, 1u);
