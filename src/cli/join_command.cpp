@@ -3,8 +3,6 @@
 
 #include "cli/command.h"
 #include "cli/output.h"
-#include "join/join.h"
-#include "join/precheck.h"
 
 namespace mpg::cli {
 
@@ -43,7 +41,7 @@ class JoinCommand : public Command {
         // A broken block stops the structured join, so the check refuses it
         // there; the glue copies bytes and minds no structure, so with it
         // the check only names the pieces.
-        if (check_ && !piecesAreSound() && !glue_) return 1;
+        if (check_ && !piecesAreSound(s.work) && !glue_) return 1;
         JoinOutcome joined;
         {
             CliSink sink(s.quiet, bytes);
@@ -57,13 +55,12 @@ class JoinCommand : public Command {
   private:
     // The check before the join: each unsound piece named on standard
     // error, glossed; false when there was one.
-    bool piecesAreSound() {
-        JobState job;
-        const std::vector<PieceCheck> found = checkPieces(job, params_.inputs, params_.rules);
-        for (const PieceCheck& piece : found) {
+    bool piecesAreSound(RepairSession& work) {
+        const PieceCheckResult found = work.checkPieces({params_.inputs, params_.rules});
+        for (const PieceCheck& piece : found.unsound) {
             std::cerr << glossed([&](Language l) { return pieceCheckText(piece, l); }) << '\n';
         }
-        return found.empty();
+        return found.unsound.empty();
     }
 
     JoinParams params_;

@@ -295,6 +295,20 @@ IndexResult RepairSession::loadIndex(const IndexParams& params) {
     return result;
 }
 
+const PieceCheck* PieceCheckResult::unreadable() const {
+    for (const PieceCheck& piece : unsound) {
+        if (piece.failure) return &piece;
+    }
+    return nullptr;
+}
+
+PieceCheckResult RepairSession::checkPieces(const PieceCheckParams& params, JobSink* progress) {
+    PieceCheckResult result;
+    result.unsound = mpg::checkPieces(state_.job, params.inputs, params.rules, progress);
+    if (state_.job.stopRequested) result.failure = stopped();
+    return result;
+}
+
 JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
     return {request.glue ? glueFiles(state_.job, request.params, sink)
                          : joinStructured(state_.job, request.params, sink)};

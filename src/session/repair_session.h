@@ -20,6 +20,7 @@
 #include "analysis/check_result.h"
 #include "analysis/job_sink.h"
 #include "join/join.h"
+#include "join/precheck.h"
 #include "repair/repair_report.h"
 #include "repair/strategies.h"
 #include "repair/verify.h"
@@ -146,6 +147,22 @@ struct JoinOutcome {
     Failure failure;  // none when the join is done; Stopped with the bytes kept
 };
 
+struct PieceCheckParams {
+    std::vector<std::string> inputs;
+    StreamRules rules = StreamRules::Sound;
+};
+
+struct PieceCheckResult {
+    Failure failure;  // Stopped when the user stopped the check
+    // The pieces with broken blocks or a failure, in order; those not yet
+    // checked at a stop are not among them.
+    std::vector<PieceCheck> unsound;
+
+    // The first piece that could not be read, which fails any join; none
+    // when every piece listed was read.
+    const PieceCheck* unreadable() const;
+};
+
 class RepairSession {
   public:
     // With a state of its own, or on one the front end shares with its
@@ -182,6 +199,10 @@ class RepairSession {
     // scan or an index load made the table and no repair changed it since.
     IndexResult saveIndex();
     IndexResult loadIndex(const IndexParams& params = {});
+    // The scan of every piece before a structured join, each into a scratch
+    // state of its own: the session's table stays as it is. With a
+    // `progress` sink it reports its PieceCheck notices there.
+    PieceCheckResult checkPieces(const PieceCheckParams& params, JobSink* progress = nullptr);
     JoinOutcome join(const JoinRequest& request, JobSink& sink);
 
     // Where the block at table offset `offset` stands as a user reads it: in

@@ -28,10 +28,9 @@ namespace mpg::ui {
 enum class Job { Scan, Save, Hammer, Join, Verify, JoinCheck };
 
 // What a job gives back, delivered with its end: the result of the repair
-// session's step it ran, or a number (the count of pieces a check found
-// unsound).
-using JobResult =
-    std::variant<int32_t, ScanResult, ApplyResult, WriteResult, VerifyResult, JoinOutcome>;
+// session's step it ran, or a number.
+using JobResult = std::variant<int32_t, ScanResult, ApplyResult, WriteResult, VerifyResult,
+                               JoinOutcome, PieceCheckResult>;
 
 // A report other than a row or the progress, as the job thread queues it,
 // with the number of rows queued before it: the window hands everything on

@@ -92,8 +92,8 @@ QLabel* wrapped(QLabel* label) {
 
 }  // namespace
 
-JoinPage::JoinPage(AppState& state, JobController& jobs, QWidget* parent)
-    : QWidget(parent), state_(state), jobs_(jobs), panelSRWidth_(layout::kPanelSRWidth) {
+JoinPage::JoinPage(RepairSession& session, JobController& jobs, QWidget* parent)
+    : QWidget(parent), session_(session), jobs_(jobs), panelSRWidth_(layout::kPanelSRWidth) {
     setObjectName(QStringLiteral("TabSheetAD"));
     Splitter3 = new QSplitter(Qt::Horizontal, this);
     Splitter3->setObjectName(QStringLiteral("Splitter3"));
@@ -271,7 +271,7 @@ void JoinPage::joinListedFiles() {
     params.oneSystemHeader = Check1SH->isChecked();
     params.onePadding = Check1PP->isChecked();
     params.continuous = CheckCont->isChecked();
-    params.rules = state_.rules.load();
+    params.rules = session_.state().rules.load();
     // Creating the output would empty that input before it is read.
     if (outputIsAnInput(params)) {
         LabelME->setText(QString::fromUtf8(messageText(Message::JoinOutputIsInput)));
@@ -282,12 +282,11 @@ void JoinPage::joinListedFiles() {
         return;
     }
     window()->setWindowTitle(mainCaption());
-    joinParams_ = std::move(params);
-    glue_ = CheckGlue->isChecked();
+    request_ = {std::move(params), CheckGlue->isChecked()};
     // A piece with broken blocks stops the structured join there: the user
     // hears of it before anything is written. The glue copies bytes and
     // minds no structure.
-    if (!glue_ && CheckPre->isChecked()) {
+    if (!request_.glue && CheckPre->isChecked()) {
         startCheck();
     } else {
         startJoin();
@@ -300,46 +299,36 @@ void JoinPage::startJoin() {
     GaugeZ->show();
     ImageZ->show();
     LabelME->setText(tr("идёт работа"));
-    jobs_.start(Job::Join, [this](JobSink& sink) {
-        return JoinOutcome{glue_ ? glueFiles(state_.job, joinParams_, sink)
-                                 : joinStructured(state_.job, joinParams_, sink)};
-    });
+    jobs_.start(Job::Join, [this](JobSink& sink) { return session_.join(request_, sink); });
 }
 
 void JoinPage::startCheck() {
-    unsound_.clear();
     GaugeZ->setValue(0);
     GaugeZ->show();
     ImageZ->show();
     LabelME->setText(tr("идёт работа"));
-    // The scans use scratch states of their own: the repair page's table and
-    // list stay as they are. The stop request is the window's, as for the join.
     jobs_.start(Job::JoinCheck, [this](JobSink& sink) {
-        unsound_ = checkPieces(state_.job, joinParams_.inputs, joinParams_.rules, &sink);
-        return static_cast<int32_t>(unsound_.size());
+        return session_.checkPieces({request_.params.inputs, request_.params.rules}, &sink);
     });
 }
 
-bool JoinPage::checkDone() {
-    if (state_.job.stopRequested) {
+bool JoinPage::checkDone(const PieceCheckResult& checked) {
+    if (checked.failure) {
         LabelME->setText(QString::fromUtf8(messageText(Message::Stopped)));
         return false;
     }
-    if (unsound_.empty()) {
+    if (checked.unsound.empty()) {
         startJoin();
         return true;
     }
     // A piece that cannot be read would fail any join: nothing to choose.
-    const Language language = currentLanguage();
-    for (const PieceCheck& piece : unsound_) {
-        if (piece.failure) {
-            LabelME->setText(QString::fromStdString(pieceCheckText(piece, language)));
-            return false;
-        }
+    if (const PieceCheck* unreadable = checked.unreadable()) {
+        LabelME->setText(QString::fromStdString(pieceCheckText(*unreadable, currentLanguage())));
+        return false;
     }
-    switch (askAboutUnsound()) {
+    switch (askAboutUnsound(checked.unsound)) {
         case Unsound::RepairFirst: {
-            const PieceCheck& first = unsound_.front();
+            const PieceCheck& first = checked.unsound.front();
             LabelME->setText(tr("сборка не начата: кусок %1 открыт для ремонта")
                                  .arg(QString::fromStdString(countText(first.piece + 1))));
             // Once the check's end has been handled everywhere: the window
@@ -353,7 +342,7 @@ bool JoinPage::checkDone() {
         case Unsound::JoinAnyway:
             // The structured join would fail at the first broken block; the
             // glue keeps every byte of every piece as it is.
-            glue_ = true;
+            request_.glue = true;
             startJoin();
             return true;
         case Unsound::Cancel:
@@ -363,10 +352,10 @@ bool JoinPage::checkDone() {
     return false;
 }
 
-JoinPage::Unsound JoinPage::askAboutUnsound() {
+JoinPage::Unsound JoinPage::askAboutUnsound(const std::vector<PieceCheck>& unsound) {
     const Language language = currentLanguage();
     QStringList lines;
-    for (const PieceCheck& piece : unsound_)
+    for (const PieceCheck& piece : unsound)
         lines << QString::fromStdString(pieceCheckText(piece, language));
     QMessageBox box(
         QMessageBox::Warning, mainCaption(),
@@ -427,7 +416,10 @@ void JoinPage::showProgress(int percent, const QString& text) {
 
 void JoinPage::jobFinished(Job job, const JobResult& result) {
     // A sound check goes on to the join, whose gauge and skull stay.
-    if (job == Job::JoinCheck && checkDone()) return;
+    if (job == Job::JoinCheck) {
+        const auto* checked = std::get_if<PieceCheckResult>(&result);
+        if (checked != nullptr && checkDone(*checked)) return;
+    }
     // An input refused at the start has shown its own text already.
     const auto* joined = std::get_if<JoinOutcome>(&result);
     const Failure failure = joined != nullptr ? joined->failure : Failure{};

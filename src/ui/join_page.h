@@ -5,9 +5,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "analysis/app_state.h"
-#include "join/join.h"
-#include "join/precheck.h"
+#include "session/repair_session.h"
 #include "ui/job_controller.h"
 
 class QCheckBox;
@@ -27,7 +25,9 @@ class TImage;
 class JoinPage : public QWidget {
     Q_OBJECT
   public:
-    JoinPage(AppState& state, JobController& jobs, QWidget* parent = nullptr);
+    // The join's steps run through `session`, the repair page's: its stop
+    // request is the window's, and the check leaves its table alone.
+    JoinPage(RepairSession& session, JobController& jobs, QWidget* parent = nullptr);
 
     void setForms(TFormYesNo* yesNo) { FormYesNo_ = yesNo; }
     // Where the add dialog opens when it has not been used yet: the folder
@@ -69,12 +69,12 @@ class JoinPage : public QWidget {
     // The scan of every piece before a structured join; its end decides.
     void startCheck();
     // After the check: whether the join was started.
-    bool checkDone();
+    bool checkDone(const PieceCheckResult& checked);
     // What the user makes of pieces with broken blocks.
     enum class Unsound { RepairFirst, JoinAnyway, Cancel };
-    Unsound askAboutUnsound();
+    Unsound askAboutUnsound(const std::vector<PieceCheck>& unsound);
 
-    AppState& state_;
+    RepairSession& session_;
     JobController& jobs_;
     TFormYesNo* FormYesNo_ = nullptr;
     std::function<QString()> near_;
@@ -104,11 +104,7 @@ class JoinPage : public QWidget {
     QLabel* LabelME;
 
     // What the join joins, taken when it starts, and how.
-    JoinParams joinParams_;
-    bool glue_ = false;
-    // The pieces the check found unsound; written by the check's job, read
-    // once it has ended.
-    std::vector<PieceCheck> unsound_;
+    JoinRequest request_;
     // The join reported a text of its own (an input it could not open),
     // which its failure must not cover.
     bool joinMessageShown_ = false;

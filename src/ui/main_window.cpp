@@ -54,7 +54,7 @@ TFormMain::TFormMain(AppState& state, QWidget* parent)
     // Made inside the window, so that the labels that take their text's size
     // measure it in the window's font.
     TabSheetREM = new RepairPage(session_, jobs_, PageControl1);
-    TabSheetAD = new JoinPage(state_, jobs_, PageControl1);
+    TabSheetAD = new JoinPage(session_, jobs_, PageControl1);
     TabSheetCFG = new SettingsPage(state_, PageControl1);
     PageControl1->addTab(TabSheetREM, tr("ремонт"));
     PageControl1->addTab(TabSheetAD, tr("сборка"));
