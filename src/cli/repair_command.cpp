@@ -113,7 +113,7 @@ class RepairCommand : public Command {
     FileOutcome repairOne(Session& s, std::string output, bool several) {
         FileOutcome outcome;
         outcome.status = 1;
-        if (!(fromIndex_ ? checkAndLoadIndex(s) : checkAndScan(s))) return outcome;
+        if (!(fromIndex_ ? checkAndLoadIndex(s) : checkAndScan(s).has_value())) return outcome;
         outcome.counted = true;
         outcome.blocks = s.state.table.size();
         outcome.broken = countListed(s.state.table);

@@ -55,7 +55,8 @@ class ScanCommand : public Command {
     FileOutcome scanOne(Session& s, bool several) const {
         FileOutcome outcome;
         outcome.status = 1;
-        if (!checkAndScan(s)) return outcome;
+        const std::optional<ScanResult> scan = checkAndScan(s);
+        if (!scan) return outcome;
         if (saveIndex_) {
             const Failure failure = s.work.saveIndex().failure;
             if (failure) {
@@ -75,8 +76,8 @@ class ScanCommand : public Command {
             printSectorRows(s.state, several ? s.path + "\t" : "");
         }
         outcome.counted = true;
-        outcome.blocks = s.state.table.size();
-        outcome.broken = countListed(s.state.table);
+        outcome.blocks = scan->blocks;
+        outcome.broken = scan->broken;
         // A sector the disc gave wrong is damage, as a broken block is.
         outcome.status = outcome.broken > 0 || !s.state.sectorFaults.empty() ? 3 : 0;
         return outcome;

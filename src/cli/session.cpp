@@ -45,8 +45,8 @@ bool opened(Session& s) {
 
 }  // namespace
 
-bool checkAndScan(Session& s) {
-    if (!opened(s)) return false;
+std::optional<ScanResult> checkAndScan(Session& s) {
+    if (!opened(s)) return std::nullopt;
     ScanResult scan;
     {
         CliSink sink(s.quiet, fileSize(s.path));
@@ -54,9 +54,9 @@ bool checkAndScan(Session& s) {
     }
     if (scan.failure) {
         sayFailure(scan.failure);
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return scan;
 }
 
 bool checkAndLoadIndex(Session& s) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,10 @@ void stopOnInterrupt(std::atomic<bool>& flag);
 // The size of a named file, 0 when it has none; for the progress line's rate.
 uint64_t fileSize(const std::string& path);
 
-// The open check, then a fresh scan at high priority; false (reported) when
-// the file is refused, cannot be read, changed meanwhile, or the scan was
-// stopped.
-bool checkAndScan(Session& s);
+// The open check, then a fresh scan at high priority, and what the scan
+// counted; nothing (reported) when the file is refused, cannot be read,
+// changed meanwhile, or the scan was stopped.
+std::optional<ScanResult> checkAndScan(Session& s);
 
 // The open check, then the findings from the index file instead of a scan;
 // false (reported) when either fails.
