@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "model/block_iterator.h"
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
 #include "stream/procedures.h"
@@ -13,24 +14,6 @@
 namespace mpg {
 
 namespace {
-
-// The quiet steps of a resynchronisation in one go over the window: steps
-// whose position begins no valid start code and after which no progress
-// report is due. Stops before `limit` steps or at the first position that
-// begins a valid start code; the caller leaves at least five window bytes
-// behind the limit, so that a code that begins before it is read whole.
-// The bytes stepped over go to the longest run. Returns the number of steps
-// taken.
-uint32_t quietResync(const uint8_t* bytes, uint32_t limit, Position pos, const StreamCodes& codes,
-                     LongestRun& run) {
-    uint32_t at = 0;
-    while ((at = nextStartCodePrefix(bytes, at, limit)) < limit &&
-           !codes.isValidStartCode(loadBE32(bytes + at))) {
-        ++at;
-    }
-    run.take(bytes, at, pos);
-    return at;
-}
 
 // How long a low-priority scan rests after each read window: 5 ms, but never
 // longer than the window's own work took, so that giving way to the machine's
@@ -72,10 +55,10 @@ void gridAtEnd(const BlockTable& table, SectorGrid& grid) {
     }
 }
 
-// The walk of a scan: each block read through the block walker and entered
-// into the table; where no block begins and no sector fill stands, the block
-// before is broken, and its search for the next valid start code goes byte
-// by byte, in quiet steps over the window while no progress report is due.
+// The walk of a scan: each entry the block iterator finds goes into the
+// table, a broken one as soon as its search starts (its row shows while the
+// search runs) and again with its real size and run when it ends. The
+// search's quiet steps are as many as no progress report is due for.
 class StreamScan {
   public:
     StreamScan(AppState& state, JobSink& sink)
@@ -84,36 +67,29 @@ class StreamScan {
           view_(state.view),
           table_(state.table),
           source_(state.view),
-          walker_(source_, state.codes),
-          size_(state.view.streamSize()) {}
+          walk_(source_, state.codes) {}
 
     Failure run() {
         if (!begin()) return view_.failure();
         Failure failure;
         WindowPause pause;
-        while (pos_ < size_) {
+        const Position size = view_.streamSize();
+        for (;;) {
             if (!state_.highPriority.load(std::memory_order_relaxed)) {
                 pause.after(view_.windowStart());
             }
-            if (!(inResync_ ? searchStep() : blockStep())) {
+            const WalkStep step =
+                walk_.next(static_cast<uint32_t>(std::max(sink_.quietSteps(), 0)));
+            sink_.skipQuietSteps(static_cast<int32_t>(step.quiet));
+            if (step.kind == WalkStepKind::Failed) {
                 failure = view_.failure();
                 break;
             }
-            if (pos_ >= size_ || noBlockAtHead_) break;
-            if (sink_.progressDue()) {
-                sink_.notify({Notify::Progress,
-                              static_cast<int32_t>(progressPercent(pos_, size_)),
-                              pos_,
-                              size_,
-                              {}});
-            }
+            if (step.kind == WalkStepKind::End || step.kind == WalkStepKind::NoBlockAtHead) break;
+            if (!take(step)) break;
+            if (!reports(step) || step.at >= size) continue;
+            if (sink_.progressDue()) report(step.at);
             if (state_.job.stopRequested.load(std::memory_order_relaxed)) break;
-        }
-        // A search that reached the end of the file ends there: the block
-        // holds the rest of the file.
-        if (!failure && inResync_ && pos_ >= size_) {
-            pos_ = size_;
-            endSearch(false);
         }
         table_.trimToLast();
         // Bytes of a file that changed while they were read describe no file.
@@ -131,7 +107,7 @@ class StreamScan {
         // Every fresh scan starts from the initial codes, never from those a
         // previous file, check or join left.
         state_.codes = StreamCodes{state_.rules.load()};
-        return walker_.learnGrid();
+        return walk_.start();
     }
 
     bool resume() {
@@ -152,150 +128,81 @@ class StreamScan {
             sink_.notify({Notify::Withdrawn, static_cast<int32_t>(table_.lastIndex()), 0, 0, last});
             table_.clearErrorFields(table_.lastIndex());
         }
-        pos_ = last.offset + static_cast<Position>(std::max(last.declaredSize, 0));
-        if (!walker_.learnGrid()) return false;
-        gridAtEnd(table_, walker_.grid());
-        if (pos_ > size_) startSearch();
+        if (!walk_.start()) return false;
+        gridAtEnd(table_, walk_.grid());
+        walk_.resumeAfter({last.offset, last.code, BlockKind::None, last.declaredSize});
         return true;
     }
 
-    // The block at the scan's position, or the fill there, or the start of
-    // a search. False when a read fails.
-    [[gnu::always_inline]] bool blockStep() {
-        const std::optional<WalkedBlock> block = walker_.blockAt(pos_);
-        if (!block) return false;
-        if (block->kind != BlockKind::None) {
-            table_.appendBlock({pos_, block->code, block->declared});
-            pos_ += static_cast<Position>(block->declared);
-            // Cut short by the end of the file: what its header declares
-            // is not there, and the writer must not make it up.
-            if (pos_ > size_) startSearch();
+    // A step taken into the table. False when a stop asked for is taken
+    // right away (see listBroken).
+    [[gnu::always_inline]] bool take(const WalkStep& step) {
+        if (step.kind == WalkStepKind::Entry) {
+            takeEntry(step.entry);
             return true;
         }
-        if (table_.lastIndex() < 0) {
-            noBlockAtHead_ = true;
-            return true;
-        }
-        const bool behindEndCode = table_.last().code == kEndCode && !table_.last().isBroken();
-        const std::optional<Position> fill =
-            block->head[0] == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
-        if (!fill) return false;
-        if (*fill > 0) {
-            appendFill(pos_, *fill);
-            pos_ += *fill;
-        } else {
-            startSearch();
-        }
-        return true;
+        return !step.begins || listBroken(step.entry);
     }
 
-    // One step of the search: the quiet steps over the window, then the
-    // position reached, which ends the search at a valid start code or is
-    // stepped over. False when a read fails.
-    bool searchStep() {
-        for (;;) {
-            if (pos_ - searchStart_ >= kLargestExtent) continueSearch();
-            const uint8_t* bytes = view_.view(pos_, 6);
-            if (bytes == nullptr) return false;
-            if (sink_.quietSteps() > 0) {
-                pos_ += quietSteps(bytes);
-                if (pos_ >= size_) return true;
-                // A search as long as an entry can span goes on in a new one.
-                if (pos_ - searchStart_ >= kLargestExtent) continue;
-                bytes = view_.view(pos_, 6);
-                if (bytes == nullptr) return false;
-            }
-            const uint32_t code = loadBE32(bytes);
-            if (bytes[0] == 0 && state_.codes.isValidStartCode(code)) {
-                endSearch(code == kPackStartCode || code == kEndCode);
-                return blockStep();
-            }
-            run_.take(bytes, 1, pos_);
-            ++pos_;
-            return true;
+    // Whether a step ends with a progress report. A report follows each
+    // step of the walk as it goes from position to position: each block,
+    // each piece of fill, the start of a search and each position searched.
+    // A broken entry is told when the search that ends it reaches the next
+    // block, with that block; so is the fill that ends the search. A
+    // resumed scan's last entry was told by the scan that made it.
+    bool reports(const WalkStep& step) {
+        const WalkEntry& entry = step.entry;
+        if (step.kind == WalkStepKind::Searching) {
+            return !step.begins || !entry.listed || !declaredPastEnd(entry);
         }
+        const bool fill = entry.kind == BlockKind::None && entry.code == kFillCode;
+        afterBroken_ = entry.broken || (afterBroken_ && fill);
+        return !entry.listed && !afterBroken_;
     }
 
-    // The quiet steps from the scan's position, whose bytes are at `bytes`:
-    // as many as the window holds, no progress report is due and the entry
-    // can span. The number taken.
-    uint32_t quietSteps(const uint8_t* bytes) {
-        const Position inWindow = view_.windowStart() + view_.windowLength() - 5 - pos_;
-        const Position limit =
-            std::min<Position>({inWindow, size_ - pos_, Position(sink_.quietSteps()),
-                                kLargestExtent - (pos_ - searchStart_)});
-        const uint32_t steps =
-            quietResync(bytes, static_cast<uint32_t>(limit), pos_, state_.codes, run_);
-        sink_.skipQuietSteps(static_cast<int32_t>(steps));
-        return steps;
+    bool declaredPastEnd(const WalkEntry& entry) const {
+        return entry.pos + static_cast<Position>(std::max(entry.declared, 0)) > view_.streamSize();
     }
 
-    // Entries of sector fill behind the last block.
-    void appendFill(Position at, Position length) {
-        for (Position done = 0; done < length;) {
-            const Position piece = std::min(length - done, kLargestExtent);
-            table_.appendBlock({at + done, kFillCode, static_cast<int32_t>(piece)});
-            done += piece;
-        }
-    }
-
-    // The last entry's declared size led to no start code (or past the end
-    // of the file): it is broken. The search starts right behind its start
-    // code and length field, so a block shorter than declared is found as
-    // well as a longer one.
-    void startSearch() {
+    void report(Position at) {
+        const Position size = view_.streamSize();
         sink_.notify(
-            {Notify::Broken, static_cast<int32_t>(table_.lastIndex()), 0, 0, table_.last()});
-        inResync_ = true;
-        BlockRecord& broken = table_.last();
-        searchStart_ = broken.offset;
-        pos_ = broken.offset + kLengthFieldEnd;
-        broken.broken = kBrokenListed;
-        run_.restart(pos_);
+            {Notify::Progress, static_cast<int32_t>(progressPercent(at, size)), at, size, {}});
     }
 
-    // The search ends at the scan's position: at a valid start code, or at
-    // the end of the file, which holds no more of the block. Zero bytes in
-    // front of a pack header or an end code there, or in front of the end,
-    // may be the sector's fill: they are then no part of the block, nor of
-    // its runs.
-    void endSearch(bool mayEndFill) {
-        BlockRecord& broken = table_.last();
-        SectorGrid& grid = walker_.grid();
-        Position fill = 0;
-        if (mayEndFill || pos_ == size_) {
-            const LongestRun::Run& last = run_.current();
-            const Position zeros =
-                last.byte == 0 && last.start + last.length == pos_ ? last.length : 0;
-            const Position declaredEnd =
-                broken.offset + static_cast<Position>(std::max(broken.declaredSize, 0));
-            fill = fillBehindBrokenBlock(declaredEnd, pos_, zeros, grid);
-            run_.dropFromCurrent(fill);
+    // An entry whose size is known: a sound one joins the table, a broken
+    // one (in the table since its search began) gets its real size and run.
+    [[gnu::always_inline]] void takeEntry(const WalkEntry& entry) {
+        if (!entry.broken) {
+            if (!entry.listed) table_.appendBlock({entry.pos, entry.code, entry.declared});
+            return;
         }
-        const LongestRun::Run longest = run_.longest();
-        broken.realSize = static_cast<int32_t>(pos_ - fill - broken.offset);
-        grid.brokenBlock(broken.delta());
-        broken.repeatByte = longest.byte;
-        broken.repeatLength = static_cast<uint32_t>(longest.length);
-        broken.repeatStart = static_cast<uint32_t>(longest.start - broken.offset);
+        BlockRecord& broken = table_.last();
+        broken.realSize = static_cast<int32_t>(entry.real);
+        broken.repeatByte = entry.run.byte;
+        broken.repeatLength = static_cast<uint32_t>(entry.run.length);
+        broken.repeatStart = static_cast<uint32_t>(entry.run.start - entry.pos);
         sink_.notify({Notify::Resolved, static_cast<int32_t>(table_.lastIndex()), 0, 0, broken});
-        inResync_ = false;
-        if (fill > 0) appendFill(pos_ - fill, fill);
     }
 
-    // A search that has run as far as a block's size can reach (2 GiB, a
-    // region without a single start code) ends there, and the bytes behind
-    // it go on as a broken entry of their own, with no header (kFillCode,
-    // declared size 0): no byte of the file is left out of the table.
-    void continueSearch() {
-        endSearch(false);
-        const int64_t index = table_.appendBlock({pos_, kFillCode, 0});
-        BlockRecord& entry = table_[static_cast<size_t>(index)];
-        sink_.notify({Notify::Broken, static_cast<int32_t>(index), 0, 0, entry});
-        entry.broken = kBrokenListed;
-        inResync_ = true;
-        searchStart_ = pos_;
-        run_.restart(pos_);
+    // An entry found broken: listed at the start of its search. An entry
+    // new to the table was a step of its own when it was read, so its
+    // report and a stop come first; it then stays in the table as sound.
+    // False when the scan stops there.
+    bool listBroken(const WalkEntry& entry) {
+        if (!entry.listed) {
+            table_.appendBlock({entry.pos, entry.code, entry.declared});
+            if (!declaredPastEnd(entry) && entry.declared > 0) {
+                if (sink_.progressDue()) {
+                    report(entry.pos + static_cast<Position>(entry.declared));
+                }
+                if (state_.job.stopRequested.load(std::memory_order_relaxed)) return false;
+            }
+        }
+        BlockRecord& broken = table_.last();
+        sink_.notify({Notify::Broken, static_cast<int32_t>(table_.lastIndex()), 0, 0, broken});
+        broken.broken = kBrokenListed;
+        return true;
     }
 
     AppState& state_;
@@ -303,13 +210,8 @@ class StreamScan {
     StreamView& view_;
     BlockTable& table_;
     ViewSource source_;
-    BlockWalker<ViewSource> walker_;
-    const Position size_;
-    Position pos_ = 0;
-    bool inResync_ = false;
-    bool noBlockAtHead_ = false;  // the stream begins with no block
-    Position searchStart_ = 0;    // where the entry being searched begins
-    LongestRun run_;
+    BlockIterator<ViewSource> walk_;
+    bool afterBroken_ = false;  // the entries told are a broken one and its fill
 };
 
 }  // namespace

@@ -32,6 +32,12 @@ class ByteSource {
     // The stream's size and the most bytes one read may ask for.
     virtual Position size() const = 0;
     virtual uint32_t largestRead() const = 0;
+    // How many bytes from `pos` on the last read holds, readable without
+    // another (0 when it holds none): a search steps over them in one go.
+    virtual uint32_t heldFrom(Position pos) const {
+        (void)pos;
+        return 0;
+    }
 };
 
 // The stream of a view, read through its window.
@@ -41,6 +47,10 @@ class ViewSource final : public ByteSource {
     const uint8_t* bytesAt(Position pos, uint32_t count) override { return view_.view(pos, count); }
     Position size() const override { return view_.streamSize(); }
     uint32_t largestRead() const override { return StreamView::kCacheSize; }
+    uint32_t heldFrom(Position pos) const override {
+        const Position end = view_.windowStart() + view_.windowLength();
+        return pos >= view_.windowStart() && pos < end ? static_cast<uint32_t>(end - pos) : 0;
+    }
 
   private:
     StreamView& view_;

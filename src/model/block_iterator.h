@@ -1,0 +1,292 @@
+// The walk of a stream as a sequence of entries: each block, each piece of
+// sector fill and each broken stretch with its position, its kind, the size
+// its header declares and the size it really has. The block walker reads
+// the heads; this iterator decides where each entry ends. Under the search
+// a block whose declared end meets neither a block nor fill is broken, and
+// the bytes behind its start code and length field are searched byte by
+// byte for the next valid start code, its longest run of equal bytes noted
+// on the way. The readers that refuse a stream whose blocks break off (the
+// join, its clock reader, the index check) step with the block walker
+// itself.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "model/block_walk.h"
+#include "model/sector_grid.h"
+#include "stream/procedures.h"
+
+namespace mpg {
+
+// An entry of the walk: a block (kind other than None), sector fill (kind
+// None, kFillCode) or, for a search longer than an entry can span, the
+// search's continuation (kind None, kFillCode, declared 0).
+struct WalkEntry {
+    Position pos = 0;
+    uint32_t code = 0;
+    BlockKind kind = BlockKind::None;
+    int32_t declared = 0;
+    // Its length in the stream: `declared` for a sound entry, the distance
+    // to what ends its search for a broken one.
+    Position real = 0;
+    bool broken = false;
+    // Handed to the walk by resumeAfter(): the caller holds it already.
+    bool listed = false;
+    LongestRun::Run run{};  // a broken entry's longest run of equal bytes
+};
+
+enum class WalkStepKind : uint8_t {
+    Entry,          // `entry`, its real size known
+    Searching,      // `entry` is broken; its search has come to `at`
+    End,            // the end of the stream
+    NoBlockAtHead,  // the stream begins with no block
+    Failed,         // a read failed; the source keeps the reason
+};
+
+struct WalkStep {
+    WalkStepKind kind = WalkStepKind::End;
+    WalkEntry entry;
+    // Where the walk has come to: an entry's end, a search's position.
+    Position at = 0;
+    // Quiet steps of a search taken in this step: positions stepped over
+    // in one go, for which no report was due (see next()).
+    uint32_t quiet = 0;
+    // Searching: the entry's search starts with this step.
+    bool begins = false;
+};
+
+// The quiet steps of a search in one go over the bytes a read holds: steps
+// whose position begins no valid start code. Stops before `limit` steps or
+// at the first position that begins one; the caller leaves at least five
+// bytes behind the limit, so that a code that begins before it is read
+// whole. The bytes stepped over go to the longest run. The number taken.
+inline uint32_t quietResync(const uint8_t* bytes, uint32_t limit, Position pos,
+                            const StreamCodes& codes, LongestRun& run) {
+    uint32_t at = 0;
+    while ((at = nextStartCodePrefix(bytes, at, limit)) < limit &&
+           !codes.isValidStartCode(loadBE32(bytes + at))) {
+        ++at;
+    }
+    run.take(bytes, at, pos);
+    return at;
+}
+
+template <class Source = ByteSource>
+class BlockIterator {
+  public:
+    BlockIterator(Source& source, StreamCodes& codes)
+        : source_(source), codes_(codes), walker_(source, codes) {}
+
+    BlockWalker<Source>& walker() { return walker_; }
+    SectorGrid& grid() { return walker_.grid(); }
+
+    // A walk from the stream's first byte; the grid learnt from its head.
+    // False when a read fails.
+    bool start() {
+        pos_ = 0;
+        return walker_.learnGrid();
+    }
+
+    // A walk that goes on behind `last`, an entry the caller holds from an
+    // earlier walk (a resumed scan): `last` is examined afresh where its
+    // declared size ends, on the grid as the caller has set it.
+    void resumeAfter(WalkEntry last) {
+        last.listed = true;
+        last.real = static_cast<Position>(std::max(last.declared, 0));
+        begun_ = true;
+        pos_ = last.pos + last.real;
+        pending_ = last;
+    }
+
+    // The next step. A search takes at most `quietBudget` quiet steps in one
+    // step before it examines one more position, so that the caller can
+    // report progress and be stopped at its own pace.
+    [[gnu::always_inline]] WalkStep next(uint32_t quietBudget = 0) {
+        if (announce_) {
+            announce_ = false;
+            return {WalkStepKind::Searching, *pending_, pos_, 0, true};
+        }
+        if (searching_) return searchStep(quietBudget);
+        for (;;) {
+            if (fillLeft_ > 0) {
+                if (std::optional<WalkStep> step = replacePending(fillPiece())) return *step;
+                continue;
+            }
+            if (pending_ && pos_ > size_) return startSearch();
+            if (pos_ >= size_) return atEnd();
+            const std::optional<WalkedBlock> block = walker_.blockAt(pos_);
+            if (!block) return failed();
+            if (block->kind != BlockKind::None) {
+                const WalkEntry entry{pos_, block->code, block->kind, block->declared,
+                                      Position(block->declared)};
+                pos_ += static_cast<Position>(block->declared);
+                if (std::optional<WalkStep> step = replacePending(entry)) return *step;
+                continue;
+            }
+            if (!pending_ && !begun_) return {WalkStepKind::NoBlockAtHead, {}, pos_};
+            // Fill may follow a sound end code right up to the end of the
+            // stream; whatever follows a broken entry follows no end code.
+            const bool behindEndCode = pending_ && pending_->code == kEndCode;
+            const std::optional<Position> fill =
+                block->head[0] == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
+            if (!fill) return failed();
+            if (*fill > 0) {
+                queueFill(pos_, *fill);
+                continue;
+            }
+            return startSearch();
+        }
+    }
+
+  private:
+    // An entry waits until its end is seen; the one it replaces is then
+    // known sound.
+    std::optional<WalkStep> replacePending(const WalkEntry& entry) {
+        begun_ = true;
+        const std::optional<WalkEntry> before = pending_;
+        pending_ = entry;
+        if (before) return entryStep(*before);
+        return std::nullopt;
+    }
+
+    static WalkStep failed() { return {WalkStepKind::Failed, {}, 0}; }
+
+    WalkStep entryStep(const WalkEntry& entry) {
+        return {WalkStepKind::Entry, entry, entry.pos + entry.real};
+    }
+
+    WalkStep atEnd() {
+        if (!pending_) return {WalkStepKind::End, {}, pos_};
+        const WalkEntry last = *pending_;
+        pending_.reset();
+        return entryStep(last);
+    }
+
+    void queueFill(Position at, Position length) {
+        fillAt_ = at;
+        fillLeft_ = length;
+    }
+
+    // The next piece of queued fill; fill longer than an entry can span
+    // goes on in more entries.
+    WalkEntry fillPiece() {
+        const Position piece = std::min(fillLeft_, kLargestExtent);
+        const WalkEntry entry{fillAt_, kFillCode, BlockKind::None, static_cast<int32_t>(piece),
+                              piece};
+        fillAt_ += piece;
+        fillLeft_ -= piece;
+        pos_ = fillAt_;
+        return entry;
+    }
+
+    // The waiting entry's declared size led to no start code (or past the
+    // end of the stream): it is broken. The search starts right behind its
+    // start code and length field, so a block shorter than declared is
+    // found as well as a longer one.
+    WalkStep startSearch() {
+        WalkEntry& broken = *pending_;
+        broken.broken = true;
+        searching_ = true;
+        searchStart_ = broken.pos;
+        pos_ = broken.pos + kLengthFieldEnd;
+        run_.restart(pos_);
+        return {WalkStepKind::Searching, broken, pos_, 0, true};
+    }
+
+    // The quiet steps over what the source holds, then the position
+    // reached: a valid start code there ends the search, anything else is
+    // stepped over.
+    WalkStep searchStep(uint32_t budget) {
+        uint32_t quiet = 0;
+        for (;;) {
+            // A search as long as an entry can span goes on in a new one.
+            if (pos_ - searchStart_ >= kLargestExtent) return continueSearch(quiet);
+            const uint8_t* bytes = source_.bytesAt(pos_, 6);
+            if (bytes == nullptr) return failed();
+            if (budget > quiet) {
+                const Position held = std::max<uint32_t>(source_.heldFrom(pos_), 6) - 5;
+                const Position limit = std::min<Position>(
+                    {held, size_ - pos_, budget - quiet, kLargestExtent - (pos_ - searchStart_)});
+                const uint32_t steps =
+                    quietResync(bytes, static_cast<uint32_t>(limit), pos_, codes_, run_);
+                quiet += steps;
+                pos_ += steps;
+                if (pos_ >= size_) return endSearch(false, quiet);
+                if (pos_ - searchStart_ >= kLargestExtent) continue;
+                bytes = source_.bytesAt(pos_, 6);
+                if (bytes == nullptr) return failed();
+            }
+            const uint32_t code = loadBE32(bytes);
+            if (bytes[0] == 0 && codes_.isValidStartCode(code)) {
+                return endSearch(code == kPackStartCode || code == kEndCode, quiet);
+            }
+            run_.take(bytes, 1, pos_);
+            ++pos_;
+            if (pos_ >= size_) return endSearch(false, quiet);
+            return {WalkStepKind::Searching, *pending_, pos_, quiet};
+        }
+    }
+
+    // The search ends at the walk's position: at a valid start code, or at
+    // the end of the stream, which holds no more of the entry. Zero bytes
+    // in front of a pack header or an end code there, or in front of the
+    // end, may be the sector's fill: they are then no part of the entry,
+    // nor of its runs, but an entry of their own.
+    WalkStep endSearch(bool mayEndFill, uint32_t quiet) {
+        WalkEntry broken = *pending_;
+        pending_.reset();
+        searching_ = false;
+        if (pos_ > size_) pos_ = size_;
+        Position fill = 0;
+        if (mayEndFill || pos_ == size_) {
+            const LongestRun::Run& last = run_.current();
+            const Position zeros =
+                last.byte == 0 && last.start + last.length == pos_ ? last.length : 0;
+            const Position declaredEnd =
+                broken.pos + static_cast<Position>(std::max(broken.declared, 0));
+            fill = fillBehindBrokenBlock(declaredEnd, pos_, zeros, walker_.grid());
+            run_.dropFromCurrent(fill);
+        }
+        broken.run = run_.longest();
+        broken.real = pos_ - fill - broken.pos;
+        walker_.grid().brokenBlock(static_cast<int32_t>(static_cast<uint32_t>(broken.real) -
+                                                        static_cast<uint32_t>(broken.declared)));
+        if (fill > 0) queueFill(pos_ - fill, fill);
+        WalkStep step = entryStep(broken);
+        step.quiet = quiet;
+        return step;
+    }
+
+    // A search that has run as far as an entry can span (2 GiB, a region
+    // without a single start code) ends there, and the bytes behind it go on
+    // as a broken entry of their own, with no header: no byte of the
+    // stream is left out.
+    WalkStep continueSearch(uint32_t quiet) {
+        WalkStep ended = endSearch(false, quiet);
+        pending_ = WalkEntry{pos_, kFillCode, BlockKind::None, 0, 0, true};
+        searching_ = true;
+        searchStart_ = pos_;
+        run_.restart(pos_);
+        // The new entry's search is told at the next step.
+        announce_ = true;
+        return ended;
+    }
+
+    Source& source_;
+    StreamCodes& codes_;
+    BlockWalker<Source> walker_;
+    Position size_ = source_.size();
+    Position pos_ = 0;
+    std::optional<WalkEntry> pending_;
+    bool begun_ = false;  // an entry has been met
+    Position fillAt_ = 0;
+    Position fillLeft_ = 0;
+    bool searching_ = false;
+    bool announce_ = false;
+    Position searchStart_ = 0;
+    LongestRun run_;
+};
+
+}  // namespace mpg
