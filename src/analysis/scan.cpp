@@ -80,7 +80,7 @@ class StreamScan {
             }
             const WalkStep step =
                 walk_.next(static_cast<uint32_t>(std::max(sink_.quietSteps(), 0)));
-            sink_.skipQuietSteps(static_cast<int32_t>(step.quiet));
+            if (step.quiet > 0) sink_.skipQuietSteps(static_cast<int32_t>(step.quiet));
             if (step.kind == WalkStepKind::Failed) {
                 failure = view_.failure();
                 break;
@@ -130,7 +130,7 @@ class StreamScan {
         }
         if (!walk_.start()) return false;
         gridAtEnd(table_, walk_.grid());
-        walk_.resumeAfter({last.offset, last.code, BlockKind::None, last.declaredSize});
+        walk_.resumeAfter({.pos = last.offset, .code = last.code, .declared = last.declaredSize});
         return true;
     }
 
@@ -138,7 +138,7 @@ class StreamScan {
     // right away (see listBroken).
     [[gnu::always_inline]] bool take(const WalkStep& step) {
         if (step.kind == WalkStepKind::Entry) {
-            takeEntry(step.entry);
+            takeEntry(step);
             return true;
         }
         return !step.begins || listBroken(step.entry);
@@ -172,16 +172,18 @@ class StreamScan {
 
     // An entry whose size is known: a sound one joins the table, a broken
     // one (in the table since its search began) gets its real size and run.
-    [[gnu::always_inline]] void takeEntry(const WalkEntry& entry) {
+    [[gnu::always_inline]] void takeEntry(const WalkStep& step) {
+        const WalkEntry& entry = step.entry;
         if (!entry.broken) {
             if (!entry.listed) table_.appendBlock({entry.pos, entry.code, entry.declared});
             return;
         }
         BlockRecord& broken = table_.last();
         broken.realSize = static_cast<int32_t>(entry.real);
-        broken.repeatByte = entry.run.byte;
-        broken.repeatLength = static_cast<uint32_t>(entry.run.length);
-        broken.repeatStart = static_cast<uint32_t>(entry.run.start - entry.pos);
+        const LongestRun::Run run = walk_.longestRun();
+        broken.repeatByte = run.byte;
+        broken.repeatLength = static_cast<uint32_t>(run.length);
+        broken.repeatStart = static_cast<uint32_t>(run.start - entry.pos);
         sink_.notify({Notify::Resolved, static_cast<int32_t>(table_.lastIndex()), 0, 0, broken});
     }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
@@ -25,16 +26,15 @@ namespace mpg {
 // search's continuation (kind None, kFillCode, declared 0).
 struct WalkEntry {
     Position pos = 0;
-    uint32_t code = 0;
-    BlockKind kind = BlockKind::None;
-    int32_t declared = 0;
     // Its length in the stream: `declared` for a sound entry, the distance
     // to what ends its search for a broken one.
     Position real = 0;
+    uint32_t code = 0;
+    int32_t declared = 0;
+    BlockKind kind = BlockKind::None;
     bool broken = false;
     // Handed to the walk by resumeAfter(): the caller holds it already.
     bool listed = false;
-    LongestRun::Run run{};  // a broken entry's longest run of equal bytes
 };
 
 enum class WalkStepKind : uint8_t {
@@ -80,6 +80,9 @@ class BlockIterator {
         : source_(source), codes_(codes), walker_(source, codes) {}
 
     BlockWalker<Source>& walker() { return walker_; }
+    // The longest run of equal bytes of the last broken entry handed on
+    // (kept apart from the entries, which it would make twice as long).
+    const LongestRun::Run& longestRun() const { return endedRun_; }
     SectorGrid& grid() { return walker_.grid(); }
 
     // A walk from the stream's first byte; the grid learnt from its head.
@@ -98,57 +101,108 @@ class BlockIterator {
         begun_ = true;
         pos_ = last.pos + last.real;
         pending_ = last;
+        hasPending_ = true;
+        if (pos_ > size_) mode_ = Mode::PastEnd;
     }
 
     // The next step. A search takes at most `quietBudget` quiet steps in one
     // step before it examines one more position, so that the caller can
     // report progress and be stopped at its own pace.
     [[gnu::always_inline]] WalkStep next(uint32_t quietBudget = 0) {
-        if (announce_) {
-            announce_ = false;
-            return {WalkStepKind::Searching, *pending_, pos_, 0, true};
-        }
-        if (searching_) return searchStep(quietBudget);
         for (;;) {
-            if (fillLeft_ > 0) {
-                if (std::optional<WalkStep> step = replacePending(fillPiece())) return *step;
+            // One test keeps the walk from block to block: all else (a
+            // search, fill, an entry cut short by the end) is off its path.
+            if (mode_ != Mode::Blocks) [[unlikely]] {
+                if (std::optional<WalkStep> step = offTheBlocks(quietBudget)) return *step;
                 continue;
             }
-            if (pending_ && pos_ > size_) return startSearch();
-            if (pos_ >= size_) return atEnd();
+            if (pos_ >= size_) [[unlikely]]
+                return atEnd();
             const std::optional<WalkedBlock> block = walker_.blockAt(pos_);
-            if (!block) return failed();
-            if (block->kind != BlockKind::None) {
-                const WalkEntry entry{pos_, block->code, block->kind, block->declared,
-                                      Position(block->declared)};
-                pos_ += static_cast<Position>(block->declared);
-                if (std::optional<WalkStep> step = replacePending(entry)) return *step;
+            if (!block) [[unlikely]]
+                return failed();
+            if (block->kind == BlockKind::None) [[unlikely]] {
+                if (std::optional<WalkStep> step = noBlockAt(block->head[0])) return *step;
                 continue;
             }
-            if (!pending_ && !begun_) return {WalkStepKind::NoBlockAtHead, {}, pos_};
-            // Fill may follow a sound end code right up to the end of the
-            // stream; whatever follows a broken entry follows no end code.
-            const bool behindEndCode = pending_ && pending_->code == kEndCode;
-            const std::optional<Position> fill =
-                block->head[0] == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
-            if (!fill) return failed();
-            if (*fill > 0) {
-                queueFill(pos_, *fill);
-                continue;
-            }
-            return startSearch();
+            const WalkEntry entry{.pos = pos_,
+                                  .real = Position(block->declared),
+                                  .code = block->code,
+                                  .declared = block->declared,
+                                  .kind = block->kind};
+            pos_ += static_cast<Position>(block->declared);
+            if (pos_ > size_) [[unlikely]]
+                mode_ = Mode::PastEnd;
+            if (hasPending_) [[likely]]
+                return replacePending(entry);
+            takePending(entry);
         }
     }
 
   private:
+    // Where the walk is besides going from block to block.
+    enum class Mode : uint8_t {
+        Blocks,
+        Fill,       // fill is queued (fillAt_, fillLeft_)
+        PastEnd,    // the waiting entry's declared end lies past the stream's
+        Searching,  // the waiting entry is broken and searched
+        Announce,   // the search goes on in a new entry, not yet told
+    };
+
+    // The step off the walk from block to block; nothing when the walk
+    // goes on.
+    [[gnu::noinline]] std::optional<WalkStep> offTheBlocks(uint32_t quietBudget) {
+        switch (mode_) {
+            case Mode::Fill: {
+                const WalkEntry piece = fillPiece();
+                if (fillLeft_ == 0) mode_ = Mode::Blocks;
+                if (hasPending_) return replacePending(piece);
+                takePending(piece);
+                return std::nullopt;
+            }
+            case Mode::PastEnd:
+                return startSearch();
+            case Mode::Searching:
+                return searchStep(quietBudget);
+            case Mode::Announce:
+                mode_ = Mode::Searching;
+                return WalkStep{WalkStepKind::Searching, pending_, pos_, 0, true};
+            case Mode::Blocks:
+                break;
+        }
+        return std::nullopt;
+    }
+
+    // The walk's position begins no block: fill, the start of a search, or a
+    // stream that begins with no block. `first` is the byte there. Nothing
+    // when fill is queued.
+    [[gnu::noinline]] std::optional<WalkStep> noBlockAt(uint8_t first) {
+        if (!hasPending_ && !begun_) return WalkStep{WalkStepKind::NoBlockAtHead, {}, pos_};
+        // Fill may follow a sound end code right up to the end of the
+        // stream; whatever follows a broken entry follows no end code.
+        const bool behindEndCode = hasPending_ && pending_.code == kEndCode;
+        const std::optional<Position> fill =
+            first == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
+        if (!fill) return failed();
+        if (*fill == 0) return startSearch();
+        queueFill(pos_, *fill);
+        return std::nullopt;
+    }
+
     // An entry waits until its end is seen; the one it replaces is then
     // known sound.
-    std::optional<WalkStep> replacePending(const WalkEntry& entry) {
-        begun_ = true;
-        const std::optional<WalkEntry> before = pending_;
+    [[gnu::always_inline]] WalkStep replacePending(const WalkEntry& entry) {
+        WalkStep step;
+        step.kind = WalkStepKind::Entry;
+        step.entry = std::exchange(pending_, entry);
+        step.at = step.entry.pos + step.entry.real;
+        return step;
+    }
+
+    void takePending(const WalkEntry& entry) {
         pending_ = entry;
-        if (before) return entryStep(*before);
-        return std::nullopt;
+        hasPending_ = true;
+        begun_ = true;
     }
 
     static WalkStep failed() { return {WalkStepKind::Failed, {}, 0}; }
@@ -158,23 +212,25 @@ class BlockIterator {
     }
 
     WalkStep atEnd() {
-        if (!pending_) return {WalkStepKind::End, {}, pos_};
-        const WalkEntry last = *pending_;
-        pending_.reset();
-        return entryStep(last);
+        if (!hasPending_) return {WalkStepKind::End, {}, pos_};
+        hasPending_ = false;
+        return entryStep(pending_);
     }
 
     void queueFill(Position at, Position length) {
         fillAt_ = at;
         fillLeft_ = length;
+        mode_ = Mode::Fill;
     }
 
     // The next piece of queued fill; fill longer than an entry can span
     // goes on in more entries.
     WalkEntry fillPiece() {
         const Position piece = std::min(fillLeft_, kLargestExtent);
-        const WalkEntry entry{fillAt_, kFillCode, BlockKind::None, static_cast<int32_t>(piece),
-                              piece};
+        const WalkEntry entry{.pos = fillAt_,
+                              .real = piece,
+                              .code = kFillCode,
+                              .declared = static_cast<int32_t>(piece)};
         fillAt_ += piece;
         fillLeft_ -= piece;
         pos_ = fillAt_;
@@ -186,9 +242,9 @@ class BlockIterator {
     // start code and length field, so a block shorter than declared is
     // found as well as a longer one.
     WalkStep startSearch() {
-        WalkEntry& broken = *pending_;
+        WalkEntry& broken = pending_;
         broken.broken = true;
-        searching_ = true;
+        mode_ = Mode::Searching;
         searchStart_ = broken.pos;
         pos_ = broken.pos + kLengthFieldEnd;
         run_.restart(pos_);
@@ -225,7 +281,7 @@ class BlockIterator {
             run_.take(bytes, 1, pos_);
             ++pos_;
             if (pos_ >= size_) return endSearch(false, quiet);
-            return {WalkStepKind::Searching, *pending_, pos_, quiet};
+            return {WalkStepKind::Searching, pending_, pos_, quiet};
         }
     }
 
@@ -235,9 +291,9 @@ class BlockIterator {
     // end, may be the sector's fill: they are then no part of the entry,
     // nor of its runs, but an entry of their own.
     WalkStep endSearch(bool mayEndFill, uint32_t quiet) {
-        WalkEntry broken = *pending_;
-        pending_.reset();
-        searching_ = false;
+        WalkEntry broken = pending_;
+        hasPending_ = false;
+        mode_ = Mode::Blocks;
         if (pos_ > size_) pos_ = size_;
         Position fill = 0;
         if (mayEndFill || pos_ == size_) {
@@ -249,11 +305,11 @@ class BlockIterator {
             fill = fillBehindBrokenBlock(declaredEnd, pos_, zeros, walker_.grid());
             run_.dropFromCurrent(fill);
         }
-        broken.run = run_.longest();
         broken.real = pos_ - fill - broken.pos;
         walker_.grid().brokenBlock(static_cast<int32_t>(static_cast<uint32_t>(broken.real) -
                                                         static_cast<uint32_t>(broken.declared)));
         if (fill > 0) queueFill(pos_ - fill, fill);
+        endedRun_ = run_.longest();
         WalkStep step = entryStep(broken);
         step.quiet = quiet;
         return step;
@@ -265,12 +321,11 @@ class BlockIterator {
     // stream is left out.
     WalkStep continueSearch(uint32_t quiet) {
         WalkStep ended = endSearch(false, quiet);
-        pending_ = WalkEntry{pos_, kFillCode, BlockKind::None, 0, 0, true};
-        searching_ = true;
+        takePending(WalkEntry{.pos = pos_, .code = kFillCode, .broken = true});
         searchStart_ = pos_;
         run_.restart(pos_);
         // The new entry's search is told at the next step.
-        announce_ = true;
+        mode_ = Mode::Announce;
         return ended;
     }
 
@@ -279,14 +334,15 @@ class BlockIterator {
     BlockWalker<Source> walker_;
     Position size_ = source_.size();
     Position pos_ = 0;
-    std::optional<WalkEntry> pending_;
+    WalkEntry pending_;  // the entry whose end is looked at, when hasPending_
+    bool hasPending_ = false;
     bool begun_ = false;  // an entry has been met
     Position fillAt_ = 0;
     Position fillLeft_ = 0;
-    bool searching_ = false;
-    bool announce_ = false;
+    Mode mode_ = Mode::Blocks;
     Position searchStart_ = 0;
     LongestRun run_;
+    LongestRun::Run endedRun_;  // that of the last search ended
 };
 
 }  // namespace mpg

@@ -208,7 +208,7 @@ class BlockTable {
 
 // What a start code opens, tested in this order: pack header, system header,
 // packet (padding or one of the stream codes), end code.
-enum class BlockKind { Pack, SystemHeader, Packet, End, None };
+enum class BlockKind : uint8_t { Pack, SystemHeader, Packet, End, None };
 
 // declaredSize of a block of the given kind from its first bytes (at least 6
 // for a system header or a packet): 12, length field + 6, or 4. Lengths are
