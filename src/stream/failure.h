@@ -2,7 +2,10 @@
 // turns it into its text: what went wrong, with which file, where, and the
 // system's own reason (errno). A default Failure means "no failure". Every
 // operation of the core and of the repair session reports its failure in
-// this one shape.
+// this one shape. The calls made once per block or per write on the hot
+// path (a view's reads, the writer's appends) return their bytes or a bool
+// instead, and keep this Failure in their object (failure()): a Failure
+// returned from each would copy a path a million times over.
 #pragma once
 
 #include <array>
