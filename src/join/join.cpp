@@ -12,6 +12,7 @@
 
 #include "analysis/scan_control.h"
 #include "join/clock.h"
+#include "model/block_iterator.h"
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
 #include "stream/file_io.h"
@@ -224,15 +225,17 @@ class ClockReader final : public BlockObserver {
 // anything that is not a block. False when a read fails.
 bool readHeadClock(InputFile& in, StreamCodes codes, PieceClock& clock, Failure& failure) {
     InputSource source(in, failure);
-    BlockWalker<InputSource> walker(source, codes);
+    BlockIterator<InputSource> walk(source, codes, WalkMode::Strict);
     ClockReader reader(clock);
-    walker.observe(reader);
+    walk.walker().observe(reader);
     const uint64_t size = std::min(in.size(), kClockHead);
-    for (uint64_t pos = 0; pos + 12 <= size;) {
-        const std::optional<WalkedBlock> block = walker.blockAt(pos);
-        if (!block || reader.failed) return false;
-        if (block->kind == BlockKind::None || block->kind == BlockKind::End) break;
-        pos += static_cast<uint64_t>(block->declared);
+    while (walk.position() + 12 <= size) {
+        const WalkStep step = walk.next();
+        if (step.kind == WalkStepKind::Failed || reader.failed) return false;
+        if (step.kind != WalkStepKind::Entry || step.entry.kind == BlockKind::None ||
+            step.entry.kind == BlockKind::End) {
+            break;
+        }
     }
     return true;
 }

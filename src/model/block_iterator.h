@@ -5,9 +5,9 @@
 // a block whose declared end meets neither a block nor fill is broken, and
 // the bytes behind its start code and length field are searched byte by
 // byte for the next valid start code, its longest run of equal bytes noted
-// on the way. The readers that refuse a stream whose blocks break off (the
-// join, its clock reader, the index check) step with the block walker
-// itself.
+// on the way (the scan). Under the strict walk such a place ends the walk,
+// and every entry is handed on as it is read, as long as it declares (the
+// join and its clock reader, which refuse a stream whose blocks break off).
 #pragma once
 
 #include <algorithm>
@@ -42,6 +42,7 @@ enum class WalkStepKind : uint8_t {
     Searching,      // `entry` is broken; its search has come to `at`
     End,            // the end of the stream
     NoBlockAtHead,  // the stream begins with no block
+    NoBlock,        // strict walk: `at` begins neither a block nor fill
     Failed,         // a read failed; the source keeps the reason
 };
 
@@ -73,16 +74,23 @@ inline uint32_t quietResync(const uint8_t* bytes, uint32_t limit, Position pos,
     return at;
 }
 
+enum class WalkMode : uint8_t { Search, Strict };
+
 template <class Source = ByteSource>
 class BlockIterator {
   public:
-    BlockIterator(Source& source, StreamCodes& codes)
-        : source_(source), codes_(codes), walker_(source, codes) {}
+    BlockIterator(Source& source, StreamCodes& codes, WalkMode mode = WalkMode::Search)
+        : source_(source),
+          codes_(codes),
+          walker_(source, codes),
+          strict_(mode == WalkMode::Strict) {}
 
     BlockWalker<Source>& walker() { return walker_; }
     // The longest run of equal bytes of the last broken entry handed on
     // (kept apart from the entries, which it would make twice as long).
     const LongestRun::Run& longestRun() const { return endedRun_; }
+    // Where the next step reads.
+    Position position() const { return pos_; }
     SectorGrid& grid() { return walker_.grid(); }
 
     // A walk from the stream's first byte; the grid learnt from its head.
@@ -131,6 +139,7 @@ class BlockIterator {
                                   .declared = block->declared,
                                   .kind = block->kind};
             pos_ += static_cast<Position>(block->declared);
+            if (strict_) return strictEntry(entry);
             if (pos_ > size_) [[unlikely]]
                 mode_ = Mode::PastEnd;
             if (hasPending_) [[likely]]
@@ -156,6 +165,7 @@ class BlockIterator {
             case Mode::Fill: {
                 const WalkEntry piece = fillPiece();
                 if (fillLeft_ == 0) mode_ = Mode::Blocks;
+                if (strict_) return strictEntry(piece);
                 if (hasPending_) return replacePending(piece);
                 takePending(piece);
                 return std::nullopt;
@@ -177,14 +187,18 @@ class BlockIterator {
     // stream that begins with no block. `first` is the byte there. Nothing
     // when fill is queued.
     [[gnu::noinline]] std::optional<WalkStep> noBlockAt(uint8_t first) {
-        if (!hasPending_ && !begun_) return WalkStep{WalkStepKind::NoBlockAtHead, {}, pos_};
+        if (!begun_) {
+            return WalkStep{
+                strict_ ? WalkStepKind::NoBlock : WalkStepKind::NoBlockAtHead, {}, pos_};
+        }
         // Fill may follow a sound end code right up to the end of the
-        // stream; whatever follows a broken entry follows no end code.
+        // stream; whatever follows a broken entry follows no end code. (The
+        // strict walk ends at an end code.)
         const bool behindEndCode = hasPending_ && pending_.code == kEndCode;
         const std::optional<Position> fill =
             first == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
         if (!fill) return failed();
-        if (*fill == 0) return startSearch();
+        if (*fill == 0) return strict_ ? WalkStep{WalkStepKind::NoBlock, {}, pos_} : startSearch();
         queueFill(pos_, *fill);
         return std::nullopt;
     }
@@ -197,6 +211,11 @@ class BlockIterator {
         step.entry = std::exchange(pending_, entry);
         step.at = step.entry.pos + step.entry.real;
         return step;
+    }
+
+    WalkStep strictEntry(const WalkEntry& entry) {
+        begun_ = true;
+        return entryStep(entry);
     }
 
     void takePending(const WalkEntry& entry) {
@@ -339,6 +358,7 @@ class BlockIterator {
     bool begun_ = false;  // an entry has been met
     Position fillAt_ = 0;
     Position fillLeft_ = 0;
+    bool strict_;
     Mode mode_ = Mode::Blocks;
     Position searchStart_ = 0;
     LongestRun run_;
