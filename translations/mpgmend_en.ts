@@ -376,6 +376,14 @@
         <source>проверять нечего: результат ещё не сохранён</source>
         <translation>nothing to check: no result has been saved yet</translation>
     </message>
+    <message>
+        <source>файл уже существует и не заменён</source>
+        <translation>the file exists and was not replaced</translation>
+    </message>
+    <message>
+        <source>файл уже существует и не заменён; его заменяет --force</source>
+        <translation>the file exists and was not replaced; --force replaces it</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>

@@ -34,7 +34,9 @@ class JoinCommand : public Command {
                          "--one-padding or --continuous\n";
             return 2;
         }
-        if (!mayOverwrite(params_.output, force_)) return 1;
+        const std::optional<Existing> existing = overwriteChoice(params_.output, force_);
+        if (!existing) return 1;
+        params_.existing = *existing;
         uint64_t bytes = 0;
         for (const std::string& in : params_.inputs) bytes += fileSize(in);
         params_.rules = s.state.rules.load();

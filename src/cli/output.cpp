@@ -20,6 +20,8 @@ std::string glossed(const std::function<std::string(Language)>& text) {
 }
 
 void say(Message message, const std::string& detail) {
+    // Here a file is replaced by --force.
+    if (message == Message::OutputExists) message = Message::OutputExistsForce;
     std::cerr << messageText(message) << detail;
     if (currentLanguage() == Language::Russian) std::cerr << " (" << messageGloss(message) << ")";
     std::cerr << "\n";

@@ -228,7 +228,8 @@ class RepairCommand : public Command {
     }
 
     int save(Session& s, const std::string& output) {
-        if (!mayOverwrite(output, force_)) return 1;
+        const std::optional<Existing> existing = overwriteChoice(output, force_);
+        if (!existing) return 1;
         // Opened before the save, so that a report that cannot be written
         // (the input's name, a folder that is not there) costs no stream.
         OutputFile report;
@@ -237,7 +238,7 @@ class RepairCommand : public Command {
         WriteResult saved;
         {
             CliSink sink(s.quiet, s.state.view.streamSize());
-            saved = s.work.save({output, wrapDat_}, sink);
+            saved = s.work.save({output, wrapDat_, *existing}, sink);
         }
         if (json_) printJson(s.state);
         const Failure& failure = saved.failure;
@@ -255,8 +256,9 @@ class RepairCommand : public Command {
     // The report's file, refused when it is one of `taken`; false (told)
     // when it may not be overwritten or cannot be created.
     bool openReport(OutputFile& report, const std::vector<std::string>& taken) const {
-        if (!mayOverwrite(report_, force_)) return false;
-        if (!report.create(report_, taken)) return true;
+        const std::optional<Existing> existing = overwriteChoice(report_, force_);
+        if (!existing) return false;
+        if (!report.create(report_, taken, *existing)) return true;
         say(saveMessage(report.failure()), failureDetail(report.failure()));
         return false;
     }

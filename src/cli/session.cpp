@@ -25,7 +25,12 @@ extern "C" void onInterrupt(int) {
 
 void stopOnInterrupt(std::atomic<bool>& flag) {
     gStop.store(&flag);
-    std::signal(SIGINT, onInterrupt);
+    // Without SA_RESTART: a write blocked on a stalled reader returns EINTR,
+    // and the writer sees the stop instead of waiting on.
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 uint64_t fileSize(const std::string& path) {
@@ -88,23 +93,25 @@ void hammer(Session& s, const std::string& strategy, const RepairOptions& option
 
 // Only a regular file has contents to lose: a device, a FIFO or standard
 // output takes the stream as it comes.
-bool mayOverwrite(const std::string& output, bool force) {
+std::optional<Existing> overwriteChoice(const std::string& output, bool force) {
+    if (force) return Existing::Replace;
     struct stat st {};
-    if (force || output == OutputFile::kStandardOutput || ::stat(output.c_str(), &st) != 0 ||
+    if (output == OutputFile::kStandardOutput || ::stat(output.c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode)) {
-        return true;
+        return Existing::Keep;
     }
     if (::isatty(STDIN_FILENO) == 0) {
         std::cerr << output << ": ";
         say(Message::FileExists);
-        return false;
+        return std::nullopt;
     }
     const Message question = Message::OverwriteQuestion;
     std::cerr << output << ": " << glossed([&](Language l) { return messageIn(question, l); })
               << " [y/N] ";
     std::string answer;
     std::getline(std::cin, answer);
-    return answer == "y" || answer == "Y";
+    if (answer == "y" || answer == "Y") return Existing::Replace;
+    return std::nullopt;
 }
 
 }  // namespace mpg::cli

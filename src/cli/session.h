@@ -21,8 +21,9 @@ struct Session {
     bool quiet = false;
 };
 
-// Ctrl-C from now on sets `flag`: the running job stops the way the
-// window's stop does. The flag must outlive the next call.
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP from now on set `flag`: the running
+// job stops the way the window's stop does, and a write waiting on a reader
+// that does not read is interrupted. The flag must outlive the next call.
 void stopOnInterrupt(std::atomic<bool>& flag);
 
 // The size of a named file, 0 when it has none; for the progress line's rate.
@@ -41,8 +42,10 @@ bool checkAndLoadIndex(Session& s);
 // window does; the automatic repair's accounts are kept in the session.
 void hammer(Session& s, const std::string& strategy, const RepairOptions& options);
 
-// Whether the output may be written: it does not exist or is no regular
-// file, --force was given, or the user at a terminal says yes.
-bool mayOverwrite(const std::string& output, bool force);
+// Whether the output may be written, and whether it replaces a file at its
+// name: Replace when --force was given or the user at a terminal says yes
+// to replacing the file there, Keep when none is there (or it is no regular
+// file); nothing (told) when the user may not or will not replace it.
+std::optional<Existing> overwriteChoice(const std::string& output, bool force);
 
 }  // namespace mpg::cli

@@ -286,8 +286,8 @@ namespace {
 // inputs) and each input opened in turn and walked, with its place in the
 // whole join; a walk returns JoinResult::Done to go on with the next input.
 template <class Walk>
-JoinResult eachInput(Failure& failure, const JoinParams& params, JobSink& sink, OutputFile& out,
-                     Walk walk) {
+JoinResult eachInput(Failure& failure, const JoinParams& params, JobState& job, JobSink& sink,
+                     OutputFile& out, Walk walk) {
     const auto refused = [&] {
         sink.reportRefusal(failure);
         return JoinResult::Failed;
@@ -301,7 +301,11 @@ JoinResult eachInput(Failure& failure, const JoinParams& params, JobSink& sink, 
     }
     JoinPlace place{0, params.inputs.size(), 0, 0};
     for (const uint64_t size : sizes) place.total += size;
-    if (out.create(params.output, params.inputs)) {
+    if (job.stopRequested.load(std::memory_order_relaxed)) {
+        failure = failureOf(FailureKind::Stopped, "");
+        return JoinResult::Failed;
+    }
+    if (out.create(params.output, params.inputs, params.existing, &job.stopRequested)) {
         if (out.failure().kind == FailureKind::OutputIsInput) {
             sink.reportRefusal(out.failure());
         }
@@ -319,18 +323,18 @@ JoinResult eachInput(Failure& failure, const JoinParams& params, JobSink& sink, 
 }
 
 // Ends a join: a finished one gives the output its name, a stopped one keeps
-// what it wrote under that name, a failed one leaves nothing new behind.
-Failure endJoin(JoinResult result, Failure failure, const JoinParams& params, OutputFile& out) {
+// what it wrote, a failed one leaves nothing new behind.
+Failure endJoin(JoinResult result, Failure failure, OutputFile& out) {
+    // A write the stop interrupted fails the walk.
+    if (result == JoinResult::Stopped || out.failure().kind == FailureKind::Stopped) {
+        return out.keepStopped();
+    }
     if (result == JoinResult::Failed) {
         if (!failure) failure = out.failure();
         out.discard();
         return failure;
     }
-    if (Failure failed = out.finish()) return failed;
-    if (result == JoinResult::Stopped) {
-        return failureOf(FailureKind::Stopped, params.output, 0, out.written());
-    }
-    return {};
+    return out.finish();
 }
 
 // The structured join: each piece walked block by block and copied, with
@@ -522,12 +526,12 @@ Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
     OutputFile out;
     Failure failure;
     StructuredJoin join(job, failure, params, sink, out);
-    JoinResult result = eachInput(failure, params, sink, out,
+    JoinResult result = eachInput(failure, params, job, sink, out,
                                   [&](InputFile& in, JoinPlace at) { return join.piece(in, at); });
     if (result == JoinResult::Done && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {
         result = JoinResult::Failed;
     }
-    return endJoin(result, failure, params, out);
+    return endJoin(result, failure, out);
 }
 
 Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
@@ -536,7 +540,7 @@ Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
     // In chunks between which the progress is reported and a stop is noticed.
     constexpr uint64_t kChunk = uint64_t{8} << 20;
     const JoinResult result =
-        eachInput(failure, params, sink, out, [&](InputFile& in, JoinPlace at) {
+        eachInput(failure, params, job, sink, out, [&](InputFile& in, JoinPlace at) {
             const uint64_t size = in.size();
             for (uint64_t pos = 0; pos < size;) {
                 const int64_t moved = in.copyTo(out, pos, std::min(kChunk, size - pos), failure);
@@ -548,7 +552,7 @@ Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink) {
             }
             return JoinResult::Done;
         });
-    return endJoin(result, failure, params, out);
+    return endJoin(result, failure, out);
 }
 
 }  // namespace mpg

@@ -12,6 +12,7 @@
 #include "analysis/app_state.h"
 #include "analysis/job_sink.h"
 #include "stream/failure.h"
+#include "stream/file_io.h"
 
 namespace mpg {
 
@@ -25,6 +26,9 @@ struct JoinParams {
     // Shift the clock (SCR, PTS and DTS) of every piece after the first so
     // that it runs on from where the previous piece ended.
     bool continuous = false;
+    // Whether a file at the output's name is replaced or fails the join
+    // (OutputExists) and stays, even one that appeared while the join ran.
+    Existing existing = Existing::Keep;
 };
 
 // Whether the output names one of the inputs, however it is spelled.
@@ -36,8 +40,9 @@ bool outputIsAnInput(const JoinParams& params);
 // every input must be a regular file that can be opened: all of them are checked before the output
 // is touched, and one that is not refuses the join through sink.reportRefusal, as does an output
 // that is one of the inputs. A failed join leaves nothing new behind (an output it was to replace
-// stays whole); a stopped one keeps what it wrote under the output's name (Stopped, with the
-// bytes kept). No failure means the join is done. The structured join starts from the initial
+// stays whole); a stopped one keeps what it wrote (Stopped, with the name and the bytes kept),
+// never in place of a file (OutputFile::keepStopped), and one stopped before it began writes
+// nothing. No failure means the join is done. The structured join starts from the initial
 // stream codes and takes those of every system header it reads; the repair's own stream codes
 // are not touched.
 [[nodiscard]] Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink);

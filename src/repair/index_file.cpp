@@ -388,7 +388,8 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       std::optional<IndexFormat> format) {
     const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
     OutputFile out;
-    if (Failure failed = out.create(path, inputs)) return failed;
+    // The index beside the input is the table's, whichever was there before.
+    if (Failure failed = out.create(path, inputs, Existing::Replace)) return failed;
     // The unfinished output is removed when `out` goes.
     if (chosen == IndexFormat::Wide) {
         const auto head = wideHeader(inputSize, table.size());

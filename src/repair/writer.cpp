@@ -116,6 +116,10 @@ class SaveWalk {
     // The output's own failure (a write, the rename) is the first reason;
     // otherwise the input's. The unfinished output is removed.
     bool failed(FailureKind kind, int systemError = 0) {
+        if (out_.failure().kind == FailureKind::Stopped) {  // a write the stop interrupted
+            failure_ = out_.keepStopped();
+            return false;
+        }
         failure_ =
             out_.failure() ? out_.failure() : failureOf(kind, params_.inputPath, systemError);
         out_.discard();
@@ -155,7 +159,12 @@ class SaveWalk {
 };
 
 bool SaveWalk::start() {
-    if (out_.create(params_.outputPath, {params_.inputPath}))
+    std::atomic<bool>& stop = state_.job.stopRequested;
+    if (stop.load(std::memory_order_relaxed)) {
+        failure_ = failureOf(FailureKind::Stopped, "");
+        return false;
+    }
+    if (out_.create(params_.outputPath, {params_.inputPath}, params_.existing, &stop))
         return failed(FailureKind::WriteFailed);
     if (!view_.openFile(params_.inputPath)) return failed(FailureKind::OpenFailed, errno);
     if (params_.wrapDat) {
@@ -259,9 +268,9 @@ bool SaveWalk::reportAndPoll(size_t n) {
                       {}});
     }
     if (!state_.job.stopRequested.load(std::memory_order_relaxed)) return true;
-    // The blocks written so far stay, under the output's name.
-    if (!flush() || out_.finish()) return failed(FailureKind::ReadFailed);
-    failure_ = failureOf(FailureKind::Stopped, params_.outputPath, 0, out_.written());
+    // The blocks written so far stay.
+    if (!flush()) return failed(FailureKind::ReadFailed);
+    failure_ = out_.keepStopped();
     return false;
 }
 

@@ -10,6 +10,7 @@
 #include "analysis/app_state.h"
 #include "analysis/job_sink.h"
 #include "stream/failure.h"
+#include "stream/file_io.h"
 
 namespace mpg {
 
@@ -27,6 +28,11 @@ struct SaveParams {
     // count stream bytes; after a stop the sectors written so far make a
     // whole rip, and the bytes kept are its size.
     bool wrapDat = false;
+    // Whether a file at the output's name is replaced or fails the save
+    // (OutputExists) and stays, even one that appeared while the save ran.
+    // The front ends ask the user (the session's WriteParams keep a file
+    // unless told).
+    Existing existing = Existing::Replace;
 };
 
 // The body of the job "save", written through OutputFile. No failure when
@@ -36,8 +42,10 @@ struct SaveParams {
 //   refused (OutputIsInput) before anything is created;
 // - a failed write, read or rename, or a table whose blocks lie far outside
 //   the input (BadIndex: an absurd index file), leaves nothing new behind;
-// - a stop keeps the blocks written so far, without end code, under the
-//   output's name (Stopped, with the bytes kept).
+// - a stop keeps the blocks written so far, without end code (Stopped, with
+//   the name and the bytes kept): under the output's name, or beside a file
+//   of that name, which stays (OutputFile::keepStopped). A stop asked before
+//   the save begins writes nothing.
 // Reads state.headerFromRealSize anew for every broken block that the
 // table's planned writes do not settle.
 [[nodiscard]] Failure saveRepairedStream(AppState& state, const SaveParams& params, JobSink& sink);

@@ -231,6 +231,7 @@ WriteResult RepairSession::save(const WriteParams& params, JobSink& sink) {
         save.located = &result.located;
     }
     save.wrapDat = params.wrapDat;
+    save.existing = params.existing;
     result.failure = saveRepairedStream(state_, save, sink);
     state_.view.closeFile();
     result.written = accountOfWrites(params.output, result.located);

@@ -103,6 +103,8 @@ struct WrittenRepairs {
 struct WriteParams {
     std::string output;
     bool wrapDat = false;  // write a video CD rip's repaired stream as a rip again
+    // A file at the output's name is replaced only when the user said so.
+    Existing existing = Existing::Keep;
 };
 
 struct WriteResult {

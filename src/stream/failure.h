@@ -22,6 +22,7 @@ enum class FailureKind {
     WriteFailed,    // a write, the flush or the close of the output failed
     RenameFailed,   // the finished temporary output could not take its name
     OutputIsInput,  // the output is the input, by whatever path or link
+    OutputExists,   // a file holds the output's name, and replacing it was not asked
     InputChanged,   // the input's size or time changed while the job ran
     BadIndex,       // an index file that does not fit the input
     Stopped,        // the user asked to stop

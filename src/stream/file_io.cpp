@@ -1,5 +1,6 @@
 #include "stream/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,8 +9,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string_view>
 #include <utility>
 
 namespace mpg {
@@ -31,16 +36,25 @@ int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at, size_t* readB
     return static_cast<int64_t>(done);
 }
 
-bool writeFully(int fd, const uint8_t* data, size_t count) {
-    while (count > 0) {
-        const ssize_t put = ::write(fd, data, count);
-        if (put < 0 && errno == EINTR) continue;
-        if (put == 0) errno = ENOSPC;  // the system took nothing and gave no reason
-        if (put <= 0) return false;
-        data += put;
-        count -= static_cast<size_t>(put);
+bool writeFully(int fd, const uint8_t* data, size_t count, const std::atomic<bool>* stop,
+                size_t* wrote) {
+    size_t done = 0;
+    ssize_t put = 0;
+    while (done < count) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
+            errno = EINTR;
+            put = -1;
+            break;
+        }
+        put = ::write(fd, data + done, count - done);
+        if (put < 0 && errno == EINTR) continue;  // a stop is seen above
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
     }
-    return true;
+    if (wrote != nullptr) *wrote = done;
+    if (done == count) return true;
+    if (put == 0) errno = ENOSPC;  // the system took nothing and gave no reason
+    return false;
 }
 
 bool closeChecked(int fd) {
@@ -84,6 +98,10 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// When this run began: a temporary file written since may be another
+// writer's that is still at work, whatever its process's id says.
+const time_t gRunStart = ::time(nullptr);
+
 // Six characters that differ between processes, threads and calls.
 std::string uniqueSuffix() {
     static std::atomic<uint64_t> calls{0};
@@ -100,11 +118,95 @@ std::string uniqueSuffix() {
     return out;
 }
 
+// The process that wrote a file named like the writer's temporary files
+// (kTemporaryPrefix, a process id, six characters of [a-z0-9], '-' and at
+// least one character of the output's name); 0 for any other name.
+pid_t temporaryOwner(std::string_view name) {
+    const std::string_view prefix = kTemporaryPrefix;
+    if (!name.starts_with(prefix)) return 0;
+    name.remove_prefix(prefix.size());
+    size_t digits = 0;
+    int64_t pid = 0;
+    while (digits < name.size() && digits < 10 && name[digits] >= '0' && name[digits] <= '9') {
+        pid = pid * 10 + (name[digits++] - '0');
+    }
+    if (digits == 0 || name[0] == '0' || pid > INT_MAX || name.size() < digits + 9 ||
+        name[digits] != '-' || name[digits + 7] != '-') {
+        return 0;
+    }
+    for (const char c : name.substr(digits + 1, 6)) {
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return 0;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+// Removes from `folder` what writers that were killed (SIGKILL, a crash, a
+// power cut) could not remove themselves: only regular files named exactly
+// like the temporary files, whose process is gone and which were last
+// written before this run began. A process that lives, under any user, keeps
+// its files.
+void removeStaleTemporaries(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const int at = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t owner = temporaryOwner(entry->d_name);
+        if (owner <= 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(at, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < gRunStart) {
+            ::unlinkat(at, entry->d_name, 0);
+        }
+    }
+    ::closedir(dir);
+}
+
+// Gives `from` the name `to` unless a file holds that name already (EEXIST):
+// one atomic rename that refuses to replace, where the file system has it,
+// else a second link and the first one removed. Where neither is to be had
+// (a file system without links), a look first and a plain rename. The
+// system's error; 0 when `from` took the name.
+int renameKeeping(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 bool OutputFile::fail(FailureKind kind, int systemError) {
-    if (!failure_) failure_ = failureOf(kind, path_, systemError);
+    return failAt(kind, path_, systemError);
+}
+
+bool OutputFile::failAt(FailureKind kind, const std::string& path, int systemError) {
+    if (!failure_) failure_ = failureOf(kind, path, systemError);
     return false;
+}
+
+bool OutputFile::failWrite(int systemError) {
+    if (systemError != EINTR) return fail(FailureKind::WriteFailed, systemError);
+    // The user's stop: the output keeps the bytes written so far.
+    if (!failure_) failure_ = failureOf(FailureKind::Stopped, path_, 0, written_);
+    return false;
+}
+
+bool OutputFile::write(const uint8_t* bytes, size_t count) {
+    size_t wrote = 0;
+    if (writeFully(fd_, bytes, count, mayWait_ ? stop_ : nullptr, &wrote)) return true;
+    const int error = errno;
+    // What a stop leaves counts among the bytes kept; after any other
+    // failure the output is removed or cut short anyway.
+    written_ += wrote;
+    return failWrite(error);
 }
 
 bool OutputFile::isInput(const struct stat& st) const {
@@ -112,7 +214,10 @@ bool OutputFile::isInput(const struct stat& st) const {
            inputs_.end();
 }
 
-Failure OutputFile::create(const std::string& path, const std::vector<std::string>& inputs) {
+Failure OutputFile::create(const std::string& path, const std::vector<std::string>& inputs,
+                           Existing existing, const std::atomic<bool>* stop) {
+    existing_ = existing;
+    stop_ = stop;
     return openOutput(path, inputs) ? Failure{} : failure_;
 }
 
@@ -123,6 +228,9 @@ bool OutputFile::openOutput(const std::string& path, const std::vector<std::stri
     written_ = 0;
     kernelCopy_ = true;
     stage_ = nullptr;
+    existed_ = false;
+    mayWait_ = false;
+    partial_ = path + kPartialSuffix;
     buffer_.clear();
     buffer_.reserve(kBuffer);
     inputs_.clear();
@@ -137,11 +245,18 @@ bool OutputFile::openOutput(const std::string& path, const std::vector<std::stri
     // A regular file that no folder holds (a memfd or a deleted file reached
     // through /proc/self/fd) has no name a temporary file could take.
     if (!S_ISREG(st.st_mode) || st.st_nlink == 0) return openDirect(path);
+    if (existing_ == Existing::Keep) return fail(FailureKind::OutputExists, 0);
+    existed_ = true;
     // Through a symbolic link the file it leads to is replaced, as a write
-    // through the link would have changed it, and the link stays.
+    // through the link would have changed it, and the link stays; a stopped
+    // job's bytes go beside that file.
     char* real = ::realpath(path.c_str(), nullptr);
     const std::string target = real != nullptr ? real : path;
     std::free(real);
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        partial_ = target + kPartialSuffix;
+    }
     return openTemporary(target, &st);
 }
 
@@ -162,6 +277,9 @@ bool OutputFile::openDirect(const std::string& path) {
     } else if (isInput(st)) {
         fail(FailureKind::OutputIsInput, 0);  // standard output sent into an input
     }
+    // A pipe, a FIFO or a terminal takes the bytes only as fast as its
+    // reader does, and one nobody reads keeps a write waiting.
+    mayWait_ = !S_ISREG(st.st_mode);
     // Standard output is left as the shell opened it: `>>` appends.
     if (!failure_ && path != kStandardOutput && S_ISREG(st.st_mode) && ::ftruncate(fd_, 0) != 0) {
         fail(FailureKind::WriteFailed, errno);
@@ -176,11 +294,13 @@ bool OutputFile::openTemporary(const std::string& target, const struct stat* exi
     target_ = target;
     const size_t slash = target.rfind('/');
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string folder = folderOf(target);
+    removeStaleTemporaries(folder);
     // Hidden, beside the output (so the rename stays on one file system),
     // and short enough for the longest name a folder takes.
-    const std::string stem = folderOf(target) + "/." + name.substr(0, NAME_MAX - 16) + ".";
+    const std::string stem = folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100 && fd_ == -1; ++attempt) {
-        temporary_ = stem + uniqueSuffix();
+        temporary_ = stem + uniqueSuffix() + "-" + name.substr(0, NAME_MAX - 32);
         fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ == -1 && errno != EEXIST) break;
     }
@@ -234,8 +354,7 @@ bool OutputFile::appendThrough(const uint8_t* bytes, size_t count) {
     // A long run goes out from where it stands: copying it into the buffer
     // first would cost as much as writing it.
     if (count >= kBuffer / 2) {
-        if (!flush()) return false;
-        if (!writeFully(fd_, bytes, count)) return fail(FailureKind::WriteFailed, errno);
+        if (!flush() || !write(bytes, count)) return false;
         written_ += count;
         return true;
     }
@@ -300,8 +419,7 @@ int64_t OutputFile::copyFrom(int fd, uint64_t pos, uint64_t count, const std::st
         }
         if (stage_ != nullptr) {
             if (!stage_->take(*this, chunk.data(), static_cast<size_t>(got))) return -1;
-        } else if (!writeFully(fd_, chunk.data(), static_cast<size_t>(got))) {
-            fail(FailureKind::WriteFailed, errno);
+        } else if (!write(chunk.data(), static_cast<size_t>(got))) {
             return -1;
         } else {
             written_ += static_cast<uint64_t>(got);
@@ -320,54 +438,84 @@ bool OutputFile::appendHeld(const uint8_t* bytes, size_t count, int fd, uint64_t
     if (moved == count) return true;
     // The rest from the caller's bytes at once: a full disk shows now, while
     // the caller still knows what it was writing.
-    if (!writeFully(fd_, bytes + moved, count - moved))
-        return fail(FailureKind::WriteFailed, errno);
+    if (!write(bytes + moved, count - moved)) return false;
     written_ += count - moved;
     return true;
 }
 
 bool OutputFile::flush() {
     if (buffer_.empty()) return true;
-    const bool ok = writeFully(fd_, buffer_.data(), buffer_.size());
+    const bool ok = write(buffer_.data(), buffer_.size());
     if (ok) written_ += buffer_.size();
     buffer_.clear();
-    return ok || fail(FailureKind::WriteFailed, errno);
+    return ok;
 }
 
 Failure OutputFile::finish() {
-    return finishOutput() ? Failure{} : failure_;
+    return finishOutput(false) ? Failure{} : failure_;
 }
 
-bool OutputFile::finishOutput() {
+Failure OutputFile::keepStopped() {
+    // finish() met the stop in a write, and closed the output there.
+    if (failure_.kind == FailureKind::Stopped && fd_ == -1) return failure_;
+    if (failure_.kind == FailureKind::Stopped) {
+        // A write the stop interrupted: the output ends where it stood, as
+        // the next write would wait as long.
+        failure_ = {};
+        buffer_.clear();
+        stage_ = nullptr;
+    }
+    if (!finishOutput(true)) return failure_;
+    return failureOf(FailureKind::Stopped, kept_, 0, written_);
+}
+
+bool OutputFile::finishOutput(bool stopped) {
     if (fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     OutputStage* stage = std::exchange(stage_, nullptr);
     if (!failure_ && stage != nullptr && !stage->close(*this)) fail(FailureKind::WriteFailed, EIO);
     if (!failure_) flush();
-    // The bytes reach the disk before the name does when the name is a file
-    // already: a crash right after the rename must not leave an empty file
+    // The bytes reach the disk before the name does when they replace a
+    // file: a crash right after the rename must not leave an empty file
     // where the user's old one was. A new name has nothing to lose, and the
     // wait for the disk would double the time of a join or a save.
     struct stat old {};
-    if (!failure_ && !temporary_.empty() && ::stat(target_.c_str(), &old) == 0 &&
-        ::fsync(fd_) != 0) {
+    if (!failure_ && !temporary_.empty() && !stopped && existing_ == Existing::Replace &&
+        ::stat(target_.c_str(), &old) == 0 && ::fsync(fd_) != 0) {
         fail(FailureKind::WriteFailed, errno);
     }
     if (!closeChecked(fd_)) fail(FailureKind::WriteFailed, errno);
     fd_ = -1;
-    if (!failure_ && !temporary_.empty()) {
-        // The name may have come to lead to an input while the job ran.
-        struct stat st {};
-        if (::stat(target_.c_str(), &st) == 0 && isInput(st)) {
-            fail(FailureKind::OutputIsInput, 0);
-        } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-            // The folder removed or made read-only meanwhile.
-            fail(FailureKind::RenameFailed, errno);
-        } else {
-            temporary_.clear();
-        }
-    }
+    kept_ = path_;
+    if (!failure_ && !temporary_.empty() && placeTemporary(stopped)) temporary_.clear();
     discard();
     return !failure_;
+}
+
+bool OutputFile::placeTemporary(bool stopped) {
+    if (!stopped || !existed_) {
+        if (moveTemporary(target_, path_, stopped ? Existing::Keep : existing_)) return true;
+        // A file that appeared at the name while the stopped job ran stays.
+        if (!stopped || failure_.kind != FailureKind::OutputExists) return false;
+        failure_ = {};
+    }
+    kept_ = partial_;
+    return moveTemporary(target_ + kPartialSuffix, partial_, existing_);
+}
+
+bool OutputFile::moveTemporary(const std::string& name, const std::string& shown,
+                               Existing existing) {
+    // The name may have come to lead to an input while the job ran.
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && isInput(st)) {
+        return failAt(FailureKind::OutputIsInput, shown, 0);
+    }
+    const int error = existing == Existing::Replace
+                          ? (::rename(temporary_.c_str(), name.c_str()) == 0 ? 0 : errno)
+                          : renameKeeping(temporary_, name);
+    if (error == 0) return true;
+    // The name taken meanwhile, or the folder removed or made read-only.
+    return error == EEXIST ? failAt(FailureKind::OutputExists, shown, 0)
+                           : failAt(FailureKind::RenameFailed, shown, error);
 }
 
 void OutputFile::discard() {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,8 +46,13 @@ inline uint8_t* placeLikeFile(uint8_t* storage, uint64_t pos) {
 // only the read that reaches it).
 [[nodiscard]] int64_t readFully(int fd, uint8_t* into, size_t count, int64_t at = -1,
                                 size_t* readBefore = nullptr);
-// Writes all `count` bytes; false on any error (a full disk, a file-size limit).
-[[nodiscard]] bool writeFully(int fd, const uint8_t* data, size_t count);
+// Writes all `count` bytes; false on any error (a full disk, a file-size limit),
+// with the bytes written before it in `wrote` when given. A write that a
+// signal interrupted (EINTR) is made again, unless `stop` is given and set:
+// then, and before any write once it is set, false with errno EINTR. A write
+// into a pipe nobody reads waits for ever; the stop's signal ends the wait.
+[[nodiscard]] bool writeFully(int fd, const uint8_t* data, size_t count,
+                              const std::atomic<bool>* stop = nullptr, size_t* wrote = nullptr);
 // Linux releases the descriptor even when close reports EINTR; closing again
 // could hit a file another thread has opened meanwhile.
 bool closeChecked(int fd);
@@ -65,6 +71,22 @@ int openRegularForRead(const std::string& path, Failure& failure, struct stat* s
 bool sameFile(const std::string& a, const std::string& b);
 
 class OutputFile;
+
+// What becomes of a file that holds the output's name already when the
+// finished output takes that name.
+enum class Existing : uint8_t {
+    Keep,     // it stays, and the output fails (OutputExists) and is removed
+    Replace,  // it is replaced: the user asked for that (--force, or yes)
+};
+
+// The names of the writer's temporary files begin with this, followed by the
+// writing process's id, six characters of its own, a '-' and the output's
+// name: ".mpgmend-tmp-4242-k3x9qa-film.mpg". A file a killed writer left
+// behind is known by that, and the next writer in its folder removes it.
+inline constexpr const char* kTemporaryPrefix = ".mpgmend-tmp-";
+// Behind the output's name, the name under which a stopped job keeps what
+// it wrote when that would replace a file.
+inline constexpr const char* kPartialSuffix = ".partial";
 
 // A stage in front of the writer that turns the bytes appended into the
 // bytes the file holds (the sectors of a video CD rip around a repaired
@@ -89,7 +111,13 @@ class OutputStage {
 // - A regular output, or one that does not exist yet, is written to a
 //   temporary file in the output's own folder and takes the output's name
 //   only in finish(): until then an existing file of that name stays whole,
-//   and a job that fails leaves nothing new behind (discard()).
+//   and a job that fails leaves nothing new behind (discard()). A file that
+//   holds the name at the end is replaced only when Existing::Replace was
+//   asked, even one that appeared while the job ran. A job the user stopped
+//   keeps what it wrote (keepStopped()), but never in place of a file:
+//   beside it, under the name with kPartialSuffix.
+// - Temporary files of writers that were killed (their process is gone) and
+//   that are older than this run are removed from the output's folder first.
 // - An output that is not a regular file (/dev/null, a FIFO, a terminal,
 //   "-" for standard output) is written directly: a rename over /dev/null
 //   would replace the device for the whole machine.
@@ -108,9 +136,14 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Opens `path` for writing; `inputs` are the files it must not be. The
-    // failure, none when the output is open.
-    [[nodiscard]] Failure create(const std::string& path, const std::vector<std::string>& inputs);
+    // Opens `path` for writing; `inputs` are the files it must not be, and
+    // `existing` says whether a file of that name may be replaced: one that
+    // may not, and is there already, fails here (OutputExists). A write into
+    // an output that can keep it waiting (a pipe, a FIFO, a terminal) ends
+    // once `stop` is set (failure Stopped). The failure, none when the
+    // output is open.
+    [[nodiscard]] Failure create(const std::string& path, const std::vector<std::string>& inputs,
+                                 Existing existing, const std::atomic<bool>* stop = nullptr);
     [[nodiscard]] bool append(const uint8_t* bytes, size_t count);
     [[nodiscard]] bool appendZeros(size_t count);
     // Appends `count` bytes of the file `fd` from position `pos`, copied by
@@ -142,6 +175,14 @@ class OutputFile {
     // the temporary file removed) if anything of it failed, the rename
     // included; none when the output holds all that was appended.
     [[nodiscard]] Failure finish();
+    // Ends the output of a job the user stopped, and returns that stop
+    // (Stopped, with the name kept in path and the bytes it holds in
+    // position) or why what was written could not be kept. What was written
+    // takes the output's name when no file held that name at create() and
+    // none holds it now; otherwise the name with kPartialSuffix, replacing a
+    // file there only with Existing::Replace. A write the stop interrupted
+    // ends the output where it stood; one written directly stays as it is.
+    [[nodiscard]] Failure keepStopped();
     // Closes without finishing: a temporary file is removed, so the output's
     // name keeps what it held before. Whatever was written directly stays.
     void discard();
@@ -154,10 +195,16 @@ class OutputFile {
 
   private:
     bool openOutput(const std::string& path, const std::vector<std::string>& inputs);
-    bool finishOutput();
+    bool finishOutput(bool stopped);
+    bool placeTemporary(bool stopped);
+    bool moveTemporary(const std::string& name, const std::string& shown, Existing existing);
     bool flush();
     uint64_t copyInKernel(int fd, uint64_t pos, uint64_t count);
     bool fail(FailureKind kind, int systemError);
+    bool failAt(FailureKind kind, const std::string& path, int systemError);
+    // A write failed with `systemError`: EINTR is the user's stop.
+    bool failWrite(int systemError);
+    bool write(const uint8_t* bytes, size_t count);
     bool isInput(const struct stat& st) const;
     bool openDirect(const std::string& path);
     bool openTemporary(const std::string& target, const struct stat* existing);
@@ -167,6 +214,14 @@ class OutputFile {
     std::string path_;       // as the caller named it
     std::string target_;     // the name the temporary file takes at the end
     std::string temporary_;  // empty for an output written directly
+    std::string partial_;    // the name a stopped job keeps its bytes under, as shown
+    std::string kept_;       // the name the bytes kept at a stop took
+    Existing existing_ = Existing::Keep;
+    bool existed_ = false;  // a file held the name when the output was created
+    // Set by the user's stop; minded by the writes into an output that can
+    // keep them waiting.
+    const std::atomic<bool>* stop_ = nullptr;
+    bool mayWait_ = false;
     std::vector<std::pair<dev_t, ino_t>> inputs_;
     Failure failure_;
     uint64_t written_ = 0;

@@ -65,6 +65,10 @@ const char* sourceOf(Message message) {
                                "ошибки не сохранены: поток не проверен после открытия или ремонта");
         case Message::NothingSaved:
             return MPG_TR_NOOP("Message", "проверять нечего: результат ещё не сохранён");
+        case Message::OutputExists:
+            return MPG_TR_NOOP("Message", "файл уже существует и не заменён");
+        case Message::OutputExistsForce:
+            return MPG_TR_NOOP("Message", "файл уже существует и не заменён; его заменяет --force");
     }
     return "";
 }
@@ -132,6 +136,8 @@ std::optional<Message> failureMessage(const Failure& failure) {
             return Message::NotScanned;
         case FailureKind::NothingSaved:
             return Message::NothingSaved;
+        case FailureKind::OutputExists:
+            return Message::OutputExists;
     }
     return std::nullopt;
 }
@@ -142,6 +148,8 @@ Message saveMessage(const Failure& failure) {
             return Message::Saved;
         case FailureKind::OutputIsInput:
             return Message::OutputIsInput;
+        case FailureKind::OutputExists:
+            return Message::OutputExists;
         case FailureKind::Stopped:
             return Message::Stopped;
         case FailureKind::InputChanged:
@@ -163,6 +171,8 @@ Message joinMessage(const Failure& failure) {
             return Message::Stopped;
         case FailureKind::OutputIsInput:
             return Message::JoinOutputIsInput;
+        case FailureKind::OutputExists:
+            return Message::OutputExists;
         case FailureKind::OpenFailed:
         case FailureKind::NotRegular:
             return Message::OpenFailed;

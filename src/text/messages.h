@@ -49,8 +49,10 @@ enum class Message {
     JoinOutputIsInput,
     NotScanned,
     NothingSaved,
+    OutputExists,       // a file took the output's name: it stays
+    OutputExistsForce,  // the same, with how the command line replaces it
 };
-inline constexpr int kMessageCount = static_cast<int>(Message::NothingSaved) + 1;
+inline constexpr int kMessageCount = static_cast<int>(Message::OutputExistsForce) + 1;
 
 // A message in the current language, and in English for the gloss.
 std::string messageText(Message message);

@@ -277,10 +277,12 @@ void JoinPage::joinListedFiles() {
         LabelME->setText(QString::fromUtf8(messageText(Message::JoinOutputIsInput)));
         return;
     }
-    if (replacesAFile(EditSUM->text()) && FormYesNo_ != nullptr &&
+    const bool replaces = replacesAFile(EditSUM->text());
+    if (replaces && FormYesNo_ != nullptr &&
         !FormYesNo_->AskYesNo(tr("файл с таким именем уже существует. перезаписать?"), window())) {
         return;
     }
+    params.existing = replaces ? Existing::Replace : Existing::Keep;
     window()->setWindowTitle(mainCaption());
     request_ = {std::move(params), CheckGlue->isChecked()};
     // A piece with broken blocks stops the structured join there: the user

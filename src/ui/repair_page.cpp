@@ -279,12 +279,14 @@ void RepairPage::listBrokenBlocks() {
 void RepairPage::saveRepairedFile() {
     if (busy() || state_.table.empty() || state_.view.isOpen()) return;
     const QString output = EditOUT->text();
-    if (replacesAFile(output) && FormYesNo_ != nullptr &&
+    const bool replaces = replacesAFile(output);
+    if (replaces && FormYesNo_ != nullptr &&
         !FormYesNo_->AskYesNo(tr("файл уже существует. перезаписать?"), window())) {
         return;
     }
     restoreCaption();
-    const WriteParams params{output.toStdString(), wrapsDat()};
+    const WriteParams params{output.toStdString(), wrapsDat(),
+                             replaces ? Existing::Replace : Existing::Keep};
     showFileJob(tr("идёт сохранение"));
     jobs_.start(Job::Save, [this, params](JobSink& sink) { return session_.save(params, sink); });
 }

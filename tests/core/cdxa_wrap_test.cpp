@@ -14,6 +14,7 @@
 
 #include "repair/strategies.h"
 #include "repair/writer.h"
+#include "support/recording_sink.h"
 #include "support/scanned.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
@@ -147,8 +148,7 @@ TEST(CdxaWrap, StoppedSaveKeepsAWholeRip) {
     const std::vector<uint8_t> rip = readFile(test::fixture("vcd-mplex.dat"));
     test::Scanned s;
     ASSERT_TRUE(s.scan(dir.write("rip.dat", rip)));
-    s.state.job.stopRequested = true;
-    test::GridSink sink(s.grid);
+    test::ActAtFirstProgress sink(s.grid, [&] { s.state.job.stopRequested = true; });
     SaveParams params{s.path, dir.file("out.dat")};
     params.wrapDat = true;
     const Failure failure = saveRepairedStream(s.state, params, sink);
@@ -224,7 +224,7 @@ std::vector<uint8_t> wrapThroughStage(const test::TempDir& dir, const std::strin
     CdxaWrapStage stage(layout, fd, ripPath, static_cast<Position>(st.st_size));
     OutputFile out;
     const std::string path = dir.file("wrapped.dat");
-    EXPECT_FALSE(out.create(path, {ripPath}));
+    EXPECT_FALSE(out.create(path, {ripPath}, Existing::Replace));
     out.setStage(&stage);
     for (size_t at = 0; at < stream.size();) {
         const size_t n = std::min<size_t>(stream.size() - at, random() % 9000 + 1);

@@ -48,6 +48,7 @@ class JoinTest : public ::testing::Test {
     JoinResult join(const std::vector<std::string>& paths, bool glue = false) {
         params.inputs = paths;
         params.output = dir.file("out.mpg");
+        params.existing = Existing::Replace;  // one output, joined again and again
         failure =
             glue ? glueFiles(state.job, params, sink) : joinStructured(state.job, params, sink);
         const JoinResult r = endedBy(failure);
@@ -327,12 +328,23 @@ TEST_F(JoinTest, StopAfterAReport) {
     const StreamBuilder a = piece(3);
     params.inputs = {input(a.bytes())};
     params.output = dir.file("out.mpg");
-    dir.write("out.mpg", std::vector<uint8_t>(5000, 0x5A));  // replaced by what was written
+    params.existing = Existing::Replace;  // as --force asks
+    // A complete earlier output stays: what was written goes beside it.
+    const std::vector<uint8_t> earlier(5000, 0x5A);
+    dir.write("out.mpg", earlier);
     failure = joinStructured(state.job, params, stopping);
     EXPECT_EQ(endedBy(failure), JoinResult::Stopped);
-    EXPECT_EQ(output(), std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
+    EXPECT_EQ(output(), earlier);
+    EXPECT_EQ(readFile(params.output + ".partial"),
+              std::vector<uint8_t>(a.bytes().begin(), a.bytes().begin() + 12));
     EXPECT_EQ(std::string(joinResultText(failure)) + failureDetail(failure),
-              "прервано пользователем: " + params.output + ": 12 байт");
+              "прервано пользователем: " + params.output + ".partial: 12 байт");
+    // A stop before the join began writes nothing.
+    ::unlink((params.output + ".partial").c_str());
+    params.output = dir.file("never.mpg");
+    failure = glueFiles(state.job, params, stopping);
+    EXPECT_EQ(endedBy(failure), JoinResult::Stopped);
+    EXPECT_NE(::access(params.output.c_str(), F_OK), 0);
 }
 
 // Every piece is checked before anything is written: a missing one, a

@@ -11,12 +11,16 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "repair/strategies.h"
 #include "stream/file_io.h"
+#include "support/recording_sink.h"
 #include "support/scanned.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
@@ -40,7 +44,13 @@ class WriterTest : public ::testing::Test {
     bool save(const std::string& out = "") {
         output = out.empty() ? dir.file("out.mpg") : out;
         test::GridSink sink(s.grid);
-        failure = saveRepairedStream(s.state, {s.path, output}, sink);
+        return saveWith(sink);
+    }
+    // save() through `sink`, into `output`.
+    bool saveWith(JobSink& sink) {
+        SaveParams params{s.path, output};
+        params.existing = existing;
+        failure = saveRepairedStream(s.state, params, sink);
         s.state.view.closeFile();
         EXPECT_EQ(readFile(s.path), input) << "the input must never change";
         return !failure;
@@ -48,6 +58,8 @@ class WriterTest : public ::testing::Test {
     std::vector<uint8_t> written() const { return readFile(output); }
     // Why the last save() failed; none when it saved.
     Failure failure;
+    // Whether save() may replace a file at the output's name.
+    Existing existing = Existing::Replace;
     static std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
@@ -260,16 +272,68 @@ TEST_F(WriterTest, WriteFailureIsReported) {
     EXPECT_EQ(test::listFolder(dir.path()), (std::vector<std::string>{"in.mpg", "limited.mpg"}));
 }
 
-TEST_F(WriterTest, StopLeavesTheBlocksSoFarWithoutEndCode) {
+// A file at the output's name, there before or come while the save runs, is
+// replaced only when the user asked for that, and never by a stop: a stopped
+// save keeps the blocks written so far (without end code) beside it, under a
+// name whose file it replaces only when asked too. A stop asked before the
+// save began writes nothing. No temporary file stays.
+TEST_F(WriterTest, AFileAtTheOutputsNameIsReplacedOnlyWhenAskedAndNeverByAStop) {
     scan(test::typicalStream(10).bytes());
-    dir.write("out.mpg", std::vector<uint8_t>(100'000, 0x5A));  // replaced by what was written
+    output = dir.file("out.mpg");
+    const std::string partial = output + ".partial";
+    const std::vector<uint8_t> old(100'000, 0x5A), head(input.begin(), input.begin() + 12);
     s.state.job.stopRequested = true;
     EXPECT_FALSE(save());
-    EXPECT_EQ(written(), std::vector<uint8_t>(input.begin(), input.begin() + 12));
-    const Failure& f = failure;
-    EXPECT_EQ(f.kind, FailureKind::Stopped);
-    EXPECT_EQ(saveResultText(f), std::string("прервано пользователем"));
-    EXPECT_EQ(failureDetail(f), ": " + output + ": 12 байт");
+    EXPECT_EQ(failure.kind, FailureKind::Stopped);
+    EXPECT_EQ(test::listFolder(dir.path()), std::vector<std::string>{"in.mpg"});
+    using enum FailureKind;
+    struct Case {
+        bool before, meanwhile, partialThere, stop;
+        Existing existing;
+        FailureKind kind;
+        const char* name;  // the failure's, where a stop's bytes are kept
+    };
+    const Case cases[] = {
+        Case{true, false, false, false, Existing::Keep, OutputExists, "out.mpg"},
+        Case{false, true, false, false, Existing::Keep, OutputExists, "out.mpg"},
+        Case{false, true, false, false, Existing::Replace, None, "out.mpg"},
+        Case{false, false, false, true, Existing::Keep, Stopped, "out.mpg"},
+        Case{true, false, true, true, Existing::Replace, Stopped, "out.mpg.partial"},
+        Case{false, true, false, true, Existing::Keep, Stopped, "out.mpg.partial"},
+        Case{false, true, true, true, Existing::Keep, OutputExists, "out.mpg.partial"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        for (const std::string& name : {output, partial}) ::unlink(name.c_str());
+        const auto place = [&] {
+            dir.write("out.mpg", old);
+            if (c.partialThere) dir.write("out.mpg.partial", old);
+        };
+        if (c.before) place();
+        existing = c.existing;
+        s.state.job.stopRequested = false;
+        test::ActAtFirstProgress sink(s.grid, [&] {
+            if (c.meanwhile) place();
+            s.state.job.stopRequested = c.stop;
+        });
+        saveWith(sink);
+        EXPECT_EQ(failure.kind, c.kind);
+        const bool keptBeside = c.kind == Stopped && dir.file(c.name) == partial;
+        std::vector<std::string> left = {"in.mpg", "out.mpg"};
+        if (c.partialThere || keptBeside) left.push_back("out.mpg.partial");
+        EXPECT_EQ(test::listFolder(dir.path()), left);
+        if (c.before || c.meanwhile) {
+            EXPECT_EQ(written(), c.kind == None ? closed(input) : old);
+        }
+        if (c.kind == None) continue;
+        EXPECT_EQ(failure.path, dir.file(c.name));
+        if (c.kind == OutputExists) {
+            EXPECT_EQ(saveResultText(failure), std::string("файл уже существует и не заменён"));
+            EXPECT_EQ(readFile(dir.file(c.name)), old);
+        } else {
+            EXPECT_EQ(readFile(dir.file(c.name)), head);
+            EXPECT_EQ(failureDetail(failure), ": " + dir.file(c.name) + ": 12 байт");
+        }
+    }
 }
 
 // Outputs that are no regular file are written directly, never through a
@@ -343,7 +407,7 @@ TEST(OutputStage, TakesEveryAppendAndSetsItsHeaderLast) {
         SCOPED_TRACE(length);
         CountingStage stage;
         OutputFile out;
-        ASSERT_FALSE(out.create(dir.file("out.bin"), {from}));
+        ASSERT_FALSE(out.create(dir.file("out.bin"), {from}, Existing::Replace));
         out.setStage(&stage);
         const size_t quarter = length / 4;
         ASSERT_TRUE(out.append(source.data(), quarter));
@@ -377,7 +441,8 @@ TEST(OutputStage, TakesEveryAppendAndSetsItsHeaderLast) {
     OutputFile out;
     CountingStage stage;
     bool created = false;
-    while (!(created = !out.create(fifo, {})) && out.failure().systemError == ENXIO) ::usleep(1000);
+    while (!(created = !out.create(fifo, {}, Existing::Keep)) && out.failure().systemError == ENXIO)
+        ::usleep(1000);
     ASSERT_TRUE(created);
     out.setStage(&stage);
     EXPECT_TRUE(out.append(source.data(), source.size()));
@@ -527,6 +592,48 @@ TEST_F(WriterTest, ProgressCountsBlocks) {
     s.state.view.closeFile();
     EXPECT_EQ(sink.last, 105);
     EXPECT_EQ(sink.text, "1'050 >> 1'050");
+}
+
+// The temporary files that killed writers left behind are removed by the
+// next writer in their folder: only regular files named exactly like them,
+// whose process is gone and which were written before the run began.
+TEST(OutputFile, RemovesOnlyTheTemporaryFilesOfGoneWriters) {
+    test::TempDir dir;
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string tmp = kTemporaryPrefix, gone = tmp + std::to_string(child);
+    std::vector<std::string> stale = {gone + "-abc123-film.mpg", gone + "-0a1b2c-x"};
+    std::vector<std::string> kept = {tmp + std::to_string(::getppid()) + "-abc123-a.mpg",
+                                     tmp + std::to_string(::getpid()) + "-abc123-a.mpg",
+                                     gone + "-abc12-a.mpg",
+                                     gone + "-abC123-a.mpg",
+                                     gone + "-abc123-",
+                                     gone + "-abc123a.mpg",
+                                     gone + "x-abc123-a.mpg",
+                                     tmp + "0" + gone.substr(tmp.size()) + "-abc123-a.mpg",
+                                     "x" + gone + "-abc123-a.mpg",
+                                     ".a.mpg.abc123",
+                                     gone + "-abc123-folder",
+                                     gone + "-abc123-link"};
+    ASSERT_EQ(::mkdir(dir.file(kept[kept.size() - 2]).c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("a.mpg", dir.file(kept.back()).c_str()), 0);
+    const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    for (const auto* names : {&stale, &kept}) {
+        for (const std::string& name : *names) {
+            struct stat st {};
+            if (::lstat(dir.file(name).c_str(), &st) != 0) dir.write(name, {1});
+            ::utimensat(AT_FDCWD, dir.file(name).c_str(), old, AT_SYMLINK_NOFOLLOW);
+        }
+    }
+    kept.push_back(gone + "-zzz999-new.mpg");  // written since the run began
+    dir.write(kept.back(), {1});
+    OutputFile out;
+    ASSERT_FALSE(out.create(dir.file("out.mpg"), {}, Existing::Keep));
+    ASSERT_FALSE(out.finish());
+    kept.push_back("out.mpg");
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(test::listFolder(dir.path()), kept);
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST_F(RepairSessionTest, RandomRunsRepairSaveAndCheckWithInputPositions) {
             EXPECT_EQ(s.shownPosition(s.state().table[i].offset), found[i].offset) << i;
 
         test::RecordingSink sink;
-        const WriteResult saved = s.save({dir.file("out.mpg")}, sink);
+        const WriteResult saved = s.save({dir.file("out.mpg"), false, Existing::Replace}, sink);
         ASSERT_FALSE(saved.failure);
         EXPECT_EQ(test::readFile(dir.file("out.mpg")), original.bytes());
         EXPECT_EQ(test::readFile(input), before);

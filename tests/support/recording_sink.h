@@ -2,7 +2,9 @@
 // and keeps the error list's rows as the window writes them.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/app_state.h"
@@ -66,6 +68,21 @@ struct StopAt : RecordingSink {
     }
     AppState& st;
     size_t k, seen = 0;
+};
+
+// Runs `act` at a job's first progress report, and asks for one after every
+// step: in a save, right after its first block.
+struct ActAtFirstProgress : GridSink {
+    ActAtFirstProgress(ErrorGrid& grid, std::function<void()> act)
+        : GridSink(grid), act(std::move(act)) {}
+    void notify(const Notice& n) override {
+        if (n.kind == Notify::Progress && act) std::exchange(act, nullptr)();
+    }
+    bool refreshProgress() override {
+        countdown_ = 1;
+        return true;
+    }
+    std::function<void()> act;
 };
 
 }  // namespace mpg::test
