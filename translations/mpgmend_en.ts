@@ -376,6 +376,18 @@
         <source>проверять нечего: результат ещё не сохранён</source>
         <translation>nothing to check: no result has been saved yet</translation>
     </message>
+    <message>
+        <source>проверка была остановлена, поток пройден не до конца</source>
+        <translation>the scan was stopped before the end of the stream</translation>
+    </message>
+    <message>
+        <source>не хватает памяти</source>
+        <translation>not enough memory</translation>
+    </message>
+    <message>
+        <source>ошибка записи в стандартный вывод</source>
+        <translation>cannot write to standard output</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>

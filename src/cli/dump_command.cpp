@@ -3,6 +3,7 @@
 
 #include "analysis/dump.h"
 #include "cli/command.h"
+#include "cli/output.h"
 #include "text/messages.h"
 
 namespace mpg::cli {
@@ -42,9 +43,9 @@ class DumpCommand : public Command {
             return 1;
         }
         const DumpCharset charset = charset_ == "cp1251" ? DumpCharset::Cp1251 : DumpCharset::Ascii;
-        for (const std::string& line : dumpLines(bytes, width_, charset)) {
-            std::cout << line << "\n";
-        }
+        std::string text;
+        for (const std::string& line : dumpLines(bytes, width_, charset)) text += line + "\n";
+        printOut(text);
         return 0;
     }
 

@@ -3,8 +3,11 @@
 // same texts, so that both give identical results. Parsing and dispatch are
 // here; each command is in its own file.
 #include <csignal>
+#include <cstring>
+#include <new>
 
 #include "cli/command.h"
+#include "cli/output.h"
 #include "i18n/qt_translations.h"
 #include "mpgmend_version.h"
 
@@ -57,8 +60,19 @@ int main(int argc, char** argv) {
     if (literal) s.state.rules = mpg::StreamRules::Literal;
     std::signal(SIGXFSZ, SIG_IGN);
     stopOnInterrupt(s.state.job.stopRequested);
-    for (const auto& [subcommand, command] : table) {
-        if (*subcommand) return command->run(s);
+    // A job that runs out of memory, or standard output that takes no
+    // more, ends the command: the writer's temporary files go as the stack
+    // unwinds, and the reason is told.
+    try {
+        for (const auto& [subcommand, command] : table) {
+            if (*subcommand) return command->run(s);
+        }
+    } catch (const std::bad_alloc&) {
+        say(mpg::Message::OutOfMemory);
+        return 1;
+    } catch (const OutputFailed& failed) {
+        say(mpg::Message::OutputFailed, std::string(": ") + std::strerror(failed.systemError));
+        return 1;
     }
     return 2;
 }

@@ -65,6 +65,12 @@ const char* sourceOf(Message message) {
                                "ошибки не сохранены: поток не проверен после открытия или ремонта");
         case Message::NothingSaved:
             return MPG_TR_NOOP("Message", "проверять нечего: результат ещё не сохранён");
+        case Message::StoppedScan:
+            return MPG_TR_NOOP("Message", "проверка была остановлена, поток пройден не до конца");
+        case Message::OutOfMemory:
+            return MPG_TR_NOOP("Message", "не хватает памяти");
+        case Message::OutputFailed:
+            return MPG_TR_NOOP("Message", "ошибка записи в стандартный вывод");
     }
     return "";
 }
@@ -132,6 +138,10 @@ std::optional<Message> failureMessage(const Failure& failure) {
             return Message::NotScanned;
         case FailureKind::NothingSaved:
             return Message::NothingSaved;
+        case FailureKind::StoppedScan:
+            return Message::StoppedScan;
+        case FailureKind::OutOfMemory:
+            return Message::OutOfMemory;
     }
     return std::nullopt;
 }
@@ -150,6 +160,10 @@ Message saveMessage(const Failure& failure) {
             return Message::ReadFailed;
         case FailureKind::NotScanned:
             return Message::NotScanned;
+        case FailureKind::StoppedScan:
+            return Message::StoppedScan;
+        case FailureKind::OutOfMemory:
+            return Message::OutOfMemory;
         default:
             return Message::SaveFailed;
     }
@@ -171,6 +185,8 @@ Message joinMessage(const Failure& failure) {
         case FailureKind::WriteFailed:
         case FailureKind::RenameFailed:
             return Message::SaveFailed;
+        case FailureKind::OutOfMemory:
+            return Message::OutOfMemory;
         default:
             return Message::JoinBroken;
     }

@@ -49,8 +49,11 @@ enum class Message {
     JoinOutputIsInput,
     NotScanned,
     NothingSaved,
+    StoppedScan,
+    OutOfMemory,
+    OutputFailed,
 };
-inline constexpr int kMessageCount = static_cast<int>(Message::NothingSaved) + 1;
+inline constexpr int kMessageCount = static_cast<int>(Message::OutputFailed) + 1;
 
 // A message in the current language, and in English for the gloss.
 std::string messageText(Message message);

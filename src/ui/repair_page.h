@@ -112,6 +112,9 @@ class RepairPage : public QWidget {
 
     // "продолжить проверку или начать сначала?": true to continue.
     bool askToResume();
+    // Starts the scan of the file named, fresh or going on from the table's
+    // end; a file that cannot be opened is refused before the job starts.
+    void startScan(bool resume);
     void jobFinished(Job job, const JobResult& result);
     void showScanResult(const ScanResult& result);
     void showRepairResult(const ApplyResult& result);
