@@ -441,6 +441,16 @@ std::string grouped(uint64_t n) {
 // a rip to be wrapped again. Each says the file, the position and the
 // system's reason, and writes nothing.
 TEST_F(BadInput, ReadErrorsAfterTheScanNameTheFileAndThePosition) {
+    // The bytes of a file that a scan of it reads: a repair has read as
+    // many when its save begins.
+    const auto bytesScanned = [&](const std::string& path) {
+        const std::string count = dir.file("count.txt");
+        run("scan " + q(path),
+            badSector(path, uint64_t{1} << 50) + "MPGMEND_FAIL_READS_COUNT=" + q(count) + " ");
+        const std::vector<uint8_t> text = readFile(count);
+        std::filesystem::remove(count);
+        return std::stoull(std::string(text.begin(), text.end()));
+    };
     StreamBuilder b = test::typicalStream(40);
     size_t video = 3;
     while (b.blocks()[video].offset < 38'000) video += 3;
@@ -451,7 +461,7 @@ TEST_F(BadInput, ReadErrorsAfterTheScanNameTheFileAndThePosition) {
     for (const char* strategy : {"sizes", "eq"}) {
         const Outcome o =
             run("repair " + q(path) + " --apply=" + std::string(strategy) + " -o " + q(out),
-                badSector("sectors.mpg", bad, b.size()));
+                badSector("sectors.mpg", bad, bytesScanned(path)));
         EXPECT_EQ(o.status, 1) << strategy;
         EXPECT_TRUE(has(o, "ошибка чтения файла: " + path + ": позиция " + grouped(bad) +
                                ": Input/output error"))
@@ -471,7 +481,7 @@ TEST_F(BadInput, ReadErrorsAfterTheScanNameTheFileAndThePosition) {
     const uint64_t inRip =
         std::stoull(test::fixtureValues("vcd-dat.txt").at("data_offset")) + 10 * 2352 + 24 + 100;
     const Outcome dat = run("repair " + q(rip) + " -o " + q(out),
-                            badSector("bad-sectors.dat", inRip, std::filesystem::file_size(rip)));
+                            badSector("bad-sectors.dat", inRip, bytesScanned(rip)));
     EXPECT_EQ(dat.status, 1);
     EXPECT_TRUE(has(dat, "ошибка чтения файла: " + rip + ": позиция " + grouped(inRip) +
                              ": Input/output error"))

@@ -6,7 +6,9 @@
 // is a bad sector of 2,048 bytes: a read that reaches it stops short there,
 // one that starts in it fails, and the bytes around it read as they are.
 // MPGMEND_FAIL_READS_ARMED then makes the sector go bad only once that many
-// bytes of the file have been read (by the scan, say, before the save).
+// bytes of the file have been read (by the scan, say, before the save), and
+// MPGMEND_FAIL_READS_COUNT names a file that the count of bytes read is
+// written to at the end, for a run that measures how many a scan reads.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -69,6 +72,17 @@ ssize_t failed() {
 ssize_t counted(int fd, ssize_t got) {
     if (got > 0 && namedFile(fd)) bytesRead += got;
     return got;
+}
+
+// At the program's end; not by a program that read none of the file (the
+// shell's `timeout` around the program, which the preload reaches too).
+[[gnu::destructor]] void writeCount() {
+    const char* name = std::getenv("MPGMEND_FAIL_READS_COUNT");
+    if (name == nullptr || bytesRead.load() == 0) return;
+    if (std::FILE* f = std::fopen(name, "w")) {
+        std::fprintf(f, "%lld\n", bytesRead.load());
+        std::fclose(f);
+    }
 }
 
 }  // namespace
