@@ -504,8 +504,9 @@ TEST_F(BadInput, StandardOutputThatFailsStopsTheCommand) {
     b.insert(b.blocks()[10].offset + 50, 7, 0xAA);
     const std::string path = input("full.mpg", b.bytes());
     for (const std::string& command :
-         {"scan " + q(path), "scan --json " + q(path), "repair --dry-run " + q(path),
-          "repair --apply auto --dry-run " + q(path), "dump --block 10 " + q(path),
+         {std::string("--help"), "scan " + q(path), "scan --json " + q(path),
+          "repair --dry-run " + q(path), "repair --apply auto --dry-run " + q(path),
+          "dump --block 10 " + q(path),
           "repair --force " + q(path) + " -o " + q(dir.file("out.mpg"))}) {
         const Outcome o = run(command, "", "/dev/full");
         EXPECT_EQ(o.status, 1) << command << ": " << o.err;
