@@ -37,7 +37,15 @@ class DumpCommand : public Command {
         RepairOptions options;
         for (const std::string& strategy : apply_) hammer(s, strategy, options);
         BlockDump bytes;
-        if (block_ < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes)) {
+        Failure failed;
+        const bool read =
+            block_ >= 0 &&
+            readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes, &failed);
+        if (failed) {
+            sayFailure(failed);
+            return 1;
+        }
+        if (!read) {
             std::cerr << "no block " << block_ << " (the stream has " << s.state.table.size()
                       << ")\n";
             return 1;

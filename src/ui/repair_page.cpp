@@ -387,13 +387,20 @@ void RepairPage::loadErrorIndex() {
     setStatus(text);
 }
 
+bool RepairPage::readDump(size_t entry, BlockDump& bytes) {
+    Failure failed;
+    if (readBlockForDump(state_, session_.path(), entry, bytes, &failed)) return true;
+    if (failed) setStatus(QString::fromStdString(failureText(failed)));
+    return false;
+}
+
 void RepairPage::dumpCurrentBlock() {
     if (busy() || FormDU_ == nullptr) return;
     const int row = currentGridRow();
     if (row < 1) return;
     const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
     BlockDump bytes;
-    if (!index || !readBlockForDump(state_, session_.path(), *index, bytes)) return;
+    if (!index || !readDump(*index, bytes)) return;
     showDump(bytes);
 }
 
@@ -405,7 +412,7 @@ void RepairPage::dumpSector(const QModelIndex& index) {
         state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
     const std::optional<size_t> block = blockHolding(state_.table, at);
     BlockDump bytes;
-    if (!block || !readBlockForDump(state_, session_.path(), *block, bytes)) return;
+    if (!block || !readDump(*block, bytes)) return;
     showDump(bytes, at);
 }
 

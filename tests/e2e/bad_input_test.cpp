@@ -468,6 +468,12 @@ TEST_F(BadInput, ReadErrorsAfterTheScanNameTheFileAndThePosition) {
             << strategy << ": " << o.err;
         EXPECT_FALSE(std::filesystem::exists(out));
     }
+    const Outcome dump = run("dump " + q(path) + " --block " + std::to_string(video),
+                             badSector("sectors.mpg", bad, bytesScanned(path)));
+    EXPECT_EQ(dump.status, 1);
+    EXPECT_TRUE(has(dump, "ошибка чтения файла: " + path + ": позиция " + grouped(bad) +
+                              ": Input/output error"))
+        << dump.err;
     ASSERT_EQ(run("scan --save-index " + q(path)).status, 3);
     files.emplace_back(path + ".index", readFile(path + ".index"));
     const Outcome index = run("repair --from-index " + q(path) + " -o " + q(out),
