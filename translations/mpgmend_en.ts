@@ -384,6 +384,18 @@
         <source>файл уже существует и не заменён; его заменяет --force</source>
         <translation>the file exists and was not replaced; --force replaces it</translation>
     </message>
+    <message>
+        <source>проверка была остановлена, поток пройден не до конца</source>
+        <translation>the scan was stopped before the end of the stream</translation>
+    </message>
+    <message>
+        <source>не хватает памяти</source>
+        <translation>not enough memory</translation>
+    </message>
+    <message>
+        <source>ошибка записи в стандартный вывод</source>
+        <translation>cannot write to standard output</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::ErrorTableModel</name>

@@ -76,7 +76,7 @@ _mpgmend_cli() {
     scan) options="-r --recursive --save-index --json" ;;
     repair)
       options="-r --recursive -o --output --output-dir --skip-clean --wrap-dat --force --apply --any-byte
-        --any-delta --min-run --cut-pad --from-index --json --report --dry-run --verify"
+        --any-delta --min-run --cut-pad --from-index --resume --json --report --dry-run --verify"
       ;;
     dump) options="--block --width --apply --charset" ;;
     join) options="-o --output --force --glue --one-system-header --one-padding" ;;

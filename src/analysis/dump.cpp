@@ -152,11 +152,15 @@ std::optional<size_t> blockHolding(const BlockTable& table, Position pos) {
     return low - 1;
 }
 
-bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out) {
+bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index, BlockDump& out,
+                      Failure* why) {
     if (index >= state.table.size()) return false;
     const BlockRecord& e = state.table[index];
     StreamView& view = state.view;
-    if (!view.openFile(inputPath)) return false;
+    if (!view.openFile(inputPath)) {
+        if (why != nullptr) *why = view.failure();
+        return false;
+    }
     const Position fileSize = view.fileLength();
     // An entry from a foreign index file may claim gigabytes: the dump shows
     // at most what the file holds behind the block and one largest block more.
@@ -184,8 +188,10 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     } else {
         read(out.length - kDumpEdge, kDumpEdge, out.tail);
     }
+    const Failure failed = view.failure();
     view.closeFile();
-    return true;
+    if (why != nullptr) *why = failed;
+    return !failed;
 }
 
 }  // namespace mpg

@@ -3,6 +3,7 @@
 
 #include "analysis/dump.h"
 #include "cli/command.h"
+#include "cli/output.h"
 #include "text/messages.h"
 
 namespace mpg::cli {
@@ -36,15 +37,23 @@ class DumpCommand : public Command {
         RepairOptions options;
         for (const std::string& strategy : apply_) hammer(s, strategy, options);
         BlockDump bytes;
-        if (block_ < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes)) {
+        Failure failed;
+        const bool read =
+            block_ >= 0 &&
+            readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes, &failed);
+        if (failed) {
+            sayFailure(failed);
+            return 1;
+        }
+        if (!read) {
             std::cerr << "no block " << block_ << " (the stream has " << s.state.table.size()
                       << ")\n";
             return 1;
         }
         const DumpCharset charset = charset_ == "cp1251" ? DumpCharset::Cp1251 : DumpCharset::Ascii;
-        for (const std::string& line : dumpLines(bytes, width_, charset)) {
-            std::cout << line << "\n";
-        }
+        std::string text;
+        for (const std::string& line : dumpLines(bytes, width_, charset)) text += line + "\n";
+        printOut(text);
         return 0;
     }
 

@@ -2,9 +2,14 @@
 // command does what the window's commands do, in the same order and with the
 // same texts, so that both give identical results. Parsing and dispatch are
 // here; each command is in its own file.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <iostream>
+#include <new>
 
 #include "cli/command.h"
+#include "cli/output.h"
 #include "i18n/qt_translations.h"
 #include "mpgmend_version.h"
 
@@ -39,17 +44,21 @@ int main(int argc, char** argv) {
     std::vector<std::pair<CLI::App*, Command*>> table;
     for (const auto& command : commands) table.emplace_back(command->define(app, s), command.get());
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int rc = app.exit(e);
-        return e.get_exit_code() == 0 ? rc : 2;
-    }
-
     // The translations are compiled into the program; the Russian one gives
     // the plural forms of its own texts.
     static const mpg::QtTranslations translations;
     mpg::installTranslations(&translations);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int rc = app.exit(e);
+        // The help and the version go to standard output too.
+        if (!(std::cout << std::flush)) {
+            say(mpg::Message::OutputFailed, std::string(": ") + std::strerror(errno));
+            return 1;
+        }
+        return e.get_exit_code() == 0 ? rc : 2;
+    }
     mpg::setLanguage(*mpg::languageNamed(lang));
 
     // A write beyond a file-size limit (ulimit -f) must fail like any other
@@ -57,8 +66,19 @@ int main(int argc, char** argv) {
     if (literal) s.state.rules = mpg::StreamRules::Literal;
     std::signal(SIGXFSZ, SIG_IGN);
     stopOnInterrupt(s.state.job.stopRequested);
-    for (const auto& [subcommand, command] : table) {
-        if (*subcommand) return command->run(s);
+    // A job that runs out of memory, or standard output that takes no
+    // more, ends the command: the writer's temporary files go as the stack
+    // unwinds, and the reason is told.
+    try {
+        for (const auto& [subcommand, command] : table) {
+            if (*subcommand) return command->run(s);
+        }
+    } catch (const std::bad_alloc&) {
+        say(mpg::Message::OutOfMemory);
+        return 1;
+    } catch (const OutputFailed& failed) {
+        say(mpg::Message::OutputFailed, std::string(": ") + std::strerror(failed.systemError));
+        return 1;
     }
     return 2;
 }

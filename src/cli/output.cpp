@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include "cli/report.h"
+#include "stream/file_io.h"
 
 #include <unistd.h>
 
@@ -12,6 +13,38 @@
 #include <nlohmann/json.hpp>
 
 namespace mpg::cli {
+
+void printOut(std::string_view text) {
+    if (!writeFully(STDOUT_FILENO, reinterpret_cast<const uint8_t*>(text.data()), text.size())) {
+        throw OutputFailed{errno};
+    }
+}
+
+namespace {
+
+// Text gathered and printed a chunk at a time: a plan, a list or a JSON
+// document can have millions of lines.
+class ChunkedOut {
+  public:
+    ChunkedOut() = default;
+    ChunkedOut(const ChunkedOut&) = delete;
+    ChunkedOut& operator=(const ChunkedOut&) = delete;
+    std::string& text() { return text_; }
+    // After each line or value.
+    void flushWhenFull() {
+        if (text_.size() >= kChunk) flush();
+    }
+    void flush() {
+        printOut(text_);
+        text_.clear();
+    }
+
+  private:
+    static constexpr size_t kChunk = size_t{1} << 16;
+    std::string text_;
+};
+
+}  // namespace
 
 std::string glossed(const std::function<std::string(Language)>& text) {
     std::string line = text(currentLanguage());
@@ -59,7 +92,8 @@ void CliSink::draw(int32_t percent, const std::string& text) {
 
 void printRows(const BlockTable& table, const std::string& prefix, const RepairSession* at) {
     int number = 0;
-    std::string lines;
+    ChunkedOut out;
+    std::string& lines = out.text();
     for (size_t i = 0; i < table.size(); ++i) {
         if (table[i].broken != kBrokenListed) continue;
         lines += prefix;
@@ -71,27 +105,31 @@ void printRows(const BlockTable& table, const std::string& prefix, const RepairS
             appendErrorCell(lines, c, number, static_cast<int64_t>(i), shown);
         }
         lines += '\n';
-        if (lines.size() >= 64 * 1024) {
-            std::cout.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-            lines.clear();
-        }
+        out.flushWhenFull();
     }
-    std::cout.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+    out.flush();
 }
 
 void printSectorRows(const AppState& state, const std::string& prefix) {
+    ChunkedOut out;
     for (const SectorFaultRow& row : state.sectorFaults) {
-        std::cout << prefix << "sector\t" << row.sector << '\t' << cdAddressText(row.address)
-                  << '\t' << sectorFaultText(row) << '\t' << row.streamStart << '\t'
-                  << row.streamEnd << "\n";
+        out.text() += prefix + "sector\t" + std::to_string(row.sector) + '\t' +
+                      cdAddressText(row.address) + '\t' + sectorFaultText(row) + '\t' +
+                      std::to_string(row.streamStart) + '\t' + std::to_string(row.streamEnd) + "\n";
+        out.flushWhenFull();
     }
+    out.flush();
 }
 
 void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix) {
+    ChunkedOut out;
     for (const BlockRepair& r : repairs) {
-        std::cout << prefix << r.index << '\t' << r.fileOffset << '\t' << formatCode(r.code) << '\t'
-                  << repairActionText(r) << '\t' << repairCertaintyText(r.certainty) << "\n";
+        out.text() += prefix + std::to_string(r.index) + '\t' + std::to_string(r.fileOffset) +
+                      '\t' + formatCode(r.code) + '\t' + repairActionText(r) + '\t' +
+                      repairCertaintyText(r.certainty) + "\n";
+        out.flushWhenFull();
     }
+    out.flush();
 }
 
 void saySummary(const RepairSummary& summary) {
@@ -147,8 +185,7 @@ using Json = nlohmann::ordered_json;
 // written here, and the text goes out in chunks.
 class JsonStream {
   public:
-    JsonStream() : serializer_(nlohmann::detail::output_adapter<char>(out_), ' ') {}
-    ~JsonStream() { flush(); }
+    JsonStream() : serializer_(nlohmann::detail::output_adapter<char>(out_.text()), ' ') {}
 
     void openObject() { open('{'); }
     void closeObject() { close('}'); }
@@ -157,7 +194,7 @@ class JsonStream {
     void key(const char* name) {
         separate();
         serializer_.dump(Json(name), false, false, 0);
-        out_ += ':';
+        out_.text() += ':';
         afterKey_ = true;
     }
     void value(const Json& value) {
@@ -169,22 +206,14 @@ class JsonStream {
     void nextElement() { separate(); }
     // A value the library has already written, such as a member's key made
     // once for millions of objects.
-    void text(std::string_view made) { out_ += made; }
+    void text(std::string_view made) { out_.text() += made; }
     void number(uint64_t n) { serializer_.dump(Json(n), false, false, 0); }
     void number(int64_t n) { serializer_.dump(Json(n), false, false, 0); }
-    void endLine() { out_ += '\n'; }
-    void flushWhenFull() {
-        if (out_.size() >= kFlushAt) flush();
-    }
-    void flush() {
-        std::cout.write(out_.data(), static_cast<std::streamsize>(out_.size()));
-        std::cout.flush();
-        out_.clear();
-    }
+    void endLine() { out_.text() += '\n'; }
+    void flushWhenFull() { out_.flushWhenFull(); }
+    void flush() { out_.flush(); }
 
   private:
-    static constexpr size_t kFlushAt = size_t{1} << 16;
-
     // A comma before every member or element but the first of its object or
     // array; none between a key and its value.
     void separate() {
@@ -192,20 +221,20 @@ class JsonStream {
             afterKey_ = false;
             return;
         }
-        if (!first_) out_ += ',';
+        if (!first_) out_.text() += ',';
         first_ = false;
     }
     void open(char bracket) {
         separate();
-        out_ += bracket;
+        out_.text() += bracket;
         first_ = true;
     }
     void close(char bracket) {
-        out_ += bracket;
+        out_.text() += bracket;
         first_ = false;
     }
 
-    std::string out_;
+    ChunkedOut out_;
     // One serializer, appending to out_, for all values: dump() would make
     // a new one and a new string for each of millions of blocks.
     nlohmann::detail::serializer<Json> serializer_;
@@ -324,6 +353,7 @@ void printJson(const AppState& state) {
     }
     json.closeObject();
     json.endLine();
+    json.flush();
 }
 
 }  // namespace mpg::cli

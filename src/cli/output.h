@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/app_state.h"
@@ -17,6 +18,16 @@
 #include "text/messages.h"
 
 namespace mpg::cli {
+
+// What the commands print on standard output (rows, JSON, a plan, the name
+// of the file written) goes out through printOut() alone. A write that
+// fails (a full disk, a closed terminal) throws OutputFailed with the
+// system's reason; main() says it and exits 1: a list cut off must never
+// pass for a whole one.
+struct OutputFailed {
+    int systemError = 0;
+};
+void printOut(std::string_view text);
 
 // A text made in the language the program speaks and, behind a Russian one,
 // made again in English in brackets: the gloss that lets a user without

@@ -57,6 +57,9 @@ class RepairCommand : public Command {
         repair->add_flag("--cut-pad", cutPad_, "cut or pad broken blocks to their declared size");
         repair->add_flag("--from-index", fromIndex_,
                          "take the findings from FILE.index instead of a scan");
+        repair->add_flag("--resume", resume_,
+                         "with --from-index: take the index of a stopped scan and scan on from "
+                         "its end before the repairs");
         repair->add_flag("--json", json_, "print the block table after the repairs as JSON");
         repair->add_option("--report", report_,
                            "write the automatic repair's report as JSON into this file (needs "
@@ -97,8 +100,7 @@ class RepairCommand : public Command {
         // Only a rip has sectors to wrap the stream in again. A file that
         // cannot be read is left to the open, which names its reason.
         for (const std::string& file : inputs.files) {
-            std::error_code error;
-            if (wrapDat_ && std::filesystem::is_regular_file(file, error) && !isCdxaFile(file)) {
+            if (wrapDat_ && readsAsCdxaFile(file) == false) {
                 std::cerr << "--wrap-dat writes a video CD rip again: " << file
                           << " is no .dat rip (RIFF CDXA)\n";
                 return 2;
@@ -113,7 +115,9 @@ class RepairCommand : public Command {
     FileOutcome repairOne(Session& s, std::string output, bool several) {
         FileOutcome outcome;
         outcome.status = 1;
-        if (!(fromIndex_ ? checkAndLoadIndex(s) : checkAndScan(s).has_value())) return outcome;
+        if (!(fromIndex_ ? checkAndLoadIndex(s, resume_) : checkAndScan(s).has_value())) {
+            return outcome;
+        }
         outcome.counted = true;
         outcome.blocks = s.state.table.size();
         outcome.broken = countListed(s.state.table);
@@ -163,6 +167,9 @@ class RepairCommand : public Command {
 
     // Why the options given do not go together, or nothing.
     const char* refusedCombination(const std::string& output) const {
+        if (resume_ && !fromIndex_) {
+            return "--resume continues the scan of an index: only with --from-index";
+        }
         if (!output_.empty() && !outputDir_.empty()) {
             return "-o and --output-dir both name where the output goes: give one";
         }
@@ -245,7 +252,7 @@ class RepairCommand : public Command {
         say(saveMessage(failure), failureDetail(failure));
         if (failure) return 1;
         // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
-        if (output != OutputFile::kStandardOutput) std::cout << output << "\n";
+        if (output != OutputFile::kStandardOutput) printOut(output + "\n");
         if (!report_.empty() &&
             !finishReport(report, {s.path, output}, s.work.repairs(), saved.located)) {
             return 1;
@@ -300,6 +307,7 @@ class RepairCommand : public Command {
     bool force_ = false;
     std::vector<std::string> apply_;
     bool anyByte_ = false, anyDelta_ = false, cutPad_ = false, fromIndex_ = false, json_ = false;
+    bool resume_ = false;
     std::string minRun_ = kDefaultMinRepeat;
     std::string report_;
     bool dryRun_ = false, verify_ = false;

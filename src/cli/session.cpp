@@ -48,14 +48,13 @@ bool opened(Session& s) {
     return false;
 }
 
-}  // namespace
-
-std::optional<ScanResult> checkAndScan(Session& s) {
-    if (!opened(s)) return std::nullopt;
+// A scan at high priority, fresh or going on from the table's end; nothing
+// (reported) when it failed or was stopped.
+std::optional<ScanResult> scanOnce(Session& s, bool resume) {
     ScanResult scan;
     {
         CliSink sink(s.quiet, fileSize(s.path));
-        scan = s.work.scan({s.path}, sink);
+        scan = s.work.scan({s.path, resume}, sink);
     }
     if (scan.failure) {
         sayFailure(scan.failure);
@@ -64,15 +63,30 @@ std::optional<ScanResult> checkAndScan(Session& s) {
     return scan;
 }
 
-bool checkAndLoadIndex(Session& s) {
+bool resumeScan(Session& s) {
+    return scanOnce(s, true).has_value();
+}
+
+}  // namespace
+
+std::optional<ScanResult> checkAndScan(Session& s) {
+    if (!opened(s)) return std::nullopt;
+    return scanOnce(s, false);
+}
+
+bool checkAndLoadIndex(Session& s, bool resume) {
     if (!opened(s)) return false;
-    const IndexResult load = s.work.loadIndex();
+    const IndexResult load = s.work.loadIndex({"", resume});
     const Failure& f = load.failure;
-    if (!f) return true;
-    // The index itself missing, unreadable or refused, or the input failed.
+    if (!f) return !load.stopped || resumeScan(s);
+    // The index itself missing, unusable or a stopped scan's, a read of it
+    // or of the input failed, or the input is gone.
     if (f.kind == FailureKind::NoIndex) {
         say(Message::NoIndex);
-    } else if (f.path == load.indexPath) {
+    } else if (f.kind == FailureKind::StoppedScan) {
+        sayFailure(f);
+        std::cerr << "--resume continues the scan from the end of this index\n";
+    } else if (f.path == load.indexPath && f.kind != FailureKind::ReadFailed) {
         say(Message::BadIndex);
     } else {
         sayFailure(f);

@@ -35,8 +35,9 @@ uint64_t fileSize(const std::string& path);
 std::optional<ScanResult> checkAndScan(Session& s);
 
 // The open check, then the findings from the index file instead of a scan;
-// false (reported) when either fails.
-bool checkAndLoadIndex(Session& s);
+// false (reported) when either fails. The index of a stopped scan is refused
+// unless `resume` asks for the scan to go on from its end, as it then does.
+bool checkAndLoadIndex(Session& s, bool resume = false);
 
 // One press of the hammer per strategy (eq, rescan, sizes or auto), as the
 // window does; the automatic repair's accounts are kept in the session.

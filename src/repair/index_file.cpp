@@ -29,7 +29,9 @@ enum class [[nodiscard]] IndexLoad{
     Unreadable,   // the index file cannot be opened or read, or is no regular file
     Damaged,      // empty, not whole records, a wide header that is not ours or names
                   // an input of another size, or records that do not fit the input
-    InputFailed,  // the input could not be opened or read to check the records
+    Stopped,      // the index of a stopped scan, where a whole one was asked for
+    InputFailed,  // the input could not be opened or read to check the records, or a
+                  // read of the index file failed: the failure says which and why
 };
 
 // Whole records per read or write: about kIoBuffer bytes. A table of a
@@ -51,19 +53,47 @@ std::array<uint8_t, kWideIndexHeaderSize> wideHeader(Position inputSize, uint64_
     return head;
 }
 
+bool isStoppedScanRecord(const BlockRecord& r) {
+    return r.code == kFillCode && r.broken == kStoppedScanMark;
+}
+
+// The entries a stopped scan's index holds: all but a last broken block
+// whose search the stop cut short (no real size yet), which a resumed scan
+// reaches again from the end of the entry before it.
+size_t finishedEntries(const BlockTable& table) {
+    const size_t n = table.size();
+    return n > 0 && table[n - 1].isBroken() && table[n - 1].realSize == 0 ? n - 1 : n;
+}
+
+// The record that closes a stopped scan's index: where the scan stopped.
+BlockRecord stoppedScanRecord(const BlockTable& table, size_t entries) {
+    BlockRecord r;
+    r.broken = kStoppedScanMark;
+    if (entries > 0) {
+        const BlockRecord& last = table[entries - 1];
+        r.offset = last.offset +
+                   static_cast<Position>(last.isBroken() ? last.realSize : last.declaredSize);
+    }
+    return r;
+}
+
 // A record whose offset the format cannot hold is a failed write (EFBIG):
-// a cut-short or wrapped offset would describe another block.
-Failure writeRecords(OutputFile& out, const BlockTable& table, const std::string& path,
+// a cut-short or wrapped offset would describe another block. The first
+// `entries` of the table are written, then `closing` when there is one.
+Failure writeRecords(OutputFile& out, const BlockTable& table, size_t entries,
+                     const std::optional<BlockRecord>& closing, const std::string& path,
                      IndexFormat format) {
     const size_t size = format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
-    std::vector<uint8_t> buffer(std::min(table.size(), kRecordsPerChunk) * size);
-    for (size_t first = 0; first < table.size(); first += kRecordsPerChunk) {
-        const size_t n = std::min(kRecordsPerChunk, table.size() - first);
+    const size_t records = entries + (closing ? 1 : 0);
+    std::vector<uint8_t> buffer(std::min(records, kRecordsPerChunk) * size);
+    for (size_t first = 0; first < records; first += kRecordsPerChunk) {
+        const size_t n = std::min(kRecordsPerChunk, records - first);
         for (size_t i = 0; i < n; ++i) {
             uint8_t* at = buffer.data() + i * size;
+            const BlockRecord& r = first + i < entries ? table[first + i] : *closing;
             if (format == IndexFormat::Wide) {
-                encodeWideBlockRecord(table[first + i], at);
-            } else if (!encodeBlockRecord(table[first + i], at)) {
+                encodeWideBlockRecord(r, at);
+            } else if (!encodeBlockRecord(r, at)) {
                 return failureOf(FailureKind::WriteFailed, path, EFBIG);
             }
         }
@@ -131,6 +161,11 @@ class RecordCheck {
         const uint8_t* there = input_.view(next_, 4);
         if (there == nullptr) readFailed_ = true;
         return there != nullptr && codes_.isValidStartCode(loadBE32(there));
+    }
+    // The stopped scan's closing record stands where the last entry ends.
+    bool stoppedHere(const BlockRecord& r) const {
+        return next_ > 0 && !ended_ && !fillGoesOn_ && r.offset == next_ && r.declaredSize == 0 &&
+               r.realSize == 0 && r.repeatByte == 0 && r.repeatLength == 0 && r.repeatStart == 0;
     }
     bool readFailed() const { return readFailed_; }
     const StreamCodes& codes() const { return codes_; }
@@ -231,14 +266,19 @@ class RecordCheck {
 // input, which keeps no record, or their decoding into the table.
 struct RecordPass {
     int fd;
-    int64_t first;  // the file position of the first record
+    const std::string& path;  // the index file, as the user named it
+    int64_t first;            // the file position of the first record
     size_t count;
     IndexFormat format;
+    Failure& why;          // a failed read of the index file
+    bool stopped = false;  // the last record closes a stopped scan's index
 };
 
 // Reads the records chunk by chunk, handing each chunk of `n` records that
-// start at record `first` to `take`, which says whether to go on. Fails
-// (Unreadable) on a short read; returns what `take` returned last.
+// start at record `first` to `take`, which says whether to go on. A read the
+// system refuses fails (InputFailed, pass.why naming the index file, the
+// position and the reason), a short one is Unreadable; returns what `take`
+// returned last.
 template <typename Take>
 IndexLoad readChunks(const RecordPass& pass, Take take) {
     const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
@@ -247,9 +287,14 @@ IndexLoad readChunks(const RecordPass& pass, Take take) {
         const size_t n = std::min(kRecordsPerChunk, pass.count - first);
         const size_t bytes = n * size;
         const int64_t at = pass.first + static_cast<int64_t>(first * size);
-        if (readFully(pass.fd, buffer.data(), bytes, at) != static_cast<int64_t>(bytes)) {
-            return IndexLoad::Unreadable;
+        size_t before = 0;
+        const int64_t got = readFully(pass.fd, buffer.data(), bytes, at, &before);
+        if (got < 0) {
+            pass.why = failureOf(FailureKind::ReadFailed, pass.path, errno,
+                                 static_cast<uint64_t>(at) + before);
+            return IndexLoad::InputFailed;
         }
+        if (got != static_cast<int64_t>(bytes)) return IndexLoad::Unreadable;
         const IndexLoad result = take(first, n, std::span<const uint8_t>(buffer.data(), bytes));
         if (result != IndexLoad::Loaded) return result;
     }
@@ -269,16 +314,25 @@ uint64_t digestOf(uint64_t digest, std::span<const uint8_t> bytes) {
 
 // The first pass: every record checked, in table order, against the input,
 // none kept; `digest` gets the records' bytes.
-IndexLoad checkRecords(const RecordPass& pass, RecordCheck& check, uint64_t& digest) {
+// The last record may close the index of a stopped scan (pass.stopped is
+// then set); there must be a block before it.
+IndexLoad checkRecords(RecordPass& pass, RecordCheck& check, uint64_t& digest) {
     const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
-    const IndexLoad read = readChunks(pass, [&](size_t, size_t n, std::span<const uint8_t> bytes) {
-        digest = digestOf(digest, bytes);
-        for (size_t i = 0; i < n; ++i) {
-            if (!check.fits(decodeAt(pass.format, bytes.data() + i * size)))
-                return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
-        }
-        return IndexLoad::Loaded;
-    });
+    const IndexLoad read =
+        readChunks(pass, [&](size_t first, size_t n, std::span<const uint8_t> bytes) {
+            digest = digestOf(digest, bytes);
+            for (size_t i = 0; i < n; ++i) {
+                const BlockRecord r = decodeAt(pass.format, bytes.data() + i * size);
+                if (first + i + 1 == pass.count && isStoppedScanRecord(r)) {
+                    pass.stopped = true;
+                    if (check.stoppedHere(r)) continue;
+                    return IndexLoad::Damaged;
+                }
+                if (!check.fits(r))
+                    return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
+            }
+            return IndexLoad::Loaded;
+        });
     if (read != IndexLoad::Loaded) return read;
     if (check.complete()) return IndexLoad::Loaded;
     return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
@@ -289,12 +343,13 @@ IndexLoad checkRecords(const RecordPass& pass, RecordCheck& check, uint64_t& dig
 // file whose bytes are no longer those checked leaves the table empty.
 IndexLoad fillRecords(const RecordPass& pass, uint64_t digest, BlockTable& table) {
     const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
-    table.allocate(pass.count);
+    const size_t entries = pass.count - (pass.stopped ? 1 : 0);
+    table.allocate(entries);
     uint64_t again = 0;
     IndexLoad result =
         readChunks(pass, [&](size_t first, size_t n, std::span<const uint8_t> bytes) {
             again = digestOf(again, bytes);
-            for (size_t i = 0; i < n; ++i)
+            for (size_t i = 0; i < n && first + i < entries; ++i)
                 table[first + i] = decodeAt(pass.format, bytes.data() + i * size);
             return IndexLoad::Loaded;
         });
@@ -312,10 +367,18 @@ struct IndexShape {
     size_t records;
 };
 
-std::optional<IndexShape> indexShape(int fd, uint64_t fileSize, Position inputSize) {
+// A read of the head that the system refuses sets `why`.
+std::optional<IndexShape> indexShape(int fd, uint64_t fileSize, Position inputSize,
+                                     const std::string& path, Failure& why) {
     std::array<uint8_t, kWideIndexHeaderSize> head{};
-    const bool wide = fileSize >= head.size() &&
-                      readFully(fd, head.data(), head.size()) == int64_t(head.size()) &&
+    size_t before = 0;
+    const int64_t got =
+        fileSize >= head.size() ? readFully(fd, head.data(), head.size(), 0, &before) : 0;
+    if (got < 0) {
+        why = failureOf(FailureKind::ReadFailed, path, errno, before);
+        return std::nullopt;
+    }
+    const bool wide = got == int64_t(head.size()) &&
                       std::equal(kWideIndexMagic.begin(), kWideIndexMagic.end(), head.begin());
     if (!wide) {
         if (::lseek(fd, 0, SEEK_SET) != 0) return std::nullopt;
@@ -330,7 +393,8 @@ std::optional<IndexShape> indexShape(int fd, uint64_t fileSize, Position inputSi
     return IndexShape{IndexFormat::Wide, static_cast<size_t>(body / kWideBlockRecordSize)};
 }
 
-IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Failure& why) {
+IndexLoad loadChecked(int fd, const std::string& path, const std::string& inputPath,
+                      AppState& state, IndexLoadOptions options, Failure& why) {
     const std::optional<uint64_t> size = regularFileSize(fd);
     if (!size) return IndexLoad::Unreadable;
     // The input is read through a view of its own: the state's view, its cut
@@ -350,14 +414,18 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
         bool stopped = false;
         if ((why = input.walkLayout(faults, {}, stopped))) return IndexLoad::InputFailed;
     }
-    const std::optional<IndexShape> shape = indexShape(fd, *size, input.streamSize());
-    if (!shape) return IndexLoad::Damaged;
+    const std::optional<IndexShape> shape = indexShape(fd, *size, input.streamSize(), path, why);
+    if (!shape) return why ? IndexLoad::InputFailed : IndexLoad::Damaged;
     const int64_t first = shape->format == IndexFormat::Wide ? int64_t{kWideIndexHeaderSize} : 0;
-    const RecordPass pass{fd, first, shape->records, shape->format};
+    RecordPass pass{fd, path, first, shape->records, shape->format, why};
     RecordCheck check(input, state.rules.load());
     uint64_t digest = 0;
     IndexLoad result = checkRecords(pass, check, digest);
-    if (result == IndexLoad::InputFailed) why = input.failure();
+    if (result == IndexLoad::InputFailed && !why) why = input.failure();
+    if (options.stopped != nullptr) *options.stopped = pass.stopped;
+    if (result == IndexLoad::Loaded && pass.stopped && !options.takeStopped) {
+        result = IndexLoad::Stopped;
+    }
     if (result == IndexLoad::Loaded && (why = input.verifyUnchanged())) {
         result = IndexLoad::InputFailed;
     }
@@ -385,21 +453,25 @@ IndexFormat indexFormatFor(Position inputSize) {
 
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize,
-                      std::optional<IndexFormat> format) {
+                      std::optional<IndexFormat> format, bool stopped) {
     const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
+    const size_t entries = stopped ? finishedEntries(table) : table.size();
+    std::optional<BlockRecord> closing;
+    if (stopped) closing = stoppedScanRecord(table, entries);
     OutputFile out;
     // The index beside the input is the table's, whichever was there before.
     if (Failure failed = out.create(path, inputs, Existing::Replace)) return failed;
     // The unfinished output is removed when `out` goes.
     if (chosen == IndexFormat::Wide) {
-        const auto head = wideHeader(inputSize, table.size());
+        const auto head = wideHeader(inputSize, entries + (stopped ? 1 : 0));
         if (!out.append(head.data(), head.size())) return out.failure();
     }
-    if (Failure failed = writeRecords(out, table, path, chosen)) return failed;
+    if (Failure failed = writeRecords(out, table, entries, closing, path, chosen)) return failed;
     return out.finish();
 }
 
-Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state) {
+Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
+                      IndexLoadOptions options) {
     Failure failure;
     const int fd = openRegularForRead(path, failure);
     if (fd < 0) {
@@ -408,7 +480,7 @@ Failure loadIndexFile(const std::string& path, const std::string& inputPath, App
                                                      : failure;
     }
     Failure why;
-    const IndexLoad result = loadChecked(fd, inputPath, state, why);
+    const IndexLoad result = loadChecked(fd, path, inputPath, state, options, why);
     ::close(fd);
     switch (result) {
         case IndexLoad::Loaded:
@@ -417,6 +489,8 @@ Failure loadIndexFile(const std::string& path, const std::string& inputPath, App
             return why;
         case IndexLoad::Missing:
             return failureOf(FailureKind::NoIndex, path);
+        case IndexLoad::Stopped:
+            return failureOf(FailureKind::StoppedScan, path);
         case IndexLoad::Unreadable:
         case IndexLoad::Damaged:
             break;

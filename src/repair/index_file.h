@@ -30,6 +30,11 @@ inline constexpr uint32_t kWideIndexVersion = 2;
 inline constexpr size_t kWideIndexHeaderSize = 32;
 // The largest input whose every offset the classic records hold.
 inline constexpr Position kLargestClassicInput = 0xFFFF'FFFF;
+// The mark of the record that closes the index of a scan stopped before the
+// end of the file: start code 0, offset where the scan stopped, all else 0.
+// No block carries it, and a loader that does not know it refuses the file
+// as damaged instead of taking the table for the whole stream's.
+inline constexpr uint8_t kStoppedScanMark = 's';
 
 // The format an index of an input of `inputSize` bytes is written in.
 IndexFormat indexFormatFor(Position inputSize);
@@ -40,10 +45,20 @@ IndexFormat indexFormatFor(Position inputSize);
 // is the one for an input of `inputSize` bytes unless `format` is given; a
 // classic index refuses an offset past 32 bits (EFBIG). An index that would
 // be one of `inputs` (the stream it describes), by whatever link, is refused
-// (OutputIsInput). Returns why it failed; none after success.
+// (OutputIsInput). The table of a scan that was `stopped` is written up to
+// its last finished entry (a broken block whose search the stop cut short has
+// no end yet) and closed by the stopped scan's record. Returns why it failed;
+// none after success.
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize = 0,
-                      std::optional<IndexFormat> format = std::nullopt);
+                      std::optional<IndexFormat> format = std::nullopt, bool stopped = false);
+
+// How an index file is to be taken: whether the index of a stopped scan
+// may be loaded (to be continued), and whether it was one.
+struct IndexLoadOptions {
+    bool takeStopped = false;
+    bool* stopped = nullptr;
+};
 
 // Loads the index file `path` written for the input `inputPath`. The records
 // are taken only when all of them fit that input as a scan of it would have
@@ -63,8 +78,11 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
 // (NoIndex), cannot be opened (OpenFailed, NotRegular) or is refused
 // (BadIndex: empty, not whole records, a wide header that is not ours or
 // names an input of another size, records that do not fit the input, or a
-// file that changed between its two readings); it is the input's own when
-// the input could not be opened or read to check the records.
-Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state);
+// file that changed between its two readings; StoppedScan: the index of a
+// stopped scan, unless options.takeStopped); it is the input's own when the
+// input could not be opened or read to check the records, or the index file
+// could not be read (ReadFailed).
+Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
+                      IndexLoadOptions options = {});
 
 }  // namespace mpg

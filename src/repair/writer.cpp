@@ -113,15 +113,21 @@ class SaveWalk {
     const Failure& failure() const { return failure_; }
 
   private:
-    // The output's own failure (a write, the rename) is the first reason;
-    // otherwise the input's. The unfinished output is removed.
+    // The output's own failure (a write, the rename, a read it made of the
+    // input) is the first reason; then a failed read of the view, which
+    // names its position and the system's reason, or a change of the input
+    // it noticed; otherwise the input's.
+    // The unfinished output is removed.
     bool failed(FailureKind kind, int systemError = 0) {
         if (out_.failure().kind == FailureKind::Stopped) {  // a write the stop interrupted
             failure_ = out_.keepStopped();
             return false;
         }
-        failure_ =
-            out_.failure() ? out_.failure() : failureOf(kind, params_.inputPath, systemError);
+        const Failure& read = view_.failure();
+        failure_ = out_.failure() ? out_.failure()
+                   : kind == FailureKind::ReadFailed && read
+                       ? read
+                       : failureOf(kind, params_.inputPath, systemError);
         out_.discard();
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 #include <utility>
 
 #include "analysis/error_list.h"
@@ -50,6 +51,20 @@ class CheckSink : public ThrottledSink {
 
 Failure stopped() {
     return failureOf(FailureKind::Stopped, "");
+}
+
+// A job that runs out of memory ends as a failed job does, and says so; the
+// writer's temporary file goes as the stack unwinds, so nothing half-written
+// stays.
+template <typename Result, typename Job>
+Result unlessOutOfMemory(Job&& job) {
+    try {
+        return job();
+    } catch (const std::bad_alloc&) {
+        Result result;
+        result.failure = failureOf(FailureKind::OutOfMemory, "");
+        return result;
+    }
 }
 
 }  // namespace
@@ -103,7 +118,7 @@ OpenResult RepairSession::open(const OpenParams& params) {
     if (!result.opened()) return result;
     // The table is empty again: nothing is found, repaired or written.
     path_ = params.path;
-    findings_ = false;
+    findings_ = whole_ = false;
     forgetRepairs();
     saved_ = {};
     return result;
@@ -126,6 +141,10 @@ Failure RepairSession::openForScan(const std::string& path) {
 }
 
 ScanResult RepairSession::scan(const ScanParams& params, JobSink& sink) {
+    return unlessOutOfMemory<ScanResult>([&] { return scanJob(params, sink); });
+}
+
+ScanResult RepairSession::scanJob(const ScanParams& params, JobSink& sink) {
     ScanResult result;
     StreamView& view = state_.view;
     // After a repair that excised regions the table's offsets count the
@@ -146,12 +165,13 @@ ScanResult RepairSession::scan(const ScanParams& params, JobSink& sink) {
         forgetRepairs();
         state_.sectorFaults.clear();
     }
-    findings_ = false;
+    findings_ = whole_ = false;
     result.failure = scanStream(state_, sink);
     view.closeFile();
     if (!result.failure && state_.job.stopRequested) result.failure = stopped();
     // What a scan recorded up to a stop describes the file that far.
     findings_ = !result.failure || result.failure.kind == FailureKind::Stopped;
+    whole_ = !result.failure;
     result.blocks = state_.table.size();
     result.broken = countListed(state_.table);
     result.sectors = state_.sectorFaults.size();
@@ -159,6 +179,10 @@ ScanResult RepairSession::scan(const ScanParams& params, JobSink& sink) {
 }
 
 ApplyResult RepairSession::apply(const ApplyParams& params, RepairProgress& progress) {
+    return unlessOutOfMemory<ApplyResult>([&] { return applyJob(params, progress); });
+}
+
+ApplyResult RepairSession::applyJob(const ApplyParams& params, RepairProgress& progress) {
     ApplyResult result;
     const std::vector<size_t> listed =
         params.allListed ? listedInTable(state_.table) : params.listed;
@@ -218,7 +242,18 @@ WrittenRepairs RepairSession::accountOfWrites(const std::string& output,
 }
 
 WriteResult RepairSession::save(const WriteParams& params, JobSink& sink) {
+    return unlessOutOfMemory<WriteResult>([&] { return saveJob(params, sink); });
+}
+
+WriteResult RepairSession::saveJob(const WriteParams& params, JobSink& sink) {
     WriteResult result;
+    // A table that ends where a scan was stopped would give a stream cut
+    // there, which scans clean: the rest of the file must be scanned first.
+    if (!whole_) {
+        result.failure = failureOf(FailureKind::StoppedScan, path_);
+        saved_ = {};
+        return result;
+    }
     std::vector<size_t> reported;
     // Where the automatic repair's blocks stand in the output.
     if (!repairs_.empty()) {
@@ -241,43 +276,53 @@ WriteResult RepairSession::save(const WriteParams& params, JobSink& sink) {
 }
 
 VerifyResult RepairSession::verify(const VerifyParams& params, JobSink& sink) {
-    VerifyResult result;
-    result.written = saved_;
-    const std::string output = params.output.empty() ? saved_.output : params.output;
-    if (output.empty()) {
-        result.failure = failureOf(FailureKind::NothingSaved, "");
+    return unlessOutOfMemory<VerifyResult>([&] {
+        VerifyResult result;
+        result.written = saved_;
+        const std::string output = params.output.empty() ? saved_.output : params.output;
+        if (output.empty()) {
+            result.failure = failureOf(FailureKind::NothingSaved, "");
+            return result;
+        }
+        auto scratch = std::make_unique<AppState>();
+        scratch->rules = state_.rules.load();
+        CheckSink check(sink, state_.job.stopRequested, scratch->job.stopRequested);
+        result.check = checkWrittenStream(*scratch, output, check);
+        result.failure = result.check.failure;
+        if (!result.failure && result.check.stopped) result.failure = stopped();
         return result;
-    }
-    auto scratch = std::make_unique<AppState>();
-    scratch->rules = state_.rules.load();
-    CheckSink check(sink, state_.job.stopRequested, scratch->job.stopRequested);
-    result.check = checkWrittenStream(*scratch, output, check);
-    result.failure = result.check.failure;
-    if (!result.failure && result.check.stopped) result.failure = stopped();
-    return result;
+    });
 }
 
 IndexResult RepairSession::saveIndex() {
-    IndexResult result;
-    result.indexPath = indexFileName(path_);
-    // An index of no scan, or of a table a repair has changed, would not
-    // fit the file: written over a good one it would lose that.
-    if (path_.empty() || !findings_) {
-        result.failure = failureOf(FailureKind::NotScanned, path_);
+    return unlessOutOfMemory<IndexResult>([&] {
+        IndexResult result;
+        result.indexPath = indexFileName(path_);
+        // An index of no scan, or of a table a repair has changed, would not
+        // fit the file: written over a good one it would lose that.
+        if (path_.empty() || !findings_) {
+            result.failure = failureOf(FailureKind::NotScanned, path_);
+            return result;
+        }
+        result.stopped = !whole_;
+        result.failure = saveIndexFile(state_.table, result.indexPath, {path_},
+                                       state_.view.streamSize(), std::nullopt, result.stopped);
+        result.listed = countListed(state_.table);
         return result;
-    }
-    result.failure =
-        saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize());
-    result.listed = countListed(state_.table);
-    return result;
+    });
 }
 
 IndexResult RepairSession::loadIndex(const IndexParams& params) {
+    return unlessOutOfMemory<IndexResult>([&] { return loadIndexJob(params); });
+}
+
+IndexResult RepairSession::loadIndexJob(const IndexParams& params) {
     IndexResult result;
     const std::string input = params.input.empty() ? path_ : params.input;
     result.indexPath = indexFileName(input);
     const size_t blocksBefore = state_.table.size();
-    result.failure = loadIndexFile(result.indexPath, input, state_);
+    result.failure =
+        loadIndexFile(result.indexPath, input, state_, {params.takeStopped, &result.stopped});
     if (result.failure) {
         // Nothing said of the old table stands once it is gone.
         result.tableLost = state_.table.size() != blocksBefore;
@@ -291,6 +336,7 @@ IndexResult RepairSession::loadIndex(const IndexParams& params) {
     state_.view.resetCache();
     state_.view.clearCuts();
     findings_ = true;
+    whole_ = !result.stopped;
     forgetRepairs();
     result.listed = countListed(state_.table);
     return result;
@@ -304,15 +350,19 @@ const PieceCheck* PieceCheckResult::unreadable() const {
 }
 
 PieceCheckResult RepairSession::checkPieces(const PieceCheckParams& params, JobSink* progress) {
-    PieceCheckResult result;
-    result.unsound = mpg::checkPieces(state_.job, params.inputs, params.rules, progress);
-    if (state_.job.stopRequested) result.failure = stopped();
-    return result;
+    return unlessOutOfMemory<PieceCheckResult>([&] {
+        PieceCheckResult result;
+        result.unsound = mpg::checkPieces(state_.job, params.inputs, params.rules, progress);
+        if (state_.job.stopRequested) result.failure = stopped();
+        return result;
+    });
 }
 
 JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
-    return {request.glue ? glueFiles(state_.job, request.params, sink)
-                         : joinStructured(state_.job, request.params, sink)};
+    return unlessOutOfMemory<JoinOutcome>([&] {
+        return JoinOutcome{request.glue ? glueFiles(state_.job, request.params, sink)
+                                        : joinStructured(state_.job, request.params, sink)};
+    });
 }
 
 }  // namespace mpg

@@ -129,12 +129,18 @@ struct VerifyResult {
 struct IndexParams {
     // The input the index describes; the session's input when empty.
     std::string input;
+    // The index of a stopped scan is taken, to be continued; refused
+    // (StoppedScan) otherwise.
+    bool takeStopped = false;
 };
 
 struct IndexResult {
     Failure failure;
     std::string indexPath;
     size_t listed = 0;  // the broken blocks of a loaded index
+    // The index loaded, or refused, is a stopped scan's: the table does not
+    // reach the end of the file.
+    bool stopped = false;
     // A load that failed after the table was given up (the index changed
     // between its check and its reading): the table is empty.
     bool tableLost = false;
@@ -199,6 +205,7 @@ class RepairSession {
     VerifyResult verify(const VerifyParams& params, JobSink& sink);
     // The table as an index beside the input; refused (NotScanned) unless a
     // scan or an index load made the table and no repair changed it since.
+    // The index of a stopped scan says so.
     IndexResult saveIndex();
     IndexResult loadIndex(const IndexParams& params = {});
     // The scan of every piece before a structured join, each into a scratch
@@ -214,6 +221,10 @@ class RepairSession {
 
     // Whether the table is one that saveIndex() writes.
     bool hasFindings() const { return findings_; }
+    // Whether the table reaches the end of the file: its scan was not
+    // stopped, nor was the one whose index was loaded. Only such a table is
+    // saved as the repaired stream; another one is continued first.
+    bool scannedWhole() const { return whole_; }
     // Whether an automatic repair ran on the table, and its accounts of the
     // blocks it was given, ascending by index (kept only when its options
     // asked for them), and its counts.
@@ -225,6 +236,10 @@ class RepairSession {
     const WrittenRepairs& lastSaved() const { return saved_; }
 
   private:
+    ScanResult scanJob(const ScanParams& params, JobSink& sink);
+    ApplyResult applyJob(const ApplyParams& params, RepairProgress& progress);
+    WriteResult saveJob(const WriteParams& params, JobSink& sink);
+    IndexResult loadIndexJob(const IndexParams& params);
     // The table is made anew: what was said of the old one goes.
     void forgetRepairs();
     WrittenRepairs accountOfWrites(const std::string& output,
@@ -236,6 +251,7 @@ class RepairSession {
     // openForScan() opened the file the next scan reads.
     bool openedForScan_ = false;
     bool findings_ = false;
+    bool whole_ = false;
     bool automatic_ = false;
     std::vector<BlockRepair> repairs_;
     RepairSummary counted_;

@@ -202,12 +202,17 @@ std::optional<Position> cdxaDataOffset(const uint8_t* head, size_t count) {
 }
 
 bool isCdxaFile(const std::string& path) {
+    return readsAsCdxaFile(path).value_or(false);
+}
+
+std::optional<bool> readsAsCdxaFile(const std::string& path) {
     Failure failure;
     const int fd = openRegularForRead(path, failure);
-    if (fd == -1) return false;
+    if (fd == -1) return std::nullopt;
     uint8_t head[4096];
     const int64_t got = readFully(fd, head, sizeof head, 0);
     closeChecked(fd);
+    if (got < 0) return std::nullopt;
     return got > 0 && cdxaDataOffset(head, static_cast<size_t>(got)).has_value();
 }
 

@@ -53,6 +53,9 @@ std::optional<Position> cdxaDataOffset(const uint8_t* head, size_t count);
 // Whether the file at `path` opens as a regular file that starts with a
 // RIFF CDXA header: a video CD rip. False for anything that cannot be read.
 bool isCdxaFile(const std::string& path);
+// The same, but nothing when the file cannot be opened or its head cannot
+// be read: whether it is a rip is then not known.
+std::optional<bool> readsAsCdxaFile(const std::string& path);
 
 // A disc address as a frame count from 00:00:00; nothing for bytes that are
 // no BCD address.

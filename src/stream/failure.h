@@ -33,6 +33,9 @@ enum class FailureKind {
     NoIndex,        // no index file beside the input
     NotScanned,     // an index asked of a table no scan made, or one a repair changed since
     NothingSaved,   // a check of the output asked for before any was written
+    StoppedScan,    // a table that does not reach the end of the file (a scan was stopped):
+                    // its index taken as whole, or its stream saved as whole
+    OutOfMemory,    // the job could not get the memory it needed
 };
 
 struct [[nodiscard]] Failure {

@@ -69,6 +69,12 @@ const char* sourceOf(Message message) {
             return MPG_TR_NOOP("Message", "файл уже существует и не заменён");
         case Message::OutputExistsForce:
             return MPG_TR_NOOP("Message", "файл уже существует и не заменён; его заменяет --force");
+        case Message::StoppedScan:
+            return MPG_TR_NOOP("Message", "проверка была остановлена, поток пройден не до конца");
+        case Message::OutOfMemory:
+            return MPG_TR_NOOP("Message", "не хватает памяти");
+        case Message::OutputFailed:
+            return MPG_TR_NOOP("Message", "ошибка записи в стандартный вывод");
     }
     return "";
 }
@@ -138,6 +144,10 @@ std::optional<Message> failureMessage(const Failure& failure) {
             return Message::NothingSaved;
         case FailureKind::OutputExists:
             return Message::OutputExists;
+        case FailureKind::StoppedScan:
+            return Message::StoppedScan;
+        case FailureKind::OutOfMemory:
+            return Message::OutOfMemory;
     }
     return std::nullopt;
 }
@@ -158,6 +168,10 @@ Message saveMessage(const Failure& failure) {
             return Message::ReadFailed;
         case FailureKind::NotScanned:
             return Message::NotScanned;
+        case FailureKind::StoppedScan:
+            return Message::StoppedScan;
+        case FailureKind::OutOfMemory:
+            return Message::OutOfMemory;
         default:
             return Message::SaveFailed;
     }
@@ -181,6 +195,8 @@ Message joinMessage(const Failure& failure) {
         case FailureKind::WriteFailed:
         case FailureKind::RenameFailed:
             return Message::SaveFailed;
+        case FailureKind::OutOfMemory:
+            return Message::OutOfMemory;
         default:
             return Message::JoinBroken;
     }

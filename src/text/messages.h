@@ -51,8 +51,11 @@ enum class Message {
     NothingSaved,
     OutputExists,       // a file took the output's name: it stays
     OutputExistsForce,  // the same, with how the command line replaces it
+    StoppedScan,
+    OutOfMemory,
+    OutputFailed,
 };
-inline constexpr int kMessageCount = static_cast<int>(Message::OutputExistsForce) + 1;
+inline constexpr int kMessageCount = static_cast<int>(Message::OutputFailed) + 1;
 
 // A message in the current language, and in English for the gloss.
 std::string messageText(Message message);

@@ -5,6 +5,7 @@
 
 #include <QSocketNotifier>
 #include <chrono>
+#include <new>
 #include <utility>
 
 #include "stream/thread_priority.h"
@@ -137,7 +138,11 @@ void JobController::start(Job job, Body body) {
         // On the job's own thread, which ends with the job: the window's
         // thread and the next job are not touched.
         if (lowPriority) lowerThreadPriority();
-        result_ = body(*sink_);
+        try {
+            result_ = body(*sink_);
+        } catch (const std::bad_alloc&) {
+            result_ = failureOf(FailureKind::OutOfMemory, "");
+        }
         // The job's last action. Its end goes through the queue, behind
         // everything it reported, and not as an event posted to the window:
         // the queue's mutex orders the result with the window's reading of

@@ -29,8 +29,10 @@ enum class Job { Scan, Save, Hammer, Join, Verify, JoinCheck };
 
 // What a job gives back, delivered with its end: the result of the repair
 // session's step it ran, or a number.
+// A job that ran out of memory outside the session's steps ends with its
+// Failure (OutOfMemory).
 using JobResult = std::variant<int32_t, ScanResult, ApplyResult, WriteResult, VerifyResult,
-                               JoinOutcome, PieceCheckResult>;
+                               JoinOutcome, PieceCheckResult, Failure>;
 
 // A report other than a row or the progress, as the job thread queues it,
 // with the number of rows queued before it: the window hands everything on

@@ -429,6 +429,9 @@ void JoinPage::jobFinished(Job job, const JobResult& result) {
     if (job == Job::Join && (!failed || !joinMessageShown_)) {
         LabelME->setText(withDetail(joinResultText(failure), failure));
     }
+    if (const auto* outOfMemory = std::get_if<Failure>(&result)) {
+        LabelME->setText(QString::fromStdString(failureText(*outOfMemory)));
+    }
     GaugeZ->hide();
     ImageZ->hide();
 }

@@ -125,12 +125,16 @@ void RepairPage::startOrStopScan() {
         return;
     }
     if (busy()) return;  // a join runs
+    startScan(session_.canResume() && askToResume());
+}
+
+void RepairPage::startScan(bool resume) {
     // A file that cannot be opened is refused before any job starts.
     if (const Failure failure = session_.openForScan(inputPath())) {
         setStatus(QString::fromStdString(failureText(failure)));
         return;
     }
-    const ScanParams params{inputPath(), session_.canResume() && askToResume()};
+    const ScanParams params{inputPath(), resume};
     BitBtnGO->setText(tr("стоп"));
     ImageEX->hide();
     // A resumed scan adds its rows to the table's broken blocks; a fresh
@@ -165,6 +169,9 @@ void RepairPage::jobFinished(Job, const JobResult& result) {
     if (const auto* apply = std::get_if<ApplyResult>(&result)) showRepairResult(*apply);
     if (const auto* save = std::get_if<WriteResult>(&result)) showSaveResult(*save);
     if (const auto* check = std::get_if<VerifyResult>(&result)) showCheckResult(*check);
+    if (const auto* failed = std::get_if<Failure>(&result)) {
+        setStatus(QString::fromStdString(failureText(*failed)));
+    }
     BitBtnGO->setText(tr("го"));
     GaugeZZ->hide();
     LabelPTR->hide();
@@ -278,6 +285,12 @@ void RepairPage::listBrokenBlocks() {
 
 void RepairPage::saveRepairedFile() {
     if (busy() || state_.table.empty() || state_.view.isOpen()) return;
+    // A table that ends where a scan was stopped is no whole stream: the
+    // scan goes on from there instead, and the save is asked for again.
+    if (!session_.scannedWhole() && session_.canResume()) {
+        startScan(true);
+        return;
+    }
     const QString output = EditOUT->text();
     const bool replaces = replacesAFile(output);
     if (replaces && FormYesNo_ != nullptr &&
@@ -355,7 +368,8 @@ void RepairPage::saveErrorIndex() {
 
 void RepairPage::loadErrorIndex() {
     if (busy()) return;
-    const IndexResult load = session_.loadIndex({inputPath()});
+    // A stopped scan's index is taken: its scan goes on before a save.
+    const IndexResult load = session_.loadIndex({inputPath(), true});
     followSession();
     if (load.failure) {
         // An index file that changed between its check and its loading
@@ -368,8 +382,18 @@ void RepairPage::loadErrorIndex() {
     listBrokenBlocks();
     showSectors(state_.sectorFaults);
     // The number with its digits grouped; the plural only picks the word.
-    setStatus(tr("ошибки загружены: %1, %2 строк", nullptr, static_cast<int>(load.listed))
-                  .arg(fileNameOf(load.indexPath), grouped(load.listed)));
+    QString text = tr("ошибки загружены: %1, %2 строк", nullptr, static_cast<int>(load.listed))
+                       .arg(fileNameOf(load.indexPath), grouped(load.listed));
+    if (load.stopped)
+        text += QStringLiteral("; ") + QString::fromStdString(messageText(Message::StoppedScan));
+    setStatus(text);
+}
+
+bool RepairPage::readDump(size_t entry, BlockDump& bytes) {
+    Failure failed;
+    if (readBlockForDump(state_, session_.path(), entry, bytes, &failed)) return true;
+    if (failed) setStatus(QString::fromStdString(failureText(failed)));
+    return false;
 }
 
 void RepairPage::dumpCurrentBlock() {
@@ -378,7 +402,7 @@ void RepairPage::dumpCurrentBlock() {
     if (row < 1) return;
     const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
     BlockDump bytes;
-    if (!index || !readBlockForDump(state_, session_.path(), *index, bytes)) return;
+    if (!index || !readDump(*index, bytes)) return;
     showDump(bytes);
 }
 
@@ -390,7 +414,7 @@ void RepairPage::dumpSector(const QModelIndex& index) {
         state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
     const std::optional<size_t> block = blockHolding(state_.table, at);
     BlockDump bytes;
-    if (!block || !readBlockForDump(state_, session_.path(), *block, bytes)) return;
+    if (!block || !readDump(*block, bytes)) return;
     showDump(bytes, at);
 }
 

@@ -112,6 +112,12 @@ class RepairPage : public QWidget {
 
     // "продолжить проверку или начать сначала?": true to continue.
     bool askToResume();
+    // Starts the scan of the file named, fresh or going on from the table's
+    // end; a file that cannot be opened is refused before the job starts.
+    void startScan(bool resume);
+    // The bytes of a table entry for the dump; a file that cannot be opened
+    // or read is said on the status line.
+    bool readDump(size_t entry, BlockDump& bytes);
     void jobFinished(Job job, const JobResult& result);
     void showScanResult(const ScanResult& result);
     void showRepairResult(const ApplyResult& result);

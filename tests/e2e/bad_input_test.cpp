@@ -31,10 +31,12 @@ class BadInput : public ::testing::Test {
   protected:
     // Runs the CLI through a shell (for ulimit), with a time limit: a hang
     // shows as status 124.
-    Outcome run(const std::string& args, const std::string& shellPrefix = "") {
+    Outcome run(const std::string& args, const std::string& shellPrefix = "",
+                const std::string& stdoutTo = "") {
         const std::string errFile = dir.file("stderr.txt"), outFile = dir.file("stdout.txt");
         const std::string cmd = shellPrefix + "timeout 60 '" MPGMEND_CLI "' " + args +
-                                " </dev/null >'" + outFile + "' 2>'" + errFile + "'";
+                                " </dev/null >'" + (stdoutTo.empty() ? outFile : stdoutTo) +
+                                "' 2>'" + errFile + "'";
         const int status = std::system(("sh -c \"" + cmd + "\"").c_str());
         Outcome o;
         o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -313,6 +315,39 @@ TEST_F(BadInput, ForeignOrEmptyIndexIsRefused) {
     EXPECT_EQ(o.status, 0) << o.err;
 }
 
+// The index of a scan stopped after ten blocks: --from-index refuses it and
+// says how to go on; with --resume the scan goes on from its end, and the
+// repair writes what a repair after a whole scan writes.
+TEST_F(BadInput, StoppedScansIndexIsRefusedUnlessResumed) {
+    StreamBuilder damaged = test::typicalStream(30);
+    damaged.insert(damaged.blocks()[40].offset + 100, 300, 0x00);
+    const std::string path = input("part.mpg", damaged.bytes());
+    ASSERT_EQ(run("scan --save-index " + q(path)).status, 3);  // broken blocks found
+    std::vector<uint8_t> index = readFile(path + ".index");
+    index.resize(10 * kBlockRecordSize);
+    const BlockRecord tenth = decodeBlockRecord(index.data() + 9 * kBlockRecordSize);
+    BlockRecord closing;
+    closing.offset = tenth.offset + Position(tenth.declaredSize);
+    closing.broken = 's';
+    index.resize(11 * kBlockRecordSize);
+    ASSERT_TRUE(encodeBlockRecord(closing, index.data() + 10 * kBlockRecordSize));
+    input("part.mpg.index", index);
+    const std::string out = dir.file("out.mpg"), whole = dir.file("whole.mpg");
+    const Outcome refused = run("repair --from-index " + q(path) + " -o " + q(out));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(has(refused, "проверка была остановлена, поток пройден не до конца: " + path +
+                                 ".index (the scan was stopped before the end of the stream)"))
+        << refused.err;
+    EXPECT_TRUE(has(refused, "--resume")) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(run("repair --resume " + q(path) + " -o " + q(out)).status, 2);
+    const Outcome resumed = run("repair --from-index --resume " + q(path) + " -o " + q(out));
+    EXPECT_EQ(resumed.status, 0) << resumed.err;
+    ASSERT_EQ(run("repair " + q(path) + " -o " + q(whole)).status, 0);
+    EXPECT_EQ(readFile(out), readFile(whole));
+    EXPECT_EQ(readFile(out), test::typicalStream(30).bytes());
+}
+
 // A FIFO as input: refused at once (no writer would ever come), with the
 // file named.
 TEST_F(BadInput, FifoInputIsRefusedWithoutHanging) {
@@ -378,6 +413,136 @@ TEST_F(BadInput, ReadErrorsOfARipNameTheFilePosition) {
                          ": Input/output error"),
               std::string::npos)
         << o.err;
+}
+
+// The preload that makes the 2 KiB at file position `at` of the files whose
+// name holds `name` a bad sector, once `armed` bytes of them have been read.
+std::string badSector(const std::string& name, uint64_t at, uint64_t armed = 0) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+           ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS "' MPGMEND_FAIL_READS=" + name +
+           " MPGMEND_FAIL_READS_AT=" + std::to_string(at) +
+           " MPGMEND_FAIL_READS_ARMED=" + std::to_string(armed) + " ";
+}
+
+// A position as the texts show it: 38'912.
+std::string grouped(uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string text;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) text.push_back('\'');
+        text.push_back(digits[i]);
+    }
+    return text;
+}
+
+// A sector that goes bad after the scan read it, whatever reads it next: the
+// save of a repaired block, the index file, a rip's sectors, or the head of
+// a rip to be wrapped again. Each says the file, the position and the
+// system's reason, and writes nothing.
+TEST_F(BadInput, ReadErrorsAfterTheScanNameTheFileAndThePosition) {
+    // The bytes of a file that a scan of it reads: a repair has read as
+    // many when its save begins.
+    const auto bytesScanned = [&](const std::string& path) {
+        const std::string count = dir.file("count.txt");
+        run("scan " + q(path),
+            badSector(path, uint64_t{1} << 50) + "MPGMEND_FAIL_READS_COUNT=" + q(count) + " ");
+        const std::vector<uint8_t> text = readFile(count);
+        std::filesystem::remove(count);
+        return std::stoull(std::string(text.begin(), text.end()));
+    };
+    StreamBuilder b = test::typicalStream(40);
+    size_t video = 3;
+    while (b.blocks()[video].offset < 38'000) video += 3;
+    b.insert(b.blocks()[video].offset + 100, 300, 0x00);
+    const std::string path = input("sectors.mpg", b.bytes());
+    const uint64_t bad = b.blocks()[video].offset + 1024;
+    const std::string out = dir.file("out.mpg");
+    for (const char* strategy : {"sizes", "eq"}) {
+        const Outcome o =
+            run("repair " + q(path) + " --apply=" + std::string(strategy) + " -o " + q(out),
+                badSector("sectors.mpg", bad, bytesScanned(path)));
+        EXPECT_EQ(o.status, 1) << strategy;
+        EXPECT_TRUE(has(o, "ошибка чтения файла: " + path + ": позиция " + grouped(bad) +
+                               ": Input/output error"))
+            << strategy << ": " << o.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    const Outcome dump = run("dump " + q(path) + " --block " + std::to_string(video),
+                             badSector("sectors.mpg", bad, bytesScanned(path)));
+    EXPECT_EQ(dump.status, 1);
+    EXPECT_TRUE(has(dump, "ошибка чтения файла: " + path + ": позиция " + grouped(bad) +
+                              ": Input/output error"))
+        << dump.err;
+    ASSERT_EQ(run("scan --save-index " + q(path)).status, 3);
+    files.emplace_back(path + ".index", readFile(path + ".index"));
+    const Outcome index = run("repair --from-index " + q(path) + " -o " + q(out),
+                              badSector("sectors.mpg.index", 2 * kBlockRecordSize));
+    EXPECT_EQ(index.status, 1);
+    EXPECT_TRUE(has(index, "ошибка чтения файла: " + path + ".index: позиция " +
+                               std::to_string(2 * kBlockRecordSize) + ": Input/output error"))
+        << index.err;
+
+    const std::string rip = input("bad-sectors.dat", readFile(test::fixture("vcd-mplex.dat")));
+    const uint64_t inRip =
+        std::stoull(test::fixtureValues("vcd-dat.txt").at("data_offset")) + 10 * 2352 + 24 + 100;
+    const Outcome dat = run("repair " + q(rip) + " -o " + q(out),
+                            badSector("bad-sectors.dat", inRip, bytesScanned(rip)));
+    EXPECT_EQ(dat.status, 1);
+    EXPECT_TRUE(has(dat, "ошибка чтения файла: " + rip + ": позиция " + grouped(inRip) +
+                             ": Input/output error"))
+        << dat.err;
+    const Outcome wrap = run("repair --wrap-dat " + q(rip) + " -o " + q(dir.file("out.dat")),
+                             badSector("bad-sectors.dat", 0));
+    EXPECT_EQ(wrap.status, 1);
+    EXPECT_TRUE(has(wrap, "ошибка чтения файла: " + rip + ": позиция 0: Input/output error"))
+        << wrap.err;
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{"bad-sectors.dat", "sectors.mpg", "sectors.mpg.index"}));
+}
+
+// Standard output that takes nothing more (a full disk): whatever the
+// command prints there, it stops with the reason and exit 1.
+TEST_F(BadInput, StandardOutputThatFailsStopsTheCommand) {
+    StreamBuilder b = test::typicalStream(20);
+    // A run that is not the whole excess: the plain repair leaves the block listed.
+    b.insert(b.blocks()[10].offset + 100, 300, 0x00);
+    b.insert(b.blocks()[10].offset + 50, 7, 0xAA);
+    const std::string path = input("full.mpg", b.bytes());
+    for (const std::string& command :
+         {std::string("--help"), "scan " + q(path), "scan --json " + q(path),
+          "repair --dry-run " + q(path), "repair --apply auto --dry-run " + q(path),
+          "dump --block 10 " + q(path),
+          "repair --force " + q(path) + " -o " + q(dir.file("out.mpg"))}) {
+        const Outcome o = run(command, "", "/dev/full");
+        EXPECT_EQ(o.status, 1) << command << ": " << o.err;
+        EXPECT_TRUE(has(o, "ошибка записи в стандартный вывод: No space left on device"))
+            << command << ": " << o.err;
+    }
+}
+
+// Memory that runs out (an address space limit under a table of two
+// million blocks): the job stops, says so and exits 1, and leaves nothing
+// behind. The sanitizers reserve more address space than the limit allows.
+TEST_F(BadInput, OutOfMemoryIsToldAndLeavesNothing) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address space limit";
+#endif
+    StreamBuilder head;
+    head.pack().systemHeader({0xE0, 0xC0});
+    std::vector<uint8_t> bytes = head.bytes();
+    const std::vector<uint8_t> pack = StreamBuilder().pack().bytes();
+    while (bytes.size() < (size_t{24} << 20)) bytes.insert(bytes.end(), pack.begin(), pack.end());
+    const std::string path = input("packs.mpg", bytes);
+    for (const std::string& command :
+         {"scan " + q(path), "scan --save-index " + q(path),
+          "repair " + q(path) + " --apply auto --report " + q(dir.file("r.json")) + " -o " +
+              q(dir.file("out.mpg"))}) {
+        const Outcome o = run(command, "ulimit -v 120000; ");
+        EXPECT_EQ(o.status, 1) << command << ": " << o.err;
+        EXPECT_TRUE(has(o, "не хватает памяти (not enough memory)")) << command << ": " << o.err;
+    }
+    EXPECT_EQ(names(), std::vector<std::string>{"packs.mpg"});
 }
 
 // A stream cut inside its last packet: that block is listed with the bytes

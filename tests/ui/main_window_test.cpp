@@ -57,6 +57,7 @@ class MainWindowTest : public QObject {
     void manyBrokenRowsKeepTheWindowResponsive();
     void continueOrStartAgain();
     void stopDuringResync();
+    void saveAfterAStopScansOn();
     void anotherFileScansAsAfresh();
     void inputChangedDuringTheScan();
     void foreignIndexIsRefused();
@@ -454,6 +455,35 @@ void MainWindowTest::stopDuringResync() {
     QVERIFY(window.grid().cell(1, 0).empty());  // the only data row is emptied
     QCOMPARE(state.table.size(), 6u);           // the broken packet is gone again
     QVERIFY(!state.job.stopRequested);
+}
+
+// A stopped scan's table is no whole stream: "save" goes on with the scan
+// instead, and only the save after it writes the file, the whole stream.
+void MainWindowTest::saveAfterAStopScansOn() {
+    AppState state;
+    HookedWindow window(state);
+    std::atomic<bool> stopOnce{true};
+    window.hook = [&](Notify kind) {
+        if (kind == Notify::Broken && stopOnce.exchange(false)) state.job.stopRequested = true;
+    };
+    test::TempDir dir;
+    const test::StreamBuilder damaged = test::damagedStream();
+    window.findChild<QLineEdit*>("EditIN")->setText(
+        QString::fromStdString(dir.write("d.mpg", damaged.bytes())));
+    window.findChild<QPushButton*>("BitBtnGO")->click();
+    QVERIFY(waitForJobEnd(window));
+    QCOMPARE(state.table.size(), 6u);
+    const std::string output = dir.file("out.mpg");
+    window.findChild<QLineEdit*>("EditOUT")->setText(QString::fromStdString(output));
+    window.findChild<TImage*>("ImageSA")->clicked();
+    QCOMPARE(window.findChild<QPushButton*>("BitBtnGO")->text(), QStringLiteral("стоп"));
+    QVERIFY(waitForJobEnd(window));
+    QVERIFY(::access(output.c_str(), F_OK) != 0);
+    QCOMPARE(state.table.size(), damaged.blocks().size());
+    window.findChild<TImage*>("ImageSA")->clicked();
+    QVERIFY(waitForJobEnd(window));
+    QCOMPARE(window.findChild<QLabel*>("LabelST")->text(), QStringLiteral("файл сохранён"));
+    QCOMPARE(test::readFile(output).size(), damaged.size());
 }
 
 // The stream codes of a file scanned before (two streams listed) must not
