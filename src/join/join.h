@@ -27,6 +27,15 @@ struct JoinParams {
     bool continuous = false;
 };
 
+// An end code a structured join met before the end of a piece, with more of
+// the stream behind it (two recordings copied into one file): the join goes
+// on with the block behind it and drops it, as it drops every piece's own.
+struct InnerEndCode {
+    size_t piece = 0;       // from 0
+    uint64_t position = 0;  // in the piece's stream
+    bool operator==(const InnerEndCode&) const = default;
+};
+
 // Whether the output names one of the inputs, however it is spelled.
 bool outputIsAnInput(const JoinParams& params);
 
@@ -39,8 +48,11 @@ bool outputIsAnInput(const JoinParams& params);
 // stays whole); a stopped one keeps what it wrote under the output's name (Stopped, with the
 // bytes kept). No failure means the join is done. The structured join starts from the initial
 // stream codes and takes those of every system header it reads; the repair's own stream codes
-// are not touched.
-[[nodiscard]] Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
+// are not touched. The end codes met inside a piece go to `innerEnds`, when
+// given. A piece without a single block (empty, or end codes and fill only)
+// fails the join (EmptyPiece): it would join nothing of a stream.
+[[nodiscard]] Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink,
+                                     std::vector<InnerEndCode>* innerEnds = nullptr);
 [[nodiscard]] Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
 
 }  // namespace mpg

@@ -1,5 +1,7 @@
 #include "repair/index_file.h"
 
+#include "repair/naming.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -383,9 +385,15 @@ IndexFormat indexFormatFor(Position inputSize) {
     return inputSize > kLargestClassicInput ? IndexFormat::Wide : IndexFormat::Classic;
 }
 
+std::string indexFileName(const std::string& input) {
+    const size_t slash = input.rfind('/');
+    const std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    return derivedFolderFor(input) + name + ".index";
+}
+
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize,
-                      std::optional<IndexFormat> format) {
+                      std::optional<IndexFormat> format, const std::atomic<bool>* stop) {
     const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
     OutputFile out;
     if (Failure failed = out.create(path, inputs)) return failed;
@@ -395,6 +403,7 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
         if (!out.append(head.data(), head.size())) return out.failure();
     }
     if (Failure failed = writeRecords(out, table, path, chosen)) return failed;
+    if (stop != nullptr && stop->load()) return failureOf(FailureKind::Stopped, "");
     return out.finish();
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,9 @@
 
 namespace mpg {
 
-inline std::string indexFileName(const std::string& input) {
-    return input + ".index";
-}
+// NAME.index, in the folder the input's other derived files go into
+// (derivedFolderFor): beside the input, or in the current folder.
+std::string indexFileName(const std::string& input);
 
 enum class IndexFormat { Classic, Wide };
 
@@ -41,9 +42,12 @@ IndexFormat indexFormatFor(Position inputSize);
 // classic index refuses an offset past 32 bits (EFBIG). An index that would
 // be one of `inputs` (the stream it describes), by whatever link, is refused
 // (OutputIsInput). Returns why it failed; none after success.
+// A `stop` flag set before the file takes its name stops the save (Stopped):
+// the index that was there stays.
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize = 0,
-                      std::optional<IndexFormat> format = std::nullopt);
+                      std::optional<IndexFormat> format = std::nullopt,
+                      const std::atomic<bool>* stop = nullptr);
 
 // Loads the index file `path` written for the input `inputPath`. The records
 // are taken only when all of them fit that input as a scan of it would have

@@ -266,7 +266,8 @@ IndexResult RepairSession::saveIndex() {
         return result;
     }
     result.failure =
-        saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize());
+        saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize(),
+                      std::nullopt, &state_.job.stopRequested);
     result.listed = countListed(state_.table);
     return result;
 }
@@ -310,8 +311,11 @@ PieceCheckResult RepairSession::checkPieces(const PieceCheckParams& params, JobS
 }
 
 JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
-    return {request.glue ? glueFiles(state_.job, request.params, sink)
-                         : joinStructured(state_.job, request.params, sink)};
+    JoinOutcome outcome;
+    outcome.failure = request.glue
+                          ? glueFiles(state_.job, request.params, sink)
+                          : joinStructured(state_.job, request.params, sink, &outcome.innerEnds);
+    return outcome;
 }
 
 }  // namespace mpg
