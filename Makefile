@@ -101,7 +101,8 @@ test-tsan: deps
 # on the machine does not lower) and libFuzzer's coverage figures.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_scan fuzz_repair fuzz_index fuzz_join fuzz_cutlist fuzz_roundtrip fuzz_dump fuzz_open
+FUZZ_TARGETS := fuzz_scan fuzz_repair fuzz_index fuzz_join fuzz_cutlist fuzz_roundtrip fuzz_dump fuzz_open \
+  fuzz_sectors fuzz_continuous fuzz_filter
 fuzz:
 	@bash scripts/install-deps.sh fuzz
 	@cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DMPGMEND_FUZZ=ON \

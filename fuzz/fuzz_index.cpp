@@ -54,13 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppState state;
     FUZZ_CHECK(openAndCheck(state, input.path()).result == CheckResult::Ok);
     // Records that do not fit the stream are refused whole.
-    const IndexLoad load = loadIndexFile(index.path(), input.path(), state);
-    if (size == 0 || size % kBlockRecordSize != 0) FUZZ_CHECK(load == IndexLoad::Damaged);
-    if (load == IndexLoad::Loaded) {
+    const Failure load = loadIndexFile(index.path(), input.path(), state);
+    if (size == 0 || size % kBlockRecordSize != 0) FUZZ_CHECK(load.kind == FailureKind::BadIndex);
+    if (!load) {
         FUZZ_CHECK(state.table.size() == size / kBlockRecordSize);
         checkIndexFits(state.table, stream);
     }
-    if (load != IndexLoad::Loaded) FUZZ_CHECK(state.table.empty());
+    if (load) FUZZ_CHECK(state.table.empty());
 
     ErrorGrid grid;
     grid.rebuildFromTable(state.table);

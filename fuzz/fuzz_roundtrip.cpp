@@ -127,17 +127,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Loaded back: the same records, and the codes in force at the table's
     // end (a stopped scan may have taken those of a header it then dropped).
     AppState loaded;
-    const IndexLoad load = loadIndexFile(index.path(), input.path(), loaded);
+    const Failure load = loadIndexFile(index.path(), input.path(), loaded);
     if (state.table.empty()) {
-        FUZZ_CHECK(load == IndexLoad::Damaged);
+        FUZZ_CHECK(load.kind == FailureKind::BadIndex);
     } else {
-        FUZZ_CHECK(load == IndexLoad::Loaded);
+        FUZZ_CHECK(!load);
         FUZZ_CHECK(loaded.table.entries() == state.table.entries());
         if (!stopped) FUZZ_CHECK(sameCodes(loaded.codes, state.codes));
     }
     // A stopped scan resumed from its index records what a whole scan does,
     // and lists no block twice.
-    if (load == IndexLoad::Loaded && stopped) {
+    if (!load && stopped) {
         ErrorGrid loadedGrid;
         loadedGrid.rebuildFromTable(loaded.table);
         GridSink sink(loadedGrid);
@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const BlockRecord kept{0, 0x1BA, 12};
     beside.table.assign({kept});
     beside.codes = {0x1C5, 0x1E5};
-    if (loadIndexFile(index.path(), other.path(), beside) == IndexLoad::Loaded) {
+    if (!loadIndexFile(index.path(), other.path(), beside)) {
         checkIndexFits(beside.table, changed);
     } else {
         FUZZ_CHECK(beside.table.entries() == std::vector<BlockRecord>{kept});

@@ -10,8 +10,9 @@ using namespace mpg::fuzz;
 namespace {
 
 // The table walks the stream block to block: each entry starts where the one
-// before it ends (its real size when broken), inside the file, and the last
-// one ends inside it too.
+// before it ends (its real size when broken), inside the stream, and the last
+// one ends inside it too. The stream is the file's bytes, or a video CD
+// rip's sectors' payloads: its size is the view's, not the file's.
 void checkTable(const BlockTable& table, uint64_t fileSize) {
     for (size_t i = 0; i < table.size(); ++i) {
         const BlockRecord& e = table[i];
@@ -53,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.resumeScan = (settings & 0x10) ? 'y' : '0';
     if (state.view.openStream(file.path()) != OpenStatus::Opened) abort();
     FUZZ_CHECK(!scanStream(state, sink));
+    const uint64_t streamSize = state.view.streamSize();
     state.view.closeFile();
-    checkTable(state.table, file.size());
+    checkTable(state.table, streamSize);
     const std::vector<BlockRecord> first = state.table.entries();
 
     // Resuming a scan that reached the end of the stream finds nothing more.
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.resumeScan = 'y';
     FUZZ_CHECK(!scanStream(state, sink));
     state.view.closeFile();
-    checkTable(state.table, file.size());
+    checkTable(state.table, streamSize);
     FUZZ_CHECK(state.table.entries() == first);
     return 0;
 }

@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "analysis/grid_sink.h"
 #include "analysis/job_sink.h"
 #include "analysis/scan.h"
+#include "join/join.h"
 #include "repair/strategies.h"
 
 namespace mpg::fuzz {
@@ -45,6 +48,7 @@ class MemFile {
     explicit MemFile(const uint8_t* data = nullptr, size_t size = 0) : fd_(take()) {
         put(data, size, 0);
         if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) abort();
+        stampAnew();
     }
     explicit MemFile(const std::vector<uint8_t>& bytes) : MemFile(bytes.data(), bytes.size()) {}
     ~MemFile() { spare().push_back(fd_); }
@@ -54,12 +58,16 @@ class MemFile {
     int fd() const { return fd_; }
     std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
     // Appends bytes at the end of the file.
-    void append(const uint8_t* data, size_t size) { put(data, size, this->size()); }
+    void append(const uint8_t* data, size_t size) {
+        put(data, size, this->size());
+        stampAnew();
+    }
     // Lengthens the file by `count` zero bytes that take no memory (a hole):
     // a block that swallowed megabytes of zeros, or a file of 4 GiB, costs
     // the run nothing.
     void extend(uint64_t count) {
         if (::ftruncate(fd_, static_cast<off_t>(size() + count)) != 0) abort();
+        stampAnew();
     }
     uint64_t size() const {
         struct stat st {};
@@ -72,6 +80,17 @@ class MemFile {
     }
 
   private:
+    // A time stamp no earlier run gave its file. The kernel's own is as
+    // coarse as its clock tick, and the files keep their names from run to
+    // run: a rip of the same size written within one tick would look
+    // unchanged to the core's cache of walked rips (path, size and time).
+    void stampAnew() {
+        static int64_t runs = 0;
+        ++runs;
+        const struct timespec times[2] = {{0, UTIME_OMIT},
+                                          {runs / 1'000'000'000, runs % 1'000'000'000}};
+        if (::futimens(fd_, times) != 0) abort();
+    }
     static std::vector<int>& spare() {
         static std::vector<int> files;
         return files;
@@ -98,6 +117,43 @@ class MemFile {
 
     int fd_;
 };
+
+// One to three pieces of a join, cut from a fuzz input: byte 0 gives their
+// number (bits 0-1) and the join's options (bit 2 one system header, bit 3
+// one padding packet), bytes 1 to 4 two cut points; the pieces are cut from
+// the rest, `bytes` of them in all.
+inline constexpr size_t kJoinHead = 5;
+struct JoinPieces {
+    std::vector<std::unique_ptr<MemFile>> files;
+    JoinParams params;
+    size_t count = 0;
+    size_t bytes = 0;
+};
+
+// The input must hold kJoinHead bytes at least.
+inline JoinPieces cutJoinPieces(const uint8_t* data, size_t size) {
+    JoinPieces pieces;
+    const uint8_t settings = data[0];
+    const uint8_t* body = data + kJoinHead;
+    const size_t n = size - kJoinHead;
+    pieces.count = 1 + (settings & 3) % 3;
+    pieces.bytes = n;
+    size_t cuts[2] = {(size_t(data[1]) << 8 | data[2]) % (n + 1),
+                      (size_t(data[3]) << 8 | data[4]) % (n + 1)};
+    std::sort(cuts, cuts + 2);
+    std::vector<size_t> bounds = {0};
+    if (pieces.count >= 2) bounds.push_back(cuts[0]);
+    if (pieces.count == 3) bounds.push_back(cuts[1]);
+    bounds.push_back(n);
+    for (size_t k = 0; k + 1 < bounds.size(); ++k) {
+        pieces.files.push_back(
+            std::make_unique<MemFile>(body + bounds[k], bounds[k + 1] - bounds[k]));
+        pieces.params.inputs.push_back(pieces.files.back()->path());
+    }
+    pieces.params.oneSystemHeader = settings & 0x04;
+    pieces.params.onePadding = settings & 0x08;
+    return pieces;
+}
 
 // Fills the error list as the window does. The quiet one declines progress
 // reports so that they cost nothing; the other is asked at every step, so the

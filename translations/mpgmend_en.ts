@@ -68,6 +68,10 @@
         <translation>no broken blocks: no file written</translation>
     </message>
     <message>
+        <source>отчёт не записан, исправленный поток сохранён</source>
+        <translation>the report was not written, the repaired stream was saved</translation>
+    </message>
+    <message>
         <source>сбойных секторов</source>
         <translation>faulty sectors</translation>
     </message>
@@ -313,6 +317,14 @@
         <source>кусок %1 не прочитан</source>
         <translation>piece %1 could not be read</translation>
     </message>
+    <message>
+        <source>в куске нет ни одного блока потока</source>
+        <translation>the piece holds not a single block of a stream</translation>
+    </message>
+    <message>
+        <source>кусок %1 (%2): код конца потока на позиции %3 пропущен, соединение продолжено</source>
+        <translation>piece %1 (%2): the end code at position %3 dropped, the join goes on</translation>
+    </message>
     <message numerus="yes">
         <source>кусок %1 (%2): %n блоков с ошибками</source>
         <translation>
@@ -367,6 +379,10 @@
     <message>
         <source>поток не помещается в .dat (4 ГиБ RIFF или 100 минут диска)</source>
         <translation>the stream does not fit into a .dat (4 GiB of RIFF or 100 minutes of disc)</translation>
+    </message>
+    <message>
+        <source>сюда .dat не записать: размеры заголовка RIFF пишутся в его начало в конце, а в канал или на терминал вернуться нельзя</source>
+        <translation>no .dat can be written here: the RIFF header&apos;s sizes are written into its start at the end, and a pipe or a terminal cannot go back</translation>
     </message>
     <message>
         <source>ошибки не сохранены: поток не проверен после открытия или ремонта</source>
@@ -664,6 +680,10 @@ The filter changes only what is shown: the hammer repairs every block in the lis
     <message>
         <source>непонятное слово «%1»; показано %2 из %3</source>
         <translation>word not understood: “%1”; shown %2 of %3</translation>
+    </message>
+    <message>
+        <source>диапазон «%1» неоднозначен: код из двух цифр xx значит 000001xx; показано %2 из %3</source>
+        <translation>the range “%1” is ambiguous: a code of two digits xx means 000001xx; shown %2 of %3</translation>
     </message>
     <message>
         <source>показано %1 из %2</source>

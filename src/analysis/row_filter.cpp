@@ -64,20 +64,28 @@ bool parseDelta(std::string_view text, RowFilter& filter) {
     return true;
 }
 
-bool parseWord(std::string_view word, RowFilter& filter) {
+// Whether a range of codes means one thing: each end read as it is written
+// and as the code it stands for keeps the same order.
+bool onlyReading(const RowFilter::Range& written) {
+    return fullCode(written.low) <= fullCode(written.high);
+}
+
+std::optional<FilterFault> parseWord(std::string_view word, RowFilter& filter) {
     if (word.size() > 1 && word[0] == 'd' && (word[1] == '<' || word[1] == '>' || word[1] == '=')) {
-        return parseDelta(word.substr(1), filter);
+        if (parseDelta(word.substr(1), filter)) return std::nullopt;
+        return FilterFault::NotUnderstood;
     }
     if (word.starts_with("r=")) {
         const auto bytes = parseRange(word.substr(2), 2);
-        if (!bytes) return false;
+        if (!bytes) return FilterFault::NotUnderstood;
         filter.runBytes.push_back(*bytes);
-        return true;
+        return std::nullopt;
     }
     const auto codes = parseRange(word, 8);
-    if (!codes) return false;
+    if (!codes) return FilterFault::NotUnderstood;
+    if (!onlyReading(*codes)) return FilterFault::MixedRange;
     filter.codes.push_back({fullCode(codes->low), fullCode(codes->high)});
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -98,7 +106,8 @@ bool RowFilter::accepts(const BlockRecord& r, bool resolved) const {
     return true;
 }
 
-std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badWord) {
+std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badWord,
+                                        FilterFault* fault) {
     RowFilter filter;
     std::string lower(text);
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -109,8 +118,9 @@ std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badW
         if (start == std::string::npos) break;
         const size_t end = std::min(lower.find_first_of(" \t,;", start), lower.size());
         const std::string_view word = std::string_view(lower).substr(start, end - start);
-        if (!parseWord(word, filter)) {
+        if (const std::optional<FilterFault> refused = parseWord(word, filter)) {
             if (badWord != nullptr) *badWord = std::string(text.substr(start, end - start));
+            if (fault != nullptr) *fault = *refused;
             return std::nullopt;
         }
         at = end;

@@ -40,8 +40,16 @@ struct RowFilter {
     bool accepts(const BlockRecord& record, bool resolved) const;
 };
 
-// The filter a text asks for; nothing, with the first word not understood in
-// `badWord`, when a word is none of the above.
-std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badWord = nullptr);
+// Why a word was refused: none of the kinds above, or a range of codes
+// whose ends are written one short (xx, for 000001xx) and one long, so that
+// the order as written and the order of the codes disagree ("1C0-E0": 1C0
+// is past E0 as written, before 000001E0 as a code). Taking either order
+// would choose for the user; the range both orders give is empty.
+enum class FilterFault { NotUnderstood, MixedRange };
+
+// The filter a text asks for; nothing, with the first word refused in
+// `badWord` and why in `fault`, when a word is none of the above.
+std::optional<RowFilter> parseRowFilter(std::string_view text, std::string* badWord = nullptr,
+                                        FilterFault* fault = nullptr);
 
 }  // namespace mpg

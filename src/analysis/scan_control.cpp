@@ -7,6 +7,19 @@ namespace mpg {
 
 namespace {
 
+// A file that opened starts anew: nothing of the earlier one stays, however
+// far the look at its head gets.
+void forgetEarlierFile(AppState& state) {
+    StreamView& view = state.view;
+    view.resetCache();
+    view.clearCuts();
+    state.table.clear();
+    state.codes = StreamCodes{state.rules.load()};
+    state.kind = {};
+    state.kind.cdxa = view.layout() != nullptr;
+    state.sectorFaults.clear();
+}
+
 CheckResult checkStreamHead(AppState& state, const std::string& path) {
     if (path.empty()) return CheckResult::NoName;
     StreamView& view = state.view;
@@ -18,18 +31,13 @@ CheckResult checkStreamHead(AppState& state, const std::string& path) {
                 case FailureKind::NotRegular:
                     return CheckResult::NotRegular;
                 case FailureKind::ReadFailed:  // its head, to tell a rip
+                    forgetEarlierFile(state);
                     return CheckResult::ReadFailed;
                 default:
                     return CheckResult::OpenFailed;
             }
     }
-    view.resetCache();
-    view.clearCuts();
-    state.table.clear();
-    state.codes = StreamCodes{state.rules.load()};
-    state.kind = {};
-    state.kind.cdxa = view.layout() != nullptr;
-    state.sectorFaults.clear();
+    forgetEarlierFile(state);
 
     CheckResult result = CheckResult::Ok;
     std::vector<uint8_t> bytes, firstPack;

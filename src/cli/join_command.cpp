@@ -49,6 +49,11 @@ class JoinCommand : public Command {
             CliSink sink(s.quiet, bytes);
             joined = s.work.join({params_, glue_}, sink);
         }
+        for (const InnerEndCode& end : joined.innerEnds) {
+            const std::string& path = params_.inputs[end.piece];
+            std::cerr << glossed([&](Language l) { return innerEndCodeText(end, path, l); })
+                      << '\n';
+        }
         const Failure& failure = joined.failure;
         say(joinMessage(failure), failure ? failureDetail(failure) : "");
         return failure ? 1 : 0;

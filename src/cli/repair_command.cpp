@@ -74,7 +74,9 @@ class RepairCommand : public Command {
         repair->footer(
             "Exit status: 0 done, 1 failed or stopped, 2 options that do not go together, 3 with "
             "--verify: blocks the automatic repair left unresolved, or broken blocks in the "
-            "written file. Over several files: 1 if any failed, else 3 if any gave 3, else 0.");
+            "written file. A --report that cannot be written once the stream is saved gives 1 and "
+            "says so; the stream stays. Over several files: 1 if any failed, else 3 if any gave 3, "
+            "else 0.");
         return repair;
     }
 
@@ -198,7 +200,8 @@ class RepairCommand : public Command {
             return "--verify reads the written file back: not with -o - or an output that is no "
                    "regular file";
         }
-        if (!dryRun_ && !report_.empty() && sameName(report_, output)) {
+        if (!dryRun_ && !report_.empty() && sameName(report_, output) &&
+            !sameDevice(report_, output)) {
             return "--report and the repaired stream cannot be one file";
         }
         return nullptr;
@@ -221,6 +224,13 @@ class RepairCommand : public Command {
         return a == b || sameFile(a, b) || full(a) == full(b);
     }
 
+    // Whether two names lead to one device (/dev/null, a terminal): it takes
+    // both outputs as they come, and neither holds anything to lose.
+    static bool sameDevice(const std::string& a, const std::string& b) {
+        struct stat st {};
+        return sameFile(a, b) && ::stat(a.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+    }
+
     // --dry-run: the plan on standard output, and the report when asked.
     int planOnly(Session& s, bool several) const {
         s.state.view.closeFile();
@@ -240,7 +250,9 @@ class RepairCommand : public Command {
         // Opened before the save, so that a report that cannot be written
         // (the input's name, a folder that is not there) costs no stream.
         OutputFile report;
-        if (!report_.empty() && !openReport(report, {s.path, output})) return 1;
+        std::vector<std::string> taken = {s.path};
+        if (!sameDevice(report_, output)) taken.push_back(output);
+        if (!report_.empty() && !openReport(report, taken)) return 1;
         s.state.headerFromRealSize = !cutPad_;
         WriteResult saved;
         {
@@ -254,7 +266,14 @@ class RepairCommand : public Command {
         // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
         if (output != OutputFile::kStandardOutput) printOut(output + "\n");
         if (!report_.empty() &&
-            !finishReport(report, {s.path, output}, s.work.repairs(), saved.located)) {
+            !writeReport(report, {s.path, output}, s.work.repairs(), saved.located)) {
+            // The stream is whole and stays: only the report is missing.
+            const Failure& lost = report.failure();
+            std::cerr << glossed([](Language l) {
+                return translateTo(
+                    l, "Cli", MPG_TR_NOOP("Cli", "отчёт не записан, исправленный поток сохранён"));
+            }) << failureDetail(lost)
+                      << "\n";
             return 1;
         }
         return verify_ ? verifyWritten(s) : 0;

@@ -57,13 +57,8 @@ class ScanCommand : public Command {
         outcome.status = 1;
         const std::optional<ScanResult> scan = checkAndScan(s);
         if (!scan) return outcome;
-        if (saveIndex_) {
-            const Failure failure = s.work.saveIndex().failure;
-            if (failure) {
-                say(saveMessage(failure), failureDetail(failure));
-                return outcome;
-            }
-        }
+        // The rows are the scan's, printed whether the index is written or not.
+        const Failure indexFailure = saveIndex_ ? s.work.saveIndex().failure : Failure{};
         // The strict walk says nothing it never said.
         if (s.state.codes.rules() == StreamRules::Sound)
             std::cerr << glossed([&](Language l) {
@@ -74,6 +69,10 @@ class ScanCommand : public Command {
         } else {
             printRows(s.state.table, several ? s.path + "\t" : "");
             printSectorRows(s.state, several ? s.path + "\t" : "");
+        }
+        if (indexFailure) {
+            say(saveMessage(indexFailure), failureDetail(indexFailure));
+            return outcome;
         }
         outcome.counted = true;
         outcome.blocks = scan->blocks;

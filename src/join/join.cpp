@@ -168,8 +168,8 @@ bool reportAndPoll(JobState& job, JobSink& sink, const JoinPlace& at, uint64_t p
 
 // What a structured join does with a block.
 // Fail: a read or write failed; NoBlock: neither a block nor sector fill
-// begins there.
-enum class Step { Write, Skip, EndOfFile, Fail, NoBlock };
+// begins there; InnerEnd: an end code with more of the stream behind it.
+enum class Step { Write, Skip, EndOfFile, InnerEnd, Fail, NoBlock };
 
 // An input as the block walker reads it. A read the held chunk cannot serve
 // replaces the chunk: `beforeRead` first writes out what the join still
@@ -344,12 +344,13 @@ Failure endJoin(JoinResult result, Failure failure, OutputFile& out) {
 class StructuredJoin {
   public:
     StructuredJoin(JobState& job, Failure& failure, const JoinParams& params, JobSink& sink,
-                   OutputFile& out)
+                   OutputFile& out, std::vector<InnerEndCode>* innerEnds)
         : job_(job),
           failure_(failure),
           params_(params),
           sink_(sink),
           out_(out),
+          innerEnds_(innerEnds),
           codes_(params.rules) {}
 
     // Walks and copies one piece; Done to go on with the next.
@@ -358,6 +359,7 @@ class StructuredJoin {
         at_ = at;
         runStart_ = runEnd_ = 0;
         runRewritten_ = false;
+        blocks_ = 0;
         if (params_.continuous && at.input > 0) {
             PieceClock next;
             if (!readHeadClock(in, codes_, next, failure())) return failed(0);
@@ -381,6 +383,9 @@ class StructuredJoin {
             if (step == Step::Fail) return failed(pos);
             if (step == Step::NoBlock) return JoinResult::Failed;
             if (step == Step::EndOfFile) break;
+            if (step == Step::InnerEnd && innerEnds_ != nullptr) {
+                innerEnds_->push_back({at.input, pos});
+            }
             if (step == Step::Write && !write(*block, length)) return failed(pos);
             pos += length;
             // A remainder of at most 4 bytes (typically the file's own end
@@ -392,6 +397,11 @@ class StructuredJoin {
             }
         }
         if (!flushRun()) return failed(size);
+        if (blocks_ == 0) {
+            failure() = failureOf(FailureKind::EmptyPiece, in.path());
+            failure().piece = static_cast<int>(at.input);
+            return JoinResult::Failed;
+        }
         return JoinResult::Done;
     }
 
@@ -404,6 +414,7 @@ class StructuredJoin {
     // position that begins neither a block nor fill fails the join with
     // what stands there.
     Step stepOf(const WalkedBlock& block, BlockWalker<InputSource>& walker, uint64_t& length) {
+        if (block.kind != BlockKind::End && block.kind != BlockKind::None) ++blocks_;
         switch (block.kind) {
             case BlockKind::Pack:
                 return Step::Write;
@@ -415,7 +426,7 @@ class StructuredJoin {
                 paddings_ = std::min(paddings_ + 1, 2);
                 return paddings_ > 1 && params_.onePadding ? Step::Skip : Step::Write;
             case BlockKind::End:
-                return Step::EndOfFile;
+                return endCodeStep(block.pos + length);
             case BlockKind::None:
                 break;
         }
@@ -431,6 +442,23 @@ class StructuredJoin {
         if (length > 0) return Step::Write;
         failure() = structureFailure(*in_, at_.input, block.pos, found.data());
         return Step::NoBlock;
+    }
+
+    // An end code whose stream goes on behind it (from `behind`) is one of
+    // two recordings in one piece; the one before the zeros that fill out
+    // the stream's last sector, or before the end of the piece, ends it.
+    Step endCodeStep(uint64_t behind) {
+        const uint64_t size = in_->size();
+        for (uint64_t at = behind; at < size;) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(size - at, InputFile::kChunk));
+            const uint8_t* bytes = read(at, n);
+            if (bytes == nullptr) return Step::Fail;
+            if (!std::all_of(bytes, bytes + n, [](uint8_t b) { return b == 0; })) {
+                return Step::InnerEnd;
+            }
+            at += n;
+        }
+        return Step::EndOfFile;
     }
 
     // Writes a block, or sector fill, behind the blocks written before.
@@ -504,6 +532,9 @@ class StructuredJoin {
     const JoinParams& params_;
     JobSink& sink_;
     OutputFile& out_;
+    std::vector<InnerEndCode>* innerEnds_;
+    // The blocks of the current piece met so far, copied or left out.
+    uint64_t blocks_ = 0;
     // The join's own codes, from the initial ones: those of the repair
     // page's table must stay as its scan left them.
     StreamCodes codes_;
@@ -522,10 +553,11 @@ class StructuredJoin {
 
 }  // namespace
 
-Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink) {
+Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink,
+                       std::vector<InnerEndCode>* innerEnds) {
     OutputFile out;
     Failure failure;
-    StructuredJoin join(job, failure, params, sink, out);
+    StructuredJoin join(job, failure, params, sink, out, innerEnds);
     JoinResult result = eachInput(failure, params, job, sink, out,
                                   [&](InputFile& in, JoinPlace at) { return join.piece(in, at); });
     if (result == JoinResult::Done && !out.append(kEndCodeBytes.data(), kEndCodeBytes.size())) {

@@ -31,6 +31,15 @@ struct JoinParams {
     Existing existing = Existing::Keep;
 };
 
+// An end code a structured join met before the end of a piece, with more of
+// the stream behind it (two recordings copied into one file): the join goes
+// on with the block behind it and drops it, as it drops every piece's own.
+struct InnerEndCode {
+    size_t piece = 0;       // from 0
+    uint64_t position = 0;  // in the piece's stream
+    bool operator==(const InnerEndCode&) const = default;
+};
+
 // Whether the output names one of the inputs, however it is spelled.
 bool outputIsAnInput(const JoinParams& params);
 
@@ -44,8 +53,11 @@ bool outputIsAnInput(const JoinParams& params);
 // never in place of a file (OutputFile::keepStopped), and one stopped before it began writes
 // nothing. No failure means the join is done. The structured join starts from the initial
 // stream codes and takes those of every system header it reads; the repair's own stream codes
-// are not touched.
-[[nodiscard]] Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink);
+// are not touched. The end codes met inside a piece go to `innerEnds`, when
+// given. A piece without a single block (empty, or end codes and fill only)
+// fails the join (EmptyPiece): it would join nothing of a stream.
+[[nodiscard]] Failure joinStructured(JobState& job, const JoinParams& params, JobSink& sink,
+                                     std::vector<InnerEndCode>* innerEnds = nullptr);
 [[nodiscard]] Failure glueFiles(JobState& job, const JoinParams& params, JobSink& sink);
 
 }  // namespace mpg

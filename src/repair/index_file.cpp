@@ -1,5 +1,7 @@
 #include "repair/index_file.h"
 
+#include "repair/naming.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -451,9 +453,16 @@ IndexFormat indexFormatFor(Position inputSize) {
     return inputSize > kLargestClassicInput ? IndexFormat::Wide : IndexFormat::Classic;
 }
 
+std::string indexFileName(const std::string& input) {
+    const size_t slash = input.rfind('/');
+    const std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    return derivedFolderFor(input) + name + ".index";
+}
+
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize,
-                      std::optional<IndexFormat> format, bool stopped) {
+                      std::optional<IndexFormat> format, bool stopped,
+                      const std::atomic<bool>* stop) {
     const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
     const size_t entries = stopped ? finishedEntries(table) : table.size();
     std::optional<BlockRecord> closing;
@@ -467,6 +476,7 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
         if (!out.append(head.data(), head.size())) return out.failure();
     }
     if (Failure failed = writeRecords(out, table, entries, closing, path, chosen)) return failed;
+    if (stop != nullptr && stop->load()) return failureOf(FailureKind::Stopped, "");
     return out.finish();
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,9 +20,9 @@
 
 namespace mpg {
 
-inline std::string indexFileName(const std::string& input) {
-    return input + ".index";
-}
+// NAME.index, in the folder the input's other derived files go into
+// (derivedFolderFor): beside the input, or in the current folder.
+std::string indexFileName(const std::string& input);
 
 enum class IndexFormat { Classic, Wide };
 
@@ -47,11 +48,13 @@ IndexFormat indexFormatFor(Position inputSize);
 // be one of `inputs` (the stream it describes), by whatever link, is refused
 // (OutputIsInput). The table of a scan that was `stopped` is written up to
 // its last finished entry (a broken block whose search the stop cut short has
-// no end yet) and closed by the stopped scan's record. Returns why it failed;
-// none after success.
+// no end yet) and closed by the stopped scan's record. A `stop` flag set
+// before the file takes its name stops the save (Stopped): the index that was
+// there stays. Returns why it failed; none after success.
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize = 0,
-                      std::optional<IndexFormat> format = std::nullopt, bool stopped = false);
+                      std::optional<IndexFormat> format = std::nullopt, bool stopped = false,
+                      const std::atomic<bool>* stop = nullptr);
 
 // How an index file is to be taken: whether the index of a stopped scan
 // may be loaded (to be continued), and whether it was one.

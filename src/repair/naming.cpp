@@ -1,5 +1,7 @@
 #include "repair/naming.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -89,10 +91,25 @@ bool fileExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+std::string derivedFolderFor(const std::string& input) {
+    const size_t slash = input.rfind('/');
+    if (slash == std::string::npos) return "";
+    const std::string dir = input.substr(0, slash + 1);
+    std::error_code error;
+    const std::filesystem::path full =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(dir, error), error);
+    const std::string resolved = error ? dir : full.string() + "/";
+    for (const char* system : {"/dev/", "/proc/"}) {
+        if (dir.starts_with(system) || resolved.starts_with(system)) return "";
+    }
+    if (std::filesystem::is_directory(dir, error) && ::access(dir.c_str(), W_OK) != 0) return "";
+    return dir;
+}
+
 std::string outputNameFor(const std::string& input, const ExistsFn& exists, bool wrapDat) {
     const size_t slash = input.rfind('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::string dir = input.substr(0, nameStart);
+    const std::string dir = derivedFolderFor(input);
 
     // Dots and digits have no case, so lower-casing first changes none of the
     // tests below, and the existence test then sees the name as it is written.

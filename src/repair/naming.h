@@ -22,8 +22,17 @@ std::string nextNumberExtension(std::string_view name);
 using ExistsFn = std::function<bool(const std::string&)>;
 bool fileExists(const std::string& path);
 
-// The output name for an input name. The directory is kept as typed, and a
-// name without one stays relative: it means the current folder, as it does
+// The folder, as typed and ending in '/', that the files made from an
+// input's name (its repaired stream NAME.001..., its index NAME.index) go
+// into: the input's own. A name with no folder of its own to write into
+// gets "", the current folder: anything under /dev or /proc (/dev/stdin,
+// /proc/self/fd/3, whose folder holds no files of ours) and a folder that
+// exists but that the user cannot write (a mounted disc). A folder that
+// does not exist is kept: the write then says why it fails.
+std::string derivedFolderFor(const std::string& input);
+
+// The output name for an input name, in derivedFolderFor(input). A name
+// without a folder stays relative: it means the current folder, as it does
 // for every command-line tool (the program's own folder, /usr/bin once
 // installed, is never a place to write). The file name is lower-cased
 // (UTF-8: ASCII, Latin-1 and Cyrillic capitals). The result names no file

@@ -175,6 +175,13 @@ bool SaveWalk::start() {
     if (!view_.openFile(params_.inputPath)) return failed(FailureKind::OpenFailed, errno);
     if (params_.wrapDat) {
         if (view_.layout() == nullptr) return failed(FailureKind::NotADat);
+        // The header's sizes are known only once the sectors are written:
+        // an output that cannot go back to them is refused before the first.
+        if (!out_.seekable()) {
+            failure_ = failureOf(FailureKind::NotSeekable, params_.outputPath);
+            out_.discard();
+            return false;
+        }
         wrap_.emplace(*view_.layout(), view_.fileHandle(), params_.inputPath, view_.rawSize());
         out_.setStage(&*wrap_);
     }

@@ -305,8 +305,9 @@ IndexResult RepairSession::saveIndex() {
             return result;
         }
         result.stopped = !whole_;
-        result.failure = saveIndexFile(state_.table, result.indexPath, {path_},
-                                       state_.view.streamSize(), std::nullopt, result.stopped);
+        result.failure =
+            saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize(),
+                          std::nullopt, result.stopped, &state_.job.stopRequested);
         result.listed = countListed(state_.table);
         return result;
     });
@@ -360,8 +361,11 @@ PieceCheckResult RepairSession::checkPieces(const PieceCheckParams& params, JobS
 
 JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
     return unlessOutOfMemory<JoinOutcome>([&] {
-        return JoinOutcome{request.glue ? glueFiles(state_.job, request.params, sink)
-                                        : joinStructured(state_.job, request.params, sink)};
+        JoinOutcome outcome;
+        outcome.failure = request.glue ? glueFiles(state_.job, request.params, sink)
+                                       : joinStructured(state_.job, request.params, sink,
+                                                        &outcome.innerEnds);
+        return outcome;
     });
 }
 

@@ -153,6 +153,8 @@ struct JoinRequest {
 
 struct JoinOutcome {
     Failure failure;  // none when the join is done; Stopped with the bytes kept
+    // The end codes a structured join met inside its pieces and went on behind.
+    std::vector<InnerEndCode> innerEnds;
 };
 
 struct PieceCheckParams {

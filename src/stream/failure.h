@@ -28,8 +28,10 @@ enum class FailureKind {
     Stopped,        // the user asked to stop
     BadStructure,   // a join input whose blocks do not follow one another
     CutShort,       // a join input that ends where a block should begin
+    EmptyPiece,     // a join input without a single block of a stream
     NotADat,        // sectors asked for around the stream of an input that is no rip
     NoRoomInDat,    // past a .dat's limits: RIFF's 32-bit sizes, 100 minutes of addresses
+    NotSeekable,    // a .dat written into an output that cannot go back to its header
     NoIndex,        // no index file beside the input
     NotScanned,     // an index asked of a table no scan made, or one a repair changed since
     NothingSaved,   // a check of the output asked for before any was written

@@ -349,6 +349,10 @@ bool OutputFile::overwrite(uint64_t at, const uint8_t* bytes, size_t count) {
     return true;
 }
 
+bool OutputFile::seekable() const {
+    return fd_ != -1 && ::lseek(fd_, 0, SEEK_CUR) != -1;
+}
+
 bool OutputFile::appendThrough(const uint8_t* bytes, size_t count) {
     if (failure_ || fd_ == -1) return fail(FailureKind::WriteFailed, EBADF);
     // A long run goes out from where it stands: copying it into the buffer

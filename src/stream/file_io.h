@@ -164,6 +164,9 @@ class OutputFile {
     // at the end). An output that cannot seek (a pipe) refuses overwrite.
     [[nodiscard]] bool appendThrough(const uint8_t* bytes, size_t count);
     [[nodiscard]] bool overwrite(uint64_t at, const uint8_t* bytes, size_t count);
+    // Whether overwrite can reach the bytes written: not in a pipe, a FIFO
+    // or a terminal, which take each byte once.
+    bool seekable() const;
     // The bytes the file holds so far, behind any stage.
     uint64_t writtenThrough() const { return written_ + buffer_.size(); }
     // Fails the output with `failure` (a stage's own reason; without a path

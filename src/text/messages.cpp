@@ -132,9 +132,11 @@ std::optional<Message> failureMessage(const Failure& failure) {
         case FailureKind::OutputIsInput:
         case FailureKind::NotADat:
         case FailureKind::NoRoomInDat:
+        case FailureKind::NotSeekable:
             return Message::SaveFailed;
         case FailureKind::BadStructure:
         case FailureKind::CutShort:
+        case FailureKind::EmptyPiece:
             return Message::JoinBroken;
         case FailureKind::NoIndex:
             return Message::NoIndex;
@@ -208,6 +210,9 @@ namespace {
 // and the reason, e.g. ": b.mpg, позиция 1'234: найдено 00 00 00 00 — не код
 // начала блока".
 std::string joinPlaceDetail(const Failure& f) {
+    if (f.kind == FailureKind::EmptyPiece) {
+        return ": " + f.path + ": " + translate("Message", "в куске нет ни одного блока потока");
+    }
     std::string out =
         ": " + f.path + ", " + fillIn(translate("Message", "позиция %1"), {countText(f.position)});
     if (f.kind == FailureKind::BadStructure || f.kind == FailureKind::CutShort) {
@@ -249,6 +254,10 @@ std::string failureDetail(const Failure& f) {
     } else if (f.kind == FailureKind::NoRoomInDat) {
         out += ": " +
                translate("Message", "поток не помещается в .dat (4 ГиБ RIFF или 100 минут диска)");
+    } else if (f.kind == FailureKind::NotSeekable) {
+        out += ": " + translate("Message",
+                                "сюда .dat не записать: размеры заголовка RIFF пишутся в его "
+                                "начало в конце, а в канал или на терминал вернуться нельзя");
     }
     return out;
 }
@@ -313,6 +322,14 @@ std::string pieceCheckText(const PieceCheck& check, Language language) {
                               MPG_TR_N_NOOP("Message", "кусок %1 (%2): %n блоков с ошибками"),
                               nullptr, static_cast<int64_t>(check.broken)),
                   {piece, check.path});
+}
+
+std::string innerEndCodeText(const InnerEndCode& end, const std::string& path, Language language) {
+    return fillIn(translateTo(language, "Message",
+                              MPG_TR_NOOP("Message",
+                                          "кусок %1 (%2): код конца потока на позиции "
+                                          "%3 пропущен, соединение продолжено")),
+                  {countText(end.piece + 1), path, countText(end.position)});
 }
 
 std::string streamCodesList(const StreamCodes& codes) {

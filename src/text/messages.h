@@ -103,6 +103,12 @@ std::string joinRefusalText(const Failure& failure);
 // ошибками", or the failure that kept it from being read.
 std::string pieceCheckText(const PieceCheck& check, Language language);
 
+// An end code met inside a piece, which the join went on behind: "кусок 1
+// (a.mpg): код конца потока на позиции 381'132 пропущен, соединение
+// продолжено".
+std::string innerEndCodeText(const InnerEndCode& end, const std::string& path,
+                             Language language = currentLanguage());
+
 // The packet codes in force after a scan by the sound rules, as the last
 // byte of each in hex, consecutive ones as a range: " BD C0-C1 E0".
 std::string streamCodesList(const StreamCodes& codes);

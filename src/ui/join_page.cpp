@@ -427,7 +427,14 @@ void JoinPage::jobFinished(Job job, const JobResult& result) {
     const Failure failure = joined != nullptr ? joined->failure : Failure{};
     const bool failed = failure && failure.kind != FailureKind::Stopped;
     if (job == Job::Join && (!failed || !joinMessageShown_)) {
-        LabelME->setText(withDetail(joinResultText(failure), failure));
+        QString text = withDetail(joinResultText(failure), failure);
+        // The end codes the join went on behind, under its outcome.
+        for (const InnerEndCode& end :
+             joined != nullptr ? joined->innerEnds : std::vector<InnerEndCode>{}) {
+            text += QLatin1Char('\n') + QString::fromStdString(innerEndCodeText(
+                                            end, request_.params.inputs.at(end.piece)));
+        }
+        LabelME->setText(text);
     }
     if (const auto* outOfMemory = std::get_if<Failure>(&result)) {
         LabelME->setText(QString::fromStdString(failureText(*outOfMemory)));

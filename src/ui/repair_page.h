@@ -10,6 +10,7 @@
 
 #include "analysis/dump.h"
 #include "analysis/error_list.h"
+#include "analysis/row_filter.h"
 #include "session/repair_session.h"
 #include "ui/job_controller.h"
 
@@ -173,6 +174,7 @@ class RepairPage : public QWidget {
     QLabel* LabelSHOWN;
     // The filter field's last word not understood; empty when all were.
     QString badFilterWord_;
+    FilterFault badFilterFault_ = FilterFault::NotUnderstood;
     // The faulty sectors of a video CD rip, below the blocks; hidden for a
     // plain stream and for a rip whose sectors are all sound.
     QTableView* StringSE;

@@ -424,7 +424,8 @@ void RepairPage::showSectors(std::vector<SectorFaultRow> rows) {
 
 void RepairPage::applyFilter() {
     std::string bad;
-    std::optional<RowFilter> filter = parseRowFilter(EditFILTER->text().toStdString(), &bad);
+    std::optional<RowFilter> filter =
+        parseRowFilter(EditFILTER->text().toStdString(), &bad, &badFilterFault_);
     // A word not understood leaves every row shown, and the count says which.
     badFilterWord_ = filter ? QString() : QString::fromStdString(bad);
     QPalette colours = EditFILTER->palette();
@@ -437,6 +438,12 @@ void RepairPage::applyFilter() {
 void RepairPage::showCount() {
     const QString shown = grouped(static_cast<uint64_t>(shown_->blocksShown()));
     const QString all = grouped(static_cast<uint64_t>(shown_->blocksListed()));
+    if (!badFilterWord_.isEmpty() && badFilterFault_ == FilterFault::MixedRange) {
+        LabelSHOWN->setText(
+            tr("диапазон «%1» неоднозначен: код из двух цифр xx значит 000001xx; показано %2 из %3")
+                .arg(badFilterWord_, shown, all));
+        return;
+    }
     if (!badFilterWord_.isEmpty()) {
         LabelSHOWN->setText(
             tr("непонятное слово «%1»; показано %2 из %3").arg(badFilterWord_, shown, all));

@@ -87,14 +87,57 @@ class JoinTest : public ::testing::Test {
 };
 
 TEST_F(JoinTest, InnerEndCodesGiveWayToOne) {
-    const StreamBuilder a = piece(3), b = piece(2);
-    const std::string empty = input({});
-    ASSERT_EQ(join({input(a.bytes()), empty, input(b.bytes())}), JoinResult::Done);
-    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(b), kEnd}));
+    const StreamBuilder a = piece(3), b = piece(2), c = piece(1);
+    ASSERT_EQ(join({input(a.bytes()), input(c.bytes()), input(b.bytes())}), JoinResult::Done);
+    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(c), withoutEnd(b), kEnd}));
     const auto progress = sink.of(Notify::JoinProgress);
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.front().progressText, "идёт работа    [ 1  >>  3 ]");
     EXPECT_EQ(progress.back().progressText, "идёт работа    [ 3  >>  3 ]");
+}
+
+// A piece that is two recordings, each closed by its end code: the join goes
+// on behind the inner one, drops it and lists it; only zeros behind an end
+// code (its last sector's fill) end the piece there.
+TEST_F(JoinTest, AnEndCodeInsideAPieceIsDroppedAndListed) {
+    const StreamBuilder a = piece(2), b = piece(3), c = piece(1);
+    std::vector<InnerEndCode> ends;
+    params.inputs = {input(cat({a.bytes(), b.bytes()})), input(c.bytes())};
+    params.output = dir.file("out.mpg");
+    ASSERT_FALSE(joinStructured(state.job, params, sink, &ends));
+    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(b), withoutEnd(c), kEnd}));
+    EXPECT_EQ(ends, (std::vector<InnerEndCode>{{0, a.size() - 4}}));
+    EXPECT_EQ(innerEndCodeText(ends[0], "a.mpg", Language::Russian),
+              "кусок 1 (a.mpg): код конца потока на позиции " + countText(a.size() - 4) +
+                  " пропущен, соединение продолжено");
+
+    std::vector<uint8_t> filled = a.bytes();
+    filled.resize(filled.size() + 3000, 0x00);
+    ends.clear();
+    params.inputs = {input(filled), input(c.bytes())};
+    ASSERT_FALSE(joinStructured(state.job, params, sink, &ends));
+    EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(c), kEnd}));
+    EXPECT_TRUE(ends.empty());
+}
+
+// A piece with not a single block joins nothing of a stream: the join is
+// refused and names it, whether it is empty or end codes only.
+TEST_F(JoinTest, APieceWithoutBlocksIsRefused) {
+    const StreamBuilder a = piece(2);
+    for (const std::vector<uint8_t>& bytes :
+         {std::vector<uint8_t>{}, kEnd, cat({kEnd, kEnd, std::vector<uint8_t>(100, 0)})}) {
+        const std::string none = input(bytes);
+        for (const bool last : {false, true}) {
+            const std::vector<std::string> paths =
+                last ? std::vector<std::string>{input(a.bytes()), none}
+                     : std::vector<std::string>{none, input(a.bytes())};
+            EXPECT_EQ(join(paths), JoinResult::Failed) << bytes.size();
+            EXPECT_EQ(failure.kind, FailureKind::EmptyPiece);
+            EXPECT_EQ(failure.path, none);
+            EXPECT_EQ(failureDetail(failure), ": " + none + ": в куске нет ни одного блока потока");
+            EXPECT_FALSE(std::filesystem::exists(params.output));
+        }
+    }
 }
 
 // The gauge goes once from 0 to 100 % over the whole join: each report
@@ -132,15 +175,17 @@ TEST_F(JoinTest, ProgressCountsTheWholeJoin) {
     EXPECT_LE(last, 100);
 }
 
-TEST_F(JoinTest, WhatFollowsAnEndCodeOrShortTailIsDropped) {
+TEST_F(JoinTest, WhatFollowsAnEndCodeIsKeptAShortTailDropped) {
     StreamBuilder a = piece(2);
     a.pack().packet(0xE0, 50);  // behind the end code
     StreamBuilder b = piece(2, false);
     b.raw({0x00, 0x00, 0x01});  // a tail of 3 bytes
     ASSERT_EQ(join({input(a.bytes()), input(b.bytes())}), JoinResult::Done);
-    const auto firstPart = std::vector<uint8_t>(
-        a.bytes().begin(), a.bytes().begin() + static_cast<ptrdiff_t>(a.blocks()[8].offset));
-    EXPECT_EQ(output(), cat({firstPart, withoutEnd(piece(2)), kEnd}));
+    const size_t endAt = a.blocks()[8].offset;
+    std::vector<uint8_t> kept = a.bytes();
+    kept.erase(kept.begin() + static_cast<ptrdiff_t>(endAt),
+               kept.begin() + static_cast<ptrdiff_t>(endAt + 4));
+    EXPECT_EQ(output(), cat({kept, withoutEnd(piece(2)), kEnd}));
 }
 
 // A tail of exactly 4 bytes is still a remainder, even when it looks like
@@ -300,8 +345,6 @@ TEST_F(JoinTest, LargestLengthFieldDoesNotWrap) {
 }
 
 TEST_F(JoinTest, TinyInputs) {
-    EXPECT_EQ(join({input(kEnd)}), JoinResult::Done);  // only an end code: nothing
-    EXPECT_EQ(output(), kEnd);
     EXPECT_EQ(join({input({0x47})}), JoinResult::Failed);  // no start code
     EXPECT_EQ(join({input({0x00, 0x00, 0x01})}), JoinResult::Failed);
 }

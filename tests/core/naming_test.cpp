@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "repair/index_file.h"
 #include "support/temp_dir.h"
 
 namespace mpg {
@@ -61,6 +62,24 @@ TEST(NamingOutFN, BareNameStaysInTheCurrentFolder) {
     EXPECT_EQ(outFor("Film.mpg"), "film.001.mpg");
     EXPECT_EQ(outFor("film.mpg", {"film.001.mpg"}), "film.002.mpg");
     EXPECT_EQ(outFor("sub/film.mpg"), "sub/film.001.mpg");
+}
+
+// A name whose folder holds no files of ours (/dev/stdin, a descriptor's
+// link) gets every derived file in the current folder, the index as the
+// repaired stream; an ordinary folder keeps them beside the input.
+TEST(NamingOutFN, SystemFoldersGiveTheCurrentFolder) {
+    for (const char* input : {"/dev/stdin", "/dev/fd/0", "/proc/self/fd/0"}) {
+        const std::string name = std::string(input).substr(std::string(input).rfind('/') + 1);
+        EXPECT_EQ(derivedFolderFor(input), "") << input;
+        EXPECT_EQ(outFor(input), name + ".001") << input;
+        EXPECT_EQ(indexFileName(input), name + ".index") << input;
+    }
+    EXPECT_EQ(indexFileName("/video/film.mpg"), "/video/film.mpg.index");
+    EXPECT_EQ(indexFileName("film.mpg"), "film.mpg.index");
+    test::TempDir dir;
+    const std::string input = dir.write("film.mpg", {});
+    EXPECT_EQ(indexFileName(input), input + ".index");
+    EXPECT_EQ(outputNameFor(input), dir.file("film.001.mpg"));
 }
 
 TEST(NamingOutFN, SkipsExistingNamesAsWritten) {

@@ -76,6 +76,23 @@ TEST(RowFilter, WordsNotUnderstood) {
     EXPECT_EQ(bad, "R=zz");  // as typed
 }
 
+// A range with one end of two digits and one longer means one thing only
+// when both readings keep its order; otherwise it is refused, never taken
+// as the empty range.
+TEST(RowFilter, RangesOfMixedEndsMeanOneThingOrAreRefused) {
+    for (const char* text : {"1C0-E0", "E0-1C0", "E0 1BA-BB"}) {
+        std::string bad;
+        FilterFault fault = FilterFault::NotUnderstood;
+        EXPECT_FALSE(parseRowFilter(text, &bad, &fault)) << text;
+        EXPECT_EQ(fault, FilterFault::MixedRange) << text;
+        EXPECT_NE(bad.find('-'), std::string::npos) << text;
+    }
+    EXPECT_TRUE(passes("BA-1E0", block(0x1C0, 2000, 2000, 0, 0)));
+    FilterFault fault = FilterFault::MixedRange;
+    EXPECT_FALSE(parseRowFilter("G0", nullptr, &fault));
+    EXPECT_EQ(fault, FilterFault::NotUnderstood);
+}
+
 // Random rows and words: several words of one kind pass what any of them
 // passes (the delta: what all of them pass), words of different kinds what
 // all of them pass.

@@ -12,9 +12,9 @@
 
 #include "analysis/error_list.h"
 #include "cli_run.h"
-#include "text/numbers.h"
 #include "support/temp_dir.h"
 #include "text/messages.h"
+#include "text/numbers.h"
 
 namespace mpg {
 namespace {
@@ -245,6 +245,25 @@ TEST_F(AutoCli, RefusedCombinations) {
     const std::string kept = input("kept.json", {'{', '}'});
     EXPECT_EQ(cli({"repair", in, "--apply", "auto", "--report", kept, "-o", out}, dir).status, 1);
     EXPECT_EQ(names(), (std::vector<std::string>{"in.mpg", "kept.json"}));
+}
+
+// A report that cannot be written once the stream is saved: the stream
+// stays, and the message says both; one device may take both outputs.
+TEST_F(AutoCli, AReportLostAfterTheSaveKeepsTheStream) {
+    const std::string in = input("in.mpg", withRun(original, kVideoPayload, 300, 0xFF));
+    const std::string out = dir.file("out.mpg");
+    const CliRun full =
+        cli({"repair", in, "--apply", "auto", "--report", "/dev/full", "-o", out}, dir);
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.out, out + "\n");
+    EXPECT_NE(full.err.find("отчёт не записан, исправленный поток сохранён (the report was not "
+                            "written, the repaired stream was saved): /dev/full: No space"),
+              std::string::npos)
+        << full.err;
+    EXPECT_FALSE(readFile(out).empty());
+    const CliRun null =
+        cli({"repair", in, "--apply", "auto", "--report", "/dev/null", "-o", "/dev/null"}, dir);
+    EXPECT_EQ(null.status, 0) << null.err;
 }
 
 TEST_F(AutoCli, VerifyCountsTheWrittenBlocks) {

@@ -288,6 +288,22 @@ TEST_F(BadInput, IndexFilesThatDoNotFit) {
     EXPECT_EQ(run("dump " + q(in) + " --block 1").status, 0);
 }
 
+// An index that cannot be written costs the scan's rows nothing: they are
+// printed as without --save-index, and the failure said after them.
+TEST_F(BadInput, AFailedIndexSaveStillListsTheRows) {
+    StreamBuilder damaged = test::typicalStream(30);
+    damaged.insert(damaged.blocks()[8].offset + 100, 300, 0x00);
+    const std::string a = input("a.mpg", damaged.bytes());
+    const Outcome plain = run("scan " + q(a));
+    ASSERT_EQ(plain.status, 3);
+    ASSERT_FALSE(plain.out.empty());
+    ASSERT_EQ(::mkdir((a + ".index").c_str(), 0755), 0);  // no file can take its name
+    const Outcome o = run("scan --save-index " + q(a));
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_EQ(o.out, plain.out);
+    EXPECT_TRUE(has(o, "ошибка сохранения файла: " + a + ".index")) << o.err;
+}
+
 // The index of one file copied beside another (or left empty): refused as
 // damaged, nothing is cut and nothing saved.
 TEST_F(BadInput, ForeignOrEmptyIndexIsRefused) {

@@ -16,6 +16,7 @@
 #include "cli_run.h"
 #include "support/stream_builder.h"
 #include "support/temp_dir.h"
+#include "text/translate.h"
 
 namespace mpg {
 namespace {
@@ -361,6 +362,32 @@ TEST(Cli, JoinCheckAndWhereItFails) {
     EXPECT_EQ(readFile(out).size(), 2 * first.size() + 4);
     EXPECT_EQ(readFile(a), first);
     EXPECT_EQ(readFile(broken), damaged);
+}
+
+// Two recordings copied into one piece: the join keeps both and names the
+// end code it went on behind; a piece of end codes only is refused.
+TEST(Cli, JoinGoesOnBehindAnInnerEndCode) {
+    test::TempDir dir;
+    const auto whole = readFile(test::fixture("vcd-mplex.mpg"));  // closed by an end code
+    auto twice = whole;
+    twice.insert(twice.end(), whole.begin(), whole.end());
+    const std::string piece = dir.write("twice.mpg", twice);
+    const std::string out = dir.file("j.mpg");
+    const CliRun joined = cli({"join", "--check", "-o", out, piece, test::fixture("av.mpg")}, dir);
+    EXPECT_EQ(joined.status, 0) << joined.err;
+    EXPECT_NE(joined.err.find("кусок 1 (" + piece + "): код конца потока на позиции " +
+                              countText(whole.size() - 4) + " пропущен, соединение продолжено"),
+              std::string::npos)
+        << joined.err;
+    EXPECT_EQ(readFile(out).size(),
+              2 * (whole.size() - 4) + readFile(test::fixture("av.mpg")).size() + 4);
+
+    const std::string ends = dir.write("ends.mpg", {0, 0, 1, 0xB9});
+    const CliRun refused = cli({"join", "--force", "-o", out, piece, ends}, dir);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(ends + ": в куске нет ни одного блока потока"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(readFile(piece), twice);
 }
 
 // --literal belongs to every command, before or behind its name; on a stream

@@ -203,6 +203,11 @@ TEST(DatCli, WrapDatWritesARipAgain) {
     EXPECT_NE(notRip.err.find("no .dat rip"), std::string::npos) << notRip.err;
     EXPECT_FALSE(std::filesystem::exists(dir.file("no.dat")));
     EXPECT_EQ(cli({"repair", "--wrap-dat", input, "-o", "-"}, dir).status, 2);
+    // A pipe cannot go back to the header's sizes: refused before a byte.
+    const CliRun pipe = cli({"repair", "--wrap-dat", input, "-o", "/dev/stdout"}, dir);
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_EQ(pipe.out, "");
+    EXPECT_NE(pipe.err.find("/dev/stdout: сюда .dat не записать"), std::string::npos) << pipe.err;
     EXPECT_NE(cli({"repair", "--help"}, dir).out.find("--wrap-dat"), std::string::npos);
 }
 

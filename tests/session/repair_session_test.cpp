@@ -140,6 +140,29 @@ TEST_F(RepairSessionTest, SavingTheErrorsNeedsAScanAndKeepsAGoodIndex) {
     EXPECT_EQ(other.loadIndex({dir.file("none.mpg")}).failure.kind, FailureKind::NoIndex);
 }
 
+// A job that cannot finish leaves nothing of the old state to be taken for
+// the new: an index save the user stopped writes no index, and a file whose
+// first read fails is opened all the same, so the earlier file's table and
+// cuts are gone with it.
+TEST_F(RepairSessionTest, AStopOrAFailedFirstReadLeavesNothingStale) {
+    damage(4, 2);
+    RepairSession s;
+    openAndScan(s);
+    s.state().job.stopRequested = true;
+    EXPECT_EQ(s.saveIndex().failure.kind, FailureKind::Stopped);
+    EXPECT_FALSE(fileExists(indexFileName(input)));
+    s.state().job.stopRequested = false;
+
+    (void)apply(s, Strategy::RemoveRunsEqualToDelta);
+    ASSERT_FALSE(s.state().view.cuts().empty());
+    const OpenResult unreadable = s.open({"/proc/self/mem"});
+    EXPECT_EQ(unreadable.check, CheckResult::ReadFailed);
+    EXPECT_EQ(unreadable.failure.path, "/proc/self/mem");
+    EXPECT_TRUE(s.state().table.empty());
+    EXPECT_TRUE(s.state().view.cuts().empty());
+    EXPECT_EQ(s.path(), "/proc/self/mem");
+}
+
 // The check of the result names the file it reads, and a new open forgets it.
 TEST_F(RepairSessionTest, TheCheckFollowsTheLastSave) {
     damage(5, 1);
