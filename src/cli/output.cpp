@@ -78,7 +78,7 @@ void printRows(const BlockTable& table, const std::string& prefix, const RepairS
 }
 
 void printSectorRows(const AppState& state, const std::string& prefix) {
-    for (const SectorFaultRow& row : state.sectorFaults) {
+    for (const SectorFaultRow row : state.sectorFaults) {
         std::cout << prefix << "sector\t" << row.sector << '\t' << cdAddressText(row.address)
                   << '\t' << sectorFaultText(row) << '\t' << row.streamStart << '\t'
                   << row.streamEnd << "\n";
@@ -308,7 +308,7 @@ void printJson(const AppState& state) {
     if (state.kind.cdxa) {
         json.key("sectors");
         json.openArray();
-        for (const SectorFaultRow& r : state.sectorFaults) {
+        for (const SectorFaultRow r : state.sectorFaults) {
             json.value(Json{{"sector", r.sector},
                             {"address", cdAddressText(r.address)},
                             {"fault", sectorFaultName(r.fault)},

@@ -345,7 +345,7 @@ IndexLoad loadChecked(int fd, const std::string& inputPath, AppState& state, Fai
     }
     // A video CD rip's records are stream positions in the layout a walk
     // of its sectors finds, as the scan that wrote them had.
-    std::vector<SectorFaultRow> faults;
+    SectorFaultList faults;
     if (input.layout() != nullptr && !input.hasExactLayout()) {
         bool stopped = false;
         if ((why = input.walkLayout(faults, {}, stopped))) return IndexLoad::InputFailed;
