@@ -27,7 +27,7 @@ struct AppState {
     StreamKind kind;
     // The faulty sectors of a video CD rip, as the last scan's sector walk
     // found them; emptied by the open check and by a fresh scan.
-    std::vector<SectorFaultRow> sectorFaults;
+    SectorFaultList sectorFaults;
     JobState job;
 
     // 'y': the next scan continues after the last BlockTable entry.

@@ -112,7 +112,7 @@ void printRows(const BlockTable& table, const std::string& prefix, const RepairS
 
 void printSectorRows(const AppState& state, const std::string& prefix) {
     ChunkedOut out;
-    for (const SectorFaultRow& row : state.sectorFaults) {
+    for (const SectorFaultRow row : state.sectorFaults) {
         out.text() += prefix + "sector\t" + std::to_string(row.sector) + '\t' +
                       cdAddressText(row.address) + '\t' + sectorFaultText(row) + '\t' +
                       std::to_string(row.streamStart) + '\t' + std::to_string(row.streamEnd) + "\n";
@@ -339,7 +339,7 @@ void printJson(const AppState& state) {
     if (state.kind.cdxa) {
         json.key("sectors");
         json.openArray();
-        for (const SectorFaultRow& r : state.sectorFaults) {
+        for (const SectorFaultRow r : state.sectorFaults) {
             json.value(Json{{"sector", r.sector},
                             {"address", cdAddressText(r.address)},
                             {"fault", sectorFaultName(r.fault)},

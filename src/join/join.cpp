@@ -53,7 +53,7 @@ class InputFile {
             size_ = rip_.streamSize();
             return true;
         }
-        std::vector<SectorFaultRow> faults;
+        SectorFaultList faults;
         bool stopped = false;
         if (!rip_.hasExactLayout()) {
             if (Failure walked = rip_.walkLayout(faults, {}, stopped)) {

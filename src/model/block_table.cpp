@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace mpg {
 
@@ -116,6 +117,7 @@ int64_t BlockTable::appendBlock(const BlockRecord& record) {
     if (size_ <= static_cast<size_t>(lastIndex_)) {
         size_ += kGrowth;
         holdChunks(size_);
+        if (older_) passOlderChunks();
     }
     (*this)[static_cast<size_t>(lastIndex_)] = record;
     return lastIndex_;
@@ -130,7 +132,30 @@ void BlockTable::clearErrorFields(int64_t index) {
     r.repeatStart = 0;
 }
 
+void BlockTable::keepNewestOnly(OlderEntries older) {
+    older_ = std::move(older);
+}
+
+size_t BlockTable::firstKept() const {
+    size_t first = 0;
+    for (size_t k = 0; k < passedChunks_; ++k) first += chunkCapacity(k);
+    return std::min(first, size_);
+}
+
+void BlockTable::passOlderChunks() {
+    // Only the last entry changes once the next is taken: every entry of
+    // an earlier chunk is final.
+    const size_t current = placeOf(static_cast<size_t>(lastIndex_)).chunk;
+    for (; passedChunks_ < current; ++passedChunks_) {
+        const BlockRecord* chunk = chunks_[passedChunks_].get();
+        for (size_t slot = 0; slot < chunkCapacity(passedChunks_); ++slot) older_(chunk[slot]);
+        chunks_[passedChunks_].reset();
+    }
+}
+
 void BlockTable::clear() {
+    older_ = nullptr;
+    passedChunks_ = 0;
     chunks_.clear();
     plans_.clear();
     size_ = 0;
@@ -138,6 +163,11 @@ void BlockTable::clear() {
 }
 
 void BlockTable::startFresh() {
+    // Chunks handed on are gone: the table starts with none.
+    if (passedChunks_ > 0) {
+        chunks_.clear();
+        passedChunks_ = 0;
+    }
     plans_.clear();
     size_ = 0;
     lastIndex_ = -1;

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -150,6 +151,16 @@ class BlockTable {
         return plans_;
     }
 
+    // A table that only counts (the scan of a written file, which a check
+    // judges by its broken blocks): as it grows, the entries of every chunk
+    // behind the one its last entry lies in are handed to `older` in order
+    // and their memory is given back, so that it holds a few chunks however
+    // long the stream. Only the entries from firstKept() on can be read;
+    // clear() ends the mode.
+    using OlderEntries = std::function<void(const BlockRecord&)>;
+    void keepNewestOnly(OlderEntries older);
+    size_t firstKept() const;
+
   private:
 #ifdef MPGMEND_SMALL_BUFFERS
     static constexpr size_t kFirstChunkBits = 4;
@@ -194,6 +205,8 @@ class BlockTable {
     void holdChunks(size_t n);
     // Frees the chunks no entry up to the length lies in.
     void releaseUnused();
+    // keepNewestOnly(): the chunks behind the last entry's handed on and freed.
+    void passOlderChunks();
 
     // Chunks as raw memory: cleared only where the table is made anew with
     // empty entries, never where a scan writes every entry itself.
@@ -204,6 +217,8 @@ class BlockTable {
     size_t size_ = 0;
     int64_t lastIndex_ = -1;
     std::vector<WritePlan> plans_;
+    OlderEntries older_;
+    size_t passedChunks_ = 0;  // chunks handed to older_ and freed
 };
 
 // What a start code opens, tested in this order: pack header, system header,

@@ -411,7 +411,7 @@ IndexLoad loadChecked(int fd, const std::string& path, const std::string& inputP
     }
     // A video CD rip's records are stream positions in the layout a walk
     // of its sectors finds, as the scan that wrote them had.
-    std::vector<SectorFaultRow> faults;
+    SectorFaultList faults;
     if (input.layout() != nullptr && !input.hasExactLayout()) {
         bool stopped = false;
         if ((why = input.walkLayout(faults, {}, stopped))) return IndexLoad::InputFailed;

@@ -13,16 +13,22 @@ OutputCheck checkWrittenStream(AppState& scratch, const std::string& path, JobSi
         check.failure = open.failure;
         return check;
     }
+    // The check needs the counts and the first broken blocks, not a second
+    // table as long as the repair's: the scan's entries are counted as the
+    // table passes them on.
+    const auto count = [&check](const BlockRecord& entry) {
+        ++check.blocks;
+        if (!entry.isBroken()) return;
+        ++check.broken;
+        if (check.brokenAt.size() < OutputCheck::kShown) check.brokenAt.push_back(entry.offset);
+    };
+    scratch.table.keepNewestOnly(count);
     if (opened == CheckResult::Ok) check.failure = scanFileAfresh(scratch, path, sink);
     if (check.failure) return check;
     check.stopped = scratch.job.stopRequested.load();
     const BlockTable& table = scratch.table;
-    check.blocks = table.size();
-    for (size_t i = 0; i < table.size(); ++i) {
-        if (!table[i].isBroken()) continue;
-        ++check.broken;
-        if (check.brokenAt.size() < OutputCheck::kShown) check.brokenAt.push_back(table[i].offset);
-    }
+    for (size_t i = table.firstKept(); i < table.size(); ++i) count(table[i]);
+    scratch.table.clear();
     // A file without the signature a stream begins with counts as one
     // broken block: nothing in it would play.
     if (opened != CheckResult::Ok && check.blocks == 0) {

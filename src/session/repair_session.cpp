@@ -73,7 +73,16 @@ void mergeRepairs(std::vector<BlockRepair>& report, std::vector<BlockRepair> upd
     const auto byIndex = [](const BlockRepair& a, const BlockRepair& b) {
         return a.index < b.index;
     };
-    std::stable_sort(update.begin(), update.end(), byIndex);
+    // Sorting takes a buffer as large as the accounts: a sorted list skips it.
+    if (!std::is_sorted(update.begin(), update.end(), byIndex)) {
+        std::stable_sort(update.begin(), update.end(), byIndex);
+    }
+    // The first run's accounts are the report: a stream broken throughout
+    // gives millions, never held twice.
+    if (report.empty()) {
+        report = std::move(update);
+        return;
+    }
     std::vector<BlockRepair> merged;
     merged.reserve(report.size() + update.size());
     auto old = report.begin();
@@ -194,7 +203,7 @@ ApplyResult RepairSession::applyJob(const ApplyParams& params, RepairProgress& p
     if (params.strategy != Strategy::Automatic) return result;
     automatic_ = true;
     if (params.options.keepReport) {
-        mergeRepairs(repairs_, result.outcome.repairs);
+        mergeRepairs(repairs_, std::move(result.outcome.repairs));
         counted_ = summarize(repairs_);
         return result;
     }
@@ -216,6 +225,8 @@ size_t WrittenRepairs::count(WrittenAs how) const {
 WrittenRepairs RepairSession::accountOfWrites(const std::string& output,
                                               const std::vector<Position>& located) const {
     WrittenRepairs w{output, automatic_, {}, countListed(state_.table)};
+    // Held once at its largest rather than grown by doubling.
+    w.blocks.reserve(repairs_.size());
     for (size_t k = 0; k < repairs_.size(); ++k) {
         const BlockRepair& r = repairs_[k];
         // The fallback changes only a block still broken whose header has a

@@ -70,6 +70,7 @@ struct ApplyParams {
 
 struct ApplyResult {
     Failure failure;  // Stopped when the user stopped the walk
+    // The automatic repair's accounts go to repairs(), not here.
     StrategyOutcome outcome;
 };
 

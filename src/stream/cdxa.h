@@ -16,6 +16,7 @@
 
 #include "stream/failure.h"
 #include "stream/position.h"
+#include "stream/sector_faults.h"
 
 namespace mpg {
 
@@ -97,32 +98,9 @@ class SectorLayout {
     std::vector<Extent> extents_;
 };
 
-// What went wrong with a sector.
-enum class SectorFault : uint8_t {
-    BadChecksum,    // the EDC disagrees with the bytes (a Form 2 zero is no EDC)
-    Unreadable,     // all 2,352 bytes zero: the ripper's fill for a sector it could not read
-    Missing,        // addresses skipped: sectors lost (count of them, an empty stream range)
-    Duplicate,      // the previous sector again, address and data: left out of the stream
-    OutOfOrder,     // an address behind or other than the one expected: kept
-    DamagedHeader,  // sync pattern or address damaged, the sector still on its slot: kept
-    SteppedOver,    // bytes off the sector grid, no whole sector: left out
-    CutShort,       // the last sector, cut short by the end of the file: what is there is kept
-};
-
-// One faulty sector (or run of lost ones) as the walk found it.
-struct SectorFaultRow {
-    Position sector = 0;   // 0-based, counting the slots of the file
-    uint32_t address = 0;  // disc address in frames (for Missing: the first one lost)
-    SectorFault fault = SectorFault::BadChecksum;
-    uint32_t count = 1;                       // Missing: sectors lost
-    Position streamStart = 0, streamEnd = 0;  // the stream bytes it covers
-    Position fileStart = 0, fileEnd = 0;      // the file bytes it covers
-    bool operator==(const SectorFaultRow&) const = default;
-};
-
 struct SectorWalk {
     SectorLayout layout;
-    std::vector<SectorFaultRow> faults;
+    SectorFaultList faults;
     Failure failure;       // a refused read (with its file position)
     bool stopped = false;  // the progress callback said stop
 };

@@ -100,7 +100,7 @@ void StreamView::setExactLayout(SectorLayout layout) {
     invalidateWindow();
 }
 
-Failure StreamView::walkLayout(std::vector<SectorFaultRow>& faults,
+Failure StreamView::walkLayout(SectorFaultList& faults,
                                const std::function<bool(Position)>& progress, bool& stopped) {
     stopped = false;
     SectorWalk walk = walkSectors(fileHandle_, path_, sectorsStart_, opened_.size, progress);

@@ -101,7 +101,7 @@ class StreamView {
     // Walks the sectors of the open rip (see walkSectors) and takes the
     // layout found, unless a read fails, the file changed meanwhile or
     // `progress` stops the walk (`stopped`). The faulty sectors go to `faults`.
-    Failure walkLayout(std::vector<SectorFaultRow>& faults,
+    Failure walkLayout(SectorFaultList& faults,
                        const std::function<bool(Position)>& progress, bool& stopped);
     bool isOpen() const {
         return fileHandle_ != -1;

@@ -96,7 +96,7 @@ class RepairPage : public QWidget {
     void takeRows(const std::vector<Notice>& notices);
     void clearErrorList();
     // The faulty sectors list shows `rows`; it hides when there are none.
-    void showSectors(std::vector<SectorFaultRow> rows);
+    void showSectors(SectorFaultList rows);
     // The dump of the block that holds the sector's first stream byte, at
     // that byte.
     void dumpSector(const QModelIndex& index);

@@ -415,7 +415,7 @@ void RepairPage::showProgress(int percent, const QString& text) {
     GaugeZZ->setValue(percent);
 }
 
-void RepairPage::showSectors(std::vector<SectorFaultRow> rows) {
+void RepairPage::showSectors(SectorFaultList rows) {
     sectors_->setRows(std::move(rows));
     StringSE->setVisible(!sectors_->rows().empty());
     // The lists share the room anew.

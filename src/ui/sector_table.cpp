@@ -27,7 +27,7 @@ int SectorTableModel::columnCount(const QModelIndex& parent) const {
 
 QVariant SectorTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
-    const SectorFaultRow& row = rows_[static_cast<size_t>(index.row())];
+    const SectorFaultRow row = rows_[static_cast<size_t>(index.row())];
     // The tool tip shows a cell whole where its column is narrow.
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     switch (index.column()) {
@@ -54,7 +54,7 @@ QVariant SectorTableModel::headerData(int section, Qt::Orientation orientation, 
     return tr(kTitles[section]);
 }
 
-void SectorTableModel::setRows(std::vector<SectorFaultRow> rows) {
+void SectorTableModel::setRows(SectorFaultList rows) {
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();

@@ -28,13 +28,13 @@ class SectorTableModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // The rows shown anew: a scan's, or none.
-    void setRows(std::vector<SectorFaultRow> rows);
-    const std::vector<SectorFaultRow>& rows() const { return rows_; }
+    void setRows(SectorFaultList rows);
+    const SectorFaultList& rows() const { return rows_; }
     // The fault texts and titles in the current language.
     void retranslate();
 
   private:
-    std::vector<SectorFaultRow> rows_;
+    SectorFaultList rows_;
 };
 
 }  // namespace mpg::ui

@@ -124,6 +124,31 @@ TEST(BlockTable, AFreshScanReusesTheChunksAndShowsNoOldEntry) {
     for (size_t i = 1; i < kCount; i += 2) ASSERT_EQ(t[i], (BlockRecord{i * 3, 0x1C0, 400})) << i;
 }
 
+// A table that keeps only its newest entries hands every other one on, in
+// order and once, whatever its last entry became before the next was taken;
+// a fresh scan after it starts over.
+TEST(BlockTable, KeepingTheNewestOnlyHandsOnEveryEntryOnce) {
+    BlockTable t;
+    std::vector<Position> seen;
+    t.keepNewestOnly([&seen](const BlockRecord& r) { seen.push_back(r.offset + r.realSize); });
+    for (int round = 0; round < 2; ++round) {
+        seen.clear();
+        t.startFresh();
+        constexpr size_t kCount = 300'000;
+        for (size_t i = 0; i < kCount; ++i) {
+            t.appendBlock({i, 0x1E0, 10});
+            t.last().realSize = 1;  // changed after it was taken, as a search does
+        }
+        t.trimToLast();
+        ASSERT_EQ(t.size(), kCount);
+        ASSERT_LT(kCount - t.firstKept(), size_t{140'000});
+        for (size_t i = t.firstKept(); i < t.size(); ++i)
+            seen.push_back(t[i].offset + t[i].realSize);
+        ASSERT_EQ(seen.size(), kCount);
+        for (size_t i = 0; i < kCount; ++i) ASSERT_EQ(seen[i], i + 1) << i;
+    }
+}
+
 TEST(BlockTable, ZerpackClearsOnlyTheErrorFields) {
     BlockTable t;
     t.startFresh();
