@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     }
     const double megabytes = double(view.rawSize()) / 1e6;
     auto start = Clock::now();
-    std::vector<mpg::SectorFaultRow> faults;
+    mpg::SectorFaultList faults;
     bool stopped = false;
     if (view.walkLayout(faults, {}, stopped)) return 1;
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
