@@ -167,15 +167,17 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
     out.offset = out.titled = e.offset;
     out.length = std::min<Position>(static_cast<Position>(wanted), room);
     const bool whole = out.length <= kDumpWhole;
+    bool changed = false;
     const auto read = [&](Position from, Position count, std::vector<uint8_t>& into) {
         into.assign(count, 0);  // what cannot be read stays zero
-        view.readPieces(
+        const bool complete = view.readPieces(
             e.offset + from, count,
             [&](const uint8_t* bytes, uint32_t piece, Position done) {
                 std::copy(bytes, bytes + piece, into.begin() + static_cast<ptrdiff_t>(done));
                 return true;
             },
             StreamView::Fill::Exact);
+        if (!complete && view.failure().kind == FailureKind::InputChanged) changed = true;
     };
     view.invalidateWindow();
     read(0, whole ? out.length : kDumpEdge, out.head);
@@ -185,7 +187,7 @@ bool readBlockForDump(AppState& state, const std::string& inputPath, size_t inde
         read(out.length - kDumpEdge, kDumpEdge, out.tail);
     }
     view.closeFile();
-    return true;
+    return !changed;
 }
 
 }  // namespace mpg

@@ -89,7 +89,8 @@ std::optional<size_t> blockHolding(const BlockTable& table, Position pos);
 // The bytes of BlockTable entry `index` as the stream shows them through the
 // cut list: the larger of its declared and real size, never more than the
 // file can hold, read exactly (no read-ahead); bytes that cannot be read are
-// zero. False when the entry does not exist or the input cannot be opened.
+// zero. False when the entry does not exist, the input cannot be opened or
+// is no longer the file scanned (the view's failure() then says why).
 [[nodiscard]] bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index,
                                     BlockDump& out);
 

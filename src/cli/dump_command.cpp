@@ -3,6 +3,7 @@
 
 #include "analysis/dump.h"
 #include "cli/command.h"
+#include "cli/output.h"
 #include "text/messages.h"
 
 namespace mpg::cli {
@@ -34,11 +35,17 @@ class DumpCommand : public Command {
     int run(Session& s) override {
         if (!checkAndScan(s)) return 1;
         RepairOptions options;
-        for (const std::string& strategy : apply_) hammer(s, strategy, options);
+        for (const std::string& strategy : apply_) {
+            if (!hammer(s, strategy, options)) return 1;
+        }
         BlockDump bytes;
-        if (block_ < 0 || !readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes)) {
+        if (block_ < 0 || static_cast<size_t>(block_) >= s.state.table.size()) {
             std::cerr << "no block " << block_ << " (the stream has " << s.state.table.size()
                       << ")\n";
+            return 1;
+        }
+        if (!readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes)) {
+            sayFailure(s.state.view.failure());
             return 1;
         }
         const DumpCharset charset = charset_ == "cp1251" ? DumpCharset::Cp1251 : DumpCharset::Ascii;

@@ -39,7 +39,8 @@ bool checkAndLoadIndex(Session& s);
 
 // One press of the hammer per strategy (eq, rescan, sizes or auto), as the
 // window does; the automatic repair's accounts are kept in the session.
-void hammer(Session& s, const std::string& strategy, const RepairOptions& options);
+// False (reported) when the input failed a read or changed since the scan.
+bool hammer(Session& s, const std::string& strategy, const RepairOptions& options);
 
 // Whether the output may be written: it does not exist or is no regular
 // file, --force was given, or the user at a terminal says yes.

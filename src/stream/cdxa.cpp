@@ -202,8 +202,7 @@ std::optional<Position> cdxaDataOffset(const uint8_t* head, size_t count) {
 }
 
 bool isCdxaFile(const std::string& path) {
-    Failure failure;
-    const int fd = openRegularForRead(path, failure);
+    const int fd = openRegularForRead(path).fd;
     if (fd == -1) return false;
     uint8_t head[4096];
     const int64_t got = readFully(fd, head, sizeof head, 0);

@@ -239,8 +239,13 @@ void RepairPage::showRepairResult(const ApplyResult& result) {
     // A stopped strategy's counts are those of the rows before the stop.
     const QString summary =
         QString::fromStdString(strategySummaryText(hammerStrategy_, result.outcome));
-    setStatus(result.failure ? tr("прервано пользователем") + QStringLiteral(": ") + summary
-                             : summary);
+    // An input that failed a read or changed since the scan is said alone.
+    if (result.failure && result.failure.kind != FailureKind::Stopped) {
+        setStatus(QString::fromStdString(failureText(result.failure)));
+    } else {
+        setStatus(result.failure ? tr("прервано пользователем") + QStringLiteral(": ") + summary
+                                 : summary);
+    }
     state_.view.resetCache();
     if (hammerStrategy_ == Strategy::Automatic) {
         listWithRepairs();
@@ -376,7 +381,11 @@ void RepairPage::dumpCurrentBlock() {
     if (row < 1) return;
     const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
     BlockDump bytes;
-    if (!index || !readBlockForDump(state_, session_.path(), *index, bytes)) return;
+    if (!index) return;
+    if (!readBlockForDump(state_, session_.path(), *index, bytes)) {
+        setStatus(QString::fromStdString(failureText(state_.view.failure())));
+        return;
+    }
     showDump(bytes);
 }
 
