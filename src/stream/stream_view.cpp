@@ -147,7 +147,7 @@ Failure StreamView::verifyIdentity() const {
 }
 
 Failure StreamView::checkInput(const std::string& name) const {
-    if (name != kept_.path) return {};
+    if (name.empty() || name != kept_.path) return {};
     const OpenedFile opened = openRegularForRead(name);
     if (opened.fd == -1) return opened.failure;
     Failure changed = compareIdentity(opened.fd, name, kept_.identity);

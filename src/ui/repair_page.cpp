@@ -379,14 +379,17 @@ void RepairPage::dumpCurrentBlock() {
     if (busy() || FormDU_ == nullptr) return;
     const int row = currentGridRow();
     if (row < 1) return;
-    const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
+    if (const std::optional<size_t> index = grid_.rowEntry(row, state_.table)) dumpEntry(*index);
+}
+
+// An input that is no longer the file scanned is said instead of its bytes.
+void RepairPage::dumpEntry(size_t index, std::optional<Position> at) {
     BlockDump bytes;
-    if (!index) return;
-    if (!readBlockForDump(state_, session_.path(), *index, bytes)) {
+    if (!readBlockForDump(state_, session_.path(), index, bytes)) {
         setStatus(QString::fromStdString(failureText(state_.view.failure())));
         return;
     }
-    showDump(bytes);
+    showDump(bytes, at);
 }
 
 void RepairPage::dumpSector(const QModelIndex& index) {
@@ -395,10 +398,7 @@ void RepairPage::dumpSector(const QModelIndex& index) {
     // regions out, the table counts the stream without them.
     const Position at =
         state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
-    const std::optional<size_t> block = blockHolding(state_.table, at);
-    BlockDump bytes;
-    if (!block || !readBlockForDump(state_, session_.path(), *block, bytes)) return;
-    showDump(bytes, at);
+    if (const std::optional<size_t> block = blockHolding(state_.table, at)) dumpEntry(*block, at);
 }
 
 }  // namespace mpg::ui
