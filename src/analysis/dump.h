@@ -90,7 +90,8 @@ std::optional<size_t> blockHolding(const BlockTable& table, Position pos);
 // cut list: the larger of its declared and real size, never more than the
 // file can hold, read exactly (no read-ahead); bytes past the end of the
 // file are zero. False when the entry does not exist, or the input cannot be
-// opened or read (`why`, when given, then says which and where).
+// opened or read, or is no longer the file scanned (`why`, when given, then
+// says which and where).
 [[nodiscard]] bool readBlockForDump(AppState& state, const std::string& inputPath, size_t index,
                                     BlockDump& out, Failure* why = nullptr);
 

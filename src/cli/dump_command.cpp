@@ -35,19 +35,18 @@ class DumpCommand : public Command {
     int run(Session& s) override {
         if (!checkAndScan(s)) return 1;
         RepairOptions options;
-        for (const std::string& strategy : apply_) hammer(s, strategy, options);
-        BlockDump bytes;
-        Failure failed;
-        const bool read =
-            block_ >= 0 &&
-            readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes, &failed);
-        if (failed) {
-            sayFailure(failed);
-            return 1;
+        for (const std::string& strategy : apply_) {
+            if (!hammer(s, strategy, options)) return 1;
         }
-        if (!read) {
+        BlockDump bytes;
+        if (block_ < 0 || static_cast<size_t>(block_) >= s.state.table.size()) {
             std::cerr << "no block " << block_ << " (the stream has " << s.state.table.size()
                       << ")\n";
+            return 1;
+        }
+        Failure failed;
+        if (!readBlockForDump(s.state, s.path, static_cast<size_t>(block_), bytes, &failed)) {
+            sayFailure(failed);
             return 1;
         }
         const DumpCharset charset = charset_ == "cp1251" ? DumpCharset::Cp1251 : DumpCharset::Ascii;

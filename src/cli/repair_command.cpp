@@ -133,7 +133,9 @@ class RepairCommand : public Command {
         }
         const RepairOptions options{!anyByte_, !anyDelta_, parseMinRepeat(minRun_).value_or(100),
                                     !report_.empty() || dryRun_ || verify_};
-        for (const std::string& strategy : apply_) hammer(s, strategy, options);
+        for (const std::string& strategy : apply_) {
+            if (!hammer(s, strategy, options)) return outcome;
+        }
         outcome.fixed = outcome.broken - std::min(outcome.broken, countListed(s.state.table));
         if (output.empty()) output = nameFor(s.path);
         outcome.status = dryRun_ ? planOnly(s, several) : save(s, output);

@@ -94,7 +94,7 @@ bool checkAndLoadIndex(Session& s, bool resume) {
     return false;
 }
 
-void hammer(Session& s, const std::string& strategy, const RepairOptions& options) {
+bool hammer(Session& s, const std::string& strategy, const RepairOptions& options) {
     QuietRepairProgress progress;
     ApplyParams params;
     params.strategy = strategy == "eq"       ? Strategy::RemoveRunsEqualToDelta
@@ -102,7 +102,10 @@ void hammer(Session& s, const std::string& strategy, const RepairOptions& option
                       : strategy == "auto"   ? Strategy::Automatic
                                              : Strategy::AcceptRealSizes;
     params.options = options;
-    (void)s.work.apply(params, progress);
+    const Failure failure = s.work.apply(params, progress).failure;
+    if (!failure || failure.kind == FailureKind::Stopped) return true;
+    sayFailure(failure);
+    return false;
 }
 
 // Only a regular file has contents to lose: a device, a FIFO or standard

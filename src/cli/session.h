@@ -41,7 +41,8 @@ bool checkAndLoadIndex(Session& s, bool resume = false);
 
 // One press of the hammer per strategy (eq, rescan, sizes or auto), as the
 // window does; the automatic repair's accounts are kept in the session.
-void hammer(Session& s, const std::string& strategy, const RepairOptions& options);
+// False (reported) when the input failed a read or changed since the scan.
+bool hammer(Session& s, const std::string& strategy, const RepairOptions& options);
 
 // Whether the output may be written, and whether it replaces a file at its
 // name: Replace when --force was given or the user at a terminal says yes

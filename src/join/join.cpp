@@ -66,6 +66,17 @@ class InputFile {
     }
     uint64_t size() const { return size_; }
     const std::string& path() const { return path_; }
+    // The piece as it was opened: it must stay that file, that size and
+    // time, those edges, from the first open before the join to its end.
+    const FileIdentity& identity() const { return rip_.keptInput().identity; }
+    // InputChanged when the piece is no longer the file `first` tells.
+    Failure compareWith(const FileIdentity& first) const {
+        return identity() == first ? Failure{} : failureOf(FailureKind::InputChanged, path_);
+    }
+    // The size and time compared after every read and kernel copy, the
+    // edges read again at the end of the piece.
+    Failure verifyUnchanged() const { return rip_.verifyUnchanged(); }
+    Failure verifyIdentity() const { return rip_.verifyIdentity(); }
 
     // The bytes from `pos` to `pos + count` while they are in the chunk read
     // last, else nullptr. They may be changed in place: the chunk is this
@@ -95,7 +106,11 @@ class InputFile {
     // Appends `count` bytes from `pos` to the output, copied by the kernel
     // where the file holds them as they are: the bytes copied, or -1.
     int64_t copyTo(OutputFile& out, uint64_t pos, uint64_t count, Failure& failure) {
-        if (rip_.layout() == nullptr) return out.copyFrom(fd_, pos, count, path_);
+        if (rip_.layout() == nullptr) {
+            const int64_t copied = out.copyFrom(fd_, pos, count, path_);
+            if (copied >= 0 && (failure = rip_.verifyUnchanged())) return -1;
+            return copied;
+        }
         std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(count, kChunk)));
         if (pos >= size_) return 0;
         const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes.size(), size_ - pos));
@@ -128,6 +143,8 @@ class InputFile {
             failure = failureOf(FailureKind::ReadFailed, path_, errno, pos);
             return false;
         }
+        // Bytes of a piece cut or rewritten meanwhile are not joined.
+        if ((failure = rip_.verifyUnchanged())) return false;
         std::fill(into + got, into + count, 0);
         return true;
     }
@@ -267,7 +284,8 @@ JoinResult failedAt(Failure& failure, const Output& out, const InputFile& in, si
         failure.path = in.path();
         failure.position = pos;
     }
-    failure.piece = static_cast<int>(piece);
+    // A piece that changed is named alone: no offset in it tells more.
+    if (failure.kind != FailureKind::InputChanged) failure.piece = static_cast<int>(piece);
     return JoinResult::Failed;
 }
 
@@ -285,6 +303,8 @@ namespace {
 // standard output. Then the output is created (refused when it is one of the
 // inputs) and each input opened in turn and walked, with its place in the
 // whole join; a walk returns JoinResult::Done to go on with the next input.
+// Each piece must stay the file it was at the first open, up to the end of
+// its walk: bytes of a piece cut or rewritten meanwhile are never joined.
 template <class Walk>
 JoinResult eachInput(Failure& failure, const JoinParams& params, JobState& job, JobSink& sink,
                      OutputFile& out, Walk walk) {
@@ -293,11 +313,14 @@ JoinResult eachInput(Failure& failure, const JoinParams& params, JobState& job, 
         return JoinResult::Failed;
     };
     std::vector<uint64_t> sizes;
+    std::vector<FileIdentity> first;
     sizes.reserve(params.inputs.size());
+    first.reserve(params.inputs.size());
     for (const std::string& path : params.inputs) {
         InputFile in;
         if (!in.open(path, failure)) return refused();
         sizes.push_back(in.size());
+        first.push_back(in.identity());
     }
     JoinPlace place{0, params.inputs.size(), 0, 0};
     for (const uint64_t size : sizes) place.total += size;
@@ -314,8 +337,12 @@ JoinResult eachInput(Failure& failure, const JoinParams& params, JobState& job, 
     for (size_t k = 0; k < params.inputs.size(); ++k) {
         InputFile in;
         if (!in.open(params.inputs[k], failure)) return refused();  // gone meanwhile
+        if ((failure = in.compareWith(first[k]))) return JoinResult::Failed;
         place.input = k;
         const JoinResult result = walk(in, place);
+        if (result == JoinResult::Done && (failure = in.verifyIdentity())) {
+            return JoinResult::Failed;
+        }
         if (result != JoinResult::Done) return result;
         place.before += sizes[k];
     }

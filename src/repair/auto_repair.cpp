@@ -69,12 +69,16 @@ class AutoRepair {
         r.declaredSize = e.declaredSize;
         r.realSize = e.realSize;
         if (e.broken == kBrokenListed && e.code != kFillCode) settle(index, e, r);
+        // A block whose bytes could not be read is no unresolved block: the
+        // walk ends with the read's failure.
+        if (failed()) return;
         if (r.action == RepairAction::LeftAlone) r.certainty = RepairCertainty::Unresolved;
         count(outcome_.summary, r);
         if (keepReport_) outcome_.repairs.push_back(r);
     }
 
     void finish() { lowerUpTo(table_.size()); }
+    bool failed() const { return static_cast<bool>(outcome_.failure); }
 
   private:
     // A block's bytes should reach the next block (its declared size, and in
@@ -187,6 +191,7 @@ class AutoRepair {
     }
 
     void accept(size_t index, BlockRecord& e, PlannedWrite how, uint32_t total = 0) {
+        if (failed()) return;  // nothing is decided on bytes that were not read
         e.broken = kBrokenAccepted;
         table_.planWrite(index, how, total);
         ++outcome_.fixed;
@@ -224,7 +229,13 @@ class AutoRepair {
         if (!sectorSize_) {
             sectorSize_ = sectorFromTable();
             if (*sectorSize_ == 0) sectorSize_ = state_.kind.sectorSize;
-            if (*sectorSize_ == 0 && usable()) sectorSize_ = learnSectorSize(view_).value_or(0);
+            if (*sectorSize_ == 0 && usable()) {
+                sectorSize_ = learnSectorSize(view_);
+                if (!sectorSize_) {
+                    readFailed();
+                    return std::nullopt;
+                }
+            }
         }
         const uint32_t sector = *sectorSize_;
         if (sector == 0) return std::nullopt;
@@ -473,32 +484,40 @@ class AutoRepair {
         return true;
     }
 
-    // Opens the input on the first read.
+    // Opens the input on the first read; a file that cannot be opened, or
+    // is no longer the one scanned, fails the walk.
     bool usable() {
         if (!opened_) {
             opened_ = true;
             usable_ = view_.isOpen();
             if (!usable_) usable_ = closeAfter_ = view_.openFile(inputPath_);
+            if (!usable_) readFailed();
         }
         return usable_;
+    }
+    void readFailed() {
+        if (!outcome_.failure) outcome_.failure = view_.failure();
     }
 
     bool read(Position offset, int32_t size, std::vector<uint8_t>& out) {
         if (size <= 0 || static_cast<uint32_t>(size) > kLargestSearched || !usable()) return false;
         out.resize(static_cast<size_t>(size));
-        return view_.readPieces(
+        const bool read = view_.readPieces(
             offset, static_cast<Position>(size),
             [&](const uint8_t* bytes, uint32_t piece, Position done) {
                 std::copy(bytes, bytes + piece, out.begin() + static_cast<ptrdiff_t>(done));
                 return true;
             },
             StreamView::Fill::Near);
+        if (!read) readFailed();
+        return read;
     }
 
     // Makes the cuts: the block then holds its declared size and is sound,
     // or, with sector fill behind it, is written with that fill.
     void apply(size_t index, BlockRecord& e, const Candidate& c, BlockRepair& r,
                const Shape& shape) {
+        if (failed()) return;
         const uint32_t target = shape.target;
         // A pack header whose own size field the bytes changed is the size
         // of its neighbours again.
@@ -580,6 +599,7 @@ StrategyOutcome repairAutomatically(AppState& state, const std::vector<size_t>& 
         }
         if (progress.due()) progress.step(row, rows);
         if (order[row - 1] < state.table.size()) walk.repair(order[row - 1]);
+        if (walk.failed()) break;
     }
     walk.finish();
     walk.close();

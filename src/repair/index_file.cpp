@@ -307,13 +307,6 @@ BlockRecord decodeAt(IndexFormat format, const uint8_t* at) {
     return format == IndexFormat::Wide ? decodeWideBlockRecord(at) : decodeBlockRecord(at);
 }
 
-// The records' bytes folded into one number: the second pass finds the
-// bytes the first one checked, or an index file changed in between.
-uint64_t digestOf(uint64_t digest, std::span<const uint8_t> bytes) {
-    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return (digest ^ std::hash<std::string_view>{}(text)) * 0x100000001B3ULL;
-}
-
 // The first pass: every record checked, in table order, against the input,
 // none kept; `digest` gets the records' bytes.
 // The last record may close the index of a stopped scan (pass.stopped is
@@ -322,7 +315,7 @@ IndexLoad checkRecords(RecordPass& pass, RecordCheck& check, uint64_t& digest) {
     const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
     const IndexLoad read =
         readChunks(pass, [&](size_t first, size_t n, std::span<const uint8_t> bytes) {
-            digest = digestOf(digest, bytes);
+            digest = digestOf(digest, bytes.data(), bytes.size());
             for (size_t i = 0; i < n; ++i) {
                 const BlockRecord r = decodeAt(pass.format, bytes.data() + i * size);
                 if (first + i + 1 == pass.count && isStoppedScanRecord(r)) {
@@ -350,7 +343,7 @@ IndexLoad fillRecords(const RecordPass& pass, uint64_t digest, BlockTable& table
     uint64_t again = 0;
     IndexLoad result =
         readChunks(pass, [&](size_t first, size_t n, std::span<const uint8_t> bytes) {
-            again = digestOf(again, bytes);
+            again = digestOf(again, bytes.data(), bytes.size());
             for (size_t i = 0; i < n && first + i < entries; ++i)
                 table[first + i] = decodeAt(pass.format, bytes.data() + i * size);
             return IndexLoad::Loaded;
@@ -443,6 +436,8 @@ IndexLoad loadChecked(int fd, const std::string& path, const std::string& inputP
             state.view.openStream(inputPath) == OpenStatus::Opened) {
             state.view.closeFile();
         }
+        // Later jobs must find the file the records were checked against.
+        state.view.keepInput(input.keptInput());
     }
     return result;
 }
@@ -482,12 +477,12 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
 
 Failure loadIndexFile(const std::string& path, const std::string& inputPath, AppState& state,
                       IndexLoadOptions options) {
-    Failure failure;
-    const int fd = openRegularForRead(path, failure);
+    const OpenedFile opened = openRegularForRead(path);
+    const int fd = opened.fd;
     if (fd < 0) {
-        const int reason = failure.systemError;
+        const int reason = opened.failure.systemError;
         return reason == ENOENT || reason == ENOTDIR ? failureOf(FailureKind::NoIndex, path)
-                                                     : failure;
+                                                     : opened.failure;
     }
     Failure why;
     const IndexLoad result = loadChecked(fd, path, inputPath, state, options, why);

@@ -109,6 +109,7 @@ StrategyOutcome walkListed(const AppState& state, const std::vector<size_t>& lis
         const size_t gone = listShrinks ? outcome.fixed : 0;
         if (progress.due()) progress.step(row - gone, rows - gone);
         visit(listed[row - 1], outcome);
+        if (outcome.failure) break;
     }
     progress.finished();
     return outcome;
@@ -226,13 +227,17 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
             done.bytesCut += gapLength;
             ++done.remeasured;
             e.realSize = static_cast<int32_t>(static_cast<uint32_t>(e.realSize) - gapLength);
-            // Without the input the block keeps its old run; the next block tries again.
-            if (!opened && view.openFile(inputPath)) {
+            // An input that cannot be opened, or is no longer the file
+            // scanned, ends the walk; the block keeps its old run.
+            if (!opened) {
+                if (!view.openFile(inputPath)) {
+                    done.failure = view.failure();
+                    return;
+                }
                 opened = true;
                 fileSize = view.fileLength();
                 view.invalidateWindow();
             }
-            if (!opened) return;
             // Broken blocks close behind one another are read a whole window
             // at a time; one far from the last alone, as a window's read
             // would cost a hundred times its bytes.
@@ -243,6 +248,8 @@ StrategyOutcome removeRunsAndRemeasure(AppState& state, const std::vector<size_t
                                near ? StreamView::Fill::Window : StreamView::Fill::Exact, before,
                                gapStart, gapLength)) {
                 storeRun(e, *run);
+            } else {
+                done.failure = view.failure();
             }
         });
     if (opened) view.closeFile();

@@ -63,6 +63,9 @@ struct StrategyOutcome {
     Position bytesCut = 0;  // bytes excised by this press (the cut list's lengths it added)
     size_t left = 0;        // of the blocks given, those still listed broken after it
     bool stopped = false;
+    // A read of the input that failed, or an input that is no longer the
+    // file scanned: the walk ended at the block it was at.
+    Failure failure;
     // The automatic repair's account of every block it was given, in
     // ascending index order (empty for the other strategies, or when not
     // kept), and its counts.

@@ -132,10 +132,10 @@ class SaveWalk {
         return false;
     }
     // A change while the save runs is looked for at each progress step and
-    // at the end: the kernel copies of whole spans bypass the view's own
-    // check on every window it reads.
-    bool changed() {
-        failure_ = view_.verifyUnchanged();
+    // at the end, where the edges are read again too: the kernel copies of
+    // whole spans bypass the view's own check on every window it reads.
+    bool changed(bool atEnd = false) {
+        failure_ = atEnd ? view_.verifyIdentity() : view_.verifyUnchanged();
         if (failure_) out_.discard();
         return static_cast<bool>(failure_);
     }
@@ -172,7 +172,12 @@ bool SaveWalk::start() {
     }
     if (out_.create(params_.outputPath, {params_.inputPath}, params_.existing, &stop))
         return failed(FailureKind::WriteFailed);
-    if (!view_.openFile(params_.inputPath)) return failed(FailureKind::OpenFailed, errno);
+    // The view refuses a file that is no longer the one the table was made of.
+    if (!view_.openFile(params_.inputPath)) {
+        failure_ = view_.failure();
+        out_.discard();
+        return false;
+    }
     if (params_.wrapDat) {
         if (view_.layout() == nullptr) return failed(FailureKind::NotADat);
         // The header's sizes are known only once the sectors are written:
@@ -302,7 +307,7 @@ bool SaveWalk::finish() {
     if (!flush() || (closeIt && !out_.append(kEndCodeBytes.data(), kEndCodeBytes.size()))) {
         return failed(FailureKind::ReadFailed);
     }
-    if (changed()) return false;
+    if (changed(true)) return false;
     return !out_.finish() || failed(FailureKind::ReadFailed);
 }
 

@@ -143,6 +143,7 @@ bool RepairSession::canResume() const {
 }
 
 Failure RepairSession::openForScan(const std::string& path) {
+    tableInput_ = state_.view.keptInput();
     if (state_.view.openStream(path) == OpenStatus::Failed) return state_.view.failure();
     path_ = path;
     openedForScan_ = true;
@@ -163,6 +164,13 @@ ScanResult RepairSession::scanJob(const ScanParams& params, JobSink& sink) {
     if (!std::exchange(openedForScan_, false) || path_ != params.path || !view.isOpen()) {
         if ((result.failure = openForScan(params.path))) return result;
         openedForScan_ = false;
+    }
+    // A scan continues the table of the file it was made of, or none.
+    if (resume && !(tableInput_.path == params.path &&
+                    tableInput_.identity == view.keptInput().identity)) {
+        view.closeFile();
+        result.failure = failureOf(FailureKind::InputChanged, params.path);
+        return result;
     }
     result.walked = true;
     result.rip = view.layout() != nullptr;
@@ -193,11 +201,14 @@ ApplyResult RepairSession::apply(const ApplyParams& params, RepairProgress& prog
 
 ApplyResult RepairSession::applyJob(const ApplyParams& params, RepairProgress& progress) {
     ApplyResult result;
+    // Even a strategy that reads no byte changes a table made of the file.
+    if ((result.failure = state_.view.checkInput(path_))) return result;
     const std::vector<size_t> listed =
         params.allListed ? listedInTable(state_.table) : params.listed;
     result.outcome =
         applyStrategy(state_, listed, params.strategy, params.options, path_, progress);
-    if (state_.job.stopRequested) result.failure = stopped();
+    result.failure = result.outcome.failure;
+    if (!result.failure && state_.job.stopRequested) result.failure = stopped();
     // A repaired table is no scan's any more: its index would not fit the file.
     findings_ = false;
     if (params.strategy != Strategy::Automatic) return result;
@@ -295,6 +306,8 @@ VerifyResult RepairSession::verify(const VerifyParams& params, JobSink& sink) {
             result.failure = failureOf(FailureKind::NothingSaved, "");
             return result;
         }
+        // What the writer did is told of the input the table was made of.
+        if ((result.failure = state_.view.checkInput(path_))) return result;
         auto scratch = std::make_unique<AppState>();
         scratch->rules = state_.rules.load();
         CheckSink check(sink, state_.job.stopRequested, scratch->job.stopRequested);
@@ -316,6 +329,7 @@ IndexResult RepairSession::saveIndex() {
             return result;
         }
         result.stopped = !whole_;
+        if ((result.failure = state_.view.checkInput(path_))) return result;
         result.failure =
             saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize(),
                           std::nullopt, result.stopped, &state_.job.stopRequested);

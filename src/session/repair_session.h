@@ -253,6 +253,8 @@ class RepairSession {
     std::string path_;
     // openForScan() opened the file the next scan reads.
     bool openedForScan_ = false;
+    // The input as it was before that open: a resumed scan must find it.
+    KeptInput tableInput_;
     bool findings_ = false;
     bool whole_ = false;
     bool automatic_ = false;

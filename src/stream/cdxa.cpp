@@ -206,8 +206,7 @@ bool isCdxaFile(const std::string& path) {
 }
 
 std::optional<bool> readsAsCdxaFile(const std::string& path) {
-    Failure failure;
-    const int fd = openRegularForRead(path, failure);
+    const int fd = openRegularForRead(path).fd;
     if (fd == -1) return std::nullopt;
     uint8_t head[4096];
     const int64_t got = readFully(fd, head, sizeof head, 0);

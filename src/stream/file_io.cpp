@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -61,25 +63,70 @@ bool closeChecked(int fd) {
     return ::close(fd) == 0 || errno == EINTR;
 }
 
-int openRegularForRead(const std::string& path, Failure& failure, struct stat* status) {
+OpenedFile openRegularForRead(const std::string& path) {
+    OpenedFile opened;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd == -1) {
-        failure = failureOf(FailureKind::OpenFailed, path, errno);
-        return -1;
+        opened.failure = failureOf(FailureKind::OpenFailed, path, errno);
+        return opened;
     }
-    struct stat st {};
+    struct stat& st = opened.status;
     if (::fstat(fd, &st) != 0) {
-        failure = failureOf(FailureKind::OpenFailed, path, errno);
+        opened.failure = failureOf(FailureKind::OpenFailed, path, errno);
     } else if (!S_ISREG(st.st_mode)) {
-        failure = failureOf(FailureKind::NotRegular, path);
+        opened.failure = failureOf(FailureKind::NotRegular, path);
     } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        failure = failureOf(FailureKind::OpenFailed, path, errno);
+        opened.failure = failureOf(FailureKind::OpenFailed, path, errno);
     } else {
-        if (status != nullptr) *status = st;
-        return fd;
+        opened.fd = fd;
+        return opened;
     }
     ::close(fd);
-    return -1;
+    return opened;
+}
+
+bool FileIdentity::sameStatus(const struct stat& st) const {
+    return device == st.st_dev && inode == st.st_ino && size == static_cast<uint64_t>(st.st_size) &&
+           seconds == static_cast<int64_t>(st.st_mtim.tv_sec) &&
+           nanoseconds == static_cast<int64_t>(st.st_mtim.tv_nsec);
+}
+
+uint64_t digestOf(uint64_t digest, const uint8_t* bytes, size_t count) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes), count);
+    return (digest ^ std::hash<std::string_view>{}(text)) * 0x100000001B3ULL;
+}
+
+Failure identityOf(int fd, const std::string& path, FileIdentity& identity) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return failureOf(FailureKind::ReadFailed, path, errno);
+    identity = {st.st_dev,
+                st.st_ino,
+                static_cast<uint64_t>(st.st_size),
+                static_cast<int64_t>(st.st_mtim.tv_sec),
+                static_cast<int64_t>(st.st_mtim.tv_nsec),
+                0};
+    // The first MiB and the last, one read each (a file of at most one MiB
+    // is read once): a read asked for no more than fstat's size does not
+    // go on to find the end.
+    constexpr uint64_t kEdge = uint64_t{1} << 20;
+    const size_t edge = static_cast<size_t>(std::min(identity.size, kEdge));
+    const std::unique_ptr<uint8_t[]> bytes(new uint8_t[edge + 1]);
+    const auto take = [&](uint64_t at) {
+        size_t readBefore = 0;
+        const int64_t got = readFully(fd, bytes.get(), edge, static_cast<int64_t>(at), &readBefore);
+        if (got < 0) return failureOf(FailureKind::ReadFailed, path, errno, at + readBefore);
+        identity.edges = digestOf(identity.edges, bytes.get(), static_cast<size_t>(got));
+        return Failure{};
+    };
+    if (Failure failed = take(0)) return failed;
+    if (identity.size > kEdge) return take(identity.size - edge);
+    return {};
+}
+
+Failure compareIdentity(int fd, const std::string& path, const FileIdentity& kept) {
+    FileIdentity now;
+    if (Failure failed = identityOf(fd, path, now)) return failed;
+    return now == kept ? Failure{} : failureOf(FailureKind::InputChanged, path);
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -57,14 +57,47 @@ inline uint8_t* placeLikeFile(uint8_t* storage, uint64_t pos) {
 // could hit a file another thread has opened meanwhile.
 bool closeChecked(int fd);
 
-// Opens an existing regular file for reading and returns its descriptor, or
-// -1 with `failure` saying why (OpenFailed with the system's reason, or
-// NotRegular). A directory, a FIFO, a socket or a device such as /dev/zero
-// has no size a stream could be measured by. The open itself is made with
-// O_NONBLOCK, so that a FIFO without a writer cannot hang it before fstat
-// has told what it is; the flag is cleared again for the reads. `status`,
-// when given, receives what fstat told of the opened file.
-int openRegularForRead(const std::string& path, Failure& failure, struct stat* status = nullptr);
+// An input opened for reading: its descriptor (-1 when the open failed),
+// what fstat told of it, and why the open failed.
+struct [[nodiscard]] OpenedFile {
+    int fd = -1;
+    struct stat status {};
+    Failure failure;
+};
+
+// Opens an existing regular file for reading (OpenFailed with the system's
+// reason, or NotRegular). A directory, a FIFO, a socket or a device such as
+// /dev/zero has no size a stream could be measured by. The open itself is
+// made with O_NONBLOCK, so that a FIFO without a writer cannot hang it
+// before fstat has told what it is; the flag is cleared again for the reads.
+OpenedFile openRegularForRead(const std::string& path);
+
+// What tells the file a job reads from the file an earlier job read under
+// the same name: a file replaced by another (a new inode), cut, extended or
+// touched (size, modification time), or rewritten in place with its time
+// set back (the digest of its first and last MiB, where a copy in progress,
+// a header rewritten or a tail cut off show). Taken by the job that fills
+// the table and compared by every later one.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    uint64_t size = 0;
+    int64_t seconds = 0, nanoseconds = 0;
+    uint64_t edges = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+    // Whether `st` tells the same file, size and time (the edges are not read).
+    bool sameStatus(const struct stat& st) const;
+};
+
+// Folds `count` bytes into a running 64-bit digest.
+uint64_t digestOf(uint64_t digest, const uint8_t* bytes, size_t count);
+// The identity of the open file `fd` (`path` names it in a failure), its
+// first and last MiB read: two reads however long the file.
+Failure identityOf(int fd, const std::string& path, FileIdentity& identity);
+// The open file compared with `kept`: InputChanged naming `path` on any
+// difference, ReadFailed when it cannot be looked at or read.
+Failure compareIdentity(int fd, const std::string& path, const FileIdentity& kept);
 
 // Whether two paths name the same existing file (device and inode), through
 // any symbolic link, hard link or second spelling of the path.

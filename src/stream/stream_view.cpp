@@ -18,8 +18,8 @@ StreamView::~StreamView() {
 }
 
 OpenStatus StreamView::openStream(const std::string& name) {
-    if (!openFile(name)) return OpenStatus::Failed;
-    streamSize_ = layout_ ? layout_->streamLength() : opened_.size;
+    if (!open(name, true)) return OpenStatus::Failed;
+    streamSize_ = layout_ ? layout_->streamLength() : kept_.identity.size;
     return OpenStatus::Opened;
 }
 
@@ -30,29 +30,24 @@ namespace {
 // takes it instead of walking again. A few files are kept, for a join of
 // several rips.
 struct WalkedLayout {
-    std::string path;
-    Position size = 0;
-    int64_t seconds = 0, nanoseconds = 0;
+    KeptInput file;
     std::shared_ptr<const SectorLayout> layout;
 };
 constexpr size_t kWalkedKept = 16;
 std::mutex gWalkedMutex;
 std::vector<WalkedLayout> gWalked;
 
-std::shared_ptr<const SectorLayout> walkedLayout(const WalkedLayout& key) {
+std::shared_ptr<const SectorLayout> walkedLayout(const KeptInput& file) {
     const std::lock_guard<std::mutex> lock(gWalkedMutex);
     for (const WalkedLayout& w : gWalked) {
-        if (w.path == key.path && w.size == key.size && w.seconds == key.seconds &&
-            w.nanoseconds == key.nanoseconds) {
-            return w.layout;
-        }
+        if (w.file.path == file.path && w.file.identity == file.identity) return w.layout;
     }
     return nullptr;
 }
 
 void keepWalkedLayout(WalkedLayout walked) {
     const std::lock_guard<std::mutex> lock(gWalkedMutex);
-    std::erase_if(gWalked, [&](const WalkedLayout& w) { return w.path == walked.path; });
+    std::erase_if(gWalked, [&](const WalkedLayout& w) { return w.file.path == walked.file.path; });
     if (gWalked.size() >= kWalkedKept) gWalked.erase(gWalked.begin());
     gWalked.push_back(std::move(walked));
 }
@@ -63,7 +58,7 @@ void keepWalkedLayout(WalkedLayout walked) {
 // data of the sectors. The exact layout of the last walk is taken again for
 // the same file unchanged; otherwise every slot counts as a sector of the
 // form the first one has.
-bool StreamView::takeLayout(const struct stat& st) {
+bool StreamView::takeLayout() {
     layout_.reset();
     exact_ = false;
     sectorsStart_ = 0;
@@ -77,8 +72,7 @@ bool StreamView::takeLayout(const struct stat& st) {
     const std::optional<Position> start = cdxaDataOffset(head, static_cast<size_t>(got));
     if (!start) return true;
     sectorsStart_ = *start;
-    const Stamp stamp = stampOf(st);
-    if (auto walked = walkedLayout({path_, stamp.size, stamp.seconds, stamp.nanoseconds, {}})) {
+    if (auto walked = walkedLayout(kept_)) {
         layout_ = std::move(walked);
         exact_ = true;
         return true;
@@ -88,14 +82,14 @@ bool StreamView::takeLayout(const struct stat& st) {
                           ? kCdForm1Payload
                           : kCdForm2Payload;
     layout_ = std::make_shared<const SectorLayout>(
-        SectorLayout::regular(*start, opened_.size, regularPayload_));
+        SectorLayout::regular(*start, kept_.identity.size, regularPayload_));
     return true;
 }
 
 void StreamView::setExactLayout(SectorLayout layout) {
     layout_ = std::make_shared<const SectorLayout>(std::move(layout));
     exact_ = true;
-    keepWalkedLayout({path_, opened_.size, opened_.seconds, opened_.nanoseconds, layout_});
+    keepWalkedLayout({kept_, layout_});
     streamSize_ = layout_->streamLength();
     invalidateWindow();
 }
@@ -103,7 +97,7 @@ void StreamView::setExactLayout(SectorLayout layout) {
 Failure StreamView::walkLayout(SectorFaultList& faults,
                                const std::function<bool(Position)>& progress, bool& stopped) {
     stopped = false;
-    SectorWalk walk = walkSectors(fileHandle_, path_, sectorsStart_, opened_.size, progress);
+    SectorWalk walk = walkSectors(fileHandle_, path_, sectorsStart_, kept_.identity.size, progress);
     if (walk.failure) return walk.failure;
     stopped = walk.stopped;
     if (stopped) return {};
@@ -114,34 +108,51 @@ Failure StreamView::walkLayout(SectorFaultList& faults,
 }
 
 bool StreamView::openFile(const std::string& name) {
-    closeFile();  // never leak a handle a caller forgot to close
-    failure_ = {};
-    struct stat st {};
-    const int fd = openRegularForRead(name, failure_, &st);
-    if (fd == -1) return false;
-    fileHandle_ = fd;
-    path_ = name;
-    opened_ = stampOf(st);
-    if (!takeLayout(st)) {
-        const Failure failed = failure_;
-        closeFile();
-        failure_ = failed;
-        return false;
-    }
-    return true;
+    return open(name, name != kept_.path);
 }
 
-StreamView::Stamp StreamView::stampOf(const struct stat& st) {
-    return {static_cast<Position>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-            static_cast<int64_t>(st.st_mtim.tv_nsec)};
+bool StreamView::open(const std::string& name, bool fresh) {
+    closeFile();  // never leak a handle a caller forgot to close
+    const OpenedFile opened = openRegularForRead(name);
+    failure_ = opened.failure;
+    if (opened.fd == -1) return false;
+    fileHandle_ = opened.fd;
+    path_ = name;
+    FileIdentity now;
+    failure_ = identityOf(fileHandle_, name, now);
+    if (!failure_ && !fresh && now != kept_.identity) {
+        failure_ = failureOf(FailureKind::InputChanged, name);
+    }
+    if (!failure_) {
+        kept_ = {name, now};
+        if (takeLayout()) return true;
+    }
+    const Failure failed = failure_;
+    closeFile();
+    failure_ = failed;
+    return false;
 }
 
 Failure StreamView::verifyUnchanged() const {
     if (fileHandle_ == -1) return {};
     struct stat st {};
     if (::fstat(fileHandle_, &st) != 0) return failureOf(FailureKind::ReadFailed, path_, errno);
-    if (stampOf(st) != opened_) return failureOf(FailureKind::InputChanged, path_);
+    if (!kept_.identity.sameStatus(st)) return failureOf(FailureKind::InputChanged, path_);
     return {};
+}
+
+Failure StreamView::verifyIdentity() const {
+    if (fileHandle_ == -1) return {};
+    return compareIdentity(fileHandle_, path_, kept_.identity);
+}
+
+Failure StreamView::checkInput(const std::string& name) const {
+    if (name.empty() || name != kept_.path) return {};
+    const OpenedFile opened = openRegularForRead(name);
+    if (opened.fd == -1) return opened.failure;
+    Failure changed = compareIdentity(opened.fd, name, kept_.identity);
+    ::close(opened.fd);
+    return changed;
 }
 
 Position StreamView::fileLength() const {
@@ -150,7 +161,7 @@ Position StreamView::fileLength() const {
     const Position size = static_cast<Position>(st.st_size);
     if (!layout_) return size;
     // A rip that changed size since it was opened: as its slots would hold.
-    return size == opened_.size
+    return size == kept_.identity.size
                ? layout_->streamLength()
                : SectorLayout::regular(sectorsStart_, size, regularPayload_).streamLength();
 }
@@ -252,7 +263,8 @@ void StreamView::reserveWindow(uint32_t length) {
 // of the old window; excised regions are jumped over piece by piece.
 bool StreamView::refill(Position pos, uint32_t count, uint32_t fill) {
     const Position lastCutEnd = cutCount() == 0 ? 0 : cutAt(cutCount() - 1).end();
-    const Position reach = std::max(layout_ ? layout_->streamLength() : opened_.size, lastCutEnd);
+    const Position reach =
+        std::max(layout_ ? layout_->streamLength() : kept_.identity.size, lastCutEnd);
     fill = static_cast<uint32_t>(std::min<Position>(fill, std::max<Position>(count, reach)));
     reserveWindow(fill);
     Position f = streamToFile(pos);

@@ -13,6 +13,7 @@
 
 #include "stream/cdxa.h"
 #include "stream/failure.h"
+#include "stream/file_io.h"
 #include "stream/position.h"
 
 struct stat;
@@ -30,6 +31,13 @@ struct CutRegion {
 
 // Ordered by start; no two regions overlap or touch.
 using CutList = std::vector<CutRegion>;
+
+// The input the jobs of a view read, as the job that filled the table found
+// it: its name and its identity.
+struct KeptInput {
+    std::string path;
+    FileIdentity identity;
+};
 
 enum class [[nodiscard]] OpenStatus{
     Opened,
@@ -52,7 +60,9 @@ class StreamView {
     StreamView(const StreamView&) = delete;
     StreamView& operator=(const StreamView&) = delete;
 
-    // Opens the file for reading and takes its size into streamSize().
+    // Opens the file for reading and takes its size into streamSize(), and
+    // its identity into keptInput(): the file that every later openFile of
+    // the same name must find.
     //
     // A video CD rip (RIFF CDXA) is seen through its sector layout: for such
     // a file every position this class calls a file position (the cut list,
@@ -67,7 +77,11 @@ class StreamView {
     // Opens the file for reading without taking its size (the dump, the
     // re-examination of a block and the writer read a file whose size the
     // scan already took). Only a regular file is opened: a FIFO or a device
-    // would block the open or the reads, or never end.
+    // would block the open or the reads, or never end. A file of the kept
+    // input's name that is no longer the file kept (another file put in its
+    // place, its size, time or edges changed) is refused with InputChanged:
+    // the table describes the file the scan read. A file of another name
+    // becomes the kept input.
     [[nodiscard]] bool openFile(const std::string& name);
     void closeFile();
     int fileHandle() const {
@@ -87,7 +101,7 @@ class StreamView {
     }
     // The real size of the open file as it was opened.
     Position rawSize() const {
-        return opened_.size;
+        return kept_.identity.size;
     }
     bool hasExactLayout() const {
         return layout_ != nullptr && exact_;
@@ -116,13 +130,27 @@ class StreamView {
     const Failure& failure() const {
         return failure_;
     }
-    // The file's size and modification time are taken when it is opened and
-    // compared before every refill of the window is used: bytes of a file
+    // The file's size and modification time are compared with the kept
+    // input's before every refill of the window is used: bytes of a file
     // that is cut, extended or overwritten while a job reads it would be
-    // taken for the stream (zeros past a new end, another film's bytes). A
-    // job also asks when it ends. InputChanged (or ReadFailed when the file
-    // cannot even be looked at) on a change; nothing when no file is open.
+    // taken for the stream (zeros past a new end, another film's bytes).
+    // InputChanged (or ReadFailed when the file cannot even be looked at)
+    // on a change; nothing when no file is open.
     Failure verifyUnchanged() const;
+    // The same with the edges read again as well: for the end of a job.
+    Failure verifyIdentity() const;
+    // Whether the file named `name` is still the kept input, for a job that
+    // does not read it (an index saved of its table); nothing when another
+    // file is kept.
+    Failure checkInput(const std::string& name) const;
+    const KeptInput& keptInput() const {
+        return kept_;
+    }
+    // Takes the identity another view found (the index loader's) as the
+    // one later jobs must find.
+    void keepInput(KeptInput kept) {
+        kept_ = std::move(kept);
+    }
 
     // Releases the buffer and drops the window.
     void resetCache();
@@ -224,6 +252,9 @@ class StreamView {
     }
 
   private:
+    // Opens `name`; `fresh`: its identity becomes the kept input's, else it
+    // must be the kept input's.
+    bool open(const std::string& name, bool fresh);
     const uint8_t* viewSlow(Position pos, uint32_t count, uint32_t fill = kCacheSize);
     // Reads `count` bytes from file position `f` (through the sector layout
     // when there is one): the bytes read, fewer at the end, or -1 with the
@@ -231,7 +262,7 @@ class StreamView {
     int64_t readFilePositions(uint8_t* into, size_t count, Position f, Position& failedAt);
     // Finds whether the open file is a rip and takes its layout; false
     // (failure() says where) when its head cannot be read.
-    bool takeLayout(const struct stat& st);
+    bool takeLayout();
     bool refill(Position pos, uint32_t count, uint32_t fill);
     void reserveWindow(uint32_t length);
 
@@ -257,15 +288,6 @@ class StreamView {
         moveGap(cutCount());
     }
 
-    // Size and modification time of the open file, as taken at the open.
-    struct Stamp {
-        Position size = 0;
-        int64_t seconds = 0;
-        int64_t nanoseconds = 0;
-        bool operator==(const Stamp&) const = default;
-    };
-    static Stamp stampOf(const struct stat& st);
-
     int fileHandle_ = -1;
     std::string path_;
     std::shared_ptr<const SectorLayout> layout_;
@@ -275,7 +297,8 @@ class StreamView {
     bool exact_ = false;
     // The raw sectors behind a window's worth of stream bytes pass through here.
     std::unique_ptr<uint8_t[]> staging_;
-    Stamp opened_;
+    // The open file is the kept input: a view opens no other.
+    KeptInput kept_;
     Failure failure_;
     Position streamSize_ = 0;
     std::unique_ptr<uint8_t[]> buffer_;

@@ -194,6 +194,8 @@ Message joinMessage(const Failure& failure) {
             return Message::OpenFailed;
         case FailureKind::ReadFailed:
             return Message::ReadFailed;
+        case FailureKind::InputChanged:
+            return Message::InputChanged;
         case FailureKind::WriteFailed:
         case FailureKind::RenameFailed:
             return Message::SaveFailed;

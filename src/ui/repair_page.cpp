@@ -246,8 +246,13 @@ void RepairPage::showRepairResult(const ApplyResult& result) {
     // A stopped strategy's counts are those of the rows before the stop.
     const QString summary =
         QString::fromStdString(strategySummaryText(hammerStrategy_, result.outcome));
-    setStatus(result.failure ? tr("прервано пользователем") + QStringLiteral(": ") + summary
-                             : summary);
+    // An input that failed a read or changed since the scan is said alone.
+    if (result.failure && result.failure.kind != FailureKind::Stopped) {
+        setStatus(QString::fromStdString(failureText(result.failure)));
+    } else {
+        setStatus(result.failure ? tr("прервано пользователем") + QStringLiteral(": ") + summary
+                                 : summary);
+    }
     state_.view.resetCache();
     if (hammerStrategy_ == Strategy::Automatic) {
         listWithRepairs();
@@ -400,10 +405,15 @@ void RepairPage::dumpCurrentBlock() {
     if (busy() || FormDU_ == nullptr) return;
     const int row = currentGridRow();
     if (row < 1) return;
-    const std::optional<size_t> index = grid_.rowEntry(row, state_.table);
+    if (const std::optional<size_t> index = grid_.rowEntry(row, state_.table)) dumpEntry(*index);
+}
+
+// A block that cannot be read (a read error, an input that is no longer
+// the file scanned) is said instead of its bytes.
+void RepairPage::dumpEntry(size_t index, std::optional<Position> at) {
     BlockDump bytes;
-    if (!index || !readDump(*index, bytes)) return;
-    showDump(bytes);
+    if (!readDump(index, bytes)) return;
+    showDump(bytes, at);
 }
 
 void RepairPage::dumpSector(const QModelIndex& index) {
@@ -412,10 +422,7 @@ void RepairPage::dumpSector(const QModelIndex& index) {
     // regions out, the table counts the stream without them.
     const Position at =
         state_.view.fileToStream(sectors_->rows()[static_cast<size_t>(index.row())].streamStart);
-    const std::optional<size_t> block = blockHolding(state_.table, at);
-    BlockDump bytes;
-    if (!block || !readDump(*block, bytes)) return;
-    showDump(bytes, at);
+    if (const std::optional<size_t> block = blockHolding(state_.table, at)) dumpEntry(*block, at);
 }
 
 }  // namespace mpg::ui

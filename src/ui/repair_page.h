@@ -103,6 +103,7 @@ class RepairPage : public QWidget {
     // The dump window shows the block's bytes, the one at stream position
     // `at` selected when given.
     void showDump(BlockDump bytes, std::optional<Position> at = std::nullopt);
+    void dumpEntry(size_t index, std::optional<Position> at = std::nullopt);
     // The filter field's text applied to the list; the count line follows.
     void applyFilter();
     void showCount();

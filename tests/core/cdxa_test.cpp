@@ -258,14 +258,17 @@ TEST(Cdxa, ViewUnwrapsTheStreamAndKeepsTheWalkedLayout) {
     EXPECT_EQ(state.view.layout()->extents().size(), 2u);
     EXPECT_TRUE(unwrapped(state.view) == mpg);
     state.view.closeFile();
-    // Opened again unchanged: the walked layout; once touched: the regular one.
+    // Opened again unchanged: the walked layout. Once touched it is no
+    // longer the file scanned; opened afresh, it has the regular layout.
     ASSERT_TRUE(state.view.openFile(twice));
     EXPECT_TRUE(state.view.hasExactLayout());
     EXPECT_EQ(state.view.fileLength(), mpg.size());
     state.view.closeFile();
     const struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, twice.c_str(), times, 0), 0);
-    ASSERT_TRUE(state.view.openFile(twice));
+    EXPECT_FALSE(state.view.openFile(twice));
+    EXPECT_EQ(state.view.failure().kind, FailureKind::InputChanged);
+    ASSERT_EQ(state.view.openStream(twice), OpenStatus::Opened);
     EXPECT_FALSE(state.view.hasExactLayout());
     EXPECT_EQ(state.view.fileLength(), mpg.size() + kCdForm2Payload);
     // The open check forgets the sectors of the last scan.

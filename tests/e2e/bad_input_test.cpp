@@ -390,10 +390,11 @@ TEST_F(BadInput, FifoInputIsRefusedWithoutHanging) {
 TEST_F(BadInput, ReadErrorsStopTheJob) {
     const std::string path = input("bad-reads.mpg", test::typicalStream(2000).bytes());
     const char* asan = std::getenv("ASAN_OPTIONS");
-    // The check reads once and the scan its first window; the next read fails.
+    // Each open reads the file's first and last MiB for its identity; the
+    // check reads once and the scan its first window; the next read fails.
     const std::string failing = "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
                                 ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS
-                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=2 ";
+                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=6 ";
     const std::regex reported("ошибка чтения файла: " + path +
                               ": позиция [0-9']+: Input/output error \\(cannot read the file\\)");
     for (const std::string& command :
@@ -418,10 +419,11 @@ TEST_F(BadInput, ReadErrorsStopTheJob) {
 TEST_F(BadInput, ReadErrorsOfARipNameTheFilePosition) {
     const std::string path = input("bad-reads.dat", test::readFile(test::fixture("vcd-mplex.dat")));
     const char* asan = std::getenv("ASAN_OPTIONS");
-    // The open reads the head; the check's read of stream byte 0 fails.
+    // The open reads the file once for its identity and once for the head;
+    // the check's read of stream byte 0 fails.
     const std::string failing = "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
                                 ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS
-                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=1 ";
+                                "' MPGMEND_FAIL_READS=bad-reads MPGMEND_FAIL_READS_AFTER=2 ";
     const Outcome o = run("scan " + q(path), failing);
     EXPECT_EQ(o.status, 1);
     const uint64_t first = std::stoull(test::fixtureValues("vcd-dat.txt").at("data_offset")) + 24;
@@ -559,6 +561,49 @@ TEST_F(BadInput, OutOfMemoryIsToldAndLeavesNothing) {
         EXPECT_TRUE(has(o, "не хватает памяти (not enough memory)")) << command << ": " << o.err;
     }
     EXPECT_EQ(names(), std::vector<std::string>{"packs.mpg"});
+}
+
+// Another program changes the input between the scan and the save (before
+// the third open: the check and the scan opened it), or a piece between its
+// check and its copy: the job stops with "входной файл изменился во время
+// работы" naming that file, and nothing takes the output's name.
+TEST_F(BadInput, AnInputChangedBetweenJobsIsNotWritten) {
+    const std::vector<uint8_t> sound = readFile(test::fixture("vcd.mpg"));
+    const std::string in = dir.file("in.mpg"), piece = dir.file("piece.mpg");
+    const std::string out = dir.file("out.mpg");
+    const std::string inPlace = "cp -p " + q(in) + " " + q(dir.file("ref.mpg")) +
+                                " && printf XXXXXXXX | dd of=" + q(in) +
+                                " bs=1 seek=40 conv=notrunc status=none && touch -r " +
+                                q(dir.file("ref.mpg")) + " " + q(in);
+    const std::string replaced = "head -c " + std::to_string(sound.size()) + " /dev/urandom > " +
+                                 q(dir.file("new.mpg")) + " && mv " + q(dir.file("new.mpg")) + " " +
+                                 q(in);
+    struct Case {
+        std::string change, args, changed;
+        int atOpen;  // of the file changed
+    };
+    const std::vector<Case> cases = {
+        {inPlace, "repair " + q(in) + " -o " + q(out), in, 3},
+        {replaced, "repair " + q(in) + " --apply auto -o " + q(out), in, 3},
+        {"truncate -s 1000 " + q(piece), "join --glue " + q(in) + " " + q(piece) + " -o " + q(out),
+         piece, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        dir.write("in.mpg", sound);
+        dir.write("piece.mpg", sound);
+        dir.write("change.sh", std::vector<uint8_t>(c.change.begin(), c.change.end()));
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string changing =
+            "ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+            ":verify_asan_link_order=0 LD_PRELOAD='" FAILING_READS "' MPGMEND_RUN_AT_OPEN_OF=" +
+            q(c.changed) + " MPGMEND_RUN_AT_OPEN='sh " + dir.file("change.sh") +
+            "' MPGMEND_RUN_AT_OPEN_COUNT=" + std::to_string(c.atOpen) + " ";
+        const Outcome o = run(c.args, changing);
+        EXPECT_EQ(o.status, 1) << o.err;
+        EXPECT_TRUE(has(o, "входной файл изменился во время работы: " + c.changed)) << o.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 // A stream cut inside its last packet: that block is listed with the bytes

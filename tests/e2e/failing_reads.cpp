@@ -9,6 +9,11 @@
 // bytes of the file have been read (by the scan, say, before the save), and
 // MPGMEND_FAIL_READS_COUNT names a file that the count of bytes read is
 // written to at the end, for a run that measures how many a scan reads.
+//
+// It also changes files while a program runs, as another program would
+// between two of its jobs: with MPGMEND_RUN_AT_OPEN_OF set to part of a
+// file's name, the shell command MPGMEND_RUN_AT_OPEN runs right before the
+// MPGMEND_RUN_AT_OPEN_COUNT-th open (from 1) of such a file.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,9 +91,47 @@ ssize_t counted(int fd, ssize_t got) {
     }
 }
 
+std::atomic<long> opened{0};
+
+void beforeOpen(const char* path) {
+    const char* match = std::getenv("MPGMEND_RUN_AT_OPEN_OF");
+    const char* command = std::getenv("MPGMEND_RUN_AT_OPEN");
+    if (match == nullptr || command == nullptr || std::strstr(path, match) == nullptr) return;
+    const char* count = std::getenv("MPGMEND_RUN_AT_OPEN_COUNT");
+    if (opened.fetch_add(1) + 1 == (count != nullptr ? std::atol(count) : 1)) {
+        // Once: the shell and the programs it starts inherit the preload.
+        const std::string once = command;
+        ::unsetenv("MPGMEND_RUN_AT_OPEN");
+        if (std::system(once.c_str()) != 0) std::abort();
+    }
+}
+
+using Open = int (*)(const char*, int, ...);
+
+// The open itself, through `next`; the mode is there only when the flags
+// say a file may be made.
+int openThrough(Open next, const char* path, int flags, va_list args) {
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    beforeOpen(path);
+    return next(path, flags, mode);
+}
+
 }  // namespace
 
 extern "C" {
+
+int open(const char* path, int flags, ...) {
+    static const auto next = real<Open>("open");
+    va_list args;
+    va_start(args, flags);
+    const int fd = openThrough(next, path, flags, args);
+    va_end(args);
+    return fd;
+}
+
+// The same function under its large-file name (one and the same on 64-bit
+// systems).
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 ssize_t read(int fd, void* buf, size_t count) {
     static const auto next = real<ssize_t (*)(int, void*, size_t)>("read");

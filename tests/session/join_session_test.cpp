@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "session/repair_session.h"
 #include "support/recording_sink.h"
@@ -83,6 +85,50 @@ TEST(SessionJoin, UnsoundPiecesAreNamedAndOnlyTheGlueJoinsThem) {
     EXPECT_EQ(s.checkPieces({{a, b}, StreamRules::Sound}).failure.kind, FailureKind::Stopped);
     EXPECT_EQ(test::readFile(a), sound);
     EXPECT_EQ(test::readFile(b), damaged);
+}
+
+// Runs `change` at the first progress report of a join.
+struct ChangeAtProgress : test::RecordingSink {
+    std::function<void()> change;
+    void notify(const Notice& n) override {
+        RecordingSink::notify(n);
+        if (n.kind == Notify::JoinProgress && change) std::exchange(change, nullptr)();
+    }
+};
+
+// A piece rewritten in place (its time set back) or cut short while a join
+// runs fails the join with that piece's name, structured or glued, and no
+// output takes its name.
+TEST(SessionJoin, APieceThatChangesDuringAJoinFailsIt) {
+    test::TempDir dir;
+    const std::vector<uint8_t> sound = test::readFile(test::fixture("av.mpg"));
+    // The glue reports its progress between steps of 8 MiB.
+    std::vector<uint8_t> big;
+    while (big.size() < (size_t{9} << 20)) big.insert(big.end(), sound.begin(), sound.end());
+    const std::string out = dir.file("joined.mpg");
+    struct Case {
+        bool glue;
+        bool cutFirst;  // else the second piece is rewritten while the first is copied
+    };
+    for (const Case c : {Case{false, false}, Case{true, false}, Case{true, true}}) {
+        SCOPED_TRACE(std::string(c.glue ? "glue" : "structured") + (c.cutFirst ? ", cut" : ""));
+        const std::string a = dir.write("a.mpg", c.glue ? big : sound);
+        const std::string b = dir.write("b.mpg", sound);
+        ChangeAtProgress sink;
+        sink.change = [&] {
+            if (c.cutFirst) {
+                std::filesystem::resize_file(a, big.size() / 2);
+            } else {
+                test::rewriteInPlace(b, 1000);
+            }
+        };
+        RepairSession s;
+        const Failure failure = s.join(request({a, b}, out, c.glue), sink).failure;
+        EXPECT_EQ(failure.kind, FailureKind::InputChanged);
+        EXPECT_EQ(failure.path, c.cutFirst ? a : b);
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(test::listFolder(dir.path()).size(), 2u);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +75,27 @@ int withFileSizeLimit(uint64_t limit, const std::function<int()>& job) {
     int status = 0;
     if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+void rewriteInPlace(const std::string& path, uint64_t at) {
+    struct stat before {};
+    const uint8_t bytes[8] = {0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD, 0xBE, 0xEF};
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    const bool written =
+        fd >= 0 && ::fstat(fd, &before) == 0 &&
+        ::pwrite(fd, bytes, sizeof bytes, static_cast<off_t>(at)) == ssize_t{sizeof bytes};
+    if (fd >= 0) ::close(fd);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (!written || ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        throw std::runtime_error("cannot rewrite " + path);
+    }
+}
+
+void touch(const std::string& path) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 678}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        throw std::runtime_error("cannot touch " + path);
+    }
 }
 
 }  // namespace mpg::test

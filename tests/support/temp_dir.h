@@ -37,4 +37,11 @@ std::map<std::string, std::string> fixtureValues(const std::string& name);
 // not exit.
 int withFileSizeLimit(uint64_t limit, const std::function<int()>& job);
 
+// Another program's changes to a file a job reads (a failure throws): eight
+// bytes written over those at `at` with the modification time set back, as
+// an edit in place that hides itself leaves the file; and the modification
+// time moved, as any write leaves it.
+void rewriteInPlace(const std::string& path, uint64_t at);
+void touch(const std::string& path);
+
 }  // namespace mpg::test
