@@ -104,6 +104,7 @@ TEST_F(JoinTest, AnEndCodeInsideAPieceIsDroppedAndListed) {
     std::vector<InnerEndCode> ends;
     params.inputs = {input(cat({a.bytes(), b.bytes()})), input(c.bytes())};
     params.output = dir.file("out.mpg");
+    params.existing = Existing::Replace;  // joined twice
     ASSERT_FALSE(joinStructured(state.job, params, sink, &ends));
     EXPECT_EQ(output(), cat({withoutEnd(a), withoutEnd(b), withoutEnd(c), kEnd}));
     EXPECT_EQ(ends, (std::vector<InnerEndCode>{{0, a.size() - 4}}));
