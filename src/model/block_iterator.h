@@ -193,7 +193,8 @@ class BlockIterator {
         }
         // Fill may follow a sound end code right up to the end of the
         // stream; whatever follows a broken entry follows no end code. (The
-        // strict walk ends at an end code.)
+        // strict walk keeps no entry waiting: its fill ends at a pack
+        // header or the end, as the join has always taken it.)
         const bool behindEndCode = hasPending_ && pending_.code == kEndCode;
         const std::optional<Position> fill =
             first == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
