@@ -186,7 +186,7 @@ bool reportAndPoll(JobState& job, JobSink& sink, const JoinPlace& at, uint64_t p
 // What a structured join does with a block.
 // Fail: a read or write failed; NoBlock: neither a block nor sector fill
 // begins there; InnerEnd: an end code with more of the stream behind it.
-enum class Step { Write, Skip, EndOfFile, InnerEnd, Fail, NoBlock };
+enum class Step { Write, Skip, EndOfFile, InnerEnd, Fail };
 
 // An input as the block walker reads it. A read the held chunk cannot serve
 // replaces the chunk: `beforeRead` first writes out what the join still
@@ -395,30 +395,31 @@ class StructuredJoin {
             written_ = PieceClock{};
         }
         InputSource source(in, failure(), [this] { return flushRun(); });
-        BlockWalker<InputSource> walker(source, codes_);
+        BlockIterator<InputSource> walk(source, codes_, WalkMode::Strict);
         // Sector fill is copied as it is: the sectors behind it stay on
         // their grid, and each piece's length is a whole number of sectors.
-        if (!walker.learnGrid()) return failed(0);
+        if (!walk.start()) return failed(0);
         const uint64_t size = in.size();
-        for (uint64_t pos = 0; pos < size;) {
-            const std::optional<WalkedBlock> block = walker.blockAt(pos);
-            if (!block) return failed(pos);
+        while (walk.position() < size) {
+            const uint64_t pos = walk.position();
+            const WalkStep walked = walk.next();
+            if (walked.kind == WalkStepKind::Failed) return failed(pos);
+            if (walked.kind == WalkStepKind::End) break;
+            if (walked.kind != WalkStepKind::Entry) return noBlockAt(source, walked.at);
             // Sizes in 32 bits: a length field of 65,530 or more neither
             // wraps nor stalls the walk.
-            uint64_t length = static_cast<uint64_t>(block->declared);
-            const Step step = stepOf(*block, walker, length);
+            const WalkEntry& entry = walked.entry;
+            const Step step = stepOf(entry);
             if (step == Step::Fail) return failed(pos);
-            if (step == Step::NoBlock) return JoinResult::Failed;
             if (step == Step::EndOfFile) break;
             if (step == Step::InnerEnd && innerEnds_ != nullptr) {
                 innerEnds_->push_back({at.input, pos});
             }
-            if (step == Step::Write && !write(*block, length)) return failed(pos);
-            pos += length;
+            if (step == Step::Write && !write(entry)) return failed(pos);
             // A remainder of at most 4 bytes (typically the file's own end
             // code) is neither examined nor copied.
-            if (pos + 4 >= size) break;
-            if (reportAndPoll(job_, sink_, at, pos)) {
+            if (walk.position() + 4 >= size) break;
+            if (reportAndPoll(job_, sink_, at, walk.position())) {
                 if (!flushRun()) return failed(pos);
                 return JoinResult::Stopped;
             }
@@ -437,38 +438,34 @@ class StructuredJoin {
 
     JoinResult failed(uint64_t pos) { return failedAt(failure(), out_, *in_, at_.input, pos); }
 
-    // What the join does with a block; for sector fill, its length. A
-    // position that begins neither a block nor fill fails the join with
-    // what stands there.
-    Step stepOf(const WalkedBlock& block, BlockWalker<InputSource>& walker, uint64_t& length) {
-        if (block.kind != BlockKind::End && block.kind != BlockKind::None) ++blocks_;
-        switch (block.kind) {
+    // What the join does with a block or sector fill.
+    Step stepOf(const WalkEntry& entry) {
+        if (entry.kind != BlockKind::End && entry.kind != BlockKind::None) ++blocks_;
+        switch (entry.kind) {
             case BlockKind::Pack:
                 return Step::Write;
             case BlockKind::SystemHeader:
                 systemHeaders_ = std::min(systemHeaders_ + 1, 2);
                 return systemHeaders_ > 1 && params_.oneSystemHeader ? Step::Skip : Step::Write;
             case BlockKind::Packet:
-                if (block.code != kPaddingStreamCode) return Step::Write;
+                if (entry.code != kPaddingStreamCode) return Step::Write;
                 paddings_ = std::min(paddings_ + 1, 2);
                 return paddings_ > 1 && params_.onePadding ? Step::Skip : Step::Write;
             case BlockKind::End:
-                return endCodeStep(block.pos + length);
+                return endCodeStep(entry.pos + entry.real);
             case BlockKind::None:
                 break;
         }
-        // The bytes found here outlive the chunk, which the look for fill
-        // may read anew.
-        std::array<uint8_t, kBlockHeadBytes> found{};
-        std::copy_n(block.head, found.size(), found.begin());
-        if (!flushRun()) return Step::Fail;
-        const std::optional<Position> fill =
-            found[0] == 0 && block.pos > 0 ? walker.fillAt(block.pos) : Position{0};
-        if (!fill) return Step::Fail;
-        length = *fill;
-        if (length > 0) return Step::Write;
-        failure() = structureFailure(*in_, at_.input, block.pos, found.data());
-        return Step::NoBlock;
+        return Step::Write;
+    }
+
+    // A position that begins neither a block nor fill fails the join with
+    // what stands there.
+    JoinResult noBlockAt(InputSource& source, uint64_t pos) {
+        const uint8_t* found = source.bytesAt(pos, kBlockHeadBytes);
+        if (found == nullptr) return failed(pos);
+        failure() = structureFailure(*in_, at_.input, pos, found);
+        return JoinResult::Failed;
     }
 
     // An end code whose stream goes on behind it (from `behind`) is one of
@@ -489,13 +486,17 @@ class StructuredJoin {
     }
 
     // Writes a block, or sector fill, behind the blocks written before.
-    bool write(const WalkedBlock& block, uint64_t length) {
+    bool write(const WalkEntry& block) {
         const uint64_t pos = block.pos;
+        const uint64_t length = block.real;
         if (block.kind == BlockKind::None) {
             // Fill, which may be gigabytes of a sparse file: copied by the
-            // kernel, never held.
+            // kernel, never held, behind the blocks before it.
+            if (!flushRun()) return false;
             for (uint64_t done = 0; done < length;) {
                 const int64_t moved = in_->copyTo(out_, pos + done, length - done, failure());
+                // No byte where the piece had them: it shrank meanwhile.
+                if (moved == 0) failure() = failureOf(FailureKind::InputChanged, in_->path());
                 if (moved <= 0) return false;
                 done += static_cast<uint64_t>(moved);
             }
