@@ -199,7 +199,7 @@ void checkWrap(const MemFile& rip, const SectorWalk& walked, const std::vector<u
                const MadeRip& made) {
     MemFile wrapped;
     OutputFile out;
-    FUZZ_CHECK(!out.create(wrapped.path(), {rip.path()}));
+    FUZZ_CHECK(!out.create(wrapped.path(), {rip.path()}, Existing::Replace));
     CdxaWrapStage stage(walked.layout, rip.fd(), rip.path(), rip.size());
     out.setStage(&stage);
     for (size_t at = 0; at < stream.size();) {
