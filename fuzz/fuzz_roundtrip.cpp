@@ -61,15 +61,18 @@ class StoppingSink : public GridSink {
 };
 
 // A scan stopped after `steps` steps, as the window leaves it: the block
-// whose search the stop cut short is dropped.
-void stoppedScan(AppState& state, ErrorGrid& grid, const std::string& path, uint32_t steps) {
+// whose search the stop cut short is dropped. Whether the stop came before
+// the end.
+bool stoppedScan(AppState& state, ErrorGrid& grid, const std::string& path, uint32_t steps) {
     if (state.view.openStream(path) != OpenStatus::Opened) abort();
     StoppingSink sink(state, grid, steps);
     state.resumeScan = '0';
     FUZZ_CHECK(!scanStream(state, sink));
     state.view.closeFile();
-    if (state.job.stopRequested) dropUnfinishedBlock(state.table, grid);
+    const bool cut = state.job.stopRequested;
+    if (cut) dropUnfinishedBlock(state.table, grid);
     state.job.stopRequested = false;
+    return cut;
 }
 
 bool sameCodes(const StreamCodes& a, const StreamCodes& b) {
@@ -99,14 +102,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     AppState partial;
     ErrorGrid partialGrid;
+    // A scan that the stop cut short saves an index that says so.
+    bool cut = false;
     if (stopped) {
-        stoppedScan(partial, partialGrid, input.path(), made == Made::Stopped ? 1 + number : 1);
+        cut =
+            stoppedScan(partial, partialGrid, input.path(), made == Made::Stopped ? 1 + number : 1);
     }
     const AppState& state = stopped ? partial : whole;
 
     MemFile index;
-    FUZZ_CHECK(!saveIndexFile(state.table, index.path(), {input.path()}));
-    FUZZ_CHECK(index.size() == state.table.size() * kBlockRecordSize);
+    FUZZ_CHECK(!saveIndexFile(state.table, index.path(), {input.path()}, 0, std::nullopt, cut));
+    FUZZ_CHECK(index.size() == (state.table.size() + (cut ? 1 : 0)) * kBlockRecordSize);
 
     // The index saved over its input, named by another path than the one
     // the input was named by, or the other way round: refused.
@@ -127,8 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Loaded back: the same records, and the codes in force at the table's
     // end (a stopped scan may have taken those of a header it then dropped).
     AppState loaded;
-    const Failure load = loadIndexFile(index.path(), input.path(), loaded);
-    if (state.table.empty()) {
+    const Failure load =
+        loadIndexFile(index.path(), input.path(), loaded, IndexLoadOptions{.takeStopped = true});
+    if (state.table.empty() && !cut) {
         FUZZ_CHECK(load.kind == FailureKind::BadIndex);
     } else {
         FUZZ_CHECK(!load);

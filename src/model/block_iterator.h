@@ -277,6 +277,9 @@ class BlockIterator {
     WalkStep searchStep(uint32_t budget) {
         uint32_t quiet = 0;
         for (;;) {
+            // A block cut short by the end within its start code and
+            // length field: nothing is left to search.
+            if (pos_ >= size_) return endSearch(false, quiet);
             // A search as long as an entry can span goes on in a new one.
             if (pos_ - searchStart_ >= kLargestExtent) return continueSearch(quiet);
             const uint8_t* bytes = source_.bytesAt(pos_, 6);
