@@ -121,7 +121,7 @@ void printSectorRows(const AppState& state, const std::string& prefix) {
     out.flush();
 }
 
-void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix) {
+void printPlan(const RepairLog& repairs, const std::string& prefix) {
     ChunkedOut out;
     for (const BlockRepair& r : repairs) {
         out.text() += prefix + std::to_string(r.index) + '\t' + std::to_string(r.fileOffset) +

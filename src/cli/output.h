@@ -79,7 +79,7 @@ void printSectorRows(const AppState& state, const std::string& prefix = "");
 // The automatic repair's plan: one line per block it was given, its index,
 // file offset, start code, what was done and how sure, tab-separated, each
 // after `prefix`.
-void printPlan(const std::vector<BlockRepair>& repairs, const std::string& prefix = "");
+void printPlan(const RepairLog& repairs, const std::string& prefix = "");
 
 // The automatic repair's summary on standard error, glossed like every
 // status text.

@@ -291,9 +291,8 @@ class RepairCommand : public Command {
         return false;
     }
 
-    static bool finishReport(OutputFile& report, const ReportFiles& files,
-                             const std::vector<BlockRepair>& repairs,
-                             const std::vector<Position>& located) {
+    static bool finishReport(OutputFile& report, const ReportFiles& files, const RepairLog& repairs,
+                             const PositionRuns& located) {
         if (writeReport(report, files, repairs, located)) return true;
         say(saveMessage(report.failure()), failureDetail(report.failure()));
         return false;

@@ -1,6 +1,7 @@
 #include "cli/report.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace mpg::cli {
 
@@ -98,8 +99,8 @@ const char* sectorFaultName(SectorFault fault) {
     return "cut_short";
 }
 
-bool writeReport(OutputFile& file, const ReportFiles& files,
-                 const std::vector<BlockRepair>& repairs, const std::vector<Position>& located) {
+bool writeReport(OutputFile& file, const ReportFiles& files, const RepairLog& repairs,
+                 const PositionRuns& located) {
     const RepairSummary summary = summarize(repairs);
     const Json head = {{"input", files.input},
                        {"output", files.output.empty() ? Json(nullptr) : Json(files.output)},
@@ -113,9 +114,12 @@ bool writeReport(OutputFile& file, const ReportFiles& files,
     text.pop_back();
     text += ",\"blocks\":[";
     bool ok = appendText(file, text);
-    for (size_t k = 0; k < repairs.size() && ok; ++k) {
-        const Position* at = k < located.size() ? &located[k] : nullptr;
-        ok = appendText(file, (k == 0 ? "\n" : ",\n") + dumped(blockJson(repairs[k], at)));
+    auto place = located.begin();
+    size_t k = 0;
+    for (auto r = repairs.begin(); r != repairs.end() && ok; ++r, ++k) {
+        std::optional<Position> at;
+        if (k < located.size()) at = *place++;
+        ok = appendText(file, (k == 0 ? "\n" : ",\n") + dumped(blockJson(*r, at ? &*at : nullptr)));
     }
     return ok && appendText(file, "\n]}\n") && !file.finish();
 }

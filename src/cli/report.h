@@ -38,8 +38,7 @@ struct ReportFiles {
 //
 // The blocks are written one at a time: a stream broken throughout gives
 // millions, which are never held as one document.
-[[nodiscard]] bool writeReport(OutputFile& file, const ReportFiles& files,
-                               const std::vector<BlockRepair>& repairs,
-                               const std::vector<Position>& located);
+[[nodiscard]] bool writeReport(OutputFile& file, const ReportFiles& files, const RepairLog& repairs,
+                               const PositionRuns& located);
 
 }  // namespace mpg::cli

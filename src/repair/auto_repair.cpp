@@ -576,10 +576,18 @@ class AutoRepair {
 
 }  // namespace
 
-RepairSummary summarize(const std::vector<BlockRepair>& repairs) {
+RepairSummary summarize(const RepairLog& repairs) {
     RepairSummary s;
     for (const BlockRepair& r : repairs) count(s, r);
     return s;
+}
+
+std::optional<BlockRepair> repairOfBlock(const RepairLog& log, size_t index) {
+    BlockRepair r;
+    if (!log.find(
+            index, [](const BlockRepair& b) { return b.index; }, r))
+        return std::nullopt;
+    return r;
 }
 
 StrategyOutcome repairAutomatically(AppState& state, const std::vector<size_t>& listed,

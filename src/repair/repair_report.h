@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "repair/runs.h"
 #include "stream/position.h"
 
 namespace mpg {
@@ -35,6 +37,7 @@ struct RepairCut {
     Position fileOffset = 0;
     uint32_t length = 0;
     int16_t byte = -1;
+    bool operator==(const RepairCut&) const = default;
 };
 
 struct BlockRepair {
@@ -48,7 +51,24 @@ struct BlockRepair {
     uint8_t cutCount = 0;
     std::array<RepairCut, 3> cuts{};
     uint32_t padded = 0;  // zero bytes added (Padded)
+    bool operator==(const BlockRepair&) const = default;
 };
+
+// Positions that advance evenly, as runs.
+struct PositionSteps {
+    using Step = Position;
+    static Step stepFrom(Position a, Position b) { return b - a; }
+    static Position at(Position first, Step s, size_t k) {
+        return first + s * static_cast<Position>(k);
+    }
+};
+using PositionRuns = Runs<Position, PositionSteps>;
+
+// The accounts of the blocks, ascending by index.
+using RepairLog = Runs<BlockRepair, IndexedSteps<BlockRepair, &BlockRepair::fileOffset>>;
+
+// The account of block `index`, when the log holds one.
+std::optional<BlockRepair> repairOfBlock(const RepairLog& log, size_t index);
 
 struct RepairSummary {
     size_t blocks = 0;
@@ -56,6 +76,6 @@ struct RepairSummary {
     size_t decodable = 0;   // made decodable (probable cuts, padding, rewritten lengths)
     size_t unresolved = 0;  // left to the fallback
 };
-RepairSummary summarize(const std::vector<BlockRepair>& repairs);
+RepairSummary summarize(const RepairLog& repairs);
 
 }  // namespace mpg

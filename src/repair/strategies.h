@@ -69,7 +69,7 @@ struct StrategyOutcome {
     // The automatic repair's account of every block it was given, in
     // ascending index order (empty for the other strategies, or when not
     // kept), and its counts.
-    std::vector<BlockRepair> repairs;
+    RepairLog repairs;
     RepairSummary summary;
 };
 

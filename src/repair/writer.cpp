@@ -160,8 +160,9 @@ class SaveWalk {
     bool dropped_ = false;
     std::vector<WritePlan>::const_iterator plan_;
     // Where the blocks the caller asks for begin in the output.
-    const size_t* locate_ = nullptr;
-    const size_t* locateEnd_ = nullptr;
+    RepairLog::const_iterator locate_;
+    // The index of the block at locate_, or none left.
+    std::optional<size_t> next_;
 };
 
 bool SaveWalk::start() {
@@ -202,8 +203,8 @@ bool SaveWalk::start() {
     limit_ = streamLength(view_, view_.fileLength()) + kLargestBlock;
     if (params_.located != nullptr) params_.located->clear();
     if (params_.locate != nullptr) {
-        locate_ = params_.locate->data();
-        locateEnd_ = locate_ + params_.locate->size();
+        locate_ = params_.locate->begin();
+        if (!params_.locate->empty()) next_ = (*locate_).index;
     }
     plan_ = state_.table.plannedWrites().begin();
     return true;
@@ -216,9 +217,10 @@ const WritePlan* SaveWalk::planFor(size_t n, const BlockRecord& e) {
 }
 
 void SaveWalk::locate(size_t n) {
-    if (params_.located == nullptr || locate_ == locateEnd_ || *locate_ != n) return;
+    if (params_.located == nullptr || next_ != n) return;
     params_.located->push_back(out_.written() + span_.pending());
-    ++locate_;
+    next_.reset();
+    if (++locate_ != params_.locate->end()) next_ = (*locate_).index;
 }
 
 bool SaveWalk::writeBlock(size_t n) {

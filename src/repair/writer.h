@@ -9,6 +9,7 @@
 
 #include "analysis/app_state.h"
 #include "analysis/job_sink.h"
+#include "repair/repair_report.h"
 #include "stream/failure.h"
 #include "stream/file_io.h"
 
@@ -17,11 +18,11 @@ namespace mpg {
 struct SaveParams {
     std::string inputPath;
     std::string outputPath;
-    // Table indices, ascending, whose positions in the output the writer
+    // The blocks, ascending, whose positions in the output the writer
     // stores in `located` (one each, for those it reached), so that a
     // report can name where a repaired block now stands.
-    const std::vector<size_t>* locate = nullptr;
-    std::vector<Position>* located = nullptr;
+    const RepairLog* locate = nullptr;
+    PositionRuns* located = nullptr;
     // Writes a video CD rip's repaired stream as a rip again: sectors with
     // fresh headers and EDCs behind a RIFF CDXA header (see CdxaWrapStage).
     // An input that is no rip is refused (NotADat). Positions in `located`

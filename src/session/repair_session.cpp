@@ -69,13 +69,17 @@ Result unlessOutOfMemory(Job&& job) {
 
 }  // namespace
 
-void mergeRepairs(std::vector<BlockRepair>& report, std::vector<BlockRepair> update) {
+void mergeRepairs(RepairLog& report, RepairLog update) {
+    // The automatic repair gives its accounts in ascending order; any other
+    // list is sorted first.
     const auto byIndex = [](const BlockRepair& a, const BlockRepair& b) {
         return a.index < b.index;
     };
-    // Sorting takes a buffer as large as the accounts: a sorted list skips it.
     if (!std::is_sorted(update.begin(), update.end(), byIndex)) {
-        std::stable_sort(update.begin(), update.end(), byIndex);
+        std::vector<BlockRepair> sorted(update.begin(), update.end());
+        std::stable_sort(sorted.begin(), sorted.end(), byIndex);
+        update.clear();
+        for (const BlockRepair& r : sorted) update.push_back(r);
     }
     // The first run's accounts are the report: a stream broken throughout
     // gives millions, never held twice.
@@ -83,20 +87,19 @@ void mergeRepairs(std::vector<BlockRepair>& report, std::vector<BlockRepair> upd
         report = std::move(update);
         return;
     }
-    std::vector<BlockRepair> merged;
-    merged.reserve(report.size() + update.size());
+    RepairLog merged;
     auto old = report.begin();
     for (const BlockRepair& r : update) {
-        while (old != report.end() && old->index < r.index) merged.push_back(*old++);
-        if (old != report.end() && old->index == r.index) ++old;
+        for (; old != report.end() && (*old).index <= r.index; ++old) {
+            if ((*old).index < r.index) merged.push_back(*old);
+        }
         merged.push_back(r);
     }
-    merged.insert(merged.end(), old, report.end());
+    for (; old != report.end(); ++old) merged.push_back(*old);
     report = std::move(merged);
 }
 
-std::vector<size_t> entriesWithRepairs(const BlockTable& table,
-                                       const std::vector<BlockRepair>& repairs) {
+std::vector<size_t> entriesWithRepairs(const BlockTable& table, const RepairLog& repairs) {
     const std::vector<size_t> listed = listedInTable(table);
     std::vector<size_t> reported;
     reported.reserve(repairs.size());
@@ -115,7 +118,6 @@ RepairSession::RepairSession(AppState& shared) : state_(shared) {}
 void RepairSession::forgetRepairs() {
     automatic_ = false;
     repairs_.clear();
-    repairs_.shrink_to_fit();
     counted_ = {};
 }
 
@@ -166,8 +168,8 @@ ScanResult RepairSession::scanJob(const ScanParams& params, JobSink& sink) {
         openedForScan_ = false;
     }
     // A scan continues the table of the file it was made of, or none.
-    if (resume && !(tableInput_.path == params.path &&
-                    tableInput_.identity == view.keptInput().identity)) {
+    if (resume &&
+        !(tableInput_.path == params.path && tableInput_.identity == view.keptInput().identity)) {
         view.closeFile();
         result.failure = failureOf(FailureKind::InputChanged, params.path);
         return result;
@@ -234,12 +236,13 @@ size_t WrittenRepairs::count(WrittenAs how) const {
 }
 
 WrittenRepairs RepairSession::accountOfWrites(const std::string& output,
-                                              const std::vector<Position>& located) const {
+                                              const PositionRuns& located) const {
     WrittenRepairs w{output, automatic_, {}, countListed(state_.table)};
-    // Held once at its largest rather than grown by doubling.
-    w.blocks.reserve(repairs_.size());
-    for (size_t k = 0; k < repairs_.size(); ++k) {
-        const BlockRepair& r = repairs_[k];
+    auto place = located.begin();
+    size_t k = 0;
+    for (const BlockRepair& r : repairs_) {
+        std::optional<Position> at;
+        if (k++ < located.size()) at = *place++;
         // The fallback changes only a block still broken whose header has a
         // length field (a system header or a packet); any other is copied as
         // it stands. The plan the repair made for a block wins over it.
@@ -256,8 +259,6 @@ WrittenRepairs RepairSession::accountOfWrites(const std::string& output,
             how = state_.headerFromRealSize ? WrittenAs::LengthRewritten : WrittenAs::CutOrPadded;
         }
         if (!how) continue;
-        std::optional<Position> at;
-        if (k < located.size()) at = located[k];
         w.blocks.push_back({r.index, *how, at});
     }
     return w;
@@ -276,15 +277,10 @@ WriteResult RepairSession::saveJob(const WriteParams& params, JobSink& sink) {
         saved_ = {};
         return result;
     }
-    std::vector<size_t> reported;
+    SaveParams save{path_, params.output};
     // Where the automatic repair's blocks stand in the output.
     if (!repairs_.empty()) {
-        reported.reserve(repairs_.size());
-        for (const BlockRepair& r : repairs_) reported.push_back(r.index);
-    }
-    SaveParams save{path_, params.output};
-    if (!reported.empty()) {
-        save.locate = &reported;
+        save.locate = &repairs_;
         save.located = &result.located;
     }
     save.wrapDat = params.wrapDat;
@@ -387,9 +383,9 @@ PieceCheckResult RepairSession::checkPieces(const PieceCheckParams& params, JobS
 JoinOutcome RepairSession::join(const JoinRequest& request, JobSink& sink) {
     return unlessOutOfMemory<JoinOutcome>([&] {
         JoinOutcome outcome;
-        outcome.failure = request.glue ? glueFiles(state_.job, request.params, sink)
-                                       : joinStructured(state_.job, request.params, sink,
-                                                        &outcome.innerEnds);
+        outcome.failure =
+            request.glue ? glueFiles(state_.job, request.params, sink)
+                         : joinStructured(state_.job, request.params, sink, &outcome.innerEnds);
         return outcome;
     });
 }

@@ -85,6 +85,7 @@ struct WrittenBlock {
     size_t index = 0;  // BlockTable entry
     WrittenAs how = WrittenAs::LengthRewritten;
     std::optional<Position> at;  // where it begins in the output, when located
+    bool operator==(const WrittenBlock&) const = default;
 };
 
 // What the writer did beyond copying, as the reports tell it: a rewritten
@@ -95,7 +96,7 @@ struct WrittenRepairs {
     bool automatic = false;  // an automatic repair reported on the table
     // The automatic repair's blocks the writer did not copy as they stand,
     // in the report's order.
-    std::vector<WrittenBlock> blocks;
+    Runs<WrittenBlock, IndexedSteps<WrittenBlock, &WrittenBlock::at>> blocks;
     size_t unresolved = 0;  // still listed broken: the fallback wrote them
 
     size_t count(WrittenAs how) const;
@@ -113,7 +114,7 @@ struct WriteResult {
     WrittenRepairs written;
     // The output positions of the automatic repair's blocks, in the order
     // of repairs(), as far as the writer reached.
-    std::vector<Position> located;
+    PositionRuns located;
 };
 
 struct VerifyParams {
@@ -232,7 +233,7 @@ class RepairSession {
     // blocks it was given, ascending by index (kept only when its options
     // asked for them), and its counts.
     bool automatic() const { return automatic_; }
-    const std::vector<BlockRepair>& repairs() const { return repairs_; }
+    const RepairLog& repairs() const { return repairs_; }
     const RepairSummary& counted() const { return counted_; }
     // The last output saved and what the writer did to it; an empty name
     // when none was saved since the input was opened.
@@ -245,8 +246,7 @@ class RepairSession {
     IndexResult loadIndexJob(const IndexParams& params);
     // The table is made anew: what was said of the old one goes.
     void forgetRepairs();
-    WrittenRepairs accountOfWrites(const std::string& output,
-                                   const std::vector<Position>& located) const;
+    WrittenRepairs accountOfWrites(const std::string& output, const PositionRuns& located) const;
 
     std::unique_ptr<AppState> owned_;
     AppState& state_;
@@ -258,18 +258,17 @@ class RepairSession {
     bool findings_ = false;
     bool whole_ = false;
     bool automatic_ = false;
-    std::vector<BlockRepair> repairs_;
+    RepairLog repairs_;
     RepairSummary counted_;
     WrittenRepairs saved_;
 };
 
 // `update` merged into `report`, both in ascending index order: an entry of
 // the update replaces the report's for the same block.
-void mergeRepairs(std::vector<BlockRepair>& report, std::vector<BlockRepair> update);
+void mergeRepairs(RepairLog& report, RepairLog update);
 
 // The table entries an automatic repair's list shows: those it reported on,
 // whether made sound or not, and those still listed broken.
-std::vector<size_t> entriesWithRepairs(const BlockTable& table,
-                                       const std::vector<BlockRepair>& repairs);
+std::vector<size_t> entriesWithRepairs(const BlockTable& table, const RepairLog& repairs);
 
 }  // namespace mpg

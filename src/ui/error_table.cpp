@@ -86,19 +86,16 @@ std::string groupSigned(const std::string& text) {
 
 }  // namespace
 
-const BlockRepair* ErrorTableModel::repairOf(int row) const {
-    if (repairs_ == nullptr || row + 1 >= grid_.rowCount()) return nullptr;
+std::optional<BlockRepair> ErrorTableModel::repairOf(int row) const {
+    if (repairs_ == nullptr || row + 1 >= grid_.rowCount()) return std::nullopt;
     const int64_t index = grid_.rowIndex(row + 1);
-    if (index < 0) return nullptr;
-    const auto at = std::lower_bound(repairs_->begin(), repairs_->end(), static_cast<size_t>(index),
-                                     [](const BlockRepair& r, size_t i) { return r.index < i; });
-    if (at == repairs_->end() || at->index != static_cast<size_t>(index)) return nullptr;
-    return &*at;
+    if (index < 0) return std::nullopt;
+    return repairOfBlock(*repairs_, static_cast<size_t>(index));
 }
 
 QString ErrorTableModel::actionText(int row) const {
-    const BlockRepair* repair = repairOf(row);
-    if (repair == nullptr) return {};
+    const std::optional<BlockRepair> repair = repairOf(row);
+    if (!repair) return {};
     return QString::fromStdString(repairActionText(*repair)) + QStringLiteral(" — ") +
            QString::fromUtf8(repairCertaintyText(repair->certainty));
 }
@@ -130,8 +127,8 @@ QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
     // with: the table's entry now describes the repaired block.
     if (index.column() >= 5) {
         const BlockRecord* record = grid_.rowRecord(index.row() + 1);
-        const BlockRepair* repair = repairOf(index.row());
-        if (record != nullptr && repair != nullptr && record->broken != kBrokenListed)
+        const std::optional<BlockRepair> repair = repairOf(index.row());
+        if (record != nullptr && repair && record->broken != kBrokenListed)
             return repairedCell(*repair, index.column(), role);
     }
     if (role == kSortRole) return sortValue(grid_, index.row() + 1, index.column());
@@ -162,7 +159,7 @@ void ErrorTableModel::sync(int changedFrom) {
         emit dataChanged(index(changedFrom, 0), index(shownRows_ - 1, kActionColumn));
 }
 
-void ErrorTableModel::showRepairs(const std::vector<BlockRepair>* repairs) {
+void ErrorTableModel::showRepairs(const RepairLog* repairs) {
     repairs_ = repairs;
     if (shownRows_ > 0)
         emit dataChanged(index(0, kActionColumn), index(shownRows_ - 1, kActionColumn));

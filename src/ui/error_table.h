@@ -52,20 +52,20 @@ class ErrorTableModel : public QAbstractTableModel {
     // The automatic repair's report, in ascending index order, whose
     // entries the action column names; none leaves the column empty. The
     // report is the caller's and must outlive its use here.
-    void showRepairs(const std::vector<BlockRepair>* repairs);
+    void showRepairs(const RepairLog* repairs);
     // The action column's text for a data row: the action and how sure it
     // is, or nothing when the report names no such block.
     QString actionText(int row) const;
 
   private:
     // The report's entry for a data row's block, if it has one.
-    const BlockRepair* repairOf(int row) const;
+    std::optional<BlockRepair> repairOf(int row) const;
     // A cell of a row whose block the report made sound: its sizes as the
     // scan found them, no run (the action column says what was done).
     QVariant repairedCell(const BlockRepair& repair, int column, int role) const;
 
     const ErrorGrid& grid_;
-    const std::vector<BlockRepair>* repairs_ = nullptr;
+    const RepairLog* repairs_ = nullptr;
     int shownRows_ = 0;
 };
 

@@ -211,7 +211,7 @@ class RepairPage : public QWidget {
     // Whether the list holds an automatic repair's rows, and its accounts
     // that the action column shows.
     bool repairsListed_ = false;
-    std::vector<BlockRepair> listedRepairs_;
+    RepairLog listedRepairs_;
     // A typical action's width in the list, the action column's wish.
     int actionWidth_ = 0;
 };

@@ -5,6 +5,8 @@
 // report names the bytes it cut where they stand in the damaged file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <random>
 
 #include "model/elementary.h"
@@ -131,7 +133,7 @@ TEST(AutoRepair, LostBytesArePaddedAndEveryBlockKeepsItsPlace) {
             ASSERT_TRUE(run.saved);
             EXPECT_EQ(readFile(input), damaged);
             ASSERT_EQ(run.outcome.repairs.size(), 1u);
-            const BlockRepair& r = run.outcome.repairs[0];
+            const BlockRepair r = run.outcome.repairs[0];
             EXPECT_EQ(r.action, RepairAction::Padded);
             EXPECT_EQ(r.padded, lost);
             EXPECT_EQ(summarize(run.outcome.repairs).decodable, 1u);
@@ -197,8 +199,8 @@ TEST(AutoRepair, TheReportNamesTheCutInTheDamagedFile) {
     ASSERT_EQ(run.output.size(), original.size() + kEndCodeBytes.size());
     EXPECT_TRUE(std::equal(original.begin(), original.end(), run.output.begin()));
     ASSERT_EQ(run.outcome.repairs.size(), 2u);
-    const RepairCut& a = run.outcome.repairs[0].cuts[0];
-    const RepairCut& b = run.outcome.repairs[1].cuts[0];
+    const RepairCut a = run.outcome.repairs[0].cuts[0];
+    const RepairCut b = run.outcome.repairs[1].cuts[0];
     EXPECT_EQ(a.fileOffset, first);
     EXPECT_EQ(a.length, 300u);
     EXPECT_EQ(a.byte, 0x5A);
@@ -213,6 +215,50 @@ TEST(AutoRepair, TheReportNamesTheCutInTheDamagedFile) {
     EXPECT_TRUE(counted.outcome.repairs.empty());
     EXPECT_EQ(counted.outcome.summary.exact, 2u);
     EXPECT_EQ(counted.output, run.output);
+}
+
+// The accounts kept as runs read back as given, in order, by position and
+// by block: runs of like blocks, broken by cut blocks and other actions.
+TEST(RepairLog, GivesBackTheAccountsItWasGiven) {
+    std::mt19937 rng(7);
+    std::vector<BlockRepair> given;
+    size_t index = 3;
+    Position offset = 100;
+    for (int piece = 0; piece < 60; ++piece) {
+        const size_t step = 1 + rng() % 3;
+        const Position stride = static_cast<Position>(rng() % 20);
+        const size_t count = rng() % 40;
+        BlockRepair r;
+        r.action = static_cast<RepairAction>(rng() % 7);
+        r.certainty = static_cast<RepairCertainty>(rng() % 3);
+        r.realSize = static_cast<int32_t>(rng() % 9);
+        for (size_t k = 0; k < count; ++k, index += step, offset += stride) {
+            r.index = index;
+            r.fileOffset = offset;
+            given.push_back(r);
+        }
+        if (rng() % 2 == 0) {
+            r.index = index++;
+            r.cutCount = 1;
+            r.cuts[0] = {offset + 1, 2, 0};
+            given.push_back(r);
+        }
+    }
+    RepairLog log;
+    for (const BlockRepair& r : given) log.push_back(r);
+    ASSERT_EQ(log.size(), given.size());
+    EXPECT_LT(log.runCount(), given.size() / 4);
+    EXPECT_TRUE(std::equal(log.begin(), log.end(), given.begin(), given.end()));
+    for (size_t k = 0; k < given.size(); k += 7) EXPECT_EQ(log[k], given[k]);
+    for (size_t i = 0; i <= index; ++i) {
+        const auto at = std::find_if(given.begin(), given.end(),
+                                     [i](const BlockRepair& r) { return r.index == i; });
+        const std::optional<BlockRepair> found = repairOfBlock(log, i);
+        ASSERT_EQ(found.has_value(), at != given.end()) << i;
+        if (found) {
+            EXPECT_EQ(*found, *at);
+        }
+    }
 }
 
 }  // namespace

@@ -218,9 +218,13 @@ TEST(MergeRepairs, LaterAccountsReplaceEarlierOnes) {
         r.action = action;
         return r;
     };
-    std::vector<BlockRepair> report = {at(2, RepairAction::LeftAlone),
-                                       at(5, RepairAction::LeftAlone)};
-    mergeRepairs(report, {at(7, RepairAction::CutRuns), at(2, RepairAction::Padded)});
+    const auto logOf = [](std::initializer_list<BlockRepair> records) {
+        RepairLog log;
+        for (const BlockRepair& r : records) log.push_back(r);
+        return log;
+    };
+    RepairLog report = logOf({at(2, RepairAction::LeftAlone), at(5, RepairAction::LeftAlone)});
+    mergeRepairs(report, logOf({at(7, RepairAction::CutRuns), at(2, RepairAction::Padded)}));
     ASSERT_EQ(report.size(), 3u);
     EXPECT_EQ(report[0].index, 2u);
     EXPECT_EQ(report[0].action, RepairAction::Padded);
