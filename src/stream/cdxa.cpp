@@ -410,7 +410,13 @@ class SectorWalker {
             return Order::Failed;
         }
         const Position end = stream_ + payloadOf(s, avail);
-        if (nextAddress == expected_ + 1) {
+        // A next sector that copies this one follows a sector that is truly
+        // at its address: the ones before it went missing, and the copy
+        // will be left out.
+        const bool nextIsCopy = avail >= 2 * kCdSectorSize &&
+                                std::memcmp(s + kCdHeaderAt, s + kCdSectorSize + kCdHeaderAt,
+                                            kCdSectorSize - kCdHeaderAt) == 0;
+        if (nextAddress == expected_ + 1 && !nextIsCopy) {
             // Only this address is odd: its neighbours keep the order.
             list(SectorFault::OutOfOrder, address, end, pos_ + kCdSectorSize);
             slot.taken = expected_;

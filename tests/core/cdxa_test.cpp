@@ -340,7 +340,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
     const size_t sectors = (dat.size() - head) / kCdSectorSize;
     const auto sectorAt = [&](size_t k) { return dat.begin() + head + k * kCdSectorSize; };
     test::TempDir dir;
-    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, Swap, NoEdc, None };
+    enum Damage { Flip, Zero, Drop, Twice, Sync, Junk, Address, Swap, NoEdc, Gap, None };
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
@@ -354,7 +354,7 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
         for (size_t k = 0; k < sectors; ++k) {
             // Sector 0 stays clean: it has no predecessor to compare with.
             const Damage damage = k > 0 && k + 2 < sectors && k % 3 == 1 && pick(3) == 0
-                                      ? static_cast<Damage>(pick(9))
+                                      ? static_cast<Damage>(pick(10))
                                       : None;
             if (k == swapped) continue;  // written before the one in front of it
             std::vector<uint8_t> s(sectorAt(k), sectorAt(k) + kCdSectorSize);
@@ -378,6 +378,24 @@ TEST(Cdxa, RandomDamageAgainstAModel) {
                     expected.push_back(
                         {written, address, SectorFault::Missing, 1, at, at, fileAt, fileAt});
                     continue;
+                case Gap: {
+                    // This sector lost, and the next one written twice.
+                    expected.push_back(
+                        {written, address, SectorFault::Missing, 1, at, at, fileAt, fileAt});
+                    const std::vector<uint8_t> next(sectorAt(k + 1),
+                                                    sectorAt(k + 1) + kCdSectorSize);
+                    file.insert(file.end(), next.begin(), next.end());
+                    stream.insert(stream.end(), next.begin() + 24,
+                                  next.begin() + 24 + kCdForm2Payload);
+                    ++written;
+                    expected.push_back({written, *cdAddressFrames(next.data() + 12),
+                                        SectorFault::Duplicate, 1, stream.size(), stream.size(),
+                                        file.size(), file.size() + kCdSectorSize});
+                    file.insert(file.end(), next.begin(), next.end());
+                    ++written;
+                    swapped = k + 1;
+                    continue;
+                }
                 case Twice:
                     file.insert(file.end(), s.begin(), s.end());
                     stream.insert(stream.end(), payload.begin(), payload.end());
