@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-translations-l10n libgl-dev
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
   xvfb xauth fonts-dejavu-core fonts-dejavu-extra fonts-liberation2
+  libavcodec-dev libavutil-dev
   ffmpeg time dpkg-dev file desktop-file-utils man-db
 )
 

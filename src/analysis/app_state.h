@@ -10,6 +10,7 @@
 
 #include "analysis/check_result.h"
 #include "model/block_table.h"
+#include "model/finding.h"
 #include "stream/failure.h"
 #include "stream/stream_view.h"
 
@@ -28,6 +29,9 @@ struct AppState {
     // The faulty sectors of a video CD rip, as the last scan's sector walk
     // found them; emptied by the open check and by a fresh scan.
     SectorFaultList sectorFaults;
+    // What the checks of the content found in the last scan (under the
+    // sound rules): damage beside the broken blocks of the table.
+    FindingList findings;
     JobState job;
 
     // 'y': the next scan continues after the last BlockTable entry.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "analysis/content_check.h"
 #include "model/block_iterator.h"
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
@@ -85,13 +86,21 @@ class StreamScan {
                 failure = view_.failure();
                 break;
             }
-            if (step.kind == WalkStepKind::End || step.kind == WalkStepKind::NoBlockAtHead) break;
+            if (step.kind == WalkStepKind::End || step.kind == WalkStepKind::NoBlockAtHead) {
+                reachedEnd_ = step.kind == WalkStepKind::End;
+                break;
+            }
             if (!take(step)) break;
+            if (contentFailed_) {
+                failure = view_.failure();
+                break;
+            }
             if (!reports(step) || step.at >= size) continue;
             if (sink_.progressDue()) report(step.at);
             if (state_.job.stopRequested.load(std::memory_order_relaxed)) break;
         }
         table_.trimToLast();
+        if (content_ && !failure && reachedEnd_) content_->finish(size);
         // Bytes of a file that changed while they were read describe no file.
         if (!failure) failure = view_.verifyUnchanged();
         return failure;
@@ -104,10 +113,18 @@ class StreamScan {
         if (state_.resumeScan == 'y' && !table_.empty()) return resume();
         sink_.clearErrorList();
         table_.startFresh();
+        state_.findings.clear();
         // Every fresh scan starts from the initial codes, never from those a
         // previous file, check or join left.
         state_.codes = StreamCodes{state_.rules.load()};
+        startContentChecks();
         return walk_.start();
+    }
+
+    // The checks of the content follow the sound walk only: the strict
+    // walk is the design's block walk and nothing more.
+    void startContentChecks() {
+        if (state_.rules.load() == StreamRules::Sound) content_.emplace(state_.findings);
     }
 
     bool resume() {
@@ -129,6 +146,7 @@ class StreamScan {
             table_.clearErrorFields(table_.lastIndex());
         }
         if (!walk_.start()) return false;
+        startContentChecks();
         gridAtEnd(table_, walk_.grid());
         walk_.resumeAfter({.pos = last.offset, .code = last.code, .declared = last.declaredSize});
         return true;
@@ -174,6 +192,7 @@ class StreamScan {
     // one (in the table since its search began) gets its real size and run.
     [[gnu::always_inline]] void takeEntry(const WalkStep& step) {
         const WalkEntry& entry = step.entry;
+        if (content_ && !content_->take(entry, source_)) contentFailed_ = true;
         if (!entry.broken) {
             if (!entry.listed) table_.appendBlock({entry.pos, entry.code, entry.declared});
             return;
@@ -214,6 +233,9 @@ class StreamScan {
     ViewSource source_;
     BlockIterator<ViewSource> walk_;
     bool afterBroken_ = false;  // the entries told are a broken one and its fill
+    std::optional<ContentChecks> content_;
+    bool contentFailed_ = false;
+    bool reachedEnd_ = false;  // the walk reached the end of the stream
 };
 
 }  // namespace

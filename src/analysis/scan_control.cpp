@@ -18,6 +18,7 @@ void forgetEarlierFile(AppState& state) {
     state.kind = {};
     state.kind.cdxa = view.layout() != nullptr;
     state.sectorFaults.clear();
+    state.findings.clear();
 }
 
 CheckResult checkStreamHead(AppState& state, const std::string& path) {

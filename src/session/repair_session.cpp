@@ -183,6 +183,7 @@ ScanResult RepairSession::scanJob(const ScanParams& params, JobSink& sink) {
     if (!resume) {
         forgetRepairs();
         state_.sectorFaults.clear();
+        state_.findings.clear();
     }
     findings_ = whole_ = false;
     result.failure = scanStream(state_, sink);

@@ -1,0 +1,156 @@
+#include "analysis/content_check.h"
+
+#include <algorithm>
+
+#include "stream/start_codes.h"
+
+namespace mpg {
+
+namespace {
+
+// The bytes of a private stream 1 substream's own header in front of its
+// frames: its id byte, and for AC-3, DTS (0x80-0x8F) the count of frames
+// and the pointer to the first access unit, for LPCM (0xA0-0xAF) also the
+// three bytes of its sample format. Subpictures (0x20-0x3F) have the id
+// byte alone.
+uint32_t substreamHeaderSize(uint8_t substream) {
+    if (substream >= 0x80 && substream <= 0x8F) return 4;
+    if (substream >= 0xA0 && substream <= 0xAF) return 7;
+    return 1;
+}
+
+}  // namespace
+
+std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context, uint8_t stream,
+                                                           uint8_t substream) {
+    (void)context;
+    (void)stream;
+    (void)substream;
+    return {};
+}
+
+std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context) {
+    (void)context;
+    return {};
+}
+
+struct ContentChecks::Stream {
+    uint8_t stream = 0;
+    uint8_t substream = 0;
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+};
+
+ContentChecks::ContentChecks(FindingList& out) : context_(out), system_(systemChecks(context_)) {}
+
+ContentChecks::~ContentChecks() = default;
+
+bool ContentChecks::take(const WalkEntry& entry, ByteSource& source) {
+    if (entry.broken) {
+        interruptAll(entry.pos, entry.pos + entry.real);
+        return true;
+    }
+    switch (entry.kind) {
+        case BlockKind::Pack: {
+            const uint8_t* head = source.bytesAt(entry.pos, kMpeg2PackHeaderSize);
+            if (head == nullptr) return false;
+            const std::optional<PackHeader> pack =
+                parsePackHeader({head, static_cast<size_t>(kMpeg2PackHeaderSize)});
+            if (!pack) return true;
+            context_.takeClock(pack->scr);
+            for (auto& check : system_) check->takePack({entry.pos, *pack});
+            return true;
+        }
+        case BlockKind::Packet:
+            return takePacket(entry, source);
+        case BlockKind::None:
+            if (entry.code == kFillCode && entry.real > 0) {
+                for (auto& check : system_) check->takeFill(entry.pos, entry.real);
+                for (auto& stream : streams_) {
+                    for (auto& check : stream->checks) check->takeFill(entry.pos, entry.real);
+                }
+            }
+            return true;
+        case BlockKind::SystemHeader:
+        case BlockKind::End:
+            return true;
+    }
+    return true;
+}
+
+bool ContentChecks::takePacket(const WalkEntry& entry, ByteSource& source) {
+    const uint8_t id = static_cast<uint8_t>(entry.code & 0xFF);
+    // Padding carries nothing, and private stream 2 (a DVD's navigation
+    // packets) nothing a check of frames reads.
+    if (id == (kPaddingStreamCode & 0xFF) || id == 0xBF || entry.declared <= kLengthFieldEnd) {
+        return true;
+    }
+    const uint32_t size = static_cast<uint32_t>(entry.declared);
+    // A packet is read in pieces no larger than one read may be: the
+    // header from the first, the payload handed on piece by piece (the
+    // checks gather frames across packets anyway).
+    const uint32_t largest = source.largestRead();
+    const uint8_t* bytes = source.bytesAt(entry.pos, std::min(size, largest));
+    if (bytes == nullptr) return false;
+    const std::optional<PacketHeaderLayout> layout =
+        parsePacketHeader(bytes, std::min(size, largest));
+    if (!layout || layout->payloadStart > size) return true;
+    Payload payload;
+    payload.packet = entry.pos;
+    payload.stream = id;
+    uint32_t start = layout->payloadStart;
+    if (id == 0xBD && start < std::min(size, largest)) {
+        payload.substream = bytes[start];
+        start = std::min(size, start + substreamHeaderSize(payload.substream));
+    }
+    if (layout->ptsAt != 0) payload.pts = layout->pts;
+    if (layout->dtsAt != 0) payload.dts = layout->dts;
+    if (payload.pts) context_.takeClock(*payload.pts);
+    Stream& stream = streamFor(id, payload.substream);
+    if (stream.checks.empty()) return true;
+    // A packet with no payload still hands on its stamps.
+    payload.at = entry.pos + start;
+    if (start >= size) {
+        for (auto& check : stream.checks) check->takePayload(payload);
+        return true;
+    }
+    for (uint32_t at = start; at < size;) {
+        const uint32_t count = std::min(size - at, largest);
+        payload.at = entry.pos + at;
+        payload.size = count;
+        payload.bytes = source.bytesAt(payload.at, count);
+        if (payload.bytes == nullptr) return false;
+        for (auto& check : stream.checks) check->takePayload(payload);
+        payload.pts.reset();
+        payload.dts.reset();
+        at += count;
+    }
+    return true;
+}
+
+ContentChecks::Stream& ContentChecks::streamFor(uint8_t stream, uint8_t substream) {
+    for (auto& known : streams_) {
+        if (known->stream == stream && known->substream == substream) return *known;
+    }
+    auto added = std::make_unique<Stream>();
+    added->stream = stream;
+    added->substream = substream;
+    added->checks = checksForStream(context_, stream, substream);
+    streams_.push_back(std::move(added));
+    return *streams_.back();
+}
+
+void ContentChecks::interruptAll(Position from, Position to) {
+    for (auto& check : system_) check->interrupt(from, to);
+    for (auto& stream : streams_) {
+        for (auto& check : stream->checks) check->interrupt(from, to);
+    }
+}
+
+void ContentChecks::finish(Position end) {
+    for (auto& check : system_) check->finish(end);
+    for (auto& stream : streams_) {
+        for (auto& check : stream->checks) check->finish(end);
+    }
+}
+
+}  // namespace mpg
