@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "analysis/video_check.h"
+#include "model/elementary.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
@@ -23,10 +25,12 @@ uint32_t substreamHeaderSize(uint8_t substream) {
 
 std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context, uint8_t stream,
                                                            uint8_t substream) {
-    (void)context;
-    (void)stream;
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+    if (isVideoCode(kStartCodePrefix | stream)) {
+        checks.push_back(std::make_unique<VideoCheck>(context, stream));
+    }
     (void)substream;
-    return {};
+    return checks;
 }
 
 std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context) {

@@ -1,4 +1,5 @@
 #include "stream/procedures.h"
+#include "stream/dense_search.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +74,7 @@ TEST(FieldReaders, FirstZeroAndFirstRepeatInAWord) {
 }
 
 // The first 00 00 01 against a walk, in bytes rich in zeros and 01 bytes
-// (runs of them too), from every start up to every end.
+// (runs of them too), from every start up to every end: both searches.
 TEST(FieldReaders, NextStartCodePrefixAsAWalk) {
     std::mt19937 rng(3);
     for (int round = 0; round < 30; ++round) {
@@ -87,6 +88,8 @@ TEST(FieldReaders, NextStartCodePrefixAsAWalk) {
                     ++walk;
                 }
                 ASSERT_EQ(nextStartCodePrefix(bytes.data(), from, end), walk) << from << " " << end;
+                ASSERT_EQ(nextStartCodePrefixDense(bytes.data(), from, end), walk)
+                    << from << " " << end;
             }
         }
     }
