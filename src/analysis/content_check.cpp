@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/audio_check.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
@@ -23,10 +24,12 @@ uint32_t substreamHeaderSize(uint8_t substream) {
 
 std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context, uint8_t stream,
                                                            uint8_t substream) {
-    (void)context;
-    (void)stream;
-    (void)substream;
-    return {};
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+    if (stream >= 0xC0 && stream <= 0xDF) checks.push_back(mpegAudioCheck(context, stream));
+    if (stream == 0xBD && substream >= 0x80 && substream <= 0x87) {
+        checks.push_back(ac3Check(context, substream));
+    }
+    return checks;
 }
 
 std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context) {
