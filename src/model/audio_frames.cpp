@@ -9,11 +9,11 @@ namespace {
 
 constexpr uint16_t kCrcPolynomial = 0x8005;
 
-// Tables for eight bytes at a time: table k gives the CRC of a byte
-// followed by k zero bytes, so that the eight bytes' parts are looked up
+// Tables for sixteen bytes at a time: table k gives the CRC of a byte
+// followed by k zero bytes, so that the sixteen bytes' parts are looked up
 // side by side instead of one after the other (an AC-3 stream runs every
 // byte through the CRC).
-using CrcTables = std::array<std::array<uint16_t, 256>, 8>;
+using CrcTables = std::array<std::array<uint16_t, 256>, 16>;
 constexpr CrcTables makeCrcTables() {
     CrcTables tables{};
     for (uint32_t byte = 0; byte < 256; ++byte) {
@@ -113,11 +113,12 @@ uint16_t crc16(uint16_t crc, const uint8_t* bytes, uint32_t bits) {
     const uint32_t whole = bits / 8;
     const auto& t = kCrcTables;
     uint32_t k = 0;
-    for (; k + 8 <= whole; k += 8) {
+    for (; k + 16 <= whole; k += 16) {
         const uint8_t* p = bytes + k;
-        crc =
-            static_cast<uint16_t>(t[7][p[0] ^ (crc >> 8)] ^ t[6][p[1] ^ (crc & 0xFF)] ^ t[5][p[2]] ^
-                                  t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+        crc = static_cast<uint16_t>(
+            t[15][p[0] ^ (crc >> 8)] ^ t[14][p[1] ^ (crc & 0xFF)] ^ t[13][p[2]] ^ t[12][p[3]] ^
+            t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^
+            t[5][p[10]] ^ t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]]);
     }
     for (; k < whole; ++k) {
         crc = static_cast<uint16_t>((crc << 8) ^ t[0][((crc >> 8) ^ bytes[k]) & 0xFF]);
