@@ -18,11 +18,11 @@ if [ "${1:-}" = "bench" ]; then
   PACKAGES+=(mpgtx mpegdemux)
 fi
 
-# `install-deps.sh fixtures` also brings mplex (mjpegtools), which with ffmpeg
-# makes the fixture streams anew (make fixtures). The streams are committed,
-# so the build and the tests never need it.
+# `install-deps.sh fixtures` also brings mplex (mjpegtools) and twolame,
+# which with ffmpeg make the fixture streams anew (make fixtures). The streams
+# are committed, so the build and the tests never need them.
 if [ "${1:-}" = "fixtures" ]; then
-  PACKAGES+=(mjpegtools)
+  PACKAGES+=(mjpegtools twolame)
 fi
 
 # `install-deps.sh package` also brings lintian, which checks the .deb that

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/audio_check.h"
 #include "analysis/video_check.h"
 #include "model/elementary.h"
 #include "stream/start_codes.h"
@@ -29,7 +30,10 @@ std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context
     if (isVideoCode(kStartCodePrefix | stream)) {
         checks.push_back(std::make_unique<VideoCheck>(context, stream));
     }
-    (void)substream;
+    if (isAudioCode(kStartCodePrefix | stream)) checks.push_back(mpegAudioCheck(context, stream));
+    if (stream == 0xBD && substream >= 0x80 && substream <= 0x87) {
+        checks.push_back(ac3Check(context, substream));
+    }
     return checks;
 }
 

@@ -203,6 +203,12 @@ std::optional<AudioFrameHeader> parseAudioFrameHeader(const uint8_t* bytes) {
     header.fixedBits = h & 0x001E0C00;
     header.samples = layer == 3 ? 384 : layer == 2 || mpeg1 ? 1152 : 576;
     header.sampleRate = sampleRate;
+    header.bitRate = bitRate / 1000;
+    header.layer = static_cast<uint8_t>(4 - layer);
+    header.mpeg1 = mpeg1;
+    header.crc = ((h >> 16) & 1) == 0;
+    header.mode = static_cast<uint8_t>((h >> 6) & 3);
+    header.modeExtension = static_cast<uint8_t>((h >> 4) & 3);
     return header;
 }
 

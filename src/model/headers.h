@@ -137,6 +137,12 @@ struct AudioFrameHeader {
     uint32_t fixedBits = 0;
     uint32_t samples = 0;     // per frame: 384 in layer I, 1152 in II, 1152 or 576 in III
     uint32_t sampleRate = 0;  // in Hz
+    uint32_t bitRate = 0;     // in kbit/s
+    uint8_t layer = 0;        // 1, 2 or 3
+    bool mpeg1 = false;       // MPEG-1, else MPEG-2 or 2.5 (the lower sample rates)
+    bool crc = false;         // the protection bit is clear: a CRC-16 follows the header
+    uint8_t mode = 0;         // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    uint8_t modeExtension = 0;
 };
 // The frame header at `bytes` (four of them): a sync word, no reserved
 // version, layer, bit rate or sample rate, and not the free format (whose

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Regenerates the fixture streams of this folder with ffmpeg and mplex
-# (mjpegtools): `make fixtures`, which installs both first. The streams are
-# committed, so building and testing need neither tool's fixture part.
+# Regenerates the fixture streams of this folder with ffmpeg, mplex
+# (mjpegtools) and twolame: `make fixtures`, which installs them first. The
+# streams are committed, so building and testing need none of them.
 # They are small program streams made from ffmpeg's synthetic test sources
 # (testsrc pictures, sine tones), so they carry no third-party content.
 # -fflags +bitexact and -flags +bitexact keep ffmpeg's output reproducible for
@@ -123,6 +123,18 @@ ffmpeg "${common[@]}" "${dvdvideo[@]}" "${dvdaudio[@]}" "${m2vcodec[@]}" \
 # of ffmpeg's program stream muxers puts one in the first pack, and none has
 # an option to leave it out).
 mplex -v 0 -f 9 -o no-system-header.mpg "$work/dvd.m2v" "$work/a48.mp2"
+
+# MPEG audio frames that carry a CRC, which ffmpeg's encoder never writes:
+# twolame -p, joint stereo at 48 kHz and mono at 24 kHz (MPEG-2's lower
+# sample rates, with their allocation table), in an audio-only program stream.
+ffmpeg "${common[@]}" -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=3" \
+  -ac 2 -flags +bitexact "$work/s48.wav"
+ffmpeg "${common[@]}" -f lavfi -i "sine=frequency=660:sample_rate=24000:duration=3" \
+  -ac 1 -flags +bitexact "$work/s24.wav"
+twolame --quiet -p -m j -b 192 "$work/s48.wav" "$work/j48.mp2"
+twolame --quiet -p -m m -b 64 "$work/s24.wav" "$work/m24.mp2"
+ffmpeg "${common[@]}" -i "$work/j48.mp2" -i "$work/m24.mp2" -map 0:a -map 1:a -c:a copy \
+  -f mpeg mp2-crc.mpg
 
 ls -l ./*.mpg
 make_dat_fixtures
