@@ -77,6 +77,137 @@
     </message>
 </context>
 <context>
+    <name>Finding</name>
+    <message>
+        <source>испорченный блок</source>
+        <translation>broken block</translation>
+    </message>
+    <message>
+        <source>мусор</source>
+        <translation>junk</translation>
+    </message>
+    <message>
+        <source>дыра</source>
+        <translation>hole</translation>
+    </message>
+    <message>
+        <source>пропуск</source>
+        <translation>gap</translation>
+    </message>
+    <message>
+        <source>повреждённые данные</source>
+        <translation>payload damage</translation>
+    </message>
+    <message>
+        <source>сбойный сектор</source>
+        <translation>faulty sector</translation>
+    </message>
+    <message>
+        <source>ошибка декодера</source>
+        <translation>decoder error</translation>
+    </message>
+    <message>
+        <source>размер, заявленный в заголовке блока, не ведёт к следующему блоку: байты вставлены или потеряны</source>
+        <translation>the size the block&apos;s header declares does not lead to the next block: bytes were inserted or lost</translation>
+    </message>
+    <message>
+        <source>байты, не принадлежащие потоку: тег, кусок сектора, данные за концом потока</source>
+        <translation>bytes that are no part of the stream: a tag, a partial sector, data past the stream&apos;s end</translation>
+    </message>
+    <message>
+        <source>нули на месте пакетов: часы или кадры потока перескакивают через них</source>
+        <translation>zeros where packets belong: a stream&apos;s clock or frames skip across them</translation>
+    </message>
+    <message>
+        <source>байты потеряны целиком, блоки остались целыми: часы или кадры потока перескакивают</source>
+        <translation>bytes lost whole, the blocks left whole: a stream&apos;s clock or frames skip</translation>
+    </message>
+    <message>
+        <source>кадры внутри пакетов не разбираются или не проходят проверку: байты данных изменены</source>
+        <translation>frames inside the packets do not parse or fail their check: payload bytes were changed</translation>
+    </message>
+    <message>
+        <source>сектор образа диска с неверным заголовком или контрольной суммой: диск прочитан с ошибкой</source>
+        <translation>a sector of the disc image with a wrong header or checksum: the disc was misread</translation>
+    </message>
+    <message>
+        <source>декодер сообщил об ошибке в кадрах этого участка</source>
+        <translation>the decoder reported an error in the frames here</translation>
+    </message>
+    <message>
+        <source>байты перед первым заголовком пака</source>
+        <translation>bytes in front of the first pack header</translation>
+    </message>
+    <message>
+        <source>байты за последним блоком</source>
+        <translation>bytes behind the last block</translation>
+    </message>
+    <message>
+        <source>SCR впереди времени байтов при заявленной скорости</source>
+        <translation>SCR ahead of the time the bytes take at the declared rate</translation>
+    </message>
+    <message>
+        <source>байтов больше, чем несёт скорость за время SCR</source>
+        <translation>more bytes than the rate carries in the SCR&apos;s time</translation>
+    </message>
+    <message>
+        <source>PTS/DTS перескакивает вперёд</source>
+        <translation>PTS/DTS skips ahead</translation>
+    </message>
+    <message>
+        <source>PTS/DTS идёт назад</source>
+        <translation>PTS/DTS goes back</translation>
+    </message>
+    <message>
+        <source>нулевые байты, через которые поток перескакивает</source>
+        <translation>zero bytes the stream skips across</translation>
+    </message>
+    <message>
+        <source>длина кадра MPEG audio не ведёт к следующему заголовку</source>
+        <translation>an MPEG audio frame&apos;s length does not lead to the next header</translation>
+    </message>
+    <message>
+        <source>CRC-16 кадра MPEG audio не сходится</source>
+        <translation>an MPEG audio frame&apos;s CRC-16 does not match</translation>
+    </message>
+    <message>
+        <source>размер кадра AC-3 не ведёт к следующему синхрослову</source>
+        <translation>an AC-3 frame&apos;s size does not lead to the next sync word</translation>
+    </message>
+    <message>
+        <source>CRC кадра AC-3 не сходится</source>
+        <translation>an AC-3 frame&apos;s CRC does not match</translation>
+    </message>
+    <message>
+        <source>стартовые коды видео не по порядку</source>
+        <translation>video start codes out of order</translation>
+    </message>
+    <message>
+        <source>вертикальная позиция слайса идёт назад или за высоту кадра</source>
+        <translation>a slice&apos;s vertical position goes back or past the picture&apos;s height</translation>
+    </message>
+    <message>
+        <source>temporal reference нарушает счёт</source>
+        <translation>temporal reference breaks the count</translation>
+    </message>
+    <message>
+        <source>заголовок или EDC сектора</source>
+        <translation>the sector&apos;s header or EDC</translation>
+    </message>
+    <message>
+        <source>дальше не проверено: поиск прерван</source>
+        <translation>not checked past here: the scan was stopped</translation>
+    </message>
+    <message>
+        <source>кадров: %1</source>
+        <translation>frames: %1</translation>
+    </message>
+    <message>
+        <source>находки: %1</source>
+        <translation>findings: %1</translation>
+    </message>
+</context>
+<context>
     <name>Message</name>
     <message>
         <source>файл открыт, заголовок найден</source>
@@ -419,6 +550,10 @@
         <source>действие</source>
         <translation>action</translation>
     </message>
+    <message>
+        <source>вид</source>
+        <translation>kind</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::JoinPage</name>
@@ -653,12 +788,14 @@ or start over?</translation>
         <source>показать только часть строк; слова через пробел, должны выполняться все виды:
 E0, BD, C0-C1 — код блока (последние две цифры) или их диапазон;
 d&gt;=100, d&lt;0, d=300 — дельта (&gt;=, &lt;=, &gt;, &lt;, =);
-r=00, r=00-1F — байт самого длинного повтора.
+r=00, r=00-1F — байт самого длинного повтора;
+block, junk, hole, gap, payload, sector, decode — вид повреждения.
 Фильтр меняет только показ: молоток чинит все блоки списка, и скрытые тоже.</source>
         <translation>show only some rows; words separated by spaces, every kind given must hold:
 E0, BD, C0-C1 — the block&apos;s code (its last two digits) or a range of codes;
 d&gt;=100, d&lt;0, d=300 — the delta (&gt;=, &lt;=, &gt;, &lt;, =);
-r=00, r=00-1F — the byte of the longest run.
+r=00, r=00-1F — the byte of the longest run;
+block, junk, hole, gap, payload, sector, decode — the kind of damage.
 The filter changes only what is shown: the hammer repairs every block in the list, hidden ones too.</translation>
     </message>
     <message>

@@ -100,9 +100,25 @@ std::vector<size_t> listedInTable(const BlockTable& table) {
     return listed;
 }
 
+std::string findingCell(int column, int number, const Finding& f) {
+    switch (column) {
+        case 0:
+            return std::to_string(number);
+        case 2:
+            return f.stream == 0 ? std::string() : formatShortCode(kStartCodePrefix | f.stream);
+        case kOffsetColumn:
+            return std::to_string(f.begin);
+        case kLengthColumn:
+            return std::to_string(f.end - f.begin);
+        default:
+            return {};
+    }
+}
+
 std::string ErrorGrid::cell(int r, int c) const {
     const Row& row = rows_[static_cast<size_t>(r)];
     if (row.state == RowState::Empty) return {};
+    if (row.state == RowState::Finding) return findingCell(c, r, findings_[size_t(row.index)]);
     return errorCell(c, r, row.index, row.record, row.state == RowState::Resolved);
 }
 
@@ -114,9 +130,12 @@ ErrorRow ErrorGrid::row(int r) const {
 }
 
 bool ErrorGrid::operator==(const ErrorGrid& other) const {
-    const auto sameShown = [](const Row& a, const Row& b) {
+    const auto sameShown = [&](const Row& a, const Row& b) {
         if (a.state != b.state) return false;
         if (a.state == RowState::Empty) return true;
+        if (a.state == RowState::Finding) {
+            return findings_[size_t(a.index)] == other.findings_[size_t(b.index)];
+        }
         const BlockRecord &x = a.record, &y = b.record;
         if (a.index != b.index || x.code != y.code || x.offset != y.offset ||
             x.declaredSize != y.declaredSize) {
@@ -133,6 +152,22 @@ bool ErrorGrid::operator==(const ErrorGrid& other) const {
 
 void ErrorGrid::clear() {
     rows_.assign(2, Row{});
+    findings_.clear();
+}
+
+const Finding* ErrorGrid::rowFinding(int row) const {
+    const Row& at = rows_[static_cast<size_t>(row)];
+    return at.state == RowState::Finding ? &findings_[static_cast<size_t>(at.index)] : nullptr;
+}
+
+void ErrorGrid::showFindings(const std::vector<Finding>& findings) {
+    // The rows of findings stand behind every block's row.
+    while (rows_.back().state == RowState::Finding) dropLastRow();
+    findings_ = findings;
+    for (size_t k = 0; k < findings_.size(); ++k) {
+        rows_[static_cast<size_t>(takeRow())] = {BlockRecord{}, static_cast<int64_t>(k),
+                                                 RowState::Finding};
+    }
 }
 
 int ErrorGrid::takeRow() {
@@ -142,7 +177,7 @@ int ErrorGrid::takeRow() {
 
 std::optional<size_t> ErrorGrid::rowEntry(int row, const BlockTable& table) const {
     const Row& at = rows_[static_cast<size_t>(row)];
-    if (at.state == RowState::Empty || at.index < 0 || uint64_t(at.index) >= table.size()) {
+    if (!namesBlock(at) || at.index < 0 || uint64_t(at.index) >= table.size()) {
         return std::nullopt;
     }
     return static_cast<size_t>(at.index);
@@ -150,12 +185,12 @@ std::optional<size_t> ErrorGrid::rowEntry(int row, const BlockTable& table) cons
 
 const BlockRecord* ErrorGrid::rowRecord(int row) const {
     const Row& at = rows_[static_cast<size_t>(row)];
-    return at.state == RowState::Empty ? nullptr : &at.record;
+    return namesBlock(at) ? &at.record : nullptr;
 }
 
 int64_t ErrorGrid::rowIndex(int row) const {
     const Row& at = rows_[static_cast<size_t>(row)];
-    return at.state == RowState::Empty ? -1 : at.index;
+    return namesBlock(at) ? at.index : -1;
 }
 
 std::vector<size_t> ErrorGrid::listedEntries(const BlockTable& table) const {
@@ -175,14 +210,15 @@ void ErrorGrid::dropLastRow() {
 }
 
 bool ErrorGrid::dropUnfinishedRow() {
-    if (rows_.back().state == RowState::Resolved) return false;
+    const RowState last = rows_.back().state;
+    if (last == RowState::Resolved || last == RowState::Finding) return false;
     dropLastRow();
     return true;
 }
 
 bool ErrorGrid::onWithdrawn(int64_t index) {
     const Row& last = rows_.back();
-    if (last.state == RowState::Empty || last.index != index) return false;
+    if (!namesBlock(last) || last.index != index) return false;
     dropLastRow();
     return true;
 }

@@ -1,4 +1,6 @@
-// The rows of the error list: one per broken block of the BlockTable. A row
+// The rows of the error list: one per broken block of the BlockTable, then
+// one per finding of the checks of the content (damage that leaves the
+// blocks whole), which names no table entry. A row
 // keeps the values it was reported with (the table index and a copy of the
 // entry) and makes its cell texts only when they are asked for: a stream with
 // a million broken blocks holds a million rows that nobody may ever look at.
@@ -15,11 +17,14 @@
 
 #include "analysis/job_sink.h"
 #include "model/block_table.h"
+#include "model/finding.h"
 
 namespace mpg {
 
 inline constexpr int kErrorColumns = 8;
 inline constexpr int kOffsetColumn = 3;
+// The real size's column, which holds a finding's length.
+inline constexpr int kLengthColumn = 5;
 using ErrorRow = std::array<std::string, kErrorColumns>;
 
 // Column texts of one data row, in the list's formats: the row number, the
@@ -35,6 +40,10 @@ std::string formatRun(const BlockRecord& record);
 // 5 to 7 (the real size, delta and run) stay empty until `resolved`.
 std::string errorCell(int column, int number, int64_t index, const BlockRecord& record,
                       bool resolved = true);
+// One cell of the data row `number` that shows a finding: the row number,
+// the stream's code as a title names it (none for the system layer), the
+// first byte and the length of its range; the front ends name the rest.
+std::string findingCell(int column, int number, const Finding& finding);
 // The same cell appended to `out`, with no text of its own made: a front end
 // that prints a hundred thousand rows formats them into one buffer.
 void appendErrorCell(std::string& out, int column, int number, int64_t index,
@@ -83,6 +92,14 @@ class ErrorGrid {
     // The index a data row was reported with, without a look at the table
     // (which a job may be changing meanwhile); -1 for an unused row.
     int64_t rowIndex(int row) const;
+    // The finding a data row shows, nothing for a block's row or an unused
+    // one. A finding's row names no entry: the strategies pass it.
+    const Finding* rowFinding(int row) const;
+    // The rows of findings become one per finding given, in that order,
+    // behind the blocks' rows; none removes them (a resumed scan's blocks
+    // then go on from the last block's row).
+    void showFindings(const std::vector<Finding>& findings);
+
     // After a stopped scan: a last row without its real size (its block's
     // search was cut short, or no block was listed) is removed, or emptied
     // when it is the only data row. Returns whether it was.
@@ -113,17 +130,26 @@ class ErrorGrid {
     template <class Shown>
     void mapOffsets(Shown shown) {
         for (Row& row : rows_) {
-            if (row.state != RowState::Empty) row.record.offset = shown(row.record.offset);
+            if (row.state == RowState::Found || row.state == RowState::Resolved)
+                row.record.offset = shown(row.record.offset);
+        }
+        for (Finding& f : findings_) {
+            f.begin = shown(f.begin);
+            f.end = shown(f.end);
         }
     }
 
   private:
-    enum class RowState : uint8_t { Empty, Found, Resolved };
+    // Found and Resolved name a block; a Finding row shows findings_[index].
+    enum class RowState : uint8_t { Empty, Found, Resolved, Finding };
     struct Row {
         BlockRecord record;  // the entry as last reported
         int64_t index = 0;   // its place in the BlockTable
         RowState state = RowState::Empty;
     };
+    bool namesBlock(const Row& row) const {
+        return row.state == RowState::Found || row.state == RowState::Resolved;
+    }
 
     // The row a new entry goes into: the last row when it is unused, else a
     // new row below it.
@@ -134,6 +160,7 @@ class ErrorGrid {
     // A deque: a scan that lists millions of blocks grows the list row by row,
     // and a doubling array would hold the old rows and their new home at once.
     std::deque<Row> rows_;
+    std::vector<Finding> findings_;
 };
 
 }  // namespace mpg

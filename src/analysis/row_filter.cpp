@@ -75,6 +75,10 @@ std::optional<FilterFault> parseWord(std::string_view word, RowFilter& filter) {
         if (parseDelta(word.substr(1), filter)) return std::nullopt;
         return FilterFault::NotUnderstood;
     }
+    if (const std::optional<FindingKind> kind = findingKindNamed(word)) {
+        filter.kinds.push_back(*kind);
+        return std::nullopt;
+    }
     if (word.starts_with("r=")) {
         const auto bytes = parseRange(word.substr(2), 2);
         if (!bytes) return FilterFault::NotUnderstood;
@@ -90,11 +94,27 @@ std::optional<FilterFault> parseWord(std::string_view word, RowFilter& filter) {
 
 }  // namespace
 
+namespace {
+
+bool anyHolds(const std::vector<RowFilter::Range>& ranges, uint32_t v) {
+    return ranges.empty() || std::any_of(ranges.begin(), ranges.end(),
+                                         [v](const RowFilter::Range& g) { return g.holds(v); });
+}
+
+bool kindAsked(const std::vector<FindingKind>& kinds, FindingKind kind) {
+    return kinds.empty() || std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+}
+
+}  // namespace
+
+bool RowFilter::accepts(const Finding& f) const {
+    if (!kindAsked(kinds, f.kind) || deltaLow || deltaHigh || !runBytes.empty()) return false;
+    if (codes.empty()) return true;
+    return f.stream != 0 && anyHolds(codes, kStartCodePrefix | f.stream);
+}
+
 bool RowFilter::accepts(const BlockRecord& r, bool resolved) const {
-    const auto anyHolds = [](const std::vector<Range>& ranges, uint32_t v) {
-        return ranges.empty() || std::any_of(ranges.begin(), ranges.end(),
-                                             [v](const Range& g) { return g.holds(v); });
-    };
+    if (!kindAsked(kinds, FindingKind::BrokenBlock)) return false;
     if (!anyHolds(codes, r.code)) return false;
     if ((deltaLow || deltaHigh || !runBytes.empty()) && !resolved) return false;
     if (deltaLow && r.delta() < *deltaLow) return false;

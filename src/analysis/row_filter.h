@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/block_table.h"
+#include "model/finding.h"
 
 namespace mpg {
 
@@ -22,8 +23,12 @@ namespace mpg {
 //   d>=100  d<0  d=300             the delta against a number (>=, <=, >, <, =);
 //                                  several: all of them
 //   r=00  r=00-1F                  the byte of the longest run; several: any
+//   block junk hole gap payload    the kind of damage (findingKindName);
+//   sector decode                  several: any of them
 // Every kind of word given must hold. The delta and the run are known only
-// once a block's search has ended: a row without them passes neither.
+// once a block's search has ended: a row without them passes neither, and
+// neither does a finding's row, which names no block. A finding's stream
+// stands for its code (E0 for 000001E0); one of the system layer has none.
 struct RowFilter {
     struct Range {
         uint32_t low = 0;
@@ -32,12 +37,17 @@ struct RowFilter {
     };
     std::vector<Range> codes;
     std::vector<Range> runBytes;
+    std::vector<FindingKind> kinds;
     // Inclusive bounds of the delta.
     std::optional<int64_t> deltaLow;
     std::optional<int64_t> deltaHigh;
 
-    bool empty() const { return codes.empty() && runBytes.empty() && !deltaLow && !deltaHigh; }
+    bool empty() const {
+        return codes.empty() && runBytes.empty() && kinds.empty() && !deltaLow && !deltaHigh;
+    }
+    // A broken block's row, and a finding's.
     bool accepts(const BlockRecord& record, bool resolved) const;
+    bool accepts(const Finding& finding) const;
 };
 
 // Why a word was refused: none of the kinds above, or a range of codes

@@ -110,15 +110,70 @@ void printRows(const BlockTable& table, const std::string& prefix, const RepairS
     out.flush();
 }
 
-void printSectorRows(const AppState& state, const std::string& prefix) {
-    ChunkedOut out;
+namespace {
+
+// Calls `sector` for each faulty sector of a rip and `found` for each of the
+// checks' findings, in stream order: the list keeps the order the checks
+// found them in, a copy of it is sorted (a sector goes before a finding
+// that begins where it does).
+template <class Sector, class Found>
+void forEachFinding(const AppState& state, Sector sector, Found found) {
+    FindingList sorted = state.findings;
+    sorted.sortByPosition();
+    const std::vector<Finding>& items = sorted.items();
+    size_t next = 0;
     for (const SectorFaultRow row : state.sectorFaults) {
-        out.text() += prefix + "sector\t" + std::to_string(row.sector) + '\t' +
-                      cdAddressText(row.address) + '\t' + sectorFaultText(row) + '\t' +
-                      std::to_string(row.streamStart) + '\t' + std::to_string(row.streamEnd) + "\n";
-        out.flushWhenFull();
+        while (next < items.size() && items[next].begin < row.streamStart) found(items[next++]);
+        sector(row);
     }
+    while (next < items.size()) found(items[next++]);
+}
+
+std::string orDash(std::string text) {
+    return text.empty() ? "-" : text;
+}
+
+void appendFindingRow(std::string& out, const Finding& f) {
+    out += findingKindName(f.kind);
+    out += '\t' + orDash(findingStreamText(f.stream, f.substream));
+    out += '\t' + std::to_string(f.begin) + '\t' + std::to_string(f.end);
+    out += '\t' + orDash(clockTimeText(f.timeFrom));
+    out += '\t' + (f.frames > 0 ? std::to_string(f.frames) : "-");
+    out += '\t' + orDash(findingCauseText(f.cause)) + '\n';
+}
+
+}  // namespace
+
+void printFindingRows(const AppState& state, const std::string& prefix) {
+    ChunkedOut out;
+    forEachFinding(
+        state,
+        [&](const SectorFaultRow& row) {
+            out.text() += prefix + "sector\t" + std::to_string(row.sector) + '\t' +
+                          cdAddressText(row.address) + '\t' + sectorFaultText(row) + '\t' +
+                          std::to_string(row.streamStart) + '\t' + std::to_string(row.streamEnd) +
+                          "\n";
+            out.flushWhenFull();
+        },
+        [&](const Finding& f) {
+            out.text() += prefix;
+            appendFindingRow(out.text(), f);
+            out.flushWhenFull();
+        });
     out.flush();
+}
+
+std::vector<size_t> countFindings(const AppState& state) {
+    std::vector<size_t> counts = state.findings.countByKind();
+    counts[static_cast<size_t>(FindingKind::BrokenBlock)] += countListed(state.table);
+    counts[static_cast<size_t>(FindingKind::FaultySector)] += state.sectorFaults.size();
+    return counts;
+}
+
+void sayFindingCounts(const AppState& state) {
+    const std::vector<size_t> counts = countFindings(state);
+    if (findingCountsText(counts).empty()) return;
+    std::cerr << glossed([&](Language l) { return findingCountsText(counts, l); }) << "\n";
 }
 
 void printPlan(const RepairLog& repairs, const std::string& prefix) {
@@ -299,6 +354,75 @@ class BlockWriter {
     std::array<std::string, 256> broken_;
 };
 
+Json nullIfEmpty(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+Json timeJson(int64_t ticks) {
+    return ticks == kNoTime ? Json(nullptr) : Json(ticks);
+}
+
+Json findingJson(const Finding& f) {
+    return {{"kind", findingKindName(f.kind)},
+            {"cause", findingCauseName(f.cause)},
+            {"stream", nullIfEmpty(findingStreamText(f.stream, f.substream))},
+            {"start", f.begin},
+            {"end", f.end},
+            {"time", nullIfEmpty(clockTimeText(f.timeFrom))},
+            {"time_from", timeJson(f.timeFrom)},
+            {"time_to", timeJson(f.timeTo)},
+            {"frames", f.frames > 0 ? Json(f.frames) : Json(nullptr)}};
+}
+
+Json sectorFindingJson(const SectorFaultRow& r) {
+    return {{"kind", findingKindName(FindingKind::FaultySector)},
+            {"cause", sectorFaultName(r.fault)},
+            {"stream", nullptr},
+            {"start", r.streamStart},
+            {"end", r.streamEnd},
+            {"sector", r.sector}};
+}
+
+Json blockFindingJson(const BlockRecord& e, size_t index, int row) {
+    return {{"kind", findingKindName(FindingKind::BrokenBlock)},
+            {"cause", nullptr},
+            {"stream", formatShortCode(e.code)},
+            {"start", e.offset},
+            {"end", e.offset + static_cast<Position>(std::max(e.realSize, 0))},
+            {"index", index},
+            {"row", row}};
+}
+
+// Every finding in stream order, each with its kind: the broken blocks the
+// rows list, the checks' findings and a rip's faulty sectors; and their
+// counts by kind.
+void writeFindings(JsonStream& json, const AppState& state) {
+    std::vector<std::pair<Position, Json>> others;
+    forEachFinding(
+        state,
+        [&](const SectorFaultRow& r) { others.emplace_back(r.streamStart, sectorFindingJson(r)); },
+        [&](const Finding& f) { others.emplace_back(f.begin, findingJson(f)); });
+    json.key("findings");
+    json.openArray();
+    size_t next = 0;
+    int row = 0;
+    for (size_t i = 0; i < state.table.size(); ++i) {
+        const BlockRecord& e = state.table[i];
+        if (e.broken != kBrokenListed) continue;
+        for (; next < others.size() && others[next].first < e.offset; ++next)
+            json.value(others[next].second);
+        json.value(blockFindingJson(e, i, ++row));
+    }
+    for (; next < others.size(); ++next) json.value(others[next].second);
+    json.closeArray();
+    json.key("summary");
+    const std::vector<size_t> counts = countFindings(state);
+    Json summary = Json::object();
+    for (int k = 0; k < kFindingKinds; ++k)
+        summary[findingKindName(static_cast<FindingKind>(k))] = counts[static_cast<size_t>(k)];
+    json.value(summary);
+}
+
 }  // namespace
 
 void printJson(const AppState& state) {
@@ -351,6 +475,9 @@ void printJson(const AppState& state) {
         }
         json.closeArray();
     }
+    // The strict walk runs no check of the content: its document stays as
+    // it always was.
+    if (state.codes.rules() == StreamRules::Sound) writeFindings(json, state);
     json.closeObject();
     json.endLine();
     json.flush();

@@ -70,11 +70,22 @@ class CliSink : public ThrottledSink {
 void printRows(const BlockTable& table, const std::string& prefix = "",
                const RepairSession* at = nullptr);
 
-// The faulty sectors of a video CD rip, behind the block rows: each line
-// starts with `prefix` and "sector" and a tab, then the sector's number,
-// its disc address (mm:ss:ff), the fault and the stream range [start, end),
-// tab-separated.
-void printSectorRows(const AppState& state, const std::string& prefix = "");
+// The rows of what the scan found beside the broken blocks, behind the
+// block rows, in stream order: a video CD rip's faulty sectors as they
+// always were (each line starts with `prefix` and "sector" and a tab, then
+// the sector's number, its disc address (mm:ss:ff), the fault and the stream
+// range [start, end), tab-separated), and the checks' findings, each line
+// starting with `prefix` and the kind's name ("hole", "gap", ...), then the
+// stream ("E0", "BD/80"; "-" for the system layer), the stream range
+// [start, end), the time it starts at (h:mm:ss.ff), the frames it touches
+// and the cause, "-" for what is not known, tab-separated.
+void printFindingRows(const AppState& state, const std::string& prefix = "");
+
+// The scan's findings counted by kind: the broken blocks listed, the checks'
+// findings and a rip's faulty sectors.
+std::vector<size_t> countFindings(const AppState& state);
+// Those counts on standard error, glossed, when there are any.
+void sayFindingCounts(const AppState& state);
 
 // The automatic repair's plan: one line per block it was given, its index,
 // file offset, start code, what was done and how sure, tab-separated, each

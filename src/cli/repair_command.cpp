@@ -239,7 +239,7 @@ class RepairCommand : public Command {
         const std::string prefix = several ? s.path + "\t" : "";
         s.work.automatic() ? printPlan(s.work.repairs(), prefix)
                            : printRows(s.state.table, prefix, &s.work);
-        printSectorRows(s.state, prefix);
+        printFindingRows(s.state, prefix);
         if (report_.empty()) return 0;
         OutputFile report;
         if (!openReport(report, {s.path})) return 1;

@@ -29,9 +29,16 @@ class ScanCommand : public Command {
             "faulty sectors follow the block rows, each line starting with \"sector\" and a tab, "
             "then the sector's number, its disc address mm:ss:ff, the fault and the stream range "
             "[start, end) (with --json: the \"sectors\" array).\n"
-            "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks "
-            "or faulty sectors found. Over several files: 1 if any failed, else 3 if any has "
-            "broken blocks, else 0.");
+            "Damage that leaves the blocks whole follows too, in stream order, each line "
+            "starting with its kind (junk, hole, gap, payload, decode) and a tab, then the "
+            "stream (E0, BD/80, - for the system layer), the stream range [start, end), the "
+            "time (h:mm:ss.ff), the frames touched and the cause; with --json every finding, "
+            "broken blocks and faulty sectors included, is in the \"findings\" array with its "
+            "\"kind\", and \"summary\" counts them by kind. Not with --literal, which checks "
+            "the blocks only.\n"
+            "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks, "
+            "faulty sectors or other damage found. Over several files: 1 if any failed, else 3 "
+            "if any has damage, else 0.");
         return scan;
     }
 
@@ -60,15 +67,17 @@ class ScanCommand : public Command {
         // The rows are the scan's, printed whether the index is written or not.
         const Failure indexFailure = saveIndex_ ? s.work.saveIndex().failure : Failure{};
         // The strict walk says nothing it never said.
-        if (s.state.codes.rules() == StreamRules::Sound)
+        if (s.state.codes.rules() == StreamRules::Sound) {
             std::cerr << glossed([&](Language l) {
                 return messageIn(Message::StreamsFound, l) + streamCodesList(s.state.codes);
             }) << "\n";
+            sayFindingCounts(s.state);
+        }
         if (json_) {
             printJson(s.state);
         } else {
             printRows(s.state.table, several ? s.path + "\t" : "");
-            printSectorRows(s.state, several ? s.path + "\t" : "");
+            printFindingRows(s.state, several ? s.path + "\t" : "");
         }
         if (indexFailure) {
             say(saveMessage(indexFailure), failureDetail(indexFailure));
@@ -77,8 +86,11 @@ class ScanCommand : public Command {
         outcome.counted = true;
         outcome.blocks = scan->blocks;
         outcome.broken = scan->broken;
-        // A sector the disc gave wrong is damage, as a broken block is.
-        outcome.status = outcome.broken > 0 || !s.state.sectorFaults.empty() ? 3 : 0;
+        // A sector the disc gave wrong, or damage the checks of the content
+        // found, is damage as a broken block is.
+        outcome.status =
+            outcome.broken > 0 || !s.state.sectorFaults.empty() || !s.state.findings.empty() ? 3
+                                                                                             : 0;
         return outcome;
     }
 

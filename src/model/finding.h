@@ -8,6 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "stream/position.h"
@@ -25,6 +28,12 @@ enum class FindingKind : uint8_t {
     DecodeError,    // the decoder reported an error in the frames there
 };
 inline constexpr int kFindingKinds = 7;
+
+// The fixed name of a kind, as scripts and the list's filter take it
+// ("block", "junk", "hole", "gap", "payload", "sector", "decode"): it stays
+// whatever the texts the front ends show; and the kind a name stands for.
+const char* findingKindName(FindingKind kind);
+std::optional<FindingKind> findingKindNamed(std::string_view name);
 
 // Why a check made its finding: the detail a row's tooltip and the report
 // explain.
@@ -48,6 +57,11 @@ enum class FindingCause : uint8_t {
     SectorFault,        // a rip's sector header or EDC
     Stop,               // past here nothing was checked: a stopped scan
 };
+// One past the last cause: it names the cause appended last.
+inline constexpr int kFindingCauses = static_cast<int>(FindingCause::Stop) + 1;
+
+// The fixed name of a cause for scripts: "leading_junk", "scr_ahead", ...
+const char* findingCauseName(FindingCause cause);
 
 // Time is counted in ticks of the 90 kHz system clock from the stream's
 // first clock; kNoTime where no clock tells it.
@@ -84,6 +98,9 @@ class FindingList {
     size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
     void clear() { items_.clear(); }
+    // The list as it was kept (an index file's): taken as it is, nothing
+    // merged.
+    void assign(std::vector<Finding> items) { items_ = std::move(items); }
     // The findings ordered by their first byte (a stable sort: those that
     // begin together keep the order they were found in).
     void sortByPosition();

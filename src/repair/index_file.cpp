@@ -1,5 +1,6 @@
 #include "repair/index_file.h"
 
+#include "repair/index_findings.h"
 #include "repair/naming.h"
 
 #include <sys/stat.h>
@@ -34,6 +35,7 @@ enum class [[nodiscard]] IndexLoad{
     Stopped,      // the index of a stopped scan, where a whole one was asked for
     InputFailed,  // the input could not be opened or read to check the records, or a
                   // read of the index file failed: the failure says which and why
+    Section,      // the findings section begins: no block record follows
 };
 
 // Whole records per read or write: about kIoBuffer bytes. A table of a
@@ -102,6 +104,39 @@ Failure writeRecords(OutputFile& out, const BlockTable& table, size_t entries,
         if (!out.append(buffer.data(), n * size)) return out.failure();
     }
     return {};
+}
+
+// The findings section behind the block records: its opening record, then
+// each finding in the place of kFindingRecords records. None for no finding.
+Failure writeFindings(OutputFile& out, const std::vector<Finding>& findings,
+                      const std::string& path, IndexFormat format) {
+    if (findings.empty()) return {};
+    const size_t size = format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    const std::optional<BlockRecord> opening = findingsOpening(findings.size());
+    if (!opening) return failureOf(FailureKind::WriteFailed, path, EFBIG);
+    std::vector<uint8_t> buffer(size);
+    if (format == IndexFormat::Wide) {
+        encodeWideBlockRecord(*opening, buffer.data());
+    } else if (!encodeBlockRecord(*opening, buffer.data())) {
+        return failureOf(FailureKind::WriteFailed, path, EFBIG);
+    }
+    if (!out.append(buffer.data(), size)) return out.failure();
+    const size_t entry = size * kFindingRecords;
+    const size_t perChunk = std::max<size_t>(1, kIoBuffer / entry);
+    buffer.resize(std::min(findings.size(), perChunk) * entry);
+    for (size_t first = 0; first < findings.size(); first += perChunk) {
+        const size_t n = std::min(perChunk, findings.size() - first);
+        for (size_t i = 0; i < n; ++i)
+            encodeFinding(findings[first + i], &buffer[i * entry], entry);
+        if (!out.append(buffer.data(), n * entry)) return out.failure();
+    }
+    return {};
+}
+
+// The records a findings section of `count` findings takes, its opening
+// record included.
+uint64_t findingsRecords(size_t count) {
+    return count == 0 ? 0 : 1 + uint64_t{count} * kFindingRecords;
 }
 
 // Empty for anything but a regular file: directories, pipes and devices.
@@ -273,7 +308,11 @@ struct RecordPass {
     size_t count;
     IndexFormat format;
     Failure& why;          // a failed read of the index file
-    bool stopped = false;  // the last record closes a stopped scan's index
+    bool stopped = false;  // the last block record closes a stopped scan's index
+    // The findings section: the records before it, and the findings it
+    // announces (none without a section).
+    size_t blocks = 0;
+    size_t findings = 0;
 };
 
 // Reads the records chunk by chunk, handing each chunk of `n` records that
@@ -307,28 +346,76 @@ BlockRecord decodeAt(IndexFormat format, const uint8_t* at) {
     return format == IndexFormat::Wide ? decodeWideBlockRecord(at) : decodeBlockRecord(at);
 }
 
-// The first pass: every record checked, in table order, against the input,
-// none kept; `digest` gets the records' bytes.
-// The last record may close the index of a stopped scan (pass.stopped is
-// then set); there must be a block before it.
+// The opening record of the findings section at record `at`: the findings
+// it announces must fill the rest of the file, behind at least one block.
+bool findingsSection(RecordPass& pass, size_t at, const BlockRecord& opening) {
+    const std::optional<size_t> count = findingsAnnounced(opening);
+    if (!count || at == 0 || findingsRecords(*count) != pass.count - at) return false;
+    pass.blocks = at;
+    pass.findings = *count;
+    return true;
+}
+
+// The findings of the section behind pass.blocks, each checked against the
+// `streamSize` bytes of the stream: Damaged when one is no finding a scan
+// of it would have made.
+IndexLoad readFindings(const RecordPass& pass, Position streamSize,
+                       std::vector<Finding>& findings) {
+    if (pass.findings == 0) return IndexLoad::Loaded;
+    const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    const size_t entry = size * kFindingRecords;
+    const int64_t at = pass.first + static_cast<int64_t>((pass.blocks + 1) * size);
+    std::vector<uint8_t> bytes(pass.findings * entry);
+    size_t before = 0;
+    const int64_t got = readFully(pass.fd, bytes.data(), bytes.size(), at, &before);
+    if (got < 0) {
+        pass.why = failureOf(FailureKind::ReadFailed, pass.path, errno,
+                             static_cast<uint64_t>(at) + before);
+        return IndexLoad::InputFailed;
+    }
+    if (got != static_cast<int64_t>(bytes.size())) return IndexLoad::Unreadable;
+    findings.reserve(pass.findings);
+    for (size_t k = 0; k < pass.findings; ++k) {
+        const std::optional<Finding> f = decodeFinding(&bytes[k * entry], entry, streamSize);
+        if (!f) return IndexLoad::Damaged;
+        findings.push_back(*f);
+    }
+    return IndexLoad::Loaded;
+}
+
+// The first pass: every block record checked, in table order, against the
+// input, none kept; `digest` gets the block records' bytes. The last block
+// record may close the index of a stopped scan (pass.stopped is then set);
+// there must be a block before it. A findings section may follow the block
+// records; pass.blocks and pass.findings say where it begins and what it
+// announces.
 IndexLoad checkRecords(RecordPass& pass, RecordCheck& check, uint64_t& digest) {
     const size_t size = pass.format == IndexFormat::Wide ? kWideBlockRecordSize : kBlockRecordSize;
+    pass.blocks = pass.count;
     const IndexLoad read =
         readChunks(pass, [&](size_t first, size_t n, std::span<const uint8_t> bytes) {
-            digest = digestOf(digest, bytes.data(), bytes.size());
-            for (size_t i = 0; i < n; ++i) {
+            IndexLoad result = IndexLoad::Loaded;
+            size_t i = 0;
+            for (; i < n && result == IndexLoad::Loaded; ++i) {
                 const BlockRecord r = decodeAt(pass.format, bytes.data() + i * size);
-                if (first + i + 1 == pass.count && isStoppedScanRecord(r)) {
-                    pass.stopped = true;
-                    if (check.stoppedHere(r)) continue;
-                    return IndexLoad::Damaged;
+                if (isFindingsOpening(r)) {
+                    result = findingsSection(pass, first + i, r) ? IndexLoad::Section
+                                                                 : IndexLoad::Damaged;
+                    break;
                 }
-                if (!check.fits(r))
+                // Nothing but the findings may follow a stopped scan's record.
+                if (pass.stopped) return IndexLoad::Damaged;
+                if (isStoppedScanRecord(r)) {
+                    pass.stopped = true;
+                    if (!check.stoppedHere(r)) return IndexLoad::Damaged;
+                } else if (!check.fits(r)) {
                     return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
+                }
             }
-            return IndexLoad::Loaded;
+            digest = digestOf(digest, bytes.data(), i * size);
+            return result;
         });
-    if (read != IndexLoad::Loaded) return read;
+    if (read != IndexLoad::Loaded && read != IndexLoad::Section) return read;
     if (check.complete()) return IndexLoad::Loaded;
     return check.readFailed() ? IndexLoad::InputFailed : IndexLoad::Damaged;
 }
@@ -417,6 +504,13 @@ IndexLoad loadChecked(int fd, const std::string& path, const std::string& inputP
     uint64_t digest = 0;
     IndexLoad result = checkRecords(pass, check, digest);
     if (result == IndexLoad::InputFailed && !why) why = input.failure();
+    // Only the sound rules run the checks that make findings.
+    if (result == IndexLoad::Loaded && pass.findings > 0 &&
+        state.rules.load() != StreamRules::Sound) {
+        result = IndexLoad::Damaged;
+    }
+    std::vector<Finding> findings;
+    if (result == IndexLoad::Loaded) result = readFindings(pass, input.streamSize(), findings);
     if (options.stopped != nullptr) *options.stopped = pass.stopped;
     if (result == IndexLoad::Loaded && pass.stopped && !options.takeStopped) {
         result = IndexLoad::Stopped;
@@ -426,9 +520,11 @@ IndexLoad loadChecked(int fd, const std::string& path, const std::string& inputP
     }
     if (result != IndexLoad::Loaded) return result;
     // Checked: only now is the table the state held before given up.
+    pass.count = pass.blocks;
     result = fillRecords(pass, digest, state.table);
     if (result == IndexLoad::Loaded) {
         state.codes = check.codes();
+        state.findings.assign(std::move(findings));
         if (!faults.empty()) state.sectorFaults = std::move(faults);
         // The state's view takes the stream length of the walked layout,
         // which the writer compares the file with.
@@ -457,7 +553,7 @@ std::string indexFileName(const std::string& input) {
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize,
                       std::optional<IndexFormat> format, bool stopped,
-                      const std::atomic<bool>* stop) {
+                      const std::atomic<bool>* stop, const std::vector<Finding>& findings) {
     const IndexFormat chosen = format.value_or(indexFormatFor(inputSize));
     const size_t entries = stopped ? finishedEntries(table) : table.size();
     std::optional<BlockRecord> closing;
@@ -467,10 +563,12 @@ Failure saveIndexFile(const BlockTable& table, const std::string& path,
     if (Failure failed = out.create(path, inputs, Existing::Replace)) return failed;
     // The unfinished output is removed when `out` goes.
     if (chosen == IndexFormat::Wide) {
-        const auto head = wideHeader(inputSize, entries + (stopped ? 1 : 0));
+        const auto head =
+            wideHeader(inputSize, entries + (stopped ? 1 : 0) + findingsRecords(findings.size()));
         if (!out.append(head.data(), head.size())) return out.failure();
     }
     if (Failure failed = writeRecords(out, table, entries, closing, path, chosen)) return failed;
+    if (Failure failed = writeFindings(out, findings, path, chosen)) return failed;
     if (stop != nullptr && stop->load()) return failureOf(FailureKind::Stopped, "");
     return out.finish();
 }
@@ -498,6 +596,7 @@ Failure loadIndexFile(const std::string& path, const std::string& inputPath, App
             return failureOf(FailureKind::StoppedScan, path);
         case IndexLoad::Unreadable:
         case IndexLoad::Damaged:
+        case IndexLoad::Section:  // never past the first pass
             break;
     }
     return failureOf(FailureKind::BadIndex, path);

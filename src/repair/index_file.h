@@ -46,7 +46,8 @@ IndexFormat indexFormatFor(Position inputSize);
 // is the one for an input of `inputSize` bytes unless `format` is given; a
 // classic index refuses an offset past 32 bits (EFBIG). An index that would
 // be one of `inputs` (the stream it describes), by whatever link, is refused
-// (OutputIsInput). The table of a scan that was `stopped` is written up to
+// (OutputIsInput). The checks' `findings`, when there are any, follow the
+// block records in a section of their own. The table of a scan that was `stopped` is written up to
 // its last finished entry (a broken block whose search the stop cut short has
 // no end yet) and closed by the stopped scan's record. A `stop` flag set
 // before the file takes its name stops the save (Stopped): the index that was
@@ -54,7 +55,8 @@ IndexFormat indexFormatFor(Position inputSize);
 Failure saveIndexFile(const BlockTable& table, const std::string& path,
                       const std::vector<std::string>& inputs, Position inputSize = 0,
                       std::optional<IndexFormat> format = std::nullopt, bool stopped = false,
-                      const std::atomic<bool>* stop = nullptr);
+                      const std::atomic<bool>* stop = nullptr,
+                      const std::vector<Finding>& findings = {});
 
 // How an index file is to be taken: whether the index of a stopped scan
 // may be loaded (to be continued), and whether it was one.
@@ -69,15 +71,16 @@ struct IndexLoadOptions {
 // ends (its declared size, or its real size when broken), every one inside
 // the file, its start code standing at its offset and its declared size
 // being what that header states, and the runs of broken blocks lying inside
-// them. A foreign or damaged file would otherwise have the repair cut real
-// data. Then state.table is replaced and state.codes set to the stream codes
-// in force at the table's end, as the scan leaves them for the writer. The
-// records are read twice, to be checked and then to be kept, and never held
-// twice: the table the state held before is given up only once they are
-// found good, and the new one is filled in place. On any other outcome both
-// are left as they were, but for an index file that can no longer be read,
-// or no longer holds the same bytes, when it is read the second time: the
-// table is then empty. The failure names the index file when it is missing
+// them; and the findings of a section behind them only when each lies
+// inside the stream and is of a kind and cause known, and the sound rules
+// read the stream (the strict walk makes no findings). A foreign or damaged file would otherwise
+// have the repair cut real data. Then state.table is replaced, state.findings set to the section's
+// findings (none without one), and state.codes set to the stream codes in force at the table's end,
+// as the scan leaves them for the writer. The records are read twice, to be checked and then to be
+// kept, and never held twice: the table the state held before is given up only once they are found
+// good, and the new one is filled in place. On any other outcome both are left as they were, but
+// for an index file that can no longer be read, or no longer holds the same bytes, when it is read
+// the second time: the table is then empty. The failure names the index file when it is missing
 // (NoIndex), cannot be opened (OpenFailed, NotRegular) or is refused
 // (BadIndex: empty, not whole records, a wide header that is not ours or
 // names an input of another size, records that do not fit the input, or a

@@ -327,9 +327,9 @@ IndexResult RepairSession::saveIndex() {
         }
         result.stopped = !whole_;
         if ((result.failure = state_.view.checkInput(path_))) return result;
-        result.failure =
-            saveIndexFile(state_.table, result.indexPath, {path_}, state_.view.streamSize(),
-                          std::nullopt, result.stopped, &state_.job.stopRequested);
+        result.failure = saveIndexFile(state_.table, result.indexPath, {path_},
+                                       state_.view.streamSize(), std::nullopt, result.stopped,
+                                       &state_.job.stopRequested, state_.findings.items());
         result.listed = countListed(state_.table);
         return result;
     });

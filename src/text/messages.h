@@ -15,6 +15,7 @@
 #include "analysis/job_sink.h"
 #include "join/join.h"
 #include "join/precheck.h"
+#include "model/finding.h"
 #include "repair/repair_report.h"
 #include "repair/strategies.h"
 #include "stream/cdxa.h"
@@ -180,5 +181,31 @@ std::string repairSummaryText(const RepairSummary& summary, Language language = 
 // its summary with the bytes it cut behind: "...; вырезано 1'234 байт".
 std::string strategySummaryText(Strategy strategy, const StrategyOutcome& outcome,
                                 Language language = currentLanguage());
+
+// A finding's kind as the list's kind column names it: "дыра", "пропуск",
+// ...; and the tooltip that explains what a kind of damage is and what it
+// does to a player.
+std::string findingKindText(FindingKind kind, Language language = currentLanguage());
+std::string findingKindTip(FindingKind kind, Language language = currentLanguage());
+// The tooltip of a row of that kind: the kind's explanation, and the cause
+// behind it on a line of its own when there is one.
+std::string findingTipText(FindingKind kind, FindingCause cause = FindingCause::None,
+                           Language language = currentLanguage());
+// When a finding's damage plays and what it touches: "0:01:23.45, кадров: 12",
+// either part alone when only it is known, empty when neither is.
+std::string findingWhenText(const Finding& finding, Language language = currentLanguage());
+// Why a check made its finding: "SCR опережает позицию при заявленной
+// скорости", ...; empty for none.
+std::string findingCauseText(FindingCause cause, Language language = currentLanguage());
+// The stream a finding touches as a title names it: "E0", "C0", "BD/80" (a
+// private stream's substream behind a slash); empty for the system layer.
+std::string findingStreamText(uint8_t stream, uint8_t substream);
+// 90 kHz ticks as h:mm:ss.ff (hundredths): "0:01:23.45"; empty for kNoTime.
+std::string clockTimeText(int64_t ticks);
+// A scan's findings counted by kind, the kinds found only, in the kinds'
+// order: "находки: испорченный блок 2, дыра 1" (the Russian form names its
+// counts, so that no plural needs agreeing); empty when all are 0.
+std::string findingCountsText(const std::vector<size_t>& counts,
+                              Language language = currentLanguage());
 
 }  // namespace mpg

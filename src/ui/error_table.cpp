@@ -30,7 +30,7 @@ int ErrorTableModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ErrorTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kActionColumn + 1;
+    return parent.isValid() ? 0 : kKindColumn + 1;
 }
 
 namespace {
@@ -114,8 +114,46 @@ QVariant ErrorTableModel::repairedCell(const BlockRepair& repair, int column, in
     return {};
 }
 
+QVariant ErrorTableModel::findingCell(const Finding& f, int row, int column, int role) const {
+    if (role == Qt::ToolTipRole) return QString::fromStdString(findingTipText(f.kind, f.cause));
+    switch (column) {
+        case kKindColumn:
+            return role == kSortRole ? QVariant(int(f.kind))
+                                     : QString::fromStdString(findingKindText(f.kind));
+        case 2:
+            if (role == kSortRole) return (uint(f.stream) << 8) | f.substream;
+            return QString::fromStdString(findingStreamText(f.stream, f.substream));
+        case 7:
+            if (role == kSortRole) return qlonglong{f.timeFrom};
+            return QString::fromStdString(findingWhenText(f));
+        case kActionColumn:
+            return {};
+        default:
+            break;
+    }
+    if (role == kSortRole) {
+        if (column == 0) return qlonglong{row};
+        if (column == kOffsetColumn) return qlonglong(f.begin);
+        if (column == kLengthColumn) return qlonglong(f.end - f.begin);
+        return {};
+    }
+    return QString::fromStdString(groupDigits(grid_.cell(row, column)));
+}
+
 QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() + 1 >= grid_.rowCount()) return {};
+    const bool roleShown = role == Qt::DisplayRole || role == Qt::ToolTipRole || role == kSortRole;
+    if (const Finding* finding = grid_.rowFinding(index.row() + 1)) {
+        return roleShown ? findingCell(*finding, index.row() + 1, index.column(), role)
+                         : QVariant();
+    }
+    if (index.column() == kKindColumn) {
+        if (!roleShown || !grid_.rowUsed(index.row() + 1)) return {};
+        if (role == kSortRole) return int(FindingKind::BrokenBlock);
+        return QString::fromStdString(role == Qt::ToolTipRole
+                                          ? findingTipText(FindingKind::BrokenBlock)
+                                          : findingKindText(FindingKind::BrokenBlock));
+    }
     if (index.column() == kActionColumn) {
         // An action runs longer than its column at most window widths.
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole || role == kSortRole)
@@ -140,6 +178,7 @@ QVariant ErrorTableModel::data(const QModelIndex& index, int role) const {
 QVariant ErrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
     if (section == kActionColumn) return tr("действие");
+    if (section == kKindColumn) return tr("вид");
     return QString::fromUtf8(errorListHeader(section));
 }
 
@@ -156,7 +195,7 @@ void ErrorTableModel::sync(int changedFrom) {
     }
     changedFrom = std::max(changedFrom, 0);
     if (changedFrom < shownRows_)
-        emit dataChanged(index(changedFrom, 0), index(shownRows_ - 1, kActionColumn));
+        emit dataChanged(index(changedFrom, 0), index(shownRows_ - 1, kKindColumn));
 }
 
 void ErrorTableModel::showRepairs(const RepairLog* repairs) {
@@ -181,6 +220,7 @@ bool ErrorRowsShown::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
     if (!filter_) return true;
     const int row = sourceRow + 1;
     if (row >= grid_.rowCount()) return false;
+    if (const Finding* finding = grid_.rowFinding(row)) return filter_->accepts(*finding);
     const BlockRecord* record = grid_.rowRecord(row);
     return record != nullptr && filter_->accepts(*record, grid_.rowResolved(row));
 }

@@ -29,6 +29,10 @@ ColumnWidths columnWidthsFor(int clientWidth, const ColumnWidths& widths);
 namespace mpg::ui {
 
 inline constexpr int kActionColumn = kErrorColumns;
+// What kind of damage a row is: a broken block or a finding of the checks
+// of the content; its tooltip explains the kind and the cause.
+inline constexpr int kKindColumn = kActionColumn + 1;
+inline constexpr int kKindColumnWidth = 110;
 // The value a cell sorts by: the number behind its text (offsets past 4 GiB
 // and negative deltas would sort wrongly as text), the run by its length.
 inline constexpr int kSortRole = Qt::UserRole;
@@ -60,6 +64,9 @@ class ErrorTableModel : public QAbstractTableModel {
   private:
     // The report's entry for a data row's block, if it has one.
     std::optional<BlockRepair> repairOf(int row) const;
+    // A cell of a finding's row: the kind, the stream with its substream,
+    // the time and frames it touches; the grid's numbers for the rest.
+    QVariant findingCell(const Finding& finding, int row, int column, int role) const;
     // A cell of a row whose block the report made sound: its sizes as the
     // scan found them, no run (the action column says what was done).
     QVariant repairedCell(const BlockRepair& repair, int column, int role) const;

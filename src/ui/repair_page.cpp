@@ -141,6 +141,9 @@ void RepairPage::startScan(bool resume) {
     // one makes the list anew as it goes.
     if (params.resume) {
         listBrokenBlocks();
+        // The scan's last block is examined afresh: its row must be the last.
+        grid_.showFindings({});
+        model_->sync();
     } else {
         repairsListed_ = false;
         model_->showRepairs(nullptr);
@@ -190,6 +193,8 @@ void RepairPage::showScanResult(const ScanResult& result) {
     // The sector walk's rows, a resumed scan's those it kept; the job has
     // ended, so the copy is the window's own.
     showSectors(state_.sectorFaults);
+    listFindings();
+    model_->sync();
     if (failure && failure.kind != FailureKind::Stopped) {
         setStatus(QString::fromStdString(failureText(failure)));
     } else if (failure) {
@@ -200,9 +205,14 @@ void RepairPage::showScanResult(const ScanResult& result) {
         // The strict walk names no streams.
         const StreamCodes* codes =
             state_.codes.rules() == StreamRules::Sound ? &state_.codes : nullptr;
-        setStatus(QString::fromStdString(result.rip
-                                             ? scanDoneText(blocks, broken, result.sectors, codes)
-                                             : scanDoneText(blocks, broken, codes)));
+        std::string done = result.rip ? scanDoneText(blocks, broken, result.sectors, codes)
+                                      : scanDoneText(blocks, broken, codes);
+        // What the checks of the content found beside the blocks, by kind.
+        if (const std::string found = findingCountsText(state_.findings.countByKind());
+            !found.empty()) {
+            done += "; " + found;
+        }
+        setStatus(QString::fromStdString(done));
     }
 }
 
@@ -267,8 +277,15 @@ void RepairPage::showRowsAt() {
     grid_.mapOffsets([this](Position offset) { return session_.shownPosition(offset); });
 }
 
+void RepairPage::listFindings() {
+    FindingList sorted = state_.findings;
+    sorted.sortByPosition();
+    grid_.showFindings(sorted.items());
+}
+
 void RepairPage::listWithRepairs() {
     grid_.rebuildFromEntries(state_.table, entriesWithRepairs(state_.table, session_.repairs()));
+    listFindings();
     showRowsAt();
     repairsListed_ = true;
     // A copy: the next repair's job changes the session's accounts while
@@ -281,6 +298,7 @@ void RepairPage::listWithRepairs() {
 
 void RepairPage::listBrokenBlocks() {
     grid_.rebuildFromTable(state_.table);
+    listFindings();
     showRowsAt();
     repairsListed_ = false;
     model_->showRepairs(nullptr);

@@ -133,6 +133,8 @@ class RepairPage : public QWidget {
     void listWithRepairs();
     // The list shows the table's broken blocks again, its action column empty.
     void listBrokenBlocks();
+    // The findings of the checks of the content as rows behind the blocks'.
+    void listFindings();
     // The grid's rows at the positions the session shows (the input file's).
     void showRowsAt();
     // The items that follow the session: saving the errors while the table

@@ -23,7 +23,8 @@ constexpr const char* EditFILTERHint = QT_TRANSLATE_NOOP(
     "показать только часть строк; слова через пробел, должны выполняться все виды:\n"
     "E0, BD, C0-C1 — код блока (последние две цифры) или их диапазон;\n"
     "d>=100, d<0, d=300 — дельта (>=, <=, >, <, =);\n"
-    "r=00, r=00-1F — байт самого длинного повтора.\n"
+    "r=00, r=00-1F — байт самого длинного повтора;\n"
+    "block, junk, hole, gap, payload, sector, decode — вид повреждения.\n"
     "Фильтр меняет только показ: молоток чинит все блоки списка, и скрытые тоже.");
 constexpr const char* EditFILTERPlaceholder =
     QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "фильтр: E0 C0-C1 d>=100 r=00");

@@ -120,6 +120,9 @@ void RepairPage::buildList() {
     StringER->setWordWrap(false);
     for (int c = 0; c < kErrorColumns; ++c)
         StringER->setColumnWidth(c, kInitialColumnWidths[static_cast<size_t>(c)]);
+    // The kind stands behind the row number: what a row is comes first.
+    header->moveSection(kKindColumn, 1);
+    StringER->setColumnWidth(kKindColumn, kKindColumnWidth);
     StringER->viewport()->installEventFilter(this);
 
     StringER->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -344,8 +347,11 @@ void RepairPage::fitListColumns() {
     };
     const int lastRow = grid_.rowCount() - 1;
     fit(0, lastRow);
-    fit(1, grid_.rowIndex(lastRow));  // the rows keep the table's order
-    ColumnWidths w = ::mpg::columnWidthsFor(client - action, now);
+    // The blocks' rows keep the table's order; the findings' stand behind.
+    int lastBlock = lastRow;
+    while (lastBlock > 1 && grid_.rowFinding(lastBlock) != nullptr) --lastBlock;
+    fit(1, grid_.rowIndex(lastBlock));
+    ColumnWidths w = ::mpg::columnWidthsFor(client - action - kKindColumnWidth, now);
     // The offset column holds 11 digits with their separators (a stream of
     // tens of gigabytes); a narrower list scrolls sideways instead.
     const int offsetWidth = metrics.horizontalAdvance(QStringLiteral("99'999'999'999")) + 12;

@@ -255,6 +255,39 @@ TEST(ErrorGrid, KeepsTheRowsATextListKeeps) {
 
 // Two lists are equal exactly when they show the same texts: fields no cell
 // shows (the entry's mark, the tail of a row not yet resolved) do not count.
+// The rows of findings stand behind the blocks' rows and name no entry: a
+// repair that walks the rows' entries takes the blocks alone, and a resumed
+// scan's withdrawal or a stop's cleanup never touches a finding's row.
+TEST(ErrorGrid, FindingRowsNameNoEntry) {
+    const BlockTable t = tableOf({{0, 0x1BA, 12, 20, 0, 0, kBrokenListed},
+                                  {20, 0x1C0, 100},
+                                  {120, 0x1E0, 100, 150, 50, 9, kBrokenListed, 0xFF}});
+    ErrorGrid g;
+    g.rebuildFromTable(t);
+    const std::vector<size_t> blocks = g.listedEntries(t);
+    Finding hole{300, 2348, 1800, 3600, 2, FindingKind::Hole, FindingCause::ZeroRun, 0xE0, 0};
+    Finding junk{0, 0, kNoTime, kNoTime, 0, FindingKind::Junk, FindingCause::LeadingJunk, 0, 0};
+    g.showFindings({hole, junk});
+    ASSERT_EQ(g.rowCount(), 5);
+    EXPECT_EQ(g.listedEntries(t), blocks);
+    EXPECT_EQ(g.row(3), (ErrorRow{"3", "", "E0", "300", "", "2048", "", ""}));
+    EXPECT_EQ(*g.rowFinding(3), hole);
+    EXPECT_EQ(g.rowFinding(1), nullptr);
+    EXPECT_FALSE(g.rowEntry(3, t));
+    EXPECT_EQ(g.rowIndex(4), -1);
+    EXPECT_FALSE(g.dropUnfinishedRow());
+    EXPECT_FALSE(g.onWithdrawn(0));
+    EXPECT_EQ(g.rowCount(), 5);
+    // Shown anew, the findings replace those before; none leaves the blocks.
+    g.showFindings({junk});
+    EXPECT_EQ(g.rowCount(), 4);
+    EXPECT_EQ(*g.rowFinding(3), junk);
+    g.showFindings({});
+    EXPECT_EQ(g.rowCount(), 3);
+    EXPECT_EQ(g.listedEntries(t), blocks);
+    EXPECT_TRUE(g.onWithdrawn(2));
+}
+
 TEST(ErrorGrid, EqualWhenEveryCellIs) {
     std::mt19937 rng(5);
     const auto bit = [&] { return uint32_t(rng() % 2); };

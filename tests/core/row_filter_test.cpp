@@ -119,5 +119,39 @@ TEST(RowFilter, WordsCombineAsTheyPromise) {
     }
 }
 
+// Kind words choose the kind of damage: a block's row is of kind "block", a
+// finding's row of its own; a finding passes a code word by its stream and
+// never a delta or run word, which name a block's sizes.
+TEST(RowFilter, KindWordsAndFindings) {
+    const BlockRecord video = block(0x1E0, 2006, 2306, 0x00, 300);
+    Finding hole;
+    hole.kind = FindingKind::Hole;
+    hole.stream = 0xE0;
+    Finding junk;
+    junk.kind = FindingKind::Junk;  // the system layer: no stream
+    const auto passesFinding = [](std::string_view text, const Finding& f) {
+        const auto filter = parseRowFilter(text);
+        return filter && filter->accepts(f);
+    };
+    EXPECT_TRUE(passes("block", video));
+    EXPECT_FALSE(passes("hole", video));
+    EXPECT_TRUE(passes("HOLE block", video));
+    EXPECT_TRUE(passesFinding("gap hole", hole));
+    EXPECT_FALSE(passesFinding("block", hole));
+    EXPECT_TRUE(passesFinding("", junk));
+    EXPECT_TRUE(passesFinding("E0 hole", hole));
+    EXPECT_FALSE(passesFinding("C0", hole));
+    EXPECT_FALSE(passesFinding("E0", junk));
+    EXPECT_FALSE(passesFinding("d>=0 r=00", hole));
+    for (int k = 0; k < kFindingKinds; ++k) {
+        const auto kind = static_cast<FindingKind>(k);
+        Finding f;
+        f.kind = kind;
+        EXPECT_EQ(findingKindNamed(findingKindName(kind)), kind);
+        EXPECT_TRUE(passesFinding(findingKindName(kind), f)) << findingKindName(kind);
+    }
+    EXPECT_FALSE(parseRowFilter("holes"));
+}
+
 }  // namespace
 }  // namespace mpg

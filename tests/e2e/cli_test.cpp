@@ -209,7 +209,7 @@ TEST(Cli, JsonDocumentOfManyBlocks) {
     const std::string literalHead =
         "{\"firstStreamCode\":448,\"secondStreamCode\":480,\"blocks\":[";
     EXPECT_EQ(literal.out.substr(0, literalHead.size()), literalHead);
-    EXPECT_EQ(r.out.substr(r.out.size() - 3), "]}\n");
+    EXPECT_EQ(r.out.substr(r.out.size() - 3), "}}\n");  // the summary closes it
     size_t blocks = 0;
     uint64_t next = 0;
     for (size_t at = r.out.find("{\"code\":"); at != std::string::npos;
@@ -230,6 +230,7 @@ TEST(Cli, JsonDocumentOfManyBlocks) {
     EXPECT_EQ(doc["secondStreamCode"], 480);
     const std::string plain = cli({"scan", input}, dir).out;
     std::string json = r.out.substr(r.out.find("\"rows\":[") + 8);
+    json.erase(json.find("],\"findings\""));
     const auto replaceAll = [&](const std::string& from, const std::string& to) {
         for (size_t at = 0; (at = json.find(from, at)) != std::string::npos; at += to.size())
             json.replace(at, from.size(), to);
@@ -237,7 +238,7 @@ TEST(Cli, JsonDocumentOfManyBlocks) {
     replaceAll("],[", "\n");
     for (const char* drop : {"[", "]", "\""}) replaceAll(drop, "");
     replaceAll(",", "\t");
-    EXPECT_EQ(json, plain.substr(0, plain.size() - 1) + "}\n");
+    EXPECT_EQ(json, plain.substr(0, plain.size() - 1));
 }
 
 TEST(Cli, DumpOfABlock) {
