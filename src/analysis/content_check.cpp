@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/decode_check.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
@@ -23,10 +24,13 @@ uint32_t substreamHeaderSize(uint8_t substream) {
 
 std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context, uint8_t stream,
                                                            uint8_t substream) {
-    (void)context;
-    (void)stream;
-    (void)substream;
-    return {};
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+    if (context.decodes()) {
+        if (auto check = makeDecodeCheck(context, stream, substream)) {
+            checks.push_back(std::move(check));
+        }
+    }
+    return checks;
 }
 
 std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context) {
@@ -40,7 +44,8 @@ struct ContentChecks::Stream {
     std::vector<std::unique_ptr<ContentCheck>> checks;
 };
 
-ContentChecks::ContentChecks(FindingList& out) : context_(out), system_(systemChecks(context_)) {}
+ContentChecks::ContentChecks(FindingList& out, bool decode)
+    : context_(out, decode), system_(systemChecks(context_)) {}
 
 ContentChecks::~ContentChecks() = default;
 

@@ -121,6 +121,22 @@ void printSectorRows(const AppState& state, const std::string& prefix) {
     out.flush();
 }
 
+void printDecodeRows(const AppState& state, const std::string& prefix) {
+    ChunkedOut out;
+    for (const Finding& f : state.findings.items()) {
+        if (f.kind != FindingKind::DecodeError) continue;
+        char stream[8];
+        std::snprintf(stream, sizeof stream, f.substream != 0 ? "%02X.%02X" : "%02X", f.stream,
+                      f.substream);
+        char time[32] = "-";
+        if (f.timeFrom != kNoTime) std::snprintf(time, sizeof time, "%.3f", f.timeFrom / 90000.0);
+        out.text() += prefix + "decode\t" + stream + '\t' + std::to_string(f.begin) + '\t' +
+                      std::to_string(f.end) + '\t' + std::to_string(f.frames) + '\t' + time + "\n";
+        out.flushWhenFull();
+    }
+    out.flush();
+}
+
 void printPlan(const RepairLog& repairs, const std::string& prefix) {
     ChunkedOut out;
     for (const BlockRepair& r : repairs) {

@@ -76,6 +76,13 @@ void printRows(const BlockTable& table, const std::string& prefix = "",
 // tab-separated.
 void printSectorRows(const AppState& state, const std::string& prefix = "");
 
+// The frames a decode check found damaged, behind those: each line starts
+// with `prefix` and "decode" and a tab, then the stream (its id, and the
+// substream of a private stream 1 after a dot), the stream range
+// [start, end), the frames touched and the time in seconds from the
+// stream's first clock ("-" where no clock tells it), tab-separated.
+void printDecodeRows(const AppState& state, const std::string& prefix = "");
+
 // The automatic repair's plan: one line per block it was given, its index,
 // file offset, start code, what was done and how sure, tab-separated, each
 // after `prefix`.

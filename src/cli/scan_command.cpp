@@ -24,14 +24,20 @@ class ScanCommand : public Command {
                        "take the stream files (.mpg .mpeg .vob .dat) below the folders named");
         scan->add_flag("--save-index", saveIndex_, "also write FILE.index beside each stream");
         scan->add_flag("--json", json_, "print the whole block table as JSON (one stream only)");
+        scan->add_flag("--decode", decode_,
+                       "also decode the video, MPEG audio and AC-3 streams and list the frames "
+                       "the decoder finds damaged (slow: the whole stream is decoded)");
         scan->footer(
             "A video CD rip (.dat, RIFF CDXA) is scanned as the MPEG stream in its sectors; its "
             "faulty sectors follow the block rows, each line starting with \"sector\" and a tab, "
             "then the sector's number, its disc address mm:ss:ff, the fault and the stream range "
             "[start, end) (with --json: the \"sectors\" array).\n"
-            "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks "
-            "or faulty sectors found. Over several files: 1 if any failed, else 3 if any has "
-            "broken blocks, else 0.");
+            "With --decode the frames the decoder finds damaged follow, each line starting with "
+            "\"decode\" and a tab, then the stream, the stream range [start, end), the frames "
+            "touched and the time in seconds.\n"
+            "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks, "
+            "faulty sectors or damaged frames found. Over several files: 1 if any failed, else 3 "
+            "if any has broken blocks, else 0.");
         return scan;
     }
 
@@ -55,6 +61,7 @@ class ScanCommand : public Command {
     FileOutcome scanOne(Session& s, bool several) const {
         FileOutcome outcome;
         outcome.status = 1;
+        s.state.decodeCheck = decode_;
         const std::optional<ScanResult> scan = checkAndScan(s);
         if (!scan) return outcome;
         // The rows are the scan's, printed whether the index is written or not.
@@ -69,6 +76,7 @@ class ScanCommand : public Command {
         } else {
             printRows(s.state.table, several ? s.path + "\t" : "");
             printSectorRows(s.state, several ? s.path + "\t" : "");
+            printDecodeRows(s.state, several ? s.path + "\t" : "");
         }
         if (indexFailure) {
             say(saveMessage(indexFailure), failureDetail(indexFailure));
@@ -77,8 +85,14 @@ class ScanCommand : public Command {
         outcome.counted = true;
         outcome.blocks = scan->blocks;
         outcome.broken = scan->broken;
-        // A sector the disc gave wrong is damage, as a broken block is.
-        outcome.status = outcome.broken > 0 || !s.state.sectorFaults.empty() ? 3 : 0;
+        // A sector the disc gave wrong is damage, as a broken block is, and
+        // so is a frame the decoder finds damaged.
+        const bool decodeFaults =
+            decode_ &&
+            std::any_of(s.state.findings.items().begin(), s.state.findings.items().end(),
+                        [](const Finding& f) { return f.kind == FindingKind::DecodeError; });
+        outcome.status =
+            outcome.broken > 0 || !s.state.sectorFaults.empty() || decodeFaults ? 3 : 0;
         return outcome;
     }
 
@@ -86,6 +100,7 @@ class ScanCommand : public Command {
     bool recursive_ = false;
     bool saveIndex_ = false;
     bool json_ = false;
+    bool decode_ = false;
 };
 
 }  // namespace
