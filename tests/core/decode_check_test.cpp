@@ -104,5 +104,29 @@ TEST(DecodeCheck, DestroyedFrameBytesAreFoundInTheirStreamOnly) {
     }
 }
 
+// A run inserted into a video packet breaks its block, which the scan
+// lists: the decoder starts afresh behind it and lists nothing of its own
+// for that seam, neither the picture the run cut nor those that lost their
+// reference with it.
+TEST(DecodeCheck, ABrokenBlockIsASeamTheDecoderAddsNoRowFor) {
+    for (const char* name : {"av.mpg", "vob.mpg", "svcd-mplex.mpg"}) {
+        SCOPED_TRACE(name);
+        const std::string source = test::fixture(name);
+        std::vector<uint8_t> bytes = test::readFile(source);
+        AppState plain;
+        scanFile(plain, source, false);
+        const std::vector<PayloadSpan> spans = payloadsOf(bytes, plain.table, 0xE0, 0);
+        ASSERT_GT(spans.size(), 4u);
+        const PayloadSpan& hit = spans[spans.size() / 3];
+        bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(hit.at + hit.size / 2), 300,
+                     uint8_t{0xAA});
+        test::TempDir dir;
+        AppState state;
+        scanFile(state, dir.write("broken.mpg", bytes), true);
+        EXPECT_GE(countListed(state.table), 1u);
+        EXPECT_TRUE(state.findings.empty()) << state.findings.items().front().begin;
+    }
+}
+
 }  // namespace
 }  // namespace mpg
