@@ -873,6 +873,14 @@ The filter changes only what is shown: the hammer repairs every block in the lis
         <source>результат %1: блоков %2, с ошибками %3</source>
         <translation>result %1: %2 blocks, %3 broken</translation>
     </message>
+    <message>
+        <source>проверять декодированием</source>
+        <translation>check by decoding</translation>
+    </message>
+    <message>
+        <source>при сканировании ещё и декодировать видео и звук и отмечать кадры, в которых декодер находит ошибки; это намного дольше простого сканирования</source>
+        <translation>also decode the video and audio while scanning and mark the frames the decoder finds errors in; this takes far longer than a plain scan</translation>
+    </message>
 </context>
 <context>
     <name>mpg::ui::SectorTableModel</name>

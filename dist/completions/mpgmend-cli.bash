@@ -73,7 +73,7 @@ _mpgmend_cli() {
 
   local options=""
   case $command in
-    scan) options="-r --recursive --save-index --json" ;;
+    scan) options="-r --recursive --save-index --json --decode" ;;
     repair)
       options="-r --recursive -o --output --output-dir --skip-clean --wrap-dat --force --apply --any-byte
         --any-delta --min-run --cut-pad --from-index --resume --json --report --dry-run --verify"

@@ -48,6 +48,11 @@ struct AppState {
     // --literal: how the next open check, scan or index load reads a
     // stream. A job in progress keeps the rules it started with.
     std::atomic<StreamRules> rules{StreamRules::Sound};
+    // The repair page's "проверять декодированием" and the command line's
+    // --decode: the next scan under the sound rules also decodes every
+    // stream a decoder reads and lists the frames the decoder finds damaged.
+    // Slower by far than the walk alone, so off unless asked for.
+    std::atomic<bool> decodeCheck{false};
 };
 
 }  // namespace mpg

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "analysis/audio_check.h"
+#include "analysis/decode_check.h"
 #include "analysis/video_check.h"
 #include "model/elementary.h"
 #include "stream/start_codes.h"
@@ -34,6 +35,11 @@ std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context
     if (stream == 0xBD && substream >= 0x80 && substream <= 0x87) {
         checks.push_back(ac3Check(context, substream));
     }
+    if (context.decodes()) {
+        if (auto check = makeDecodeCheck(context, stream, substream)) {
+            checks.push_back(std::move(check));
+        }
+    }
     return checks;
 }
 
@@ -48,7 +54,8 @@ struct ContentChecks::Stream {
     std::vector<std::unique_ptr<ContentCheck>> checks;
 };
 
-ContentChecks::ContentChecks(FindingList& out) : context_(out), system_(systemChecks(context_)) {}
+ContentChecks::ContentChecks(FindingList& out, bool decode)
+    : context_(out, decode), system_(systemChecks(context_)) {}
 
 ContentChecks::~ContentChecks() = default;
 

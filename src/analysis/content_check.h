@@ -23,13 +23,15 @@
 
 namespace mpg {
 
-// What every check shares: the list it adds to, and the stream's first
-// clock, from which the times of findings count.
+// What every check shares: the list it adds to, the stream's first clock,
+// from which the times of findings count, and whether the streams are
+// decoded as well.
 class CheckContext {
   public:
-    explicit CheckContext(FindingList& out) : out_(out) {}
+    explicit CheckContext(FindingList& out, bool decode = false) : out_(out), decode_(decode) {}
 
     FindingList& findings() { return out_; }
+    bool decodes() const { return decode_; }
     void add(const Finding& finding) { out_.add(finding); }
 
     // The first SCR (or, before any pack, the first stamp) sets the origin.
@@ -47,6 +49,7 @@ class CheckContext {
 
   private:
     FindingList& out_;
+    bool decode_;
     std::optional<uint64_t> origin_;
 };
 
@@ -97,7 +100,8 @@ class ContentCheck {
 
 // The checks of one elementary stream, chosen by its stream id and
 // substream: the checks of its frames (MPEG audio, AC-3, MPEG video) and of
-// its time stamps. Empty for a stream no check knows.
+// its time stamps, and the decode check when the context decodes. Empty for
+// a stream no check knows.
 std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context, uint8_t stream,
                                                            uint8_t substream);
 // The checks of the system layer: the clocks of the pack headers against
@@ -107,7 +111,8 @@ std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context);
 // The dispatcher the scan hands its entries to.
 class ContentChecks {
   public:
-    explicit ContentChecks(FindingList& out);
+    // With `decode`, every stream a decoder reads is decoded too.
+    explicit ContentChecks(FindingList& out, bool decode = false);
     ~ContentChecks();
 
     // An entry whose size is known: a block (sound or broken), a piece of

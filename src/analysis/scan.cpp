@@ -124,7 +124,9 @@ class StreamScan {
     // The checks of the content follow the sound walk only: the strict
     // walk is the design's block walk and nothing more.
     void startContentChecks() {
-        if (state_.rules.load() == StreamRules::Sound) content_.emplace(state_.findings);
+        if (state_.rules.load() == StreamRules::Sound) {
+            content_.emplace(state_.findings, state_.decodeCheck.load());
+        }
     }
 
     bool resume() {

@@ -24,6 +24,9 @@ class ScanCommand : public Command {
                        "take the stream files (.mpg .mpeg .vob .dat) below the folders named");
         scan->add_flag("--save-index", saveIndex_, "also write FILE.index beside each stream");
         scan->add_flag("--json", json_, "print the whole block table as JSON (one stream only)");
+        scan->add_flag("--decode", decode_,
+                       "also decode the video, MPEG audio and AC-3 streams and list the frames "
+                       "the decoder finds damaged (slow: the whole stream is decoded)");
         scan->footer(
             "A video CD rip (.dat, RIFF CDXA) is scanned as the MPEG stream in its sectors; its "
             "faulty sectors follow the block rows, each line starting with \"sector\" and a tab, "
@@ -35,7 +38,8 @@ class ScanCommand : public Command {
             "time (h:mm:ss.ff), the frames touched and the cause; with --json every finding, "
             "broken blocks and faulty sectors included, is in the \"findings\" array with its "
             "\"kind\", and \"summary\" counts them by kind. Not with --literal, which checks "
-            "the blocks only.\n"
+            "the blocks only. With --decode the streams are also decoded (FFmpeg's "
+            "libavcodec) and the frames the decoder finds damaged follow as \"decode\" rows.\n"
             "Exit status: 0 no broken block, 1 failed or stopped, 2 usage error, 3 broken blocks, "
             "faulty sectors or other damage found. Over several files: 1 if any failed, else 3 "
             "if any has damage, else 0.");
@@ -62,6 +66,7 @@ class ScanCommand : public Command {
     FileOutcome scanOne(Session& s, bool several) const {
         FileOutcome outcome;
         outcome.status = 1;
+        s.state.decodeCheck = decode_;
         const std::optional<ScanResult> scan = checkAndScan(s);
         if (!scan) return outcome;
         // The rows are the scan's, printed whether the index is written or not.
@@ -98,6 +103,7 @@ class ScanCommand : public Command {
     bool recursive_ = false;
     bool saveIndex_ = false;
     bool json_ = false;
+    bool decode_ = false;
 };
 
 }  // namespace

@@ -307,6 +307,8 @@ VerifyResult RepairSession::verify(const VerifyParams& params, JobSink& sink) {
         if ((result.failure = state_.view.checkInput(path_))) return result;
         auto scratch = std::make_unique<AppState>();
         scratch->rules = state_.rules.load();
+        // The output is checked as the input was: decoded too when asked.
+        scratch->decodeCheck = state_.decodeCheck.load();
         CheckSink check(sink, state_.job.stopRequested, scratch->job.stopRequested);
         result.check = checkWrittenStream(*scratch, output, check);
         result.failure = result.check.failure;

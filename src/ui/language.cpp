@@ -65,4 +65,14 @@ Language startLanguage() {
     return chosenLanguage().value_or(systemLanguage());
 }
 
+bool keptFlag(const char* key, bool fallback) {
+    return userSettings().value(QString::fromLatin1(key), fallback).toBool();
+}
+
+void keepFlag(const char* key, bool on) {
+    QSettings settings = userSettings();
+    settings.setValue(QString::fromLatin1(key), on);
+    settings.sync();
+}
+
 }  // namespace mpg::ui

@@ -21,4 +21,10 @@ void chooseLanguage(std::optional<Language> choice);
 // What the window speaks at start: the choice, else the system's.
 Language startLanguage();
 
+// The boxes whose choice the user's settings keep, as the language: a
+// flag by its key, `fallback` when none is kept.
+inline constexpr char kDecodeCheckKey[] = "decodeCheck";
+bool keptFlag(const char* key, bool fallback);
+void keepFlag(const char* key, bool on);
+
 }  // namespace mpg::ui

@@ -197,6 +197,7 @@ class RepairPage : public QWidget {
     QCheckBox* CheckDP;
     QCheckBox* CheckZR;
     QCheckBox* CheckWrapDat;
+    QCheckBox* CheckDecode;
     QLineEdit* EditMS;
     TImage* ImageWA;
     TImage* ImageHAMMER;

@@ -52,6 +52,15 @@ constexpr ControlSpec LabelST{"LabelST", {296, 40, 185, 39}};
 constexpr ControlSpec Bevel2{"Bevel2", {280, 44, 3, 31}};
 constexpr ControlSpec Bevel3{"Bevel3", {285, 44, 3, 31}};
 constexpr ControlSpec ImageEX{"ImageEX", {259, 49, 13, 13}};
+// Under the progress line: whether the scans decode the streams as well.
+constexpr ControlSpec CheckDecode{
+    "CheckDecode",
+    {72, 62, 200, 17},
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "проверять декодированием")};
+constexpr const char* CheckDecodeHint =
+    QT_TRANSLATE_NOOP("mpg::ui::RepairPage",
+                      "при сканировании ещё и декодировать видео и звук и отмечать кадры, в "
+                      "которых декодер находит ошибки; это намного дольше простого сканирования");
 constexpr const char* ImageFIHint =
     QT_TRANSLATE_NOOP("mpg::ui::RepairPage", "выбрать входной файл");
 constexpr const char* ImageEXHint =

@@ -20,6 +20,7 @@
 #include "text/messages.h"
 #include "ui/error_table.h"
 #include "ui/form_du.h"
+#include "ui/language.h"
 #include "ui/page_kit.h"
 #include "ui/repair_page_layout.h"
 #include "ui/sector_table.h"
@@ -79,6 +80,14 @@ void RepairPage::buildTop() {
     ImageEX = picture(repair_layout::ImageEX, "excision", PanelTT);
     keepToolTip(ImageEX, repair_layout::ImageEXHint, kRepairPageContext);
     ImageEX->hide();
+    CheckDecode = makeCheck(PanelTT, repair_layout::CheckDecode,
+                            tr(repair_layout::CheckDecode.text), keptFlag(kDecodeCheckKey, false));
+    keepToolTip(CheckDecode, repair_layout::CheckDecodeHint, kRepairPageContext);
+    state_.decodeCheck = CheckDecode->isChecked();
+    connect(CheckDecode, &QCheckBox::toggled, this, [this](bool on) {
+        state_.decodeCheck = on;
+        keepFlag(kDecodeCheckKey, on);
+    });
 
     // A new input gets a new output name, whether chosen or typed: the save
     // must never write the new file's repair over the name chosen for the old.

@@ -27,6 +27,7 @@ class LanguageTest : public QObject {
     void cleanup() { chooseLanguage(std::nullopt); }
     void everyTextChangesWithTheLanguage();
     void theSettingsPageChoiceIsKept();
+    void theDecodeBoxIsKeptAndSetsTheScan();
     void aTextThePageSetStaysUntilItIsSetAgain();
     void theSystemLanguageChoosesWhereATranslationExists();
 
@@ -38,6 +39,28 @@ void LanguageTest::initTestCase() {
     // The choice is written to the user's settings: a folder of the test's own.
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_.path()));
     QVERIFY(QtTranslations().loaded());
+}
+
+// The repair page's decode box: off at first, its mark kept in the user's
+// settings like the language, and the state's flag the scan reads follows it.
+void LanguageTest::theDecodeBoxIsKeptAndSetsTheScan() {
+    {
+        Program p;
+        auto* box = p.get<QCheckBox>("CheckDecode");
+        QVERIFY(!box->isChecked());
+        QVERIFY(!p.state.decodeCheck);
+        box->setChecked(true);
+        QVERIFY(p.state.decodeCheck);
+    }
+    Program again;
+    auto* box = again.get<QCheckBox>("CheckDecode");
+    QVERIFY(box->isChecked());
+    QVERIFY(again.state.decodeCheck);
+    useLanguage(Language::English);
+    QCOMPARE(box->text(), QStringLiteral("check by decoding"));
+    box->setChecked(false);
+    QVERIFY(!again.state.decodeCheck);
+    QVERIFY(!Program().get<QCheckBox>("CheckDecode")->isChecked());
 }
 
 void LanguageTest::everyTextChangesWithTheLanguage() {
