@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "analysis/clock_check.h"
+#include "analysis/fill_ledger.h"
+#include "analysis/stamp_check.h"
 #include "stream/start_codes.h"
 
 namespace mpg {
@@ -19,19 +22,36 @@ uint32_t substreamHeaderSize(uint8_t substream) {
     return 1;
 }
 
+// A stream's findings over bytes that the clocks found to be junk are its
+// echo: the junk's packets broke the stream's stamps and frames.
+void dropEchoesOfJunk(FindingList& findings) {
+    std::vector<std::pair<Position, Position>> junk;
+    for (const Finding& finding : findings.items()) {
+        if (finding.kind == FindingKind::Junk) junk.emplace_back(finding.begin, finding.end);
+    }
+    if (junk.empty()) return;
+    findings.removeIf([&](const Finding& finding) {
+        return finding.stream != 0 && std::any_of(junk.begin(), junk.end(), [&](const auto& range) {
+                   return finding.begin <= range.second && finding.end >= range.first;
+               });
+    });
+}
+
 }  // namespace
 
 std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context, uint8_t stream,
                                                            uint8_t substream) {
-    (void)context;
-    (void)stream;
-    (void)substream;
-    return {};
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+    if (AudioStampCheck::judges(stream, substream)) {
+        checks.push_back(std::make_unique<AudioStampCheck>(context, stream, substream));
+    }
+    return checks;
 }
 
 std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context) {
-    (void)context;
-    return {};
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+    checks.push_back(std::make_unique<PackClockCheck>(context));
+    return checks;
 }
 
 struct ContentChecks::Stream {
@@ -40,7 +60,8 @@ struct ContentChecks::Stream {
     std::vector<std::unique_ptr<ContentCheck>> checks;
 };
 
-ContentChecks::ContentChecks(FindingList& out) : context_(out), system_(systemChecks(context_)) {}
+ContentChecks::ContentChecks(FindingList& out)
+    : context_(out), fill_(std::make_unique<FillLedger>()), system_(systemChecks(context_)) {}
 
 ContentChecks::~ContentChecks() = default;
 
@@ -57,6 +78,7 @@ bool ContentChecks::take(const WalkEntry& entry, ByteSource& source) {
                 parsePackHeader({head, static_cast<size_t>(kMpeg2PackHeaderSize)});
             if (!pack) return true;
             context_.takeClock(pack->scr);
+            fill_->takePack(entry.pos, context_.since(pack->scr), pack->muxRate);
             for (auto& check : system_) check->takePack({entry.pos, *pack});
             return true;
         }
@@ -64,6 +86,7 @@ bool ContentChecks::take(const WalkEntry& entry, ByteSource& source) {
             return takePacket(entry, source);
         case BlockKind::None:
             if (entry.code == kFillCode && entry.real > 0) {
+                fill_->takeFill(entry.pos, entry.real);
                 for (auto& check : system_) check->takeFill(entry.pos, entry.real);
                 for (auto& stream : streams_) {
                     for (auto& check : stream->checks) check->takeFill(entry.pos, entry.real);
@@ -104,7 +127,11 @@ bool ContentChecks::takePacket(const WalkEntry& entry, ByteSource& source) {
     }
     if (layout->ptsAt != 0) payload.pts = layout->pts;
     if (layout->dtsAt != 0) payload.dts = layout->dts;
-    if (payload.pts) context_.takeClock(*payload.pts);
+    if (payload.pts) {
+        context_.takeClock(*payload.pts);
+        fill_->takeStamp(context_.since(*payload.pts));
+    }
+    if (payload.dts) fill_->takeStamp(context_.since(*payload.dts));
     Stream& stream = streamFor(id, payload.substream);
     if (stream.checks.empty()) return true;
     // A packet with no payload still hands on its stamps.
@@ -151,6 +178,10 @@ void ContentChecks::finish(Position end) {
     for (auto& stream : streams_) {
         for (auto& check : stream->checks) check->finish(end);
     }
+    // Every check has told what it found: the gaps that span fill are
+    // holes, and what junk broke in the streams is the junk's.
+    dropEchoesOfJunk(context_.findings());
+    fill_->resolve(context_, end);
 }
 
 }  // namespace mpg

@@ -1,0 +1,95 @@
+#include "analysis/fill_ledger.h"
+
+#include <algorithm>
+
+namespace mpg {
+
+void FillLedger::takeFill(Position pos, Position length) {
+    if (length == 0) return;
+    if (open_.end > open_.begin && open_.end == pos) {
+        open_.end += length;
+        return;
+    }
+    closeRun();
+    open_ = {pos, pos + length};
+}
+
+void FillLedger::closeRun() {
+    const Position length = open_.end - open_.begin;
+    if (length == 0) return;
+    longest_ = std::max(longest_, length);
+    if (length >= kLeastHole) runs_.push_back(open_);
+    open_ = {};
+}
+
+void FillLedger::takePack(Position pos, int64_t time, uint32_t muxRate) {
+    if (firstPackTime_ == kNoTime) {
+        firstPackAt_ = pos;
+        firstPackTime_ = time;
+    }
+    packAt_ = pos;
+    packTime_ = time;
+    muxRate_ = muxRate;
+}
+
+void FillLedger::resolve(CheckContext& context, Position end) {
+    trailingHole(context, end);
+    closeRun();
+    turnGapsIntoHoles(context.findings());
+}
+
+void FillLedger::turnGapsIntoHoles(FindingList& findings) const {
+    for (size_t k = 0; k < findings.size(); ++k) {
+        Finding& gap = findings.at(k);
+        // The system clock's gaps are lost bytes, never zeros in place, and
+        // so is a stream's gap across them.
+        if (gap.kind != FindingKind::Gap || gap.stream == 0 || spansLostBytes(findings, gap)) {
+            continue;
+        }
+        auto run = std::lower_bound(runs_.begin(), runs_.end(), gap.begin,
+                                    [](const Run& r, Position at) { return r.begin < at; });
+        if (run == runs_.end() || run->end > gap.end) continue;
+        const Position begin = run->begin;
+        Position holeEnd = run->end;
+        while (++run != runs_.end() && run->end <= gap.end) holeEnd = run->end;
+        gap.kind = FindingKind::Hole;
+        gap.cause = FindingCause::ZeroRun;
+        gap.begin = begin;
+        gap.end = holeEnd;
+    }
+}
+
+bool FillLedger::spansLostBytes(const FindingList& findings, const Finding& gap) {
+    return std::any_of(findings.items().begin(), findings.items().end(), [&](const Finding& f) {
+        return f.kind == FindingKind::Gap && f.cause == FindingCause::ScrAhead &&
+               f.begin < gap.end && f.end > gap.begin;
+    });
+}
+
+void FillLedger::trailingHole(CheckContext& context, Position end) const {
+    const Position length = open_.end - open_.begin;
+    if (open_.end != end || length < kLeastTrailingHole || length < kTrailingTimes * longest_ ||
+        muxRate_ == 0 || packTime_ == kNoTime || open_.begin < packAt_) {
+        return;
+    }
+    // The time the zeros would have taken at the stream's own rate so far
+    // (the mux rate is only the highest it may run at: 90,000 ticks a second
+    // over mux rate × 50 bytes a second).
+    double ticksPerByte = 1800.0 / muxRate_;
+    if (packTime_ > firstPackTime_ && packAt_ > firstPackAt_) {
+        ticksPerByte = std::max(ticksPerByte, static_cast<double>(packTime_ - firstPackTime_) /
+                                                  static_cast<double>(packAt_ - firstPackAt_));
+    }
+    const auto timeAt = [&](Position pos) {
+        return packTime_ + static_cast<int64_t>(static_cast<double>(pos - packAt_) * ticksPerByte);
+    };
+    if (lastStamp_ != kNoTime && timeAt(end) <= lastStamp_) return;
+    context.add({.begin = open_.begin,
+                 .end = end,
+                 .timeFrom = timeAt(open_.begin),
+                 .timeTo = timeAt(end),
+                 .kind = FindingKind::Hole,
+                 .cause = FindingCause::ZeroRun});
+}
+
+}  // namespace mpg
