@@ -33,6 +33,10 @@ constexpr size_t kMostAhead = 256;
 // A stream whose clock follows its bytes skips seldom, and by whole sectors.
 constexpr uint64_t kPairsPerSkip = 32;
 constexpr uint64_t kFewSkips = 3;
+// ... and its clock runs no more than this much faster than its bytes in
+// all (a muxer at a variable rate fills its buffers at the mux rate and
+// then skips, often far).
+constexpr double kMostSkipped = 1.25;
 constexpr double kWholeSector = 0.1;
 
 int64_t signedWrap(int64_t diff) {
@@ -64,6 +68,7 @@ bool PackClockCheck::fits(const Clock& from, const Clock& to, Position bytes) {
 
 void PackClockCheck::takePack(const PackEvent& pack) {
     if (pack.header.muxRate == 0) return;  // a rate of nothing times nothing
+    ++packsSinceCut_;
     const Clock clock{
         .pos = pack.pos,
         .clock = static_cast<int64_t>(pack.header.scr) * kTicks27PerTick + pack.header.scrExtension,
@@ -82,6 +87,7 @@ void PackClockCheck::takePack(const PackEvent& pack) {
         } else if (!backToEarlier(clock)) {
             firstSuspect_ = lastSuspect_ = clock;
             suspects_ = 1;
+            suspectNearCut_ = packsSinceCut_ < kRecentPacks;
         }
         return;
     }
@@ -134,7 +140,7 @@ void PackClockCheck::suspect(const Clock& clock) {
 // The suspects are a clock of their own: a seam at the first of them.
 void PackClockCheck::resolveSeam(const Clock& clock) {
     const int64_t moved = advance(last_, firstSuspect_);
-    if (moved < -kSlack) {
+    if (moved < -kSlack && !suspectNearCut_) {
         const double need = takes(last_, firstSuspect_.pos - last_.pos);
         const int64_t time =
             context_.since(last_.scr) + static_cast<int64_t>(need) / kTicks27PerTick;
@@ -158,6 +164,8 @@ void PackClockCheck::follow(const Clock& clock, Position bytes) {
         slowestKnown_ = true;
         if (sector_ == 0 || bytes < sector_) sector_ = bytes;
         ++pairs_;
+        paired_ += bytes;
+        advanced_ += static_cast<double>(moved);
         const double need = takes(last_, bytes);
         if (static_cast<double>(moved) > need * (1 + kAheadShare) + kSlack) {
             if (ahead_.size() < kMostAhead) {
@@ -188,6 +196,7 @@ void PackClockCheck::interrupt(Position from, Position to) {
     (void)to;
     trusted_ = false;
     suspects_ = 0;
+    packsSinceCut_ = 0;
 }
 
 void PackClockCheck::finish(Position end) {
@@ -198,6 +207,8 @@ void PackClockCheck::finish(Position end) {
     // ahead: skips that go on to the last pack are its end, not lost.
     for (Position tail = last_.pos; !ahead_.empty() && ahead_.back().to.pos == tail;) {
         tail = ahead_.back().from.pos;
+        advanced_ -= static_cast<double>(ahead_.back().advance);
+        paired_ -= ahead_.back().bytes;
         ahead_.pop_back();
     }
     if (followsBytes(slowest_)) reportLostSectors(slowest_);
@@ -206,7 +217,8 @@ void PackClockCheck::finish(Position end) {
 // The clock follows the bytes at its slowest rate, but for a few skips of
 // whole sectors.
 bool PackClockCheck::followsBytes(double rate) const {
-    if (ahead_.empty() || ahead_.size() > std::max<uint64_t>(kFewSkips, pairs_ / kPairsPerSkip)) {
+    if (ahead_.empty() || ahead_.size() > std::max<uint64_t>(kFewSkips, pairs_ / kPairsPerSkip) ||
+        advanced_ > static_cast<double>(paired_) * rate * kMostSkipped) {
         return false;
     }
     const double sector = static_cast<double>(sector_) * rate;

@@ -80,12 +80,18 @@ class PackClockCheck : public ContentCheck {
     Clock firstSuspect_;
     Clock lastSuspect_;
     uint32_t suspects_ = 0;
+    // The packs behind a cut (a broken block the scan lists) may be the rest
+    // of what broke it: a clock that goes back among them is no seam.
+    uint32_t packsSinceCut_ = 0;
+    bool suspectNearCut_ = false;
 
     // What the end of the walk learns from.
     double slowest_ = 0;  // the slowest advance per byte met, 27 MHz
     bool slowestKnown_ = false;
     Position sector_ = 0;  // the shortest distance of two packs met
     uint64_t pairs_ = 0;   // pack pairs that fit
+    Position paired_ = 0;  // and their bytes
+    double advanced_ = 0;  // and their clocks' advance, 27 MHz
     std::vector<Ahead> ahead_;
     bool tooManyAhead_ = false;
 };

@@ -129,9 +129,9 @@ bool ContentChecks::takePacket(const WalkEntry& entry, ByteSource& source) {
     if (layout->dtsAt != 0) payload.dts = layout->dts;
     if (payload.pts) {
         context_.takeClock(*payload.pts);
-        fill_->takeStamp(context_.since(*payload.pts));
+        fill_->takeStamp(entry.pos, context_.since(*payload.pts));
     }
-    if (payload.dts) fill_->takeStamp(context_.since(*payload.dts));
+    if (payload.dts) fill_->takeStamp(entry.pos, context_.since(*payload.dts));
     Stream& stream = streamFor(id, payload.substream);
     if (stream.checks.empty()) return true;
     // A packet with no payload still hands on its stamps.

@@ -22,11 +22,19 @@ void FillLedger::closeRun() {
     open_ = {};
 }
 
-void FillLedger::takePack(Position pos, int64_t time, uint32_t muxRate) {
-    if (firstPackTime_ == kNoTime) {
-        firstPackAt_ = pos;
-        firstPackTime_ = time;
+void FillLedger::takeStamp(Position pos, int64_t time) {
+    if (time == kNoTime) return;
+    if (firstStamp_ == kNoTime) {
+        firstStamp_ = time;
+        firstStampAt_ = pos;
     }
+    if (time > lastStamp_) {
+        lastStamp_ = time;
+        lastStampAt_ = pos;
+    }
+}
+
+void FillLedger::takePack(Position pos, int64_t time, uint32_t muxRate) {
     packAt_ = pos;
     packTime_ = time;
     muxRate_ = muxRate;
@@ -72,13 +80,12 @@ void FillLedger::trailingHole(CheckContext& context, Position end) const {
         muxRate_ == 0 || packTime_ == kNoTime || open_.begin < packAt_) {
         return;
     }
-    // The time the zeros would have taken at the stream's own rate so far
-    // (the mux rate is only the highest it may run at: 90,000 ticks a second
-    // over mux rate × 50 bytes a second).
+    // 90,000 ticks a second over mux rate × 50 bytes a second.
     double ticksPerByte = 1800.0 / muxRate_;
-    if (packTime_ > firstPackTime_ && packAt_ > firstPackAt_) {
-        ticksPerByte = std::max(ticksPerByte, static_cast<double>(packTime_ - firstPackTime_) /
-                                                  static_cast<double>(packAt_ - firstPackAt_));
+    if (lastStamp_ > firstStamp_ && lastStampAt_ > firstStampAt_) {
+        ticksPerByte =
+            std::max(ticksPerByte, static_cast<double>(lastStamp_ - firstStamp_) /
+                                       static_cast<double>(lastStampAt_ - firstStampAt_));
     }
     const auto timeAt = [&](Position pos) {
         return packTime_ + static_cast<int64_t>(static_cast<double>(pos - packAt_) * ticksPerByte);

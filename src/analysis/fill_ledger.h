@@ -8,8 +8,11 @@
 // - a stream's gap (its stamps or frames skip) whose range spans a run of
 //   fill: the zeros stand where its packets were;
 // - fill at the end of the file far longer than any the stream shows
-//   elsewhere, whose time at the stream's rate runs past the last stamp of
-//   every stream: a download stopped with the rest of the file zero.
+//   elsewhere, whose time runs past the last stamp of every stream: a
+//   download stopped with the rest of the file zero. Its time is taken at
+//   the slower of the mux rate and the rate at which the stamps advanced
+//   with the bytes before it (a muxer at a variable rate runs well below
+//   its mux rate).
 #pragma once
 
 #include <cstdint>
@@ -33,8 +36,9 @@ class FillLedger {
     // A pack header's place, clock (ticks from the stream's first clock)
     // and mux rate.
     void takePack(Position pos, int64_t time, uint32_t muxRate);
-    // A stream's PTS or DTS, in ticks from the stream's first clock.
-    void takeStamp(int64_t time) { lastStamp_ = std::max(lastStamp_, time); }
+    // A stream's PTS or DTS, in ticks from the stream's first clock, in the
+    // packet at `pos`.
+    void takeStamp(Position pos, int64_t time);
 
     // The walk ended at `end`: the gaps that span fill become holes, and
     // fill at the end may be one.
@@ -53,12 +57,13 @@ class FillLedger {
     std::vector<Run> runs_;  // of kLeastHole or more, before `open_`
     Run open_;               // the last run met
     Position longest_ = 0;   // the longest run before `open_`
-    Position firstPackAt_ = 0;
-    int64_t firstPackTime_ = kNoTime;
     Position packAt_ = 0;
     int64_t packTime_ = kNoTime;
     uint32_t muxRate_ = 0;
-    int64_t lastStamp_ = kNoTime;
+    int64_t firstStamp_ = kNoTime;
+    Position firstStampAt_ = 0;
+    int64_t lastStamp_ = kNoTime;  // the latest
+    Position lastStampAt_ = 0;
 };
 
 }  // namespace mpg
