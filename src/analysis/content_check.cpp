@@ -30,11 +30,15 @@ void dropEchoesOfJunk(FindingList& findings) {
         if (finding.kind == FindingKind::Junk) junk.emplace_back(finding.begin, finding.end);
     }
     if (junk.empty()) return;
-    findings.removeIf([&](const Finding& finding) {
-        return finding.stream != 0 && std::any_of(junk.begin(), junk.end(), [&](const auto& range) {
-                   return finding.begin <= range.second && finding.end >= range.first;
-               });
-    });
+    const std::vector<Finding> all = findings.items();
+    findings.clear();
+    for (const Finding& finding : all) {
+        const bool echo =
+            finding.stream != 0 && std::any_of(junk.begin(), junk.end(), [&](const auto& range) {
+                return finding.begin <= range.second && finding.end >= range.first;
+            });
+        if (!echo) findings.add(finding);
+    }
 }
 
 }  // namespace

@@ -47,31 +47,38 @@ void FillLedger::resolve(CheckContext& context, Position end) {
 }
 
 void FillLedger::turnGapsIntoHoles(FindingList& findings) const {
-    for (size_t k = 0; k < findings.size(); ++k) {
-        Finding& gap = findings.at(k);
-        // The system clock's gaps are lost bytes, never zeros in place, and
-        // so is a stream's gap across them.
-        if (gap.kind != FindingKind::Gap || gap.stream == 0 || spansLostBytes(findings, gap)) {
-            continue;
-        }
-        auto run = std::lower_bound(runs_.begin(), runs_.end(), gap.begin,
-                                    [](const Run& r, Position at) { return r.begin < at; });
-        if (run == runs_.end() || run->end > gap.end) continue;
-        const Position begin = run->begin;
-        Position holeEnd = run->end;
-        while (++run != runs_.end() && run->end <= gap.end) holeEnd = run->end;
-        gap.kind = FindingKind::Hole;
-        gap.cause = FindingCause::ZeroRun;
-        gap.begin = begin;
-        gap.end = holeEnd;
+    if (runs_.empty()) return;
+    std::vector<std::pair<Position, Position>> lost;  // where the system clock skips
+    for (const Finding& f : findings.items()) {
+        if (f.kind == FindingKind::Gap && f.cause == FindingCause::ScrAhead)
+            lost.emplace_back(f.begin, f.end);
     }
+    const std::vector<Finding> all = findings.items();
+    findings.clear();
+    for (const Finding& finding : all) findings.add(asHole(finding, lost));
 }
 
-bool FillLedger::spansLostBytes(const FindingList& findings, const Finding& gap) {
-    return std::any_of(findings.items().begin(), findings.items().end(), [&](const Finding& f) {
-        return f.kind == FindingKind::Gap && f.cause == FindingCause::ScrAhead &&
-               f.begin < gap.end && f.end > gap.begin;
-    });
+Finding FillLedger::asHole(Finding gap,
+                           const std::vector<std::pair<Position, Position>>& lost) const {
+    // The system clock's gaps are lost bytes, never zeros in place, and so
+    // is a stream's gap across them.
+    if (gap.kind != FindingKind::Gap || gap.stream == 0 ||
+        std::any_of(lost.begin(), lost.end(), [&](const auto& range) {
+            return range.first < gap.end && range.second > gap.begin;
+        })) {
+        return gap;
+    }
+    auto run = std::lower_bound(runs_.begin(), runs_.end(), gap.begin,
+                                [](const Run& r, Position at) { return r.begin < at; });
+    if (run == runs_.end() || run->end > gap.end) return gap;
+    const Position begin = run->begin;
+    Position holeEnd = run->end;
+    while (++run != runs_.end() && run->end <= gap.end) holeEnd = run->end;
+    gap.kind = FindingKind::Hole;
+    gap.cause = FindingCause::ZeroRun;
+    gap.begin = begin;
+    gap.end = holeEnd;
+    return gap;
 }
 
 void FillLedger::trailingHole(CheckContext& context, Position end) const {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "analysis/content_check.h"
@@ -51,7 +52,9 @@ class FillLedger {
     };
     void closeRun();
     void turnGapsIntoHoles(FindingList& findings) const;
-    static bool spansLostBytes(const FindingList& findings, const Finding& gap);
+    // A stream's gap as a hole when it spans fill and no bytes the system
+    // clock found `lost`.
+    Finding asHole(Finding gap, const std::vector<std::pair<Position, Position>>& lost) const;
     void trailingHole(CheckContext& context, Position end) const;
 
     std::vector<Run> runs_;  // of kLeastHole or more, before `open_`

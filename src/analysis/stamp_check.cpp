@@ -22,24 +22,34 @@ struct Rate {
     double frameTicks = 0;
 };
 
-// An MPEG audio frame header at `at` of layer I or II (a layer III stream
-// may vary its rate frame by frame), confirmed by the next header where
-// the bytes hold it.
+// An MPEG audio frame header at `at`, confirmed by the next header behind
+// it (both within the bytes); a rate of 0 for layer III, whose rate may
+// vary frame by frame.
 std::optional<Rate> mpegAudioRate(const uint8_t* bytes, uint32_t at, uint32_t size) {
     const std::optional<AudioFrameHeader> head = parseAudioFrameHeader(bytes + at);
-    if (!head || ((head->fixedBits >> 17) & 3) == 1) return std::nullopt;
+    if (!head) return std::nullopt;
     const uint32_t next = at + head->length;
-    if (next + 4 <= size) {
-        const std::optional<AudioFrameHeader> then = parseAudioFrameHeader(bytes + next);
-        if (!then || then->fixedBits != head->fixedBits) return std::nullopt;
-    }
-    return Rate{head->bitRate, head->samples * 90000.0 / head->sampleRate};
+    if (next + 4 > size) return std::nullopt;
+    const std::optional<AudioFrameHeader> then = parseAudioFrameHeader(bytes + next);
+    if (!then || then->fixedBits != head->fixedBits) return std::nullopt;
+    if (((head->fixedBits >> 17) & 3) == 1) return Rate{};
+    // The length is the bit rate's bytes for the frame's samples, rounded
+    // down, plus the padding (a slot: 4 bytes in layer I, 1 in layer II);
+    // every bit rate of layers I and II is a multiple of 8 kbit/s, further
+    // apart than the rounding.
+    const uint32_t slot = head->samples == 384 ? 4 : 1;
+    const uint32_t padding = (bytes[at + 2] >> 1) & 1;
+    const double estimate =
+        (head->length - padding * slot) * 8.0 * head->sampleRate / head->samples;
+    const auto bitRate = static_cast<uint32_t>(std::lround(estimate / 8000) * 8000);
+    return Rate{bitRate, head->samples * 90000.0 / head->sampleRate};
 }
 
 // An AC-3 sync frame's header at `at`: the sync word 0B 77, two bytes of
 // CRC, then the sample rate code (2 bits) and the frame size code (6 bits),
 // whose half indexes the bit rate; the bitstream id behind (8 or less; more
-// is Enhanced AC-3, whose frames say their rate otherwise).
+// is Enhanced AC-3, whose frames say their rate otherwise). Confirmed by the
+// next sync word where the frame's size puts it, within the bytes.
 std::optional<Rate> ac3Rate(const uint8_t* bytes, uint32_t at, uint32_t size) {
     static constexpr std::array<uint16_t, 19> kKbits = {
         32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
@@ -49,7 +59,13 @@ std::optional<Rate> ac3Rate(const uint8_t* bytes, uint32_t at, uint32_t size) {
     if (sampleCode == 3 || sizeCode >= 2 * kKbits.size() || (bytes[at + 5] >> 3) > 8) {
         return std::nullopt;
     }
-    return Rate{kKbits[sizeCode / 2] * 1000u, 1536 * 90000.0 / kSampleRates[sampleCode]};
+    // The frame's words: 1,536 samples at the bit rate, 16 bits a word; at
+    // 44.1 kHz the odd size codes take one word more.
+    const uint32_t bitRate = kKbits[sizeCode / 2] * 1000u, sampleRate = kSampleRates[sampleCode];
+    const uint32_t words = 1536 * bitRate / sampleRate / 16 + (sampleCode == 1 ? sizeCode & 1 : 0);
+    const uint32_t next = at + 2 * words;
+    if (next + 2 > size || bytes[next] != 0x0B || bytes[next + 1] != 0x77) return std::nullopt;
+    return Rate{bitRate, 1536 * 90000.0 / sampleRate};
 }
 
 int64_t signed33(uint64_t diff) {
@@ -74,7 +90,11 @@ bool AudioStampCheck::learnRate(const Payload& payload) {
     for (uint32_t at = 0; at + 4 <= payload.size; ++at) {
         const std::optional<Rate> rate = ac3 ? ac3Rate(payload.bytes, at, payload.size)
                                              : mpegAudioRate(payload.bytes, at, payload.size);
-        if (!rate || rate->bitRate == 0) continue;
+        if (!rate) continue;
+        if (rate->bitRate == 0) {
+            looked_ = kLookedPayloads;  // a rate that may vary: not judged
+            return false;
+        }
         ticksPerByte_ = 720'000.0 / rate->bitRate;  // 90,000 ticks over bytes a second
         frameTicks_ = rate->frameTicks;
         return true;

@@ -81,12 +81,6 @@ class FindingList {
 
     void add(const Finding& finding);
     const std::vector<Finding>& items() const { return items_; }
-    // A finding a later judgement changes (a gap found to span zeros).
-    Finding& at(size_t k) { return items_[k]; }
-    template <class Predicate>
-    void removeIf(Predicate predicate) {
-        std::erase_if(items_, predicate);
-    }
     size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
     void clear() { items_.clear(); }

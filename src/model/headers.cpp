@@ -203,7 +203,6 @@ std::optional<AudioFrameHeader> parseAudioFrameHeader(const uint8_t* bytes) {
     header.fixedBits = h & 0x001E0C00;
     header.samples = layer == 3 ? 384 : layer == 2 || mpeg1 ? 1152 : 576;
     header.sampleRate = sampleRate;
-    header.bitRate = bitRate;
     return header;
 }
 

@@ -137,7 +137,6 @@ struct AudioFrameHeader {
     uint32_t fixedBits = 0;
     uint32_t samples = 0;     // per frame: 384 in layer I, 1152 in II, 1152 or 576 in III
     uint32_t sampleRate = 0;  // in Hz
-    uint32_t bitRate = 0;     // in bits a second
 };
 // The frame header at `bytes` (four of them): a sync word, no reserved
 // version, layer, bit rate or sample rate, and not the free format (whose
