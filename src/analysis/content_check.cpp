@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "analysis/audio_check.h"
+#include "analysis/clock_check.h"
 #include "analysis/decode_check.h"
+#include "analysis/fill_ledger.h"
 #include "analysis/video_check.h"
 #include "model/elementary.h"
 #include "stream/start_codes.h"
@@ -21,6 +23,25 @@ uint32_t substreamHeaderSize(uint8_t substream) {
     if (substream >= 0x80 && substream <= 0x8F) return 4;
     if (substream >= 0xA0 && substream <= 0xAF) return 7;
     return 1;
+}
+
+// A stream's findings over bytes that the clocks found to be junk are its
+// echo: the junk's packets broke the stream's stamps and frames.
+void dropEchoesOfJunk(FindingList& findings) {
+    std::vector<std::pair<Position, Position>> junk;
+    for (const Finding& finding : findings.items()) {
+        if (finding.kind == FindingKind::Junk) junk.emplace_back(finding.begin, finding.end);
+    }
+    if (junk.empty()) return;
+    const std::vector<Finding> all = findings.items();
+    findings.clear();
+    for (const Finding& finding : all) {
+        const bool echo =
+            finding.stream != 0 && std::any_of(junk.begin(), junk.end(), [&](const auto& range) {
+                return finding.begin <= range.second && finding.end >= range.first;
+            });
+        if (!echo) findings.add(finding);
+    }
 }
 
 }  // namespace
@@ -44,8 +65,9 @@ std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context
 }
 
 std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context) {
-    (void)context;
-    return {};
+    std::vector<std::unique_ptr<ContentCheck>> checks;
+    checks.push_back(std::make_unique<PackClockCheck>(context));
+    return checks;
 }
 
 struct ContentChecks::Stream {
@@ -55,7 +77,7 @@ struct ContentChecks::Stream {
 };
 
 ContentChecks::ContentChecks(FindingList& out, bool decode)
-    : context_(out, decode), system_(systemChecks(context_)) {}
+    : context_(out, decode), fill_(std::make_unique<FillLedger>()), system_(systemChecks(context_)) {}
 
 ContentChecks::~ContentChecks() = default;
 
@@ -72,6 +94,7 @@ bool ContentChecks::take(const WalkEntry& entry, ByteSource& source) {
                 parsePackHeader({head, static_cast<size_t>(kMpeg2PackHeaderSize)});
             if (!pack) return true;
             context_.takeClock(pack->scr);
+            fill_->takePack(entry.pos, context_.since(pack->scr), pack->muxRate);
             for (auto& check : system_) check->takePack({entry.pos, *pack});
             return true;
         }
@@ -79,6 +102,7 @@ bool ContentChecks::take(const WalkEntry& entry, ByteSource& source) {
             return takePacket(entry, source);
         case BlockKind::None:
             if (entry.code == kFillCode && entry.real > 0) {
+                fill_->takeFill(entry.pos, entry.real);
                 for (auto& check : system_) check->takeFill(entry.pos, entry.real);
                 for (auto& stream : streams_) {
                     for (auto& check : stream->checks) check->takeFill(entry.pos, entry.real);
@@ -119,7 +143,11 @@ bool ContentChecks::takePacket(const WalkEntry& entry, ByteSource& source) {
     }
     if (layout->ptsAt != 0) payload.pts = layout->pts;
     if (layout->dtsAt != 0) payload.dts = layout->dts;
-    if (payload.pts) context_.takeClock(*payload.pts);
+    if (payload.pts) {
+        context_.takeClock(*payload.pts);
+        fill_->takeStamp(entry.pos, context_.since(*payload.pts));
+    }
+    if (payload.dts) fill_->takeStamp(entry.pos, context_.since(*payload.dts));
     Stream& stream = streamFor(id, payload.substream);
     if (stream.checks.empty()) return true;
     // A packet with no payload still hands on its stamps.
@@ -166,6 +194,10 @@ void ContentChecks::finish(Position end) {
     for (auto& stream : streams_) {
         for (auto& check : stream->checks) check->finish(end);
     }
+    // Every check has told what it found: the gaps that span fill are
+    // holes, and what junk broke in the streams is the junk's.
+    dropEchoesOfJunk(context_.findings());
+    fill_->resolve(context_, end);
 }
 
 }  // namespace mpg

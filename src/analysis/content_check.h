@@ -108,6 +108,8 @@ std::vector<std::unique_ptr<ContentCheck>> checksForStream(CheckContext& context
 // the bytes between them, and the fill between the streams.
 std::vector<std::unique_ptr<ContentCheck>> systemChecks(CheckContext& context);
 
+class FillLedger;
+
 // The dispatcher the scan hands its entries to.
 class ContentChecks {
   public:
@@ -129,6 +131,7 @@ class ContentChecks {
     void interruptAll(Position from, Position to);
 
     CheckContext context_;
+    std::unique_ptr<FillLedger> fill_;
     std::vector<std::unique_ptr<ContentCheck>> system_;
     std::vector<std::unique_ptr<Stream>> streams_;
 };
