@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 COMMA := ,
 
-.PHONY: all deps configure build test test-sanitize test-tsan fuzz run bench bench-quick screenshots fixtures package format clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz run bench bench-quick bench-real-damage screenshots fixtures package format clean
 
 all: build
 
@@ -41,6 +41,13 @@ bench: build
 bench-quick: build
 	@bash scripts/install-deps.sh bench
 	BENCH_QUICK=1 bash bench/run.sh $(BUILD_DIR) bench/out
+
+# The scan on damaged copies of real streams, judged by ffmpeg's decode
+# (bench/real-damage.sh; REAL_SEEDS, REAL_SECONDS, REAL_REPAIR=1 change it):
+# its tables go to bench/out/real-damage/real-damage.md.
+bench-real-damage: build
+	@bash scripts/install-deps.sh fixtures
+	bash bench/real-damage.sh $(BUILD_DIR) bench/out
 
 # The fixture streams of tests/data made anew with ffmpeg and mplex; for one
 # version of each the files come out byte for byte as committed.

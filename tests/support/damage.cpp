@@ -8,34 +8,12 @@
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 #include "model/elementary.h"
+#include "support/draws.h"
 #include "support/temp_dir.h"
 
 namespace mpg::test {
 
 namespace {
-
-// Draws of our own rather than the standard distributions, whose algorithms
-// differ between libraries: a seed gives the same copies everywhere.
-uint64_t below(std::mt19937_64& rng, uint64_t n) {
-    return rng() % n;
-}
-
-size_t between(std::mt19937_64& rng, size_t lo, size_t hi) {
-    return lo + static_cast<size_t>(below(rng, hi - lo + 1));
-}
-
-double unit(std::mt19937_64& rng) {
-    return static_cast<double>(rng() >> 11) * 0x1.0p-53;
-}
-
-// A length from `least` to `most`, its logarithm uniform: a run of 3 bytes
-// is as likely as one of 3,000 to 9,000, and short damage, the most common,
-// is well represented.
-size_t logUniform(std::mt19937_64& rng, size_t most, size_t least = 1) {
-    const double low = std::log(static_cast<double>(least));
-    const double x = std::exp(low + unit(rng) * (std::log(static_cast<double>(most) + 1.0) - low));
-    return std::clamp<size_t>(static_cast<size_t>(x), least, most);
-}
 
 // The value of a run: zeros and 0xFF, what drives and capture cards
 // write most, a quarter each; any byte value otherwise.
@@ -48,12 +26,6 @@ int runValue(std::mt19937_64& rng) {
         default:
             return static_cast<int>(below(rng, 256));
     }
-}
-
-std::vector<uint8_t> randomBytes(std::mt19937_64& rng, size_t count) {
-    std::vector<uint8_t> bytes(count);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
-    return bytes;
 }
 
 // What the generator needs to know of a stream's blocks: which of them each
