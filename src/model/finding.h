@@ -84,6 +84,7 @@ class FindingList {
     size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
     void clear() { items_.clear(); }
+    void dropLast() { items_.pop_back(); }
     // The findings ordered by their first byte (a stable sort: those that
     // begin together keep the order they were found in).
     void sortByPosition();
