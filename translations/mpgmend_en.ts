@@ -504,6 +504,10 @@
         <translation>faulty sectors: %1</translation>
     </message>
     <message>
+        <source>мусор вне потока не записан: в начале %1 байт, в конце %2 байт</source>
+        <translation>junk outside the stream left out: %1 bytes in front, %2 bytes behind</translation>
+    </message>
+    <message>
         <source>это не образ .dat (CDXA): заворачивать в секторы нечего</source>
         <translation>no .dat rip (CDXA): there are no sectors to wrap the stream in</translation>
     </message>

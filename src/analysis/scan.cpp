@@ -10,6 +10,7 @@
 #include "model/block_iterator.h"
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
+#include "model/stream_edges.h"
 #include "stream/procedures.h"
 
 namespace mpg {
@@ -62,8 +63,9 @@ void gridAtEnd(const BlockTable& table, SectorGrid& grid) {
 // search's quiet steps are as many as no progress report is due for.
 class StreamScan {
   public:
-    StreamScan(AppState& state, JobSink& sink)
-        : state_(state),
+    StreamScan(AppState& state, JobSink& sink, Position start)
+        : start_(start),
+          state_(state),
           sink_(sink),
           view_(state.view),
           table_(state.table),
@@ -100,7 +102,10 @@ class StreamScan {
             if (state_.job.stopRequested.load(std::memory_order_relaxed)) break;
         }
         table_.trimToLast();
-        if (content_ && !failure && reachedEnd_) content_->finish(size);
+        if (!failure && reachedEnd_) {
+            if (content_) content_->finish(walk_.streamEnd());
+            addJunk(FindingCause::TrailingJunk, walk_.streamEnd(), size);
+        }
         // Bytes of a file that changed while they were read describe no file.
         if (!failure) failure = view_.verifyUnchanged();
         return failure;
@@ -117,8 +122,24 @@ class StreamScan {
         // Every fresh scan starts from the initial codes, never from those a
         // previous file, check or join left.
         state_.codes = StreamCodes{state_.rules.load()};
+        // A stream whose head junk took may have lost its system header.
+        if (start_ > 0) state_.codes.openEveryStream(true);
         startContentChecks();
-        return walk_.start();
+        addJunk(FindingCause::LeadingJunk, 0, start_);
+        return walk_.start(start_);
+    }
+
+    // Bytes around the stream that are no part of it: a finding of their
+    // own, never a broken block.
+    void addJunk(FindingCause cause, Position from, Position to) {
+        if (from < to) {
+            Finding junk;
+            junk.begin = from;
+            junk.end = to;
+            junk.kind = FindingKind::Junk;
+            junk.cause = cause;
+            state_.findings.add(junk);
+        }
     }
 
     // The checks of the content follow the sound walk only: the strict
@@ -147,7 +168,12 @@ class StreamScan {
             sink_.notify({Notify::Withdrawn, static_cast<int32_t>(table_.lastIndex()), 0, 0, last});
             table_.clearErrorFields(table_.lastIndex());
         }
-        if (!walk_.start()) return false;
+        if (!walk_.start(start_)) return false;
+        // Where the stream ends is examined afresh too.
+        FindingList& findings = state_.findings;
+        if (!findings.empty() && findings.items().back().cause == FindingCause::TrailingJunk) {
+            findings.dropLast();
+        }
         startContentChecks();
         gridAtEnd(table_, walk_.grid());
         walk_.resumeAfter({.pos = last.offset, .code = last.code, .declared = last.declaredSize});
@@ -228,6 +254,7 @@ class StreamScan {
         return true;
     }
 
+    Position start_;  // the stream's first byte in the file
     AppState& state_;
     JobSink& sink_;
     StreamView& view_;
@@ -242,9 +269,21 @@ class StreamScan {
 
 }  // namespace
 
-std::optional<uint32_t> learnSectorSize(StreamView& view) {
+std::optional<uint32_t> learnSectorSize(StreamView& view, Position from) {
     ViewSource source(view);
-    return learnSectorSize(source);
+    return learnSectorSize(source, from);
+}
+
+EdgeSearch streamStartOf(StreamView& view, StreamRules rules) {
+    if (rules == StreamRules::Sound) {
+        ViewSource source(view);
+        return findStreamStart(source);
+    }
+    // The strict walk takes a stream only where the file begins with one.
+    const uint8_t* head = view.view(0, 29);
+    if (head == nullptr) return {std::nullopt, true};
+    if (loadBE32(head) != kPackStartCode) return {};
+    return {Position{0}, false};
 }
 
 Failure walkSectorsOfView(AppState& state, JobSink& sink) {
@@ -277,13 +316,13 @@ Failure scanStream(AppState& state, JobSink& sink) {
         if (Failure failed = walkSectorsOfView(state, sink)) return failed;
         if (state.job.stopRequested.load(std::memory_order_relaxed)) return {};
     }
-    const uint8_t* head = view.view(0, 29);
-    if (head == nullptr) return view.failure();
-    if (loadBE32(head) != kPackStartCode) {
+    const EdgeSearch start = streamStartOf(view, state.rules.load());
+    if (start.failed) return view.failure();
+    if (!start.at) {
         sink.reportCheck(CheckResult::NoSignature);
         return {};
     }
-    return StreamScan(state, sink).run();
+    return StreamScan(state, sink, *start.at).run();
 }
 
 void dropUnfinishedBlock(BlockTable& table, ErrorGrid& grid) {

@@ -8,6 +8,7 @@
 #include "analysis/app_state.h"
 #include "analysis/error_list.h"
 #include "analysis/job_sink.h"
+#include "model/stream_edges.h"
 
 namespace mpg {
 
@@ -27,9 +28,15 @@ Failure scanStream(AppState& state, JobSink& sink);
 // the result; a stop leaves the layout as it was.
 Failure walkSectorsOfView(AppState& state, JobSink& sink);
 
-// The sector size the pack headers of the open stream's head follow (see
-// SectorSizeLearner); 0 when they follow none, nothing when a read fails.
-std::optional<uint32_t> learnSectorSize(StreamView& view);
+// The sector size the pack headers of the open stream's head, from `from`
+// on, follow (see SectorSizeLearner); 0 when they follow none, nothing when
+// a read fails.
+std::optional<uint32_t> learnSectorSize(StreamView& view, Position from = 0);
+
+// Where the open stream begins in its file: under the sound rules behind
+// the junk in front of it (see findStreamStart), under the strict walk only
+// at its first byte. None when no stream begins there.
+EdgeSearch streamStartOf(StreamView& view, StreamRules rules);
 
 // Opens `path`, drops the cut list and the cache, scans the file afresh and
 // closes it again: a whole scan as batch work and tests run it. The failure

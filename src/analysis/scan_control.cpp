@@ -43,17 +43,22 @@ CheckResult checkStreamHead(AppState& state, const std::string& path) {
     CheckResult result = CheckResult::Ok;
     std::vector<uint8_t> bytes, firstPack;
     uint32_t code = 0;
-    if (!view.readAt(0, kMpeg2PackHeaderSize, bytes)) {
+    // Under the sound rules the stream may begin behind junk (a tag, a
+    // partial sector); the strict walk takes a file that begins with it.
+    const EdgeSearch found = streamStartOf(view, state.codes.rules());
+    const Position start = found.at.value_or(0);
+    if (found.failed || !view.readAt(start, kMpeg2PackHeaderSize, bytes)) {
         result = CheckResult::ReadFailed;
-    } else if (!readBE32(bytes, 0, code) || code != kPackStartCode) {
+    } else if (!found.at || !readBE32(bytes, 0, code) || code != kPackStartCode) {
         result = CheckResult::NoSignature;
     } else {
         // An MPEG-2 stream needs no system header; an MPEG-1 stream starts
-        // with one behind its first pack header.
+        // with one behind its first pack header, unless junk took its head.
         StreamCodes& codes = state.codes;
-        const Position header = static_cast<Position>(codes.sizeOf(BlockKind::Pack, bytes));
+        const Position header = start + static_cast<Position>(codes.sizeOf(BlockKind::Pack, bytes));
         firstPack = bytes;
-        const bool optional = codes.rules() == StreamRules::Sound && isMpeg2Pack(bytes);
+        const bool optional =
+            codes.rules() == StreamRules::Sound && (isMpeg2Pack(bytes) || start > 0);
         codes.takePackHeader(bytes);
         if (!view.readAt(header, kSystemHeaderReadSize, bytes)) {
             result = CheckResult::ReadFailed;
@@ -65,7 +70,7 @@ CheckResult checkStreamHead(AppState& state, const std::string& path) {
     }
     if (result == CheckResult::Ok && state.codes.rules() == StreamRules::Sound) {
         state.kind.mpeg2 = isMpeg2Pack(firstPack);
-        if (const std::optional<uint32_t> sector = learnSectorSize(view)) {
+        if (const std::optional<uint32_t> sector = learnSectorSize(view, start)) {
             state.kind.sectorSize = *sector;
         } else {
             result = CheckResult::ReadFailed;

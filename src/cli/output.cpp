@@ -191,6 +191,11 @@ void saySummary(const RepairSummary& summary) {
     std::cerr << glossed([&](Language l) { return repairSummaryText(summary, l); }) << "\n";
 }
 
+void sayJunkLeftOut(const FindingList& findings) {
+    if (junkLeftOutText(findings, Language::English).empty()) return;
+    std::cerr << glossed([&](Language l) { return junkLeftOutText(findings, l); }) << "\n";
+}
+
 void sayOutputCheck(const OutputCheck& check) {
     std::cerr << glossed([&](Language l) {
         return fillIn(

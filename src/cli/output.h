@@ -95,6 +95,9 @@ void printPlan(const RepairLog& repairs, const std::string& prefix = "");
 // The automatic repair's summary on standard error, glossed like every
 // status text.
 void saySummary(const RepairSummary& summary);
+// The junk around the stream that the written stream leaves out, when the
+// scan found any.
+void sayJunkLeftOut(const FindingList& findings);
 
 // What the scan of a written file found: the blocks, the broken ones and
 // where the first of those begin.

@@ -240,6 +240,7 @@ class RepairCommand : public Command {
         s.work.automatic() ? printPlan(s.work.repairs(), prefix)
                            : printRows(s.state.table, prefix, &s.work);
         printFindingRows(s.state, prefix);
+        sayJunkLeftOut(s.state.findings);
         if (report_.empty()) return 0;
         OutputFile report;
         if (!openReport(report, {s.path})) return 1;
@@ -265,6 +266,7 @@ class RepairCommand : public Command {
         const Failure& failure = saved.failure;
         say(saveMessage(failure), failureDetail(failure));
         if (failure) return 1;
+        sayJunkLeftOut(s.state.findings);
         // The one line on standard output, for `out=$(mpgmend-cli repair f.mpg)`.
         if (output != OutputFile::kStandardOutput) printOut(output + "\n");
         if (!report_.empty() &&

@@ -17,6 +17,7 @@
 
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
+#include "model/stream_edges.h"
 #include "stream/procedures.h"
 
 namespace mpg {
@@ -93,12 +94,23 @@ class BlockIterator {
     Position position() const { return pos_; }
     SectorGrid& grid() { return walker_.grid(); }
 
-    // A walk from the stream's first byte; the grid learnt from its head.
-    // False when a read fails.
-    bool start() {
-        pos_ = 0;
-        return walker_.learnGrid();
+    // A walk from the stream's first byte, at `from` in the file (behind
+    // the junk in front of it); the grid learnt from its head. Under the
+    // sound rules a search ends the walk in front of the tags appended to
+    // the file. False when a read fails.
+    bool start(Position from = 0) {
+        pos_ = from;
+        if (!strict_ && codes_.rules() == StreamRules::Sound) {
+            const std::optional<Position> tags = tailTagsStart(source_, from);
+            if (!tags) return false;
+            size_ = *tags;
+        }
+        return walker_.learnGrid(from);
     }
+
+    // Where the walked stream ends: the source's end, or where the junk
+    // behind the stream begins.
+    Position streamEnd() const { return size_; }
 
     // A walk that goes on behind `last`, an entry the caller holds from an
     // earlier walk (a resumed scan): `last` is examined afresh where its
@@ -197,16 +209,54 @@ class BlockIterator {
         // header or the end, as the join has always taken it.)
         const bool behindEndCode = hasPending_ && pending_.code == kEndCode;
         const std::optional<Position> fill =
-            first == 0 ? walker_.fillAt(pos_, behindEndCode) : Position{0};
+            first == 0 ? walker_.fillAt(pos_, behindEndCode, size_) : Position{0};
         if (!fill) return failed();
-        if (*fill == 0) return strict_ ? WalkStep{WalkStepKind::NoBlock, {}, pos_} : startSearch();
+        if (*fill == 0) {
+            if (strict_) return WalkStep{WalkStepKind::NoBlock, {}, pos_};
+            const std::optional<bool> junk = endsInJunk(first, behindEndCode);
+            if (!junk) return failed();
+            return *junk ? std::nullopt : std::optional<WalkStep>(startSearch());
+        }
         queueFill(pos_, *fill);
         return std::nullopt;
+    }
+
+    // Under the sound rules the bytes behind a sound end code (and its
+    // fill), near the end, that hold no start code up to the end are junk:
+    // the stream ends there, and the entry is whole. Behind any other block
+    // such bytes may be the block's own, cut short or damaged: they are
+    // searched as a broken block's. Zeros that
+    // fill its last sector up to the grid (or behind its end code) stay the
+    // stream's. Nothing when a read fails.
+    std::optional<bool> endsInJunk(uint8_t first, bool behindEndCode) {
+        if (codes_.rules() != StreamRules::Sound || !hasPending_ || pending_.broken || !closed_ ||
+            size_ - pos_ > kJunkReach) {
+            return false;
+        }
+        const std::optional<Position> code = nextValidStartCode(source_, codes_, pos_, size_);
+        if (!code) return std::nullopt;
+        if (*code < size_) return false;
+        Position fill = 0;
+        const SectorGrid& grid = walker_.grid();
+        if (first == 0 && grid.sectorSize() > 0) {
+            const std::optional<Position> zeros = endOfZeros(source_, pos_, size_);
+            if (!zeros) return std::nullopt;
+            const Position sector = grid.sectorSize();
+            const Position start = static_cast<Position>(std::max<int64_t>(grid.start(), 0));
+            const Position onGrid = *zeros > start ? start + (*zeros - start) / sector * sector : 0;
+            if (grid.start() >= 0 && onGrid > pos_) fill = onGrid - pos_;
+            if (fill == 0 && behindEndCode) fill = *zeros - pos_;
+        }
+        size_ = pos_ + fill;
+        if (fill > 0) queueFill(pos_, fill);
+        return true;
     }
 
     // An entry waits until its end is seen; the one it replaces is then
     // known sound.
     [[gnu::always_inline]] WalkStep replacePending(const WalkEntry& entry) {
+        if (entry.code != kFillCode) [[likely]]
+            closed_ = entry.code == kEndCode;
         WalkStep step;
         step.kind = WalkStepKind::Entry;
         step.entry = std::exchange(pending_, entry);
@@ -359,7 +409,8 @@ class BlockIterator {
     Position pos_ = 0;
     WalkEntry pending_;  // the entry whose end is looked at, when hasPending_
     bool hasPending_ = false;
-    bool begun_ = false;  // an entry has been met
+    bool begun_ = false;   // an entry has been met
+    bool closed_ = false;  // the last block met is an end code
     Position fillAt_ = 0;
     Position fillLeft_ = 0;
     bool strict_;

@@ -262,7 +262,12 @@ void StreamCodes::takeFromHeader(ByteSpan bytes) {
 }
 
 void StreamCodes::takePackHeader(ByteSpan head) {
-    if (rules_ != StreamRules::Sound || listed_ || !isMpeg2Pack(head)) return;
+    if (isMpeg2Pack(head)) openEveryStream();
+}
+
+void StreamCodes::openEveryStream(bool kept) {
+    if (rules_ != StreamRules::Sound || listed_) return;
+    listed_ = kept;
     add(kPrivateStream1);
     add(kPrivateStream2);
     for (uint32_t id = kFirstAudioStream; id <= kLastVideoStream; ++id) add(id);

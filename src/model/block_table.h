@@ -292,6 +292,13 @@ class StreamCodes {
     // stream makes every PES stream id (0xBD, 0xBF, 0xC0-0xEF) a packet
     // code, as MPEG-2 streams need no system header.
     void takePackHeader(ByteSpan head);
+    // Under the sound rules, before any system header has listed a stream:
+    // every PES stream id a packet code, as for an MPEG-2 pack. `kept`: the
+    // system headers that follow add to the set instead of replacing it, as
+    // for a stream whose head junk took, which may have lost the system
+    // header that listed some of its streams (a video CD's first sectors
+    // list one stream each).
+    void openEveryStream(bool kept = false);
     // declaredSize of a block under these rules: blockSize(), except that
     // the sound rules read an MPEG-2 pack header (the bits 01 at the top of
     // byte 4) as 14 bytes plus the stuffing count in the low 3 bits of byte

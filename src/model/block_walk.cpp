@@ -4,14 +4,11 @@
 
 namespace mpg {
 
-namespace {
-
-// The end of the run of zero bytes from `from` on: a few kilobytes read
-// first, as fill is most often shorter than a sector, then ever more, up to
-// the largest read (fill may be gigabytes of a sparse file). Nothing when a
-// read fails.
-std::optional<Position> endOfZeros(ByteSource& source, Position from) {
-    const Position size = source.size();
+// A few kilobytes are read first, as fill is most often shorter than a
+// sector, then ever more, up to the largest read (fill may be gigabytes of
+// a sparse file).
+std::optional<Position> endOfZeros(ByteSource& source, Position from, Position end) {
+    const Position size = std::min(source.size(), end);
     Position at = from;
     for (Position piece = 4096; at < size;
          piece = std::min<Position>(piece * 2, source.largestRead())) {
@@ -25,14 +22,12 @@ std::optional<Position> endOfZeros(ByteSource& source, Position from) {
     return at;
 }
 
-}  // namespace
-
 std::optional<Position> sectorFillAt(ByteSource& source, const SectorGrid& grid, Position pos,
-                                     bool behindEndCode) {
+                                     bool behindEndCode, Position end) {
     if (grid.sectorSize() == 0) return 0;
-    const std::optional<Position> zerosEnd = endOfZeros(source, pos);
+    const std::optional<Position> zerosEnd = endOfZeros(source, pos, end);
     if (!zerosEnd) return std::nullopt;
-    const Position size = source.size();
+    const Position size = std::min(source.size(), end);
     const uint8_t* after = nullptr;
     if (size - *zerosEnd >= 2) {
         after = source.bytesAt(*zerosEnd, 2);
@@ -41,10 +36,10 @@ std::optional<Position> sectorFillAt(ByteSource& source, const SectorGrid& grid,
     return fillLength(pos, *zerosEnd, size, after, grid, behindEndCode);
 }
 
-std::optional<uint32_t> learnSectorSize(ByteSource& source) {
+std::optional<uint32_t> learnSectorSize(ByteSource& source, Position from) {
     SectorSizeLearner learner;
-    const Position head = std::min<Position>(source.size(), SectorSizeLearner::kHeadBytes);
-    for (Position done = 0; done < head;) {
+    const Position head = std::min<Position>(source.size(), from + SectorSizeLearner::kHeadBytes);
+    for (Position done = from; done < head;) {
         const uint32_t piece =
             static_cast<uint32_t>(std::min<Position>(source.largestRead(), head - done));
         const uint8_t* bytes = source.bytesAt(done, piece);

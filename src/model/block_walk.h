@@ -84,13 +84,19 @@ class BlockObserver {
 // a reader that reports what it found where no block begins.
 inline constexpr uint32_t kBlockHeadBytes = 20;
 
-// The fill at `pos` of a source with the given grid (see BlockWalker::fillAt).
+// The fill at `pos` of a source with the given grid (see BlockWalker::fillAt),
+// in a stream that ends at `end`.
 std::optional<Position> sectorFillAt(ByteSource& source, const SectorGrid& grid, Position pos,
-                                     bool behindEndCode);
+                                     bool behindEndCode, Position end);
 
-// The sector size the pack headers of a source's head follow (see
-// SectorSizeLearner); 0 when they follow none, nothing when a read fails.
-std::optional<uint32_t> learnSectorSize(ByteSource& source);
+// The end of the run of zero bytes from `from` on, `end` at most. Nothing
+// when a read fails.
+std::optional<Position> endOfZeros(ByteSource& source, Position from, Position end);
+
+// The sector size the pack headers of a source's head, from `from` on,
+// follow (see SectorSizeLearner); 0 when they follow none, nothing when a
+// read fails.
+std::optional<uint32_t> learnSectorSize(ByteSource& source, Position from = 0);
 
 // The walk over a source of type `Source` (a ByteSource): a reader that
 // names its own source's type, a final one, has its reads of the blocks'
@@ -133,19 +139,19 @@ class BlockWalker {
     }
 
     // Sector fill from `pos` on, where the block before ends (see
-    // fillLength); `behindEndCode` when that block is a sound end code.
-    // Nothing when a read fails.
-    std::optional<Position> fillAt(Position pos, bool behindEndCode = false) {
-        return sectorFillAt(source_, grid_, pos, behindEndCode);
+    // fillLength), in a stream that ends at `end`; `behindEndCode` when that
+    // block is a sound end code. Nothing when a read fails.
+    std::optional<Position> fillAt(Position pos, bool behindEndCode, Position end) {
+        return sectorFillAt(source_, grid_, pos, behindEndCode, end);
     }
 
-    // Learns the sector size from the stream's head under the sound rules;
-    // none under the strict walk, which takes fill for damage. False when a
-    // read fails.
-    bool learnGrid() {
+    // Learns the sector size from the stream's head, which begins at
+    // `from`, under the sound rules; none under the strict walk, which takes
+    // fill for damage. False when a read fails.
+    bool learnGrid(Position from = 0) {
         grid_ = SectorGrid{};
         if (codes_.rules() != StreamRules::Sound) return true;
-        const std::optional<uint32_t> size = learnSectorSize(source_);
+        const std::optional<uint32_t> size = learnSectorSize(source_, from);
         if (size) grid_ = SectorGrid{*size};
         return size.has_value();
     }

@@ -101,6 +101,7 @@ class FindingList {
     // The list as it was kept (an index file's): taken as it is, nothing
     // merged.
     void assign(std::vector<Finding> items) { items_ = std::move(items); }
+    void dropLast() { items_.pop_back(); }
     // The findings ordered by their first byte (a stable sort: those that
     // begin together keep the order they were found in).
     void sortByPosition();

@@ -15,8 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/scan.h"
 #include "model/block_walk.h"
 #include "model/sector_grid.h"
+#include "model/stream_edges.h"
 #include "stream/file_io.h"
 #include "stream/procedures.h"
 #include "stream/stream_view.h"
@@ -150,17 +152,24 @@ std::optional<uint64_t> regularFileSize(int fd) {
 // claim to describe, as the scan would have recorded them.
 class RecordCheck {
   public:
-    RecordCheck(StreamView& input, StreamRules rules)
+    // The first record stands at `start`, where the scan found the stream
+    // to begin (behind the junk in front of it).
+    RecordCheck(StreamView& input, StreamRules rules, Position start)
         : input_(input),
           size_(input.streamSize()),
+          start_(start),
+          next_(start),
           codes_(rules),
           source_(input),
-          walker_(source_, codes_) {}
+          walker_(source_, codes_) {
+        // As the scan takes a stream whose head junk took.
+        if (start > 0) codes_.openEveryStream(true);
+    }
 
     bool fits(const BlockRecord& r) {
         // A broken block whose search ran to the end (real size 0, as scans
         // once recorded it) has no known end: nothing can follow it.
-        if (ended_ || r.offset != next_ || r.offset >= size_) return false;
+        if (ended_ || endsStream_ || r.offset != next_ || r.offset >= size_) return false;
         if (r.code == kFillCode) return r.isBroken() ? continuationFits(r) : fillFits(r);
         if (fillGoesOn_) return false;
         if (codes_.classify(r.code) == BlockKind::None) return false;
@@ -194,15 +203,23 @@ class RecordCheck {
     // block's own search: the window drops its unfinished entry.
     bool complete() {
         if (fillGoesOn_) return false;
+        if (endsStream_) return junkFollows();
         if (!lastBroken_ || ended_ || next_ == size_) return true;
+        // A search the tags appended to the file ended, under the sound rules.
+        if (codes_.rules() == StreamRules::Sound) {
+            const std::optional<Position> tags = tailTagsStart(source_, start_);
+            if (!tags) readFailed_ = true;
+            if (!tags || next_ == *tags) return tags.has_value();
+        }
         const uint8_t* there = input_.view(next_, 4);
         if (there == nullptr) readFailed_ = true;
         return there != nullptr && codes_.isValidStartCode(loadBE32(there));
     }
     // The stopped scan's closing record stands where the last entry ends.
     bool stoppedHere(const BlockRecord& r) const {
-        return next_ > 0 && !ended_ && !fillGoesOn_ && r.offset == next_ && r.declaredSize == 0 &&
-               r.realSize == 0 && r.repeatByte == 0 && r.repeatLength == 0 && r.repeatStart == 0;
+        return next_ > start_ && !ended_ && !fillGoesOn_ && r.offset == next_ &&
+               r.declaredSize == 0 && r.realSize == 0 && r.repeatByte == 0 && r.repeatLength == 0 &&
+               r.repeatStart == 0;
     }
     bool readFailed() const { return readFailed_; }
     const StreamCodes& codes() const { return codes_; }
@@ -217,6 +234,18 @@ class RecordCheck {
         const uint8_t* there = input_.view(end, 4);
         if (there == nullptr) readFailed_ = true;
         return there != nullptr && !codes_.isValidStartCode(loadBE32(there));
+    }
+
+    // Under the sound rules the stream may end in junk: bytes up to the
+    // tags appended to the file, near the end, that hold no start code.
+    bool junkFollows() {
+        if (codes_.rules() != StreamRules::Sound) return false;
+        const std::optional<Position> tags = tailTagsStart(source_, start_);
+        if (!tags) readFailed_ = true;
+        if (!tags || next_ > *tags || *tags - next_ > kJunkReach) return false;
+        const std::optional<Position> code = nextValidStartCode(source_, codes_, next_, *tags);
+        if (!code) readFailed_ = true;
+        return code == tags;
     }
 
     // The longest run lies behind the start code and length field, inside
@@ -253,7 +282,7 @@ class RecordCheck {
     // Sector fill, which only the sound rules know: zero bytes behind a
     // block, up to a pack header, an end code or the end of the file.
     bool fillFits(const BlockRecord& r) {
-        if (codes_.rules() != StreamRules::Sound || r.offset == 0 || r.declaredSize <= 0 ||
+        if (codes_.rules() != StreamRules::Sound || r.offset == start_ || r.declaredSize <= 0 ||
             r.broken != kSound || r.realSize != 0 || r.repeatByte != 0 || r.repeatLength != 0 ||
             r.repeatStart != 0) {
             return false;
@@ -278,7 +307,9 @@ class RecordCheck {
             const uint32_t code = loadBE32(there);
             fillGoesOn_ = Position(r.declaredSize) == kLargestExtent && there[0] == 0 &&
                           code != kPackStartCode && code != kEndCode;
-            if (code != kPackStartCode && code != kEndCode && !fillGoesOn_) return false;
+            // Or at the junk behind the stream, which only the last
+            // record's fill can end at.
+            endsStream_ = code != kPackStartCode && code != kEndCode && !fillGoesOn_;
         }
         lastBroken_ = false;
         lastExtent_ = end - r.offset;
@@ -288,11 +319,13 @@ class RecordCheck {
 
     StreamView& input_;
     Position size_;
-    Position next_ = 0;
+    Position start_;
+    Position next_;
     bool ended_ = false;
     bool lastBroken_ = false;
     Position lastExtent_ = 0;
     bool fillGoesOn_ = false;
+    bool endsStream_ = false;  // the last record's fill ends at no block
     bool readFailed_ = false;
     StreamCodes codes_;
     ViewSource source_;
@@ -500,7 +533,12 @@ IndexLoad loadChecked(int fd, const std::string& path, const std::string& inputP
     if (!shape) return why ? IndexLoad::InputFailed : IndexLoad::Damaged;
     const int64_t first = shape->format == IndexFormat::Wide ? int64_t{kWideIndexHeaderSize} : 0;
     RecordPass pass{fd, path, first, shape->records, shape->format, why};
-    RecordCheck check(input, state.rules.load());
+    const EdgeSearch start = streamStartOf(input, state.rules.load());
+    if (start.failed) {
+        why = input.failure();
+        return IndexLoad::InputFailed;
+    }
+    RecordCheck check(input, state.rules.load(), start.at.value_or(0));
     uint64_t digest = 0;
     IndexLoad result = checkRecords(pass, check, digest);
     if (result == IndexLoad::InputFailed && !why) why = input.failure();

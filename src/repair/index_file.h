@@ -67,7 +67,8 @@ struct IndexLoadOptions {
 
 // Loads the index file `path` written for the input `inputPath`. The records
 // are taken only when all of them fit that input as a scan of it would have
-// written them: the first at offset 0, each next one where the one before
+// written them: the first where the stream begins (under the sound rules
+// behind the junk in front of it), each next one where the one before
 // ends (its declared size, or its real size when broken), every one inside
 // the file, its start code standing at its offset and its declared size
 // being what that header states, and the runs of broken blocks lying inside

@@ -387,6 +387,21 @@ std::string faultySectorsText(uint64_t sectors, Language language) {
                   {countText(sectors)});
 }
 
+std::string junkLeftOutText(const FindingList& findings, Language language) {
+    Position leading = 0, trailing = 0;
+    for (const Finding& finding : findings.items()) {
+        if (finding.kind != FindingKind::Junk) continue;
+        (finding.cause == FindingCause::LeadingJunk ? leading : trailing) +=
+            finding.end - finding.begin;
+    }
+    if (leading == 0 && trailing == 0) return "";
+    return fillIn(translateTo(language, "Message",
+                              MPG_TR_NOOP("Message",
+                                          "мусор вне потока не записан: в начале %1 байт, в "
+                                          "конце %2 байт")),
+                  {countText(leading), countText(trailing)});
+}
+
 std::string scanDoneText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
                          const StreamCodes* codes, Language language) {
     return scanDoneWith(blockCountsText(blocks, broken, language) + ", " +

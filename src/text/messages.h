@@ -137,6 +137,11 @@ std::string scanDoneText(uint64_t blocks, uint64_t broken, uint64_t faultySector
 std::string scanStoppedText(uint64_t blocks, uint64_t broken, uint64_t faultySectors,
                             Language language = currentLanguage());
 
+// What a repair leaves out of the stream it writes: the junk the scan found
+// in front of the stream and behind it, "мусор вне потока не записан: в
+// начале 1'234 байт, в конце 128 байт"; "" when the findings hold none.
+std::string junkLeftOutText(const FindingList& findings, Language language = currentLanguage());
+
 // The error list's column titles, from the row number to the longest run.
 std::string errorListHeader(int column);
 

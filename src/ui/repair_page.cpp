@@ -336,7 +336,10 @@ void RepairPage::showFileJob(const QString& status) {
 }
 
 void RepairPage::showSaveResult(const WriteResult& result) {
-    setStatus(withDetail(saveResultText(result.failure), result.failure));
+    QString text = withDetail(saveResultText(result.failure), result.failure);
+    const std::string junk = result.failure ? "" : junkLeftOutText(state_.findings);
+    if (!junk.empty()) text += QStringLiteral("; ") + QString::fromStdString(junk);
+    setStatus(text);
 }
 
 // --- verification of the saved file ----------------------------------------------

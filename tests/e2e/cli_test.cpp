@@ -434,5 +434,33 @@ TEST(Cli, EveryListedStreamCounts) {
     EXPECT_EQ(std::count(literal.out.begin(), literal.out.end(), '\n'), 16);
 }
 
+// A tag in front of the stream and one behind it: under the sound rules
+// the stream is taken, no row lists the tags, the repair leaves them out
+// and says so; the strict walk refuses the file, as it always has.
+TEST(Cli, JunkAroundTheStreamIsLeftOut) {
+    test::TempDir dir;
+    const auto original = readFile(test::fixture("av.mpg"));
+    std::vector<uint8_t> tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 30};
+    tagged.resize(40, 'x');
+    tagged.insert(tagged.end(), original.begin(), original.end());
+    tagged.insert(tagged.end(), {'T', 'A', 'G'});
+    tagged.resize(tagged.size() + 125, 'a');
+    const std::string input = dir.write("tagged.mpg", tagged);
+    EXPECT_EQ(cli({"scan", input}, dir).out, "");
+    const std::string said =
+        "junk outside the stream left out: 40 bytes in front, 128 bytes behind";
+    const CliRun plan = cli({"--lang", "en", "repair", "--dry-run", input}, dir);
+    EXPECT_NE(plan.err.find(said), std::string::npos) << plan.err;
+    const CliRun r = cli({"--lang", "en", "repair", input, "-o", dir.file("out.mpg")}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    auto expect = original;
+    expect.insert(expect.end(), {0x00, 0x00, 0x01, 0xB9});
+    EXPECT_EQ(readFile(dir.file("out.mpg")), expect);
+    EXPECT_EQ(readFile(input), tagged);
+    const CliRun strict = cli({"--lang", "en", "--literal", "scan", input}, dir);
+    EXPECT_NE(strict.err.find("no pack header at the start"), std::string::npos) << strict.err;
+}
+
 }  // namespace
 }  // namespace mpg
