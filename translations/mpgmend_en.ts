@@ -24,6 +24,10 @@
         <translation>broken blocks in the written file at:%1</translation>
     </message>
     <message>
+        <source>в записанном файле осталось: %1 (во входном: %2)</source>
+        <translation>left in the written file: %1 (in the input: %2)</translation>
+    </message>
+    <message>
         <source>блок %1</source>
         <translation>block %1</translation>
     </message>
@@ -876,6 +880,10 @@ The filter changes only what is shown: the hammer repairs every block in the lis
     <message>
         <source>результат %1: блоков %2, с ошибками %3</source>
         <translation>result %1: %2 blocks, %3 broken</translation>
+    </message>
+    <message>
+        <source>; осталось: %1</source>
+        <translation>; left: %1</translation>
     </message>
     <message>
         <source>проверять декодированием</source>

@@ -77,7 +77,9 @@ struct ContentChecks::Stream {
 };
 
 ContentChecks::ContentChecks(FindingList& out, bool decode)
-    : context_(out, decode), fill_(std::make_unique<FillLedger>()), system_(systemChecks(context_)) {}
+    : context_(out, decode),
+      fill_(std::make_unique<FillLedger>()),
+      system_(systemChecks(context_)) {}
 
 ContentChecks::~ContentChecks() = default;
 

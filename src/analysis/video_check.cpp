@@ -29,29 +29,21 @@ int64_t clockDifference(uint64_t later, uint64_t earlier) {
 
 void VideoCheck::takePayload(const Payload& payload) {
     if (payload.pts || payload.dts) {
+        stampSeam_ = {std::min(stampedEnd_, payload.at), payload.at};
         stamp_ =
             Stamp{payload.packet, payload.at, payload.at + payload.size, payload.pts, payload.dts};
-        stampSeam_ = {payloadEnd_, payload.at};
-    } else if (stamp_ && stamp_->packet == payload.packet) {
-        stamp_->end = payload.at + payload.size;
+        stampedPacket_ = payload.packet;
+        stampedEnd_ = payload.at + payload.size;
+    } else if (payload.packet == stampedPacket_ && payload.size > 0) {
+        stampedEnd_ = payload.at + payload.size;
+        if (stamp_ && stamp_->packet == payload.packet) stamp_->end = stampedEnd_;
     }
     if (payload.size == 0) return;
-    if (fillSince_) {
-        fillSeam_ = {payloadEnd_, payload.at};
-        fillSeamSet_ = true;
-        fillSince_ = false;
-    }
     scanner_.take(payload.at, payload.bytes, payload.size,
                   [this](Position pos, const uint8_t* bytes, uint32_t count) {
                       takeCode(pos, bytes, count);
                   });
     payloadEnd_ = payload.at + payload.size;
-}
-
-void VideoCheck::takeFill(Position pos, Position length) {
-    (void)pos;
-    (void)length;
-    if (place_ != Place::Unsynced) fillSince_ = true;
 }
 
 void VideoCheck::interrupt(Position from, Position to) {
@@ -72,8 +64,6 @@ void VideoCheck::restart() {
     stamp_.reset();
     firstFieldOpen_ = false;
     sawB_ = false;
-    fillSince_ = false;
-    fillSeamSet_ = false;
 }
 
 void VideoCheck::finish(Position end) {
@@ -276,8 +266,7 @@ void VideoCheck::checkStamp(Position pos) {
         const int64_t tolerance = static_cast<int64_t>(ticksOf(sawRepeat_ ? 3 : 1));
         if (ahead > tolerance && confirmed_) {
             const int64_t frame = static_cast<int64_t>(ticksOf(2));
-            const Seam seam = fillSeamSet_ ? fillSeam_ : stampSeam_;
-            emit(seam.before, seam.after, FindingKind::Gap, FindingCause::StampJump,
+            emit(stampSeam_.before, stampSeam_.after, FindingKind::Gap, FindingCause::StampJump,
                  static_cast<uint32_t>((ahead + frame / 2) / frame), expected, time);
             group_.spoiled = true;
             heldReference_.reset();
@@ -286,7 +275,6 @@ void VideoCheck::checkStamp(Position pos) {
     releaseReference();
     anchor_ = time;
     fieldsSince_ = 0;
-    fillSeamSet_ = false;
 }
 
 void VideoCheck::endPicture() {

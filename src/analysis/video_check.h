@@ -30,7 +30,6 @@ class VideoCheck : public ContentCheck {
     VideoCheck(CheckContext& context, uint8_t stream) : context_(context), stream_(stream) {}
 
     void takePayload(const Payload& payload) override;
-    void takeFill(Position pos, Position length) override;
     void interrupt(Position from, Position to) override;
     void finish(Position end) override;
 
@@ -129,9 +128,13 @@ class VideoCheck : public ContentCheck {
     bool sawRepeat_ = false;
     std::optional<Stamp> stamp_;
     Position payloadEnd_ = 0;
-    bool fillSince_ = false;
-    Seam stampSeam_, fillSeam_;
-    bool fillSeamSet_ = false;
+    // Where pictures lost between two stamps may lie: from the end of the
+    // payload of the packet that carried the stamp before to the payload
+    // that carries this one. Zeros there make the loss a hole.
+    Seam stampSeam_;
+    // The last packet that carried a stamp, and the end of its payload.
+    Position stampedPacket_ = 0;
+    Position stampedEnd_ = 0;
     // A group's broken count of references, held until the next stamp.
     std::optional<Finding> heldReference_;
 };

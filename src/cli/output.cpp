@@ -196,24 +196,43 @@ void sayJunkLeftOut(const FindingList& findings) {
     std::cerr << glossed([&](Language l) { return junkLeftOutText(findings, l); }) << "\n";
 }
 
-void sayOutputCheck(const OutputCheck& check) {
+void sayOutputCheck(const OutputCheck& check, const std::vector<size_t>& inputFindings) {
     std::cerr << glossed([&](Language l) {
         return fillIn(
             translateTo(l, "Cli",
                         MPG_TR_NOOP("Cli", "записанный файл проверен: блоков %1, испорченных %2")),
             {countText(check.blocks), countText(check.broken)});
     }) << "\n";
-    if (check.brokenAt.empty()) return;
-    std::string at;
-    for (const Position p : check.brokenAt) {
-        at += ' ';
-        at += countText(p);
+    if (!check.brokenAt.empty()) {
+        std::string at;
+        for (const Position p : check.brokenAt) {
+            at += ' ';
+            at += countText(p);
+        }
+        if (check.broken > check.brokenAt.size()) at += " …";
+        std::cerr << glossed([&](Language l) {
+            return fillIn(
+                translateTo(l, "Cli", MPG_TR_NOOP("Cli", "испорченные блоки с позиций:%1")), {at});
+        }) << "\n";
     }
-    if (check.broken > check.brokenAt.size()) at += " …";
+    if (check.findingCount() == 0) return;
+    // What the checks of the content still find, beside what they found in
+    // the input: a repair that left a hole or a damaged frame says so.
     std::cerr << glossed([&](Language l) {
-        return fillIn(translateTo(l, "Cli", MPG_TR_NOOP("Cli", "испорченные блоки с позиций:%1")),
-                      {at});
+        const std::string before = findingListText(inputFindings, l);
+        return fillIn(translateTo(l, "Cli",
+                                  MPG_TR_NOOP("Cli",
+                                              "в записанном файле осталось: %1 (во "
+                                              "входном: %2)")),
+                      {findingListText(check.findingsByKind, l), before.empty() ? "-" : before});
     }) << "\n";
+    std::string rows;
+    for (const Finding& f : check.findings) {
+        rows += "  ";
+        appendFindingRow(rows, f);
+    }
+    if (check.findingCount() > check.findings.size()) rows += "  …\n";
+    std::cerr << rows;
 }
 
 void sayUncheckable(const WrittenRepairs& written) {

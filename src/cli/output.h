@@ -100,8 +100,9 @@ void saySummary(const RepairSummary& summary);
 void sayJunkLeftOut(const FindingList& findings);
 
 // What the scan of a written file found: the blocks, the broken ones and
-// where the first of those begin.
-void sayOutputCheck(const OutputCheck& check);
+// where the first of those begin, and what the checks of the content still
+// find in it beside the input's findings counted by kind.
+void sayOutputCheck(const OutputCheck& check, const std::vector<size_t>& inputFindings);
 
 // The blocks of the automatic repair's report that a rescan cannot judge,
 // each with where it begins in the output: their length field was rewritten,

@@ -303,7 +303,7 @@ class RepairCommand : public Command {
     // --verify: the written file scanned into a state of its own (the
     // repair's table stays as it is), what the scan found and the blocks it
     // cannot judge. 3 when a block stays unresolved or the file holds
-    // broken blocks.
+    // broken blocks or any other damage the checks find.
     int verifyWritten(Session& s) {
         VerifyResult verified;
         {
@@ -314,10 +314,10 @@ class RepairCommand : public Command {
             sayFailure(verified.failure);
             return 1;
         }
-        sayOutputCheck(verified.check);
+        sayOutputCheck(verified.check, countFindings(s.state));
         sayUncheckable(verified.written);
         const bool unresolved = summarize(s.work.repairs()).unresolved > 0;
-        return unresolved || verified.check.broken > 0 ? 3 : 0;
+        return unresolved || !verified.check.clean() ? 3 : 0;
     }
 
     std::vector<std::string> files_;

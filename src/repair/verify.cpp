@@ -1,9 +1,18 @@
 #include "repair/verify.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "analysis/scan.h"
 #include "analysis/scan_control.h"
 
 namespace mpg {
+
+size_t OutputCheck::findingCount() const {
+    size_t count = 0;
+    for (size_t n : findingsByKind) count += n;
+    return count;
+}
 
 OutputCheck checkWrittenStream(AppState& scratch, const std::string& path, JobSink& sink) {
     OutputCheck check;
@@ -29,6 +38,11 @@ OutputCheck checkWrittenStream(AppState& scratch, const std::string& path, JobSi
     const BlockTable& table = scratch.table;
     for (size_t i = table.firstKept(); i < table.size(); ++i) count(table[i]);
     scratch.table.clear();
+    check.findingsByKind = scratch.findings.countByKind();
+    const std::vector<Finding>& found = scratch.findings.items();
+    check.findings.assign(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                             found.size(), OutputCheck::kShown)));
+    scratch.findings.clear();
     // A file without the signature a stream begins with counts as one
     // broken block: nothing in it would play.
     if (opened != CheckResult::Ok && check.blocks == 0) {

@@ -9,6 +9,7 @@
 
 #include "analysis/app_state.h"
 #include "analysis/job_sink.h"
+#include "model/finding.h"
 #include "stream/failure.h"
 
 namespace mpg {
@@ -21,6 +22,13 @@ struct OutputCheck {
     // Where the first broken blocks begin in the output (at most kShown).
     std::vector<Position> brokenAt;
     static constexpr size_t kShown = 20;
+    // What the checks of the content found in the output: how many of each
+    // kind (FindingKind), and the first kShown of them.
+    std::vector<size_t> findingsByKind = std::vector<size_t>(kFindingKinds, 0);
+    std::vector<Finding> findings;
+    size_t findingCount() const;
+    // Whether anything is left that the user must know of.
+    bool clean() const { return broken == 0 && findingCount() == 0; }
 };
 
 // Scans the file at `path` into `scratch` (a state of its own, whose rules

@@ -158,13 +158,18 @@ std::string clockTimeText(int64_t ticks) {
     return out;
 }
 
-std::string findingCountsText(const std::vector<size_t>& counts, Language language) {
+std::string findingListText(const std::vector<size_t>& counts, Language language) {
     std::string list;
     for (size_t k = 0; k < counts.size() && k < size_t{kFindingKinds}; ++k) {
         if (counts[k] == 0) continue;
         if (!list.empty()) list += ", ";
         list += findingKindText(static_cast<FindingKind>(k), language) + ' ' + countText(counts[k]);
     }
+    return list;
+}
+
+std::string findingCountsText(const std::vector<size_t>& counts, Language language) {
+    const std::string list = findingListText(counts, language);
     if (list.empty()) return list;
     return fillIn(text(language, MPG_TR_NOOP("Finding", "находки: %1")), {list});
 }

@@ -212,5 +212,8 @@ std::string clockTimeText(int64_t ticks);
 // counts, so that no plural needs agreeing); empty when all are 0.
 std::string findingCountsText(const std::vector<size_t>& counts,
                               Language language = currentLanguage());
+// The same counts without the title: "испорченный блок 2, дыра 1".
+std::string findingListText(const std::vector<size_t>& counts,
+                            Language language = currentLanguage());
 
 }  // namespace mpg

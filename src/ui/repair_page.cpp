@@ -368,6 +368,11 @@ void RepairPage::showCheckResult(const VerifyResult& result) {
                          grouped(written.count(WrittenAs::Padded)));
     }
     if (written.unresolved > 0) text += tr("; не решено: %1").arg(grouped(written.unresolved));
+    // Damage the checks of the content still find in the written file.
+    if (check.findingCount() > 0) {
+        text +=
+            tr("; осталось: %1").arg(QString::fromStdString(findingListText(check.findingsByKind)));
+    }
     setStatus(text);
 }
 

@@ -429,7 +429,7 @@ void AutoRepairWindowTest::verifyStopsLikeOtherJobs() {
     // the listed blocks the fallback wrote are.
     QVERIFY(!p.status().contains(QStringLiteral("длина переписана")));
     QVERIFY(
-        p.status().endsWith(QStringLiteral("; не решено: %1").arg(p.main.grid().rowCount() - 1)));
+        p.status().contains(QStringLiteral("; не решено: %1").arg(p.main.grid().rowCount() - 1)));
 }
 
 QTEST_MAIN(AutoRepairWindowTest)
