@@ -195,6 +195,14 @@ TEST(DatCli, WrapDatWritesARipAgain) {
     const CliRun rescan = cli({"scan", dir.file("fixed.dat")}, dir);
     EXPECT_EQ(rescan.status, 3) << rescan.out << rescan.err;
     for (const std::string& row : test::lines(rescan.out)) EXPECT_EQ(row.rfind("hole\t", 0), 0u);
+    // --verify names what is left: the hole, beside the input's findings.
+    const CliRun verified = cli({"--lang", "en", "repair", damaged, "-o", dir.file("checked.mpg"),
+                                 "--apply", "auto", "--verify"},
+                                dir);
+    EXPECT_EQ(verified.status, 3) << verified.err;
+    EXPECT_NE(verified.err.find("left in the written file: hole 1 (in the input: "),
+              std::string::npos)
+        << verified.err;
     EXPECT_TRUE(readFile(damaged) == zeroed);
 
     // No rip, or standard output: a usage error, and nothing written.
