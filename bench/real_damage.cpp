@@ -119,14 +119,14 @@ uint64_t nameHash(const std::string& s) {
     return h;
 }
 
-std::optional<Source> loadSource(const std::string& spec, const Options& o,
+std::optional<Source> loadSource(const std::string& entry, const Options& o,
                                  const std::string& scratch, bool decodes) {
     Source s;
-    const size_t comma = spec.find(','), equals = spec.find('=');
+    const size_t comma = entry.find(','), equals = entry.find('=');
     if (comma == std::string::npos || comma > equals) return std::nullopt;
-    s.label = spec.substr(0, comma);
-    s.format = spec.substr(comma + 1, equals - comma - 1);
-    s.path = spec.substr(equals + 1);
+    s.label = entry.substr(0, comma);
+    s.format = entry.substr(comma + 1, equals - comma - 1);
+    s.path = entry.substr(equals + 1);
     std::optional<SourceFile> file = loadSourceFile(s.path);
     if (!file) {
         std::cerr << s.path << ": does not scan clean, left out\n";
@@ -415,8 +415,8 @@ int main(int argc, char** argv) {
     const std::string scratch = o.out + "/scratch";
     const bool decodes = cliDecodes(o.cli, scratch);
     std::vector<Source> sources;
-    for (const std::string& spec : o.sources) {
-        if (std::optional<Source> s = loadSource(spec, o, scratch, decodes))
+    for (const std::string& entry : o.sources) {
+        if (std::optional<Source> s = loadSource(entry, o, scratch, decodes))
             sources.push_back(std::move(*s));
     }
     if (sources.empty()) return 1;

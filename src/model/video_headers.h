@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "stream/start_codes.h"
+
 namespace mpg {
 
 // The start code values (the byte behind 00 00 01) of a video stream.
@@ -14,7 +16,7 @@ inline constexpr uint8_t kPictureCode = 0x00;
 inline constexpr uint8_t kFirstSliceCode = 0x01;
 inline constexpr uint8_t kLastSliceCode = 0xAF;
 inline constexpr uint8_t kUserDataCode = 0xB2;
-inline constexpr uint8_t kSequenceCode = 0xB3;
+inline constexpr uint8_t kSequenceCode = kSequenceHeaderCode & 0xFF;
 inline constexpr uint8_t kExtensionCode = 0xB5;
 inline constexpr uint8_t kSequenceEndCode = 0xB7;
 inline constexpr uint8_t kGopCode = 0xB8;
